@@ -1,0 +1,130 @@
+#include "Startup.h"
+
+#include "GlobalsInfo/AppIdentity.h"
+#include "GlobalsInfo/GlobalsInfo.h"
+#include "plugins/LoggingManager.h"
+#include "plugins/MessageBoxCustom.h"
+#include "plugins/SysInfoManager.h"
+#include "plugins/UpdateManager.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQuickStyle>
+
+#include <memory>
+
+namespace {
+
+const char *const subFolders[] = { "Save", "Audio", "Logs", "Temp" };
+
+bool createSubFolders(const QString &documentsPath)
+{
+    bool allCreated = true;
+    for (const char *name : subFolders) {
+        const QString path = QStringLiteral("%1/%2").arg(documentsPath, QLatin1String(name));
+        if (!QDir(path).exists() && !QDir().mkpath(path))
+            allCreated = false;
+    }
+    return allCreated;
+}
+
+void notifyUpdaterOfQuit()
+{
+    if (UpdateManager::instance())
+        UpdateManager::instance()->onQuit();
+}
+
+} // namespace
+
+void initLogging()
+{
+    if (LoggingManager::instance())
+        LoggingManager::instance()->install(GlobalsInfo::getInstance()->getDocumentsPath(),
+                                            AppIdentity::settingsFileName);
+}
+
+void closeLogging()
+{
+    if (LoggingManager::instance())
+        LoggingManager::instance()->close();
+}
+
+int implShowWarningMessageAndExit(const QString &message, uint status)
+{
+    qCritical().noquote() << __LINE__ << "void implShowWarningMessageAndExit(const QString &, uint)"
+                          << "!!! ERROR:" << message;
+    MessageBoxCustom::warning(nullptr, QStringLiteral("ERROR"), message, QMessageBox::Ok, QMessageBox::NoButton);
+    return static_cast<int>(status);
+}
+
+int runZelk(int argc, char *argv[])
+{
+    QCoreApplication::setOrganizationName(AppIdentity::organisationName);
+    QCoreApplication::setApplicationName(AppIdentity::applicationName);
+    QCoreApplication::setApplicationVersion(AppIdentity::versionText);
+
+    auto app = std::make_unique<QApplication>(argc, argv);
+    QQuickStyle::setStyle(QStringLiteral("Basic"));
+
+    initLogging();
+
+    if (SysInfoManager::instance())
+        SysInfoManager::instance()->setApplicationInfo(AppIdentity::versionText, AppIdentity::buildText, true,
+                                                       true);
+
+    const QString documentsPath = GlobalsInfo::getInstance()->getDocumentsPath();
+    if (documentsPath.isEmpty())
+        return implShowWarningMessageAndExit(QStringLiteral("Couldn't create application documents folder"), 52);
+    if (!createSubFolders(documentsPath))
+        return implShowWarningMessageAndExit(
+                QStringLiteral("Couldn't create application documents folder: '%1'").arg(documentsPath), 65);
+
+    auto engine = std::make_unique<QQmlApplicationEngine>();
+    engine->rootContext()->setContextProperty(QStringLiteral("APP_VER"), AppIdentity::versionText);
+    engine->load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
+    if (engine->rootObjects().isEmpty())
+        return implShowWarningMessageAndExit(
+                QStringLiteral("RootObjects of QQmlApplicationEngine is empty. We cannot load main.qml"), 75);
+
+    const QStringList devMode { QStringLiteral("DEV MODE: ON") };
+    engine->rootContext()->setContextProperty(QStringLiteral("DEV_MODE"), devMode.join(QLatin1Char(' ')));
+
+    QCommandLineParser parser;
+    const QCommandLineOption updateAsOption(QStringLiteral("update-as"),
+                                            QStringLiteral("update this app as some version"),
+                                            QStringLiteral("version"));
+    const QCommandLineOption uidOption(QStringLiteral("uid"), QStringLiteral("show UID"));
+    parser.addOption(updateAsOption);
+    parser.addOption(uidOption);
+    parser.process(*app);
+
+    QObject::connect(app.get(), &QCoreApplication::aboutToQuit, &notifyUpdaterOfQuit);
+
+    if (UpdateManager::instance())
+        UpdateManager::instance()->startupCheck(AppIdentity::versionNumber, AppIdentity::versionText);
+
+    if (parser.isSet(updateAsOption)) {
+        const QString version = parser.value(updateAsOption);
+        if (version.isEmpty())
+            parser.showHelp(0);
+        qInfo().noquote() << "------------------";
+        qInfo().noquote() << "Update as version:" << version;
+        if (UpdateManager::instance())
+            UpdateManager::instance()->checkForUpdates(version.toInt(nullptr, 10), AppIdentity::versionText);
+    }
+
+    if (parser.isSet(uidOption) && SysInfoManager::instance())
+        SysInfoManager::instance()->showUid();
+
+    const int status = app->exec();
+
+    qInfo() << __LINE__ << "int main(int, char **)"
+            << "DONE:" << status << "\n";
+    closeLogging();
+    engine.reset();
+    app.reset();
+    return status;
+}

@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QString>
+
+// The whole life of the program: start-up, event loop and shutdown. Returns the exit status.
+int runZelk(int argc, char *argv[]);
+
+void initLogging();
+void closeLogging();
+int implShowWarningMessageAndExit(const QString &message, uint status);

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QMessageBox>
+
+// The one way the program shows a modal message: a stack box that differs only in its icon.
+class MessageBoxCustom : public QMessageBox
+{
+    Q_OBJECT
+
+public:
+    static StandardButton information(QWidget *parent, const QString &title, const QString &text,
+                                      StandardButtons buttons = Ok, StandardButton defaultButton = NoButton);
+    static StandardButton warning(QWidget *parent, const QString &title, const QString &text,
+                                  StandardButtons buttons = Ok, StandardButton defaultButton = NoButton);
+    static StandardButton critical(QWidget *parent, const QString &title, const QString &text,
+                                   StandardButtons buttons = Ok, StandardButton defaultButton = NoButton);
+
+private:
+    using QMessageBox::QMessageBox;
+    Q_DISABLE_COPY(MessageBoxCustom)
+
+    static StandardButton runBox(Icon icon, QWidget *parent, const QString &title, const QString &text,
+                               StandardButtons buttons, StandardButton defaultButton);
+};

@@ -1,0 +1,6 @@
+#include "PluginManagerHelper.h"
+
+QDebug PluginManagerHelper::Warning()
+{
+    return qWarning() << Q_FUNC_INFO << "[MGR] WARNING:";
+}

@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Runs one test program with a home folder of its own, so that no test touches the real one.
+set -u
+home=$(mktemp -d "${TMPDIR:-/tmp}/zelk-test-home.XXXXXX")
+trap 'rm -rf "$home"' EXIT
+unset XDG_CONFIG_HOME XDG_DATA_HOME XDG_CACHE_HOME XDG_STATE_HOME XDG_DOCUMENTS_DIR
+export HOME="$home" XDG_RUNTIME_DIR="$home/.runtime" QT_QPA_PLATFORM=offscreen
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+"$@"
