@@ -13,8 +13,16 @@ ApplicationWindow {
     minimumHeight: 210 * scf
     maximumWidth: minimumWidth
     maximumHeight: minimumHeight
+    // The window takes its fixed size from the limits; without these it would open at zero size.
+    width: minimumWidth
+    height: minimumHeight
     visible: true
-    title: mainFunctions.setApplicationWindowTitle()
+    // DEV_MODE is set only after loading. Naming it in the binding makes the engine evaluate the
+    // title again when it arrives; a lookup inside a function alone would not.
+    title: {
+        try { DEV_MODE } catch (missing) {}
+        return mainFunctions.setApplicationWindowTitle()
+    }
 
     OS.CurrentTheme { id: theme }
     Properties {
