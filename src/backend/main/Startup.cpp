@@ -1,5 +1,6 @@
 #include "Startup.h"
 
+#include "BackendLoader/BackendLoader.h"
 #include "GlobalsInfo/AppIdentity.h"
 #include "GlobalsInfo/GlobalsInfo.h"
 #include "plugins/LoggingManager.h"
@@ -11,6 +12,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QQmlApplicationEngine>
+#include <QQmlEngine>
 #include <QQmlContext>
 #include <QQuickStyle>
 
@@ -74,6 +76,8 @@ int runZelk(int argc, char *argv[])
     if (SysInfoManager::instance())
         SysInfoManager::instance()->setApplicationInfo(AppIdentity::versionText, AppIdentity::buildText, true,
                                                        true);
+
+    qmlRegisterType<BackendLoader>("backend.BackendLoader", 1, 0, "BackendLoader");
 
     const QString documentsPath = GlobalsInfo::getInstance()->getDocumentsPath();
     if (documentsPath.isEmpty())

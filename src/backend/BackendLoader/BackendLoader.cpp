@@ -1,0 +1,196 @@
+#include "BackendLoader.h"
+
+#include "GlobalsInfo/AppIdentity.h"
+#include "GlobalsInfo/GlobalsInfo.h"
+#include "GlobalsInfo/TraceLog.h"
+#include "plugins/LoggingManager.h"
+#include "plugins/UpdateManager.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QUrl>
+
+namespace {
+
+const QString makerSite = QStringLiteral("https://www.orvanesoftware.com");
+
+// The windows the main window opens. Each is created on first use and kept until shutdown.
+const HostedWindow::Description processingDescription { QStringLiteral("ZELK: Selecting Instrument"),
+                                                   QUrl(QStringLiteral("qrc:/qml/FileProcessing.qml")),
+                                                   QSize(470, 350) };
+const HostedWindow::Description settingsDescription { QStringLiteral("Option Settings"),
+                                                 QUrl(QStringLiteral("qrc:/qml/Settings.qml")), QSize(540, 670) };
+const HostedWindow::Description myAccountDescription { QStringLiteral("My Account Settings"),
+                                                  QUrl(QStringLiteral("qrc:/qml/MyAccount.qml")), QSize(470, 600) };
+const HostedWindow::Description archiveDescription { QStringLiteral("ZELK Archive"),
+                                                QUrl(QStringLiteral("qrc:/qml/Archive.qml")), QSize(540, 400), true };
+
+} // namespace
+
+BackendLoader::BackendLoader(QObject *)
+    : globals(GlobalsInfo::getInstance())
+    , lastOpenPath(globals->getOpenPath())
+{
+}
+
+BackendLoader::~BackendLoader()
+{
+    // Tells the logging plug-in, while it is still installed, to close its file.
+    qCritical("LOG_CLOSE");
+}
+
+QStringList BackendLoader::audioSuffixes()
+{
+    return { "aac", "aif", "aiff", "m4a", "mp1", "mp3", "mp4", "ogg", "wav", "wma", "flac" };
+}
+
+QStringList BackendLoader::videoSuffixes()
+{
+    return { "avi", "flv", "m4v", "mov", "mp4", "mpg", "rm", "vob", "webm", "wmv", "mkv" };
+}
+
+QString BackendLoader::fileDialogFilter()
+{
+    const QString separator = QStringLiteral(" *.");
+    const QStringList filters {
+        QStringLiteral("All Openable Files (*.") + (audioSuffixes() + videoSuffixes()).join(separator),
+        QStringLiteral("Audio Files (*.") + audioSuffixes().join(separator),
+        QStringLiteral("Video Files (*.") + videoSuffixes().join(separator),
+    };
+    return filters.join(QStringLiteral(");;\n")) + QLatin1Char(')');
+}
+
+void BackendLoader::openHostedWindow(std::unique_ptr<HostedWindow> &window,
+                                     const HostedWindow::Description &description, ClosedHandler onClosed)
+{
+    if (!window) {
+        window = std::make_unique<HostedWindow>(description);
+        connect(window.get(), &HostedWindow::showParent, this, onClosed);
+    }
+    emit hideMainWindow();
+    window->openWindow();
+}
+
+void BackendLoader::loadFile(QString path)
+{
+    ZELK_TRACE() << path;
+    openHostedWindow(fileProcessing, processingDescription, &BackendLoader::showMainWindow);
+}
+
+void BackendLoader::openMyAccountWindow()
+{
+    ZELK_TRACE();
+    openHostedWindow(myAccount, myAccountDescription, &BackendLoader::showMainWindow);
+}
+
+void BackendLoader::openSettingsWindow()
+{
+    ZELK_TRACE();
+    openHostedWindow(settingsWindow, settingsDescription, &BackendLoader::afterSettings);
+}
+
+void BackendLoader::openArchive()
+{
+    ZELK_TRACE();
+    openHostedWindow(archive, archiveDescription, &BackendLoader::showMainWindow);
+}
+
+void BackendLoader::selectFile()
+{
+    ZELK_TRACE();
+    QFileDialog dialog(nullptr, QStringLiteral("Please choose a media file"), lastOpenPath, fileDialogFilter());
+    dialog.setWindowFlag(Qt::WindowStaysOnTopHint);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+#if !defined(Q_OS_MACOS)
+    // Only Qt's own dialog shows the remembered sidebar.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+#endif
+    dialog.setMinimumSize(600, 400);
+    dialog.setMaximumSize(1300, 700);
+    dialog.resize(800, 500);
+    dialog.setSidebarUrls(globals->getSidebarUrls(lastOpenPath));
+
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    lastOpenPath = dialog.directory().absolutePath();
+    globals->setSidebarUrls(dialog.sidebarUrls());
+    loadFile(dialog.selectedFiles().constFirst());
+}
+
+void BackendLoader::onCompleted()
+{
+    emit scfChanged(globals->getSettingsGuiScale());
+}
+
+void BackendLoader::afterSettings()
+{
+    emit scfChanged(globals->getSettingsGuiScale());
+    emit showMainWindow();
+}
+
+void BackendLoader::resetScf()
+{
+    globals->appSettings()->remove(QStringLiteral("settings_gui_scale"));
+}
+
+void BackendLoader::clearMemory()
+{
+    ZELK_TRACE();
+    myAccount.reset();
+    settingsWindow.reset();
+    archive.reset();
+    fileProcessing.reset();
+
+    const QString tempPath = globals->getTempPath();
+    if (tempPath.isEmpty())
+        return;
+    const QDir temp(tempPath);
+    for (const QString &entry : temp.entryList(QDir::Files | QDir::Hidden | QDir::System))
+        QFile::remove(temp.filePath(entry));
+}
+
+void BackendLoader::openUrl(QString url)
+{
+    QDesktopServices::openUrl(QUrl(url, QUrl::TolerantMode));
+}
+
+void BackendLoader::checkForUpdates()
+{
+    ZELK_TRACE();
+    if (UpdateManager::instance())
+        UpdateManager::instance()->checkForUpdates(AppIdentity::versionNumber, AppIdentity::versionText);
+}
+
+void BackendLoader::showLogs()
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(globals->getLogsAppPath()));
+}
+
+void BackendLoader::logout()
+{
+    QFile::remove(globals->authFilePath());
+}
+
+void BackendLoader::toggleLogging(bool active)
+{
+    ZELK_TRACE() << active;
+    if (LoggingManager::instance())
+        LoggingManager::instance()->switchLogging(active);
+}
+
+bool BackendLoader::getLoggingStatus()
+{
+    return globals->appSettings()->value(QStringLiteral("APP_LOGFILE_ENABLED")).toBool();
+}
+
+QString BackendLoader::makerPageUrl(const QString &path) const
+{
+    return makerSite + path;
+}
+
+QString BackendLoader::servicePageUrl(const QString &path) const
+{
+    return globals->serviceEndpoint(path).toString();
+}

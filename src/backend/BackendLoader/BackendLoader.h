@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+#include "HostedWindow/HostedWindow.h"
+
+class GlobalsInfo;
+
+// Controller behind the main window: picks or receives the media file, opens the other windows
+// (hiding the main window meanwhile) and serves the help menu.
+class BackendLoader : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit BackendLoader(QObject *parent = nullptr);
+    ~BackendLoader() override;
+
+    Q_INVOKABLE void loadFile(QString path);
+    Q_INVOKABLE void openMyAccountWindow();
+    Q_INVOKABLE void openSettingsWindow();
+    Q_INVOKABLE void openArchive();
+    Q_INVOKABLE void onCompleted();
+    Q_INVOKABLE void clearMemory();
+    Q_INVOKABLE void openUrl(QString url);
+    Q_INVOKABLE void checkForUpdates();
+    Q_INVOKABLE void showLogs();
+    Q_INVOKABLE void logout();
+    Q_INVOKABLE void resetScf();
+    Q_INVOKABLE void toggleLogging(bool active);
+    Q_INVOKABLE bool getLoggingStatus();
+
+    // Pages of the help menu: the maker's site and pages under the configured service address.
+    Q_INVOKABLE QString makerPageUrl(const QString &path) const;
+    Q_INVOKABLE QString servicePageUrl(const QString &path) const;
+
+    static QStringList audioSuffixes();
+    static QStringList videoSuffixes();
+    static QString fileDialogFilter();
+
+    // The windows as they are now; null until first opened. For the controller's own tests.
+    HostedWindow *myAccountWindow() const { return myAccount.get(); }
+    HostedWindow *settingsWindowObject() const { return settingsWindow.get(); }
+    HostedWindow *processingWindow() const { return fileProcessing.get(); }
+    HostedWindow *archiveWindow() const { return archive.get(); }
+
+signals:
+    void hideMainWindow();
+    void showMainWindow();
+    void scfChanged(double scf);
+
+public slots:
+    void selectFile();
+    void afterSettings();
+
+private:
+    Q_DISABLE_COPY(BackendLoader)
+
+    using ClosedHandler = void (BackendLoader::*)();
+    void openHostedWindow(std::unique_ptr<HostedWindow> &window, const HostedWindow::Description &description,
+                          ClosedHandler onClosed);
+
+    GlobalsInfo *globals;
+    std::unique_ptr<HostedWindow> myAccount;
+    std::unique_ptr<HostedWindow> settingsWindow;
+    std::unique_ptr<HostedWindow> fileProcessing;
+    std::unique_ptr<HostedWindow> archive;
+    QString lastOpenPath;
+};

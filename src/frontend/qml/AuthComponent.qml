@@ -1,0 +1,35 @@
+import QtQuick
+import backend.UserAuth 1.0
+
+// The main window's account controller and what its signals do to the window.
+UserAuth {
+    onNeedLogin: {
+        initialLoader.visible = false
+        prop.isActiveProduct = false
+        // Plain assignments: from now on the window keeps this size when the scale changes.
+        app.minimumWidth = 400 * scf
+        app.minimumHeight = 430 * scf
+    }
+    onNoNeedLogin: initialLoader.visible = false
+    onFieldError: (field) => authLayer.setFieldError(field)
+    onAuthSuccess: {
+        initialLoader.visible = false
+        prop.isActiveProduct = true
+        app.minimumWidth = 470 * scf
+        app.minimumHeight = 210 * scf
+        authLayer.resetAllFields()
+    }
+    onShowRecoverCode: {
+        authLayer.resetAllFields()
+        authLayer.layerMode = "code_form"
+    }
+    onAllowResetPassword: {
+        authLayer.resetAllFields()
+        authLayer.layerMode = "basic"
+        authLayer.mode = "create new password"
+    }
+    onShowLoginAgain: {
+        authLayer.resetAllFields()
+        authLayer.mode = "login"
+    }
+}

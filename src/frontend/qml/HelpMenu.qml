@@ -1,0 +1,85 @@
+import QtQuick
+import QtQuick.Controls
+
+Menu {
+    id: menu
+
+    background: Rectangle {
+        implicitWidth: 220 * scf
+        color: "#032a53"
+        border.width: 1
+        border.color: "#011b37"
+    }
+
+    MenuItemCustom {
+        text: "Help Desk"
+        onTriggered: {
+            menu.close()
+            backendLoader.openUrl(backendLoader.makerPageUrl("/helpdesk.html"))
+        }
+    }
+    MenuItemCustom {
+        text: "Logout"
+        onTriggered: {
+            menu.close()
+            backendLoader.logout()
+            auth.initialCheck()
+        }
+    }
+    MenuItemCustom {
+        text: "Training  Videos"
+        onTriggered: {
+            menu.close()
+            backendLoader.openUrl(backendLoader.servicePageUrl("/zelk-server/redirect-training-videos.php"))
+        }
+    }
+    MenuItemCustom {
+        text: "User Guide"
+        onTriggered: {
+            menu.close()
+            backendLoader.openUrl(backendLoader.servicePageUrl("/zelk-server/redirect-user-guide.php"))
+        }
+    }
+    MenuItemCustom {
+        text: "Check For Programs Updates"
+        onTriggered: {
+            menu.close()
+            backendLoader.checkForUpdates()
+        }
+    }
+    MenuItemCustom {
+        id: loggingItem
+        objectName: "loggingItem"
+        checkable: true
+        checked: prop.loggingActive
+        text: "Logging: " + (checked ? "ON" : "OFF")
+        onTriggered: {
+            menu.close()
+            backendLoader.toggleLogging(checked)
+            prop.loggingActive = checked
+        }
+    }
+    MenuItemCustom {
+        text: "Show Logs"
+        onTriggered: {
+            menu.close()
+            backendLoader.showLogs()
+        }
+    }
+    MenuItemCustom {
+        text: "Other Orvane Software Products"
+        onTriggered: {
+            menu.close()
+            backendLoader.openUrl(backendLoader.servicePageUrl("/"))
+        }
+    }
+    MenuItemCustom {
+        objectName: "resetScaleItem"
+        text: "Reset Gui Resizing"
+        isVisible: scf !== 1
+        onTriggered: {
+            scf = 1
+            backendLoader.resetScf()
+        }
+    }
+}
