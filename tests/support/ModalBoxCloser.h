@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+// Closes every modal box as soon as it shows, recording "[title] text", so that code which asks the
+// user something can run unattended under the offscreen platform.
+class ModalBoxCloser : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ModalBoxCloser(QObject *parent = nullptr);
+
+    QStringList seen() const { return boxes; }
+    void clear() { boxes.clear(); }
+
+private:
+    Q_DISABLE_COPY(ModalBoxCloser)
+    void closeActiveBox();
+
+    QTimer timer;
+    QStringList boxes;
+};
