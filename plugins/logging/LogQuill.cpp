@@ -98,6 +98,10 @@ void LogQuill::install(const QString &folder, const QString &settingsFileName)
         if (installed)
             return;
     }
+    // Without a documents folder the paths would fall into the working directory, where old "*.txt"
+    // files are not ours to delete.
+    if (folder.isEmpty())
+        return;
 
     const QString logsPath = logFolderPath(folder);
     QDir().mkdir(logsPath);

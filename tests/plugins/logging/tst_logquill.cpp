@@ -86,6 +86,7 @@ private slots:
     void enabledAtStartOpensTheFile();
     void reopenedLogAppendsToTheSameFile();
     void unwritableLogFolderLeavesLoggingOff();
+    void noDocumentsFolderTouchesNothing();
     void eightThreadsKeepLinesWhole();
     void logFilesLieInTheFolderShowLogsOpens();
     void separateFolderOfSwappedCaseIsNotTakenForTheSame();
@@ -393,6 +394,33 @@ void tst_LogQuill::unwritableLogFolderLeavesLoggingOff()
     QVERIFY(errors.size() > 27 && errors.endsWith(QLatin1Char('\n')));
     QVERIFY(currentHandler() == testHandler);
     QVERIFY(QFileInfo(blocker.fileName()).isFile());
+}
+
+void tst_LogQuill::noDocumentsFolderTouchesNothing()
+{
+    // The program hands over an empty path when it found no documents folder.
+    const QString working = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(folder));
+    const QString stranger = QDir(folder).filePath(QStringLiteral("Logs/notes.txt"));
+    QVERIFY(QDir().mkpath(QFileInfo(stranger).path()));
+    QFile file(stranger);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(file.setFileTime(QDateTime::currentDateTime().addDays(-30), QFileDevice::FileModificationTime));
+    file.close();
+
+    LogQuill logger;
+    ConsoleCapture out(stdout);
+    ConsoleCapture err(stderr);
+    logger.install(QString(), settingsName);
+    const QString errors = err.finish();
+    const QString console = out.finish();
+    QVERIFY(QDir::setCurrent(working));
+
+    QVERIFY(QFile::exists(stranger));
+    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList { QStringLiteral("Logs") });
+    QCOMPARE(logger.fileName(), QString());
+    QVERIFY(!logger.isEnabled());
+    QCOMPARE(console + errors, QString());
 }
 
 void tst_LogQuill::eightThreadsKeepLinesWhole()
