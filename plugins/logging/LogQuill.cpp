@@ -61,8 +61,7 @@ QString swappedCase(const QString &text)
 
 LogQuill::LogQuill(QObject *parent)
     : QObject(parent)
-{
-}
+{ }
 
 LogQuill::~LogQuill()
 {
@@ -198,22 +197,23 @@ bool LogQuill::caseSensitiveNames(const QString &folder)
     // Comparing the entries themselves, not just testing the swapped name, keeps a separate folder
     // of that name from passing for the same one.
     std::error_code error;
-    const bool same = std::filesystem::equivalent(nativePath(info.absoluteFilePath()),
-                                                  nativePath(info.absoluteDir().filePath(swapped)), error);
+    const bool same = std::filesystem::equivalent(
+        nativePath(info.absoluteFilePath()), nativePath(info.absoluteDir().filePath(swapped)), error);
     return error || !same;
 }
 
 void LogQuill::initSettings(const QString &folder, const QString &name)
 {
     if (!logSettings)
-        logSettings = std::make_unique<QSettings>(QStringLiteral("%1/%2").arg(folder, name), QSettings::IniFormat);
+        logSettings
+            = std::make_unique<QSettings>(QStringLiteral("%1/%2").arg(folder, name), QSettings::IniFormat);
 }
 
 void LogQuill::removeOldLogFiles(const QString &folder)
 {
     const QDir dir(folder);
-    const QFileInfoList files = dir.entryInfoList({ QStringLiteral("*.txt") }, QDir::Files | QDir::CaseSensitive,
-                                                  QDir::NoSort);
+    const QFileInfoList files
+        = dir.entryInfoList({ QStringLiteral("*.txt") }, QDir::Files | QDir::CaseSensitive, QDir::NoSort);
     const QDateTime cutOff = QDateTime::currentDateTime().addDays(-keptDays);
     for (const QFileInfo &file : files) {
         if (file.lastModified() < cutOff)

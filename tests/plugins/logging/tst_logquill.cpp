@@ -153,15 +153,22 @@ void tst_LogQuill::formatLine_data()
     QTest::addColumn<QString>("line");
 
     const QTime time(14, 23, 1, 45);
-    QTest::newRow("info") << int(QtInfoMsg) << time << "x" << "D: [23:01:045] x";
+    QTest::newRow("info") << int(QtInfoMsg) << time << "x"
+                          << "D: [23:01:045] x";
     QTest::newRow("warning") << int(QtWarningMsg) << time << "disk almost full"
                              << "W: [23:01:045] disk almost full";
-    QTest::newRow("critical") << int(QtCriticalMsg) << time << "no reply" << "ERR: [23:01:045] no reply";
-    QTest::newRow("fatal") << int(QtFatalMsg) << time << "out of memory" << "FATAL: [23:01:045] out of memory";
-    QTest::newRow("debug") << int(QtDebugMsg) << time << "ffmpeg -i a.wav" << "ffmpeg -i a.wav";
-    QTest::newRow("start of the hour") << int(QtInfoMsg) << QTime(9, 0, 0, 0) << "x" << "D: [00:00:000] x";
-    QTest::newRow("end of the hour") << int(QtInfoMsg) << QTime(9, 59, 59, 999) << "x" << "D: [59:59:999] x";
-    QTest::newRow("placeholders kept") << int(QtInfoMsg) << time << "50%1 done %2" << "D: [23:01:045] 50%1 done %2";
+    QTest::newRow("critical") << int(QtCriticalMsg) << time << "no reply"
+                              << "ERR: [23:01:045] no reply";
+    QTest::newRow("fatal") << int(QtFatalMsg) << time << "out of memory"
+                           << "FATAL: [23:01:045] out of memory";
+    QTest::newRow("debug") << int(QtDebugMsg) << time << "ffmpeg -i a.wav"
+                           << "ffmpeg -i a.wav";
+    QTest::newRow("start of the hour") << int(QtInfoMsg) << QTime(9, 0, 0, 0) << "x"
+                                       << "D: [00:00:000] x";
+    QTest::newRow("end of the hour") << int(QtInfoMsg) << QTime(9, 59, 59, 999) << "x"
+                                     << "D: [59:59:999] x";
+    QTest::newRow("placeholders kept") << int(QtInfoMsg) << time << "50%1 done %2"
+                                       << "D: [23:01:045] 50%1 done %2";
 }
 
 void tst_LogQuill::formatLine()
@@ -188,10 +195,10 @@ void tst_LogQuill::lineCarriesTheCurrentTime()
     const QStringList lines = readLines(logger->fileName());
     QCOMPARE(lines.size(), 1);
     const QRegularExpressionMatch match
-            = QRegularExpression(QStringLiteral("^D: %1 x$").arg(stampPattern)).match(lines.first());
+        = QRegularExpression(QStringLiteral("^D: %1 x$").arg(stampPattern)).match(lines.first());
     QVERIFY2(match.hasMatch(), qPrintable(lines.first()));
-    const int written = match.captured(1).toInt() * 60000 + match.captured(2).toInt() * 1000
-            + match.captured(3).toInt();
+    const int written
+        = match.captured(1).toInt() * 60000 + match.captured(2).toInt() * 1000 + match.captured(3).toInt();
     const int from = millisecondsOfHour(before);
     const int to = millisecondsOfHour(after);
     if (from <= to)
@@ -207,15 +214,15 @@ void tst_LogQuill::blackList_data()
     QTest::addColumn<bool>("logged");
 
     QTest::newRow("first entry in upper case inside a longer text")
-            << int(QtWarningMsg) << "js: UNRECOGNIZED FEATURE: 'CH-UA-FORM-FACTORS'. (page 3)" << false;
+        << int(QtWarningMsg) << "js: UNRECOGNIZED FEATURE: 'CH-UA-FORM-FACTORS'. (page 3)" << false;
     QTest::newRow("second entry")
-            << int(QtWarningMsg)
-            << "The resource https://example.com/a.css was preloaded using link preload but not used within a "
-               "few seconds from the window's load event."
-            << false;
+        << int(QtWarningMsg)
+        << "The resource https://example.com/a.css was preloaded using link preload but not used within a "
+           "few seconds from the window's load event."
+        << false;
     QTest::newRow("other warning") << int(QtWarningMsg) << "Unrecognized feature: 'camera'." << true;
     QTest::newRow("black-listed text in an error")
-            << int(QtCriticalMsg) << "Unrecognized feature: 'ch-ua-form-factors'." << true;
+        << int(QtCriticalMsg) << "Unrecognized feature: 'ch-ua-form-factors'." << true;
 }
 
 void tst_LogQuill::blackList()
@@ -307,7 +314,8 @@ void tst_LogQuill::removesOldLogFiles()
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("earlier run\n");
     file.flush();
-    QVERIFY(file.setFileTime(QDateTime::currentDateTime().addDays(-ageDays), QFileDevice::FileModificationTime));
+    QVERIFY(
+        file.setFileTime(QDateTime::currentDateTime().addDays(-ageDays), QFileDevice::FileModificationTime));
     file.close();
 
     const auto logger = startLogger(QVariant());
@@ -323,11 +331,12 @@ void tst_LogQuill::firstStartWithoutKey()
     QCOMPARE(console, QString());
     const QString name = logger->fileName();
     const QRegularExpressionMatch match
-            = QRegularExpression(QStringLiteral("^%1/log(\\d{6}-\\d{6})\\.txt$")
-                                         .arg(QRegularExpression::escape(LogQuill::logFolderPath(folder))))
-                      .match(name);
+        = QRegularExpression(QStringLiteral("^%1/log(\\d{6}-\\d{6})\\.txt$")
+                                 .arg(QRegularExpression::escape(LogQuill::logFolderPath(folder))))
+              .match(name);
     QVERIFY2(match.hasMatch(), qPrintable(name));
-    const QDateTime stamp = QDateTime::fromString(match.captured(1), QStringLiteral("yyMMdd-hhmmss")).addYears(100);
+    const QDateTime stamp
+        = QDateTime::fromString(match.captured(1), QStringLiteral("yyMMdd-hhmmss")).addYears(100);
     QVERIFY2(stamp >= started && stamp <= QDateTime::currentDateTime(), qPrintable(name));
     QVERIFY(!QFile::exists(name));
     QVERIFY(!logger->isEnabled());
@@ -362,7 +371,8 @@ void tst_LogQuill::reopenedLogAppendsToTheSameFile()
     ConsoleCapture out(stdout);
     logger->switchLogging(false);
     QCOMPARE(out.finish(), QStringLiteral("~ Logging: Disable\n"));
-    QCOMPARE(QSettings(QDir(folder).filePath(settingsName), QSettings::IniFormat).value(enabledKey).toBool(), false);
+    QCOMPARE(QSettings(QDir(folder).filePath(settingsName), QSettings::IniFormat).value(enabledKey).toBool(),
+        false);
     qInstallMessageHandler(testHandler);
     qInfo("while off");
 
@@ -417,7 +427,8 @@ void tst_LogQuill::noDocumentsFolderTouchesNothing()
     QVERIFY(QDir::setCurrent(working));
 
     QVERIFY(QFile::exists(stranger));
-    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList { QStringLiteral("Logs") });
+    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+        QStringList { QStringLiteral("Logs") });
     QCOMPARE(logger.fileName(), QString());
     QVERIFY(!logger.isEnabled());
     QCOMPARE(console + errors, QString());

@@ -66,17 +66,19 @@ void tst_LogQuillPlugin::logsThroughTheInterface()
     logging->close();
     qInstallMessageHandler(testHandler);
 
-    const QStringList logFiles = QDir(folder + QStringLiteral("/Logs")).entryList({ QStringLiteral("log*.txt") });
+    const QStringList logFiles
+        = QDir(folder + QStringLiteral("/Logs")).entryList({ QStringLiteral("log*.txt") });
     QCOMPARE(logFiles.size(), 1);
     QFile file(folder + QStringLiteral("/Logs/") + logFiles.first());
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(file.readAll());
-    QVERIFY2(text.startsWith(QLatin1String("W: [")) && text.endsWith(QLatin1String("] through the plug-in\n")),
-             qPrintable(text));
+    QVERIFY2(
+        text.startsWith(QLatin1String("W: [")) && text.endsWith(QLatin1String("] through the plug-in\n")),
+        qPrintable(text));
     QCOMPARE(QSettings(folder + QStringLiteral("/zelk.ini"), QSettings::IniFormat)
-                     .value(QStringLiteral("APP_LOGFILE_ENABLED"))
-                     .toBool(),
-             true);
+                 .value(QStringLiteral("APP_LOGFILE_ENABLED"))
+                 .toBool(),
+        true);
 }
 
 QTEST_GUILESS_MAIN(tst_LogQuillPlugin)

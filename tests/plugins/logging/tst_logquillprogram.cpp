@@ -63,12 +63,12 @@ void tst_LogQuillProgram::writesStartUpTraceLines()
     const QString errors = QString::fromLocal8Bit(zelk.readAllStandardError());
     const QString text = logFileText(logs);
     QVERIFY2(!text.contains(QLatin1String("LogQuill")) && !errors.contains(QLatin1String("LogQuill")),
-             qPrintable(text + errors));
+        qPrintable(text + errors));
 
     const QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     const QRegularExpression loadError(
-            QStringLiteral("^W: \\[\\d\\d:\\d\\d:\\d\\d\\d\\] QDebug PluginManagerHelper::Warning\\(\\) "
-                           "\\[MGR\\] WARNING: \".*/lib(\\w+)\\.\\w+\" load error: \".+\"$"));
+        QStringLiteral("^W: \\[\\d\\d:\\d\\d:\\d\\d\\d\\] QDebug PluginManagerHelper::Warning\\(\\) "
+                       "\\[MGR\\] WARNING: \".*/lib(\\w+)\\.\\w+\" load error: \".+\"$"));
     QStringList missing;
     for (const QString &line : lines) {
         const QRegularExpressionMatch match = loadError.match(line);
