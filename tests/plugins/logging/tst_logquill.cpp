@@ -42,6 +42,14 @@ void emitMessage(int type, const QString &text)
     }
 }
 
+// Emits one message and answers what reached standard output meanwhile.
+QString emitCaptured(int type, const QString &text)
+{
+    ConsoleCapture out(stdout);
+    emitMessage(type, text);
+    return out.finish();
+}
+
 QStringList readLines(const QString &path)
 {
     QFile file(path);
@@ -232,9 +240,7 @@ void tst_LogQuill::blackList()
     QFETCH(bool, logged);
 
     const auto logger = startLogger(true);
-    ConsoleCapture out(stdout);
-    emitMessage(type, message);
-    const QString console = out.finish();
+    const QString console = emitCaptured(type, message);
 
     const QStringList lines = readLines(logger->fileName());
     if (logged) {
@@ -271,9 +277,7 @@ void tst_LogQuill::logClose()
     QFETCH(QString, linePattern);
 
     const auto logger = startLogger(true);
-    ConsoleCapture out(stdout);
-    emitMessage(type, message);
-    const QString console = out.finish();
+    const QString console = emitCaptured(type, message);
     qInfo("after");
 
     const QStringList lines = readLines(logger->fileName());
