@@ -30,14 +30,14 @@ def gear_path(cx, cy, outer, inner, teeth):
 
 
 def piano_keys():
-    parts = ['<rect x="5" y="11" width="38" height="26" rx="2.5"/>']
-    key = 38 / 6
-    for i in range(1, 6):
+    # Five white keys, black keys where a keyboard has them (C# D# and F#).
+    parts = ['<rect x="5" y="10" width="38" height="28" rx="2.5"/>']
+    key = 38 / 5
+    for i in range(1, 5):
+        parts.append('<path d="M%.2f 10 V38"/>' % (5 + key * i))
+    for i in (1, 2, 4):
         x = 5 + key * i
-        parts.append('<path d="M%.2f 11 V37"/>' % x)
-    for i in (1, 2, 4, 5):
-        x = 5 + key * i
-        parts.append('<rect x="%.2f" y="11" width="3.6" height="15" fill="currentColor" stroke="none"/>' % (x - 1.8))
+        parts.append('<rect x="%.2f" y="10" width="4.6" height="16" rx="0.8" fill="currentColor"/>' % (x - 2.3))
     return "".join(parts)
 
 

@@ -7,8 +7,8 @@ import "qrc:/qml/OS" as OS
 // and mainFunctions in the document that contains it.
 Item {
     id: root
-    width: 480
-    height: 360
+    width: 760
+    height: 700
 
     property real scf: 1
     property int gradiendVar: 0
@@ -86,6 +86,100 @@ Item {
         width: 300
         label: "Password"
         value: "secret12"
+    }
+
+    // A sample of the kit as the windows combine it, below and right of the pieces tested above.
+    Item {
+        id: sample
+        x: 0
+        y: 380
+        width: 760
+        height: 320
+
+        SectionLabel {
+            id: sampleSection
+            x: 20
+            y: 10
+            text: "OPTION SETTINGS"
+        }
+
+        Btn {
+            x: 390
+            y: 20
+            iconName: "My Account"
+            iconWidth: 140
+            iconHeight: 28
+        }
+
+        Btn {
+            x: 545
+            y: 19
+            iconName: "Help"
+            iconWidth: 30
+            iconHeight: 30
+            isCustomHovered: true
+        }
+
+        Btn {
+            x: 590
+            y: 17
+            iconName: "home"
+            iconWidth: 35
+            iconHeight: 35
+            enabled: false
+        }
+
+        GroupBox {
+            id: sampleGroup
+            x: 20
+            y: 85
+            width: 440
+            label: "Output Format"
+
+            Dropdown {
+                anchors.centerIn: parent
+                width: 200
+                model: ["MP3", "WAV", "FLAC"]
+                currentIndex: 0
+            }
+        }
+
+        ProgressBar {
+            x: 20
+            y: 180
+            percents: 60
+        }
+
+        Row {
+            x: 20
+            y: 235
+            spacing: 12
+
+            TextBtn { width: 120; height: 36; text: "Normal" }
+            TextBtn { width: 120; height: 36; text: "Hovered"; isCustomHovered: true }
+            TextBtn { width: 120; height: 36; text: "Disabled"; enabled: false }
+        }
+
+        Btn {
+            x: 480
+            y: 85
+            iconName: "open in"
+            iconWidth: 130
+            iconHeight: 130
+            additionalIcon.source: "/icons/audio.svg"
+            additionalIcon.sourceSize: Qt.size(80, 80)
+            additionalIcon.y: 15
+            label.text: "MP3"
+            label.y: height - label.height - 15
+        }
+
+        Btn {
+            x: 620
+            y: 85
+            iconName: "vocals"
+            iconWidth: 130
+            iconHeight: 130
+        }
     }
 
     function pictureOf(item) {
@@ -372,6 +466,35 @@ Item {
             compare(input.text, data.value)
             compare(input.echoMode, TextInput.Normal)
             verify(!findChild(field, "valueText").parent.visible)
+        }
+    }
+
+    TestCase {
+        name: "KitSample"
+        when: windowShown
+
+        // The window gradient's colour at a scene height, read beside the sample.
+        function backgroundAt(image, y) {
+            return image.pixel(root.width - 2, y)
+        }
+
+        function closeColours(a, b) {
+            return Math.abs(a.r - b.r) < 0.03 && Math.abs(a.g - b.g) < 0.03 && Math.abs(a.b - b.b) < 0.03
+        }
+
+        function test_fillsBlendIntoBackground() {
+            root.gradiendVar++
+            var image = grabImage(root)
+            // Inside the section label's frame and the group box's frame, left of their texts.
+            var sectionInside = sampleSection.mapToItem(root, 6, sampleSection.height / 2)
+            var groupInside = sampleGroup.mapToItem(root, 6, sampleGroup.height - 6)
+            verify(closeColours(image.pixel(sectionInside.x, sectionInside.y), backgroundAt(image, sectionInside.y)))
+            verify(closeColours(image.pixel(groupInside.x, groupInside.y), backgroundAt(image, groupInside.y)))
+            // The frame line itself is lighter than the background.
+            var frame = sampleSection.mapToItem(root, sampleSection.width / 2, 0)
+            verify(!closeColours(image.pixel(frame.x, frame.y), backgroundAt(image, frame.y)))
+            if (testHelper.screenshotDir !== "")
+                image.save(testHelper.screenshotDir + "/kit.png")
         }
     }
 }
