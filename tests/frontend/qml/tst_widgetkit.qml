@@ -1,4 +1,5 @@
 import QtQuick
+import QtQuick.Controls
 import QtTest
 import "qrc:/qml"
 import "qrc:/qml/OS" as OS
@@ -240,6 +241,18 @@ Item {
             buttonClicks.clear()
             mouseClick(button, 65, 65)
             compare(buttonClicks.count, 1)
+        }
+
+        function test_tooltipOnlyWithText() {
+            mouseMove(button, 65, 65)
+            tryCompare(button, "hovered", true)
+            verify(!button.ToolTip.visible)
+            button.tooltip = "Pick a media file"
+            verify(button.ToolTip.visible)
+            compare(button.ToolTip.text, "Pick a media file")
+            mouseMove(root, 470, 100)
+            tryCompare(button.ToolTip, "visible", false)
+            button.tooltip = ""
         }
 
         function test_implicitSizeIsIconSize() {
