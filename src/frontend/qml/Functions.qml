@@ -35,6 +35,8 @@ QtObject {
     function formatTime(s) {
         if (s <= 0)
             return "0:00"
+        // Estimates may carry fractions; the text shows whole seconds.
+        s = Math.floor(s)
         var minutes = Math.floor((s % 3600) / 60)
         var seconds = s % 60
         return minutes + ":" + (seconds < 10 ? "0" : "") + seconds
