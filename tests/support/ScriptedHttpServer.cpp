@@ -65,7 +65,7 @@ QList<QPair<QString, QString>> ScriptedHttpServer::Request::formItems() const
         const QByteArray key = equals < 0 ? item : item.left(equals);
         const QByteArray value = equals < 0 ? QByteArray() : item.mid(equals + 1);
         items.append({ QString::fromUtf8(QByteArray::fromPercentEncoding(key)),
-                       QString::fromUtf8(QByteArray::fromPercentEncoding(value)) });
+            QString::fromUtf8(QByteArray::fromPercentEncoding(value)) });
     }
     return items;
 }
@@ -135,7 +135,8 @@ void ScriptedHttpServer::readFrom(QTcpSocket *socket)
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const qsizetype colon = lines.at(i).indexOf(':');
         if (colon > 0)
-            request.headers.append({ lines.at(i).left(colon).trimmed(), lines.at(i).mid(colon + 1).trimmed() });
+            request.headers.append(
+                { lines.at(i).left(colon).trimmed(), lines.at(i).mid(colon + 1).trimmed() });
     }
     const qint64 length = request.header("Content-Length").toLongLong();
     if (buffer.size() - end - headerEnd.size() < length)
@@ -165,10 +166,12 @@ void ScriptedHttpServer::answer(QTcpSocket *socket, const Request &request)
     qint64 size = 0;
     for (const QByteArray &piece : answer.pieces)
         size += piece.size();
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + ' ' + reasonPhrase(answer.status) + "\r\n";
+    QByteArray head
+        = "HTTP/1.1 " + QByteArray::number(answer.status) + ' ' + reasonPhrase(answer.status) + "\r\n";
     head += "Content-Type: text/plain\r\nConnection: close\r\n";
     if (answer.contentLength)
-        head += "Content-Length: " + QByteArray::number(answer.declaredLength >= 0 ? answer.declaredLength : size) + "\r\n";
+        head += "Content-Length: "
+            + QByteArray::number(answer.declaredLength >= 0 ? answer.declaredLength : size) + "\r\n";
     head += "\r\n";
     socket->write(head);
     writePieces(socket, answer, 0);

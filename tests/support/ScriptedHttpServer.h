@@ -29,13 +29,13 @@ public:
         };
         enum class Mode {
             Respond, // status line, headers, pieces
-            Silent,  // read the request and never answer
-            Reset,   // drop the connection as soon as the request is in
+            Silent, // read the request and never answer
+            Reset, // drop the connection as soon as the request is in
         };
 
         int status = 200;
         QList<QByteArray> pieces; // the body, written one piece at a time
-        int pieceDelayMs = 0;     // pause before every piece after the first
+        int pieceDelayMs = 0; // pause before every piece after the first
         bool contentLength = true;
         qint64 declaredLength = -1; // Content-Length to announce instead of the body's size
         End end = End::Close;

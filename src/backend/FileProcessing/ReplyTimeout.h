@@ -18,7 +18,7 @@ class ReplyTimeout : public QObject
 public:
     enum class Kind {
         Inactivity, // no bytes sent or received for the limit
-        Total,      // not finished within the limit
+        Total, // not finished within the limit
     };
 
     static constexpr std::chrono::milliseconds inactivityLimit { 60000 };

@@ -17,7 +17,8 @@ QByteArray encodeComponent(const QString &text)
 QByteArray SignedForm::build(const Fields &fields, SigningPair place)
 {
     using Item = QPair<QString, QString>;
-    const QList<Item> signing = GlobalsInfo::getInstance()->generateWebAccessData().queryItems(QUrl::FullyDecoded);
+    const QList<Item> signing
+        = GlobalsInfo::getInstance()->generateWebAccessData().queryItems(QUrl::FullyDecoded);
 
     Fields all;
     all.reserve(fields.size() + signing.size());
@@ -44,6 +45,7 @@ QByteArray SignedForm::encode(const Fields &fields)
 QNetworkRequest SignedForm::request(const QUrl &url)
 {
     QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
+    request.setHeader(
+        QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
     return request;
 }

@@ -27,7 +27,7 @@ public:
 
     enum class SigningPair {
         First, // "publicKey", "accessToken", then the fields (ZelkServer)
-        Last,  // the fields, then "publicKey", "accessToken" (account requests)
+        Last, // the fields, then "publicKey", "accessToken" (account requests)
     };
 
     // The signed body: a fresh signing pair on every call, placed as asked.

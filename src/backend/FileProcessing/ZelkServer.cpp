@@ -39,8 +39,7 @@ ZelkServer::ZelkServer(QObject *parent)
     , manager(new QNetworkAccessManager(this))
     , probeLimit(ReplyTimeout::probeLimit)
     , inactivityLimit(ReplyTimeout::inactivityLimit)
-{
-}
+{ }
 
 // The manager and the per-download managers are children: they take every reply still running with
 // them, and the connections made with this object as context are gone before that happens.
@@ -55,7 +54,7 @@ void ZelkServer::setTimeLimits(std::chrono::milliseconds probe, std::chrono::mil
 QNetworkReply *ZelkServer::postForm(const QString &path, const SignedForm::Fields &fields)
 {
     QNetworkReply *reply = manager->post(SignedForm::request(globals->serviceEndpoint(path)),
-                                         SignedForm::build(fields, SignedForm::SigningPair::First));
+        SignedForm::build(fields, SignedForm::SigningPair::First));
     ReplyTimeout::watch(reply, inactivityLimit, ReplyTimeout::Kind::Inactivity);
     return reply;
 }
@@ -76,8 +75,7 @@ void ZelkServer::releaseTracked(QNetworkReply *reply)
 }
 
 bool ZelkServer::proceedFile(const QString &instrument, const QString &filePath, const QString &fileName,
-                             const QString &hash, const QString &version, const QString &originalFilePath,
-                             const QString &extension)
+    const QString &hash, const QString &version, const QString &originalFilePath, const QString &extension)
 {
     auto file = std::make_unique<QFile>(filePath);
     if (!file->open(QIODevice::ReadOnly))
@@ -88,7 +86,7 @@ bool ZelkServer::proceedFile(const QString &instrument, const QString &filePath,
     auto multiPart = std::make_unique<QHttpMultiPart>(QHttpMultiPart::FormDataType);
     QHttpPart filePart;
     filePart.setRawHeader("Content-Disposition",
-                          QStringLiteral("form-data; name=\"uploadedFile\"; filename=\"%1\"").arg(filePath).toUtf8());
+        QStringLiteral("form-data; name=\"uploadedFile\"; filename=\"%1\"").arg(filePath).toUtf8());
     filePart.setBodyDevice(file.get());
     file.release()->setParent(multiPart.get());
     multiPart->append(filePart);
@@ -106,7 +104,7 @@ bool ZelkServer::proceedFile(const QString &instrument, const QString &filePath,
     abortTracked();
     QNetworkReply *reply
         = manager->post(QNetworkRequest(globals->serviceEndpoint(QStringLiteral("/zelk-server/proceed.php"))),
-                        multiPart.get());
+            multiPart.get());
     multiPart.release()->setParent(reply);
     ReplyTimeout::watch(reply, inactivityLimit, ReplyTimeout::Kind::Inactivity);
     currentReply = reply;
@@ -116,15 +114,16 @@ bool ZelkServer::proceedFile(const QString &instrument, const QString &filePath,
             emit progressPercents(*percent);
     });
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
-        finishSongIdReply(reply, { QStringLiteral("File uploading error:\n\n"), QStringLiteral("File uploading error:"),
-                                   QStringLiteral("File Not uploaded. Error. Server response:") });
+        finishSongIdReply(reply,
+            { QStringLiteral("File uploading error:\n\n"), QStringLiteral("File uploading error:"),
+                QStringLiteral("File Not uploaded. Error. Server response:") });
     });
     return true;
 }
 
-void ZelkServer::repeatFile(const QString &instrument, const QString &uploadedFileName, const QString &fileName,
-                            const QString &hash, const QString &version, const QString &originalFilePath,
-                            const QString &extension)
+void ZelkServer::repeatFile(const QString &instrument, const QString &uploadedFileName,
+    const QString &fileName, const QString &hash, const QString &version, const QString &originalFilePath,
+    const QString &extension)
 {
     const SignedForm::Fields fields {
         { QStringLiteral("instrument"), instrument },
@@ -139,8 +138,9 @@ void ZelkServer::repeatFile(const QString &instrument, const QString &uploadedFi
     QNetworkReply *reply = postForm(QStringLiteral("/zelk-server/repeat.php"), fields);
     currentReply = reply;
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
-        finishSongIdReply(reply, { QStringLiteral("File repeating error:\n\n"), QStringLiteral("File repeating error:"),
-                                   QStringLiteral("File Not repeated. Error. Server response:") });
+        finishSongIdReply(reply,
+            { QStringLiteral("File repeating error:\n\n"), QStringLiteral("File repeating error:"),
+                QStringLiteral("File Not repeated. Error. Server response:") });
     });
 }
 
@@ -166,7 +166,8 @@ void ZelkServer::finishSongIdReply(QNetworkReply *reply, const SongIdTexts &text
 
 void ZelkServer::getRemainSeconds(int songId)
 {
-    QNetworkReply *reply = postForm(QStringLiteral("/zelk-server/remains.php"), { { songIdField, QString::number(songId) } });
+    QNetworkReply *reply
+        = postForm(QStringLiteral("/zelk-server/remains.php"), { { songIdField, QString::number(songId) } });
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         reply->deleteLater();
         const QString body = bodyText(reply);
@@ -189,7 +190,8 @@ void ZelkServer::getRemainSeconds(int songId)
 void ZelkServer::cancelProcces(int songId)
 {
     abortTracked();
-    QNetworkReply *reply = postForm(QStringLiteral("/zelk-server/cancel.php"), { { songIdField, QString::number(songId) } });
+    QNetworkReply *reply
+        = postForm(QStringLiteral("/zelk-server/cancel.php"), { { songIdField, QString::number(songId) } });
     connect(reply, &QNetworkReply::finished, this, [reply] {
         reply->deleteLater();
         const QString body = bodyText(reply);
@@ -203,8 +205,8 @@ void ZelkServer::cancelProcces(int songId)
 void ZelkServer::removeUploaded(const QString &fileName)
 {
     const QPointer<ZelkServer> self(this);
-    const QPointer<QNetworkReply> reply
-        = postForm(QStringLiteral("/zelk-server/removeUploaded.php"), { { QStringLiteral("fileName"), fileName } });
+    const QPointer<QNetworkReply> reply = postForm(
+        QStringLiteral("/zelk-server/removeUploaded.php"), { { QStringLiteral("fileName"), fileName } });
     QEventLoop loop;
     connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     // The owner may delete this object while the loop spins; the reply goes with it.
@@ -239,7 +241,8 @@ bool ZelkServer::checkInternetConnection()
     return online;
 }
 
-void ZelkServer::downloadFiles(int songId, const QString &firstPath, const QString &secondPath, qint64 expectedSize)
+void ZelkServer::downloadFiles(
+    int songId, const QString &firstPath, const QString &secondPath, qint64 expectedSize)
 {
     QFile::remove(firstPath);
     QFile::remove(secondPath);
@@ -252,15 +255,15 @@ void ZelkServer::downloadFiles(int songId, const QString &firstPath, const QStri
 void ZelkServer::downloadSingle(int songId, const QString &path, bool mix)
 {
     QFile::remove(path);
-    requestResultUrls(songId, [=](const QUrl &first, const QUrl &second) {
-        downloadFile(mix ? second : first, path, true, -1);
-    });
+    requestResultUrls(songId,
+        [=](const QUrl &first, const QUrl &second) { downloadFile(mix ? second : first, path, true, -1); });
 }
 
 void ZelkServer::requestResultUrls(int songId, std::function<void(const QUrl &, const QUrl &)> start)
 {
     abortTracked();
-    QNetworkReply *reply = postForm(QStringLiteral("/zelk-server/download.php"), { { songIdField, QString::number(songId) } });
+    QNetworkReply *reply
+        = postForm(QStringLiteral("/zelk-server/download.php"), { { songIdField, QString::number(songId) } });
     currentReply = reply;
     connect(reply, &QNetworkReply::finished, this, [this, reply, start = std::move(start)] {
         const QString body = bodyText(reply);
@@ -287,12 +290,13 @@ void ZelkServer::downloadFile(const QUrl &url, const QString &path, bool isFirst
     QNetworkReply *reply = downloads->get(QNetworkRequest(url));
     ReplyTimeout::watch(reply, inactivityLimit, ReplyTimeout::Kind::Inactivity);
 
-    connect(reply, &QNetworkReply::downloadProgress, this, [this, reply, isFirst, expectedSize](qint64 received, qint64 total) {
-        // Without Content-Length the network layer still ends with received == total; that is no total.
-        if (!reply->header(QNetworkRequest::ContentLengthHeader).isValid())
-            total = -1;
-        emitDownloadProgress(isFirst, TransferProgress::downloadPercent(received, total, expectedSize));
-    });
+    connect(reply, &QNetworkReply::downloadProgress, this,
+        [this, reply, isFirst, expectedSize](qint64 received, qint64 total) {
+            // Without Content-Length the network layer still ends with received == total; that is no total.
+            if (!reply->header(QNetworkRequest::ContentLengthHeader).isValid())
+                total = -1;
+            emitDownloadProgress(isFirst, TransferProgress::downloadPercent(received, total, expectedSize));
+        });
     connect(reply, &QNetworkReply::finished, this, [this, reply, downloads, path, isFirst] {
         reply->deleteLater();
         downloads->deleteLater();

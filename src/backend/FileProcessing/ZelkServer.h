@@ -29,11 +29,11 @@ public:
 
     // Returns false, sending and emitting nothing, when filePath cannot be opened for reading.
     bool proceedFile(const QString &instrument, const QString &filePath, const QString &fileName,
-                     const QString &hash, const QString &version, const QString &originalFilePath,
-                     const QString &extension);
+        const QString &hash, const QString &version, const QString &originalFilePath,
+        const QString &extension);
     void repeatFile(const QString &instrument, const QString &uploadedFileName, const QString &fileName,
-                    const QString &hash, const QString &version, const QString &originalFilePath,
-                    const QString &extension);
+        const QString &hash, const QString &version, const QString &originalFilePath,
+        const QString &extension);
     void getRemainSeconds(int songId);
     void cancelProcces(int songId);
     void downloadFiles(int songId, const QString &firstPath, const QString &secondPath, qint64 expectedSize);

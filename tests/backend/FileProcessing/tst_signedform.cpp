@@ -15,7 +15,8 @@ QByteArray expectedToken(const QByteArray &key)
     return QCryptographicHash::hash(key + "!~@@*~!" + key + "QWEpoi" + key, QCryptographicHash::Md5).toHex();
 }
 
-const QRegularExpression signingPattern(QStringLiteral("^publicKey=([A-Za-z0-9]{10})&accessToken=([0-9a-f]{32})$"));
+const QRegularExpression signingPattern(
+    QStringLiteral("^publicKey=([A-Za-z0-9]{10})&accessToken=([0-9a-f]{32})$"));
 
 } // namespace
 
@@ -66,8 +67,8 @@ void tst_SignedForm::encoding()
 void tst_SignedForm::signingPairFirst()
 {
     const QByteArray body = SignedForm::build({ { QStringLiteral("songID"), QStringLiteral("12") },
-                                                { QStringLiteral("name"), QStringLiteral("a b") } },
-                                              SignedForm::SigningPair::First);
+                                                  { QStringLiteral("name"), QStringLiteral("a b") } },
+        SignedForm::SigningPair::First);
     const QList<QByteArray> items = body.split('&');
     QCOMPARE(items.size(), 4);
     const auto match = signingPattern.match(QString::fromLatin1(items.at(0) + '&' + items.at(1)));
@@ -79,9 +80,10 @@ void tst_SignedForm::signingPairFirst()
 
 void tst_SignedForm::signingPairLast()
 {
-    const QByteArray body = SignedForm::build({ { QStringLiteral("email"), QStringLiteral("a+b@example.com") },
-                                                { QStringLiteral("password"), QStringLiteral("0123abcd") } },
-                                              SignedForm::SigningPair::Last);
+    const QByteArray body
+        = SignedForm::build({ { QStringLiteral("email"), QStringLiteral("a+b@example.com") },
+                                { QStringLiteral("password"), QStringLiteral("0123abcd") } },
+            SignedForm::SigningPair::Last);
     QVERIFY2(body.startsWith("email=a+b%40example.com&password=0123abcd&publicKey="), body.constData());
     const auto match = signingPattern.match(QString::fromLatin1(body.mid(body.indexOf("publicKey="))));
     QVERIFY2(match.hasMatch(), body.constData());
@@ -100,7 +102,7 @@ void tst_SignedForm::formContentType()
 {
     const QNetworkRequest request = SignedForm::request(QUrl(QStringLiteral("http://127.0.0.1:1/x.php")));
     QCOMPARE(request.header(QNetworkRequest::ContentTypeHeader).toByteArray(),
-             QByteArray("application/x-www-form-urlencoded"));
+        QByteArray("application/x-www-form-urlencoded"));
     QCOMPARE(request.rawHeaderList(), QList<QByteArray> { "Content-Type" });
 }
 

@@ -66,6 +66,13 @@ QList<double> values(const QSignalSpy &spy)
     return list;
 }
 
+// A resubmission with everyday values.
+void startRepeat(ZelkServer &client)
+{
+    client.repeatFile(QStringLiteral("bass"), QStringLiteral("a.wav"), QStringLiteral("a"),
+        QStringLiteral("h"), QStringLiteral("full"), QStringLiteral("/a.mp3"), QStringLiteral("mp3"));
+}
+
 } // namespace
 
 class tst_ZelkServer final : public QObject
@@ -113,6 +120,9 @@ private slots:
 
 private:
     std::unique_ptr<ZelkServer> makeClient() const;
+    bool startUpload(ZelkServer &client) const;
+    QByteArray urlPair(const QString &first, const QString &second) const;
+    void scriptResults();
     QString pathIn(const QString &name) const { return temp->filePath(name); }
 
     std::unique_ptr<ScriptedHttpServer> server;
@@ -148,6 +158,30 @@ std::unique_ptr<ZelkServer> tst_ZelkServer::makeClient() const
     return client;
 }
 
+// An upload of a small WAV with everyday values.
+bool tst_ZelkServer::startUpload(ZelkServer &client) const
+{
+    const QString wav = pathIn(QStringLiteral("a.wav"));
+    writeFile(wav, "RIFFdata");
+    return client.proceedFile(QStringLiteral("bass"), wav, QStringLiteral("a"), QStringLiteral("h"),
+        QStringLiteral("full"), QStringLiteral("/a.mp3"), QStringLiteral("mp3"));
+}
+
+// download.php's answer: two URLs on the scripted server joined by a bar.
+QByteArray tst_ZelkServer::urlPair(const QString &first, const QString &second) const
+{
+    return server->url(first).toEncoded() + '|' + server->url(second).toEncoded();
+}
+
+// Results "VOCALS" and "MIX", announced by download.php in that order.
+void tst_ZelkServer::scriptResults()
+{
+    server->script("/files/vocals.wav", Answer::text("VOCALS"));
+    server->script("/files/mix.wav", Answer::text("MIX"));
+    server->script(downloadPath,
+        Answer::text(urlPair(QStringLiteral("/files/vocals.wav"), QStringLiteral("/files/mix.wav"))));
+}
+
 void tst_ZelkServer::formWireFormat()
 {
     server->script(repeatPath, Answer::text("31"));
@@ -155,9 +189,9 @@ void tst_ZelkServer::formWireFormat()
     QSignalSpy saved(client.get(), &ZelkServer::savedWithId);
 
     // Argument order differs from the field order: version/hash and extension/originalFilePath swap.
-    client->repeatFile(QStringLiteral("vocals"), QStringLiteral("up load.wav"), QStringLiteral("Rock+Roll & Blues"),
-                       QStringLiteral("hash=1#2"), QStringLiteral("full"), QStringLiteral("/music/My Song.mp3"),
-                       QStringLiteral("mp3"));
+    client->repeatFile(QStringLiteral("vocals"), QStringLiteral("up load.wav"),
+        QStringLiteral("Rock+Roll & Blues"), QStringLiteral("hash=1#2"), QStringLiteral("full"),
+        QStringLiteral("/music/My Song.mp3"), QStringLiteral("mp3"));
     QVERIFY(saved.wait());
     QCOMPARE(saved.first().first().toInt(), 31);
 
@@ -167,13 +201,15 @@ void tst_ZelkServer::formWireFormat()
     QCOMPARE(request.method, QByteArray("POST"));
     QCOMPARE(request.header("Content-Type"), QByteArray("application/x-www-form-urlencoded"));
 
-    const QRegularExpression pattern(QStringLiteral("^publicKey=([A-Za-z0-9]{10})&accessToken=([0-9a-f]{32})&(.*)$"));
+    const QRegularExpression pattern(
+        QStringLiteral("^publicKey=([A-Za-z0-9]{10})&accessToken=([0-9a-f]{32})&(.*)$"));
     const auto match = pattern.match(QString::fromLatin1(request.body));
     QVERIFY2(match.hasMatch(), request.body.constData());
     QCOMPARE(match.captured(2).toLatin1(), expectedToken(match.captured(1)));
     QCOMPARE(match.captured(3),
-             QStringLiteral("instrument=vocals&uploadedFileName=up%20load.wav&fileName=Rock+Roll%20%26%20Blues"
-                            "&version=full&hash=hash%3D1%232&extension=mp3&originalFilePath=%2Fmusic%2FMy%20Song.mp3"));
+        QStringLiteral(
+            "instrument=vocals&uploadedFileName=up%20load.wav&fileName=Rock+Roll%20%26%20Blues"
+            "&version=full&hash=hash%3D1%232&extension=mp3&originalFilePath=%2Fmusic%2FMy%20Song.mp3"));
 }
 
 void tst_ZelkServer::newKeyPerRequest()
@@ -210,8 +246,9 @@ void tst_ZelkServer::multipartWireFormat()
     auto client = makeClient();
     QSignalSpy saved(client.get(), &ZelkServer::savedWithId);
     QSignalSpy progress(client.get(), &ZelkServer::progressPercents);
-    QVERIFY(client->proceedFile(QStringLiteral("drums"), wav, QStringLiteral("My Song"), QStringLiteral("h4sh"),
-                                QStringLiteral("full"), QStringLiteral("/music/My Song.mp4"), QStringLiteral("mp4")));
+    QVERIFY(
+        client->proceedFile(QStringLiteral("drums"), wav, QStringLiteral("My Song"), QStringLiteral("h4sh"),
+            QStringLiteral("full"), QStringLiteral("/music/My Song.mp4"), QStringLiteral("mp4")));
     QCOMPARE(values(progress), QList<double> { 0.0 });
     QVERIFY(saved.wait());
     QCOMPARE(saved.first().first().toInt(), 42);
@@ -224,22 +261,25 @@ void tst_ZelkServer::multipartWireFormat()
     QCOMPARE(requests.size(), 1);
     QVERIFY(requests.first().header("Content-Type").startsWith("multipart/form-data; boundary="));
     const auto parts = ScriptedHttpServer::multipartParts(requests.first());
-    const QStringList names { "uploadedFile", "instrument", "version", "fileName", "publicKey",
-                              "accessToken",  "hash",       "extension", "originalFilePath" };
+    const QStringList names { "uploadedFile", "instrument", "version", "fileName", "publicKey", "accessToken",
+        "hash", "extension", "originalFilePath" };
     QCOMPARE(parts.size(), names.size());
     for (qsizetype i = 0; i < parts.size(); ++i) {
         QCOMPARE(parts.at(i).headers.size(), 1);
         QCOMPARE(parts.at(i).headers.first().first, QByteArray("Content-Disposition"));
         if (i > 0)
-            QCOMPARE(parts.at(i).headers.first().second, QStringLiteral("form-data; name=\"%1\"").arg(names.at(i)).toUtf8());
+            QCOMPARE(parts.at(i).headers.first().second,
+                QStringLiteral("form-data; name=\"%1\"").arg(names.at(i)).toUtf8());
     }
     QCOMPARE(parts.at(0).headers.first().second,
-             QStringLiteral("form-data; name=\"uploadedFile\"; filename=\"%1\"").arg(wav).toUtf8());
+        QStringLiteral("form-data; name=\"uploadedFile\"; filename=\"%1\"").arg(wav).toUtf8());
     QCOMPARE(parts.at(0).body, content);
     QCOMPARE(parts.at(1).body, QByteArray("drums"));
     QCOMPARE(parts.at(2).body, QByteArray("full"));
     QCOMPARE(parts.at(3).body, QByteArray("My Song"));
-    QVERIFY(QRegularExpression(QStringLiteral("^[A-Za-z0-9]{10}$")).match(QString::fromLatin1(parts.at(4).body)).hasMatch());
+    QVERIFY(QRegularExpression(QStringLiteral("^[A-Za-z0-9]{10}$"))
+                .match(QString::fromLatin1(parts.at(4).body))
+                .hasMatch());
     QCOMPARE(parts.at(5).body, expectedToken(QString::fromLatin1(parts.at(4).body)));
     QCOMPARE(parts.at(6).body, QByteArray("h4sh"));
     QCOMPARE(parts.at(7).body, QByteArray("mp4"));
@@ -251,8 +291,9 @@ void tst_ZelkServer::unreadableUploadSendsNothing()
     auto client = makeClient();
     QSignalSpy progress(client.get(), &ZelkServer::progressPercents);
     QSignalSpy errors(client.get(), &ZelkServer::showError);
-    QVERIFY(!client->proceedFile(QStringLiteral("bass"), pathIn(QStringLiteral("missing.wav")), QStringLiteral("x"),
-                                 QStringLiteral("h"), QStringLiteral("full"), QStringLiteral("/x.mp3"), QStringLiteral("mp3")));
+    QVERIFY(!client->proceedFile(QStringLiteral("bass"), pathIn(QStringLiteral("missing.wav")),
+        QStringLiteral("x"), QStringLiteral("h"), QStringLiteral("full"), QStringLiteral("/x.mp3"),
+        QStringLiteral("mp3")));
     QTest::qWait(100);
     QVERIFY(server->requests().isEmpty());
     QCOMPARE(progress.size(), 0);
@@ -266,11 +307,13 @@ void tst_ZelkServer::songIdReplies_data()
     QTest::addColumn<int>("songId");
     QTest::addColumn<QString>("error");
     QTest::newRow("upload accepted") << true << QByteArray("1207") << 1207 << QString();
-    QTest::newRow("upload refused with text") << true << QByteArray("Wrong file type") << 0 << "Wrong file type";
+    QTest::newRow("upload refused with text")
+        << true << QByteArray("Wrong file type") << 0 << "Wrong file type";
     QTest::newRow("upload refused with 0") << true << QByteArray("0") << 0 << "0";
     QTest::newRow("repeat accepted") << false << QByteArray("88") << 88 << QString();
     QTest::newRow("repeat refused with 0") << false << QByteArray("0") << 0 << "0";
-    QTest::newRow("repeat refused with text") << false << QByteArray("No such upload") << 0 << "No such upload";
+    QTest::newRow("repeat refused with text")
+        << false << QByteArray("No such upload") << 0 << "No such upload";
     QTest::newRow("repeat empty reply") << false << QByteArray() << 0 << "";
 }
 
@@ -282,17 +325,13 @@ void tst_ZelkServer::songIdReplies()
     QFETCH(QString, error);
 
     server->script(upload ? proceedPath : repeatPath, Answer::text(reply));
-    const QString wav = pathIn(QStringLiteral("a.wav"));
-    writeFile(wav, "RIFFdata");
     auto client = makeClient();
     QSignalSpy saved(client.get(), &ZelkServer::savedWithId);
     QSignalSpy errors(client.get(), &ZelkServer::showError);
     if (upload)
-        QVERIFY(client->proceedFile(QStringLiteral("piano"), wav, QStringLiteral("a"), QStringLiteral("h"),
-                                    QStringLiteral("full"), QStringLiteral("/a.mp3"), QStringLiteral("mp3")));
+        QVERIFY(startUpload(*client));
     else
-        client->repeatFile(QStringLiteral("piano"), QStringLiteral("a.wav"), QStringLiteral("a"), QStringLiteral("h"),
-                           QStringLiteral("full"), QStringLiteral("/a.mp3"), QStringLiteral("mp3"));
+        startRepeat(*client);
     QTRY_COMPARE(saved.size() + errors.size(), 1);
     if (error.isNull()) {
         QCOMPARE(saved.size(), 1);
@@ -312,7 +351,8 @@ void tst_ZelkServer::remainsReplies_data()
     QTest::newRow("seconds left") << QByteArray("125") << "remainSeconds" << QVariant(125);
     QTest::newRow("ready") << QByteArray("-1") << "filesReady" << QVariant();
     QTest::newRow("empty") << QByteArray() << "showError" << QVariant(QString());
-    QTest::newRow("text") << QByteArray("Song not found") << "showError" << QVariant(QStringLiteral("Song not found"));
+    QTest::newRow("text") << QByteArray("Song not found") << "showError"
+                          << QVariant(QStringLiteral("Song not found"));
 }
 
 void tst_ZelkServer::remainsReplies()
@@ -330,7 +370,9 @@ void tst_ZelkServer::remainsReplies()
     QTRY_COMPARE(remain.size() + ready.size() + errors.size(), 1);
     QTest::qWait(50); // and nothing follows
 
-    const QSignalSpy &fired = signal == QLatin1String("remainSeconds") ? remain : signal == QLatin1String("filesReady") ? ready : errors;
+    const QSignalSpy &fired = signal == QLatin1String("remainSeconds") ? remain
+        : signal == QLatin1String("filesReady")                        ? ready
+                                                                       : errors;
     QCOMPARE(fired.size(), 1);
     QCOMPARE(remain.size() + ready.size() + errors.size(), 1);
     if (argument.isValid())
@@ -341,15 +383,12 @@ void tst_ZelkServer::secondTrackedRequestAbortsFirst()
 {
     server->script(proceedPath, Answer::silent());
     server->script(downloadPath, Answer::text("bad reply"));
-    const QString wav = pathIn(QStringLiteral("a.wav"));
-    writeFile(wav, "RIFFdata");
     auto client = makeClient();
     client->setTimeLimits(500ms, 60s);
     QSignalSpy errors(client.get(), &ZelkServer::showError);
     QSignalSpy received(server.get(), &ScriptedHttpServer::requestReceived);
 
-    QVERIFY(client->proceedFile(QStringLiteral("bass"), wav, QStringLiteral("a"), QStringLiteral("h"),
-                                QStringLiteral("full"), QStringLiteral("/a.mp3"), QStringLiteral("mp3")));
+    QVERIFY(startUpload(*client));
     QVERIFY(received.wait());
 
     // The upload reports its cancellation before the URL request has left.
@@ -367,8 +406,6 @@ void tst_ZelkServer::newUploadEndsUrlRequest()
 {
     server->script(downloadPath, Answer::silent());
     server->script(proceedPath, Answer::text("5"));
-    const QString wav = pathIn(QStringLiteral("a.wav"));
-    writeFile(wav, "RIFFdata");
     auto client = makeClient();
     client->setTimeLimits(500ms, 60s);
     QSignalSpy errors(client.get(), &ZelkServer::showError);
@@ -377,8 +414,7 @@ void tst_ZelkServer::newUploadEndsUrlRequest()
 
     client->downloadSingle(4, pathIn(QStringLiteral("one.wav")), false);
     QVERIFY(received.wait());
-    QVERIFY(client->proceedFile(QStringLiteral("bass"), wav, QStringLiteral("a"), QStringLiteral("h"),
-                                QStringLiteral("full"), QStringLiteral("/a.mp3"), QStringLiteral("mp3")));
+    QVERIFY(startUpload(*client));
     QCOMPARE(errors.size(), 1);
     QCOMPARE(errors.first().first().toString(), QStringLiteral("Downloading error:\n\n") + cancelled);
     QVERIFY(saved.wait());
@@ -438,9 +474,9 @@ void tst_ZelkServer::downloadProgress_data()
     QTest::addColumn<QList<QByteArray>>("pieces");
     QTest::addColumn<QList<double>>("mustSee");
     QTest::addColumn<bool>("isFirst");
-    QTest::newRow("with total")
-        << true << qint64(-1) << QList<QByteArray> { QByteArray(500, 'a'), QByteArray(500, 'b') }
-        << QList<double> { 50.0, 99.8 } << true;
+    QTest::newRow("with total") << true << qint64(-1)
+                                << QList<QByteArray> { QByteArray(500, 'a'), QByteArray(500, 'b') }
+                                << QList<double> { 50.0, 99.8 } << true;
     QTest::newRow("no total, no expected size")
         << false << qint64(-1) << QList<QByteArray> { QByteArray(500, 'a'), QByteArray(700, 'b') }
         << QList<double> { 95.0 } << false;
@@ -490,10 +526,7 @@ void tst_ZelkServer::downloadProgress()
 
 void tst_ZelkServer::downloadFilesWritesBoth()
 {
-    server->script("/files/vocals.wav", Answer::text("VOCALS"));
-    server->script("/files/mix.wav", Answer::text("MIX"));
-    server->script(downloadPath, Answer::text(server->url(QStringLiteral("/files/vocals.wav")).toEncoded() + '|'
-                                              + server->url(QStringLiteral("/files/mix.wav")).toEncoded()));
+    scriptResults();
     auto client = makeClient();
     QSignalSpy first(client.get(), &ZelkServer::downloadingFirst);
     QSignalSpy second(client.get(), &ZelkServer::downloadingSecond);
@@ -510,7 +543,8 @@ void tst_ZelkServer::downloadFilesWritesBoth()
 
     const auto urlRequest = server->requestsTo(downloadPath);
     QCOMPARE(urlRequest.size(), 1);
-    QCOMPARE(urlRequest.first().formItems().last(), qMakePair(QStringLiteral("songID"), QStringLiteral("12")));
+    QCOMPARE(
+        urlRequest.first().formItems().last(), qMakePair(QStringLiteral("songID"), QStringLiteral("12")));
     for (const QByteArray &path : { QByteArray("/files/vocals.wav"), QByteArray("/files/mix.wav") }) {
         const auto fileRequests = server->requestsTo(path);
         QCOMPARE(fileRequests.size(), 1);
@@ -561,10 +595,7 @@ void tst_ZelkServer::badUrlReplies()
 
 void tst_ZelkServer::downloadSingleMix()
 {
-    server->script("/files/vocals.wav", Answer::text("VOCALS"));
-    server->script("/files/mix.wav", Answer::text("MIX"));
-    server->script(downloadPath, Answer::text(server->url(QStringLiteral("/files/vocals.wav")).toEncoded() + '|'
-                                              + server->url(QStringLiteral("/files/mix.wav")).toEncoded()));
+    scriptResults();
     auto client = makeClient();
     QSignalSpy first(client.get(), &ZelkServer::downloadingFirst);
     QSignalSpy second(client.get(), &ZelkServer::downloadingSecond);
@@ -579,8 +610,8 @@ void tst_ZelkServer::downloadSingleMix()
 void tst_ZelkServer::failedDownloadLeavesNoFile()
 {
     server->script("/files/gone.wav", Answer::text("missing", 500));
-    server->script(downloadPath, Answer::text(server->url(QStringLiteral("/files/gone.wav")).toEncoded() + "|"
-                                              + server->url(QStringLiteral("/files/gone.wav")).toEncoded()));
+    server->script(downloadPath,
+        Answer::text(urlPair(QStringLiteral("/files/gone.wav"), QStringLiteral("/files/gone.wav"))));
     const QString target = pathIn(QStringLiteral("gone.wav"));
     writeFile(target, "stale");
     auto client = makeClient();
@@ -604,7 +635,8 @@ void tst_ZelkServer::unwritableTarget()
     QSignalSpy second(client.get(), &ZelkServer::downloadingSecond);
     client->downloadFile(server->url(QStringLiteral("/files/r.wav")), target, false, -1);
     QVERIFY(errors.wait());
-    QCOMPARE(errors.first().first().toString(), QStringLiteral("Failed to open file for writing:\n\n") + target);
+    QCOMPARE(
+        errors.first().first().toString(), QStringLiteral("Failed to open file for writing:\n\n") + target);
     QVERIFY(second.isEmpty() || second.last().first().toDouble() < 100.0);
 }
 
@@ -640,13 +672,15 @@ void tst_ZelkServer::networkFaults_data()
     const QList<QPair<QString, QString>> faults {
         { QStringLiteral("http 500"), QStringLiteral("server replied: Internal Server Error") },
         { QStringLiteral("refused"), QStringLiteral("Connection refused") },
-        { QStringLiteral("stall"), QStringLiteral("Network timeout: nothing was transferred for 0.5 seconds") },
+        { QStringLiteral("stall"),
+            QStringLiteral("Network timeout: nothing was transferred for 0.5 seconds") },
         { QStringLiteral("cut body"), QStringLiteral("Connection closed") },
         { QStringLiteral("reset"), QStringLiteral("Connection closed") },
     };
     for (const auto &[operation, prefix] : operations) {
         for (const auto &[fault, ending] : faults)
-            QTest::addRow("%s, %s", qPrintable(operation), qPrintable(fault)) << operation << fault << prefix << ending;
+            QTest::addRow("%s, %s", qPrintable(operation), qPrintable(fault))
+                << operation << fault << prefix << ending;
     }
 }
 
@@ -670,10 +704,10 @@ void tst_ZelkServer::networkFaults()
     }
 
     const QByteArray path = operation == QLatin1String("remains") ? remainsPath
-        : operation == QLatin1String("upload")                     ? proceedPath
-        : operation == QLatin1String("repeat")                     ? repeatPath
-        : operation == QLatin1String("urls")                       ? downloadPath
-                                                                   : QByteArray("/files/r.wav");
+        : operation == QLatin1String("upload")                    ? proceedPath
+        : operation == QLatin1String("repeat")                    ? repeatPath
+        : operation == QLatin1String("urls")                      ? downloadPath
+                                                                  : QByteArray("/files/r.wav");
     server->script(path, answer);
     const QUrl fileUrl = fault == QLatin1String("refused")
         ? QUrl(QStringLiteral("http://127.0.0.1:%1/files/r.wav").arg(closedPort()))
@@ -681,11 +715,9 @@ void tst_ZelkServer::networkFaults()
     if (operation == QLatin1String("file"))
         server->script(downloadPath, Answer::text(fileUrl.toEncoded() + '|' + fileUrl.toEncoded()));
     else if (fault == QLatin1String("refused"))
-        GlobalsInfo::getInstance()->appSettings()->setValue(QStringLiteral("service_url"),
-                                                           QStringLiteral("http://127.0.0.1:%1").arg(closedPort()));
+        GlobalsInfo::getInstance()->appSettings()->setValue(
+            QStringLiteral("service_url"), QStringLiteral("http://127.0.0.1:%1").arg(closedPort()));
 
-    const QString wav = pathIn(QStringLiteral("a.wav"));
-    writeFile(wav, "RIFFdata");
     const QString target = pathIn(QStringLiteral("r.wav"));
     auto client = makeClient();
     QSignalSpy errors(client.get(), &ZelkServer::showError);
@@ -698,11 +730,9 @@ void tst_ZelkServer::networkFaults()
     if (operation == QLatin1String("remains"))
         client->getRemainSeconds(1);
     else if (operation == QLatin1String("upload"))
-        client->proceedFile(QStringLiteral("bass"), wav, QStringLiteral("a"), QStringLiteral("h"),
-                            QStringLiteral("full"), QStringLiteral("/a.mp3"), QStringLiteral("mp3"));
+        startUpload(*client);
     else if (operation == QLatin1String("repeat"))
-        client->repeatFile(QStringLiteral("bass"), QStringLiteral("a.wav"), QStringLiteral("a"), QStringLiteral("h"),
-                           QStringLiteral("full"), QStringLiteral("/a.mp3"), QStringLiteral("mp3"));
+        startRepeat(*client);
     else
         client->downloadSingle(1, target, false);
 
@@ -738,8 +768,8 @@ void tst_ZelkServer::probe()
     else
         server->script(probePath, Answer::text({}, 204));
     if (fault == QLatin1String("refused"))
-        GlobalsInfo::getInstance()->appSettings()->setValue(
-            QStringLiteral("probe_url"), QStringLiteral("http://127.0.0.1:%1/generate_204").arg(closedPort()));
+        GlobalsInfo::getInstance()->appSettings()->setValue(QStringLiteral("probe_url"),
+            QStringLiteral("http://127.0.0.1:%1/generate_204").arg(closedPort()));
 
     auto client = makeClient();
     QElapsedTimer clock;
@@ -763,7 +793,8 @@ void tst_ZelkServer::removeUploadedWaits()
     client->removeUploaded(QStringLiteral("up load.wav"));
     const auto requests = server->requestsTo(removePath);
     QCOMPARE(requests.size(), 1);
-    QCOMPARE(requests.first().formItems().last(), qMakePair(QStringLiteral("fileName"), QStringLiteral("up load.wav")));
+    QCOMPARE(requests.first().formItems().last(),
+        qMakePair(QStringLiteral("fileName"), QStringLiteral("up load.wav")));
 
     // A service that never answers does not hold the window forever.
     server->script(removePath, Answer::silent());
@@ -782,8 +813,8 @@ void tst_ZelkServer::destroyedWhileDownloading()
     endless.end = Answer::End::Stall;
     server->script("/files/a.wav", endless);
     server->script("/files/b.wav", endless);
-    server->script(downloadPath, Answer::text(server->url(QStringLiteral("/files/a.wav")).toEncoded() + '|'
-                                              + server->url(QStringLiteral("/files/b.wav")).toEncoded()));
+    server->script(
+        downloadPath, Answer::text(urlPair(QStringLiteral("/files/a.wav"), QStringLiteral("/files/b.wav"))));
     server->script(repeatPath, Answer::silent());
 
     auto client = makeClient();
@@ -793,8 +824,7 @@ void tst_ZelkServer::destroyedWhileDownloading()
     client->downloadFiles(1, pathIn(QStringLiteral("a.wav")), pathIn(QStringLiteral("b.wav")), -1);
     QTRY_VERIFY(!first.isEmpty() && !second.isEmpty());
     client->cancelProcces(1); // the downloads outlive a cancel ...
-    client->repeatFile(QStringLiteral("bass"), QStringLiteral("a.wav"), QStringLiteral("a"), QStringLiteral("h"),
-                       QStringLiteral("full"), QStringLiteral("/a.mp3"), QStringLiteral("mp3"));
+    startRepeat(*client);
     QTRY_COMPARE(server->requestsTo(repeatPath).size(), 1);
 
     client.reset(); // ... but not their ZelkServer
