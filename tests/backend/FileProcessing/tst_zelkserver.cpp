@@ -496,7 +496,7 @@ void tst_ZelkServer::downloadProgress()
     // Headers alone first: the network layer holds back progress for 100 ms after them.
     ScriptedHttpServer::Answer answer;
     answer.pieces = QList<QByteArray> { QByteArray() } + pieces;
-    answer.pieceDelayMs = 150;
+    answer.pieceDelayMs = 250;
     answer.contentLength = contentLength;
     server->script("/files/r.wav", answer);
 
@@ -755,6 +755,7 @@ void tst_ZelkServer::probe_data()
     QTest::newRow("http 500") << "http 500" << false;
     QTest::newRow("refused") << "refused" << false;
     QTest::newRow("no answer") << "silent" << false;
+    QTest::newRow("answer trickles past the limit") << "trickle" << false;
 }
 
 void tst_ZelkServer::probe()
@@ -765,7 +766,13 @@ void tst_ZelkServer::probe()
         server->script(probePath, Answer::text("down", 500));
     else if (fault == QLatin1String("silent"))
         server->script(probePath, Answer::silent());
-    else
+    else if (fault == QLatin1String("trickle")) {
+        // Bytes keep moving, so only a limit on the whole exchange ends it.
+        Answer trickle;
+        trickle.pieces = QList<QByteArray>(8, QByteArray("ok"));
+        trickle.pieceDelayMs = 150;
+        server->script(probePath, trickle);
+    } else
         server->script(probePath, Answer::text({}, 204));
     if (fault == QLatin1String("refused"))
         GlobalsInfo::getInstance()->appSettings()->setValue(QStringLiteral("probe_url"),
@@ -808,7 +815,7 @@ void tst_ZelkServer::destroyedWhileDownloading()
 {
     ScriptedHttpServer::Answer endless;
     endless.pieces = { QByteArray(), QByteArray(1000, 'a') };
-    endless.pieceDelayMs = 150;
+    endless.pieceDelayMs = 250;
     endless.declaredLength = 1'000'000;
     endless.end = Answer::End::Stall;
     server->script("/files/a.wav", endless);
