@@ -1,0 +1,348 @@
+#include "ZelkServer.h"
+
+#include "GlobalsInfo/GlobalsInfo.h"
+#include "ReplyTimeout.h"
+#include "TransferProgress.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QHttpMultiPart>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPointer>
+#include <QTimer>
+
+namespace {
+
+const QString songIdField = QStringLiteral("songID");
+
+// An aborted reply is closed and has no body to read.
+QString bodyText(QNetworkReply *reply)
+{
+    return reply->isOpen() ? QString::fromUtf8(reply->readAll()) : QString();
+}
+
+QHttpPart textPart(const QString &name, const QString &value)
+{
+    QHttpPart part;
+    part.setRawHeader("Content-Disposition", QStringLiteral("form-data; name=\"%1\"").arg(name).toUtf8());
+    part.setBody(value.toUtf8());
+    return part;
+}
+
+} // namespace
+
+ZelkServer::ZelkServer(QObject *parent)
+    : QObject(parent)
+    , globals(GlobalsInfo::getInstance())
+    , manager(new QNetworkAccessManager(this))
+    , probeLimit(ReplyTimeout::probeLimit)
+    , inactivityLimit(ReplyTimeout::inactivityLimit)
+{ }
+
+// The manager and the per-download managers are children: they take every reply still running with
+// them, and the connections made with this object as context are gone before that happens.
+ZelkServer::~ZelkServer() = default;
+
+void ZelkServer::setTimeLimits(std::chrono::milliseconds probe, std::chrono::milliseconds inactivity)
+{
+    probeLimit = probe;
+    inactivityLimit = inactivity;
+}
+
+QNetworkReply *ZelkServer::postForm(const QString &path, const SignedForm::Fields &fields)
+{
+    QNetworkReply *reply = manager->post(SignedForm::request(globals->serviceEndpoint(path)),
+        SignedForm::build(fields, SignedForm::SigningPair::First));
+    ReplyTimeout::watch(reply, inactivityLimit, ReplyTimeout::Kind::Inactivity);
+    return reply;
+}
+
+void ZelkServer::abortTracked()
+{
+    // abort() finishes the reply at once: its completion step reports the cancellation and clears
+    // currentReply before the caller sends the next tracked request.
+    if (currentReply)
+        currentReply->abort();
+}
+
+void ZelkServer::releaseTracked(QNetworkReply *reply)
+{
+    reply->deleteLater();
+    if (currentReply == reply)
+        currentReply = nullptr;
+}
+
+bool ZelkServer::proceedFile(const QString &instrument, const QString &filePath, const QString &fileName,
+    const QString &hash, const QString &version, const QString &originalFilePath, const QString &extension)
+{
+    auto file = std::make_unique<QFile>(filePath);
+    if (!file->open(QIODevice::ReadOnly))
+        return false;
+
+    emit progressPercents(0.0);
+
+    auto multiPart = std::make_unique<QHttpMultiPart>(QHttpMultiPart::FormDataType);
+    QHttpPart filePart;
+    filePart.setRawHeader("Content-Disposition",
+        QStringLiteral("form-data; name=\"uploadedFile\"; filename=\"%1\"").arg(filePath).toUtf8());
+    filePart.setBodyDevice(file.get());
+    file.release()->setParent(multiPart.get());
+    multiPart->append(filePart);
+
+    const QUrlQuery signing = globals->generateWebAccessData();
+    multiPart->append(textPart(QStringLiteral("instrument"), instrument));
+    multiPart->append(textPart(QStringLiteral("version"), version));
+    multiPart->append(textPart(QStringLiteral("fileName"), fileName));
+    for (const auto &[key, value] : signing.queryItems(QUrl::FullyDecoded))
+        multiPart->append(textPart(key, value));
+    multiPart->append(textPart(QStringLiteral("hash"), hash));
+    multiPart->append(textPart(QStringLiteral("extension"), extension));
+    multiPart->append(textPart(QStringLiteral("originalFilePath"), originalFilePath));
+
+    abortTracked();
+    QNetworkReply *reply
+        = manager->post(QNetworkRequest(globals->serviceEndpoint(QStringLiteral("/zelk-server/proceed.php"))),
+            multiPart.get());
+    multiPart.release()->setParent(reply);
+    ReplyTimeout::watch(reply, inactivityLimit, ReplyTimeout::Kind::Inactivity);
+    currentReply = reply;
+
+    connect(reply, &QNetworkReply::uploadProgress, this, [this](qint64 sent, qint64 total) {
+        if (const auto percent = TransferProgress::uploadPercent(sent, total))
+            emit progressPercents(*percent);
+    });
+    connect(reply, &QNetworkReply::finished, this, [this, reply] {
+        finishSongIdReply(reply,
+            { QStringLiteral("File uploading error:\n\n"), QStringLiteral("File uploading error:"),
+                QStringLiteral("File Not uploaded. Error. Server response:") });
+    });
+    return true;
+}
+
+void ZelkServer::repeatFile(const QString &instrument, const QString &uploadedFileName,
+    const QString &fileName, const QString &hash, const QString &version, const QString &originalFilePath,
+    const QString &extension)
+{
+    const SignedForm::Fields fields {
+        { QStringLiteral("instrument"), instrument },
+        { QStringLiteral("uploadedFileName"), uploadedFileName },
+        { QStringLiteral("fileName"), fileName },
+        { QStringLiteral("version"), version },
+        { QStringLiteral("hash"), hash },
+        { QStringLiteral("extension"), extension },
+        { QStringLiteral("originalFilePath"), originalFilePath },
+    };
+    abortTracked();
+    QNetworkReply *reply = postForm(QStringLiteral("/zelk-server/repeat.php"), fields);
+    currentReply = reply;
+    connect(reply, &QNetworkReply::finished, this, [this, reply] {
+        finishSongIdReply(reply,
+            { QStringLiteral("File repeating error:\n\n"), QStringLiteral("File repeating error:"),
+                QStringLiteral("File Not repeated. Error. Server response:") });
+    });
+}
+
+void ZelkServer::finishSongIdReply(QNetworkReply *reply, const SongIdTexts &texts)
+{
+    const QString body = bodyText(reply);
+    if (reply->error() != QNetworkReply::NoError) {
+        const QString error = ReplyTimeout::errorString(reply);
+        qDebug() << texts.logPrefix << error << body;
+        releaseTracked(reply);
+        emit showError(texts.errorPrefix + error);
+        return;
+    }
+    const int songId = body.toInt(nullptr, 10);
+    releaseTracked(reply);
+    if (songId == 0) {
+        qDebug() << texts.refusedLog << body;
+        emit showError(body);
+        return;
+    }
+    emit savedWithId(songId);
+}
+
+void ZelkServer::getRemainSeconds(int songId)
+{
+    QNetworkReply *reply
+        = postForm(QStringLiteral("/zelk-server/remains.php"), { { songIdField, QString::number(songId) } });
+    connect(reply, &QNetworkReply::finished, this, [this, reply] {
+        reply->deleteLater();
+        const QString body = bodyText(reply);
+        if (reply->error() != QNetworkReply::NoError) {
+            const QString error = ReplyTimeout::errorString(reply);
+            qDebug() << "Remains operation error:" << error << body;
+            emit showError(QStringLiteral("Remains operation error:\n\n") + error);
+            return;
+        }
+        const int seconds = body.toInt(nullptr, 10);
+        if (seconds == 0 && body != QLatin1String("0"))
+            emit showError(body);
+        else if (seconds == -1)
+            emit filesReady();
+        else
+            emit remainSeconds(seconds);
+    });
+}
+
+void ZelkServer::cancelProcces(int songId)
+{
+    abortTracked();
+    QNetworkReply *reply
+        = postForm(QStringLiteral("/zelk-server/cancel.php"), { { songIdField, QString::number(songId) } });
+    connect(reply, &QNetworkReply::finished, this, [reply] {
+        reply->deleteLater();
+        const QString body = bodyText(reply);
+        if (reply->error() != QNetworkReply::NoError)
+            qDebug() << "Canceling error:" << ReplyTimeout::errorString(reply) << body;
+        else
+            qDebug() << "Successfully canceled!" << body;
+    });
+}
+
+void ZelkServer::removeUploaded(const QString &fileName)
+{
+    const QPointer<ZelkServer> self(this);
+    const QPointer<QNetworkReply> reply = postForm(
+        QStringLiteral("/zelk-server/removeUploaded.php"), { { QStringLiteral("fileName"), fileName } });
+    QEventLoop loop;
+    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    // The owner may delete this object while the loop spins; the reply goes with it.
+    connect(reply, &QObject::destroyed, &loop, &QEventLoop::quit);
+    loop.exec();
+    if (!self || !reply)
+        return;
+
+    if (reply->error() != QNetworkReply::NoError)
+        qDebug() << "Error: " << ReplyTimeout::errorString(reply);
+    else
+        qDebug() << "Removing File Result: " << bodyText(reply);
+    reply->deleteLater();
+}
+
+bool ZelkServer::checkInternetConnection()
+{
+    const QPointer<ZelkServer> self(this);
+    const QPointer<QNetworkReply> reply = manager->get(QNetworkRequest(globals->getProbeUrl()));
+    ReplyTimeout::watch(reply, probeLimit, ReplyTimeout::Kind::Total);
+    QEventLoop loop;
+    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    connect(reply, &QObject::destroyed, &loop, &QEventLoop::quit);
+    loop.exec();
+    if (!self || !reply)
+        return false;
+
+    const bool online = reply->error() == QNetworkReply::NoError;
+    if (!online)
+        qDebug() << "Connectivity probe failed:" << ReplyTimeout::errorString(reply);
+    reply->deleteLater();
+    return online;
+}
+
+void ZelkServer::downloadFiles(
+    int songId, const QString &firstPath, const QString &secondPath, qint64 expectedSize)
+{
+    QFile::remove(firstPath);
+    QFile::remove(secondPath);
+    requestResultUrls(songId, [=](const QUrl &first, const QUrl &second) {
+        downloadFile(first, firstPath, true, expectedSize);
+        downloadFile(second, secondPath, false, expectedSize);
+    });
+}
+
+void ZelkServer::downloadSingle(int songId, const QString &path, bool mix)
+{
+    QFile::remove(path);
+    requestResultUrls(songId,
+        [=](const QUrl &first, const QUrl &second) { downloadFile(mix ? second : first, path, true, -1); });
+}
+
+void ZelkServer::requestResultUrls(int songId, std::function<void(const QUrl &, const QUrl &)> start)
+{
+    abortTracked();
+    QNetworkReply *reply
+        = postForm(QStringLiteral("/zelk-server/download.php"), { { songIdField, QString::number(songId) } });
+    currentReply = reply;
+    connect(reply, &QNetworkReply::finished, this, [this, reply, start = std::move(start)] {
+        const QString body = bodyText(reply);
+        releaseTracked(reply);
+        if (reply->error() != QNetworkReply::NoError) {
+            const QString error = ReplyTimeout::errorString(reply);
+            qDebug() << "Downloading error:" << error << body;
+            emit showError(QStringLiteral("Downloading error:\n\n") + error);
+            return;
+        }
+        const QStringList urls = body.split(QLatin1Char('|'), Qt::KeepEmptyParts);
+        if (urls.size() != 2) {
+            emit showError(body);
+            return;
+        }
+        start(QUrl(urls.at(0)), QUrl(urls.at(1)));
+    });
+}
+
+void ZelkServer::downloadFile(const QUrl &url, const QString &path, bool isFirst, qint64 expectedSize)
+{
+    // A manager per download, as a child so that it cannot outlive this object; a cancel leaves it running.
+    auto *downloads = new QNetworkAccessManager(this);
+    QNetworkReply *reply = downloads->get(QNetworkRequest(url));
+    ReplyTimeout::watch(reply, inactivityLimit, ReplyTimeout::Kind::Inactivity);
+
+    connect(reply, &QNetworkReply::downloadProgress, this,
+        [this, reply, isFirst, expectedSize](qint64 received, qint64 total) {
+            // Without Content-Length the network layer still ends with received == total; that is no total.
+            if (!reply->header(QNetworkRequest::ContentLengthHeader).isValid())
+                total = -1;
+            emitDownloadProgress(isFirst, TransferProgress::downloadPercent(received, total, expectedSize));
+        });
+    connect(reply, &QNetworkReply::finished, this, [this, reply, downloads, path, isFirst] {
+        reply->deleteLater();
+        downloads->deleteLater();
+        writeDownload(reply, path, isFirst);
+    });
+}
+
+void ZelkServer::writeDownload(QNetworkReply *reply, const QString &path, bool isFirst)
+{
+    if (reply->error() != QNetworkReply::NoError) {
+        const QString error = ReplyTimeout::errorString(reply);
+        qDebug() << "Download error:" << error;
+        emit showError(QStringLiteral("Download error:\n\n") + error);
+        return;
+    }
+
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        emit showError(QStringLiteral("Failed to open file for writing:\n\n%1").arg(path));
+        return;
+    }
+    // Straight from the reply's buffer in pieces, so the body is never held twice.
+    constexpr qint64 pieceSize = 1 << 20;
+    bool written = true;
+    while (written && reply->bytesAvailable() > 0) {
+        const QByteArray piece = reply->read(pieceSize);
+        written = file.write(piece) == piece.size();
+    }
+    written = file.flush() && written;
+    file.close();
+    written = written && file.error() == QFileDevice::NoError;
+    if (!written) {
+        // A half-written result must not pass for a complete one.
+        if (QFileInfo(path).isFile())
+            file.remove();
+        qDebug() << "Download write error:" << file.errorString();
+        emit showError(QStringLiteral("Failed to write file:\n\n%1").arg(path));
+        return;
+    }
+    emitDownloadProgress(isFirst, 100.0);
+}
+
+void ZelkServer::emitDownloadProgress(bool isFirst, double percents)
+{
+    if (isFirst)
+        emit downloadingFirst(percents);
+    else
+        emit downloadingSecond(percents);
+}

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QString>
+#include <QTcpServer>
+#include <QUrl>
+
+class QTcpSocket;
+
+// A small HTTP/1.1 server on 127.0.0.1 for tests, scripted per path and with raw control over the
+// answer: status, body written in timed pieces, with or without Content-Length, a Content-Length
+// larger than the body (a cut body), a stall, a reset or no answer at all. Every request is recorded
+// with its method, path, headers and body for wire-format checks. Each answer closes its connection.
+class ScriptedHttpServer : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(ScriptedHttpServer)
+
+public:
+    struct Answer
+    {
+        enum class End {
+            Close, // after the last piece, close the connection
+            Stall, // after the last piece, keep the connection open and send nothing more
+        };
+        enum class Mode {
+            Respond, // status line, headers, pieces
+            Silent, // read the request and never answer
+            Reset, // drop the connection as soon as the request is in
+        };
+
+        int status = 200;
+        QList<QByteArray> pieces; // the body, written one piece at a time
+        int pieceDelayMs = 0; // pause before every piece after the first
+        bool contentLength = true;
+        qint64 declaredLength = -1; // Content-Length to announce instead of the body's size
+        End end = End::Close;
+        Mode mode = Mode::Respond;
+
+        static Answer text(const QByteArray &body, int status = 200);
+        static Answer silent();
+        static Answer reset();
+    };
+
+    struct Request
+    {
+        QByteArray method;
+        QByteArray path;
+        QList<QPair<QByteArray, QByteArray>> headers;
+        QByteArray body;
+
+        // First header of that name (case-insensitive), empty if absent.
+        QByteArray header(const QByteArray &name) const;
+        // The form body split at "&" and "=", percent-decoded ("+" stays "+").
+        QList<QPair<QString, QString>> formItems() const;
+    };
+
+    struct Part
+    {
+        QList<QPair<QByteArray, QByteArray>> headers;
+        QByteArray body;
+    };
+
+    explicit ScriptedHttpServer(QObject *parent = nullptr);
+    ~ScriptedHttpServer() override;
+
+    bool listen();
+    QUrl baseUrl() const;
+    QUrl url(const QString &path) const;
+
+    // The answer for every request to path; unscripted paths get 404.
+    void script(const QByteArray &path, const Answer &answer);
+
+    QList<Request> requests() const { return received; }
+    QList<Request> requestsTo(const QByteArray &path) const;
+
+    // The parts of a multipart/form-data request, in order.
+    static QList<Part> multipartParts(const Request &request);
+
+signals:
+    void requestReceived(const QByteArray &path);
+
+private:
+    void readFrom(QTcpSocket *socket);
+    void answer(QTcpSocket *socket, const Request &request);
+    void writePieces(QTcpSocket *socket, const Answer &answer, int next);
+
+    QTcpServer server;
+    QHash<QByteArray, Answer> answers;
+    QHash<QTcpSocket *, QByteArray> buffers;
+    QList<Request> received;
+};
