@@ -1,10 +1,10 @@
 #include "ZelkServer.h"
 
 #include "GlobalsInfo/GlobalsInfo.h"
+#include "NetworkWait.h"
 #include "ReplyTimeout.h"
 #include "TransferProgress.h"
 
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QHttpMultiPart>
@@ -204,15 +204,9 @@ void ZelkServer::cancelProcces(int songId)
 
 void ZelkServer::removeUploaded(const QString &fileName)
 {
-    const QPointer<ZelkServer> self(this);
-    const QPointer<QNetworkReply> reply = postForm(
-        QStringLiteral("/zelk-server/removeUploaded.php"), { { QStringLiteral("fileName"), fileName } });
-    QEventLoop loop;
-    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    // The owner may delete this object while the loop spins; the reply goes with it.
-    connect(reply, &QObject::destroyed, &loop, &QEventLoop::quit);
-    loop.exec();
-    if (!self || !reply)
+    QNetworkReply *reply = postForm(QStringLiteral("/zelk-server/removeUploaded.php"),
+                                    { { QStringLiteral("fileName"), fileName } });
+    if (!NetworkWait::untilFinished(reply, this))
         return;
 
     if (reply->error() != QNetworkReply::NoError)
@@ -224,21 +218,7 @@ void ZelkServer::removeUploaded(const QString &fileName)
 
 bool ZelkServer::checkInternetConnection()
 {
-    const QPointer<ZelkServer> self(this);
-    const QPointer<QNetworkReply> reply = manager->get(QNetworkRequest(globals->getProbeUrl()));
-    ReplyTimeout::watch(reply, probeLimit, ReplyTimeout::Kind::Total);
-    QEventLoop loop;
-    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    connect(reply, &QObject::destroyed, &loop, &QEventLoop::quit);
-    loop.exec();
-    if (!self || !reply)
-        return false;
-
-    const bool online = reply->error() == QNetworkReply::NoError;
-    if (!online)
-        qDebug() << "Connectivity probe failed:" << ReplyTimeout::errorString(reply);
-    reply->deleteLater();
-    return online;
+    return NetworkWait::probe(manager, globals->getProbeUrl(), probeLimit, this);
 }
 
 void ZelkServer::downloadFiles(

@@ -7,6 +7,7 @@
 #include "plugins/MessageBoxCustom.h"
 #include "plugins/SysInfoManager.h"
 #include "plugins/UpdateManager.h"
+#include "UserAuth/UserAuth.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -78,6 +79,7 @@ int runZelk(int argc, char *argv[])
                                                        true);
 
     qmlRegisterType<BackendLoader>("backend.BackendLoader", 1, 0, "BackendLoader");
+    qmlRegisterType<UserAuth>("backend.UserAuth", 1, 0, "UserAuth");
 
     const QString documentsPath = GlobalsInfo::getInstance()->getDocumentsPath();
     if (documentsPath.isEmpty())
