@@ -66,6 +66,17 @@ QString UserAuth::refuse(const QString &text, std::initializer_list<const char *
     return text;
 }
 
+QString UserAuth::refuseNewPassword(const QString &pass, const QString &confirmation)
+{
+    if (pass.isEmpty())
+        return refuse(emptyPassword, { "pass" });
+    if (pass.size() < minimumPasswordLength)
+        return refuse(shortPassword, { "pass" });
+    if (confirmation != pass)
+        return refuse(passwordsDiffer, { "pass", "pass2" });
+    return {};
+}
+
 bool UserAuth::isValidEmail(const QString &email)
 {
     static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9._%+-]+@[A-Za-z0-9.-]+\\.[A-Za-z]{2,}$"));
@@ -183,12 +194,8 @@ QString UserAuth::registration(QString name, QString email, QString pass, QStrin
         return refuse(shortName, { "name" });
     if (email.isEmpty() || !isValidEmail(email))
         return refuse(invalidEmail, { "email" });
-    if (pass.isEmpty())
-        return refuse(emptyPassword, { "pass" });
-    if (pass.size() < minimumPasswordLength)
-        return refuse(shortPassword, { "pass" });
-    if (pass2 != pass)
-        return refuse(passwordsDiffer, { "pass", "pass2" });
+    if (const QString refused = refuseNewPassword(pass, pass2); !refused.isEmpty())
+        return refused;
 
     if (!requestSucceeded({ { QStringLiteral("email"), email },
                             { QStringLiteral("name"), name },
@@ -229,12 +236,8 @@ QString UserAuth::checkCode(int code)
 
 QString UserAuth::reSetPassword(QString pass, QString pass2)
 {
-    if (pass.isEmpty())
-        return refuse(emptyPassword, { "pass" });
-    if (pass.size() < minimumPasswordLength)
-        return refuse(shortPassword, { "pass" });
-    if (pass2 != pass)
-        return refuse(passwordsDiffer, { "pass", "pass2" });
+    if (const QString refused = refuseNewPassword(pass, pass2); !refused.isEmpty())
+        return refused;
 
     if (!requestSucceeded({ { QStringLiteral("password"), hashPassword(pass) }, { QStringLiteral("email"), recoverEmail } },
                           authPath(QStringLiteral("resetpassword.php"))))
@@ -245,12 +248,8 @@ QString UserAuth::reSetPassword(QString pass, QString pass2)
 
 QString UserAuth::updatePassword(const QString &newPass, const QString &newPass2, const QString &currentPass, int id)
 {
-    if (newPass.isEmpty())
-        return refuse(emptyPassword, { "pass" });
-    if (newPass.size() < minimumPasswordLength)
-        return refuse(shortPassword, { "pass" });
-    if (newPass2 != newPass)
-        return refuse(passwordsDiffer, { "pass", "pass2" });
+    if (const QString refused = refuseNewPassword(newPass, newPass2); !refused.isEmpty())
+        return refused;
     if (currentPass.isEmpty())
         return refuse(QStringLiteral("Field Current Password cannot be empty"), { "pass3" });
     if (newPass == currentPass)

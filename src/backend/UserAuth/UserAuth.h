@@ -66,6 +66,8 @@ private:
     Q_DISABLE_COPY(UserAuth)
 
     QString refuse(const QString &text, std::initializer_list<const char *> fields);
+    // The rules every new password meets, in the order they are tested; empty when it passes.
+    QString refuseNewPassword(const QString &pass, const QString &confirmation);
     bool requestSucceeded(const SignedForm::Fields &query, const QString &url);
     QString signIn(const QString &email);
 
