@@ -6,8 +6,7 @@ ApplicationWindow {
     id: app
 
     property real scf: 1
-    property alias prop: prop
-    readonly property alias mainFunctions: mainFunctions
+    property int gradiendVar: 0
 
     minimumWidth: 470 * scf
     minimumHeight: 210 * scf
@@ -33,5 +32,85 @@ ApplicationWindow {
     }
     Background { id: background }
 
+    Btn {
+        objectName: "myAccountButton"
+        anchors.left: parent.left
+        anchors.top: parent.top
+        iconName: "My Account"
+        iconWidth: 140 * scf
+        iconHeight: 28 * scf
+        enabled: prop.isActiveProduct
+        onClicked: backendLoader.openMyAccountWindow()
+    }
+
+    Btn {
+        objectName: "helpButton"
+        anchors.right: parent.right
+        anchors.top: parent.top
+        anchors.rightMargin: 5 * scf
+        anchors.topMargin: 5 * scf
+        iconName: "Help"
+        iconWidth: 30 * scf
+        iconHeight: 30 * scf
+        enabled: prop.isActiveProduct
+        onClicked: helpPopup.popup(app.width - 225 * scf, 5 * scf)
+    }
+
+    Row {
+        anchors.centerIn: parent
+        spacing: 15 * scf
+
+        Btn {
+            objectName: "selectFileButton"
+            iconName: "Select File"
+            iconWidth: 130 * scf
+            iconHeight: 130 * scf
+            enabled: prop.isActiveProduct
+            onClicked: backendLoader.selectFile()
+        }
+        Btn {
+            objectName: "settingsButton"
+            iconName: "Settings"
+            iconWidth: 130 * scf
+            iconHeight: 130 * scf
+            enabled: prop.isActiveProduct
+            onClicked: backendLoader.openSettingsWindow()
+        }
+        Btn {
+            objectName: "archiveButton"
+            iconName: "archive"
+            iconWidth: 130 * scf
+            iconHeight: 130 * scf
+            enabled: prop.isActiveProduct
+            onClicked: backendLoader.openArchive()
+        }
+    }
+
+    BackendLoaderComponent { id: backendLoader }
+    AuthComponent { id: auth }
     Functions { id: mainFunctions }
+
+    DropArea {
+        objectName: "dropArea"
+        anchors.fill: parent
+        onDropped: (drop) => {
+            if (!drop.hasUrls)
+                return
+            let path = decodeURIComponent(drop.urls[0].toString())
+            console.log("Drag file: " + path)
+            path = path.replace(prop.osName === "mac" ? "file://" : "file:///", "")
+            backendLoader.loadFile(path)
+        }
+    }
+
+    HelpMenu { id: helpPopup }
+    AuthLayer { id: authLayer; objectName: "authLayer" }
+    LoadingHover { id: initialLoader; objectName: "initialLoader" }
+
+    Component.onCompleted: {
+        backendLoader.onCompleted()
+        prop.loggingActive = backendLoader.getLoggingStatus()
+        auth.initialCheck()
+    }
+    Component.onDestruction: backendLoader.clearMemory()
 }
