@@ -42,6 +42,12 @@ void notifyUpdaterOfQuit()
 
 } // namespace
 
+void registerQmlTypes()
+{
+    qmlRegisterType<BackendLoader>("backend.BackendLoader", 1, 0, "BackendLoader");
+    qmlRegisterType<UserAuth>("backend.UserAuth", 1, 0, "UserAuth");
+}
+
 void initLogging()
 {
     if (LoggingManager::instance())
@@ -78,8 +84,7 @@ int runZelk(int argc, char *argv[])
         SysInfoManager::instance()->setApplicationInfo(AppIdentity::versionText, AppIdentity::buildText, true,
                                                        true);
 
-    qmlRegisterType<BackendLoader>("backend.BackendLoader", 1, 0, "BackendLoader");
-    qmlRegisterType<UserAuth>("backend.UserAuth", 1, 0, "UserAuth");
+    registerQmlTypes();
 
     const QString documentsPath = GlobalsInfo::getInstance()->getDocumentsPath();
     if (documentsPath.isEmpty())

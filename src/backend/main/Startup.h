@@ -5,6 +5,9 @@
 // The whole life of the program: start-up, event loop and shutdown. Returns the exit status.
 int runZelk(int argc, char *argv[]);
 
+// The controller types that main.qml instantiates.
+void registerQmlTypes();
+
 void initLogging();
 void closeLogging();
 int implShowWarningMessageAndExit(const QString &message, uint status);

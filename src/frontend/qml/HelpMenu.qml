@@ -4,6 +4,10 @@ import QtQuick.Controls
 Menu {
     id: menu
 
+    // The items change height with the scale while the menu is closed; lay the list out anew before
+    // it shows, or the items would overlap at their old positions.
+    onAboutToShow: contentItem.forceLayout()
+
     background: Rectangle {
         implicitWidth: 220 * scf
         color: "#032a53"

@@ -103,7 +103,7 @@ ApplicationWindow {
         }
     }
 
-    HelpMenu { id: helpPopup }
+    HelpMenu { id: helpPopup; objectName: "helpMenu" }
     AuthLayer { id: authLayer; objectName: "authLayer" }
     LoadingHover { id: initialLoader; objectName: "initialLoader" }
 

@@ -1,0 +1,60 @@
+#include "MainWindowHarness.h"
+
+#include "main/Startup.h"
+
+#include <QQmlContext>
+#include <QQuickStyle>
+#include <QTest>
+
+MainWindowHarness::MainWindowHarness()
+{
+    static const bool registered = [] {
+        QQuickStyle::setStyle(QStringLiteral("Basic"));
+        registerQmlTypes();
+        return true;
+    }();
+    Q_UNUSED(registered)
+
+    engine = std::make_unique<QQmlApplicationEngine>();
+    engine->rootContext()->setContextProperty(QStringLiteral("APP_VER"), QStringLiteral("1.004"));
+    engine->load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
+    if (!engine->rootObjects().isEmpty())
+        mainWindow = qobject_cast<QQuickWindow *>(engine->rootObjects().constFirst());
+    if (mainWindow && !QTest::qWaitForWindowExposed(mainWindow))
+        qWarning("The main window was not exposed");
+}
+
+MainWindowHarness::~MainWindowHarness() = default;
+
+QQuickItem *MainWindowHarness::item(const QString &objectName) const
+{
+    return mainWindow ? mainWindow->findChild<QQuickItem *>(objectName) : nullptr;
+}
+
+QVariant MainWindowHarness::property(const char *name) const
+{
+    return mainWindow ? mainWindow->property(name) : QVariant();
+}
+
+bool MainWindowHarness::waitUntilDecided(int timeoutMs) const
+{
+    QQuickItem *cover = item(QStringLiteral("initialLoader"));
+    return cover && QTest::qWaitFor([cover] { return !cover->isVisible(); }, timeoutMs);
+}
+
+void MainWindowHarness::click(QQuickItem *target) const
+{
+    const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
+    QTest::mouseClick(mainWindow.data(), Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+}
+
+void MainWindowHarness::typeInto(const QString &fieldName, const QString &text) const
+{
+    QQuickItem *field = item(fieldName);
+    auto *input = field ? field->property("input").value<QQuickItem *>() : nullptr;
+    if (!input)
+        return;
+    click(input);
+    for (const QChar c : text)
+        QTest::keyClick(mainWindow.data(), c.toLatin1());
+}

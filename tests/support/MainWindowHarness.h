@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QPointer>
+#include <QQmlApplicationEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QString>
+
+#include <memory>
+
+// Loads the real main window document, as the program does, and works it as a user would: finds
+// items by object name, clicks them and types into them.
+class MainWindowHarness
+{
+public:
+    MainWindowHarness();
+    ~MainWindowHarness();
+    Q_DISABLE_COPY(MainWindowHarness)
+
+    QQuickWindow *window() const { return mainWindow; }
+    QQuickItem *item(const QString &objectName) const;
+    QVariant property(const char *name) const;
+
+    // True once the start-up check has decided, with the loading cover gone.
+    bool waitUntilDecided(int timeoutMs = 10000) const;
+
+    void click(QQuickItem *target) const;
+    // Clicks into the input of the named sign-in field and types the text.
+    void typeInto(const QString &fieldName, const QString &text) const;
+
+private:
+    std::unique_ptr<QQmlApplicationEngine> engine;
+    QPointer<QQuickWindow> mainWindow;
+};
