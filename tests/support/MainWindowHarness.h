@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
@@ -30,5 +31,6 @@ public:
 
 private:
     std::unique_ptr<QQmlApplicationEngine> engine;
+    mutable QElapsedTimer lastClick;
     QPointer<QQuickWindow> mainWindow;
 };

@@ -62,7 +62,7 @@ void tst_Startup::startup_data()
     QTest::newRow("normal start") << true << QStringList() << 0
                                   << QStringList { "sysinfo: setApplicationInfo 1.004 25.0805 1 1",
                                                    "updater: startupCheck 1004 1.004", "updater: onQuit",
-                                                   "window: [Zelk 1.004: | DEV MODE: ON] 470x210", "DONE: 0" }
+                                                   "window: [Zelk 1.004: | DEV MODE: ON] 400x430", "DONE: 0" }
                                   << QStringList { "box:", "checkForUpdates" };
     QTest::newRow("no documents folder")
             << false << QStringList() << 52
