@@ -422,18 +422,21 @@ bool Database::failSong(std::int32_t id, const std::string &error)
     return update.bind(error).bind(id).step() == SQLITE_DONE && sqlite3_changes(db) == 1;
 }
 
-std::optional<std::string> Database::cancelSong(std::int32_t id)
+std::optional<std::string> Database::cancelSong(std::int32_t id, std::int64_t now)
 {
     std::lock_guard<std::mutex> lock(mutex);
     std::string state;
+    std::int64_t readyAfter = 0;
     {
-        Statement query(db, "SELECT state FROM songs WHERE id = ?");
+        Statement query(db, "SELECT state, ready_after FROM songs WHERE id = ?");
         if (query.bind(id).step() != SQLITE_ROW)
             return std::nullopt;
         state = query.text(0);
+        readyAfter = query.number(1);
     }
-    if (state == "queued") {
-        Statement update(db, "UPDATE songs SET state = 'cancelled' WHERE id = ?");
+    if (state == "queued" || (state == "done" && now < readyAfter)) {
+        Statement update(db, "UPDATE songs SET state = 'cancelled', instrument_token = NULL, mix_token = NULL "
+                             "WHERE id = ?");
         update.bind(id).step();
     }
     return state;

@@ -98,10 +98,11 @@ public:
     // Only a queued song finishes; false when it was cancelled or removed meanwhile.
     bool finishSong(std::int32_t id, const std::string &instrumentToken, const std::string &mixToken);
     bool failSong(std::int32_t id, const std::string &error);
-    // Answers the state the song had before: a queued song becomes cancelled.
-    std::optional<std::string> cancelSong(std::int32_t id);
+    // Answers the state the song had before. A queued song, or a done one still held back until its
+    // ready time, becomes cancelled.
+    std::optional<std::string> cancelSong(std::int32_t id, std::int64_t now);
     std::vector<Song> doneSongsSince(std::int32_t userId, std::int64_t since);
-    // Marks every song created before time as expired and answers those that had result files.
+    // Marks every song created before time as expired and answers them.
     std::vector<Song> expireSongsBefore(std::int64_t time);
 
 private:

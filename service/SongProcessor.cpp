@@ -49,6 +49,12 @@ std::string SongProcessor::resultPath(std::int32_t songId, bool mix) const
     return resultsDir + "/" + std::to_string(songId) + (mix ? "-mix.wav" : "-instrument.wav");
 }
 
+void SongProcessor::removeResults(std::int32_t songId) const
+{
+    removeFile(resultPath(songId, false));
+    removeFile(resultPath(songId, true));
+}
+
 void SongProcessor::process(std::int32_t songId)
 {
     const std::optional<Database::Song> song = database.song(songId);
@@ -73,19 +79,15 @@ void SongProcessor::process(std::int32_t songId)
         return;
     }
     // A cancel that arrived meanwhile wins: its results are thrown away.
-    if (!database.finishSong(songId, Credentials::randomHex(16), Credentials::randomHex(16))) {
-        removeFile(instrumentPath);
-        removeFile(mixPath);
-    }
+    if (!database.finishSong(songId, Credentials::randomHex(16), Credentials::randomHex(16)))
+        removeResults(songId);
 }
 
 void SongProcessor::expire(std::int64_t now)
 {
     const std::int64_t before = now - keepMilliseconds;
-    for (const Database::Song &song : database.expireSongsBefore(before)) {
-        removeFile(resultPath(song.id, false));
-        removeFile(resultPath(song.id, true));
-    }
+    for (const Database::Song &song : database.expireSongsBefore(before))
+        removeResults(song.id);
     for (const std::string &stored : database.removeUploadsBefore(before))
         removeFile(uploadsDir + "/" + stored);
 }

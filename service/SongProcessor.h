@@ -15,6 +15,7 @@ public:
     // Deletes the results and uploads older than the keeping time.
     void expire(std::int64_t now);
 
+    void removeResults(std::int32_t songId) const;
     std::string resultPath(std::int32_t songId, bool mix) const;
 
     static constexpr std::int64_t keepMilliseconds = 30LL * 24 * 3600 * 1000;

@@ -4,6 +4,7 @@
 #include "Credentials.h"
 #include "FormFields.h"
 #include "Separator.h"
+#include "SongProcessor.h"
 #include "WavAudio.h"
 #include "WorkerPool.h"
 
@@ -65,9 +66,11 @@ std::int64_t secondsUntil(std::int64_t time, std::int64_t now)
 
 } // namespace
 
-SongRoutes::SongRoutes(Database &database, WorkerPool &workers, std::string uploadsDir, int minSeconds)
+SongRoutes::SongRoutes(Database &database, WorkerPool &workers, SongProcessor &processor, std::string uploadsDir,
+    int minSeconds)
     : database(database)
     , workers(workers)
+    , processor(processor)
     , uploadsDir(std::move(uploadsDir))
     , minSeconds(minSeconds)
 {
@@ -225,11 +228,18 @@ std::string SongRoutes::cancel(const FormFields &fields, const httplib::Request 
     std::int32_t id = 0;
     if (!FormFields::readId(fields.value("songID"), id))
         return invalidSong;
-    const std::optional<std::string> before = database.cancelSong(id);
+    const std::int64_t now = Clock::now();
+    const std::optional<std::string> before = database.cancelSong(id, now);
     if (!before)
         return unknownSong;
     if (*before == "queued" || *before == "cancelled")
         return success;
+    // A song cancelled while held back until its ready time loses its finished results.
+    const std::optional<Database::Song> after = database.song(id);
+    if (*before == "done" && after && after->state == "cancelled") {
+        processor.removeResults(id);
+        return success;
+    }
     return "The song is no longer being processed";
 }
 

@@ -12,6 +12,7 @@ struct Request;
 }
 class FormFields;
 class WorkerPool;
+class SongProcessor;
 
 // The processing endpoints under "/zelk-server/": uploads, songs, their progress and result URLs.
 class SongRoutes
@@ -19,7 +20,8 @@ class SongRoutes
 public:
     using Handler = std::function<std::string(const FormFields &fields, const httplib::Request &request)>;
 
-    SongRoutes(Database &database, WorkerPool &workers, std::string uploadsDir, int minSeconds);
+    SongRoutes(Database &database, WorkerPool &workers, SongProcessor &processor, std::string uploadsDir,
+        int minSeconds);
 
     // "host:port" for result URLs when a request carries no usable Host header.
     void setFallbackHost(const std::string &host) { fallbackHost = host; }
@@ -44,6 +46,7 @@ private:
 
     Database &database;
     WorkerPool &workers;
+    SongProcessor &processor;
     const std::string uploadsDir;
     const int minSeconds;
     std::string fallbackHost;

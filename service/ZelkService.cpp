@@ -35,7 +35,7 @@ ZelkService::ZelkService(ServiceOptions options)
     , processor(database, uploadsDir, resultsDir)
     , workers(workerThreads, [this](std::int32_t songId) { processor.process(songId); })
     , accountRoutes(database, outbox)
-    , songRoutes(database, workers, uploadsDir, this->options.minSeconds)
+    , songRoutes(database, workers, processor, uploadsDir, this->options.minSeconds)
     , server(std::make_unique<httplib::Server>())
 {
 }
