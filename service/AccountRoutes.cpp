@@ -46,6 +46,20 @@ std::string nameProblem(const std::string &name)
     return {};
 }
 
+// The reply to storing an account's address.
+std::string storeReply(Database::Outcome outcome, const char *failure)
+{
+    switch (outcome) {
+    case Database::Outcome::Ok:
+        return success;
+    case Database::Outcome::Duplicate:
+        return "This email is already registered";
+    case Database::Outcome::Failed:
+        break;
+    }
+    return failure;
+}
+
 std::string passwordProblem(const std::string &password)
 {
     return password.size() > maxPasswordLength ? "Password is too long" : std::string();
@@ -56,8 +70,7 @@ std::string passwordProblem(const std::string &password)
 AccountRoutes::AccountRoutes(Database &database, Outbox &outbox)
     : database(database)
     , outbox(outbox)
-{
-}
+{ }
 
 std::vector<std::pair<std::string, AccountRoutes::Handler>> AccountRoutes::routes()
 {
@@ -102,15 +115,7 @@ std::string AccountRoutes::registration(const FormFields &fields)
     user.hash = Credentials::randomHex(16);
     if (!Credentials::hashPassword(fields.value("password"), user.password))
         return "Registration failed, please try again later";
-    switch (database.insertUser(user)) {
-    case Database::Outcome::Ok:
-        return success;
-    case Database::Outcome::Duplicate:
-        return "This email is already registered";
-    case Database::Outcome::Failed:
-        break;
-    }
-    return "Registration failed, please try again later";
+    return storeReply(database.insertUser(user), "Registration failed, please try again later");
 }
 
 std::string AccountRoutes::login(const FormFields &fields)
@@ -193,7 +198,8 @@ std::string AccountRoutes::resetPassword(const FormFields &fields)
     if (!recovery || !recovery->verified || recovery->expires < Clock::now())
         return "Please confirm the recovery code first";
     std::string encoded;
-    if (!Credentials::hashPassword(fields.value("password"), encoded) || !database.setPassword(user->id, encoded))
+    if (!Credentials::hashPassword(fields.value("password"), encoded)
+        || !database.setPassword(user->id, encoded))
         return "Could not change the password, please try again later";
     database.removeRecovery(user->id);
     return success;
@@ -201,7 +207,8 @@ std::string AccountRoutes::resetPassword(const FormFields &fields)
 
 std::string AccountRoutes::updatePassword(const FormFields &fields)
 {
-    if (const std::string problem = fields.problem({ "password", "current_password", "id" }); !problem.empty())
+    if (const std::string problem = fields.problem({ "password", "current_password", "id" });
+        !problem.empty())
         return problem;
     if (const std::string problem = passwordProblem(fields.value("password")); !problem.empty())
         return problem;
@@ -214,7 +221,8 @@ std::string AccountRoutes::updatePassword(const FormFields &fields)
     if (!Credentials::verifyPassword(user->password, fields.value("current_password")))
         return "Incorrect current password";
     std::string encoded;
-    if (!Credentials::hashPassword(fields.value("password"), encoded) || !database.setPassword(user->id, encoded))
+    if (!Credentials::hashPassword(fields.value("password"), encoded)
+        || !database.setPassword(user->id, encoded))
         return "Could not change the password, please try again later";
     return success;
 }
@@ -230,15 +238,7 @@ std::string AccountRoutes::updateInfo(const FormFields &fields)
     std::int32_t id = 0;
     if (!FormFields::readId(fields.value("id"), id))
         return "Invalid user id";
-    switch (database.setInfo(id, fields.value("name"), fields.value("email"))) {
-    case Database::Outcome::Ok:
-        return success;
-    case Database::Outcome::Duplicate:
-        return "This email is already registered";
-    case Database::Outcome::Failed:
-        break;
-    }
-    return "Unknown user";
+    return storeReply(database.setInfo(id, fields.value("name"), fields.value("email")), "Unknown user");
 }
 
 std::string AccountRoutes::archive(const FormFields &fields)
@@ -257,7 +257,8 @@ std::string AccountRoutes::archive(const FormFields &fields)
         entry.insert(QStringLiteral("instrument"), qText(song.instrument));
         entry.insert(QStringLiteral("extension"), qText(song.extension));
         entry.insert(QStringLiteral("local_file_path"), qText(song.originalPath));
-        entry.insert(QStringLiteral("deleted"), qText(Clock::date(song.created + SongProcessor::keepMilliseconds)));
+        entry.insert(
+            QStringLiteral("deleted"), qText(Clock::date(song.created + SongProcessor::keepMilliseconds)));
         songs.append(entry);
     }
     return json(QJsonDocument(songs));

@@ -50,9 +50,8 @@ bool hashPassword(const std::string &password, std::string &encoded)
 {
     unsigned char salt[saltLength];
     QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(salt), saltLength / sizeof(quint32));
-    std::vector<char> buffer(argon2_encodedlen(timeCost, memoryCostKiB, parallelism, saltLength, hashLength,
-                                 Argon2_id)
-        + 1);
+    std::vector<char> buffer(
+        argon2_encodedlen(timeCost, memoryCostKiB, parallelism, saltLength, hashLength, Argon2_id) + 1);
     const int status = argon2id_hash_encoded(timeCost, memoryCostKiB, parallelism, password.data(),
         password.size(), salt, saltLength, hashLength, buffer.data(), buffer.size());
     if (status != ARGON2_OK)

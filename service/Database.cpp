@@ -60,7 +60,10 @@ const char *const songColumns = "id, user_id, upload_stored, instrument, name, e
 class Statement
 {
 public:
-    Statement(sqlite3 *db, const std::string &sql) { sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr); }
+    Statement(sqlite3 *db, const std::string &sql)
+    {
+        sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr);
+    }
     ~Statement() { sqlite3_finalize(statement); }
     Statement(const Statement &) = delete;
     Statement &operator=(const Statement &) = delete;
@@ -83,7 +86,7 @@ public:
     {
         const auto *value = sqlite3_column_text(statement, column);
         return value ? std::string(reinterpret_cast<const char *>(value),
-                           static_cast<size_t>(sqlite3_column_bytes(statement, column)))
+                   static_cast<size_t>(sqlite3_column_bytes(statement, column)))
                      : std::string();
     }
     std::int64_t number(int column) const { return sqlite3_column_int64(statement, column); }
@@ -139,8 +142,8 @@ Database::~Database()
 bool Database::open(const std::string &path, std::string &error)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-            nullptr)
+    if (sqlite3_open_v2(
+            path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr)
         != SQLITE_OK) {
         error = db ? sqlite3_errmsg(db) : "out of memory";
         return false;
@@ -178,8 +181,8 @@ Database::Outcome Database::insertUser(User &user)
     return Outcome::Failed;
 }
 
-std::optional<Database::User> Database::userWhere(const char *condition, const std::string *text,
-    std::int32_t number)
+std::optional<Database::User> Database::userWhere(
+    const char *condition, const std::string *text, std::int32_t number)
 {
     std::lock_guard<std::mutex> lock(mutex);
     Statement query(db, std::string("SELECT id, name, email, password, hash FROM users WHERE ") + condition);
@@ -240,8 +243,9 @@ Database::Outcome Database::setInfo(std::int32_t userId, const std::string &name
 bool Database::setRecovery(std::int32_t userId, const Recovery &recovery)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    Statement upsert(db, "INSERT OR REPLACE INTO recovery(user_id, code, expires, failures, verified) "
-                         "VALUES(?, ?, ?, ?, ?)");
+    Statement upsert(db,
+        "INSERT OR REPLACE INTO recovery(user_id, code, expires, failures, verified) "
+        "VALUES(?, ?, ?, ?, ?)");
     return upsert.bind(userId)
                .bind(recovery.code)
                .bind(recovery.expires)
@@ -284,8 +288,9 @@ bool Database::putUpload(Upload &upload, std::string &replaced)
             replaced = earlier.text(0);
     }
     Statement remove(db, "DELETE FROM uploads WHERE user_id = ? AND name = ?");
-    Statement insert(db, "INSERT INTO uploads(user_id, name, stored, frames, rate, created) "
-                         "VALUES(?, ?, ?, ?, ?, ?)");
+    Statement insert(db,
+        "INSERT INTO uploads(user_id, name, stored, frames, rate, created) "
+        "VALUES(?, ?, ?, ?, ?, ?)");
     const bool stored = remove.bind(upload.userId).bind(upload.name).step() == SQLITE_DONE
         && insert.bind(upload.userId)
                 .bind(upload.name)
@@ -307,8 +312,9 @@ bool Database::putUpload(Upload &upload, std::string &replaced)
 std::optional<Database::Upload> Database::upload(std::int32_t userId, const std::string &name)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    Statement query(db, "SELECT id, user_id, name, stored, frames, rate, created FROM uploads "
-                        "WHERE user_id = ? AND name = ?");
+    Statement query(db,
+        "SELECT id, user_id, name, stored, frames, rate, created FROM uploads "
+        "WHERE user_id = ? AND name = ?");
     if (query.bind(userId).bind(name).step() != SQLITE_ROW)
         return std::nullopt;
     return readUpload(query);
@@ -353,9 +359,10 @@ bool Database::insertSong(Song &song)
     std::lock_guard<std::mutex> lock(mutex);
     for (int attempt = 0; attempt < idAttempts; ++attempt) {
         song.id = Credentials::randomId();
-        Statement insert(db, "INSERT INTO songs(id, user_id, upload_stored, instrument, name, extension, "
-                             "original_path, version, state, created, ready_after, estimated_done) "
-                             "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+        Statement insert(db,
+            "INSERT INTO songs(id, user_id, upload_stored, instrument, name, extension, "
+            "original_path, version, state, created, ready_after, estimated_done) "
+            "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
         if (insert.bind(song.id)
                 .bind(song.userId)
                 .bind(song.uploadStored)
@@ -387,8 +394,8 @@ std::optional<Database::Song> Database::song(std::int32_t id)
 std::optional<Database::Song> Database::songByToken(const std::string &token, bool &isMix)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    Statement query(db, std::string("SELECT ") + songColumns
-            + " FROM songs WHERE instrument_token = ? OR mix_token = ?");
+    Statement query(
+        db, std::string("SELECT ") + songColumns + " FROM songs WHERE instrument_token = ? OR mix_token = ?");
     if (query.bind(token).bind(token).step() != SQLITE_ROW)
         return std::nullopt;
     Song song = readSong(query);
@@ -409,8 +416,9 @@ std::vector<std::int32_t> Database::queuedSongs()
 bool Database::finishSong(std::int32_t id, const std::string &instrumentToken, const std::string &mixToken)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    Statement update(db, "UPDATE songs SET state = 'done', instrument_token = ?, mix_token = ? "
-                         "WHERE id = ? AND state = 'queued'");
+    Statement update(db,
+        "UPDATE songs SET state = 'done', instrument_token = ?, mix_token = ? "
+        "WHERE id = ? AND state = 'queued'");
     return update.bind(instrumentToken).bind(mixToken).bind(id).step() == SQLITE_DONE
         && sqlite3_changes(db) == 1;
 }
@@ -435,8 +443,9 @@ std::optional<std::string> Database::cancelSong(std::int32_t id, std::int64_t no
         readyAfter = query.number(1);
     }
     if (state == "queued" || (state == "done" && now < readyAfter)) {
-        Statement update(db, "UPDATE songs SET state = 'cancelled', instrument_token = NULL, mix_token = NULL "
-                             "WHERE id = ?");
+        Statement update(db,
+            "UPDATE songs SET state = 'cancelled', instrument_token = NULL, mix_token = NULL "
+            "WHERE id = ?");
         update.bind(id).step();
     }
     return state;
@@ -446,7 +455,8 @@ std::vector<Database::Song> Database::doneSongsSince(std::int32_t userId, std::i
 {
     std::lock_guard<std::mutex> lock(mutex);
     std::vector<Song> songs;
-    Statement query(db, std::string("SELECT ") + songColumns
+    Statement query(db,
+        std::string("SELECT ") + songColumns
             + " FROM songs WHERE user_id = ? AND state = 'done' AND created >= ? ORDER BY created DESC");
     query.bind(userId).bind(since);
     while (query.step() == SQLITE_ROW)
@@ -458,13 +468,14 @@ std::vector<Database::Song> Database::expireSongsBefore(std::int64_t time)
 {
     std::lock_guard<std::mutex> lock(mutex);
     std::vector<Song> songs;
-    Statement query(db, std::string("SELECT ") + songColumns
-            + " FROM songs WHERE created < ? AND state <> 'expired'");
+    Statement query(
+        db, std::string("SELECT ") + songColumns + " FROM songs WHERE created < ? AND state <> 'expired'");
     query.bind(time);
     while (query.step() == SQLITE_ROW)
         songs.push_back(readSong(query));
-    Statement update(db, "UPDATE songs SET state = 'expired', instrument_token = NULL, mix_token = NULL "
-                         "WHERE created < ? AND state <> 'expired'");
+    Statement update(db,
+        "UPDATE songs SET state = 'expired', instrument_token = NULL, mix_token = NULL "
+        "WHERE created < ? AND state <> 'expired'");
     if (update.bind(time).step() != SQLITE_DONE)
         return {};
     return songs;

@@ -20,7 +20,8 @@ std::string percentDecode(const std::string &text)
     std::string decoded;
     decoded.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
+        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0
+            && hexValue(text[i + 2]) >= 0) {
             decoded += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
             i += 2;
         } else {
@@ -57,7 +58,8 @@ std::map<std::string, std::string> FormFields::parseUrlEncoded(const std::string
         if (!item.empty()) {
             const size_t equals = item.find('=');
             const std::string key = percentDecode(item.substr(0, equals));
-            const std::string value = equals == std::string::npos ? std::string() : percentDecode(item.substr(equals + 1));
+            const std::string value
+                = equals == std::string::npos ? std::string() : percentDecode(item.substr(equals + 1));
             // The first occurrence wins, as with the multipart parts.
             fields.emplace(key, value);
         }

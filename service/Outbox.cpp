@@ -6,8 +6,7 @@
 
 Outbox::Outbox(std::string path)
     : path(std::move(path))
-{
-}
+{ }
 
 bool Outbox::sendRecoveryCode(const std::string &email, const std::string &code)
 {

@@ -52,7 +52,8 @@ bool ServiceOptions::parse(int argc, char **argv, ServiceOptions &options, std::
             return false;
         }
         const std::string value = argv[++i];
-        if (option == "--port" && !readInt(value, 0, std::numeric_limits<unsigned short>::max(), options.port)) {
+        if (option == "--port"
+            && !readInt(value, 0, std::numeric_limits<unsigned short>::max(), options.port)) {
             error = "--port takes a number from 0 to 65535";
             return false;
         }
@@ -76,10 +77,12 @@ bool ServiceOptions::parse(int argc, char **argv, ServiceOptions &options, std::
 std::string ServiceOptions::usage()
 {
     return "usage: zelk-service [--port N] [--data DIR] [--min-seconds N] [--host ADDRESS]\n"
-           "  --port N         port to listen on (default " + std::to_string(ServiceDefaults::port)
+           "  --port N         port to listen on (default "
+        + std::to_string(ServiceDefaults::port)
         + "; 0 picks a free one)\n"
           "  --data DIR       folder for the database, uploads, results and outbox.txt\n"
           "                   (default ~/.local/share/zelk-service)\n"
           "  --min-seconds N  hold every job at least N seconds (default 0)\n"
-          "  --host ADDRESS   address to listen on (default " + std::string(ServiceDefaults::host) + ")\n";
+          "  --host ADDRESS   address to listen on (default "
+        + std::string(ServiceDefaults::host) + ")\n";
 }

@@ -41,8 +41,7 @@ SongProcessor::SongProcessor(Database &database, std::string uploadsDir, std::st
     : database(database)
     , uploadsDir(std::move(uploadsDir))
     , resultsDir(std::move(resultsDir))
-{
-}
+{ }
 
 std::string SongProcessor::resultPath(std::int32_t songId, bool mix) const
 {

@@ -66,23 +66,23 @@ std::int64_t secondsUntil(std::int64_t time, std::int64_t now)
 
 } // namespace
 
-SongRoutes::SongRoutes(Database &database, WorkerPool &workers, SongProcessor &processor, std::string uploadsDir,
-    int minSeconds)
+SongRoutes::SongRoutes(
+    Database &database, WorkerPool &workers, SongProcessor &processor, std::string uploadsDir, int minSeconds)
     : database(database)
     , workers(workers)
     , processor(processor)
     , uploadsDir(std::move(uploadsDir))
     , minSeconds(minSeconds)
-{
-}
+{ }
 
 std::vector<std::pair<std::string, SongRoutes::Handler>> SongRoutes::routes()
 {
-    const auto bind = [this](std::string (SongRoutes::*method)(const FormFields &, const httplib::Request &)) {
-        return [this, method](const FormFields &fields, const httplib::Request &request) {
-            return (this->*method)(fields, request);
-        };
-    };
+    const auto bind
+        = [this](std::string (SongRoutes::*method)(const FormFields &, const httplib::Request &)) {
+              return [this, method](const FormFields &fields, const httplib::Request &request) {
+                  return (this->*method)(fields, request);
+              };
+          };
     return {
         { "/zelk-server/proceed.php", bind(&SongRoutes::proceed) },
         { "/zelk-server/repeat.php", bind(&SongRoutes::repeat) },
@@ -115,8 +115,8 @@ std::string SongRoutes::songFieldsProblem(const FormFields &fields, Database::Us
     return {};
 }
 
-std::string SongRoutes::createSong(const FormFields &fields, const Database::User &user,
-    const Database::Upload &upload)
+std::string SongRoutes::createSong(
+    const FormFields &fields, const Database::User &user, const Database::Upload &upload)
 {
     Database::Song song;
     song.userId = user.id;
@@ -130,7 +130,8 @@ std::string SongRoutes::createSong(const FormFields &fields, const Database::Use
     song.created = Clock::now();
     song.readyAfter = song.created + minSeconds * 1000LL;
     // About a minute of audio per second of work, and a second to start.
-    const std::int64_t audioMilliseconds = upload.sampleRate > 0 ? upload.frames * 1000 / upload.sampleRate : 0;
+    const std::int64_t audioMilliseconds
+        = upload.sampleRate > 0 ? upload.frames * 1000 / upload.sampleRate : 0;
     song.estimatedDone = song.created + 1000 + audioMilliseconds / 60;
     if (!database.insertSong(song))
         return "Could not create the song, please try again later";
@@ -200,14 +201,25 @@ std::string SongRoutes::repeat(const FormFields &fields, const httplib::Request 
     return createSong(fields, user, *upload);
 }
 
-std::string SongRoutes::remains(const FormFields &fields, const httplib::Request &)
+std::optional<Database::Song> SongRoutes::requestedSong(const FormFields &fields, std::string &problem)
 {
     std::int32_t id = 0;
-    if (!FormFields::readId(fields.value("songID"), id))
-        return invalidSong;
-    const std::optional<Database::Song> song = database.song(id);
+    if (!FormFields::readId(fields.value("songID"), id)) {
+        problem = invalidSong;
+        return std::nullopt;
+    }
+    std::optional<Database::Song> song = database.song(id);
     if (!song)
-        return unknownSong;
+        problem = unknownSong;
+    return song;
+}
+
+std::string SongRoutes::remains(const FormFields &fields, const httplib::Request &)
+{
+    std::string problem;
+    const std::optional<Database::Song> song = requestedSong(fields, problem);
+    if (!song)
+        return problem;
     const std::int64_t now = Clock::now();
     if (song->state == "done")
         return now >= song->readyAfter ? "-1" : std::to_string(secondsUntil(song->readyAfter, now));
@@ -245,12 +257,10 @@ std::string SongRoutes::cancel(const FormFields &fields, const httplib::Request 
 
 std::string SongRoutes::download(const FormFields &fields, const httplib::Request &request)
 {
-    std::int32_t id = 0;
-    if (!FormFields::readId(fields.value("songID"), id))
-        return invalidSong;
-    const std::optional<Database::Song> song = database.song(id);
+    std::string problem;
+    const std::optional<Database::Song> song = requestedSong(fields, problem);
     if (!song)
-        return unknownSong;
+        return problem;
     if (song->state == "queued" || (song->state == "done" && Clock::now() < song->readyAfter))
         return "The song is still being processed";
     if (song->state != "done")

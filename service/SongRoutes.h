@@ -41,7 +41,10 @@ private:
 
     // Checks the fields shared by proceed.php and repeat.php; fills user on success.
     std::string songFieldsProblem(const FormFields &fields, Database::User &user);
-    std::string createSong(const FormFields &fields, const Database::User &user, const Database::Upload &upload);
+    // The song named by "songID"; when there is none, problem holds the reply.
+    std::optional<Database::Song> requestedSong(const FormFields &fields, std::string &problem);
+    std::string createSong(
+        const FormFields &fields, const Database::User &user, const Database::Upload &upload);
     std::string baseUrl(const httplib::Request &request) const;
 
     Database &database;

@@ -33,7 +33,8 @@ SNDFILE *openWav(const std::string &path, WavAudio &audio, SF_INFO &info, std::s
     if (major == SF_FORMAT_WAVEX)
         audio.format = SF_FORMAT_WAVEX | SF_FORMAT_PCM_16;
     std::vector<int> map(static_cast<size_t>(info.channels));
-    if (sf_command(file, SFC_GET_CHANNEL_MAP_INFO, map.data(), static_cast<int>(map.size() * sizeof(int))) == SF_TRUE)
+    if (sf_command(file, SFC_GET_CHANNEL_MAP_INFO, map.data(), static_cast<int>(map.size() * sizeof(int)))
+        == SF_TRUE)
         audio.channelMap = map;
     return file;
 }

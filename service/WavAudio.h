@@ -13,7 +13,10 @@ struct WavAudio
     std::vector<int> channelMap; // libsndfile channel positions, empty when the file has none
     std::vector<std::int16_t> samples;
 
-    std::int64_t frames() const { return channels > 0 ? static_cast<std::int64_t>(samples.size()) / channels : 0; }
+    std::int64_t frames() const
+    {
+        return channels > 0 ? static_cast<std::int64_t>(samples.size()) / channels : 0;
+    }
 
     // Reads a 16-bit PCM WAV (plain or extensible) with at least one frame; other files are refused
     // with a reason in error.

@@ -37,8 +37,7 @@ ZelkService::ZelkService(ServiceOptions options)
     , accountRoutes(database, outbox)
     , songRoutes(database, workers, processor, uploadsDir, this->options.minSeconds)
     , server(std::make_unique<httplib::Server>())
-{
-}
+{ }
 
 ZelkService::~ZelkService()
 {
@@ -119,35 +118,37 @@ void ZelkService::installRoutes()
     for (const auto &[path, handler] : songRoutes.routes())
         signedPost(path, handler);
 
-    server->Get("/generate_204", [](const httplib::Request &, httplib::Response &response) {
-        response.status = 204;
-    });
+    server->Get("/generate_204",
+        [](const httplib::Request &, httplib::Response &response) { response.status = 204; });
     server->Get("/zelk-server/result/([0-9a-f]{32})\\.wav",
-        [this](const httplib::Request &request, httplib::Response &response) { serveResult(request, response); });
+        [this](const httplib::Request &request, httplib::Response &response) {
+            serveResult(request, response);
+        });
 
-    server->set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request &,
-                                                                       httplib::Response &response) {
-        if (!response.body.empty())
-            return httplib::Server::HandlerResponse::Unhandled;
-        switch (response.status) {
-        case 400:
-            replyText(response, "Malformed request", 400);
-            break;
-        case 404:
-            replyText(response, "Not found", 404);
-            break;
-        case 413:
-            replyText(response, "The request is too large", 413);
-            break;
-        default:
-            replyText(response, "Request refused", response.status);
-            break;
-        }
-        return httplib::Server::HandlerResponse::Handled;
-    }));
-    server->set_exception_handler([](const httplib::Request &, httplib::Response &response, std::exception_ptr) {
-        replyText(response, "Internal error, please try again later", 500);
-    });
+    server->set_error_handler(
+        httplib::Server::HandlerWithResponse([](const httplib::Request &, httplib::Response &response) {
+            if (!response.body.empty())
+                return httplib::Server::HandlerResponse::Unhandled;
+            switch (response.status) {
+            case 400:
+                replyText(response, "Malformed request", 400);
+                break;
+            case 404:
+                replyText(response, "Not found", 404);
+                break;
+            case 413:
+                replyText(response, "The request is too large", 413);
+                break;
+            default:
+                replyText(response, "Request refused", response.status);
+                break;
+            }
+            return httplib::Server::HandlerResponse::Handled;
+        }));
+    server->set_exception_handler(
+        [](const httplib::Request &, httplib::Response &response, std::exception_ptr) {
+            replyText(response, "Internal error, please try again later", 500);
+        });
 }
 
 void ZelkService::serveResult(const httplib::Request &request, httplib::Response &response)

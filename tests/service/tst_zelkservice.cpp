@@ -76,12 +76,14 @@ private slots:
     void badInput_data();
     void badInput();
     void dataSurvivesRestart();
+    void cleanupTestCase();
 
 private:
     Reply finish(QNetworkReply *reply);
     Reply post(const QString &path, const Fields &fields, bool sign = true);
     Reply upload(const Fields &fields, const QByteArray &file, const QString &filePath, bool sign = true);
-    Reply uploadSong(const Account &account, const WavData &wav, const QString &instrument, QString *filePath = nullptr);
+    Reply uploadSong(
+        const Account &account, const WavData &wav, const QString &instrument, QString *filePath = nullptr);
     Reply get(const QUrl &url);
     Account registerAccount(const QString &tag);
     // Polls remains.php until "-1" and answers its last reply; countdown gets every number seen before.
@@ -118,16 +120,19 @@ Reply tst_ZelkService::post(const QString &path, const Fields &fields, bool sign
             query.addQueryItem(key, value);
     }
     QNetworkRequest request(service.url(path));
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
+    request.setHeader(
+        QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
     return finish(network.post(request, query.query(QUrl::FullyEncoded).toUtf8()));
 }
 
-Reply tst_ZelkService::upload(const Fields &fields, const QByteArray &file, const QString &filePath, bool sign)
+Reply tst_ZelkService::upload(
+    const Fields &fields, const QByteArray &file, const QString &filePath, bool sign)
 {
     auto *multipart = new QHttpMultiPart(QHttpMultiPart::FormDataType);
     const auto addText = [multipart](const QString &name, const QString &value) {
         QHttpPart part;
-        part.setHeader(QNetworkRequest::ContentDispositionHeader, QStringLiteral("form-data; name=\"%1\"").arg(name));
+        part.setHeader(
+            QNetworkRequest::ContentDispositionHeader, QStringLiteral("form-data; name=\"%1\"").arg(name));
         part.setBody(value.toUtf8());
         multipart->append(part);
     };
@@ -144,14 +149,14 @@ Reply tst_ZelkService::upload(const Fields &fields, const QByteArray &file, cons
         for (const auto &[key, value] : GlobalsInfo::getInstance()->generateWebAccessData().queryItems())
             addText(key, value);
     }
-    QNetworkReply *reply = network.post(QNetworkRequest(service.url(QStringLiteral("/zelk-server/proceed.php"))),
-        multipart);
+    QNetworkReply *reply
+        = network.post(QNetworkRequest(service.url(QStringLiteral("/zelk-server/proceed.php"))), multipart);
     multipart->setParent(reply);
     return finish(reply);
 }
 
-Reply tst_ZelkService::uploadSong(const Account &account, const WavData &wav, const QString &instrument,
-    QString *filePath)
+Reply tst_ZelkService::uploadSong(
+    const Account &account, const WavData &wav, const QString &instrument, QString *filePath)
 {
     const QString path = uploadPath();
     if (filePath)
@@ -189,7 +194,8 @@ QString tst_ZelkService::waitForResults(const QString &songId, QList<int> *count
 {
     QDeadlineTimer deadline(60000);
     while (!deadline.hasExpired()) {
-        const QString text = post(QStringLiteral("/zelk-server/remains.php"), { { "songID", songId } }).text();
+        const QString text
+            = post(QStringLiteral("/zelk-server/remains.php"), { { "songID", songId } }).text();
         bool isNumber = false;
         const int seconds = text.toInt(&isNumber);
         if (!isNumber || seconds <= 0)
@@ -203,8 +209,9 @@ QString tst_ZelkService::waitForResults(const QString &songId, QList<int> *count
 
 bool tst_ZelkService::downloadResults(const QString &songId, WavData &instrument, WavData &mix)
 {
-    const QStringList urls
-        = post(QStringLiteral("/zelk-server/download.php"), { { "songID", songId } }).text().split(QLatin1Char('|'));
+    const QStringList urls = post(QStringLiteral("/zelk-server/download.php"), { { "songID", songId } })
+                                 .text()
+                                 .split(QLatin1Char('|'));
     if (urls.size() != 2)
         return false;
     const Reply first = get(QUrl(urls[0]));
@@ -235,14 +242,19 @@ void tst_ZelkService::accountLife()
 {
     const QString email = QStringLiteral("ann.lee+zelk@example.com");
     const QString first = hashedPassword(QStringLiteral("first-secret"));
-    const auto auth = [](const char *endpoint) { return QStringLiteral("/zelk-server/auth/%1").arg(endpoint); };
+    const auto auth
+        = [](const char *endpoint) { return QStringLiteral("/zelk-server/auth/%1").arg(endpoint); };
 
-    QCOMPARE(post(auth("getInfo.php"), { { "email", email } }).text(), QStringLiteral("This email not registered yet!"));
-    QCOMPARE(post(auth("registration.php"), { { "email", email }, { "name", "Ann" }, { "password", first } }).text(),
+    QCOMPARE(post(auth("getInfo.php"), { { "email", email } }).text(),
+        QStringLiteral("This email not registered yet!"));
+    QCOMPARE(post(auth("registration.php"), { { "email", email }, { "name", "Ann" }, { "password", first } })
+                 .text(),
         QStringLiteral("success"));
-    QCOMPARE(post(auth("registration.php"), { { "email", email }, { "name", "Ann" }, { "password", first } }).text(),
+    QCOMPARE(post(auth("registration.php"), { { "email", email }, { "name", "Ann" }, { "password", first } })
+                 .text(),
         QStringLiteral("This email is already registered"));
-    QCOMPARE(post(auth("login.php"), { { "email", email }, { "password", first } }).text(), QStringLiteral("success"));
+    QCOMPARE(post(auth("login.php"), { { "email", email }, { "password", first } }).text(),
+        QStringLiteral("success"));
     QCOMPARE(post(auth("login.php"), { { "email", email }, { "password", hashedPassword("wrong") } }).text(),
         QStringLiteral("Incorrect email or password"));
 
@@ -270,12 +282,14 @@ void tst_ZelkService::accountLife()
     const QString wrongCode = QString::number(code.toInt() == 999999 ? 100000 : code.toInt() + 1);
     QCOMPARE(post(auth("checkCode.php"), { { "code", wrongCode }, { "email", email } }).text(),
         QStringLiteral("Invalid code"));
-    QCOMPARE(post(auth("checkCode.php"), { { "code", code }, { "email", email } }).text(), QStringLiteral("success"));
+    QCOMPARE(post(auth("checkCode.php"), { { "code", code }, { "email", email } }).text(),
+        QStringLiteral("success"));
     QCOMPARE(post(auth("resetpassword.php"), { { "password", second }, { "email", email } }).text(),
         QStringLiteral("success"));
     QCOMPARE(post(auth("login.php"), { { "email", email }, { "password", first } }).text(),
         QStringLiteral("Incorrect email or password"));
-    QCOMPARE(post(auth("login.php"), { { "email", email }, { "password", second } }).text(), QStringLiteral("success"));
+    QCOMPARE(post(auth("login.php"), { { "email", email }, { "password", second } }).text(),
+        QStringLiteral("success"));
     // The code is used up.
     QCOMPARE(post(auth("resetpassword.php"), { { "password", first }, { "email", email } }).text(),
         QStringLiteral("Please confirm the recovery code first"));
@@ -283,20 +297,24 @@ void tst_ZelkService::accountLife()
     const QString moved = QStringLiteral("ann.moved@example.org");
     QCOMPARE(post(auth("updateInfo.php"), { { "email", moved }, { "name", "Ann Lee" }, { "id", id } }).text(),
         QStringLiteral("success"));
-    QCOMPARE(post(auth("getInfo.php"), { { "email", email } }).text(), QStringLiteral("This email not registered yet!"));
+    QCOMPARE(post(auth("getInfo.php"), { { "email", email } }).text(),
+        QStringLiteral("This email not registered yet!"));
     const QJsonObject movedInfo
         = QJsonDocument::fromJson(post(auth("getInfo.php"), { { "email", moved } }).body).object();
     QCOMPARE(movedInfo.value("name").toString(), QStringLiteral("Ann Lee"));
     QCOMPARE(movedInfo.value("hash").toString(), info.value("hash").toString());
 
     const QString third = hashedPassword(QStringLiteral("third-secret"));
-    QCOMPARE(post(auth("updatePassword.php"), { { "password", third }, { "current_password", first }, { "id", id } })
+    QCOMPARE(post(auth("updatePassword.php"),
+                 { { "password", third }, { "current_password", first }, { "id", id } })
                  .text(),
         QStringLiteral("Incorrect current password"));
-    QCOMPARE(post(auth("updatePassword.php"), { { "password", third }, { "current_password", second }, { "id", id } })
+    QCOMPARE(post(auth("updatePassword.php"),
+                 { { "password", third }, { "current_password", second }, { "id", id } })
                  .text(),
         QStringLiteral("success"));
-    QCOMPARE(post(auth("login.php"), { { "email", moved }, { "password", third } }).text(), QStringLiteral("success"));
+    QCOMPARE(post(auth("login.php"), { { "email", moved }, { "password", third } }).text(),
+        QStringLiteral("success"));
 }
 
 void tst_ZelkService::refusedSignatures_data()
@@ -332,10 +350,11 @@ void tst_ZelkService::refusedSignatures()
 
     // An upload with a forged signature stores nothing.
     const QStringList before = uploadsFolder();
-    const Reply forged = upload({ { "instrument", "vocals" }, { "version", "full" }, { "fileName", "x" },
-                                    { "hash", account.hash }, { "extension", "mp3" }, { "originalFilePath", "/x.mp3" },
-                                    { "publicKey", publicKey }, { "accessToken", accessToken } },
-        WavData::tones(1, 8000, 800).toBytes(), uploadPath(), false);
+    const Reply forged
+        = upload({ { "instrument", "vocals" }, { "version", "full" }, { "fileName", "x" },
+                     { "hash", account.hash }, { "extension", "mp3" }, { "originalFilePath", "/x.mp3" },
+                     { "publicKey", publicKey }, { "accessToken", accessToken } },
+            WavData::tones(1, 8000, 800).toBytes(), uploadPath(), false);
     QCOMPARE(forged.text(), denied);
     QCOMPARE(uploadsFolder(), before);
 }
@@ -405,14 +424,15 @@ void tst_ZelkService::repeatAndArchive()
 {
     const Account account = registerAccount(QStringLiteral("repeat"));
     QString filePath;
-    const Reply first = uploadSong(account, WavData::tones(2, 44100, 22050), QStringLiteral("vocals"), &filePath);
+    const Reply first
+        = uploadSong(account, WavData::tones(2, 44100, 22050), QStringLiteral("vocals"), &filePath);
     QVERIFY2(first.text().toInt() > 0, qPrintable(first.text()));
     QCOMPARE(waitForResults(first.text()), QStringLiteral("-1"));
 
     const Reply again = post(QStringLiteral("/zelk-server/repeat.php"),
         { { "instrument", "bass" }, { "uploadedFileName", QFileInfo(filePath).fileName() },
-            { "fileName", "My Song.live" }, { "version", "full" }, { "hash", account.hash }, { "extension", "wav" },
-            { "originalFilePath", "/home/me/Music/My Song.live.mp3" } });
+            { "fileName", "My Song.live" }, { "version", "full" }, { "hash", account.hash },
+            { "extension", "wav" }, { "originalFilePath", "/home/me/Music/My Song.live.mp3" } });
     QVERIFY2(again.text().toInt() > 0, qPrintable(again.text()));
     QVERIFY(again.text() != first.text());
     QCOMPARE(waitForResults(again.text()), QStringLiteral("-1"));
@@ -421,8 +441,8 @@ void tst_ZelkService::repeatAndArchive()
     QVERIFY(downloadResults(again.text(), isolated, mix));
     QCOMPARE(isolated.frames(), 22050);
 
-    const QJsonDocument archive
-        = QJsonDocument::fromJson(post(QStringLiteral("/zelk-server/auth/archive.php"), { { "hash", account.hash } }).body);
+    const QJsonDocument archive = QJsonDocument::fromJson(
+        post(QStringLiteral("/zelk-server/auth/archive.php"), { { "hash", account.hash } }).body);
     QVERIFY(archive.isArray());
     const QJsonArray songs = archive.array();
     QCOMPARE(songs.size(), 2);
@@ -438,7 +458,9 @@ void tst_ZelkService::repeatAndArchive()
     QCOMPARE(songs.at(1).toObject().value("ai_id").toInt(), first.text().toInt());
     QCOMPARE(songs.at(1).toObject().value("instrument").toString(), QStringLiteral("vocals"));
 
-    QCOMPARE(post(QStringLiteral("/zelk-server/auth/archive.php"), { { "hash", QString(32, QLatin1Char('0')) } }).text(),
+    QCOMPARE(
+        post(QStringLiteral("/zelk-server/auth/archive.php"), { { "hash", QString(32, QLatin1Char('0')) } })
+            .text(),
         QStringLiteral("Unknown user"));
 }
 
@@ -464,7 +486,8 @@ void tst_ZelkService::removeUploadedForgetsUpload()
     const Account account = registerAccount(QStringLiteral("remove"));
     QString filePath;
     const QStringList before = uploadsFolder();
-    const Reply saved = uploadSong(account, WavData::tones(1, 22050, 22050), QStringLiteral("piano"), &filePath);
+    const Reply saved
+        = uploadSong(account, WavData::tones(1, 22050, 22050), QStringLiteral("piano"), &filePath);
     QVERIFY2(saved.text().toInt() > 0, qPrintable(saved.text()));
     QCOMPARE(uploadsFolder().size(), before.size() + 1);
     QCOMPARE(waitForResults(saved.text()), QStringLiteral("-1"));
@@ -476,8 +499,9 @@ void tst_ZelkService::removeUploadedForgetsUpload()
     QCOMPARE(post(QStringLiteral("/zelk-server/removeUploaded.php"), { { "fileName", fileName } }).text(),
         QStringLiteral("Upload not found"));
     QCOMPARE(post(QStringLiteral("/zelk-server/repeat.php"),
-                 { { "instrument", "bass" }, { "uploadedFileName", fileName }, { "fileName", "x" }, { "version", "full" },
-                     { "hash", account.hash }, { "extension", "mp3" }, { "originalFilePath", "/x.mp3" } })
+                 { { "instrument", "bass" }, { "uploadedFileName", fileName }, { "fileName", "x" },
+                     { "version", "full" }, { "hash", account.hash }, { "extension", "mp3" },
+                     { "originalFilePath", "/x.mp3" } })
                  .text(),
         QStringLiteral("Upload not found. Please upload the file again"));
     // Results already made stay available.
@@ -494,7 +518,8 @@ void tst_ZelkService::wrongResultTokenIsNotFound()
     const QStringList urls
         = post(QStringLiteral("/zelk-server/download.php"), { { "songID", saved.text() } }).text().split('|');
     QCOMPARE(urls.size(), 2);
-    const QRegularExpression shape(QStringLiteral("^http://127\\.0\\.0\\.1:\\d+/zelk-server/result/[0-9a-f]{32}\\.wav$"));
+    const QRegularExpression shape(
+        QStringLiteral("^http://127\\.0\\.0\\.1:\\d+/zelk-server/result/[0-9a-f]{32}\\.wav$"));
     QVERIFY(shape.match(urls[0]).hasMatch());
     QVERIFY(shape.match(urls[1]).hasMatch());
     QVERIFY(urls[0] != urls[1]);
@@ -546,50 +571,60 @@ void tst_ZelkService::badInput_data()
     QByteArray eightBit = wav;
     eightBit[34] = 8; // bits per sample in the fmt chunk
 
-    QTest::newRow("text file as WAV") << "upload" << proceed << QVariantMap() << QByteArray("just some text\n") << 200
-                                      << "The uploaded file is not a WAV file";
+    QTest::newRow("text file as WAV")
+        << "upload" << proceed << QVariantMap() << QByteArray("just some text\n") << 200
+        << "The uploaded file is not a WAV file";
     QTest::newRow("WAV without audio") << "upload" << proceed << QVariantMap() << silent.toBytes() << 200
                                        << "The uploaded WAV file holds no audio";
     QTest::newRow("8-bit WAV") << "upload" << proceed << QVariantMap() << eightBit << 200
                                << "The uploaded file is not a 16-bit PCM WAV file";
     QTest::newRow("no file part") << "upload" << proceed << QVariantMap() << QByteArray() << 200
                                   << "Missing file \"uploadedFile\"";
-    QTest::newRow("missing instrument") << "upload" << proceed << QVariantMap { { "instrument", QString() } } << wav
-                                        << 200 << "Missing field \"instrument\"";
-    QTest::newRow("unknown instrument") << "upload" << proceed << QVariantMap { { "instrument", "kazoo" } } << wav
-                                        << 200 << "Unknown instrument \"kazoo\"";
-    QTest::newRow("oversized field") << "upload" << proceed << QVariantMap { { "fileName", QString(5000, 'a') } }
-                                     << wav << 200 << "Field \"fileName\" is too long";
-    QTest::newRow("unknown hash") << "upload" << proceed << QVariantMap { { "hash", QString(32, 'f') } } << wav << 200
-                                  << "Unknown user";
+    QTest::newRow("missing instrument") << "upload" << proceed << QVariantMap { { "instrument", QString() } }
+                                        << wav << 200 << "Missing field \"instrument\"";
+    QTest::newRow("unknown instrument") << "upload" << proceed << QVariantMap { { "instrument", "kazoo" } }
+                                        << wav << 200 << "Unknown instrument \"kazoo\"";
+    QTest::newRow("oversized field") << "upload" << proceed
+                                     << QVariantMap { { "fileName", QString(5000, 'a') } } << wav << 200
+                                     << "Field \"fileName\" is too long";
+    QTest::newRow("unknown hash") << "upload" << proceed << QVariantMap { { "hash", QString(32, 'f') } }
+                                  << wav << 200 << "Unknown user";
     QTest::newRow("upload as a form") << "form" << proceed << QVariantMap { { "instrument", "vocals" } }
                                       << QByteArray() << 200 << "Missing file \"uploadedFile\"";
-    QTest::newRow("malformed multipart") << "raw" << proceed << QVariantMap() << QByteArray("--XX\r\nbroken") << 400
-                                         << "Malformed request";
-    QTest::newRow("remains of unknown song") << "form" << "/zelk-server/remains.php"
-                                             << QVariantMap { { "songID", "1" } } << QByteArray() << 200
-                                             << "Unknown song id";
-    QTest::newRow("download of unknown song") << "form" << "/zelk-server/download.php"
-                                              << QVariantMap { { "songID", "2147483647" } } << QByteArray() << 200
-                                              << "Unknown song id";
-    QTest::newRow("cancel of unknown song") << "form" << "/zelk-server/cancel.php"
-                                            << QVariantMap { { "songID", "7" } } << QByteArray() << 200
-                                            << "Unknown song id";
-    QTest::newRow("song id not a number") << "form" << "/zelk-server/remains.php"
-                                          << QVariantMap { { "songID", "12abc" } } << QByteArray() << 200
-                                          << "Invalid songID";
-    QTest::newRow("song id out of range") << "form" << "/zelk-server/download.php"
-                                          << QVariantMap { { "songID", "2147483648" } } << QByteArray() << 200
-                                          << "Invalid songID";
-    QTest::newRow("registration without password") << "form" << "/zelk-server/auth/registration.php"
-                                                   << QVariantMap { { "email", "a@example.com" }, { "name", "Abe" } }
-                                                   << QByteArray() << 200 << "Missing field \"password\"";
-    QTest::newRow("registration with a bad address") << "form" << "/zelk-server/auth/registration.php"
-                                                     << QVariantMap { { "email", "a@example.c" }, { "name", "Abe" },
-                                                            { "password", "x" } }
-                                                     << QByteArray() << 200 << "Invalid email format";
-    QTest::newRow("unknown endpoint") << "form" << "/zelk-server/nothing.php" << QVariantMap() << QByteArray() << 404
-                                      << "Not found";
+    QTest::newRow("malformed multipart")
+        << "raw" << proceed << QVariantMap() << QByteArray("--XX\r\nbroken") << 400 << "Malformed request";
+    QTest::newRow("remains of unknown song")
+        << "form"
+        << "/zelk-server/remains.php" << QVariantMap { { "songID", "1" } } << QByteArray() << 200
+        << "Unknown song id";
+    QTest::newRow("download of unknown song")
+        << "form"
+        << "/zelk-server/download.php" << QVariantMap { { "songID", "2147483647" } } << QByteArray() << 200
+        << "Unknown song id";
+    QTest::newRow("cancel of unknown song") << "form"
+                                            << "/zelk-server/cancel.php" << QVariantMap { { "songID", "7" } }
+                                            << QByteArray() << 200 << "Unknown song id";
+    QTest::newRow("song id not a number")
+        << "form"
+        << "/zelk-server/remains.php" << QVariantMap { { "songID", "12abc" } } << QByteArray() << 200
+        << "Invalid songID";
+    QTest::newRow("song id out of range")
+        << "form"
+        << "/zelk-server/download.php" << QVariantMap { { "songID", "2147483648" } } << QByteArray() << 200
+        << "Invalid songID";
+    QTest::newRow("registration without password")
+        << "form"
+        << "/zelk-server/auth/registration.php"
+        << QVariantMap { { "email", "a@example.com" }, { "name", "Abe" } } << QByteArray() << 200
+        << "Missing field \"password\"";
+    QTest::newRow("registration with a bad address")
+        << "form"
+        << "/zelk-server/auth/registration.php"
+        << QVariantMap { { "email", "a@example.c" }, { "name", "Abe" }, { "password", "x" } } << QByteArray()
+        << 200 << "Invalid email format";
+    QTest::newRow("unknown endpoint")
+        << "form"
+        << "/zelk-server/nothing.php" << QVariantMap() << QByteArray() << 404 << "Not found";
 }
 
 void tst_ZelkService::badInput()
@@ -622,7 +657,8 @@ void tst_ZelkService::badInput()
         answer = post(path, form);
     } else {
         QNetworkRequest request(service.url(path));
-        request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("multipart/form-data; boundary=XX"));
+        request.setHeader(
+            QNetworkRequest::ContentTypeHeader, QStringLiteral("multipart/form-data; boundary=XX"));
         answer = finish(network.post(request, file));
     }
     QCOMPARE(answer.status, status);
@@ -661,9 +697,16 @@ void tst_ZelkService::dataSurvivesRestart()
         QCOMPARE(int(isolated.samples[i]) + int(mix.samples[i]), int(input.samples[i]));
     // The upload is still there to be processed again.
     const Reply again = post(QStringLiteral("/zelk-server/repeat.php"),
-        { { "instrument", "drums" }, { "uploadedFileName", QFileInfo(filePath).fileName() }, { "fileName", "x" },
-            { "version", "full" }, { "hash", account.hash }, { "extension", "mp3" }, { "originalFilePath", "/x.mp3" } });
+        { { "instrument", "drums" }, { "uploadedFileName", QFileInfo(filePath).fileName() },
+            { "fileName", "x" }, { "version", "full" }, { "hash", account.hash }, { "extension", "mp3" },
+            { "originalFilePath", "/x.mp3" } });
     QVERIFY2(again.text().toInt() > 0, qPrintable(again.text()));
+}
+
+void tst_ZelkService::cleanupTestCase()
+{
+    // A clean exit on SIGTERM; under the sanitizers also no leak or error report.
+    QVERIFY2(service.stop(), qPrintable(service.output()));
 }
 
 QTEST_GUILESS_MAIN(tst_ZelkService)
