@@ -306,7 +306,11 @@ bool Database::putUpload(Upload &upload, std::string &replaced)
         return false;
     }
     upload.id = sqlite3_last_insert_rowid(db);
-    return execute("COMMIT");
+    if (execute("COMMIT"))
+        return true;
+    execute("ROLLBACK");
+    replaced.clear();
+    return false;
 }
 
 std::optional<Database::Upload> Database::upload(std::int32_t userId, const std::string &name)

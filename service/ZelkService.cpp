@@ -52,7 +52,7 @@ bool ZelkService::start(std::string &error)
     std::error_code failure;
     for (const std::string &dir : { options.dataDir, uploadsDir, resultsDir }) {
         std::filesystem::create_directories(dir, failure);
-        if (!std::filesystem::is_directory(dir)) {
+        if (!std::filesystem::is_directory(dir, failure)) {
             error = "cannot create the folder " + dir;
             return false;
         }
