@@ -48,8 +48,8 @@ bool signatureMatches(const std::string &publicKey, const std::string &accessTok
 
 bool hashPassword(const std::string &password, std::string &encoded)
 {
-    unsigned char salt[saltLength];
-    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(salt), saltLength / sizeof(quint32));
+    quint32 salt[saltLength / sizeof(quint32)];
+    QRandomGenerator::system()->fillRange(salt);
     std::vector<char> buffer(
         argon2_encodedlen(timeCost, memoryCostKiB, parallelism, saltLength, hashLength, Argon2_id) + 1);
     const int status = argon2id_hash_encoded(timeCost, memoryCostKiB, parallelism, password.data(),
