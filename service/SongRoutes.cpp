@@ -141,13 +141,14 @@ std::string SongRoutes::createSong(
 
 std::string SongRoutes::proceed(const FormFields &fields, const httplib::Request &request)
 {
-    if (!request.is_multipart_form_data() || !request.has_file("uploadedFile")
-        || request.get_file_value("uploadedFile").filename.empty())
+    // By reference: the upload may be hundreds of megabytes.
+    const auto part = request.files.find("uploadedFile");
+    if (!request.is_multipart_form_data() || part == request.files.end() || part->second.filename.empty())
         return "Missing file \"uploadedFile\"";
+    const httplib::MultipartFormData &file = part->second;
     Database::User user;
     if (const std::string problem = songFieldsProblem(fields, user); !problem.empty())
         return problem;
-    const httplib::MultipartFormData file = request.get_file_value("uploadedFile");
     Database::Upload upload;
     upload.userId = user.id;
     upload.name = baseName(file.filename);
@@ -158,27 +159,27 @@ std::string SongRoutes::proceed(const FormFields &fields, const httplib::Request
     // upload leaves nothing behind.
     upload.stored = Credentials::randomHex(16) + ".wav";
     const std::string path = uploadsDir + "/" + upload.stored;
-    const std::string part = path + ".part";
+    const std::string partial = path + ".part";
     {
-        std::ofstream out(part, std::ios::binary | std::ios::trunc);
+        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
         out.write(file.content.data(), static_cast<std::streamsize>(file.content.size()));
         out.close();
         if (!out) {
-            removeFile(part);
+            removeFile(partial);
             return "Could not store the upload, please try again later";
         }
     }
     WavAudio shape;
     std::string error;
-    if (!WavAudio::probe(part, shape, upload.frames, error)) {
-        removeFile(part);
+    if (!WavAudio::probe(partial, shape, upload.frames, error)) {
+        removeFile(partial);
         return error;
     }
     upload.sampleRate = shape.sampleRate;
     upload.created = Clock::now();
     std::string replaced;
-    if (std::rename(part.c_str(), path.c_str()) != 0 || !database.putUpload(upload, replaced)) {
-        removeFile(part);
+    if (std::rename(partial.c_str(), path.c_str()) != 0 || !database.putUpload(upload, replaced)) {
+        removeFile(partial);
         removeFile(path);
         return "Could not store the upload, please try again later";
     }
