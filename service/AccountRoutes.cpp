@@ -1,0 +1,265 @@
+#include "AccountRoutes.h"
+
+#include "Clock.h"
+#include "Credentials.h"
+#include "Database.h"
+#include "FormFields.h"
+#include "Outbox.h"
+#include "SongProcessor.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QString>
+
+#include <regex>
+
+namespace {
+
+const char *const success = "success";
+const char *const notRegistered = "This email not registered yet!";
+const char *const invalidEmail = "Invalid email format";
+
+constexpr std::int64_t codeLifetime = 30LL * 60 * 1000;
+// Wrong guesses allowed per mailed code before a new one must be asked for.
+constexpr int codeGuesses = 5;
+constexpr size_t maxNameLength = 100;
+constexpr size_t maxPasswordLength = 256;
+
+QString qText(const std::string &text)
+{
+    return QString::fromStdString(text);
+}
+
+std::string json(const QJsonDocument &document)
+{
+    return document.toJson(QJsonDocument::Compact).toStdString();
+}
+
+// Problems with a name or password as the account endpoints take them; empty when fine.
+std::string nameProblem(const std::string &name)
+{
+    if (name.find_first_not_of(" \t") == std::string::npos)
+        return "Field Name cannot be empty";
+    if (name.size() > maxNameLength)
+        return "Name is too long";
+    return {};
+}
+
+// The reply to storing an account's address.
+std::string storeReply(Database::Outcome outcome, const char *failure)
+{
+    switch (outcome) {
+    case Database::Outcome::Ok:
+        return success;
+    case Database::Outcome::Duplicate:
+        return "This email is already registered";
+    case Database::Outcome::Failed:
+        break;
+    }
+    return failure;
+}
+
+std::string passwordProblem(const std::string &password)
+{
+    return password.size() > maxPasswordLength ? "Password is too long" : std::string();
+}
+
+} // namespace
+
+AccountRoutes::AccountRoutes(Database &database, Outbox &outbox)
+    : database(database)
+    , outbox(outbox)
+{ }
+
+std::vector<std::pair<std::string, AccountRoutes::Handler>> AccountRoutes::routes()
+{
+    const auto bind = [this](std::string (AccountRoutes::*method)(const FormFields &)) {
+        return [this, method](const FormFields &fields) { return (this->*method)(fields); };
+    };
+    return {
+        { "/zelk-server/auth/registration.php", bind(&AccountRoutes::registration) },
+        { "/zelk-server/auth/login.php", bind(&AccountRoutes::login) },
+        { "/zelk-server/auth/getInfo.php", bind(&AccountRoutes::getInfo) },
+        { "/zelk-server/auth/recover.php", bind(&AccountRoutes::recover) },
+        { "/zelk-server/auth/checkCode.php", bind(&AccountRoutes::checkCode) },
+        { "/zelk-server/auth/resetpassword.php", bind(&AccountRoutes::resetPassword) },
+        { "/zelk-server/auth/updatePassword.php", bind(&AccountRoutes::updatePassword) },
+        { "/zelk-server/auth/updateInfo.php", bind(&AccountRoutes::updateInfo) },
+        { "/zelk-server/auth/archive.php", bind(&AccountRoutes::archive) },
+    };
+}
+
+bool AccountRoutes::isValidEmail(const std::string &email)
+{
+    static const std::regex pattern("^[A-Za-z0-9._%+-]+@[A-Za-z0-9.-]+\\.[A-Za-z]{2,}$");
+    return email.size() <= 254 && std::regex_match(email, pattern);
+}
+
+std::string AccountRoutes::registration(const FormFields &fields)
+{
+    if (const std::string problem = fields.problem({ "email", "name", "password" }); !problem.empty())
+        return problem;
+    const std::string email = fields.value("email");
+    if (!isValidEmail(email))
+        return invalidEmail;
+    if (const std::string problem = nameProblem(fields.value("name")); !problem.empty())
+        return problem;
+    if (const std::string problem = passwordProblem(fields.value("password")); !problem.empty())
+        return problem;
+
+    Database::User user;
+    user.name = fields.value("name");
+    user.email = email;
+    // The account's bearer credential in every song request: random, never derived from the address.
+    user.hash = Credentials::randomHex(16);
+    if (!Credentials::hashPassword(fields.value("password"), user.password))
+        return "Registration failed, please try again later";
+    return storeReply(database.insertUser(user), "Registration failed, please try again later");
+}
+
+std::string AccountRoutes::login(const FormFields &fields)
+{
+    if (const std::string problem = fields.problem({ "email", "password" }); !problem.empty())
+        return problem;
+    const std::optional<Database::User> user = database.userByEmail(fields.value("email"));
+    if (!user || !Credentials::verifyPassword(user->password, fields.value("password")))
+        return "Incorrect email or password";
+    return success;
+}
+
+std::string AccountRoutes::getInfo(const FormFields &fields)
+{
+    if (const std::string problem = fields.problem({ "email" }); !problem.empty())
+        return problem;
+    const std::optional<Database::User> user = database.userByEmail(fields.value("email"));
+    if (!user)
+        return notRegistered;
+    QJsonObject info;
+    info.insert(QStringLiteral("user_id"), user->id);
+    info.insert(QStringLiteral("name"), qText(user->name));
+    info.insert(QStringLiteral("email"), qText(user->email));
+    info.insert(QStringLiteral("hash"), qText(user->hash));
+    return json(QJsonDocument(info));
+}
+
+std::string AccountRoutes::recover(const FormFields &fields)
+{
+    if (const std::string problem = fields.problem({ "email" }); !problem.empty())
+        return problem;
+    if (!isValidEmail(fields.value("email")))
+        return invalidEmail;
+    const std::optional<Database::User> user = database.userByEmail(fields.value("email"));
+    if (!user)
+        return notRegistered;
+    Database::Recovery recovery;
+    recovery.code = Credentials::randomCode();
+    recovery.expires = Clock::now() + codeLifetime;
+    if (!database.setRecovery(user->id, recovery) || !outbox.sendRecoveryCode(user->email, recovery.code))
+        return "Could not send the recovery code, please try again later";
+    return success;
+}
+
+std::string AccountRoutes::checkCode(const FormFields &fields)
+{
+    if (const std::string problem = fields.problem({ "code", "email" }); !problem.empty())
+        return problem;
+    const std::optional<Database::User> user = database.userByEmail(fields.value("email"));
+    if (!user)
+        return notRegistered;
+    std::optional<Database::Recovery> recovery = database.recovery(user->id);
+    if (!recovery || recovery->expires < Clock::now())
+        return "The recovery code has expired. Please ask for a new one";
+    if (recovery->failures >= codeGuesses)
+        return "Too many wrong codes. Please ask for a new one";
+    if (recovery->code != fields.value("code")) {
+        ++recovery->failures;
+        database.setRecovery(user->id, *recovery);
+        return "Invalid code";
+    }
+    // The reset that follows has as long again.
+    recovery->verified = true;
+    recovery->expires = Clock::now() + codeLifetime;
+    database.setRecovery(user->id, *recovery);
+    return success;
+}
+
+std::string AccountRoutes::resetPassword(const FormFields &fields)
+{
+    if (const std::string problem = fields.problem({ "password", "email" }); !problem.empty())
+        return problem;
+    if (const std::string problem = passwordProblem(fields.value("password")); !problem.empty())
+        return problem;
+    const std::optional<Database::User> user = database.userByEmail(fields.value("email"));
+    if (!user)
+        return notRegistered;
+    // Only a code checked a moment ago lets the password be replaced without the current one.
+    const std::optional<Database::Recovery> recovery = database.recovery(user->id);
+    if (!recovery || !recovery->verified || recovery->expires < Clock::now())
+        return "Please confirm the recovery code first";
+    std::string encoded;
+    if (!Credentials::hashPassword(fields.value("password"), encoded)
+        || !database.setPassword(user->id, encoded))
+        return "Could not change the password, please try again later";
+    database.removeRecovery(user->id);
+    return success;
+}
+
+std::string AccountRoutes::updatePassword(const FormFields &fields)
+{
+    if (const std::string problem = fields.problem({ "password", "current_password", "id" });
+        !problem.empty())
+        return problem;
+    if (const std::string problem = passwordProblem(fields.value("password")); !problem.empty())
+        return problem;
+    std::int32_t id = 0;
+    if (!FormFields::readId(fields.value("id"), id))
+        return "Invalid user id";
+    const std::optional<Database::User> user = database.userById(id);
+    if (!user)
+        return "Unknown user";
+    if (!Credentials::verifyPassword(user->password, fields.value("current_password")))
+        return "Incorrect current password";
+    std::string encoded;
+    if (!Credentials::hashPassword(fields.value("password"), encoded)
+        || !database.setPassword(user->id, encoded))
+        return "Could not change the password, please try again later";
+    return success;
+}
+
+std::string AccountRoutes::updateInfo(const FormFields &fields)
+{
+    if (const std::string problem = fields.problem({ "email", "name", "id" }); !problem.empty())
+        return problem;
+    if (!isValidEmail(fields.value("email")))
+        return invalidEmail;
+    if (const std::string problem = nameProblem(fields.value("name")); !problem.empty())
+        return problem;
+    std::int32_t id = 0;
+    if (!FormFields::readId(fields.value("id"), id))
+        return "Invalid user id";
+    return storeReply(database.setInfo(id, fields.value("name"), fields.value("email")), "Unknown user");
+}
+
+std::string AccountRoutes::archive(const FormFields &fields)
+{
+    if (const std::string problem = fields.problem({ "hash" }); !problem.empty())
+        return problem;
+    const std::optional<Database::User> user = database.userByHash(fields.value("hash"));
+    if (!user)
+        return "Unknown user";
+    QJsonArray songs;
+    for (const Database::Song &song :
+        database.doneSongsSince(user->id, Clock::now() - SongProcessor::keepMilliseconds)) {
+        QJsonObject entry;
+        entry.insert(QStringLiteral("ai_id"), song.id);
+        entry.insert(QStringLiteral("name"), qText(song.name));
+        entry.insert(QStringLiteral("instrument"), qText(song.instrument));
+        entry.insert(QStringLiteral("extension"), qText(song.extension));
+        entry.insert(QStringLiteral("local_file_path"), qText(song.originalPath));
+        entry.insert(
+            QStringLiteral("deleted"), qText(Clock::date(song.created + SongProcessor::keepMilliseconds)));
+        songs.append(entry);
+    }
+    return json(QJsonDocument(songs));
+}

@@ -1,0 +1,108 @@
+#include "FormFields.h"
+
+#include <httplib.h>
+
+namespace {
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+std::string percentDecode(const std::string &text)
+{
+    std::string decoded;
+    decoded.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0
+            && hexValue(text[i + 2]) >= 0) {
+            decoded += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+            i += 2;
+        } else {
+            decoded += text[i];
+        }
+    }
+    return decoded;
+}
+
+} // namespace
+
+FormFields::FormFields(const httplib::Request &request)
+{
+    if (request.is_multipart_form_data()) {
+        // Text parts only; the file part is read by the upload itself.
+        for (const auto &[name, part] : request.files) {
+            if (part.filename.empty())
+                values.emplace(name, part.content);
+        }
+    } else {
+        values = parseUrlEncoded(request.body);
+    }
+}
+
+std::map<std::string, std::string> FormFields::parseUrlEncoded(const std::string &body)
+{
+    std::map<std::string, std::string> fields;
+    size_t start = 0;
+    while (start <= body.size()) {
+        size_t end = body.find('&', start);
+        if (end == std::string::npos)
+            end = body.size();
+        const std::string item = body.substr(start, end - start);
+        if (!item.empty()) {
+            const size_t equals = item.find('=');
+            const std::string key = percentDecode(item.substr(0, equals));
+            const std::string value
+                = equals == std::string::npos ? std::string() : percentDecode(item.substr(equals + 1));
+            // The first occurrence wins, as with the multipart parts.
+            fields.emplace(key, value);
+        }
+        start = end + 1;
+    }
+    return fields;
+}
+
+bool FormFields::has(const std::string &name) const
+{
+    return values.count(name) != 0;
+}
+
+std::string FormFields::value(const std::string &name) const
+{
+    const auto found = values.find(name);
+    return found == values.end() ? std::string() : found->second;
+}
+
+std::string FormFields::problem(std::initializer_list<const char *> names) const
+{
+    for (const char *name : names) {
+        const auto found = values.find(name);
+        if (found == values.end() || found->second.empty())
+            return std::string("Missing field \"") + name + "\"";
+        if (found->second.size() > maxValueLength)
+            return std::string("Field \"") + name + "\" is too long";
+    }
+    return {};
+}
+
+bool FormFields::readId(const std::string &text, std::int32_t &id)
+{
+    if (text.empty() || text.size() > 10)
+        return false;
+    std::int64_t number = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        number = number * 10 + (c - '0');
+    }
+    if (number < 1 || number > 0x7fffffff)
+        return false;
+    id = static_cast<std::int32_t>(number);
+    return true;
+}

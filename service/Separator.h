@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct WavAudio;
+
+// A simple but real split of a track into one instrument and the rest. "vocals" takes the centre:
+// the centre channel of a surround file, the mid of left and right in stereo, the voice band in mono.
+// The other instruments take frequency bands. The two parts always add up to the input exactly.
+namespace Separator {
+
+bool isInstrument(const std::string &instrument);
+
+struct Parts
+{
+    std::vector<std::int16_t> instrument;
+    std::vector<std::int16_t> mix;
+};
+
+Parts split(const WavAudio &audio, const std::string &instrument);
+
+} // namespace Separator

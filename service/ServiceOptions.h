@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+
+// Command-line options of zelk-service.
+struct ServiceOptions
+{
+    std::string host;
+    int port = 0;
+    std::string dataDir;
+    int minSeconds = 0;
+    bool help = false;
+
+    // Fills the options from argv; on a bad command line answers false with the reason in error.
+    static bool parse(int argc, char **argv, ServiceOptions &options, std::string &error);
+    static std::string usage();
+};

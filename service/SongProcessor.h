@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class Database;
+
+// Runs one queued song: reads its upload, splits it and stores the two result WAVs.
+class SongProcessor
+{
+public:
+    SongProcessor(Database &database, std::string uploadsDir, std::string resultsDir);
+
+    void process(std::int32_t songId);
+    // Deletes the results and uploads older than the keeping time.
+    void expire(std::int64_t now);
+
+    void removeResults(std::int32_t songId) const;
+    std::string resultPath(std::int32_t songId, bool mix) const;
+
+    static constexpr std::int64_t keepMilliseconds = 30LL * 24 * 3600 * 1000;
+
+private:
+    Database &database;
+    const std::string uploadsDir;
+    const std::string resultsDir;
+};

@@ -1,0 +1,298 @@
+#include "SongRoutes.h"
+
+#include "Clock.h"
+#include "Credentials.h"
+#include "FormFields.h"
+#include "Separator.h"
+#include "SongProcessor.h"
+#include "WavAudio.h"
+#include "WorkerPool.h"
+
+#include <httplib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+const char *const success = "success";
+const char *const unknownSong = "Unknown song id";
+const char *const invalidSong = "Invalid songID";
+constexpr size_t maxUploadNameLength = 255;
+constexpr size_t maxExtensionLength = 16;
+
+void removeFile(const std::string &path)
+{
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+}
+
+// The client sends the full path of its WAV as the part's file name; the upload is known by its last
+// component, which repeat.php and removeUploaded.php name later.
+std::string baseName(const std::string &path)
+{
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool isExtension(const std::string &extension)
+{
+    if (extension.size() > maxExtensionLength)
+        return false;
+    for (const char c : extension) {
+        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')))
+            return false;
+    }
+    return true;
+}
+
+bool isHostHeader(const std::string &host)
+{
+    if (host.empty() || host.size() > 255)
+        return false;
+    for (const char c : host) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!plain && c != '.' && c != '-' && c != ':' && c != '[' && c != ']')
+            return false;
+    }
+    return true;
+}
+
+std::int64_t secondsUntil(std::int64_t time, std::int64_t now)
+{
+    return (time - now + 999) / 1000;
+}
+
+} // namespace
+
+SongRoutes::SongRoutes(
+    Database &database, WorkerPool &workers, SongProcessor &processor, std::string uploadsDir, int minSeconds)
+    : database(database)
+    , workers(workers)
+    , processor(processor)
+    , uploadsDir(std::move(uploadsDir))
+    , minSeconds(minSeconds)
+{ }
+
+std::vector<std::pair<std::string, SongRoutes::Handler>> SongRoutes::routes()
+{
+    const auto bind
+        = [this](std::string (SongRoutes::*method)(const FormFields &, const httplib::Request &)) {
+              return [this, method](const FormFields &fields, const httplib::Request &request) {
+                  return (this->*method)(fields, request);
+              };
+          };
+    return {
+        { "/zelk-server/proceed.php", bind(&SongRoutes::proceed) },
+        { "/zelk-server/repeat.php", bind(&SongRoutes::repeat) },
+        { "/zelk-server/remains.php", bind(&SongRoutes::remains) },
+        { "/zelk-server/cancel.php", bind(&SongRoutes::cancel) },
+        { "/zelk-server/download.php", bind(&SongRoutes::download) },
+        { "/zelk-server/removeUploaded.php", bind(&SongRoutes::removeUploaded) },
+    };
+}
+
+std::string SongRoutes::resultPath(const std::string &token)
+{
+    return "/zelk-server/result/" + token + ".wav";
+}
+
+std::string SongRoutes::songFieldsProblem(const FormFields &fields, Database::User &user)
+{
+    if (const std::string problem
+        = fields.problem({ "instrument", "fileName", "version", "hash", "extension", "originalFilePath" });
+        !problem.empty())
+        return problem;
+    const std::optional<Database::User> owner = database.userByHash(fields.value("hash"));
+    if (!owner)
+        return "Unknown user";
+    if (!Separator::isInstrument(fields.value("instrument")))
+        return "Unknown instrument \"" + fields.value("instrument") + "\"";
+    if (!isExtension(fields.value("extension")))
+        return "Invalid extension";
+    user = *owner;
+    return {};
+}
+
+std::string SongRoutes::createSong(
+    const FormFields &fields, const Database::User &user, const Database::Upload &upload)
+{
+    Database::Song song;
+    song.userId = user.id;
+    song.uploadStored = upload.stored;
+    song.instrument = fields.value("instrument");
+    song.name = fields.value("fileName");
+    song.extension = fields.value("extension");
+    song.originalPath = fields.value("originalFilePath");
+    song.version = fields.value("version");
+    song.state = "queued";
+    song.created = Clock::now();
+    song.readyAfter = song.created + minSeconds * 1000LL;
+    // About a minute of audio per second of work, and a second to start.
+    const std::int64_t audioMilliseconds
+        = upload.sampleRate > 0 ? upload.frames * 1000 / upload.sampleRate : 0;
+    song.estimatedDone = song.created + 1000 + audioMilliseconds / 60;
+    if (!database.insertSong(song))
+        return "Could not create the song, please try again later";
+    workers.enqueue(song.id);
+    return std::to_string(song.id);
+}
+
+std::string SongRoutes::proceed(const FormFields &fields, const httplib::Request &request)
+{
+    // By reference: the upload may be hundreds of megabytes.
+    const auto part = request.files.find("uploadedFile");
+    if (!request.is_multipart_form_data() || part == request.files.end() || part->second.filename.empty())
+        return "Missing file \"uploadedFile\"";
+    const httplib::MultipartFormData &file = part->second;
+    Database::User user;
+    if (const std::string problem = songFieldsProblem(fields, user); !problem.empty())
+        return problem;
+    Database::Upload upload;
+    upload.userId = user.id;
+    upload.name = baseName(file.filename);
+    if (upload.name.empty() || upload.name.size() > maxUploadNameLength)
+        return "Invalid upload file name";
+
+    // Written under a ".part" name and checked before it takes its place, so that a refused or broken
+    // upload leaves nothing behind.
+    upload.stored = Credentials::randomHex(16) + ".wav";
+    const std::string path = uploadsDir + "/" + upload.stored;
+    const std::string partial = path + ".part";
+    {
+        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+        out.write(file.content.data(), static_cast<std::streamsize>(file.content.size()));
+        out.close();
+        if (!out) {
+            removeFile(partial);
+            return "Could not store the upload, please try again later";
+        }
+    }
+    WavAudio shape;
+    std::string error;
+    if (!WavAudio::probe(partial, shape, upload.frames, error)) {
+        removeFile(partial);
+        return error;
+    }
+    upload.sampleRate = shape.sampleRate;
+    upload.created = Clock::now();
+    std::string replaced;
+    if (std::rename(partial.c_str(), path.c_str()) != 0 || !database.putUpload(upload, replaced)) {
+        removeFile(partial);
+        removeFile(path);
+        return "Could not store the upload, please try again later";
+    }
+    if (!replaced.empty())
+        removeFile(uploadsDir + "/" + replaced);
+    return createSong(fields, user, upload);
+}
+
+std::string SongRoutes::repeat(const FormFields &fields, const httplib::Request &)
+{
+    if (const std::string problem = fields.problem({ "uploadedFileName" }); !problem.empty())
+        return problem;
+    Database::User user;
+    if (const std::string problem = songFieldsProblem(fields, user); !problem.empty())
+        return problem;
+    // Only the user's own uploads: another account's file name finds nothing.
+    const std::optional<Database::Upload> upload = database.upload(user.id, fields.value("uploadedFileName"));
+    if (!upload)
+        return "Upload not found. Please upload the file again";
+    return createSong(fields, user, *upload);
+}
+
+std::optional<Database::Song> SongRoutes::requestedSong(const FormFields &fields, std::string &problem)
+{
+    std::int32_t id = 0;
+    if (!FormFields::readId(fields.value("songID"), id)) {
+        problem = invalidSong;
+        return std::nullopt;
+    }
+    std::optional<Database::Song> song = database.song(id);
+    if (!song)
+        problem = unknownSong;
+    return song;
+}
+
+std::string SongRoutes::remains(const FormFields &fields, const httplib::Request &)
+{
+    std::string problem;
+    const std::optional<Database::Song> song = requestedSong(fields, problem);
+    if (!song)
+        return problem;
+    const std::int64_t now = Clock::now();
+    if (song->state == "done")
+        return now >= song->readyAfter ? "-1" : std::to_string(secondsUntil(song->readyAfter, now));
+    if (song->state == "queued") {
+        // Never "0" or "-1" while the work goes on: the client would stop asking.
+        const std::int64_t target = std::max(song->readyAfter, song->estimatedDone);
+        return std::to_string(std::max<std::int64_t>(1, secondsUntil(target, now)));
+    }
+    if (song->state == "cancelled")
+        return "This song was cancelled";
+    if (song->state == "failed")
+        return song->error;
+    return "The results of this song have expired";
+}
+
+std::string SongRoutes::cancel(const FormFields &fields, const httplib::Request &)
+{
+    std::int32_t id = 0;
+    if (!FormFields::readId(fields.value("songID"), id))
+        return invalidSong;
+    const std::int64_t now = Clock::now();
+    const std::optional<std::string> before = database.cancelSong(id, now);
+    if (!before)
+        return unknownSong;
+    if (*before == "queued" || *before == "cancelled")
+        return success;
+    // A song cancelled while held back until its ready time loses its finished results.
+    const std::optional<Database::Song> after = database.song(id);
+    if (*before == "done" && after && after->state == "cancelled") {
+        processor.removeResults(id);
+        return success;
+    }
+    return "The song is no longer being processed";
+}
+
+std::string SongRoutes::download(const FormFields &fields, const httplib::Request &request)
+{
+    std::string problem;
+    const std::optional<Database::Song> song = requestedSong(fields, problem);
+    if (!song)
+        return problem;
+    if (song->state == "queued" || (song->state == "done" && Clock::now() < song->readyAfter))
+        return "The song is still being processed";
+    if (song->state != "done")
+        return remains(fields, request);
+    const std::string base = baseUrl(request);
+    return base + resultPath(song->instrumentToken) + "|" + base + resultPath(song->mixToken);
+}
+
+std::string SongRoutes::removeUploaded(const FormFields &fields, const httplib::Request &)
+{
+    if (const std::string problem = fields.problem({ "fileName" }); !problem.empty())
+        return problem;
+    // The client names only the file; a caller that also sends its hash limits the removal to its own.
+    std::int32_t userId = 0;
+    if (fields.has("hash")) {
+        const std::optional<Database::User> user = database.userByHash(fields.value("hash"));
+        if (!user)
+            return "Unknown user";
+        userId = user->id;
+    }
+    const std::vector<std::string> removed = database.removeUploads(fields.value("fileName"), userId);
+    if (removed.empty())
+        return "Upload not found";
+    for (const std::string &stored : removed)
+        removeFile(uploadsDir + "/" + stored);
+    return success;
+}
+
+std::string SongRoutes::baseUrl(const httplib::Request &request) const
+{
+    // The URLs go back to the address the client reached us at.
+    const std::string host = request.get_header_value("Host");
+    return "http://" + (isHostHeader(host) ? host : fallbackHost);
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "Database.h"
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace httplib {
+struct Request;
+}
+class FormFields;
+class WorkerPool;
+class SongProcessor;
+
+// The processing endpoints under "/zelk-server/": uploads, songs, their progress and result URLs.
+class SongRoutes
+{
+public:
+    using Handler = std::function<std::string(const FormFields &fields, const httplib::Request &request)>;
+
+    SongRoutes(Database &database, WorkerPool &workers, SongProcessor &processor, std::string uploadsDir,
+        int minSeconds);
+
+    // "host:port" for result URLs when a request carries no usable Host header.
+    void setFallbackHost(const std::string &host) { fallbackHost = host; }
+
+    std::vector<std::pair<std::string, Handler>> routes();
+
+    // The path of a result file as download.php hands it out.
+    static std::string resultPath(const std::string &token);
+
+private:
+    std::string proceed(const FormFields &fields, const httplib::Request &request);
+    std::string repeat(const FormFields &fields, const httplib::Request &request);
+    std::string remains(const FormFields &fields, const httplib::Request &request);
+    std::string cancel(const FormFields &fields, const httplib::Request &request);
+    std::string download(const FormFields &fields, const httplib::Request &request);
+    std::string removeUploaded(const FormFields &fields, const httplib::Request &request);
+
+    // Checks the fields shared by proceed.php and repeat.php; fills user on success.
+    std::string songFieldsProblem(const FormFields &fields, Database::User &user);
+    // The song named by "songID"; when there is none, problem holds the reply.
+    std::optional<Database::Song> requestedSong(const FormFields &fields, std::string &problem);
+    std::string createSong(
+        const FormFields &fields, const Database::User &user, const Database::Upload &upload);
+    std::string baseUrl(const httplib::Request &request) const;
+
+    Database &database;
+    WorkerPool &workers;
+    SongProcessor &processor;
+    const std::string uploadsDir;
+    const int minSeconds;
+    std::string fallbackHost;
+};

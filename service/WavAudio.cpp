@@ -1,0 +1,94 @@
+#include "WavAudio.h"
+
+#include <sndfile.h>
+
+namespace {
+
+constexpr int maxChannels = 32;
+
+// Opens a 16-bit PCM WAV and fills the shape of audio; on refusal the file is closed and null answered.
+SNDFILE *openWav(const std::string &path, WavAudio &audio, SF_INFO &info, std::string &error)
+{
+    SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file) {
+        error = "The uploaded file is not a WAV file";
+        return nullptr;
+    }
+    const int major = info.format & SF_FORMAT_TYPEMASK;
+    const int subtype = info.format & SF_FORMAT_SUBMASK;
+    if ((major != SF_FORMAT_WAV && major != SF_FORMAT_WAVEX) || subtype != SF_FORMAT_PCM_16) {
+        sf_close(file);
+        error = "The uploaded file is not a 16-bit PCM WAV file";
+        return nullptr;
+    }
+    if (info.channels < 1 || info.channels > maxChannels || info.frames < 1 || info.samplerate < 1) {
+        sf_close(file);
+        error = "The uploaded WAV file holds no audio";
+        return nullptr;
+    }
+    audio = WavAudio();
+    audio.channels = info.channels;
+    audio.sampleRate = info.samplerate;
+    audio.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    if (major == SF_FORMAT_WAVEX)
+        audio.format = SF_FORMAT_WAVEX | SF_FORMAT_PCM_16;
+    std::vector<int> map(static_cast<size_t>(info.channels));
+    if (sf_command(file, SFC_GET_CHANNEL_MAP_INFO, map.data(), static_cast<int>(map.size() * sizeof(int)))
+        == SF_TRUE)
+        audio.channelMap = map;
+    return file;
+}
+
+} // namespace
+
+bool WavAudio::probe(const std::string &path, WavAudio &audio, std::int64_t &frameCount, std::string &error)
+{
+    SF_INFO info {};
+    SNDFILE *file = openWav(path, audio, info, error);
+    if (!file)
+        return false;
+    frameCount = info.frames;
+    sf_close(file);
+    return true;
+}
+
+bool WavAudio::load(const std::string &path, WavAudio &audio, std::string &error)
+{
+    SF_INFO info {};
+    SNDFILE *file = openWav(path, audio, info, error);
+    if (!file)
+        return false;
+    audio.samples.resize(static_cast<size_t>(info.frames) * static_cast<size_t>(info.channels));
+    const sf_count_t read = sf_readf_short(file, audio.samples.data(), info.frames);
+    sf_close(file);
+    if (read != info.frames) {
+        error = "The uploaded WAV file is truncated";
+        return false;
+    }
+    return true;
+}
+
+bool WavAudio::save(const std::string &path, const std::vector<std::int16_t> &data, std::string &error) const
+{
+    SF_INFO info {};
+    info.channels = channels;
+    info.samplerate = sampleRate;
+    info.format = format;
+    SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!file) {
+        error = std::string("cannot write a result: ") + sf_strerror(nullptr);
+        return false;
+    }
+    if (!channelMap.empty()) {
+        std::vector<int> map = channelMap;
+        sf_command(file, SFC_SET_CHANNEL_MAP_INFO, map.data(), static_cast<int>(map.size() * sizeof(int)));
+    }
+    const sf_count_t frameCount = channels > 0 ? static_cast<sf_count_t>(data.size()) / channels : 0;
+    const sf_count_t written = sf_writef_short(file, data.data(), frameCount);
+    const bool closed = sf_close(file) == 0;
+    if (written != frameCount || !closed) {
+        error = "cannot write a result: disk full?";
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A 16-bit PCM WAV file in memory: interleaved samples and the shape to write results in.
+struct WavAudio
+{
+    int channels = 0;
+    int sampleRate = 0;
+    int format = 0; // libsndfile format: WAV or WAVEX, 16-bit PCM
+    std::vector<int> channelMap; // libsndfile channel positions, empty when the file has none
+    std::vector<std::int16_t> samples;
+
+    std::int64_t frames() const
+    {
+        return channels > 0 ? static_cast<std::int64_t>(samples.size()) / channels : 0;
+    }
+
+    // Reads a 16-bit PCM WAV (plain or extensible) with at least one frame; other files are refused
+    // with a reason in error.
+    static bool load(const std::string &path, WavAudio &audio, std::string &error);
+    // Checks that the file is such a WAV without reading its samples; fills everything but samples.
+    static bool probe(const std::string &path, WavAudio &audio, std::int64_t &frameCount, std::string &error);
+    // Writes samples in the shape of this audio.
+    bool save(const std::string &path, const std::vector<std::int16_t> &data, std::string &error) const;
+};

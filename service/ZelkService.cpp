@@ -1,0 +1,198 @@
+#include "ZelkService.h"
+
+#include "Clock.h"
+#include "Credentials.h"
+#include "FormFields.h"
+
+#include <httplib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <regex>
+
+namespace {
+
+constexpr int workerThreads = 2;
+// A WAV of about 90 minutes of stereo at 48 kHz.
+constexpr size_t maxRequestBytes = 1024UL * 1024 * 1024;
+constexpr auto janitorPeriod = std::chrono::hours(1);
+const char *const textType = "text/plain; charset=utf-8";
+
+void replyText(httplib::Response &response, const std::string &text, int status = 200)
+{
+    response.status = status;
+    response.set_content(text, textType);
+}
+
+} // namespace
+
+ZelkService::ZelkService(ServiceOptions options)
+    : options(std::move(options))
+    , uploadsDir(this->options.dataDir + "/uploads")
+    , resultsDir(this->options.dataDir + "/results")
+    , outbox(this->options.dataDir + "/outbox.txt")
+    , processor(database, uploadsDir, resultsDir)
+    , workers(workerThreads, [this](std::int32_t songId) { processor.process(songId); })
+    , accountRoutes(database, outbox)
+    , songRoutes(database, workers, processor, uploadsDir, this->options.minSeconds)
+    , server(std::make_unique<httplib::Server>())
+{ }
+
+ZelkService::~ZelkService()
+{
+    stop();
+    workers.stop();
+    if (janitorThread.joinable())
+        janitorThread.join();
+}
+
+bool ZelkService::start(std::string &error)
+{
+    std::error_code failure;
+    for (const std::string &dir : { options.dataDir, uploadsDir, resultsDir }) {
+        std::filesystem::create_directories(dir, failure);
+        if (!std::filesystem::is_directory(dir, failure)) {
+            error = "cannot create the folder " + dir;
+            return false;
+        }
+    }
+    if (!database.open(options.dataDir + "/zelk-service.sqlite", error))
+        return false;
+    removeLeftovers();
+
+    installRoutes();
+    if (options.port == 0) {
+        boundPort = server->bind_to_any_port(options.host);
+    } else if (server->bind_to_port(options.host, options.port)) {
+        boundPort = options.port;
+    }
+    if (boundPort <= 0) {
+        error = "cannot listen on " + options.host + ":" + std::to_string(options.port);
+        return false;
+    }
+    songRoutes.setFallbackHost(options.host + ":" + std::to_string(boundPort));
+
+    processor.expire(Clock::now());
+    // Songs that were waiting when the service last stopped run now.
+    for (const std::int32_t songId : database.queuedSongs())
+        workers.enqueue(songId);
+    janitorThread = std::thread([this] { janitor(); });
+    return true;
+}
+
+void ZelkService::run()
+{
+    server->listen_after_bind();
+}
+
+void ZelkService::stop()
+{
+    server->stop();
+    {
+        std::lock_guard<std::mutex> lock(janitorMutex);
+        stopping = true;
+    }
+    janitorWake.notify_all();
+}
+
+void ZelkService::installRoutes()
+{
+    server->set_payload_max_length(maxRequestBytes);
+
+    const auto signedPost = [this](const std::string &path, auto handler) {
+        server->Post(std::regex_replace(path, std::regex("\\."), "\\."),
+            [handler](const httplib::Request &request, httplib::Response &response) {
+                const FormFields fields(request);
+                if (!Credentials::signatureMatches(fields.value("publicKey"), fields.value("accessToken"))) {
+                    replyText(response, "Access denied: the request signature is missing or wrong");
+                    return;
+                }
+                replyText(response, handler(fields, request));
+            });
+    };
+    for (const auto &[path, handler] : accountRoutes.routes())
+        signedPost(path, [handler = handler](const FormFields &fields, const httplib::Request &) {
+            return handler(fields);
+        });
+    for (const auto &[path, handler] : songRoutes.routes())
+        signedPost(path, handler);
+
+    server->Get("/generate_204",
+        [](const httplib::Request &, httplib::Response &response) { response.status = 204; });
+    server->Get("/zelk-server/result/([0-9a-f]{32})\\.wav",
+        [this](const httplib::Request &request, httplib::Response &response) {
+            serveResult(request, response);
+        });
+
+    server->set_error_handler(
+        httplib::Server::HandlerWithResponse([](const httplib::Request &, httplib::Response &response) {
+            if (!response.body.empty())
+                return httplib::Server::HandlerResponse::Unhandled;
+            switch (response.status) {
+            case 400:
+                replyText(response, "Malformed request", 400);
+                break;
+            case 404:
+                replyText(response, "Not found", 404);
+                break;
+            case 413:
+                replyText(response, "The request is too large", 413);
+                break;
+            default:
+                replyText(response, "Request refused", response.status);
+                break;
+            }
+            return httplib::Server::HandlerResponse::Handled;
+        }));
+    server->set_exception_handler(
+        [](const httplib::Request &, httplib::Response &response, std::exception_ptr) {
+            replyText(response, "Internal error, please try again later", 500);
+        });
+}
+
+void ZelkService::serveResult(const httplib::Request &request, httplib::Response &response)
+{
+    bool isMix = false;
+    const std::optional<Database::Song> song = database.songByToken(request.matches[1].str(), isMix);
+    const std::string path = song ? processor.resultPath(song->id, isMix) : std::string();
+    auto file = std::make_shared<std::ifstream>(path, std::ios::binary);
+    std::error_code failure;
+    const auto size = path.empty() ? 0 : std::filesystem::file_size(path, failure);
+    if (!song || song->state != "done" || !*file || failure) {
+        replyText(response, "Not found", 404);
+        return;
+    }
+    response.set_content_provider(static_cast<size_t>(size), "audio/wav",
+        [file](size_t offset, size_t length, httplib::DataSink &sink) {
+            std::vector<char> buffer(std::min<size_t>(length, 256 * 1024));
+            file->seekg(static_cast<std::streamoff>(offset));
+            file->read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+            const std::streamsize got = file->gcount();
+            if (got <= 0)
+                return false;
+            return sink.write(buffer.data(), static_cast<size_t>(got));
+        });
+}
+
+void ZelkService::removeLeftovers() const
+{
+    // Files still under their ".part" name were being written when the service stopped.
+    for (const std::string &dir : { uploadsDir, resultsDir }) {
+        std::error_code failure;
+        for (const auto &entry : std::filesystem::directory_iterator(dir, failure)) {
+            if (entry.path().extension() == ".part")
+                std::filesystem::remove(entry.path(), failure);
+        }
+    }
+}
+
+void ZelkService::janitor()
+{
+    std::unique_lock<std::mutex> lock(janitorMutex);
+    while (!janitorWake.wait_for(lock, janitorPeriod, [this] { return stopping; })) {
+        lock.unlock();
+        processor.expire(Clock::now());
+        lock.lock();
+    }
+}

@@ -1,0 +1,713 @@
+#include "GlobalsInfo/GlobalsInfo.h"
+#include "ServiceProcess.h"
+#include "WavData.h"
+
+#include <QDir>
+#include <QHttpMultiPart>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrlQuery>
+
+namespace {
+
+using Fields = QList<QPair<QString, QString>>;
+
+const QString denied = QStringLiteral("Access denied: the request signature is missing or wrong");
+
+struct Reply
+{
+    int status = 0;
+    QByteArray body;
+    QString text() const { return QString::fromUtf8(body); }
+};
+
+struct Account
+{
+    QString email;
+    QString password;
+    QString name;
+    QString hash;
+    int id = 0;
+};
+
+// What the client sends for a password: the MD5 hex of the typed one in its template.
+QString hashedPassword(const QString &typed)
+{
+    const QString filled = QStringLiteral(")^!kq %1 zx42m").arg(typed);
+    return QString::fromLatin1(QCryptographicHash::hash(filled.toUtf8(), QCryptographicHash::Md5).toHex());
+}
+
+// "/home/me/Documents/ZELK/Temp/<16 characters>.wav", as the client names its upload.
+QString uploadPath()
+{
+    return QStringLiteral("/home/me/Documents/ZELK/Temp/%1.wav")
+        .arg(GlobalsInfo::getInstance()->generateRandomString(16));
+}
+
+} // namespace
+
+class tst_ZelkService final : public QObject
+{
+    Q_OBJECT
+
+public:
+    tst_ZelkService() = default;
+    Q_DISABLE_COPY_MOVE(tst_ZelkService)
+
+private slots:
+    void initTestCase();
+    void probeAnswers204();
+    void accountLife();
+    void refusedSignatures_data();
+    void refusedSignatures();
+    void songLife_data();
+    void songLife();
+    void repeatAndArchive();
+    void cancelStopsSong();
+    void removeUploadedForgetsUpload();
+    void wrongResultTokenIsNotFound();
+    void otherUsersUploadIsRefused();
+    void badInput_data();
+    void badInput();
+    void dataSurvivesRestart();
+    void cleanupTestCase();
+
+private:
+    Reply finish(QNetworkReply *reply);
+    Reply post(const QString &path, const Fields &fields, bool sign = true);
+    Reply upload(const Fields &fields, const QByteArray &file, const QString &filePath, bool sign = true);
+    Reply uploadSong(
+        const Account &account, const WavData &wav, const QString &instrument, QString *filePath = nullptr);
+    Reply get(const QUrl &url);
+    Account registerAccount(const QString &tag);
+    // Polls remains.php until "-1" and answers its last reply; countdown gets every number seen before.
+    QString waitForResults(const QString &songId, QList<int> *countdown = nullptr);
+    // Downloads both results; false when download.php or a file fails.
+    bool downloadResults(const QString &songId, WavData &instrument, WavData &mix);
+    QStringList uploadsFolder() const;
+
+    QTemporaryDir dataDir;
+    ServiceProcess service;
+    QNetworkAccessManager network;
+    int accounts = 0;
+};
+
+Reply tst_ZelkService::finish(QNetworkReply *reply)
+{
+    QSignalSpy finished(reply, &QNetworkReply::finished);
+    if (!reply->isFinished())
+        finished.wait(30000);
+    Reply result;
+    result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    result.body = reply->readAll();
+    reply->deleteLater();
+    return result;
+}
+
+Reply tst_ZelkService::post(const QString &path, const Fields &fields, bool sign)
+{
+    QUrlQuery query;
+    for (const auto &[key, value] : fields)
+        query.addQueryItem(key, value);
+    if (sign) {
+        for (const auto &[key, value] : GlobalsInfo::getInstance()->generateWebAccessData().queryItems())
+            query.addQueryItem(key, value);
+    }
+    QNetworkRequest request(service.url(path));
+    request.setHeader(
+        QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
+    return finish(network.post(request, query.query(QUrl::FullyEncoded).toUtf8()));
+}
+
+Reply tst_ZelkService::upload(
+    const Fields &fields, const QByteArray &file, const QString &filePath, bool sign)
+{
+    auto *multipart = new QHttpMultiPart(QHttpMultiPart::FormDataType);
+    const auto addText = [multipart](const QString &name, const QString &value) {
+        QHttpPart part;
+        part.setHeader(
+            QNetworkRequest::ContentDispositionHeader, QStringLiteral("form-data; name=\"%1\"").arg(name));
+        part.setBody(value.toUtf8());
+        multipart->append(part);
+    };
+    if (!filePath.isEmpty()) {
+        QHttpPart part;
+        part.setHeader(QNetworkRequest::ContentDispositionHeader,
+            QStringLiteral("form-data; name=\"uploadedFile\"; filename=\"%1\"").arg(filePath));
+        part.setBody(file);
+        multipart->append(part);
+    }
+    for (const auto &[key, value] : fields)
+        addText(key, value);
+    if (sign) {
+        for (const auto &[key, value] : GlobalsInfo::getInstance()->generateWebAccessData().queryItems())
+            addText(key, value);
+    }
+    QNetworkReply *reply
+        = network.post(QNetworkRequest(service.url(QStringLiteral("/zelk-server/proceed.php"))), multipart);
+    multipart->setParent(reply);
+    return finish(reply);
+}
+
+Reply tst_ZelkService::uploadSong(
+    const Account &account, const WavData &wav, const QString &instrument, QString *filePath)
+{
+    const QString path = uploadPath();
+    if (filePath)
+        *filePath = path;
+    return upload({ { "instrument", instrument }, { "version", "full" }, { "fileName", "My Song.live" },
+                      { "hash", account.hash }, { "extension", "mp3" },
+                      { "originalFilePath", "/home/me/Music/My Song.live.mp3" } },
+        wav.toBytes(), path);
+}
+
+Reply tst_ZelkService::get(const QUrl &url)
+{
+    return finish(network.get(QNetworkRequest(url)));
+}
+
+Account tst_ZelkService::registerAccount(const QString &tag)
+{
+    Account account;
+    account.email = QStringLiteral("%1+%2@example.com").arg(tag).arg(++accounts);
+    account.password = hashedPassword(QStringLiteral("secret-%1").arg(tag));
+    account.name = QStringLiteral("User %1").arg(tag);
+    const Reply registered = post(QStringLiteral("/zelk-server/auth/registration.php"),
+        { { "email", account.email }, { "name", account.name }, { "password", account.password } });
+    if (registered.text() != QLatin1String("success"))
+        qWarning() << "registration answered" << registered.text();
+    const QJsonObject info = QJsonDocument::fromJson(
+        post(QStringLiteral("/zelk-server/auth/getInfo.php"), { { "email", account.email } }).body)
+                                 .object();
+    account.hash = info.value(QStringLiteral("hash")).toString();
+    account.id = info.value(QStringLiteral("user_id")).toInt();
+    return account;
+}
+
+QString tst_ZelkService::waitForResults(const QString &songId, QList<int> *countdown)
+{
+    QDeadlineTimer deadline(60000);
+    while (!deadline.hasExpired()) {
+        const QString text
+            = post(QStringLiteral("/zelk-server/remains.php"), { { "songID", songId } }).text();
+        bool isNumber = false;
+        const int seconds = text.toInt(&isNumber);
+        if (!isNumber || seconds <= 0)
+            return text;
+        if (countdown)
+            countdown->append(seconds);
+        QTest::qWait(200);
+    }
+    return QStringLiteral("timed out");
+}
+
+bool tst_ZelkService::downloadResults(const QString &songId, WavData &instrument, WavData &mix)
+{
+    const QStringList urls = post(QStringLiteral("/zelk-server/download.php"), { { "songID", songId } })
+                                 .text()
+                                 .split(QLatin1Char('|'));
+    if (urls.size() != 2)
+        return false;
+    const Reply first = get(QUrl(urls[0]));
+    const Reply second = get(QUrl(urls[1]));
+    return first.status == 200 && second.status == 200 && WavData::fromBytes(first.body, instrument)
+        && WavData::fromBytes(second.body, mix);
+}
+
+QStringList tst_ZelkService::uploadsFolder() const
+{
+    return QDir(dataDir.filePath(QStringLiteral("uploads"))).entryList(QDir::Files, QDir::Name);
+}
+
+void tst_ZelkService::initTestCase()
+{
+    QVERIFY(dataDir.isValid());
+    QVERIFY2(service.start(dataDir.path(), 2), qPrintable(service.output()));
+}
+
+void tst_ZelkService::probeAnswers204()
+{
+    const Reply probe = get(service.url(QStringLiteral("/generate_204")));
+    QCOMPARE(probe.status, 204);
+    QVERIFY(probe.body.isEmpty());
+}
+
+void tst_ZelkService::accountLife()
+{
+    const QString email = QStringLiteral("ann.lee+zelk@example.com");
+    const QString first = hashedPassword(QStringLiteral("first-secret"));
+    const auto auth
+        = [](const char *endpoint) { return QStringLiteral("/zelk-server/auth/%1").arg(endpoint); };
+
+    QCOMPARE(post(auth("getInfo.php"), { { "email", email } }).text(),
+        QStringLiteral("This email not registered yet!"));
+    QCOMPARE(post(auth("registration.php"), { { "email", email }, { "name", "Ann" }, { "password", first } })
+                 .text(),
+        QStringLiteral("success"));
+    QCOMPARE(post(auth("registration.php"), { { "email", email }, { "name", "Ann" }, { "password", first } })
+                 .text(),
+        QStringLiteral("This email is already registered"));
+    QCOMPARE(post(auth("login.php"), { { "email", email }, { "password", first } }).text(),
+        QStringLiteral("success"));
+    QCOMPARE(post(auth("login.php"), { { "email", email }, { "password", hashedPassword("wrong") } }).text(),
+        QStringLiteral("Incorrect email or password"));
+
+    const QJsonObject info
+        = QJsonDocument::fromJson(post(auth("getInfo.php"), { { "email", email } }).body).object();
+    QCOMPARE(info.value("email").toString(), email);
+    QCOMPARE(info.value("name").toString(), QStringLiteral("Ann"));
+    QVERIFY(info.value("user_id").toInt() > 0);
+    QVERIFY(QRegularExpression("^[0-9a-f]{32}$").match(info.value("hash").toString()).hasMatch());
+    const QString id = QString::number(info.value("user_id").toInt());
+
+    // Recovery: the code arrives in the outbox; a wrong one and a reset before the check are refused.
+    QCOMPARE(post(auth("recover.php"), { { "email", email } }).text(), QStringLiteral("success"));
+    QFile outbox(dataDir.filePath("outbox.txt"));
+    QVERIFY(outbox.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList mail = QString::fromUtf8(outbox.readAll()).trimmed().split('\n').last().split('\t');
+    QCOMPARE(mail.size(), 3);
+    QCOMPARE(mail[1], email);
+    const QString code = mail[2];
+    QVERIFY(QRegularExpression("^[1-9][0-9]{5}$").match(code).hasMatch());
+    QTRY_VERIFY(service.output().contains(QStringLiteral("recovery code for %1: %2").arg(email, code)));
+    const QString second = hashedPassword(QStringLiteral("second-secret"));
+    QCOMPARE(post(auth("resetpassword.php"), { { "password", second }, { "email", email } }).text(),
+        QStringLiteral("Please confirm the recovery code first"));
+    const QString wrongCode = QString::number(code.toInt() == 999999 ? 100000 : code.toInt() + 1);
+    QCOMPARE(post(auth("checkCode.php"), { { "code", wrongCode }, { "email", email } }).text(),
+        QStringLiteral("Invalid code"));
+    QCOMPARE(post(auth("checkCode.php"), { { "code", code }, { "email", email } }).text(),
+        QStringLiteral("success"));
+    QCOMPARE(post(auth("resetpassword.php"), { { "password", second }, { "email", email } }).text(),
+        QStringLiteral("success"));
+    QCOMPARE(post(auth("login.php"), { { "email", email }, { "password", first } }).text(),
+        QStringLiteral("Incorrect email or password"));
+    QCOMPARE(post(auth("login.php"), { { "email", email }, { "password", second } }).text(),
+        QStringLiteral("success"));
+    // The code is used up.
+    QCOMPARE(post(auth("resetpassword.php"), { { "password", first }, { "email", email } }).text(),
+        QStringLiteral("Please confirm the recovery code first"));
+
+    const QString moved = QStringLiteral("ann.moved@example.org");
+    QCOMPARE(post(auth("updateInfo.php"), { { "email", moved }, { "name", "Ann Lee" }, { "id", id } }).text(),
+        QStringLiteral("success"));
+    QCOMPARE(post(auth("getInfo.php"), { { "email", email } }).text(),
+        QStringLiteral("This email not registered yet!"));
+    const QJsonObject movedInfo
+        = QJsonDocument::fromJson(post(auth("getInfo.php"), { { "email", moved } }).body).object();
+    QCOMPARE(movedInfo.value("name").toString(), QStringLiteral("Ann Lee"));
+    QCOMPARE(movedInfo.value("hash").toString(), info.value("hash").toString());
+
+    const QString third = hashedPassword(QStringLiteral("third-secret"));
+    QCOMPARE(post(auth("updatePassword.php"),
+                 { { "password", third }, { "current_password", first }, { "id", id } })
+                 .text(),
+        QStringLiteral("Incorrect current password"));
+    QCOMPARE(post(auth("updatePassword.php"),
+                 { { "password", third }, { "current_password", second }, { "id", id } })
+                 .text(),
+        QStringLiteral("success"));
+    QCOMPARE(post(auth("login.php"), { { "email", moved }, { "password", third } }).text(),
+        QStringLiteral("success"));
+}
+
+void tst_ZelkService::refusedSignatures_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("publicKey");
+    QTest::addColumn<QString>("accessToken");
+
+    const QString key = QStringLiteral("Ab3dE6gH9k");
+    const QString token = GlobalsInfo::getInstance()->generateAccessToken(key);
+    const QString otherToken = GlobalsInfo::getInstance()->generateAccessToken(QStringLiteral("Zz3dE6gH9k"));
+    QTest::newRow("no signature") << "/zelk-server/auth/login.php" << QString() << QString();
+    QTest::newRow("key without token") << "/zelk-server/auth/getInfo.php" << key << QString();
+    QTest::newRow("token of another key") << "/zelk-server/remains.php" << key << otherToken;
+    QTest::newRow("token in capitals") << "/zelk-server/download.php" << key << token.toUpper();
+    QTest::newRow("token of an empty key") << "/zelk-server/auth/archive.php" << QString()
+                                           << GlobalsInfo::getInstance()->generateAccessToken(QString());
+}
+
+void tst_ZelkService::refusedSignatures()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, publicKey);
+    QFETCH(QString, accessToken);
+    const Account account = registerAccount(QStringLiteral("signer"));
+    Fields fields { { "email", account.email }, { "password", account.password }, { "songID", "12345" },
+        { "hash", account.hash } };
+    if (!publicKey.isEmpty())
+        fields.append({ "publicKey", publicKey });
+    if (!accessToken.isEmpty())
+        fields.append({ "accessToken", accessToken });
+    QCOMPARE(post(path, fields, false).text(), denied);
+
+    // An upload with a forged signature stores nothing.
+    const QStringList before = uploadsFolder();
+    const Reply forged
+        = upload({ { "instrument", "vocals" }, { "version", "full" }, { "fileName", "x" },
+                     { "hash", account.hash }, { "extension", "mp3" }, { "originalFilePath", "/x.mp3" },
+                     { "publicKey", publicKey }, { "accessToken", accessToken } },
+            WavData::tones(1, 8000, 800).toBytes(), uploadPath(), false);
+    QCOMPARE(forged.text(), denied);
+    QCOMPARE(uploadsFolder(), before);
+}
+
+void tst_ZelkService::songLife_data()
+{
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("sampleRate");
+    QTest::addColumn<QString>("instrument");
+    QTest::addColumn<double>("gain");
+
+    QTest::newRow("stereo 44.1 kHz vocals") << 2 << 44100 << "vocals" << 1.0;
+    QTest::newRow("mono 48 kHz vocals") << 1 << 48000 << "vocals" << 1.0;
+    QTest::newRow("5.1 48 kHz vocals") << 6 << 48000 << "vocals" << 1.0;
+    QTest::newRow("stereo 48 kHz drums") << 2 << 48000 << "drums" << 1.0;
+    QTest::newRow("mono 44.1 kHz bass, clipped") << 1 << 44100 << "bass" << 3.0;
+    QTest::newRow("stereo 44.1 kHz guitar") << 2 << 44100 << "guitar" << 1.0;
+    QTest::newRow("5.1 44.1 kHz piano, clipped") << 6 << 44100 << "piano" << 3.0;
+}
+
+void tst_ZelkService::songLife()
+{
+    QFETCH(int, channels);
+    QFETCH(int, sampleRate);
+    QFETCH(QString, instrument);
+    QFETCH(double, gain);
+
+    const Account account = registerAccount(QStringLiteral("song"));
+    const WavData input = WavData::tones(channels, sampleRate, sampleRate * 3 / 2, gain);
+    const Reply saved = uploadSong(account, input, instrument);
+    const int songId = saved.text().toInt();
+    QVERIFY2(songId > 0, qPrintable(saved.text()));
+
+    // The estimate counts down while the song is held back, then "-1".
+    QList<int> countdown;
+    QCOMPARE(waitForResults(saved.text(), &countdown), QStringLiteral("-1"));
+    QVERIFY(!countdown.isEmpty());
+    QVERIFY(countdown.first() >= 1 && countdown.first() <= 3);
+    QVERIFY(std::is_sorted(countdown.rbegin(), countdown.rend()));
+
+    WavData isolated;
+    WavData mix;
+    QVERIFY(downloadResults(saved.text(), isolated, mix));
+    for (const WavData *result : { &isolated, &mix }) {
+        QCOMPARE(result->channels, channels);
+        QCOMPARE(result->sampleRate, sampleRate);
+        QCOMPARE(result->frames(), input.frames());
+    }
+    qsizetype isolatedNonZero = 0;
+    qsizetype mixNonZero = 0;
+    for (qsizetype i = 0; i < input.samples.size(); ++i) {
+        if (int(isolated.samples[i]) + int(mix.samples[i]) != int(input.samples[i]))
+            QFAIL(qPrintable(QStringLiteral("sample %1: %2 + %3 != %4")
+                                 .arg(i)
+                                 .arg(isolated.samples[i])
+                                 .arg(mix.samples[i])
+                                 .arg(input.samples[i])));
+        isolatedNonZero += isolated.samples[i] != 0;
+        mixNonZero += mix.samples[i] != 0;
+    }
+    // A real split: both parts carry sound.
+    QVERIFY(isolatedNonZero > input.samples.size() / 10);
+    QVERIFY(mixNonZero > input.samples.size() / 10);
+}
+
+void tst_ZelkService::repeatAndArchive()
+{
+    const Account account = registerAccount(QStringLiteral("repeat"));
+    QString filePath;
+    const Reply first
+        = uploadSong(account, WavData::tones(2, 44100, 22050), QStringLiteral("vocals"), &filePath);
+    QVERIFY2(first.text().toInt() > 0, qPrintable(first.text()));
+    QCOMPARE(waitForResults(first.text()), QStringLiteral("-1"));
+
+    const Reply again = post(QStringLiteral("/zelk-server/repeat.php"),
+        { { "instrument", "bass" }, { "uploadedFileName", QFileInfo(filePath).fileName() },
+            { "fileName", "My Song.live" }, { "version", "full" }, { "hash", account.hash },
+            { "extension", "wav" }, { "originalFilePath", "/home/me/Music/My Song.live.mp3" } });
+    QVERIFY2(again.text().toInt() > 0, qPrintable(again.text()));
+    QVERIFY(again.text() != first.text());
+    QCOMPARE(waitForResults(again.text()), QStringLiteral("-1"));
+    WavData isolated;
+    WavData mix;
+    QVERIFY(downloadResults(again.text(), isolated, mix));
+    QCOMPARE(isolated.frames(), 22050);
+
+    const QJsonDocument archive = QJsonDocument::fromJson(
+        post(QStringLiteral("/zelk-server/auth/archive.php"), { { "hash", account.hash } }).body);
+    QVERIFY(archive.isArray());
+    const QJsonArray songs = archive.array();
+    QCOMPARE(songs.size(), 2);
+    // Newest first.
+    const QJsonObject newest = songs.at(0).toObject();
+    QCOMPARE(newest.value("ai_id").toInt(), again.text().toInt());
+    QCOMPARE(newest.value("instrument").toString(), QStringLiteral("bass"));
+    QCOMPARE(newest.value("extension").toString(), QStringLiteral("wav"));
+    QCOMPARE(newest.value("name").toString(), QStringLiteral("My Song.live"));
+    QCOMPARE(newest.value("local_file_path").toString(), QStringLiteral("/home/me/Music/My Song.live.mp3"));
+    QCOMPARE(newest.value("deleted").toString(),
+        QDateTime::currentDateTimeUtc().addDays(30).date().toString(Qt::ISODate));
+    QCOMPARE(songs.at(1).toObject().value("ai_id").toInt(), first.text().toInt());
+    QCOMPARE(songs.at(1).toObject().value("instrument").toString(), QStringLiteral("vocals"));
+
+    QCOMPARE(
+        post(QStringLiteral("/zelk-server/auth/archive.php"), { { "hash", QString(32, QLatin1Char('0')) } })
+            .text(),
+        QStringLiteral("Unknown user"));
+}
+
+void tst_ZelkService::cancelStopsSong()
+{
+    const Account account = registerAccount(QStringLiteral("cancel"));
+    const Reply saved = uploadSong(account, WavData::tones(2, 44100, 44100), QStringLiteral("vocals"));
+    QVERIFY2(saved.text().toInt() > 0, qPrintable(saved.text()));
+    QCOMPARE(post(QStringLiteral("/zelk-server/cancel.php"), { { "songID", saved.text() } }).text(),
+        QStringLiteral("success"));
+    QCOMPARE(waitForResults(saved.text()), QStringLiteral("This song was cancelled"));
+    QCOMPARE(post(QStringLiteral("/zelk-server/download.php"), { { "songID", saved.text() } }).text(),
+        QStringLiteral("This song was cancelled"));
+    const QJsonArray songs = QJsonDocument::fromJson(
+        post(QStringLiteral("/zelk-server/auth/archive.php"), { { "hash", account.hash } }).body)
+                                 .array();
+    QVERIFY(songs.isEmpty());
+    QTRY_VERIFY(QDir(dataDir.filePath("results")).entryList({ saved.text() + "-*" }, QDir::Files).isEmpty());
+}
+
+void tst_ZelkService::removeUploadedForgetsUpload()
+{
+    const Account account = registerAccount(QStringLiteral("remove"));
+    QString filePath;
+    const QStringList before = uploadsFolder();
+    const Reply saved
+        = uploadSong(account, WavData::tones(1, 22050, 22050), QStringLiteral("piano"), &filePath);
+    QVERIFY2(saved.text().toInt() > 0, qPrintable(saved.text()));
+    QCOMPARE(uploadsFolder().size(), before.size() + 1);
+    QCOMPARE(waitForResults(saved.text()), QStringLiteral("-1"));
+
+    const QString fileName = QFileInfo(filePath).fileName();
+    QCOMPARE(post(QStringLiteral("/zelk-server/removeUploaded.php"), { { "fileName", fileName } }).text(),
+        QStringLiteral("success"));
+    QCOMPARE(uploadsFolder(), before);
+    QCOMPARE(post(QStringLiteral("/zelk-server/removeUploaded.php"), { { "fileName", fileName } }).text(),
+        QStringLiteral("Upload not found"));
+    QCOMPARE(post(QStringLiteral("/zelk-server/repeat.php"),
+                 { { "instrument", "bass" }, { "uploadedFileName", fileName }, { "fileName", "x" },
+                     { "version", "full" }, { "hash", account.hash }, { "extension", "mp3" },
+                     { "originalFilePath", "/x.mp3" } })
+                 .text(),
+        QStringLiteral("Upload not found. Please upload the file again"));
+    // Results already made stay available.
+    WavData isolated;
+    WavData mix;
+    QVERIFY(downloadResults(saved.text(), isolated, mix));
+}
+
+void tst_ZelkService::wrongResultTokenIsNotFound()
+{
+    const Account account = registerAccount(QStringLiteral("token"));
+    const Reply saved = uploadSong(account, WavData::tones(1, 8000, 8000), QStringLiteral("vocals"));
+    QCOMPARE(waitForResults(saved.text()), QStringLiteral("-1"));
+    const QStringList urls
+        = post(QStringLiteral("/zelk-server/download.php"), { { "songID", saved.text() } }).text().split('|');
+    QCOMPARE(urls.size(), 2);
+    const QRegularExpression shape(
+        QStringLiteral("^http://127\\.0\\.0\\.1:\\d+/zelk-server/result/[0-9a-f]{32}\\.wav$"));
+    QVERIFY(shape.match(urls[0]).hasMatch());
+    QVERIFY(shape.match(urls[1]).hasMatch());
+    QVERIFY(urls[0] != urls[1]);
+    QCOMPARE(get(QUrl(urls[0])).status, 200);
+
+    QString forged = urls[0];
+    const qsizetype digit = forged.lastIndexOf(QLatin1Char('/')) + 1;
+    forged[digit] = forged[digit] == QLatin1Char('0') ? QLatin1Char('1') : QLatin1Char('0');
+    const Reply refused = get(QUrl(forged));
+    QCOMPARE(refused.status, 404);
+    QCOMPARE(refused.text(), QStringLiteral("Not found"));
+    QCOMPARE(get(service.url(QStringLiteral("/zelk-server/result/%1.wav").arg(saved.text()))).status, 404);
+}
+
+void tst_ZelkService::otherUsersUploadIsRefused()
+{
+    const Account owner = registerAccount(QStringLiteral("owner"));
+    const Account other = registerAccount(QStringLiteral("other"));
+    QString filePath;
+    const Reply saved = uploadSong(owner, WavData::tones(2, 8000, 8000), QStringLiteral("vocals"), &filePath);
+    QVERIFY2(saved.text().toInt() > 0, qPrintable(saved.text()));
+    const Fields repeat { { "instrument", "drums" }, { "uploadedFileName", QFileInfo(filePath).fileName() },
+        { "fileName", "x" }, { "version", "full" }, { "hash", other.hash }, { "extension", "mp3" },
+        { "originalFilePath", "/x.mp3" } };
+    QCOMPARE(post(QStringLiteral("/zelk-server/repeat.php"), repeat).text(),
+        QStringLiteral("Upload not found. Please upload the file again"));
+    // Naming its own hash, another account cannot remove the owner's upload either.
+    QCOMPARE(post(QStringLiteral("/zelk-server/removeUploaded.php"),
+                 { { "fileName", QFileInfo(filePath).fileName() }, { "hash", other.hash } })
+                 .text(),
+        QStringLiteral("Upload not found"));
+    Fields own = repeat;
+    own[4].second = owner.hash;
+    QVERIFY(post(QStringLiteral("/zelk-server/repeat.php"), own).text().toInt() > 0);
+}
+
+void tst_ZelkService::badInput_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QVariantMap>("fields");
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("reply");
+
+    const QByteArray wav = WavData::tones(1, 8000, 800).toBytes();
+    const QString proceed = QStringLiteral("/zelk-server/proceed.php");
+    WavData silent = WavData::tones(2, 8000, 0);
+    QByteArray eightBit = wav;
+    eightBit[34] = 8; // bits per sample in the fmt chunk
+
+    QTest::newRow("text file as WAV")
+        << "upload" << proceed << QVariantMap() << QByteArray("just some text\n") << 200
+        << "The uploaded file is not a WAV file";
+    QTest::newRow("WAV without audio") << "upload" << proceed << QVariantMap() << silent.toBytes() << 200
+                                       << "The uploaded WAV file holds no audio";
+    QTest::newRow("8-bit WAV") << "upload" << proceed << QVariantMap() << eightBit << 200
+                               << "The uploaded file is not a 16-bit PCM WAV file";
+    QTest::newRow("no file part") << "upload" << proceed << QVariantMap() << QByteArray() << 200
+                                  << "Missing file \"uploadedFile\"";
+    QTest::newRow("missing instrument") << "upload" << proceed << QVariantMap { { "instrument", QString() } }
+                                        << wav << 200 << "Missing field \"instrument\"";
+    QTest::newRow("unknown instrument") << "upload" << proceed << QVariantMap { { "instrument", "kazoo" } }
+                                        << wav << 200 << "Unknown instrument \"kazoo\"";
+    QTest::newRow("oversized field") << "upload" << proceed
+                                     << QVariantMap { { "fileName", QString(5000, 'a') } } << wav << 200
+                                     << "Field \"fileName\" is too long";
+    QTest::newRow("unknown hash") << "upload" << proceed << QVariantMap { { "hash", QString(32, 'f') } }
+                                  << wav << 200 << "Unknown user";
+    QTest::newRow("upload as a form") << "form" << proceed << QVariantMap { { "instrument", "vocals" } }
+                                      << QByteArray() << 200 << "Missing file \"uploadedFile\"";
+    QTest::newRow("malformed multipart")
+        << "raw" << proceed << QVariantMap() << QByteArray("--XX\r\nbroken") << 400 << "Malformed request";
+    QTest::newRow("remains of unknown song")
+        << "form"
+        << "/zelk-server/remains.php" << QVariantMap { { "songID", "1" } } << QByteArray() << 200
+        << "Unknown song id";
+    QTest::newRow("download of unknown song")
+        << "form"
+        << "/zelk-server/download.php" << QVariantMap { { "songID", "2147483647" } } << QByteArray() << 200
+        << "Unknown song id";
+    QTest::newRow("cancel of unknown song") << "form"
+                                            << "/zelk-server/cancel.php" << QVariantMap { { "songID", "7" } }
+                                            << QByteArray() << 200 << "Unknown song id";
+    QTest::newRow("song id not a number")
+        << "form"
+        << "/zelk-server/remains.php" << QVariantMap { { "songID", "12abc" } } << QByteArray() << 200
+        << "Invalid songID";
+    QTest::newRow("song id out of range")
+        << "form"
+        << "/zelk-server/download.php" << QVariantMap { { "songID", "2147483648" } } << QByteArray() << 200
+        << "Invalid songID";
+    QTest::newRow("registration without password")
+        << "form"
+        << "/zelk-server/auth/registration.php"
+        << QVariantMap { { "email", "a@example.com" }, { "name", "Abe" } } << QByteArray() << 200
+        << "Missing field \"password\"";
+    QTest::newRow("registration with a bad address")
+        << "form"
+        << "/zelk-server/auth/registration.php"
+        << QVariantMap { { "email", "a@example.c" }, { "name", "Abe" }, { "password", "x" } } << QByteArray()
+        << 200 << "Invalid email format";
+    QTest::newRow("unknown endpoint")
+        << "form"
+        << "/zelk-server/nothing.php" << QVariantMap() << QByteArray() << 404 << "Not found";
+}
+
+void tst_ZelkService::badInput()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, path);
+    QFETCH(QVariantMap, fields);
+    QFETCH(QByteArray, file);
+    QFETCH(int, status);
+    QFETCH(QString, reply);
+
+    const Account account = registerAccount(QStringLiteral("bad"));
+    QVariantMap values { { "instrument", "vocals" }, { "version", "full" }, { "fileName", "x" },
+        { "hash", account.hash }, { "extension", "mp3" }, { "originalFilePath", "/x.mp3" } };
+    if (kind != QLatin1String("upload"))
+        values.clear();
+    for (auto it = fields.cbegin(); it != fields.cend(); ++it)
+        values.insert(it.key(), it.value());
+    Fields form;
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        if (!it.value().toString().isEmpty())
+            form.append({ it.key(), it.value().toString() });
+    }
+
+    const QStringList before = uploadsFolder();
+    Reply answer;
+    if (kind == QLatin1String("upload")) {
+        answer = upload(form, file, file.isEmpty() ? QString() : uploadPath());
+    } else if (kind == QLatin1String("form")) {
+        answer = post(path, form);
+    } else {
+        QNetworkRequest request(service.url(path));
+        request.setHeader(
+            QNetworkRequest::ContentTypeHeader, QStringLiteral("multipart/form-data; boundary=XX"));
+        answer = finish(network.post(request, file));
+    }
+    QCOMPARE(answer.status, status);
+    QCOMPARE(answer.text(), reply);
+    QCOMPARE(uploadsFolder(), before);
+    // The service is still there.
+    QCOMPARE(get(service.url(QStringLiteral("/generate_204"))).status, 204);
+}
+
+void tst_ZelkService::dataSurvivesRestart()
+{
+    const Account account = registerAccount(QStringLiteral("restart"));
+    QString filePath;
+    const WavData input = WavData::tones(2, 16000, 16000);
+    const Reply saved = uploadSong(account, input, QStringLiteral("vocals"), &filePath);
+    QCOMPARE(waitForResults(saved.text()), QStringLiteral("-1"));
+
+    QVERIFY(service.stop());
+    QVERIFY2(service.start(dataDir.path(), 2), qPrintable(service.output()));
+
+    QCOMPARE(post(QStringLiteral("/zelk-server/auth/login.php"),
+                 { { "email", account.email }, { "password", account.password } })
+                 .text(),
+        QStringLiteral("success"));
+    const QJsonArray songs = QJsonDocument::fromJson(
+        post(QStringLiteral("/zelk-server/auth/archive.php"), { { "hash", account.hash } }).body)
+                                 .array();
+    QCOMPARE(songs.size(), 1);
+    QCOMPARE(songs.at(0).toObject().value("ai_id").toInt(), saved.text().toInt());
+    QCOMPARE(post(QStringLiteral("/zelk-server/remains.php"), { { "songID", saved.text() } }).text(),
+        QStringLiteral("-1"));
+    WavData isolated;
+    WavData mix;
+    QVERIFY(downloadResults(saved.text(), isolated, mix));
+    for (qsizetype i = 0; i < input.samples.size(); ++i)
+        QCOMPARE(int(isolated.samples[i]) + int(mix.samples[i]), int(input.samples[i]));
+    // The upload is still there to be processed again.
+    const Reply again = post(QStringLiteral("/zelk-server/repeat.php"),
+        { { "instrument", "drums" }, { "uploadedFileName", QFileInfo(filePath).fileName() },
+            { "fileName", "x" }, { "version", "full" }, { "hash", account.hash }, { "extension", "mp3" },
+            { "originalFilePath", "/x.mp3" } });
+    QVERIFY2(again.text().toInt() > 0, qPrintable(again.text()));
+}
+
+void tst_ZelkService::cleanupTestCase()
+{
+    // A clean exit on SIGTERM; under the sanitizers also no leak or error report.
+    QVERIFY2(service.stop(), qPrintable(service.output()));
+}
+
+QTEST_GUILESS_MAIN(tst_ZelkService)
+#include "tst_zelkservice.moc"
