@@ -26,6 +26,11 @@ MainWindowHarness::MainWindowHarness()
         qWarning("The main window was not exposed");
 }
 
+MainWindowHarness::MainWindowHarness(QQuickWindow *existing)
+    : mainWindow(existing)
+{
+}
+
 MainWindowHarness::~MainWindowHarness() = default;
 
 QQuickItem *MainWindowHarness::item(const QString &objectName) const

@@ -14,7 +14,10 @@
 class MainWindowHarness
 {
 public:
+    // Loads main.qml into an engine of its own.
     MainWindowHarness();
+    // Works a main window that the program itself has loaded.
+    explicit MainWindowHarness(QQuickWindow *existing);
     ~MainWindowHarness();
     Q_DISABLE_COPY(MainWindowHarness)
 

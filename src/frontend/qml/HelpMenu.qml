@@ -23,6 +23,7 @@ Menu {
         }
     }
     MenuItemCustom {
+        objectName: "logoutItem"
         text: "Logout"
         onTriggered: {
             menu.close()

@@ -1,0 +1,238 @@
+#include "GlobalsInfo/GlobalsInfo.h"
+#include "MainWindowHarness.h"
+#include "ModalBoxCloser.h"
+#include "ServiceProcess.h"
+#include "TempHome.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+// The sign-in layer of the real main window, typed into and clicked against the local service.
+class tst_AuthLayer final : public QObject
+{
+    Q_OBJECT
+
+public:
+    tst_AuthLayer() = default;
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+    void mismatchedPasswordsMarkBothFields();
+    void switchingFormsClearsErrorsKeepsText();
+    void recoverShowsOnlyTheAddress();
+    void registrationSignsInAndLogoutComesBack();
+    void recoveryWithTheMailedCode();
+
+private:
+    Q_DISABLE_COPY_MOVE(tst_AuthLayer)
+
+    QString layerMode() const { return main->item(QStringLiteral("authLayer"))->property("layerMode").toString(); }
+    QString mode() const { return main->item(QStringLiteral("authLayer"))->property("mode").toString(); }
+    QString error() const { return main->item(QStringLiteral("authLayer"))->property("error").toString(); }
+    bool marked(const char *field) const { return main->item(QLatin1String(field))->property("isError").toBool(); }
+    bool shown(const char *name) const { return main->item(QLatin1String(name))->isVisible(); }
+    QString value(const char *field) const { return main->item(QLatin1String(field))->property("value").toString(); }
+    void clickItem(const char *name) const { main->click(main->item(QLatin1String(name))); }
+    QString mailedCode(const QString &email) const;
+    void registerThroughTheForm(const QString &name, const QString &email, const QString &password);
+
+    GlobalsInfo *globals = nullptr;
+    QTemporaryDir serviceData;
+    ServiceProcess service;
+    std::unique_ptr<ModalBoxCloser> boxes;
+    std::unique_ptr<MainWindowHarness> main;
+};
+
+void tst_AuthLayer::initTestCase()
+{
+    TempHome::createDocumentsFolder();
+    globals = GlobalsInfo::getInstance();
+    QVERIFY(service.start(serviceData.path(), 0));
+    globals->appSettings()->setValue(QStringLiteral("service_url"), service.url(QString()).toString());
+    globals->appSettings()->setValue(QStringLiteral("probe_url"), service.url(QStringLiteral("/generate_204")).toString());
+}
+
+void tst_AuthLayer::cleanupTestCase()
+{
+    QVERIFY(service.stop());
+}
+
+void tst_AuthLayer::init()
+{
+    boxes = std::make_unique<ModalBoxCloser>();
+    main = std::make_unique<MainWindowHarness>();
+    QVERIFY(main->window());
+    QVERIFY(main->waitUntilDecided());
+    QCOMPARE(layerMode(), QStringLiteral("basic"));
+    QCOMPARE(mode(), QStringLiteral("login"));
+}
+
+void tst_AuthLayer::cleanup()
+{
+    main.reset();
+    QVERIFY(boxes->seen().isEmpty());
+    boxes.reset();
+    QFile::remove(globals->authFilePath());
+}
+
+QString tst_AuthLayer::mailedCode(const QString &email) const
+{
+    QFile outbox(serviceData.filePath(QStringLiteral("outbox.txt")));
+    if (!outbox.open(QIODevice::ReadOnly))
+        return {};
+    QString code;
+    for (const QString &line : QString::fromUtf8(outbox.readAll()).split(QLatin1Char('\n'))) {
+        const QStringList fields = line.split(QLatin1Char('\t'));
+        if (fields.size() == 3 && fields.at(1) == email)
+            code = fields.at(2);
+    }
+    return code;
+}
+
+void tst_AuthLayer::registerThroughTheForm(const QString &name, const QString &email, const QString &password)
+{
+    clickItem("cornerLink");
+    QCOMPARE(mode(), QStringLiteral("register"));
+    main->typeInto(QStringLiteral("name"), name);
+    main->typeInto(QStringLiteral("email"), email);
+    main->typeInto(QStringLiteral("password"), password);
+    main->typeInto(QStringLiteral("password2"), password);
+    clickItem("submit");
+}
+
+void tst_AuthLayer::mismatchedPasswordsMarkBothFields()
+{
+    clickItem("cornerLink");
+    main->typeInto(QStringLiteral("name"), QStringLiteral("Ada"));
+    main->typeInto(QStringLiteral("email"), QStringLiteral("ada@example.org"));
+    main->typeInto(QStringLiteral("password"), QStringLiteral("secret12"));
+    main->typeInto(QStringLiteral("password2"), QStringLiteral("secret21"));
+    clickItem("submit");
+
+    QCOMPARE(error(), QStringLiteral("The passwords don't match"));
+    QVERIFY(shown("errorBox"));
+    QVERIFY(marked("password"));
+    QVERIFY(marked("password2"));
+    QVERIFY(!marked("name"));
+    QVERIFY(!marked("email"));
+}
+
+void tst_AuthLayer::switchingFormsClearsErrorsKeepsText()
+{
+    main->typeInto(QStringLiteral("email"), QStringLiteral("not an address"));
+    clickItem("submit");
+    QCOMPARE(error(), QStringLiteral("Invalid email format"));
+    QVERIFY(marked("email"));
+
+    clickItem("cornerLink");
+    QCOMPARE(mode(), QStringLiteral("register"));
+    QCOMPARE(error(), QString());
+    QVERIFY(!shown("errorBox"));
+    QVERIFY(!marked("email"));
+    QCOMPARE(value("email"), QStringLiteral("not an address"));
+}
+
+void tst_AuthLayer::recoverShowsOnlyTheAddress()
+{
+    clickItem("forgotLink");
+    QCOMPARE(mode(), QStringLiteral("recover"));
+    QVERIFY(shown("email"));
+    QVERIFY(shown("submit"));
+    QVERIFY(shown("cornerLink"));
+    QVERIFY(!shown("name"));
+    QVERIFY(!shown("password"));
+    QVERIFY(!shown("password2"));
+    QVERIFY(!shown("forgotLink"));
+    QCOMPARE(main->item(QStringLiteral("cornerLink"))->property("text").toString(),
+             QStringLiteral("Don't need to recover access? Click Here to Login"));
+}
+
+void tst_AuthLayer::registrationSignsInAndLogoutComesBack()
+{
+    registerThroughTheForm(QStringLiteral("Grace"), QStringLiteral("grace@example.org"), QStringLiteral("cobol1959"));
+    QCOMPARE(error(), QString());
+    QVERIFY(!main->item(QStringLiteral("authLayer"))->isVisible());
+    for (const char *button : { "myAccountButton", "helpButton", "selectFileButton", "settingsButton", "archiveButton" })
+        QVERIFY2(main->item(QLatin1String(button))->isEnabled(), button);
+    QTRY_COMPARE(main->window()->size(), QSize(470, 210));
+    QCOMPARE(globals->getUserEmail(), QStringLiteral("grace@example.org"));
+
+    // Logout from the help menu brings the layer back, on the form used last, emptied.
+    clickItem("helpButton");
+    QObject *menu = main->window()->findChild<QObject *>(QStringLiteral("helpMenu"));
+    QTRY_VERIFY(menu->property("opened").toBool());
+    clickItem("logoutItem");
+    QTRY_VERIFY(main->item(QStringLiteral("authLayer"))->isVisible());
+    QCOMPARE(mode(), QStringLiteral("register"));
+    for (const char *field : { "name", "email", "password", "password2" })
+        QVERIFY2(value(field).isEmpty(), field);
+    QVERIFY(!QFile::exists(globals->authFilePath()));
+    QTRY_COMPARE(main->window()->size(), QSize(400, 430));
+}
+
+void tst_AuthLayer::recoveryWithTheMailedCode()
+{
+    const QString email = QStringLiteral("hopper@example.org");
+    registerThroughTheForm(QStringLiteral("Grace Hopper"), email, QStringLiteral("first-pass"));
+    QVERIFY(!main->item(QStringLiteral("authLayer"))->isVisible());
+    main.reset();
+    QFile::remove(globals->authFilePath());
+    main = std::make_unique<MainWindowHarness>();
+    QVERIFY(main->waitUntilDecided());
+
+    clickItem("forgotLink");
+    main->typeInto(QStringLiteral("email"), email);
+    clickItem("submit");
+    QCOMPARE(error(), QString());
+    QCOMPARE(layerMode(), QStringLiteral("code_form"));
+    QCOMPARE(value("email"), QString());
+    const QString code = mailedCode(email);
+    QVERIFY(QRegularExpression(QStringLiteral("^[0-9]{6}$")).match(code).hasMatch());
+
+    // A wrong code: the service's own text, and no red border on the code.
+    const QString wrong = code == QLatin1String("111111") ? QStringLiteral("222222") : QStringLiteral("111111");
+    main->typeInto(QStringLiteral("code"), wrong);
+    clickItem("codeSubmit");
+    QVERIFY(!error().isEmpty());
+    QVERIFY(shown("codeErrorBox"));
+    QVERIFY(!marked("code"));
+    QCOMPARE(layerMode(), QStringLiteral("code_form"));
+
+    // A letter among the digits never reaches the service.
+    main->item(QStringLiteral("code"))->setProperty("value", QString());
+    main->typeInto(QStringLiteral("code"), QStringLiteral("12a456"));
+    clickItem("codeSubmit");
+    QCOMPARE(error(), QStringLiteral("Invalid code format. Should be 6 digits"));
+
+    main->item(QStringLiteral("code"))->setProperty("value", QString());
+    main->typeInto(QStringLiteral("code"), code);
+    clickItem("codeSubmit");
+    QCOMPARE(error(), QString());
+    QCOMPARE(layerMode(), QStringLiteral("basic"));
+    QCOMPARE(mode(), QStringLiteral("create new password"));
+    QVERIFY(!shown("email"));
+    QVERIFY(!shown("cornerLink"));
+    QCOMPARE(main->item(QStringLiteral("password"))->property("label").toString(), QStringLiteral("New Password"));
+
+    main->typeInto(QStringLiteral("password"), QStringLiteral("second-pass"));
+    main->typeInto(QStringLiteral("password2"), QStringLiteral("second-pass"));
+    clickItem("submit");
+    QCOMPARE(error(), QString());
+    QCOMPARE(mode(), QStringLiteral("login"));
+    QCOMPARE(value("password"), QString());
+
+    // The new password signs in.
+    main->typeInto(QStringLiteral("email"), email);
+    main->typeInto(QStringLiteral("password"), QStringLiteral("second-pass"));
+    clickItem("submit");
+    QCOMPARE(error(), QString());
+    QVERIFY(!main->item(QStringLiteral("authLayer"))->isVisible());
+}
+
+QTEST_MAIN(tst_AuthLayer)
+#include "tst_authlayer.moc"
