@@ -212,6 +212,9 @@ bool ConvertingFile::isCancelled() const
 
 ConvertingFile::RunResult ConvertingFile::runCommand(const QStringList &arguments) const
 {
+    if (isCancelled())
+        return RunResult::Cancelled;
+
     const QString program = programPath();
     QProcess process;
     // Without an input ffmpeg answers its overwrite question with no instead of waiting for ever.
