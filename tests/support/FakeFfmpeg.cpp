@@ -46,8 +46,8 @@ int main(int argc, char *argv[])
         QFile log(logPath);
         if (!log.open(QIODevice::WriteOnly | QIODevice::Append))
             return 2;
-        const QJsonObject entry{ { "pid", static_cast<qint64>(getpid()) },
-                                 { "args", QJsonArray::fromStringList(args) } };
+        const QJsonObject entry { { "pid", static_cast<qint64>(getpid()) },
+            { "args", QJsonArray::fromStringList(args) } };
         log.write(QJsonDocument(entry).toJson(QJsonDocument::Compact) + '\n');
     }
     if (args.isEmpty())

@@ -11,14 +11,14 @@ namespace {
 
 const QStringList &videoSourceSuffixes()
 {
-    static const QStringList suffixes{ "avi", "flv", "m4v", "mov", "mp4", "mpg",
-                                       "rm",  "vob", "webm", "wmv", "mkv" };
+    static const QStringList suffixes { "avi", "flv", "m4v", "mov", "mp4", "mpg", "rm", "vob", "webm", "wmv",
+        "mkv" };
     return suffixes;
 }
 
 const QStringList &videoOutputSuffixes()
 {
-    static const QStringList suffixes{ "mov", "mp4", "mpg", "webm", "wmv", "mkv" };
+    static const QStringList suffixes { "mov", "mp4", "mpg", "webm", "wmv", "mkv" };
     return suffixes;
 }
 
@@ -52,8 +52,8 @@ QString &programOverride()
 
 QString lastLines(const QByteArray &text, int count)
 {
-    QStringList lines = QString::fromUtf8(text).split(QRegularExpression(QStringLiteral("[\r\n]+")),
-                                                       Qt::SkipEmptyParts);
+    QStringList lines
+        = QString::fromUtf8(text).split(QRegularExpression(QStringLiteral("[\r\n]+")), Qt::SkipEmptyParts);
     if (lines.size() > count)
         lines = lines.mid(lines.size() - count);
     return lines.join(QLatin1String(" | "));
@@ -62,23 +62,22 @@ QString lastLines(const QByteArray &text, int count)
 } // namespace
 
 ConvertingFile::ConvertingFile(const std::atomic<int> *cancelFlag, const QString &inputPath,
-                               const QString &outputPath, const QString &videoSourcePath, bool isMain,
-                               QObject *parent)
+    const QString &outputPath, const QString &videoSourcePath, bool isMain, QObject *parent)
     : QObject(parent)
     , inputPath(inputPath)
     , outputPath(outputPath)
     , videoSourcePath(videoSourcePath)
     , isMain(isMain)
     , cancelFlag(cancelFlag)
-{
-}
+{ }
 
 QString ConvertingFile::programPath()
 {
     const QString &path = programOverride();
     if (!path.isEmpty())
         return path;
-    return QFileInfo(QStringLiteral("%1/ffmpeg").arg(QCoreApplication::applicationDirPath())).absoluteFilePath();
+    return QFileInfo(QStringLiteral("%1/ffmpeg").arg(QCoreApplication::applicationDirPath()))
+        .absoluteFilePath();
 }
 
 void ConvertingFile::setProgramPath(const QString &path)
@@ -92,11 +91,12 @@ void ConvertingFile::prepareToUpload()
     const QString suffix = suffixOf(inputPath);
     QStringList arguments;
     if (suffix == QLatin1String("wma") || suffix == QLatin1String("wmv"))
-        arguments = QStringList{ "-i", inputPath, "-y", outputPath };
+        arguments = QStringList { "-i", inputPath, "-y", outputPath };
     else if (videoSourceSuffixes().contains(suffix))
-        arguments = QStringList{ "-i", inputPath, "-vn", "-acodec", "pcm_s16le", "-ac", "2", "-y", outputPath };
+        arguments
+            = QStringList { "-i", inputPath, "-vn", "-acodec", "pcm_s16le", "-ac", "2", "-y", outputPath };
     else
-        arguments = QStringList{ "-i", inputPath, "-vn", "-c:a", "pcm_s16le", "-y", outputPath };
+        arguments = QStringList { "-i", inputPath, "-vn", "-c:a", "pcm_s16le", "-y", outputPath };
 
     // The caller judges the preparation by the WAV's presence, so a half-written one must not stay.
     if (!producedOutput(runCommand(arguments), outputPath))
@@ -120,13 +120,12 @@ void ConvertingFile::prepareFinal()
         } else {
             removeIntermediate();
             const RunResult first = runWithFallback(muxingBlock() << intermediate,
-                                                    reencodingBlock(QStringLiteral("mp4")) << intermediate,
-                                                    intermediate);
+                reencodingBlock(QStringLiteral("mp4")) << intermediate, intermediate);
             intermediateReady = producedOutput(first, intermediate);
-            finalList = QStringList{ "-y", "-i", intermediate } + encoderBlock(outSuffix) << outputPath;
+            finalList = QStringList { "-y", "-i", intermediate } + encoderBlock(outSuffix) << outputPath;
         }
     } else {
-        finalList = QStringList{ "-i", inputPath, "-b:a", "320k", "-vn", outputPath };
+        finalList = QStringList { "-i", inputPath, "-b:a", "320k", "-vn", outputPath };
     }
 
     if (isCancelled()) {
@@ -169,22 +168,21 @@ void ConvertingFile::convertFile()
 
     if (isVideoOutput(outSuffix)) {
         if (isVideoOutput(suffixOf(inputPath))) {
-            list = QStringList{ "-y", "-i", inputPath } + encoderBlock(outSuffix) << outputPath;
+            list = QStringList { "-y", "-i", inputPath } + encoderBlock(outSuffix) << outputPath;
         } else if (outSuffix == QLatin1String("mp4")) {
-            list = QStringList{ "-y" } + muxingBlock() << outputPath;
-            fallback = QStringList{ "-y" } + reencodingBlock(outSuffix) << outputPath;
+            list = QStringList { "-y" } + muxingBlock() << outputPath;
+            fallback = QStringList { "-y" } + reencodingBlock(outSuffix) << outputPath;
         } else {
-            list = QStringList{ "-y" } + muxingBlock() << intermediate;
+            list = QStringList { "-y" } + muxingBlock() << intermediate;
             qDebug() << "Pre init commad:";
             qDebug().noquote() << list.join(QLatin1Char(' '));
-            const RunResult first = runWithFallback(
-                    list, QStringList{ "-y" } + reencodingBlock(QStringLiteral("mp4")) << intermediate,
-                    intermediate);
+            const RunResult first = runWithFallback(list,
+                QStringList { "-y" } + reencodingBlock(QStringLiteral("mp4")) << intermediate, intermediate);
             intermediateReady = producedOutput(first, intermediate);
-            list = QStringList{ "-y", "-i", intermediate } + encoderBlock(outSuffix) << outputPath;
+            list = QStringList { "-y", "-i", intermediate } + encoderBlock(outSuffix) << outputPath;
         }
     } else {
-        list = QStringList{ "-i", inputPath, "-b:a", "320k", "-vn", outputPath };
+        list = QStringList { "-i", inputPath, "-b:a", "320k", "-vn", outputPath };
     }
 
     if (isCancelled()) {
@@ -248,9 +246,8 @@ ConvertingFile::RunResult ConvertingFile::runCommand(const QStringList &argument
     return result;
 }
 
-ConvertingFile::RunResult ConvertingFile::runWithFallback(const QStringList &arguments,
-                                                          const QStringList &fallback,
-                                                          const QString &producedPath) const
+ConvertingFile::RunResult ConvertingFile::runWithFallback(
+    const QStringList &arguments, const QStringList &fallback, const QString &producedPath) const
 {
     const RunResult result = runCommand(arguments);
     if (fallback.isEmpty() || result == RunResult::NotStarted || result == RunResult::Cancelled
@@ -292,7 +289,10 @@ QStringList ConvertingFile::mappingBlock() const
 
 QStringList ConvertingFile::muxingBlock() const
 {
-    return mappingBlock() << "-c:v" << "copy" << "-c:a" << "aac";
+    return mappingBlock() << "-c:v"
+                          << "copy"
+                          << "-c:a"
+                          << "aac";
 }
 
 QStringList ConvertingFile::reencodingBlock(const QString &suffix) const

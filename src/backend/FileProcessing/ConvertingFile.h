@@ -17,7 +17,7 @@ class ConvertingFile : public QObject
 public:
     // The cancel flag belongs to the owner, which keeps it alive longer than the conversion; 1 = stop.
     ConvertingFile(const std::atomic<int> *cancelFlag, const QString &inputPath, const QString &outputPath,
-                   const QString &videoSourcePath, bool isMain, QObject *parent = nullptr);
+        const QString &videoSourcePath, bool isMain, QObject *parent = nullptr);
 
     // "ffmpeg" in the executable's folder, unless a test has pointed the conversions elsewhere.
     static QString programPath();
@@ -43,8 +43,8 @@ private:
     bool isCancelled() const;
     RunResult runCommand(const QStringList &arguments) const;
     // Runs the list; when ffmpeg refuses to copy the picture into that container, runs the fallback.
-    RunResult runWithFallback(const QStringList &arguments, const QStringList &fallback,
-                              const QString &producedPath) const;
+    RunResult runWithFallback(
+        const QStringList &arguments, const QStringList &fallback, const QString &producedPath) const;
     bool producedOutput(RunResult result, const QString &path) const;
     void removePartialOutput() const;
     void removeIntermediate() const;

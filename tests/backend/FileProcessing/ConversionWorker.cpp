@@ -32,14 +32,17 @@ void ConversionWorker::start(const Job &job)
         break;
     }
     connect(workerThread.get(), &QThread::finished, converter, &QObject::deleteLater);
-    connect(converter, &QObject::destroyed, this, [flag = deleted] { flag->store(true); },
-            Qt::DirectConnection);
-    connect(converter, &ConvertingFile::doneUploadConverting, this,
-            [this] { record(QStringLiteral("doneUploadConverting")); }, Qt::QueuedConnection);
-    connect(converter, &ConvertingFile::doneMain, this, [this] { record(QStringLiteral("doneMain")); },
-            Qt::QueuedConnection);
-    connect(converter, &ConvertingFile::doneMix, this, [this] { record(QStringLiteral("doneMix")); },
-            Qt::QueuedConnection);
+    connect(
+        converter, &QObject::destroyed, this, [flag = deleted] { flag->store(true); }, Qt::DirectConnection);
+    connect(
+        converter, &ConvertingFile::doneUploadConverting, this,
+        [this] { record(QStringLiteral("doneUploadConverting")); }, Qt::QueuedConnection);
+    connect(
+        converter, &ConvertingFile::doneMain, this, [this] { record(QStringLiteral("doneMain")); },
+        Qt::QueuedConnection);
+    connect(
+        converter, &ConvertingFile::doneMix, this, [this] { record(QStringLiteral("doneMix")); },
+        Qt::QueuedConnection);
     workerThread->start(QThread::InheritPriority);
 }
 

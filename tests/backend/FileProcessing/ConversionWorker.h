@@ -54,7 +54,7 @@ private:
 
     void record(const QString &name);
 
-    std::atomic<int> cancelFlag{ 0 };
+    std::atomic<int> cancelFlag { 0 };
     std::unique_ptr<QThread> workerThread;
     std::shared_ptr<std::atomic<bool>> deleted = std::make_shared<std::atomic<bool>>(false);
     QStringList received;

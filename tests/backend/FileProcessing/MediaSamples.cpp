@@ -42,8 +42,8 @@ QString ffmpeg()
 
 bool generate(const QStringList &inputs, const QStringList &codecArguments, const QString &path)
 {
-    const QStringList arguments = QStringList{ "-nostdin", "-v", "error", "-y" } + inputs + codecArguments
-            << path;
+    const QStringList arguments = QStringList { "-nostdin", "-v", "error", "-y" } + inputs + codecArguments
+        << path;
     const Result result = runTool(ffmpeg(), arguments);
     if (!result.ok)
         qWarning().noquote() << "Making" << path << "failed:" << result.errors;
@@ -54,7 +54,7 @@ bool generate(const QStringList &inputs, const QStringList &codecArguments, cons
 
 QList<Format> videoSources()
 {
-    const QStringList h264{ "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac" };
+    const QStringList h264 { "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac" };
     return {
         { "mp4", h264 },
         { "mkv", h264 },
@@ -79,15 +79,16 @@ QList<Format> audioSources()
 
 bool makeVideo(const QString &path, const QStringList &codecArguments)
 {
-    const QStringList inputs{ "-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=1",
-                              "-f", "lavfi", "-i", "sine=frequency=440:duration=1:sample_rate=44100",
-                              "-af", "volume=-30dB", "-ac", "2", "-shortest" };
+    const QStringList inputs { "-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=1", "-f", "lavfi",
+        "-i", "sine=frequency=440:duration=1:sample_rate=44100", "-af", "volume=-30dB", "-ac", "2",
+        "-shortest" };
     return generate(inputs, codecArguments, path);
 }
 
 bool makeAudio(const QString &path, const QStringList &codecArguments)
 {
-    const QStringList inputs{ "-f", "lavfi", "-i", "sine=frequency=1000:duration=1:sample_rate=44100", "-ac", "2" };
+    const QStringList inputs { "-f", "lavfi", "-i", "sine=frequency=1000:duration=1:sample_rate=44100", "-ac",
+        "2" };
     return generate(inputs, codecArguments, path);
 }
 
@@ -100,14 +101,14 @@ Info probe(const QString &path)
 {
     Info info;
     const Result streams = runTool(QStringLiteral(ZELK_FFPROBE),
-                                   { "-v", "error", "-show_entries", "stream=codec_type,codec_name,channels",
-                                     "-of", "json", path });
+        { "-v", "error", "-show_entries", "stream=codec_type,codec_name,channels", "-of", "json", path });
     if (!streams.ok) {
         info.problem = QString::fromUtf8(streams.errors);
         return info;
     }
     info.readable = true;
-    const QJsonArray list = QJsonDocument::fromJson(streams.output).object().value(QLatin1String("streams")).toArray();
+    const QJsonArray list
+        = QJsonDocument::fromJson(streams.output).object().value(QLatin1String("streams")).toArray();
     for (const QJsonValue &value : list) {
         const QJsonObject stream = value.toObject();
         const QString type = stream.value(QLatin1String("codec_type")).toString();
@@ -121,8 +122,9 @@ Info probe(const QString &path)
     }
 
     // Decode every stream to the end; any decoding error fails the run.
-    const Result decoded = runTool(ffmpeg(), { "-nostdin", "-nostats", "-xerror", "-i", path, "-map", "0",
-                                               "-af", "volumedetect", "-f", "null", "-" });
+    const Result decoded = runTool(ffmpeg(),
+        { "-nostdin", "-nostats", "-xerror", "-i", path, "-map", "0", "-af", "volumedetect", "-f", "null",
+            "-" });
     info.decodes = decoded.ok;
     if (!decoded.ok)
         info.problem = QString::fromUtf8(decoded.errors.right(400));

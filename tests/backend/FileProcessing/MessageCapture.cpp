@@ -3,7 +3,7 @@
 #include <atomic>
 
 namespace {
-std::atomic<MessageCapture *> active{ nullptr };
+std::atomic<MessageCapture *> active { nullptr };
 }
 
 MessageCapture::MessageCapture()

@@ -86,9 +86,11 @@ void tst_ConvertingFileMedia::initTestCase()
 {
     QVERIFY(dir.isValid());
     for (const MediaSamples::Format &format : MediaSamples::videoSources())
-        QVERIFY(MediaSamples::makeVideo(path(QStringLiteral("clip.") + format.suffix), format.codecArguments));
+        QVERIFY(
+            MediaSamples::makeVideo(path(QStringLiteral("clip.") + format.suffix), format.codecArguments));
     for (const MediaSamples::Format &format : MediaSamples::audioSources())
-        QVERIFY(MediaSamples::makeAudio(path(QStringLiteral("song.") + format.suffix), format.codecArguments));
+        QVERIFY(
+            MediaSamples::makeAudio(path(QStringLiteral("song.") + format.suffix), format.codecArguments));
     QVERIFY(QFile::copy(path(QStringLiteral("clip.wmv")), path(QStringLiteral("clip-caps.WMV"))));
     QVERIFY(MediaSamples::makeResultWav(path(QStringLiteral("result.wav"))));
     QVERIFY(writeFile(path(QStringLiteral("noise.bin")), noise()));
@@ -121,7 +123,7 @@ void tst_ConvertingFileMedia::uploadWav()
     ConversionWorker worker;
     QVERIFY(worker.run(job));
 
-    QCOMPARE(worker.doneSignals(), QStringList{ "doneUploadConverting" });
+    QCOMPARE(worker.doneSignals(), QStringList { "doneUploadConverting" });
     const MediaSamples::Info info = MediaSamples::probe(job.output);
     QVERIFY2(info.decodes, qPrintable(info.problem));
     QCOMPARE(info.audioCodec, QStringLiteral("pcm_s16le"));
@@ -137,14 +139,13 @@ void tst_ConvertingFileMedia::audioOutput_data()
     QTest::addColumn<QString>("format");
     QTest::addColumn<QString>("codec");
 
-    const QList<QPair<QString, QString>> formats{ { "mp3", "mp3" },   { "wav", "pcm_s16le" },
-                                                  { "m4a", "aac" },   { "aiff", "pcm_s16be" },
-                                                  { "flac", "flac" }, { "wma", "wmav2" } };
+    const QList<QPair<QString, QString>> formats { { "mp3", "mp3" }, { "wav", "pcm_s16le" }, { "m4a", "aac" },
+        { "aiff", "pcm_s16be" }, { "flac", "flac" }, { "wma", "wmav2" } };
     for (const auto &format : formats) {
-        QTest::addRow("final %s", qPrintable(format.first)) << int(Entry::PrepareFinal) << format.first
-                                                            << format.second;
-        QTest::addRow("archive %s", qPrintable(format.first)) << int(Entry::ConvertFile) << format.first
-                                                              << format.second;
+        QTest::addRow("final %s", qPrintable(format.first))
+            << int(Entry::PrepareFinal) << format.first << format.second;
+        QTest::addRow("archive %s", qPrintable(format.first))
+            << int(Entry::ConvertFile) << format.first << format.second;
     }
 }
 
@@ -163,7 +164,7 @@ void tst_ConvertingFileMedia::audioOutput()
     ConversionWorker worker;
     QVERIFY(worker.run(job));
 
-    QCOMPARE(worker.doneSignals(), QStringList{ "doneMain" });
+    QCOMPARE(worker.doneSignals(), QStringList { "doneMain" });
     const MediaSamples::Info info = MediaSamples::probe(job.output);
     QVERIFY2(info.decodes, qPrintable(info.problem));
     QCOMPARE(info.audioCodec, codec);
@@ -186,23 +187,31 @@ void tst_ConvertingFileMedia::unreadableInput_data()
     const int archive = int(Entry::ConvertFile);
     for (const bool isNoise : { true, false }) {
         const char *kind = isNoise ? "random bytes" : "empty file";
-        QTest::addRow("upload, %s", kind) << upload << "bad.mp3" << isNoise << "" << "up.wav"
+        QTest::addRow("upload, %s", kind) << upload << "bad.mp3" << isNoise << ""
+                                          << "up.wav"
                                           << "doneUploadConverting";
-        QTest::addRow("final audio, %s", kind) << final << "bad.mp3.wav" << isNoise << "" << "bad.mp3"
+        QTest::addRow("final audio, %s", kind) << final << "bad.mp3.wav" << isNoise << ""
+                                               << "bad.mp3"
                                                << "doneMain";
         QTest::addRow("final one run, %s", kind) << final << "bad.mp4.wav" << isNoise << "clip.mp4"
-                                                 << "bad.mp4" << "doneMain";
+                                                 << "bad.mp4"
+                                                 << "doneMain";
         QTest::addRow("final two runs, %s", kind) << final << "bad.mov.wav" << isNoise << "clip.mkv"
-                                                  << "bad.mov" << "doneMain";
-        QTest::addRow("archive audio, %s", kind) << archive << "bad.wav" << isNoise << "" << "bad.flac"
+                                                  << "bad.mov"
+                                                  << "doneMain";
+        QTest::addRow("archive audio, %s", kind) << archive << "bad.wav" << isNoise << ""
+                                                 << "bad.flac"
                                                  << "doneMain";
         QTest::addRow("archive video file, %s", kind) << archive << "bad.mkv" << isNoise << "clip.mkv"
-                                                      << "bad.webm" << "doneMain";
+                                                      << "bad.webm"
+                                                      << "doneMain";
         QTest::addRow("archive two runs, %s", kind) << archive << "bad.wav" << isNoise << "clip.avi"
-                                                    << "bad.mpg" << "doneMain";
+                                                    << "bad.mpg"
+                                                    << "doneMain";
     }
-    QTest::newRow("final, unreadable picture source")
-            << final << "good.mp4.wav" << false << "noise.bin" << "good.mp4" << "doneMain";
+    QTest::newRow("final, unreadable picture source") << final << "good.mp4.wav" << false << "noise.bin"
+                                                      << "good.mp4"
+                                                      << "doneMain";
 }
 
 void tst_ConvertingFileMedia::unreadableInput()
@@ -228,7 +237,7 @@ void tst_ConvertingFileMedia::unreadableInput()
     ConversionWorker worker;
     QVERIFY(worker.run(job, 30000));
 
-    QCOMPARE(worker.doneSignals(), QStringList{ signal });
+    QCOMPARE(worker.doneSignals(), QStringList { signal });
     QVERIFY2(!QFile::exists(job.output), "nothing half-made is left to be opened");
     QVERIFY2(QFile::exists(job.input), "the input is kept when the conversion failed");
     QVERIFY(!QFile::exists(job.output + QStringLiteral(".mp4")));
@@ -245,7 +254,7 @@ void tst_ConvertingFileMedia::existingOutputIsLeftAlone()
     ConversionWorker worker;
     QVERIFY(worker.run(job, 10000));
 
-    QCOMPARE(worker.doneSignals(), QStringList{ "doneMain" });
+    QCOMPARE(worker.doneSignals(), QStringList { "doneMain" });
     QFile earlier(job.output);
     QVERIFY(earlier.open(QIODevice::ReadOnly));
     QCOMPARE(earlier.readAll(), QByteArray("the user's earlier file"));
@@ -313,7 +322,7 @@ void tst_ConvertingFileMedia::cancelStuckFfmpeg()
     const qint64 stopMs = worker.cancel();
     QVERIFY2(stopMs < 1500, qPrintable(QString::number(stopMs)));
     QVERIFY(processesMentioning(fifo).isEmpty());
-    QTRY_COMPARE(worker.doneSignals(), QStringList{ "doneUploadConverting" });
+    QTRY_COMPARE(worker.doneSignals(), QStringList { "doneUploadConverting" });
     QVERIFY(!QFile::exists(job.output));
 
     // Should anything still wait on the pipe, a writer that opens and closes it releases it.

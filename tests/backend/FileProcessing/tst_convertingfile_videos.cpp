@@ -18,7 +18,19 @@ namespace {
 
 constexpr Entry entryUnderTest = Entry::ZELK_VIDEO_ENTRY;
 
-const QStringList videoOutputs{ "mp4", "mkv", "mov", "wmv", "mpg", "webm" };
+const QStringList videoOutputs { "mp4", "mkv", "mov", "wmv", "mpg", "webm" };
+
+// Decodes to the end, with a picture and a sound.
+MediaSamples::Info verifyPlayableVideo(const QString &file)
+{
+    const MediaSamples::Info info = MediaSamples::probe(file);
+    [&] {
+        QVERIFY2(info.decodes, qPrintable(info.problem));
+        QVERIFY(info.hasVideo);
+        QVERIFY(info.hasAudio);
+    }();
+    return info;
+}
 
 } // namespace
 
@@ -48,7 +60,8 @@ void tst_ConvertingFileVideos::initTestCase()
 {
     QVERIFY(dir.isValid());
     for (const MediaSamples::Format &format : MediaSamples::videoSources())
-        QVERIFY(MediaSamples::makeVideo(path(QStringLiteral("clip.") + format.suffix), format.codecArguments));
+        QVERIFY(
+            MediaSamples::makeVideo(path(QStringLiteral("clip.") + format.suffix), format.codecArguments));
     QVERIFY(MediaSamples::makeResultWav(path(QStringLiteral("result.wav"))));
 }
 
@@ -58,7 +71,8 @@ void tst_ConvertingFileVideos::newAudioUnderPicture_data()
     QTest::addColumn<QString>("format");
     for (const MediaSamples::Format &source : MediaSamples::videoSources()) {
         for (const QString &format : videoOutputs)
-            QTest::addRow("%s to %s", qPrintable(source.suffix), qPrintable(format)) << source.suffix << format;
+            QTest::addRow("%s to %s", qPrintable(source.suffix), qPrintable(format))
+                << source.suffix << format;
     }
 }
 
@@ -79,13 +93,12 @@ void tst_ConvertingFileVideos::newAudioUnderPicture()
     ConversionWorker worker;
     QVERIFY(worker.run(job));
 
-    QCOMPARE(worker.doneSignals(), QStringList{ "doneMain" });
-    const MediaSamples::Info info = MediaSamples::probe(job.output);
-    QVERIFY2(info.decodes, qPrintable(info.problem));
-    QVERIFY(info.hasVideo);
-    QVERIFY(info.hasAudio);
+    QCOMPARE(worker.doneSignals(), QStringList { "doneMain" });
+    const MediaSamples::Info info = verifyPlayableVideo(job.output);
+    if (QTest::currentTestFailed())
+        return;
     QVERIFY2(info.meanVolumeDb > MediaSamples::newAudioThresholdDb,
-             qPrintable(QStringLiteral("the old sound came through: %1 dB").arg(info.meanVolumeDb)));
+        qPrintable(QStringLiteral("the old sound came through: %1 dB").arg(info.meanVolumeDb)));
     QCOMPARE(QFile::exists(job.input), entryUnderTest == Entry::ConvertFile);
     QVERIFY(!QFile::exists(job.output + QStringLiteral(".mp4")));
 }
@@ -97,7 +110,8 @@ void tst_ConvertingFileVideos::storedVideoToOtherFormat_data()
     // Each video output once as the stored file, into the next format in the list.
     for (int i = 0; i < videoOutputs.size(); ++i) {
         const QString &format = videoOutputs.at((i + 1) % videoOutputs.size());
-        QTest::addRow("%s to %s", qPrintable(videoOutputs.at(i)), qPrintable(format)) << videoOutputs.at(i) << format;
+        QTest::addRow("%s to %s", qPrintable(videoOutputs.at(i)), qPrintable(format))
+            << videoOutputs.at(i) << format;
     }
 }
 
@@ -111,8 +125,8 @@ void tst_ConvertingFileVideos::storedVideoToOtherFormat()
     const QString rowDir = path(QStringLiteral("stored-") + stored);
     QVERIFY(QDir().mkpath(rowDir));
     const QList<MediaSamples::Format> sources = MediaSamples::videoSources();
-    const auto source = std::find_if(sources.cbegin(), sources.cend(),
-                                     [&](const MediaSamples::Format &f) { return f.suffix == stored; });
+    const auto source = std::find_if(
+        sources.cbegin(), sources.cend(), [&](const MediaSamples::Format &f) { return f.suffix == stored; });
     QVERIFY(source != sources.cend());
     ConversionWorker::Job job;
     job.entry = entryUnderTest;
@@ -124,11 +138,10 @@ void tst_ConvertingFileVideos::storedVideoToOtherFormat()
     ConversionWorker worker;
     QVERIFY(worker.run(job));
 
-    QCOMPARE(worker.doneSignals(), QStringList{ "doneMain" });
-    const MediaSamples::Info info = MediaSamples::probe(job.output);
-    QVERIFY2(info.decodes, qPrintable(info.problem));
-    QVERIFY(info.hasVideo);
-    QVERIFY(info.hasAudio);
+    QCOMPARE(worker.doneSignals(), QStringList { "doneMain" });
+    verifyPlayableVideo(job.output);
+    if (QTest::currentTestFailed())
+        return;
     QVERIFY(QFile::exists(job.input));
 }
 
