@@ -289,10 +289,7 @@ QStringList ConvertingFile::mappingBlock() const
 
 QStringList ConvertingFile::muxingBlock() const
 {
-    return mappingBlock() << "-c:v"
-                          << "copy"
-                          << "-c:a"
-                          << "aac";
+    return mappingBlock() + QStringList { "-c:v", "copy", "-c:a", "aac" };
 }
 
 QStringList ConvertingFile::reencodingBlock(const QString &suffix) const
