@@ -1,0 +1,303 @@
+#include "ConvertingFile.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+
+namespace {
+
+const QStringList &videoSourceSuffixes()
+{
+    static const QStringList suffixes { "avi", "flv", "m4v", "mov", "mp4", "mpg", "rm", "vob", "webm", "wmv",
+        "mkv" };
+    return suffixes;
+}
+
+const QStringList &videoOutputSuffixes()
+{
+    static const QStringList suffixes { "mov", "mp4", "mpg", "webm", "wmv", "mkv" };
+    return suffixes;
+}
+
+QString suffixOf(const QString &path)
+{
+    return QFileInfo(path).suffix().toLower();
+}
+
+bool isVideoOutput(const QString &suffix)
+{
+    return videoOutputSuffixes().contains(suffix);
+}
+
+// The per-format video encoding arguments; "mov", "mkv" and "mp4" share the H.264 block.
+QStringList encoderBlock(const QString &suffix)
+{
+    if (suffix == QLatin1String("mpg"))
+        return { "-c:v", "mpeg2video", "-qscale:v", "2", "-c:a", "mp2" };
+    if (suffix == QLatin1String("webm"))
+        return { "-c:v", "libvpx", "-crf", "30", "-b:v", "1M", "-c:a", "libvorbis" };
+    if (suffix == QLatin1String("wmv"))
+        return { "-c:v", "wmv2", "-c:a", "wmav2" };
+    return { "-c:v", "libx264", "-crf", "23", "-preset", "medium", "-c:a", "aac" };
+}
+
+QString &programOverride()
+{
+    static QString path;
+    return path;
+}
+
+QString lastLines(const QByteArray &text, int count)
+{
+    QStringList lines
+        = QString::fromUtf8(text).split(QRegularExpression(QStringLiteral("[\r\n]+")), Qt::SkipEmptyParts);
+    if (lines.size() > count)
+        lines = lines.mid(lines.size() - count);
+    return lines.join(QLatin1String(" | "));
+}
+
+} // namespace
+
+ConvertingFile::ConvertingFile(const std::atomic<int> *cancelFlag, const QString &inputPath,
+    const QString &outputPath, const QString &videoSourcePath, bool isMain, QObject *parent)
+    : QObject(parent)
+    , inputPath(inputPath)
+    , outputPath(outputPath)
+    , videoSourcePath(videoSourcePath)
+    , isMain(isMain)
+    , cancelFlag(cancelFlag)
+{ }
+
+QString ConvertingFile::programPath()
+{
+    const QString &path = programOverride();
+    if (!path.isEmpty())
+        return path;
+    return QFileInfo(QStringLiteral("%1/ffmpeg").arg(QCoreApplication::applicationDirPath()))
+        .absoluteFilePath();
+}
+
+void ConvertingFile::setProgramPath(const QString &path)
+{
+    programOverride() = path;
+}
+
+void ConvertingFile::prepareToUpload()
+{
+    outputExistedBefore = QFileInfo::exists(outputPath);
+    const QString suffix = suffixOf(inputPath);
+    QStringList arguments;
+    if (suffix == QLatin1String("wma") || suffix == QLatin1String("wmv"))
+        arguments = QStringList { "-i", inputPath, "-y", outputPath };
+    else if (videoSourceSuffixes().contains(suffix))
+        arguments
+            = QStringList { "-i", inputPath, "-vn", "-acodec", "pcm_s16le", "-ac", "2", "-y", outputPath };
+    else
+        arguments = QStringList { "-i", inputPath, "-vn", "-c:a", "pcm_s16le", "-y", outputPath };
+
+    // The caller judges the preparation by the WAV's presence, so a half-written one must not stay.
+    if (!producedOutput(runCommand(arguments), outputPath))
+        removePartialOutput();
+    emit doneUploadConverting();
+}
+
+void ConvertingFile::prepareFinal()
+{
+    outputExistedBefore = QFileInfo::exists(outputPath);
+    const QString outSuffix = suffixOf(outputPath);
+    const QString intermediate = intermediatePath();
+    QStringList finalList;
+    QStringList finalFallback;
+    bool intermediateReady = true;
+
+    if (isVideoOutput(outSuffix)) {
+        if (suffixOf(videoSourcePath) == outSuffix || outSuffix == QLatin1String("mp4")) {
+            finalList = muxingBlock() << outputPath;
+            finalFallback = reencodingBlock(outSuffix) << outputPath;
+        } else {
+            removeIntermediate();
+            const RunResult first = runWithFallback(muxingBlock() << intermediate,
+                reencodingBlock(QStringLiteral("mp4")) << intermediate, intermediate);
+            intermediateReady = producedOutput(first, intermediate);
+            finalList = QStringList { "-y", "-i", intermediate } + encoderBlock(outSuffix) << outputPath;
+        }
+    } else {
+        finalList = QStringList { "-i", inputPath, "-b:a", "320k", "-vn", outputPath };
+    }
+
+    if (isCancelled()) {
+        QFile::remove(inputPath);
+        removeIntermediate();
+        return;
+    }
+
+    RunResult result = RunResult::Failed;
+    if (intermediateReady)
+        result = runWithFallback(finalList, finalFallback, outputPath);
+    else
+        qDebug().noquote() << "No intermediate video was made, skipping:" << finalList.join(QLatin1Char(' '));
+
+    // The downloaded WAV is the user's only copy of the result until the conversion has produced one.
+    if (producedOutput(result, outputPath)) {
+        QFile::remove(inputPath);
+    } else {
+        removePartialOutput();
+        if (isCancelled())
+            QFile::remove(inputPath);
+        else
+            qWarning().noquote() << "Conversion failed, keeping" << inputPath;
+    }
+    removeIntermediate();
+    if (isMain)
+        emit doneMain();
+    else
+        emit doneMix();
+}
+
+void ConvertingFile::convertFile()
+{
+    outputExistedBefore = QFileInfo::exists(outputPath);
+    const QString outSuffix = suffixOf(outputPath);
+    const QString intermediate = intermediatePath();
+    QStringList list;
+    QStringList fallback;
+    bool intermediateReady = true;
+
+    if (isVideoOutput(outSuffix)) {
+        if (isVideoOutput(suffixOf(inputPath))) {
+            list = QStringList { "-y", "-i", inputPath } + encoderBlock(outSuffix) << outputPath;
+        } else if (outSuffix == QLatin1String("mp4")) {
+            list = QStringList { "-y" } + muxingBlock() << outputPath;
+            fallback = QStringList { "-y" } + reencodingBlock(outSuffix) << outputPath;
+        } else {
+            list = QStringList { "-y" } + muxingBlock() << intermediate;
+            qDebug() << "Pre init commad:";
+            qDebug().noquote() << list.join(QLatin1Char(' '));
+            const RunResult first = runWithFallback(list,
+                QStringList { "-y" } + reencodingBlock(QStringLiteral("mp4")) << intermediate, intermediate);
+            intermediateReady = producedOutput(first, intermediate);
+            list = QStringList { "-y", "-i", intermediate } + encoderBlock(outSuffix) << outputPath;
+        }
+    } else {
+        list = QStringList { "-i", inputPath, "-b:a", "320k", "-vn", outputPath };
+    }
+
+    if (isCancelled()) {
+        removeIntermediate();
+        return;
+    }
+
+    qDebug().noquote() << list.join(QLatin1Char(' '));
+    RunResult result = RunResult::Failed;
+    if (intermediateReady)
+        result = runWithFallback(list, fallback, outputPath);
+    if (!producedOutput(result, outputPath)) {
+        removePartialOutput();
+        if (!isCancelled())
+            qWarning().noquote() << "Conversion failed:" << outputPath;
+    }
+    removeIntermediate();
+    emit doneMain();
+}
+
+bool ConvertingFile::isCancelled() const
+{
+    return cancelFlag && cancelFlag->load(std::memory_order_acquire) == 1;
+}
+
+ConvertingFile::RunResult ConvertingFile::runCommand(const QStringList &arguments) const
+{
+    if (isCancelled())
+        return RunResult::Cancelled;
+
+    const QString program = programPath();
+    QProcess process;
+    // Without an input ffmpeg answers its overwrite question with no instead of waiting for ever.
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.start(program, arguments, QIODevice::ReadWrite);
+
+    while (process.state() != QProcess::NotRunning && !isCancelled()) {
+        if (process.waitForFinished(100))
+            break;
+    }
+
+    RunResult result = RunResult::Succeeded;
+    if (process.error() == QProcess::FailedToStart) {
+        qWarning().noquote() << "ffmpeg could not be started:" << program << "-" << process.errorString();
+        result = RunResult::NotStarted;
+    } else if (process.state() != QProcess::NotRunning) {
+        // Only a cancel leaves the loop while ffmpeg still runs.
+        process.terminate();
+        if (!process.waitForFinished(500)) {
+            process.kill();
+            process.waitForFinished(1000);
+        }
+        result = RunResult::Cancelled;
+    } else if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        qDebug().noquote() << "ffmpeg failed with status" << process.exitCode() << ":"
+                           << lastLines(process.readAllStandardError(), 3);
+        result = RunResult::Failed;
+    }
+    process.close();
+    return result;
+}
+
+ConvertingFile::RunResult ConvertingFile::runWithFallback(
+    const QStringList &arguments, const QStringList &fallback, const QString &producedPath) const
+{
+    const RunResult result = runCommand(arguments);
+    if (fallback.isEmpty() || result == RunResult::NotStarted || result == RunResult::Cancelled
+        || isCancelled() || producedOutput(result, producedPath))
+        return result;
+
+    // Many containers refuse a copied picture (VP8 in MP4, AAC in WEBM or MPG): encode both streams.
+    qDebug().noquote() << "Copying the picture failed, re-encoding:" << fallback.join(QLatin1Char(' '));
+    if (producedPath == outputPath)
+        removePartialOutput();
+    else
+        QFile::remove(producedPath);
+    return runCommand(fallback);
+}
+
+bool ConvertingFile::producedOutput(RunResult result, const QString &path) const
+{
+    const QFileInfo info(path);
+    return result == RunResult::Succeeded && info.isFile() && info.size() > 0;
+}
+
+void ConvertingFile::removePartialOutput() const
+{
+    if (!outputExistedBefore)
+        QFile::remove(outputPath);
+}
+
+void ConvertingFile::removeIntermediate() const
+{
+    const QString intermediate = intermediatePath();
+    if (QFileInfo::exists(intermediate))
+        QFile::remove(intermediate);
+}
+
+QStringList ConvertingFile::mappingBlock() const
+{
+    return { "-i", videoSourcePath, "-i", inputPath, "-map", "0:v:0", "-map", "1:a:0" };
+}
+
+QStringList ConvertingFile::muxingBlock() const
+{
+    return mappingBlock() + QStringList { "-c:v", "copy", "-c:a", "aac" };
+}
+
+QStringList ConvertingFile::reencodingBlock(const QString &suffix) const
+{
+    return mappingBlock() + encoderBlock(suffix);
+}
+
+QString ConvertingFile::intermediatePath() const
+{
+    return QStringLiteral("%1.mp4").arg(outputPath);
+}

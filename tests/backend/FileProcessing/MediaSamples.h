@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// Media made at test time with ffmpeg's own sources (test pattern, sine), and what ffprobe and a full
+// decode say about a file. Uses the ffmpeg beside the test program and the ffprobe found at build time.
+namespace MediaSamples {
+
+struct Format
+{
+    QString suffix;
+    QStringList codecArguments;
+};
+
+// Each video source container with its usual codecs.
+QList<Format> videoSources();
+// Audio-only sources.
+QList<Format> audioSources();
+
+// A one-second 160x120 test pattern with a quiet stereo sine, so that the new audio is told apart.
+bool makeVideo(const QString &path, const QStringList &codecArguments);
+// One second of a loud stereo sine, the stand-in for a downloaded result WAV.
+bool makeResultWav(const QString &path);
+bool makeAudio(const QString &path, const QStringList &codecArguments);
+
+struct Info
+{
+    bool readable = false;
+    bool decodes = false;
+    bool hasVideo = false;
+    bool hasAudio = false;
+    QString audioCodec;
+    int channels = 0;
+    double meanVolumeDb = -200;
+    QString problem;
+};
+
+Info probe(const QString &path);
+// Above this the audio is the loud result, not the quiet sound of the source video.
+constexpr double newAudioThresholdDb = -35.0;
+
+} // namespace MediaSamples
