@@ -17,6 +17,7 @@
 #include <QQmlContext>
 #include <QQuickStyle>
 
+#include <cstdio>
 #include <memory>
 
 namespace {
@@ -110,7 +111,13 @@ int runZelk(int argc, char *argv[])
     const QCommandLineOption uidOption(QStringLiteral("uid"), QStringLiteral("show UID"));
     parser.addOption(updateAsOption);
     parser.addOption(uidOption);
-    parser.process(*app);
+    // Report parser errors and the help text as the parser would, but leave through the normal
+    // teardown instead of exiting from the middle of start-up.
+    if (!parser.parse(QCoreApplication::arguments())) {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()),
+                     qPrintable(parser.errorText()));
+        return 1;
+    }
 
     QObject::connect(app.get(), &QCoreApplication::aboutToQuit, &notifyUpdaterOfQuit);
 
@@ -119,8 +126,11 @@ int runZelk(int argc, char *argv[])
 
     if (parser.isSet(updateAsOption)) {
         const QString version = parser.value(updateAsOption);
-        if (version.isEmpty())
-            parser.showHelp(0);
+        if (version.isEmpty()) {
+            std::fputs(qPrintable(parser.helpText()), stdout);
+            std::fflush(stdout);
+            return 0;
+        }
         qInfo().noquote() << "------------------";
         qInfo().noquote() << "Update as version:" << version;
         if (UpdateManager::instance())
