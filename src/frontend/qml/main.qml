@@ -98,7 +98,8 @@ ApplicationWindow {
                 return
             let path = decodeURIComponent(drop.urls[0].toString())
             console.log("Drag file: " + path)
-            path = path.replace(prop.osName === "mac" ? "file://" : "file:///", "")
+            // Unix paths keep their leading slash; Windows paths start after it.
+            path = path.replace(prop.osName === "mac" || prop.osName === "linux" ? "file://" : "file:///", "")
             backendLoader.loadFile(path)
         }
     }

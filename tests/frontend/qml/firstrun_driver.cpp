@@ -1,11 +1,13 @@
 // Runs the real program and plays a user at its main window: the script in ZELK_E2E either
-// registers through the sign-in form ("register:NAME:EMAIL:PASSWORD") or only looks ("report").
+// registers through the sign-in form ("register:NAME:EMAIL:PASSWORD"), only looks ("report"), or
+// walks through every screen saving a picture of each into a folder ("tour:FOLDER:EMAIL").
 // It prints what a user would see, then quits the program.
 #include "MainWindowHarness.h"
 #include "main/Startup.h"
 
 #include <QGuiApplication>
 #include <QQuickWindow>
+#include <QTest>
 #include <QTimer>
 
 #include <cstdio>
@@ -29,9 +31,47 @@ void report(const MainWindowHarness &main)
     std::fflush(stdout);
 }
 
+void save(const MainWindowHarness &main, const QString &folder, const QString &name)
+{
+    QTest::qWait(300);
+    main.window()->grabWindow().save(folder + QLatin1Char('/') + name + QStringLiteral(".png"));
+}
+
+void tour(const MainWindowHarness &main, const QString &folder, const QString &email)
+{
+    QQuickItem *layer = main.item(QStringLiteral("authLayer"));
+    save(main, folder, QStringLiteral("login"));
+    main.click(main.item(QStringLiteral("cornerLink")));
+    save(main, folder, QStringLiteral("register"));
+    main.typeInto(QStringLiteral("name"), QStringLiteral("Ada Lovelace"));
+    main.typeInto(QStringLiteral("email"), email);
+    main.typeInto(QStringLiteral("password"), QStringLiteral("engine1843"));
+    main.typeInto(QStringLiteral("password2"), QStringLiteral("engine1834"));
+    main.click(main.item(QStringLiteral("submit")));
+    save(main, folder, QStringLiteral("register-error"));
+    main.click(main.item(QStringLiteral("cornerLink")));
+    main.click(main.item(QStringLiteral("forgotLink")));
+    save(main, folder, QStringLiteral("recover"));
+    layer->setProperty("layerMode", QStringLiteral("code_form"));
+    save(main, folder, QStringLiteral("code"));
+    layer->setProperty("layerMode", QStringLiteral("basic"));
+    layer->setProperty("mode", QStringLiteral("create new password"));
+    save(main, folder, QStringLiteral("new-password"));
+
+    layer->setProperty("mode", QStringLiteral("register"));
+    main.item(QStringLiteral("password2"))->setProperty("value", QString());
+    main.typeInto(QStringLiteral("password2"), QStringLiteral("engine1843"));
+    main.click(main.item(QStringLiteral("submit")));
+    save(main, folder, QStringLiteral("signed-in"));
+    main.click(main.item(QStringLiteral("helpButton")));
+    save(main, folder, QStringLiteral("help-menu"));
+}
+
 void play(const QStringList &script)
 {
     MainWindowHarness main(mainWindow());
+    if (script.value(0) == QLatin1String("tour") && script.size() == 3)
+        tour(main, script.at(1), script.at(2));
     if (script.value(0) == QLatin1String("register") && script.size() == 4) {
         main.click(main.item(QStringLiteral("cornerLink")));
         main.typeInto(QStringLiteral("name"), script.at(1));
