@@ -118,6 +118,15 @@ void ZelkService::installRoutes()
     for (const auto &[path, handler] : songRoutes.routes())
         signedPost(path, handler);
 
+    // The help menu's web pages: the local service answers them with a note of its own.
+    for (const char *page : { "/", "/zelk-server/redirect-training-videos.php", "/zelk-server/redirect-user-guide.php" })
+        server->Get(std::regex_replace(page, std::regex("\\."), "\\."),
+            [page = std::string(page)](const httplib::Request &, httplib::Response &response) {
+                response.set_content("<!doctype html><title>ZELK local service</title><h1>ZELK local service</h1>"
+                                     "<p>This is the local stand-in for the processing service. The page "
+                                     + page + " lives on the real service.</p>",
+                    "text/html; charset=utf-8");
+            });
     server->Get("/generate_204",
         [](const httplib::Request &, httplib::Response &response) { response.status = 204; });
     server->Get("/zelk-server/result/([0-9a-f]{32})\\.wav",
