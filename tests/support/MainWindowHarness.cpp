@@ -67,6 +67,7 @@ void MainWindowHarness::typeInto(const QString &fieldName, const QString &text) 
     if (!input)
         return;
     click(input);
+    QTest::keyClick(mainWindow.data(), Qt::Key_End);
     for (const QChar c : text)
         QTest::keyClick(mainWindow.data(), c.toLatin1());
 }

@@ -29,7 +29,7 @@ public:
     bool waitUntilDecided(int timeoutMs = 10000) const;
 
     void click(QQuickItem *target) const;
-    // Clicks into the input of the named sign-in field and types the text.
+    // Clicks into the input of the named sign-in field and types the text at its end.
     void typeInto(const QString &fieldName, const QString &text) const;
 
 private:

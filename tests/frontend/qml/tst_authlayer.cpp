@@ -25,6 +25,7 @@ private slots:
     void mismatchedPasswordsMarkBothFields();
     void switchingFormsClearsErrorsKeepsText();
     void recoverShowsOnlyTheAddress();
+    void tabMovesThroughTheVisibleFields();
     void registrationSignsInAndLogoutComesBack();
     void recoveryWithTheMailedCode();
 
@@ -150,6 +151,29 @@ void tst_AuthLayer::recoverShowsOnlyTheAddress()
     QVERIFY(!shown("forgotLink"));
     QCOMPARE(main->item(QStringLiteral("cornerLink"))->property("text").toString(),
              QStringLiteral("Don't need to recover access? Click Here to Login"));
+}
+
+void tst_AuthLayer::tabMovesThroughTheVisibleFields()
+{
+    clickItem("cornerLink");
+    main->typeInto(QStringLiteral("name"), QStringLiteral("Ada"));
+    for (const char *text : { "ada@example.org", "secret12", "secret12" }) {
+        QTest::keyClick(main->window(), Qt::Key_Tab);
+        for (const char c : QByteArray(text))
+            QTest::keyClick(main->window(), c);
+    }
+    QCOMPARE(value("email"), QStringLiteral("ada@example.org"));
+    QCOMPARE(value("password"), QStringLiteral("secret12"));
+    QCOMPARE(value("password2"), QStringLiteral("secret12"));
+
+    // In "recover" the address is the only input: Tab stays there.
+    clickItem("cornerLink");
+    clickItem("forgotLink");
+    main->typeInto(QStringLiteral("email"), QStringLiteral("x"));
+    QTest::keyClick(main->window(), Qt::Key_Tab);
+    QTest::keyClick(main->window(), 'y');
+    QCOMPARE(value("email"), QStringLiteral("ada@example.orgxy"));
+    QCOMPARE(value("password"), QStringLiteral("secret12"));
 }
 
 void tst_AuthLayer::registrationSignsInAndLogoutComesBack()
