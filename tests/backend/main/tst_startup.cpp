@@ -1,18 +1,10 @@
+#include "ProgramRun.h"
+
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace {
-
-struct Run
-{
-    int exitCode = -1;
-    QString output;
-};
-
-} // namespace
 
 // Runs the real start-up sequence in a separate process for each case, each with a home of its own.
 class tst_Startup final : public QObject
@@ -29,26 +21,12 @@ private slots:
 
 private:
     Q_DISABLE_COPY_MOVE(tst_Startup)
-    static Run runProgram(const QString &home, const QStringList &arguments);
+    static ProgramRun runProgram(const QString &home, const QStringList &arguments);
 };
 
-Run tst_Startup::runProgram(const QString &home, const QStringList &arguments)
+ProgramRun tst_Startup::runProgram(const QString &home, const QStringList &arguments)
 {
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("HOME"), home);
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    process.setProcessEnvironment(environment);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral(STARTUP_DRIVER), arguments);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(30000)) {
-        process.kill();
-        process.waitForFinished();
-        return {};
-    }
-    return { process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2,
-             QString::fromUtf8(process.readAll()) };
+    return ProgramRun::run(QStringLiteral(STARTUP_DRIVER), home, arguments, {}, 30000);
 }
 
 void tst_Startup::startup_data()
@@ -100,7 +78,7 @@ void tst_Startup::startup()
     if (documentsFolder)
         QVERIFY(QDir().mkpath(documents));
 
-    const Run run = runProgram(home.path(), arguments);
+    const ProgramRun run = runProgram(home.path(), arguments);
     QVERIFY2(run.exitCode == exitCode, qPrintable(QStringLiteral("exit %1:\n%2").arg(run.exitCode).arg(run.output)));
     for (const QString &line : expectedLines)
         QVERIFY2(run.output.contains(line), qPrintable(line + QStringLiteral("\n---\n") + run.output));
@@ -124,7 +102,7 @@ void tst_Startup::oneFolderFailsTheOthersAreStillMade()
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
 
-    const Run run = runProgram(home.path(), {});
+    const ProgramRun run = runProgram(home.path(), {});
     QVERIFY2(run.exitCode == 65, qPrintable(run.output));
     const QString message = QStringLiteral("Couldn't create application documents folder: '%1'").arg(documents);
     QVERIFY2(run.output.contains(QStringLiteral("box: [ERROR] ") + message), qPrintable(run.output));

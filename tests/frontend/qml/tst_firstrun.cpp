@@ -1,7 +1,7 @@
+#include "ProgramRun.h"
 #include "ServiceProcess.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -25,22 +25,10 @@ private:
 
 QString tst_FirstRun::runProgram(const QString &home, const QString &script)
 {
-    QProcess program;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("HOME"), home);
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QProcessEnvironment environment;
     environment.insert(QStringLiteral("ZELK_E2E"), script);
-    program.setProcessEnvironment(environment);
-    program.setProcessChannelMode(QProcess::SeparateChannels);
-    program.start(QStringLiteral(FIRSTRUN_DRIVER), {});
-    program.closeWriteChannel();
-    if (!program.waitForFinished(60000)) {
-        program.kill();
-        program.waitForFinished();
-        return QStringLiteral("timed out");
-    }
-    return QString::fromUtf8(program.readAllStandardOutput())
-            + QStringLiteral("exit: %1\n").arg(program.exitCode());
+    const ProgramRun run = ProgramRun::run(QStringLiteral(FIRSTRUN_DRIVER), home, {}, environment);
+    return run.output + QStringLiteral("exit: %1\n").arg(run.exitCode);
 }
 
 void tst_FirstRun::registerThenStartSignedIn()
