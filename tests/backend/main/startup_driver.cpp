@@ -1,12 +1,14 @@
 // Runs the real start-up and shutdown, closing every modal box as soon as it shows (an unattended run
-// would otherwise wait forever) and ending a normal run after a short while, naming the windows it shows.
+// would otherwise wait forever) and ending a normal run once it is up, naming the windows it shows.
 #include "main/Startup.h"
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QThread>
 #include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -23,9 +25,19 @@ void closeModalBoxes()
     modal->close();
 }
 
+// Once the program sits in its own event loop with the sign-in decided, names its windows and quits.
 void reportWindowsAndQuit()
 {
-    for (const QWindow *window : QGuiApplication::topLevelWindows())
+    const QWindowList windows = QGuiApplication::topLevelWindows();
+    const auto decided = [](const QWindow *window) {
+        const QObject *cover = window->findChild<QObject *>(QStringLiteral("initialLoader"));
+        return window->isVisible() && cover && !cover->property("visible").toBool();
+    };
+    if (QThread::currentThread()->loopLevel() != 1 || std::none_of(windows.begin(), windows.end(), decided)) {
+        QTimer::singleShot(100, qApp, &reportWindowsAndQuit);
+        return;
+    }
+    for (const QWindow *window : windows)
         if (window->isVisible())
             std::printf("window: [%s] %dx%d\n", qPrintable(window->title()), window->width(), window->height());
     std::fflush(stdout);
@@ -37,7 +49,7 @@ void startUnattended()
     auto *boxCloser = new QTimer(qApp);
     QObject::connect(boxCloser, &QTimer::timeout, &closeModalBoxes);
     boxCloser->start(50);
-    QTimer::singleShot(1500, qApp, &reportWindowsAndQuit);
+    QTimer::singleShot(500, qApp, &reportWindowsAndQuit);
 }
 
 } // namespace
