@@ -153,6 +153,7 @@ void BackendLoader::clearMemory()
 
 void BackendLoader::openUrl(QString url)
 {
+    ZELK_TRACE() << url;
     QDesktopServices::openUrl(QUrl(url, QUrl::TolerantMode));
 }
 
@@ -165,6 +166,7 @@ void BackendLoader::checkForUpdates()
 
 void BackendLoader::showLogs()
 {
+    ZELK_TRACE();
     QDesktopServices::openUrl(QUrl::fromLocalFile(globals->getLogsAppPath()));
 }
 
