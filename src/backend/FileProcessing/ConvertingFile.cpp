@@ -122,10 +122,10 @@ void ConvertingFile::prepareFinal()
             const RunResult first = runWithFallback(muxingBlock() << intermediate,
                 reencodingBlock(QStringLiteral("mp4")) << intermediate, intermediate);
             intermediateReady = producedOutput(first, intermediate);
-            finalList = QStringList { "-y", "-i", intermediate } + encoderBlock(outSuffix) << outputPath;
+            finalList = fromIntermediate(outSuffix);
         }
     } else {
-        finalList = QStringList { "-i", inputPath, "-b:a", "320k", "-vn", outputPath };
+        finalList = audioArguments();
     }
 
     if (isCancelled()) {
@@ -179,10 +179,10 @@ void ConvertingFile::convertFile()
             const RunResult first = runWithFallback(list,
                 QStringList { "-y" } + reencodingBlock(QStringLiteral("mp4")) << intermediate, intermediate);
             intermediateReady = producedOutput(first, intermediate);
-            list = QStringList { "-y", "-i", intermediate } + encoderBlock(outSuffix) << outputPath;
+            list = fromIntermediate(outSuffix);
         }
     } else {
-        list = QStringList { "-i", inputPath, "-b:a", "320k", "-vn", outputPath };
+        list = audioArguments();
     }
 
     if (isCancelled()) {
@@ -201,6 +201,18 @@ void ConvertingFile::convertFile()
     }
     removeIntermediate();
     emit doneMain();
+}
+
+// Audio outputs: the codec follows from the output's suffix.
+QStringList ConvertingFile::audioArguments() const
+{
+    return { "-i", inputPath, "-b:a", "320k", "-vn", outputPath };
+}
+
+// The second of two video runs: the intermediate MP4 re-encoded into the output's format.
+QStringList ConvertingFile::fromIntermediate(const QString &outSuffix) const
+{
+    return QStringList { "-y", "-i", intermediatePath() } + encoderBlock(outSuffix) << outputPath;
 }
 
 bool ConvertingFile::isCancelled() const

@@ -52,6 +52,8 @@ private:
     // "-i" VID "-i" IN and the picture of the first, the audio of the second.
     QStringList mappingBlock() const;
     QStringList muxingBlock() const;
+    QStringList audioArguments() const;
+    QStringList fromIntermediate(const QString &outSuffix) const;
     QStringList reencodingBlock(const QString &suffix) const;
     QString intermediatePath() const;
 

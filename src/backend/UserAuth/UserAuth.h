@@ -48,7 +48,6 @@ public:
     static QString hashPassword(const QString &password);
 
     int remainingAttempts() const { return attemptsLeft; }
-    QString lastResponse() const { return response; }
 
     // Shorter waits for tests; the program keeps the defaults.
     void setTimeLimits(std::chrono::milliseconds probe, std::chrono::milliseconds inactivity);
