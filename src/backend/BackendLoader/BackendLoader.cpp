@@ -17,9 +17,6 @@ namespace {
 const QString makerSite = QStringLiteral("https://www.orvanesoftware.com");
 
 // The windows the main window opens. Each is created on first use and kept until shutdown.
-const HostedWindow::Description processingDescription { QStringLiteral("ZELK: Selecting Instrument"),
-                                                   QUrl(QStringLiteral("qrc:/qml/FileProcessing.qml")),
-                                                   QSize(470, 350) };
 const HostedWindow::Description settingsDescription { QStringLiteral("Option Settings"),
                                                  QUrl(QStringLiteral("qrc:/qml/Settings.qml")), QSize(540, 670) };
 const HostedWindow::Description myAccountDescription { QStringLiteral("My Account Settings"),
@@ -76,7 +73,13 @@ void BackendLoader::openHostedWindow(std::unique_ptr<HostedWindow> &window,
 void BackendLoader::loadFile(QString path)
 {
     ZELK_TRACE() << path;
-    openHostedWindow(fileProcessing, processingDescription, &BackendLoader::showMainWindow);
+    if (!fileProcessing) {
+        fileProcessing = std::make_unique<FileProcessing>();
+        connect(fileProcessing.get(), &FileProcessing::showParent, this, &BackendLoader::showMainWindow);
+        connect(fileProcessing.get(), &FileProcessing::openAnotherFile, this, &BackendLoader::selectFile);
+    }
+    emit hideMainWindow();
+    fileProcessing->openWindow(path);
 }
 
 void BackendLoader::openMyAccountWindow()
@@ -141,6 +144,8 @@ void BackendLoader::clearMemory()
     myAccount.reset();
     settingsWindow.reset();
     archive.reset();
+    if (fileProcessing)
+        fileProcessing->removeUploaded();
     fileProcessing.reset();
 
     const QString tempPath = globals->getTempPath();

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "FileProcessing/FileProcessing.h"
 #include "HostedWindow/HostedWindow.h"
 
 class GlobalsInfo;
@@ -45,7 +46,7 @@ public:
     // The windows as they are now; null until first opened. For the controller's own tests.
     HostedWindow *myAccountWindow() const { return myAccount.get(); }
     HostedWindow *settingsWindowObject() const { return settingsWindow.get(); }
-    HostedWindow *processingWindow() const { return fileProcessing.get(); }
+    FileProcessing *processingWindow() const { return fileProcessing.get(); }
     HostedWindow *archiveWindow() const { return archive.get(); }
 
 signals:
@@ -67,7 +68,7 @@ private:
     GlobalsInfo *globals;
     std::unique_ptr<HostedWindow> myAccount;
     std::unique_ptr<HostedWindow> settingsWindow;
-    std::unique_ptr<HostedWindow> fileProcessing;
+    std::unique_ptr<FileProcessing> fileProcessing;
     std::unique_ptr<HostedWindow> archive;
     QString lastOpenPath;
 };

@@ -13,6 +13,8 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 
 const QString songIdField = QStringLiteral("songID");
@@ -269,6 +271,7 @@ void ZelkServer::downloadFile(const QUrl &url, const QString &path, bool isFirst
     auto *downloads = new QNetworkAccessManager(this);
     QNetworkReply *reply = downloads->get(QNetworkRequest(url));
     ReplyTimeout::watch(reply, inactivityLimit, ReplyTimeout::Kind::Inactivity);
+    this->downloads.append(reply);
 
     connect(reply, &QNetworkReply::downloadProgress, this,
         [this, reply, isFirst, expectedSize](qint64 received, qint64 total) {
@@ -278,10 +281,22 @@ void ZelkServer::downloadFile(const QUrl &url, const QString &path, bool isFirst
             emitDownloadProgress(isFirst, TransferProgress::downloadPercent(received, total, expectedSize));
         });
     connect(reply, &QNetworkReply::finished, this, [this, reply, downloads, path, isFirst] {
+        this->downloads.removeOne(reply);
         reply->deleteLater();
         downloads->deleteLater();
         writeDownload(reply, path, isFirst);
     });
+}
+
+void ZelkServer::abortDownloads()
+{
+    const QList<QNetworkReply *> running = std::exchange(downloads, {});
+    for (QNetworkReply *reply : running) {
+        // Disconnected first, so that the abort reaches neither the progress nor the completion step.
+        disconnect(reply, nullptr, this, nullptr);
+        reply->abort();
+        reply->manager()->deleteLater();
+    }
 }
 
 void ZelkServer::writeDownload(QNetworkReply *reply, const QString &path, bool isFirst)

@@ -39,6 +39,8 @@ public:
     void downloadFiles(int songId, const QString &firstPath, const QString &secondPath, qint64 expectedSize);
     void downloadSingle(int songId, const QString &path, bool mix);
     void downloadFile(const QUrl &url, const QString &path, bool isFirst, qint64 expectedSize);
+    // Stops every result download in flight without a word: nothing more is reported or written.
+    void abortDownloads();
     // Both block in a local event loop until the reply is in.
     void removeUploaded(const QString &fileName);
     bool checkInternetConnection();
@@ -75,6 +77,7 @@ private:
     GlobalsInfo *globals;
     QNetworkAccessManager *manager;
     QNetworkReply *currentReply = nullptr;
+    QList<QNetworkReply *> downloads;
     std::chrono::milliseconds probeLimit;
     std::chrono::milliseconds inactivityLimit;
 };

@@ -1,0 +1,501 @@
+#include "FileProcessing.h"
+
+#include "ConvertingFile.h"
+#include "GlobalsInfo/GlobalsInfo.h"
+#include "GlobalsInfo/TraceLog.h"
+#include "ZelkServer.h"
+#include "plugins/MessageBoxCustom.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QThread>
+#include <QUrl>
+
+namespace {
+
+const HostedWindow::Description processingWindow { QStringLiteral("ZELK: Selecting Instrument"),
+    QUrl(QStringLiteral("qrc:/qml/FileProcessing.qml")), QSize(470, 350) };
+
+const QString errorTitle = QStringLiteral("File Processing Error");
+const QString choiceLayer = QStringLiteral("select_instrument");
+
+bool hasVideoSuffix(const QString &path)
+{
+    static const QStringList suffixes { "avi", "flv", "m4v", "mov", "mp4", "mpg", "rm", "vob", "webm", "wmv",
+        "mkv" };
+    return suffixes.contains(QFileInfo(path).suffix().toLower());
+}
+
+// The results that a video player opens; any other suffix goes to the audio player.
+bool isVideoResult(const QString &path)
+{
+    static const QStringList suffixes { "mov", "mp4", "mpg", "webm", "wmv", "mkv" };
+    return suffixes.contains(QFileInfo(path).suffix().toLower());
+}
+
+void removeIfPresent(const QString &path)
+{
+    if (!path.isEmpty() && QFileInfo(path).isFile())
+        QFile::remove(path);
+}
+
+} // namespace
+
+FileProcessing::FileProcessing(QWidget *parent)
+    : HostedWindow(processingWindow, parent)
+    , server(std::make_unique<ZelkServer>())
+{
+    connect(server.get(), &ZelkServer::showError, this, &FileProcessing::showError);
+    connect(server.get(), &ZelkServer::progressPercents, this, &FileProcessing::progressPercents);
+    connect(server.get(), &ZelkServer::savedWithId, this, &FileProcessing::savedWithId);
+    connect(server.get(), &ZelkServer::filesReady, this, &FileProcessing::filesReady);
+    connect(server.get(), &ZelkServer::remainSeconds, this, &FileProcessing::remainSeconds);
+    connect(server.get(), &ZelkServer::downloadingFirst, this, &FileProcessing::downloadingFirst);
+    connect(server.get(), &ZelkServer::downloadingSecond, this, &FileProcessing::downloadingSecond);
+    initQMLconnections();
+}
+
+FileProcessing::~FileProcessing()
+{
+    cancelFlag.store(1, std::memory_order_release);
+    stopWorker();
+}
+
+void FileProcessing::initQMLconnections()
+{
+    connectFromRoot(SIGNAL(close()), SLOT(cancel()));
+    connectFromRoot(SIGNAL(proceedAnotherFile()), SLOT(proceedAnotherFile()));
+    connectFromRoot(SIGNAL(proceedAnotherInstrument()), SLOT(proceedAnotherInstrument()));
+    connectFromRoot(SIGNAL(openFinalFiles(QString)), SLOT(openFinalFiles(QString)));
+    connectFromRoot(SIGNAL(getRemainsSeconds()), SLOT(getRemainsSeconds()));
+    connectFromRoot(SIGNAL(startProcess()), SLOT(startProcess()));
+    connectFromRoot(SIGNAL(cancelProcess()), SLOT(cancelProcess()));
+    if (root)
+        connect(root, SIGNAL(openAnotherFile()), this, SIGNAL(openAnotherFile()));
+    connectToRoot(SIGNAL(forceProcessAnotherFile()));
+    connectToRoot(SIGNAL(resetProccesing()));
+    connectToRoot(SIGNAL(changeLayerWithDelay(QString)));
+    connectToRoot(SIGNAL(remainsArrived()));
+}
+
+void FileProcessing::openWindow(const QString &path)
+{
+    ZELK_TRACE() << path;
+    // A run still going belongs to the previous file; its late replies must not act on this one.
+    if (stage != Stage::Choosing)
+        cancelProcess();
+    cancelFlag.store(0, std::memory_order_release);
+
+    if (!QFileInfo(path).isFile()) {
+        MessageBoxCustom::critical(this, errorTitle, QStringLiteral("This file cannot be opened:\n\n%1").arg(path));
+        close();
+        return;
+    }
+    if (!server->checkInternetConnection()) {
+        MessageBoxCustom::critical(this, QStringLiteral("No Internet Connection"),
+            QStringLiteral("An active internet connection is required to use current application\n"
+                           "Please check your network settings and try again."));
+        close();
+        return;
+    }
+    removeUploaded();
+    sourcePath = path;
+    download1Percent = download2Percent = 0;
+    songId = 0;
+    showScaled();
+}
+
+void FileProcessing::fillDocument()
+{
+    setScreen("fileName", QFileInfo(sourcePath).fileName());
+    setScreen("currentLayer", choiceLayer);
+    setScreen("selectedInstrument", globals->getInstrument().toLower());
+    const bool isVideo = hasVideoSuffix(sourcePath);
+    setScreen("selectedOutputFormat", isVideo ? globals->getVideoFormat() : globals->getAudioFormat());
+    setScreen("isVideo", isVideo);
+    setScreen("playerForVideo", globals->getAppForVideo());
+    setScreen("playerForAudio", globals->getAppForAudio());
+}
+
+void FileProcessing::removeUploaded()
+{
+    if (uploadWavPath.isEmpty() || !QFileInfo::exists(uploadWavPath))
+        return;
+    server->removeUploaded(QFileInfo(uploadWavPath).fileName());
+    QFile::remove(uploadWavPath);
+}
+
+void FileProcessing::startProcess()
+{
+    ZELK_TRACE() << sourcePath;
+    if (stage != Stage::Choosing)
+        return;
+    cancelFlag.store(0, std::memory_order_release);
+    setScreen("uploadingPercent", 0);
+    setScreen("downloading1Percent", 0);
+    setScreen("downloading2Percent", 0);
+    setScreen("remainingProcessingTime", 0);
+    download1Percent = download2Percent = 0;
+    emit resetProccesing();
+
+    if (!uploadWavPath.isEmpty() && QFileInfo::exists(uploadWavPath)) {
+        repeatWithSameUploaded();
+        return;
+    }
+
+    uploadWavPath = QStringLiteral("%1/%2.wav").arg(globals->getTempPath(), globals->generateRandomString(16));
+    stage = Stage::Preparing;
+    if (QFileInfo(sourcePath).suffix().toLower() == QLatin1String("wav")) {
+        QFile::copy(sourcePath, uploadWavPath);
+        doneUploadConverting();
+        return;
+    }
+
+    setScreen("currentLayer", QStringLiteral("converting"));
+    setScreen("convertingText", QStringLiteral("Preparing a file for upload"));
+    startWorker(new ConvertingFile(&cancelFlag, sourcePath, uploadWavPath, QString(), true),
+        &ConvertingFile::doneUploadConverting, &FileProcessing::doneUploadConverting, SLOT(prepareToUpload()));
+}
+
+void FileProcessing::doneUploadConverting()
+{
+    if (isCancelled() || !runIs(Stage::Preparing))
+        return;
+    if (!QFileInfo::exists(uploadWavPath)) {
+        reportFailure(QStringLiteral("Converting Error"), QStringLiteral("An error occurred preparing the file for upload"));
+        return;
+    }
+    stage = Stage::Uploading;
+    repeating = false;
+    setScreen("currentLayer", QStringLiteral("uploading"));
+    const bool sent = server->proceedFile(screenText("selectedInstrument"), uploadWavPath,
+        QFileInfo(sourcePath).completeBaseName(), globals->getUserHash(), QStringLiteral("full"), sourcePath,
+        outputExtension());
+    if (!sent) {
+        // Without a readable WAV the service holds nothing: the next PROCESS must prepare it again.
+        const QString unreadable = uploadWavPath;
+        QFile::remove(uploadWavPath);
+        reportFailure(QStringLiteral("Converting Error"),
+            QStringLiteral("The file prepared for upload could not be read:\n\n%1").arg(unreadable));
+    }
+}
+
+void FileProcessing::repeatWithSameUploaded()
+{
+    if (isCancelled())
+        return;
+    stage = Stage::Uploading;
+    repeating = true;
+    setScreen("currentLayer", QStringLiteral("uploading"));
+    setScreen("uploadingPercent", 100);
+    server->repeatFile(screenText("selectedInstrument"), QFileInfo(uploadWavPath).fileName(),
+        QFileInfo(sourcePath).completeBaseName(), globals->getUserHash(), QStringLiteral("full"), sourcePath,
+        outputExtension());
+}
+
+void FileProcessing::progressPercents(double percent)
+{
+    if (!isCancelled() && runIs(Stage::Uploading))
+        setScreen("uploadingPercent", percent);
+}
+
+void FileProcessing::savedWithId(int id)
+{
+    if (isCancelled() || !runIs(Stage::Uploading))
+        return;
+    songId = id;
+    stage = Stage::Processing;
+    setScreen("currentLayer", QStringLiteral("processing"));
+    server->getRemainSeconds(songId);
+}
+
+void FileProcessing::remainSeconds(int seconds)
+{
+    if (isCancelled() || !runIs(Stage::Processing))
+        return;
+    setScreen("remainingProcessingTime", seconds);
+    emit remainsArrived();
+}
+
+void FileProcessing::getRemainsSeconds()
+{
+    if (!isCancelled() && runIs(Stage::Processing))
+        server->getRemainSeconds(songId);
+}
+
+void FileProcessing::filesReady()
+{
+    // Two queries in flight may both say the results are ready; only the first starts the downloads.
+    if (isCancelled() || !runIs(Stage::Processing))
+        return;
+    stage = Stage::Downloading;
+    if (root && root->property("remainingProcessingTime").toInt() > 0)
+        setScreen("remainingProcessingTime", 0);
+    emit changeLayerWithDelay(QStringLiteral("downloading"));
+
+    const QString savePath = globals->getSavePath();
+    const QString instrument = screenText("selectedInstrument");
+    const QString baseName = QFileInfo(sourcePath).completeBaseName();
+    const QString format = outputExtension();
+    resultMainPath = QStringLiteral("%1/%2 - %3.%4").arg(savePath, instrument, baseName, format);
+    resultMixPath = QStringLiteral("%1/Mix Without %2 - %3.%4").arg(savePath, instrument, baseName, format);
+    // A pair is taken when any of its four files is there, so no download replaces a user's file.
+    const auto taken = [this] {
+        return QFileInfo::exists(resultMainPath) || QFileInfo::exists(resultMixPath)
+            || QFileInfo::exists(mainWavPath()) || QFileInfo::exists(mixWavPath());
+    };
+    for (int n = 1; taken(); ++n) {
+        resultMainPath = QStringLiteral("%1/%2 - %3 (%5).%4").arg(savePath, instrument, baseName, format).arg(n);
+        resultMixPath
+            = QStringLiteral("%1/Mix Without %2 - %3 (%5).%4").arg(savePath, instrument, baseName, format).arg(n);
+    }
+    server->downloadFiles(songId, mainWavPath(), mixWavPath(), QFileInfo(uploadWavPath).size());
+}
+
+void FileProcessing::downloadingFirst(double percents)
+{
+    if (isCancelled() || !runIs(Stage::Downloading))
+        return;
+    setScreen("downloading1Percent", percents);
+    download1Percent = percents;
+    if (download1Percent == 100.0 && download2Percent == 100.0)
+        finalConvert();
+}
+
+void FileProcessing::downloadingSecond(double percents)
+{
+    if (isCancelled() || !runIs(Stage::Downloading))
+        return;
+    setScreen("downloading2Percent", percents);
+    download2Percent = percents;
+    if (download1Percent == 100.0 && download2Percent == 100.0)
+        finalConvert();
+}
+
+void FileProcessing::finalConvert()
+{
+    if (isCancelled())
+        return;
+    stage = Stage::Converting;
+    if (outputExtension() == QLatin1String("wav")) {
+        const bool moved = QFile::rename(mainWavPath(), resultMainPath) && QFile::rename(mixWavPath(), resultMixPath);
+        if (!moved) {
+            // Whatever was moved or downloaded stays where it is.
+            stage = Stage::Choosing;
+            reportFailure(errorTitle,
+                QStringLiteral("The downloaded results could not be moved to:\n\n%1\n%2")
+                    .arg(resultMainPath, resultMixPath));
+            return;
+        }
+        stage = Stage::Choosing;
+        emit changeLayerWithDelay(QStringLiteral("success"));
+        return;
+    }
+    setScreen("convertingText",
+        QStringLiteral("Converting '%1 - file.wav'\nto selected output format").arg(screenText("selectedInstrument")));
+    emit changeLayerWithDelay(QStringLiteral("converting"));
+    startWorker(new ConvertingFile(&cancelFlag, mainWavPath(), resultMainPath, sourcePath, true),
+        &ConvertingFile::doneMain, &FileProcessing::finalConvertMix, SLOT(prepareFinal()));
+}
+
+void FileProcessing::finalConvertMix()
+{
+    if (isCancelled() || !runIs(Stage::Converting))
+        return;
+    setScreen("convertingText",
+        QStringLiteral("Converting 'mix without %1 - file.wav'\nto selected output format")
+            .arg(screenText("selectedInstrument")));
+    startWorker(new ConvertingFile(&cancelFlag, mixWavPath(), resultMixPath, sourcePath, false),
+        &ConvertingFile::doneMix, &FileProcessing::successProcces, SLOT(prepareFinal()));
+}
+
+void FileProcessing::successProcces()
+{
+    if (isCancelled() || !runIs(Stage::Converting))
+        return;
+    stage = Stage::Choosing;
+    // A conversion that made nothing has kept its downloaded WAV: say so rather than claim success.
+    QStringList failed;
+    for (const QString &result : { resultMainPath, resultMixPath }) {
+        if (!QFileInfo::exists(result))
+            failed << result;
+    }
+    if (!failed.isEmpty()) {
+        setScreen("currentLayer", choiceLayer);
+        MessageBoxCustom::critical(this, errorTitle,
+            QStringLiteral("Could not convert to the selected format:\n\n%1\n\n"
+                           "The downloaded WAV is kept beside it, with \".wav\" added to the name.")
+                .arg(failed.join(QLatin1Char('\n'))));
+        return;
+    }
+    setScreen("currentLayer", QStringLiteral("success"));
+}
+
+void FileProcessing::openFinalFiles(const QString &type)
+{
+    ZELK_TRACE() << type;
+    if (type == QLatin1String("folder")) {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(resultMainPath).absolutePath()));
+        return;
+    }
+    const QString target = type == QLatin1String("mix") ? resultMixPath : resultMainPath;
+    if (!QFileInfo::exists(target)) {
+        MessageBoxCustom::critical(this, errorTitle, QStringLiteral("Downloaded files not exists:\n\n%1").arg(target));
+        return;
+    }
+    QString player = isVideoResult(target) ? globals->getAppForVideo() : globals->getAppForAudio();
+    player.remove(QLatin1Char(' '));
+    const QString application = globals->getOrvaneAppPath(player);
+    if (!application.isEmpty() && QFileInfo::exists(application)
+        && QProcess::startDetached(application, { target }, QString()))
+        return;
+    QDesktopServices::openUrl(QUrl::fromLocalFile(target));
+}
+
+void FileProcessing::proceedAnotherFile()
+{
+    setScreen("currentLayer", choiceLayer);
+    emit forceProcessAnotherFile();
+}
+
+void FileProcessing::proceedAnotherInstrument()
+{
+    setScreen("currentLayer", choiceLayer);
+}
+
+void FileProcessing::cancelProcess()
+{
+    ZELK_TRACE() << songId;
+    if (stage == Stage::Choosing)
+        return;
+    abandonRun(true);
+    setScreen("currentLayer", choiceLayer);
+}
+
+void FileProcessing::cancel()
+{
+    close();
+}
+
+void FileProcessing::showError(const QString &message)
+{
+    // The user's own CANCEL aborts the request in flight; its cancellation is no news to them.
+    if (isCancelled() || stage == Stage::Choosing) {
+        qDebug().noquote() << "After the run ended:" << message;
+        return;
+    }
+    const QString text = message.trimmed().isEmpty()
+        ? QStringLiteral("The service gave an empty answer while %1.").arg(currentStep())
+        : message;
+    reportFailure(errorTitle, text);
+}
+
+QString FileProcessing::currentStep() const
+{
+    switch (stage) {
+    case Stage::Uploading:
+        return repeating ? QStringLiteral("asking to process the file again") : QStringLiteral("uploading the file");
+    case Stage::Processing:
+        return QStringLiteral("asking for the remaining time");
+    case Stage::Downloading:
+    case Stage::Converting:
+        return QStringLiteral("downloading the results");
+    case Stage::Choosing:
+    case Stage::Preparing:
+        break;
+    }
+    return QStringLiteral("preparing the file");
+}
+
+void FileProcessing::reportFailure(const QString &title, const QString &text)
+{
+    abandonRun(false);
+    setScreen("currentLayer", choiceLayer);
+    MessageBoxCustom::critical(this, title, text);
+}
+
+void FileProcessing::abandonRun(bool tellService)
+{
+    const Stage ended = stage;
+    // First, so that whatever arrives while the rest runs finds the run over.
+    stage = Stage::Choosing;
+    cancelFlag.store(1, std::memory_order_release);
+    stopWorker();
+    if (tellService)
+        server->cancelProcces(songId);
+    // An upload that did not end in an id may have left no copy on the service: the next PROCESS
+    // prepares and uploads afresh instead of asking for a copy that is not there.
+    if (ended == Stage::Uploading)
+        removeIfPresent(uploadWavPath);
+    if (ended == Stage::Downloading || ended == Stage::Converting) {
+        server->abortDownloads();
+        // The pair's names were free when the run chose them: whatever is there now is this run's.
+        for (const QString &path : { mainWavPath(), mixWavPath(), resultMainPath, resultMixPath })
+            removeIfPresent(path);
+    }
+}
+
+void FileProcessing::startWorker(ConvertingFile *job, DoneSignal done, DoneSlot onDone, const char *entrySlot)
+{
+    stopWorker();
+    workerThread = new QThread();
+    converter = job;
+    converter->moveToThread(workerThread);
+    connect(workerThread, SIGNAL(started()), converter, entrySlot);
+    connect(workerThread, &QThread::finished, converter, &QObject::deleteLater);
+    connect(converter, done, this, onDone, Qt::QueuedConnection);
+    workerThread->start(QThread::InheritPriority);
+}
+
+void FileProcessing::stopWorker()
+{
+    if (converter) {
+        converter->deleteLater();
+        converter = nullptr;
+    }
+    if (workerThread) {
+        workerThread->quit();
+        workerThread->wait();
+        delete workerThread;
+        workerThread = nullptr;
+    }
+}
+
+bool FileProcessing::isCancelled() const
+{
+    return cancelFlag.load(std::memory_order_acquire) == 1;
+}
+
+bool FileProcessing::runIs(Stage expected) const
+{
+    return stage == expected;
+}
+
+void FileProcessing::setScreen(const char *name, const QVariant &value)
+{
+    if (root)
+        root->setProperty(name, value);
+}
+
+QString FileProcessing::screenText(const char *name) const
+{
+    return root ? root->property(name).toString() : QString();
+}
+
+QString FileProcessing::outputExtension() const
+{
+    return screenText("selectedOutputFormat").toLower();
+}
+
+QString FileProcessing::mainWavPath() const
+{
+    return resultMainPath + QStringLiteral(".wav");
+}
+
+QString FileProcessing::mixWavPath() const
+{
+    return resultMixPath + QStringLiteral(".wav");
+}
