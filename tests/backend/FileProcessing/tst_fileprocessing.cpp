@@ -1,0 +1,590 @@
+#include "FileProcessing/ConvertingFile.h"
+#include "FileProcessing/FileProcessing.h"
+#include "GlobalsInfo/GlobalsInfo.h"
+#include "MediaSamples.h"
+#include "ModalBoxCloser.h"
+#include "ScriptedHttpServer.h"
+#include "ServiceProcess.h"
+#include "TempHome.h"
+#include "UserAuth/UserAuth.h"
+#include "main/Startup.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QGuiApplication>
+#include <QQmlProperty>
+#include <QQuickItem>
+#include <QQuickStyle>
+#include <QSignalSpy>
+#include <QStyleHints>
+#include <QTemporaryDir>
+#include <QTest>
+
+using Answer = ScriptedHttpServer::Answer;
+Q_DECLARE_METATYPE(Answer)
+
+namespace {
+
+// Odd characters in every folder and name that a run touches.
+const QString oddFolder = QStringLiteral("Ünïcode 'quoted' \"dq\" #1 + & more");
+const QString oddName = QStringLiteral("Björk's \"Song\" #2 + & Säng.live");
+
+// Stands in for ffmpeg: the real one, except for the one fault a test asks for through ZELK_FFMPEG_FAULT.
+// Preparation is the run that writes 16-bit PCM; every other run is a final conversion.
+const char faultyFfmpeg[] = R"(#!/bin/sh
+for last; do :; done
+case "$*" in *pcm_s16le*) step=prepare;; *) step=final;; esac
+case "$ZELK_FFMPEG_FAULT" in
+  "hang-$step") exec sleep 60;;
+  "fail-$step") exit 1;;
+  "unreadable-$step") mkdir "$last"; exit 0;;
+esac
+exec "%1" "$@"
+)";
+
+QStringList filesIn(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+} // namespace
+
+// Stands in for the desktop's default handler of local files.
+class DesktopCatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    QStringList opened;
+
+public slots:
+    void open(const QUrl &url) { opened << url.toLocalFile(); }
+};
+
+// Records every layer the window shows, in order.
+class LayerLog : public QObject
+{
+    Q_OBJECT
+
+public:
+    QStringList layers;
+    QObject *root = nullptr;
+
+public slots:
+    void record() { layers << QQmlProperty::read(root, QStringLiteral("currentLayer")).toString(); }
+};
+
+// The processing window, worked through its real document as a user would, against the local service
+// and the real ffmpeg, or against a scripted server where a fault or a slow step is needed.
+class tst_FileProcessing final : public QObject
+{
+    Q_OBJECT
+
+public:
+    tst_FileProcessing() = default;
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void cleanupTestCase();
+    void wholeRun_data();
+    void wholeRun();
+    void isolateAnotherInstrumentSendsNoUpload();
+    void resultNumbering_data();
+    void resultNumbering();
+    void cancelOnEachBusyScreen_data();
+    void cancelOnEachBusyScreen();
+    void faults_data();
+    void faults();
+    void openingResults();
+    void newFileCancelsTheRunningOne();
+
+private:
+    Q_DISABLE_COPY_MOVE(tst_FileProcessing)
+
+    QQuickItem *item(const QString &name) const;
+    void click(const QString &name);
+    QString layer() const;
+    bool waitForLayer(const QString &expected, int timeoutMs = 30000) const;
+    void useService(const QUrl &base);
+    void useScriptedServer();
+    QString makeSource(const QString &suffix, const QStringList &codec, bool video);
+    // Opens the window on the file, picks the instrument on the screen and presses PROCESS.
+    void startRun(const QString &source, const QString &instrument);
+
+    QTemporaryDir serviceData;
+    ServiceProcess service;
+    std::unique_ptr<ScriptedHttpServer> scripted;
+    std::unique_ptr<FileProcessing> window;
+    std::unique_ptr<ModalBoxCloser> boxes;
+    LayerLog layers;
+    GlobalsInfo *globals = nullptr;
+    QString savePath;
+    QString tempPath;
+    QString sourceFolder;
+    QString resultWav;
+    QString wrapper;
+    QElapsedTimer lastClick;
+};
+
+void tst_FileProcessing::initTestCase()
+{
+    QQuickStyle::setStyle(QStringLiteral("Basic"));
+    registerQmlTypes();
+    const QString documents = TempHome::createDocumentsFolder();
+    globals = GlobalsInfo::getInstance();
+    savePath = documents + QStringLiteral("/Save ") + oddFolder;
+    tempPath = documents + QStringLiteral("/Temp ") + oddFolder;
+    sourceFolder = documents + QStringLiteral("/Music ") + oddFolder;
+    for (const QString &folder : { savePath, tempPath, sourceFolder })
+        QVERIFY(QDir().mkpath(folder));
+    globals->appSettings()->setValue(QStringLiteral("default_path_save"), savePath);
+    globals->appSettings()->setValue(QStringLiteral("default_path_temp"), tempPath);
+
+    // The stand-in ffmpeg lies beside nothing of the program's: conversions are pointed at it.
+    wrapper = documents + QStringLiteral("/ffmpeg-wrapper.sh");
+    QFile script(wrapper);
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write(QString::fromLatin1(faultyFfmpeg).arg(QCoreApplication::applicationDirPath() + "/ffmpeg").toUtf8());
+    script.close();
+    QVERIFY(script.setPermissions(script.permissions() | QFileDevice::ExeOwner));
+    ConvertingFile::setProgramPath(wrapper);
+
+    resultWav = documents + QStringLiteral("/result.wav");
+    QVERIFY(MediaSamples::makeResultWav(resultWav));
+
+    QVERIFY(service.start(serviceData.path(), 1));
+    useService(service.url(QString()));
+    UserAuth auth;
+    QCOMPARE(auth.registration(QStringLiteral("Tester"), QStringLiteral("tester@example.org"),
+                 QStringLiteral("secret12"), QStringLiteral("secret12")),
+        QString());
+    QVERIFY(!globals->getUserHash().isEmpty());
+
+    window = std::make_unique<FileProcessing>();
+    QQuickItem *root = window->rootObject();
+    QVERIFY2(root, "the document did not load");
+    layers.root = root;
+    QQmlProperty(root, QStringLiteral("currentLayer")).connectNotifySignal(&layers, SLOT(record()));
+}
+
+void tst_FileProcessing::init()
+{
+    useService(service.url(QString()));
+    boxes = std::make_unique<ModalBoxCloser>();
+    layers.layers.clear();
+    qunsetenv("ZELK_FFMPEG_FAULT");
+    ConvertingFile::setProgramPath(wrapper);
+    globals->appSettings()->setValue(QStringLiteral("default_audio_format"), QStringLiteral("MP3"));
+    globals->appSettings()->setValue(QStringLiteral("default_video_format"), QStringLiteral("MP4"));
+}
+
+void tst_FileProcessing::cleanup()
+{
+    window->cancelProcess();
+    window->close();
+    for (const QString &folder : { savePath, sourceFolder }) {
+        QDir(folder).removeRecursively();
+        QDir().mkpath(folder);
+    }
+    boxes.reset();
+    scripted.reset();
+}
+
+void tst_FileProcessing::cleanupTestCase()
+{
+    window.reset();
+    QVERIFY(service.stop());
+}
+
+QQuickItem *tst_FileProcessing::item(const QString &name) const
+{
+    return window->rootObject()->findChild<QQuickItem *>(name);
+}
+
+void tst_FileProcessing::click(const QString &name)
+{
+    QQuickItem *target = item(name);
+    QVERIFY2(target, qPrintable(name));
+    QVERIFY2(QTest::qWaitFor([target] { return target->isVisible() && target->isEnabled(); }, 5000),
+        qPrintable(name + " is not there to click on " + layer()));
+    // Two clicks in quick succession would arrive as a double click, which buttons do not answer.
+    const int pause = QGuiApplication::styleHints()->mouseDoubleClickInterval() + 50;
+    if (lastClick.isValid() && lastClick.elapsed() < pause)
+        QTest::qWait(int(pause - lastClick.elapsed()));
+    lastClick.start();
+    const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
+    QTest::mouseClick(window.get(), Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+}
+
+QString tst_FileProcessing::layer() const
+{
+    return window->rootObject()->property("currentLayer").toString();
+}
+
+bool tst_FileProcessing::waitForLayer(const QString &expected, int timeoutMs) const
+{
+    const bool settled = QTest::qWaitFor([&] { return layer() == expected || !boxes->seen().isEmpty(); }, timeoutMs);
+    if (settled && layer() == expected && boxes->seen().isEmpty())
+        return true;
+    qWarning().noquote() << "On" << layer() << "after" << layers.layers << "with" << boxes->seen();
+    return false;
+}
+
+void tst_FileProcessing::useService(const QUrl &base)
+{
+    globals->appSettings()->setValue(QStringLiteral("service_url"), base.toString());
+    globals->appSettings()->setValue(
+        QStringLiteral("probe_url"), base.resolved(QUrl(QStringLiteral("/generate_204"))).toString());
+}
+
+// A service that takes the upload as song 42, says it is ready and serves the result WAV for both.
+void tst_FileProcessing::useScriptedServer()
+{
+    scripted = std::make_unique<ScriptedHttpServer>();
+    QVERIFY(scripted->listen());
+    QFile wav(resultWav);
+    QVERIFY(wav.open(QIODevice::ReadOnly));
+    const QByteArray body = wav.readAll();
+    scripted->script("/generate_204", Answer::text({}, 204));
+    scripted->script("/zelk-server/removeUploaded.php", Answer::text("success"));
+    scripted->script("/zelk-server/cancel.php", Answer::text("success"));
+    scripted->script("/zelk-server/proceed.php", Answer::text("42"));
+    scripted->script("/zelk-server/repeat.php", Answer::text("42"));
+    scripted->script("/zelk-server/remains.php", Answer::text("-1"));
+    scripted->script("/zelk-server/download.php",
+        Answer::text(scripted->url("/r/main.wav").toEncoded() + '|' + scripted->url("/r/mix.wav").toEncoded()));
+    scripted->script("/r/main.wav", Answer::text(body));
+    scripted->script("/r/mix.wav", Answer::text(body));
+    useService(scripted->baseUrl());
+}
+
+QString tst_FileProcessing::makeSource(const QString &suffix, const QStringList &codec, bool video)
+{
+    const QString path = QStringLiteral("%1/%2.%3").arg(sourceFolder, oddName, suffix);
+    const bool made = video ? MediaSamples::makeVideo(path, codec) : MediaSamples::makeAudio(path, codec);
+    return made ? path : QString();
+}
+
+void tst_FileProcessing::startRun(const QString &source, const QString &instrument)
+{
+    QVERIFY(!source.isEmpty());
+    window->openWindow(source);
+    QVERIFY(window->isVisible());
+    QCOMPARE(layer(), QStringLiteral("select_instrument"));
+    layers.layers.clear();
+    click(QStringLiteral("instrumentButton"));
+    click(QStringLiteral("instrument_") + instrument);
+    click(QStringLiteral("processButton"));
+}
+
+void tst_FileProcessing::wholeRun_data()
+{
+    QTest::addColumn<QString>("suffix");
+    QTest::addColumn<QStringList>("codec");
+    QTest::addColumn<bool>("video");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("audioCodec");
+    QTest::addColumn<bool>("resultHasVideo");
+
+    const QStringList mp3 { "-c:a", "libmp3lame" };
+    const QStringList h264 { "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac" };
+    QTest::newRow("mp3 to MP3") << "mp3" << mp3 << false << "MP3" << "mp3" << false;
+    QTest::newRow("mp4 video to MOV, in two runs") << "mp4" << h264 << true << "MOV" << "aac" << true;
+    QTest::newRow("mp4 video to FLAC") << "mp4" << h264 << true << "FLAC" << "flac" << false;
+    QTest::newRow("WAV source, WAV results") << "WAV" << QStringList { "-c:a", "pcm_s16le" } << false << "WAV"
+                                             << "pcm_s16le" << false;
+}
+
+void tst_FileProcessing::wholeRun()
+{
+    QFETCH(QString, suffix);
+    QFETCH(QStringList, codec);
+    QFETCH(bool, video);
+    QFETCH(QString, format);
+    QFETCH(QString, audioCodec);
+    QFETCH(bool, resultHasVideo);
+
+    globals->appSettings()->setValue(
+        video ? QStringLiteral("default_video_format") : QStringLiteral("default_audio_format"), format);
+    const QString source = makeSource(suffix, codec, video);
+    startRun(source, QStringLiteral("vocals"));
+    QVERIFY(waitForLayer(QStringLiteral("success")));
+
+    // A WAV source goes up as it is; any other is decoded first.
+    const QString firstBusy = suffix == QLatin1String("WAV") ? "uploading" : "converting";
+    QCOMPARE(layers.layers.mid(0, 3), (QStringList { "instrument_list", "select_instrument", firstBusy }));
+    QVERIFY2(layers.layers.contains(QStringLiteral("processing")), qPrintable(layers.layers.join(' ')));
+
+    const QString extension = format.toLower();
+    const QString base = QStringLiteral("%1/%2 - %3.%4");
+    const QString mainResult = base.arg(savePath, QStringLiteral("vocals"), oddName, extension);
+    const QString mixResult = base.arg(savePath, QStringLiteral("Mix Without vocals"), oddName, extension);
+    QCOMPARE(window->mainResultPath(), mainResult);
+    QCOMPARE(window->mixResultPath(), mixResult);
+    QCOMPARE(filesIn(savePath), (QStringList { QFileInfo(mixResult).fileName(), QFileInfo(mainResult).fileName() }));
+    for (const QString &result : { mainResult, mixResult }) {
+        const MediaSamples::Info info = MediaSamples::probe(result);
+        QVERIFY2(info.decodes, qPrintable(info.problem));
+        QCOMPARE(info.audioCodec, audioCodec);
+        QCOMPARE(info.hasVideo, resultHasVideo);
+    }
+
+    const QStringList temp = filesIn(tempPath);
+    QCOMPARE(temp.size(), 1);
+    if (suffix == QLatin1String("WAV")) {
+        QFile original(source);
+        QFile uploaded(tempPath + '/' + temp.first());
+        QVERIFY(original.open(QIODevice::ReadOnly) && uploaded.open(QIODevice::ReadOnly));
+        QVERIFY(original.readAll() == uploaded.readAll());
+    }
+}
+
+void tst_FileProcessing::isolateAnotherInstrumentSendsNoUpload()
+{
+    const QDir uploads(serviceData.filePath(QStringLiteral("uploads")));
+    startRun(makeSource(QStringLiteral("mp3"), { "-c:a", "libmp3lame" }, false), QStringLiteral("vocals"));
+    QVERIFY(waitForLayer(QStringLiteral("success")));
+    const QStringList uploaded = uploads.entryList(QDir::Files);
+    const QStringList prepared = filesIn(tempPath);
+
+    click(QStringLiteral("isolateAnotherButton"));
+    QCOMPARE(layer(), QStringLiteral("select_instrument"));
+    click(QStringLiteral("instrumentButton"));
+    click(QStringLiteral("instrument_drums"));
+    layers.layers.clear();
+    click(QStringLiteral("processButton"));
+    QVERIFY(waitForLayer(QStringLiteral("success")));
+
+    QCOMPARE(layers.layers.first(), QStringLiteral("uploading"));
+    QCOMPARE(uploads.entryList(QDir::Files), uploaded);
+    QCOMPARE(filesIn(tempPath), prepared);
+    QVERIFY(QFileInfo::exists(QStringLiteral("%1/drums - %2.mp3").arg(savePath, oddName)));
+    QVERIFY(QFileInfo::exists(QStringLiteral("%1/Mix Without drums - %2.mp3").arg(savePath, oddName)));
+}
+
+void tst_FileProcessing::resultNumbering_data()
+{
+    QTest::addColumn<QStringList>("present");
+    QTest::addColumn<QString>("expectedMain");
+
+    QTest::newRow("free") << QStringList {} << "vocals - a.b.wav";
+    QTest::newRow("pair taken") << QStringList { "vocals - a.b.wav", "Mix Without vocals - a.b.wav" }
+                                << "vocals - a.b (1).wav";
+    QTest::newRow("one half of each pair") << QStringList { "vocals - a.b.wav", "Mix Without vocals - a.b (1).wav" }
+                                           << "vocals - a.b (2).wav";
+    QTest::newRow("a download's name") << QStringList { "Mix Without vocals - a.b.wav.wav" } << "vocals - a.b (1).wav";
+}
+
+void tst_FileProcessing::resultNumbering()
+{
+    QFETCH(QStringList, present);
+    QFETCH(QString, expectedMain);
+
+    useScriptedServer();
+    globals->appSettings()->setValue(QStringLiteral("default_audio_format"), QStringLiteral("WAV"));
+    for (const QString &name : present) {
+        QFile file(savePath + '/' + name);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("the user's own");
+    }
+    const QString source = sourceFolder + QStringLiteral("/a.b.wav");
+    QVERIFY(QFile::copy(resultWav, source));
+    startRun(source, QStringLiteral("vocals"));
+    QVERIFY(waitForLayer(QStringLiteral("success")));
+
+    QCOMPARE(QFileInfo(window->mainResultPath()).fileName(), expectedMain);
+    QCOMPARE(QFileInfo(window->mixResultPath()).fileName(), QStringLiteral("Mix Without ") + expectedMain);
+    for (const QString &name : present) {
+        QFile file(savePath + '/' + name);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("the user's own"));
+    }
+    QCOMPARE(filesIn(savePath).size(), present.size() + 2);
+}
+
+void tst_FileProcessing::cancelOnEachBusyScreen_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<Answer>("answer");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("busyLayer");
+    QTest::addColumn<QString>("cancelButton");
+    QTest::addColumn<bool>("uploadKept");
+
+    Answer stalled = Answer::text("RIFF");
+    stalled.declaredLength = 1 << 20;
+    stalled.end = Answer::End::Stall;
+    // Once the service holds the upload, the prepared WAV stays for the next PROCESS of the file.
+    QTest::newRow("preparing") << QByteArray() << Answer() << "hang-prepare" << "converting" << "convertingCancel"
+                               << false;
+    QTest::newRow("uploading") << QByteArray("/zelk-server/proceed.php") << Answer::silent() << QString()
+                               << "uploading" << "uploadingCancel" << false;
+    QTest::newRow("processing") << QByteArray("/zelk-server/remains.php") << Answer::text("30") << QString()
+                                << "processing" << "processingCancel" << true;
+    QTest::newRow("downloading") << QByteArray("/r/mix.wav") << stalled << QString() << "downloading"
+                                 << "downloadingCancel" << true;
+    QTest::newRow("converting") << QByteArray() << Answer() << "hang-final" << "converting" << "convertingCancel"
+                                << true;
+}
+
+void tst_FileProcessing::cancelOnEachBusyScreen()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(Answer, answer);
+    QFETCH(QString, fault);
+    QFETCH(QString, busyLayer);
+    QFETCH(QString, cancelButton);
+    QFETCH(bool, uploadKept);
+
+    useScriptedServer();
+    if (!path.isEmpty())
+        scripted->script(path, answer);
+    qputenv("ZELK_FFMPEG_FAULT", fault.toUtf8());
+    startRun(makeSource(QStringLiteral("mp3"), { "-c:a", "libmp3lame" }, false), QStringLiteral("piano"));
+    const QString text = fault == QLatin1String("hang-final") ? "Converting 'piano" : "";
+    QTRY_VERIFY(layer() == busyLayer
+        && window->rootObject()->property("convertingText").toString().startsWith(text));
+    click(cancelButton);
+    QTRY_COMPARE(layer(), QStringLiteral("select_instrument"));
+
+    // Nothing of the run acts later or stays behind, and the user hears nothing of the aborted request.
+    QTest::qWait(1200);
+    QCOMPARE(layer(), QStringLiteral("select_instrument"));
+    QCOMPARE(boxes->seen(), QStringList());
+    QCOMPARE(filesIn(savePath), QStringList());
+    QCOMPARE(scripted->requestsTo("/zelk-server/cancel.php").size(), 1);
+    QCOMPARE(filesIn(tempPath).size(), uploadKept ? 1 : 0);
+}
+
+void tst_FileProcessing::faults_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<Answer>("answer");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QStringList>("kept");
+
+    const QString error = QStringLiteral("[File Processing Error] ");
+    const QStringList none;
+    QTest::newRow("upload refused") << QByteArray("/zelk-server/proceed.php") << Answer::text("Unknown user")
+                                    << QString() << error + "Unknown user" << none;
+    QTest::newRow("upload answered empty")
+        << QByteArray("/zelk-server/proceed.php") << Answer::text("") << QString()
+        << error + "The service gave an empty answer while uploading the file." << none;
+    QTest::newRow("remaining time refused") << QByteArray("/zelk-server/remains.php")
+                                            << Answer::text("This song was cancelled") << QString()
+                                            << error + "This song was cancelled" << none;
+    QTest::newRow("remaining time answered empty")
+        << QByteArray("/zelk-server/remains.php") << Answer::text("") << QString()
+        << error + "The service gave an empty answer while asking for the remaining time." << none;
+    QTest::newRow("service gone mid-run") << QByteArray("/zelk-server/remains.php") << Answer::reset() << QString()
+                                          << error + "Remains operation error:\n\n" << none;
+    QTest::newRow("result list refused") << QByteArray("/zelk-server/download.php")
+                                         << Answer::text("The song is still being processed") << QString()
+                                         << error + "The song is still being processed" << none;
+    QTest::newRow("one result missing") << QByteArray("/r/mix.wav") << Answer::text("gone", 404) << QString()
+                                        << error + "Download error:\n\n" << none;
+    QTest::newRow("ffmpeg missing") << QByteArray() << Answer() << "missing"
+                                    << "[Converting Error] An error occurred preparing the file for upload" << none;
+    QTest::newRow("prepared WAV unreadable") << QByteArray() << Answer() << "unreadable-prepare"
+                                             << "[Converting Error] The file prepared for upload could not be read:"
+                                             << none;
+    QTest::newRow("final conversion fails")
+        << QByteArray() << Answer() << "fail-final" << error + "Could not convert to the selected format:"
+        << QStringList { "Mix Without vocals - " + oddName + ".mp3.wav", "vocals - " + oddName + ".mp3.wav" };
+}
+
+void tst_FileProcessing::faults()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(Answer, answer);
+    QFETCH(QString, fault);
+    QFETCH(QString, box);
+    QFETCH(QStringList, kept);
+
+    useScriptedServer();
+    if (!path.isEmpty())
+        scripted->script(path, answer);
+    if (fault == QLatin1String("missing"))
+        ConvertingFile::setProgramPath(sourceFolder + QStringLiteral("/no-ffmpeg-here"));
+    qputenv("ZELK_FFMPEG_FAULT", fault.toUtf8());
+    startRun(makeSource(QStringLiteral("mp3"), { "-c:a", "libmp3lame" }, false), QStringLiteral("vocals"));
+    QTRY_COMPARE_WITH_TIMEOUT(boxes->seen().size(), 1, 30000);
+
+    QVERIFY2(boxes->seen().first().startsWith(box), qPrintable(boxes->seen().first()));
+    QCOMPARE(layer(), QStringLiteral("select_instrument"));
+    QTest::qWait(300);
+    QCOMPARE(boxes->seen().size(), 1);
+    QCOMPARE(filesIn(savePath), kept);
+}
+
+void tst_FileProcessing::openingResults()
+{
+    // A stand-in player that writes down what it was asked to open.
+    const QString opened = sourceFolder + QStringLiteral("/opened.txt");
+    const QString player = sourceFolder + QStringLiteral("/player.sh");
+    QFile script(player);
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write(QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$1\" >> '%1'\n").arg(opened).toUtf8());
+    script.close();
+    QVERIFY(script.setPermissions(script.permissions() | QFileDevice::ExeOwner));
+    globals->appSettings()->setValue(QStringLiteral("default_audio_player"), QStringLiteral("My Player"));
+    globals->appSettings()->setValue(QStringLiteral("MyPlayer"), player);
+
+    // Whatever the player setting cannot open goes to the desktop, caught here.
+    DesktopCatcher desktop;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &desktop, "open");
+
+    useScriptedServer();
+    startRun(makeSource(QStringLiteral("mp3"), { "-c:a", "libmp3lame" }, false), QStringLiteral("bass"));
+    QVERIFY(waitForLayer(QStringLiteral("success")));
+    click(QStringLiteral("openMainButton"));
+    click(QStringLiteral("openMixButton"));
+    // Both players run at once, so either may write first.
+    const auto openedFiles = [&] {
+        QFile log(opened);
+        QStringList lines = log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()).split('\n', Qt::SkipEmptyParts)
+                                                          : QStringList();
+        lines.sort();
+        return lines;
+    };
+    QTRY_COMPARE(openedFiles(), (QStringList { window->mixResultPath(), window->mainResultPath() }));
+    click(QStringLiteral("openFolderButton"));
+
+    // A player that is no longer there gives way to the desktop's default.
+    globals->appSettings()->setValue(QStringLiteral("MyPlayer"), player + QStringLiteral(".gone"));
+    click(QStringLiteral("openMixButton"));
+    QFile::remove(window->mainResultPath());
+    click(QStringLiteral("openMainButton"));
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    globals->appSettings()->remove(QStringLiteral("default_audio_player"));
+
+    QCOMPARE(desktop.opened, (QStringList { savePath, window->mixResultPath() }));
+    QCOMPARE(boxes->seen(),
+        QStringList { "[File Processing Error] Downloaded files not exists:\n\n" + window->mainResultPath() });
+}
+
+void tst_FileProcessing::newFileCancelsTheRunningOne()
+{
+    useScriptedServer();
+    scripted->script("/zelk-server/remains.php", Answer::text("30"));
+    startRun(makeSource(QStringLiteral("mp3"), { "-c:a", "libmp3lame" }, false), QStringLiteral("vocals"));
+    QTRY_COMPARE(layer(), QStringLiteral("processing"));
+
+    // The late "ready" of the first file's song must not start downloads for the second file.
+    scripted->script("/zelk-server/remains.php", Answer::text("-1"));
+    const QString second = sourceFolder + QStringLiteral("/second.wav");
+    QVERIFY(QFile::copy(resultWav, second));
+    window->openWindow(second);
+    QCOMPARE(layer(), QStringLiteral("select_instrument"));
+    QCOMPARE(scripted->requestsTo("/zelk-server/cancel.php").size(), 1);
+    QTest::qWait(2500);
+    QCOMPARE(layer(), QStringLiteral("select_instrument"));
+    QCOMPARE(scripted->requestsTo("/zelk-server/download.php").size(), 0);
+    QCOMPARE(boxes->seen(), QStringList());
+}
+
+QTEST_MAIN(tst_FileProcessing)
+#include "tst_fileprocessing.moc"
