@@ -38,6 +38,7 @@ Item {
             objectName: "successTitle"
             anchors.horizontalCenter: parent.horizontalCenter
             text: "Process is Successful!"
+            font.family: prop.defaultFont.family
             font.pointSize: prop.fonts.font16_21.pointSize
             font.bold: true
             color: "white"

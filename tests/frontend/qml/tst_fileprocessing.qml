@@ -18,7 +18,6 @@ Item {
     SignalSpy { id: querySpy; signalName: "getRemainsSeconds" }
 
     TestCase {
-        id: test
         name: "FileProcessing"
         when: windowShown
 
