@@ -1,0 +1,95 @@
+import QtQuick
+
+// The results: open either track or their folder, or start over with this file or another.
+Item {
+    id: screen
+
+    property string instrument
+    property string selectedOutputFormat
+    property string playerForVideo
+    property string playerForAudio
+
+    signal homeClicked()
+    signal openClicked(string type)
+    signal isolateAnotherClicked()
+    signal processAnotherClicked()
+
+    readonly property bool isAudioFormat:
+        ["MP3", "WAV", "M4A", "AIFF", "FLAC", "WMA"].indexOf(selectedOutputFormat) >= 0
+    readonly property string player: isAudioFormat ? playerForAudio : playerForVideo
+
+    implicitHeight: 325 * scf
+
+    Btn {
+        objectName: "successHomeButton"
+        iconName: "home"
+        iconWidth: 35 * scf
+        iconHeight: 35 * scf
+        onClicked: screen.homeClicked()
+    }
+
+    Column {
+        anchors.top: parent.top
+        anchors.horizontalCenter: parent.horizontalCenter
+
+        Item { width: 1; height: 20 * scf }
+
+        Text {
+            objectName: "successTitle"
+            anchors.horizontalCenter: parent.horizontalCenter
+            text: "Process is Successful!"
+            font.family: prop.defaultFont.family
+            font.pointSize: prop.fonts.font16_21.pointSize
+            font.bold: true
+            color: "white"
+        }
+
+        Item { width: 1; height: 20 * scf }
+
+        Row {
+            anchors.horizontalCenter: parent.horizontalCenter
+            spacing: 15 * scf
+
+            Repeater {
+                model: [
+                    { name: "openMainButton", type: "main",
+                      text: "Open " + mainFunctions.capitalizeFirstLetter(screen.instrument) + " In\n" + screen.player },
+                    { name: "openMixButton", type: "mix", text: "Open Mix In\n" + screen.player },
+                    { name: "openFolderButton", type: "folder", text: "Open Containing\nFolder" }
+                ]
+
+                Btn {
+                    required property var modelData
+                    objectName: modelData.name
+                    iconName: "open in"
+                    iconWidth: 130 * scf
+                    iconHeight: 130 * scf
+                    label.text: modelData.text
+                    onClicked: screen.openClicked(modelData.type)
+                }
+            }
+        }
+    }
+
+    TextBtn {
+        objectName: "isolateAnotherButton"
+        anchors.left: parent.left
+        anchors.bottom: parent.bottom
+        anchors.bottomMargin: 25 * scf
+        width: 200 * scf
+        height: 44 * scf
+        text: "Isolate Another Instrument"
+        onClicked: screen.isolateAnotherClicked()
+    }
+
+    TextBtn {
+        objectName: "processAnotherButton"
+        anchors.right: parent.right
+        anchors.bottom: parent.bottom
+        anchors.bottomMargin: 25 * scf
+        width: 200 * scf
+        height: 44 * scf
+        text: "Process Another File"
+        onClicked: screen.processAnotherClicked()
+    }
+}

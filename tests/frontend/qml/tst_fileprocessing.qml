@@ -1,0 +1,363 @@
+import QtQuick
+import QtTest
+
+// The processing window's document as its window class drives it: root properties in, root
+// signals out.
+Item {
+    id: root
+    width: 470
+    height: 350
+
+    property Item doc: null
+
+    readonly property var screens: ["processingHeader", "selectedItemsLabel", "selectInstrument", "instrumentList",
+        "uploadingFile", "processingFile", "downloadingFile", "convertingFile", "successProcess"]
+
+    SignalSpy { id: rootSpy }
+    SignalSpy { id: layerSpy; signalName: "currentLayerChanged" }
+    SignalSpy { id: querySpy; signalName: "getRemainsSeconds" }
+
+    TestCase {
+        name: "FileProcessing"
+        when: windowShown
+
+        function init() {
+            doc = testHelper.createWithContext(Qt.resolvedUrl("qrc:/qml/FileProcessing.qml"), {})
+            verify(doc !== null)
+            doc.parent = root
+            doc.width = root.width
+            doc.height = root.height
+            rootSpy.clear()
+            layerSpy.target = doc
+            layerSpy.clear()
+            querySpy.target = doc
+            querySpy.clear()
+        }
+
+        function cleanup() {
+            rootSpy.target = null
+            layerSpy.target = null
+            querySpy.target = null
+            testHelper.releaseCreated()
+            doc = null
+        }
+
+        function child(name) {
+            var found = findChild(doc, name)
+            verify(found !== null, name)
+            return found
+        }
+
+        function show(layer) {
+            doc.currentLayer = layer
+            waitForRendering(doc)
+        }
+
+        function test_layers_data() {
+            var busy = ["processingHeader", "selectedItemsLabel"]
+            return [
+                { tag: "select_instrument", visible: ["processingHeader", "selectInstrument"], headerEnabled: true },
+                { tag: "instrument_list", visible: ["selectInstrument", "instrumentList"] },
+                { tag: "uploading", visible: busy.concat(["uploadingFile"]), headerEnabled: false },
+                { tag: "processing", visible: busy.concat(["processingFile"]), headerEnabled: false },
+                { tag: "downloading", visible: busy.concat(["downloadingFile"]), headerEnabled: false },
+                { tag: "converting", visible: busy.concat(["convertingFile"]), headerEnabled: false },
+                { tag: "success", visible: ["successProcess"] }
+            ]
+        }
+
+        function test_layers(data) {
+            doc.fileName = "Song.live.mp4"
+            doc.selectedInstrument = "vocals"
+            doc.selectedOutputFormat = "MP3"
+            doc.uploadingPercent = 42.5
+            doc.downloading1Percent = 100
+            doc.downloading2Percent = 37
+            doc.convertingText = "Converting 'vocals - file.wav'\nto selected output format"
+            show(data.tag)
+            doc.remainingProcessingTime = 95
+            for (var name of screens)
+                compare(child(name).visible, data.visible.indexOf(name) >= 0, name)
+            compare(child("selectedItemsLabel").height, data.visible.indexOf("selectedItemsLabel") >= 0 ? 60 : 0)
+            if (data.headerEnabled !== undefined) {
+                compare(child("homeButton").enabled, data.headerEnabled)
+                compare(child("selectFileSmallButton").enabled, data.headerEnabled)
+            }
+            if (testHelper.screenshotDir !== "") {
+                doc.loaded()
+                tryCompare(doc, "gradiendVar", 1)
+                waitForRendering(doc)
+                grabImage(root).save(testHelper.screenshotDir + "/processing-" + data.tag + ".png")
+            }
+        }
+
+        function test_processNeedsBothChoices_data() {
+            return [
+                { tag: "nothing chosen", instrument: "none", format: "none", enabled: false },
+                { tag: "instrument only", instrument: "bass", format: "none", enabled: false },
+                { tag: "format only", instrument: "none", format: "FLAC", enabled: false },
+                { tag: "both", instrument: "bass", format: "FLAC", enabled: true }
+            ]
+        }
+
+        function test_processNeedsBothChoices(data) {
+            doc.selectedInstrument = data.instrument
+            doc.selectedOutputFormat = data.format
+            compare(child("processButton").enabled, data.enabled)
+        }
+
+        function test_buttonsSendRootSignals_data() {
+            return [
+                { tag: "home", layer: "select_instrument", button: "homeButton", signal: "close" },
+                { tag: "another file", layer: "select_instrument", button: "selectFileSmallButton",
+                  signal: "openAnotherFile" },
+                { tag: "process", layer: "select_instrument", button: "processButton", signal: "startProcess" },
+                { tag: "cancel upload", layer: "uploading", button: "uploadingCancel", signal: "cancelProcess" },
+                { tag: "cancel processing", layer: "processing", button: "processingCancel", signal: "cancelProcess" },
+                { tag: "cancel download", layer: "downloading", button: "downloadingCancel", signal: "cancelProcess" },
+                { tag: "cancel conversion", layer: "converting", button: "convertingCancel", signal: "cancelProcess" },
+                { tag: "success home", layer: "success", button: "successHomeButton", signal: "close" },
+                { tag: "open main", layer: "success", button: "openMainButton", signal: "openFinalFiles",
+                  args: ["main"] },
+                { tag: "open mix", layer: "success", button: "openMixButton", signal: "openFinalFiles",
+                  args: ["mix"] },
+                { tag: "open folder", layer: "success", button: "openFolderButton", signal: "openFinalFiles",
+                  args: ["folder"] },
+                { tag: "isolate another", layer: "success", button: "isolateAnotherButton",
+                  signal: "proceedAnotherInstrument" },
+                { tag: "process another", layer: "success", button: "processAnotherButton",
+                  signal: "proceedAnotherFile" }
+            ]
+        }
+
+        function test_buttonsSendRootSignals(data) {
+            doc.selectedInstrument = "drums"
+            doc.selectedOutputFormat = "WAV"
+            show(data.layer)
+            rootSpy.target = doc
+            rootSpy.signalName = data.signal
+            mouseClick(child(data.button))
+            compare(rootSpy.count, 1)
+            compare(Array.from(rootSpy.signalArguments[0]), data.args || [])
+            compare(doc.currentLayer, data.layer)
+        }
+
+        function test_forcedAnotherFileAsksForOne() {
+            rootSpy.target = doc
+            rootSpy.signalName = "openAnotherFile"
+            doc.forceProcessAnotherFile()
+            compare(rootSpy.count, 1)
+        }
+
+        function test_loadedRefreshesGradients() {
+            doc.loaded()
+            tryCompare(doc, "gradiendVar", 1)
+        }
+
+        function test_chooseInstrument_data() {
+            return ["guitar", "vocals", "piano", "bass", "drums"].map(name => ({ tag: name, name: name }))
+        }
+
+        function test_chooseInstrument(data) {
+            show("select_instrument")
+            mouseClick(child("instrumentButton"))
+            compare(doc.currentLayer, "instrument_list")
+            waitForRendering(doc)
+            mouseClick(child("instrument_" + data.name))
+            compare(doc.currentLayer, "select_instrument")
+            compare(doc.selectedInstrument, data.name)
+            compare(child("instrumentButton").iconName, data.name)
+        }
+
+        function test_formatListOffersAndPreselects_data() {
+            return [
+                { tag: "video, none chosen", isVideo: true, format: "none", count: 12, index: -1 },
+                { tag: "video, audio format", isVideo: true, format: "FLAC", count: 12, index: 10 },
+                { tag: "video, video format", isVideo: true, format: "WEBM", count: 12, index: 5 },
+                { tag: "audio, none chosen", isVideo: false, format: "none", count: 6, index: -1 },
+                { tag: "audio, audio format", isVideo: false, format: "FLAC", count: 6, index: 4 }
+            ]
+        }
+
+        function test_formatListOffersAndPreselects(data) {
+            doc.isVideo = data.isVideo
+            doc.selectedOutputFormat = data.format
+            show("select_instrument")
+            var list = child("formatList")
+            compare(list.count, data.count)
+            compare(list.textAt(data.count - 6), "MP3")
+            mouseClick(child("formatButton"))
+            tryCompare(list.popup, "opened", true)
+            compare(list.currentIndex, data.index)
+            compare(list.highlightedIndex, data.index)
+        }
+
+        function test_choosingFormatSetsIt() {
+            show("select_instrument")
+            var list = child("formatList")
+            mouseClick(child("formatButton"))
+            tryCompare(list.popup, "opened", true)
+            if (testHelper.screenshotDir !== "")
+                grabImage(root).save(testHelper.screenshotDir + "/processing-format-list.png")
+            mouseClick(list.popup.contentItem.itemAtIndex(2))
+            compare(doc.selectedOutputFormat, "MOV")
+            compare(child("formatButton").label.text, "MOV")
+            compare(child("formatButton").iconName, "open in")
+        }
+
+        function test_audioOrVideoFormat_data() {
+            return [
+                { tag: "WAV from a video source", isVideo: true, format: "WAV", player: "Music Box",
+                  icon: "/icons/audio.svg" },
+                { tag: "MP4 from a video source", isVideo: true, format: "MP4", player: "Movie Box",
+                  icon: "/icons/video.svg" },
+                { tag: "FLAC from an audio source", isVideo: false, format: "FLAC", player: "Music Box",
+                  icon: "/icons/audio.svg" }
+            ]
+        }
+
+        function test_audioOrVideoFormat(data) {
+            doc.isVideo = data.isVideo
+            doc.selectedInstrument = "piano"
+            doc.selectedOutputFormat = data.format
+            doc.playerForAudio = "Music Box"
+            doc.playerForVideo = "Movie Box"
+            var icon = child("formatButton").additionalIcon
+            compare(String(icon.source), data.icon)
+            tryCompare(icon, "status", Image.Ready)
+            show("success")
+            compare(child("openMainButton").label.text, "Open Piano In\n" + data.player)
+            compare(child("openMixButton").label.text, "Open Mix In\n" + data.player)
+            compare(child("openFolderButton").label.text, "Open Containing\nFolder")
+        }
+
+        function test_secondDelayedLayerReplacesFirst() {
+            show("processing")
+            layerSpy.clear()
+            doc.changeLayerWithDelay("downloading")
+            wait(500)
+            doc.changeLayerWithDelay("converting")
+            // The first request alone would have switched 300 ms after the second.
+            wait(600)
+            compare(doc.currentLayer, "processing")
+            tryCompare(doc, "currentLayer", "converting", 1000)
+            compare(layerSpy.count, 1)
+        }
+
+        function test_directLayerCancelsDelayed_data() {
+            return [
+                { tag: "set by the window", from: "downloading", delayed: "converting", direct: "success",
+                  expected: "success" },
+                { tag: "instrument button", from: "select_instrument", delayed: "uploading",
+                  button: "instrumentButton", expected: "instrument_list" }
+            ]
+        }
+
+        function test_directLayerCancelsDelayed(data) {
+            show(data.from)
+            doc.changeLayerWithDelay(data.delayed)
+            wait(100)
+            if (data.button)
+                mouseClick(child(data.button))
+            else
+                doc.currentLayer = data.direct
+            compare(doc.currentLayer, data.expected)
+            wait(900)
+            compare(doc.currentLayer, data.expected)
+        }
+
+        function test_queryTimerRunsWhileShown() {
+            var query = child("queryTimer")
+            verify(!query.running)
+            show("processing")
+            verify(query.running)
+            compare(query.interval, 1000)
+            tryCompare(querySpy, "count", 1, 2000)
+            show("uploading")
+            verify(!query.running)
+        }
+
+        function test_queryIntervalFollowsEstimate_data() {
+            return [
+                { tag: "150 s", remains: 150, interval: 60000 },
+                { tag: "60 s", remains: 60, interval: 20000 },
+                { tag: "30 s", remains: 30, interval: 5000 },
+                { tag: "10 s", remains: 10, interval: 2000 }
+            ]
+        }
+
+        function test_queryIntervalFollowsEstimate(data) {
+            show("processing")
+            doc.remainingProcessingTime = data.remains
+            var query = child("queryTimer")
+            compare(query.interval, data.interval)
+            verify(query.running)
+            compare(child("processingFile").seconds, data.remains)
+            compare(child("remainingText").text, "Approximate Time Remaining: " + Math.floor(data.remains / 60)
+                    + ":" + String(data.remains % 60).padStart(2, "0"))
+        }
+
+        function test_unchangedEstimateArmsNextQuery() {
+            show("processing")
+            doc.remainingProcessingTime = 10
+            doc.remainsArrived()
+            var query = child("queryTimer")
+            tryCompare(querySpy, "count", 1, 3000)
+            verify(!query.running)
+            doc.remainingProcessingTime = 10
+            doc.remainsArrived()
+            verify(query.running)
+            compare(query.interval, 2000)
+            tryCompare(querySpy, "count", 2, 3000)
+        }
+
+        function test_firstEstimateAfterATickSetsTotal() {
+            show("processing")
+            var screen = child("processingFile")
+            tryCompare(screen, "seconds", 1, 2000)
+            compare(screen.percent, 0)
+            doc.remainingProcessingTime = 120
+            doc.remainsArrived()
+            compare(screen.totalSeconds, 120)
+            compare(screen.seconds, 120)
+            tryVerify(() => screen.percent > 0, 2000)
+            doc.remainingProcessingTime = 90
+            compare(screen.totalSeconds, 120)
+        }
+
+        function test_countdownHoldsAtOne() {
+            show("processing")
+            var screen = child("processingFile")
+            doc.remainingProcessingTime = 3
+            tryCompare(screen, "seconds", 1, 3000)
+            verify(!child("secondsTimer").running)
+            wait(1200)
+            compare(screen.seconds, 1)
+            fuzzyCompare(screen.percent, 200 / 3, 1e-9)
+            compare(child("remainingText").text, "Approximate Time Remaining: 0:01")
+            compare(child("processingText").text, "Processing file: 66.7%")
+        }
+
+        function test_hiddenEstimateIgnored() {
+            show("uploading")
+            doc.remainingProcessingTime = 80
+            doc.remainsArrived()
+            compare(child("processingFile").seconds, -1)
+            compare(child("processingFile").totalSeconds, -1)
+            verify(!child("queryTimer").running)
+        }
+
+        function test_resetProcessingStartsOver() {
+            show("processing")
+            var screen = child("processingFile")
+            doc.remainingProcessingTime = 100
+            tryVerify(() => screen.percent > 0, 2000)
+            doc.resetProccesing()
+            compare(screen.seconds, -1)
+            compare(screen.totalSeconds, -1)
+            compare(screen.percent, 0)
+            doc.remainingProcessingTime = 50
+            compare(screen.totalSeconds, 50)
+        }
+    }
+}
