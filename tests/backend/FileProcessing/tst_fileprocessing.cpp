@@ -15,6 +15,7 @@
 #include <QQmlProperty>
 #include <QQuickItem>
 #include <QQuickStyle>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStyleHints>
 #include <QTemporaryDir>
@@ -200,7 +201,15 @@ void tst_FileProcessing::cleanupTestCase()
 
 QQuickItem *tst_FileProcessing::item(const QString &name) const
 {
-    return window->rootObject()->findChild<QQuickItem *>(name);
+    // By the visual tree: items that a Repeater makes have no QObject parent to be found through.
+    QList<QQuickItem *> pending { window->rootObject() };
+    while (!pending.isEmpty()) {
+        QQuickItem *candidate = pending.takeFirst();
+        if (candidate->objectName() == name)
+            return candidate;
+        pending += candidate->childItems();
+    }
+    return nullptr;
 }
 
 void tst_FileProcessing::click(const QString &name)
@@ -527,7 +536,7 @@ void tst_FileProcessing::openingResults()
     const QString player = sourceFolder + QStringLiteral("/player.sh");
     QFile script(player);
     QVERIFY(script.open(QIODevice::WriteOnly));
-    script.write(QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$1\" >> '%1'\n").arg(opened).toUtf8());
+    script.write("#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"$(dirname \"$0\")/opened.txt\"\n");
     script.close();
     QVERIFY(script.setPermissions(script.permissions() | QFileDevice::ExeOwner));
     globals->appSettings()->setValue(QStringLiteral("default_audio_player"), QStringLiteral("My Player"));
@@ -536,6 +545,7 @@ void tst_FileProcessing::openingResults()
     // Whatever the player setting cannot open goes to the desktop, caught here.
     DesktopCatcher desktop;
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &desktop, "open");
+    const auto restore = qScopeGuard([] { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); });
 
     useScriptedServer();
     startRun(makeSource(QStringLiteral("mp3"), { "-c:a", "libmp3lame" }, false), QStringLiteral("bass"));
@@ -558,7 +568,6 @@ void tst_FileProcessing::openingResults()
     click(QStringLiteral("openMixButton"));
     QFile::remove(window->mainResultPath());
     click(QStringLiteral("openMainButton"));
-    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
     globals->appSettings()->remove(QStringLiteral("default_audio_player"));
 
     QCOMPARE(desktop.opened, (QStringList { savePath, window->mixResultPath() }));
