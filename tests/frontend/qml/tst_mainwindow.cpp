@@ -5,6 +5,8 @@
 #include "TempHome.h"
 #include "UserAuth/UserAuth.h"
 
+#include <QDir>
+#include <QFile>
 #include <QMimeData>
 #include <QTest>
 
@@ -120,15 +122,22 @@ void tst_MainWindow::dropOpensTheFirstFileOnly()
     MainWindowHarness main;
     QVERIFY(main.waitUntilDecided());
 
+    // The processing window opens only on a file that is there.
+    const QString music = TempHome::createDocumentsFolder() + QStringLiteral("/music");
+    QVERIFY(QDir().mkpath(music));
+    for (const QString &name : { QStringLiteral("My Song.mp3"), QStringLiteral("other.wav") }) {
+        QFile file(music + QLatin1Char('/') + name);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
     QMimeData data;
-    data.setUrls({ QUrl(QStringLiteral("file:///music/My%20Song.mp3")), QUrl(QStringLiteral("file:///music/other.wav")) });
+    data.setUrls({ QUrl::fromLocalFile(music + QStringLiteral("/My Song.mp3")), QUrl::fromLocalFile(music + QStringLiteral("/other.wav")) });
     const QPointF centre(main.window()->width() / 2.0, main.window()->height() / 2.0);
     QDragEnterEvent enter(centre.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(main.window(), &enter);
     QDropEvent drop(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(main.window(), &drop);
 
-    QCOMPARE(loadedFiles, QStringList { "/music/My Song.mp3" });
+    QCOMPARE(loadedFiles, QStringList { music + QStringLiteral("/My Song.mp3") });
     // The processing window took over.
     QTRY_VERIFY(!main.window()->isVisible());
 }
