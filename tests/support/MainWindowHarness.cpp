@@ -1,10 +1,10 @@
 #include "MainWindowHarness.h"
 
+#include "QuickWidgetHarness.h"
 #include "main/Startup.h"
 
 #include <QGuiApplication>
 #include <QQmlContext>
-#include <QStyleHints>
 #include <QQuickStyle>
 #include <QTest>
 
@@ -51,11 +51,7 @@ bool MainWindowHarness::waitUntilDecided(int timeoutMs) const
 
 void MainWindowHarness::click(QQuickItem *target) const
 {
-    // Two clicks in quick succession would arrive as a double click, which buttons do not answer.
-    const int pause = QGuiApplication::styleHints()->mouseDoubleClickInterval() + 50;
-    if (lastClick.isValid() && lastClick.elapsed() < pause)
-        QTest::qWait(int(pause - lastClick.elapsed()));
-    lastClick.start();
+    QuickWidgetHarness::pauseBetweenClicks(lastClick);
     const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
     QTest::mouseClick(mainWindow.data(), Qt::LeftButton, Qt::NoModifier, centre.toPoint());
 }

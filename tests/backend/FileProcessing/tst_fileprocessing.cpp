@@ -3,6 +3,7 @@
 #include "GlobalsInfo/GlobalsInfo.h"
 #include "MediaSamples.h"
 #include "ModalBoxCloser.h"
+#include "QuickWidgetHarness.h"
 #include "ScriptedHttpServer.h"
 #include "ServiceProcess.h"
 #include "TempHome.h"
@@ -11,13 +12,11 @@
 
 #include <QDesktopServices>
 #include <QDir>
-#include <QGuiApplication>
 #include <QQmlProperty>
 #include <QQuickItem>
 #include <QQuickStyle>
 #include <QScopeGuard>
 #include <QSignalSpy>
-#include <QStyleHints>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -104,8 +103,7 @@ private slots:
 private:
     Q_DISABLE_COPY_MOVE(tst_FileProcessing)
 
-    QQuickItem *item(const QString &name) const;
-    void click(const QString &name);
+    void click(const QString &name) { QVERIFY(screen->click(name)); }
     QString layer() const;
     bool waitForLayer(const QString &expected, int timeoutMs = 30000) const;
     void useService(const QUrl &base);
@@ -118,6 +116,7 @@ private:
     ServiceProcess service;
     std::unique_ptr<ScriptedHttpServer> scripted;
     std::unique_ptr<FileProcessing> window;
+    std::unique_ptr<QuickWidgetHarness> screen;
     std::unique_ptr<ModalBoxCloser> boxes;
     LayerLog layers;
     GlobalsInfo *globals = nullptr;
@@ -126,7 +125,6 @@ private:
     QString sourceFolder;
     QString resultWav;
     QString wrapper;
-    QElapsedTimer lastClick;
 };
 
 void tst_FileProcessing::initTestCase()
@@ -164,6 +162,7 @@ void tst_FileProcessing::initTestCase()
     QVERIFY(!globals->getUserHash().isEmpty());
 
     window = std::make_unique<FileProcessing>();
+    screen = std::make_unique<QuickWidgetHarness>(window.get());
     QQuickItem *root = window->rootObject();
     QVERIFY2(root, "the document did not load");
     layers.root = root;
@@ -195,41 +194,14 @@ void tst_FileProcessing::cleanup()
 
 void tst_FileProcessing::cleanupTestCase()
 {
+    screen.reset();
     window.reset();
     QVERIFY(service.stop());
 }
 
-QQuickItem *tst_FileProcessing::item(const QString &name) const
-{
-    // By the visual tree: items that a Repeater makes have no QObject parent to be found through.
-    QList<QQuickItem *> pending { window->rootObject() };
-    while (!pending.isEmpty()) {
-        QQuickItem *candidate = pending.takeFirst();
-        if (candidate->objectName() == name)
-            return candidate;
-        pending += candidate->childItems();
-    }
-    return nullptr;
-}
-
-void tst_FileProcessing::click(const QString &name)
-{
-    QQuickItem *target = item(name);
-    QVERIFY2(target, qPrintable(name));
-    QVERIFY2(QTest::qWaitFor([target] { return target->isVisible() && target->isEnabled(); }, 5000),
-        qPrintable(name + " is not there to click on " + layer()));
-    // Two clicks in quick succession would arrive as a double click, which buttons do not answer.
-    const int pause = QGuiApplication::styleHints()->mouseDoubleClickInterval() + 50;
-    if (lastClick.isValid() && lastClick.elapsed() < pause)
-        QTest::qWait(int(pause - lastClick.elapsed()));
-    lastClick.start();
-    const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
-    QTest::mouseClick(window.get(), Qt::LeftButton, Qt::NoModifier, centre.toPoint());
-}
-
 QString tst_FileProcessing::layer() const
 {
-    return window->rootObject()->property("currentLayer").toString();
+    return screen->rootProperty("currentLayer").toString();
 }
 
 bool tst_FileProcessing::waitForLayer(const QString &expected, int timeoutMs) const
@@ -454,7 +426,7 @@ void tst_FileProcessing::cancelOnEachBusyScreen()
     startRun(makeSource(QStringLiteral("mp3"), { "-c:a", "libmp3lame" }, false), QStringLiteral("piano"));
     const QString text = fault == QLatin1String("hang-final") ? "Converting 'piano" : "";
     QTRY_VERIFY(layer() == busyLayer
-        && window->rootObject()->property("convertingText").toString().startsWith(text));
+        && screen->rootProperty("convertingText").toString().startsWith(text));
     click(cancelButton);
     QTRY_COMPARE(layer(), QStringLiteral("select_instrument"));
 

@@ -1,11 +1,16 @@
 // Runs the real program and plays a user at its main window: the script in ZELK_E2E either
-// registers through the sign-in form ("register:NAME:EMAIL:PASSWORD"), only looks ("report"), or
-// walks through every screen saving a picture of each into a folder ("tour:FOLDER:EMAIL").
+// registers through the sign-in form ("register:NAME:EMAIL:PASSWORD"), only looks ("report"),
+// walks through every screen saving a picture of each into a folder ("tour:FOLDER:EMAIL"), or
+// drops a file on the window and takes it to its two opened results ("process:FILE:INSTRUMENT",
+// with ZELK_E2E_SHOTS naming a folder for a picture of every screen it passes).
 // It prints what a user would see, then quits the program.
+#include "FileProcessing/FileProcessing.h"
 #include "MainWindowHarness.h"
+#include "QuickWidgetHarness.h"
 #include "main/Startup.h"
 
-#include <QGuiApplication>
+#include <QApplication>
+#include <QMimeData>
 #include <QQuickWindow>
 #include <QTest>
 #include <QTimer>
@@ -67,6 +72,83 @@ void tour(const MainWindowHarness &main, const QString &folder, const QString &e
     save(main, folder, QStringLiteral("help-menu"));
 }
 
+void dropOn(QQuickWindow *window, const QString &file)
+{
+    QMimeData data;
+    data.setUrls({ QUrl::fromLocalFile(file) });
+    const QPoint centre(window->width() / 2, window->height() / 2);
+    QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window, &enter);
+    QDropEvent drop(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window, &drop);
+}
+
+FileProcessing *processingWindow()
+{
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (auto *window = qobject_cast<FileProcessing *>(widget); window && window->isVisible())
+            return window;
+    return nullptr;
+}
+
+// Follows the run from PROCESS to the success screen, printing each screen as it shows and
+// keeping a picture of it when asked to.
+QStringList followRun(FileProcessing *window, const QuickWidgetHarness &screen, const QString &shots)
+{
+    QStringList seen;
+    QElapsedTimer time;
+    time.start();
+    while (time.elapsed() < 60000 && seen.value(seen.size() - 1) != QLatin1String("success")) {
+        const QString layer = screen.rootProperty("currentLayer").toString();
+        if (layer != seen.value(seen.size() - 1)) {
+            seen << layer;
+            if (layer == QLatin1String("select_instrument") && seen.size() > 1)
+                break;
+            if (!shots.isEmpty())
+                window->grab().save(QStringLiteral("%1/%2-%3.png").arg(shots).arg(seen.size() + 3).arg(layer));
+        }
+        QTest::qWait(20);
+    }
+    return seen;
+}
+
+void process(const MainWindowHarness &main, const QString &file, const QString &instrument)
+{
+    const QString shots = qEnvironmentVariable("ZELK_E2E_SHOTS");
+    const auto picture = [&shots](QWidget *window, const QString &name) {
+        if (shots.isEmpty())
+            return;
+        QTest::qWait(300);
+        window->grab().save(QStringLiteral("%1/%2.png").arg(shots, name));
+    };
+    dropOn(main.window(), file);
+    FileProcessing *window = nullptr;
+    if (!QTest::qWaitFor([&window] { return (window = processingWindow()) != nullptr; }, 10000)) {
+        std::printf("no processing window\n");
+        return;
+    }
+    QuickWidgetHarness screen(window);
+    picture(window, QStringLiteral("1-select_instrument"));
+    screen.click(QStringLiteral("instrumentButton"));
+    picture(window, QStringLiteral("2-instrument_list"));
+    screen.click(QStringLiteral("instrument_") + instrument);
+    screen.click(QStringLiteral("formatButton"));
+    picture(window, QStringLiteral("3-format_list"));
+    QTest::keyClick(window, Qt::Key_Escape);
+    screen.click(QStringLiteral("processButton"));
+    const QStringList layers = followRun(window, screen, shots);
+    std::printf("screens: %s\n", qPrintable(layers.join(QLatin1Char(' '))));
+    if (layers.value(layers.size() - 1) != QLatin1String("success"))
+        return;
+    picture(window, QStringLiteral("%1-success").arg(layers.size() + 3));
+    std::printf("title: %s\n", qPrintable(screen.item(QStringLiteral("successTitle"))->property("text").toString()));
+    screen.click(QStringLiteral("openMainButton"));
+    screen.click(QStringLiteral("openMixButton"));
+    std::printf("results: %s | %s\n", qPrintable(window->mainResultPath()), qPrintable(window->mixResultPath()));
+    std::fflush(stdout);
+    window->close();
+}
+
 void play(const QStringList &script)
 {
     MainWindowHarness main(mainWindow());
@@ -81,6 +163,8 @@ void play(const QStringList &script)
         main.click(main.item(QStringLiteral("submit")));
         std::printf("error: %s\n", qPrintable(main.item(QStringLiteral("authLayer"))->property("error").toString()));
     }
+    if (script.value(0) == QLatin1String("process") && script.size() == 3)
+        process(main, script.at(1), script.at(2));
     report(main);
     QCoreApplication::quit();
 }

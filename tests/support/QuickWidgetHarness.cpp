@@ -1,0 +1,52 @@
+#include "QuickWidgetHarness.h"
+
+#include <QGuiApplication>
+#include <QQuickItem>
+#include <QQuickWidget>
+#include <QStyleHints>
+#include <QTest>
+
+QuickWidgetHarness::QuickWidgetHarness(QQuickWidget *window)
+    : window(window)
+{
+}
+
+QQuickItem *QuickWidgetHarness::item(const QString &objectName) const
+{
+    QList<QQuickItem *> pending { window->rootObject() };
+    while (!pending.isEmpty()) {
+        QQuickItem *candidate = pending.takeFirst();
+        if (!candidate)
+            continue;
+        if (candidate->objectName() == objectName)
+            return candidate;
+        pending += candidate->childItems();
+    }
+    return nullptr;
+}
+
+QVariant QuickWidgetHarness::rootProperty(const char *name) const
+{
+    return window->rootObject() ? window->rootObject()->property(name) : QVariant();
+}
+
+bool QuickWidgetHarness::click(const QString &objectName)
+{
+    QQuickItem *target = item(objectName);
+    if (!target || !QTest::qWaitFor([target] { return target->isVisible() && target->isEnabled(); }, 5000)) {
+        qWarning().noquote() << objectName << "is not there to click";
+        return false;
+    }
+    pauseBetweenClicks(lastClick);
+    const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
+    QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+    return true;
+}
+
+void QuickWidgetHarness::pauseBetweenClicks(QElapsedTimer &lastClick)
+{
+    const int pause = QGuiApplication::styleHints()->mouseDoubleClickInterval() + 50;
+    if (lastClick.isValid() && lastClick.elapsed() < pause)
+        QTest::qWait(int(pause - lastClick.elapsed()));
+    lastClick.start();
+}
