@@ -98,12 +98,16 @@ QStringList followRun(FileProcessing *window, const QuickWidgetHarness &screen, 
     QStringList seen;
     QElapsedTimer time;
     time.start();
-    while (time.elapsed() < 60000 && seen.value(seen.size() - 1) != QLatin1String("success")) {
+    const auto last = [&seen] { return seen.isEmpty() ? QString() : seen.constLast(); };
+    while (time.elapsed() < 60000 && last() != QLatin1String("success")) {
         const QString layer = screen.rootProperty("currentLayer").toString();
-        if (layer != seen.value(seen.size() - 1)) {
+        if (layer != last()) {
             seen << layer;
             if (layer == QLatin1String("select_instrument") && seen.size() > 1)
                 break;
+            // The countdown needs a tick or two before there is anything to see.
+            if (!shots.isEmpty() && layer == QLatin1String("processing"))
+                QTest::qWait(2500);
             if (!shots.isEmpty())
                 window->grab().save(QStringLiteral("%1/%2-%3.png").arg(shots).arg(seen.size() + 3).arg(layer));
         }
@@ -138,7 +142,7 @@ void process(const MainWindowHarness &main, const QString &file, const QString &
     screen.click(QStringLiteral("processButton"));
     const QStringList layers = followRun(window, screen, shots);
     std::printf("screens: %s\n", qPrintable(layers.join(QLatin1Char(' '))));
-    if (layers.value(layers.size() - 1) != QLatin1String("success"))
+    if (layers.isEmpty() || layers.constLast() != QLatin1String("success"))
         return;
     picture(window, QStringLiteral("%1-success").arg(layers.size() + 3));
     std::printf("title: %s\n", qPrintable(screen.item(QStringLiteral("successTitle"))->property("text").toString()));
