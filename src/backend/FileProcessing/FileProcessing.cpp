@@ -257,20 +257,21 @@ void FileProcessing::filesReady()
 
 void FileProcessing::downloadingFirst(double percents)
 {
-    if (isCancelled() || !runIs(Stage::Downloading))
-        return;
-    setScreen("downloading1Percent", percents);
-    download1Percent = percents;
-    if (download1Percent == 100.0 && download2Percent == 100.0)
-        finalConvert();
+    takeDownloadProgress(download1Percent, "downloading1Percent", percents);
 }
 
 void FileProcessing::downloadingSecond(double percents)
 {
+    takeDownloadProgress(download2Percent, "downloading2Percent", percents);
+}
+
+void FileProcessing::takeDownloadProgress(double &field, const char *screenProperty, double percents)
+{
     if (isCancelled() || !runIs(Stage::Downloading))
         return;
-    setScreen("downloading2Percent", percents);
-    download2Percent = percents;
+    setScreen(screenProperty, percents);
+    field = percents;
+    // Each download reports exactly 100 once, when its file is complete: this is the later of the two.
     if (download1Percent == 100.0 && download2Percent == 100.0)
         finalConvert();
 }

@@ -70,6 +70,7 @@ private:
 
     void finalConvert();
     void repeatWithSameUploaded();
+    void takeDownloadProgress(double &field, const char *screenProperty, double percents);
     void initQMLconnections();
 
     using DoneSignal = void (ConvertingFile::*)();

@@ -4,6 +4,7 @@
 #include "MediaSamples.h"
 #include "ModalBoxCloser.h"
 #include "QuickWidgetHarness.h"
+#include "RecordingPlayer.h"
 #include "ScriptedHttpServer.h"
 #include "ServiceProcess.h"
 #include "TempHome.h"
@@ -503,16 +504,10 @@ void tst_FileProcessing::faults()
 
 void tst_FileProcessing::openingResults()
 {
-    // A stand-in player that writes down what it was asked to open.
-    const QString opened = sourceFolder + QStringLiteral("/opened.txt");
-    const QString player = sourceFolder + QStringLiteral("/player.sh");
-    QFile script(player);
-    QVERIFY(script.open(QIODevice::WriteOnly));
-    script.write("#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"$(dirname \"$0\")/opened.txt\"\n");
-    script.close();
-    QVERIFY(script.setPermissions(script.permissions() | QFileDevice::ExeOwner));
+    RecordingPlayer player;
+    QVERIFY(player.create(sourceFolder));
     globals->appSettings()->setValue(QStringLiteral("default_audio_player"), QStringLiteral("My Player"));
-    globals->appSettings()->setValue(QStringLiteral("MyPlayer"), player);
+    globals->appSettings()->setValue(QStringLiteral("MyPlayer"), player.program());
 
     // Whatever the player setting cannot open goes to the desktop, caught here.
     DesktopCatcher desktop;
@@ -524,19 +519,11 @@ void tst_FileProcessing::openingResults()
     QVERIFY(waitForLayer(QStringLiteral("success")));
     click(QStringLiteral("openMainButton"));
     click(QStringLiteral("openMixButton"));
-    // Both players run at once, so either may write first.
-    const auto openedFiles = [&] {
-        QFile log(opened);
-        QStringList lines = log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()).split('\n', Qt::SkipEmptyParts)
-                                                          : QStringList();
-        lines.sort();
-        return lines;
-    };
-    QTRY_COMPARE(openedFiles(), (QStringList { window->mixResultPath(), window->mainResultPath() }));
+    QTRY_COMPARE(player.opened(), (QStringList { window->mixResultPath(), window->mainResultPath() }));
     click(QStringLiteral("openFolderButton"));
 
     // A player that is no longer there gives way to the desktop's default.
-    globals->appSettings()->setValue(QStringLiteral("MyPlayer"), player + QStringLiteral(".gone"));
+    globals->appSettings()->setValue(QStringLiteral("MyPlayer"), player.program() + QStringLiteral(".gone"));
     click(QStringLiteral("openMixButton"));
     QFile::remove(window->mainResultPath());
     click(QStringLiteral("openMainButton"));
