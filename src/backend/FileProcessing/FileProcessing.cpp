@@ -174,13 +174,10 @@ void FileProcessing::doneUploadConverting()
     const bool sent = server->proceedFile(screenText("selectedInstrument"), uploadWavPath,
         QFileInfo(sourcePath).completeBaseName(), globals->getUserHash(), QStringLiteral("full"), sourcePath,
         outputExtension());
-    if (!sent) {
-        // Without a readable WAV the service holds nothing: the next PROCESS must prepare it again.
-        const QString unreadable = uploadWavPath;
-        QFile::remove(uploadWavPath);
+    // Nothing was sent: the failure removes the WAV, so the next PROCESS prepares it again.
+    if (!sent)
         reportFailure(QStringLiteral("Converting Error"),
-            QStringLiteral("The file prepared for upload could not be read:\n\n%1").arg(unreadable));
-    }
+            QStringLiteral("The file prepared for upload could not be read:\n\n%1").arg(uploadWavPath));
 }
 
 void FileProcessing::repeatWithSameUploaded()
@@ -247,10 +244,12 @@ void FileProcessing::filesReady()
         return QFileInfo::exists(resultMainPath) || QFileInfo::exists(resultMixPath)
             || QFileInfo::exists(mainWavPath()) || QFileInfo::exists(mixWavPath());
     };
+    // One substitution for all parts: a "%2" in a file's name must not take the number.
     for (int n = 1; taken(); ++n) {
-        resultMainPath = QStringLiteral("%1/%2 - %3 (%5).%4").arg(savePath, instrument, baseName, format).arg(n);
+        const QString number = QString::number(n);
+        resultMainPath = QStringLiteral("%1/%2 - %3 (%5).%4").arg(savePath, instrument, baseName, format, number);
         resultMixPath
-            = QStringLiteral("%1/Mix Without %2 - %3 (%5).%4").arg(savePath, instrument, baseName, format).arg(n);
+            = QStringLiteral("%1/Mix Without %2 - %3 (%5).%4").arg(savePath, instrument, baseName, format, number);
     }
     server->downloadFiles(songId, mainWavPath(), mixWavPath(), QFileInfo(uploadWavPath).size());
 }
