@@ -1,6 +1,7 @@
 #include "QuickWidgetHarness.h"
 
 #include <QGuiApplication>
+#include <QQmlProperty>
 #include <QQuickItem>
 #include <QQuickWidget>
 #include <QStyleHints>
@@ -9,6 +10,15 @@
 QuickWidgetHarness::QuickWidgetHarness(QQuickWidget *window)
     : window(window)
 {
+    // By the change signal, so that no screen passes unseen between two looks.
+    const QQmlProperty layer(window->rootObject(), QStringLiteral("currentLayer"));
+    if (layer.isValid())
+        layer.connectNotifySignal(this, SLOT(recordLayer()));
+}
+
+void QuickWidgetHarness::recordLayer()
+{
+    layerLog << rootProperty("currentLayer").toString();
 }
 
 QQuickItem *QuickWidgetHarness::item(const QString &objectName) const

@@ -1,18 +1,27 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 class QQuickItem;
 class QQuickWidget;
 
-// Works a hosted window's document as a user would: finds items by object name and clicks them.
-class QuickWidgetHarness
+// Works a hosted window's document as a user would: finds items by object name and clicks them,
+// and writes down every screen the document shows.
+class QuickWidgetHarness : public QObject
 {
+    Q_OBJECT
+
 public:
     explicit QuickWidgetHarness(QQuickWidget *window);
     Q_DISABLE_COPY(QuickWidgetHarness)
+
+    // Every value the root's `currentLayer` took since the last clear, in order.
+    QStringList layers() const { return layerLog; }
+    void clearLayers() { layerLog.clear(); }
 
     // Searches the visual tree: items that a Repeater makes have no QObject parent to be found by.
     QQuickItem *item(const QString &objectName) const;
@@ -23,7 +32,11 @@ public:
     // Two clicks in quick succession arrive as a double click, which buttons do not answer.
     static void pauseBetweenClicks(QElapsedTimer &lastClick);
 
+private slots:
+    void recordLayer();
+
 private:
     QQuickWidget *window;
     QElapsedTimer lastClick;
+    QStringList layerLog;
 };

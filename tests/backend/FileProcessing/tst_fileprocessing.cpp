@@ -13,7 +13,6 @@
 
 #include <QDesktopServices>
 #include <QDir>
-#include <QQmlProperty>
 #include <QQuickItem>
 #include <QQuickStyle>
 #include <QScopeGuard>
@@ -62,19 +61,6 @@ public slots:
     void open(const QUrl &url) { opened << url.toLocalFile(); }
 };
 
-// Records every layer the window shows, in order.
-class LayerLog : public QObject
-{
-    Q_OBJECT
-
-public:
-    QStringList layers;
-    QObject *root = nullptr;
-
-public slots:
-    void record() { layers << QQmlProperty::read(root, QStringLiteral("currentLayer")).toString(); }
-};
-
 // The processing window, worked through its real document as a user would, against the local service
 // and the real ffmpeg, or against a scripted server where a fault or a slow step is needed.
 class tst_FileProcessing final : public QObject
@@ -119,7 +105,6 @@ private:
     std::unique_ptr<FileProcessing> window;
     std::unique_ptr<QuickWidgetHarness> screen;
     std::unique_ptr<ModalBoxCloser> boxes;
-    LayerLog layers;
     GlobalsInfo *globals = nullptr;
     QString savePath;
     QString tempPath;
@@ -164,17 +149,14 @@ void tst_FileProcessing::initTestCase()
 
     window = std::make_unique<FileProcessing>();
     screen = std::make_unique<QuickWidgetHarness>(window.get());
-    QQuickItem *root = window->rootObject();
-    QVERIFY2(root, "the document did not load");
-    layers.root = root;
-    QQmlProperty(root, QStringLiteral("currentLayer")).connectNotifySignal(&layers, SLOT(record()));
+    QVERIFY2(window->rootObject(), "the document did not load");
 }
 
 void tst_FileProcessing::init()
 {
     useService(service.url(QString()));
     boxes = std::make_unique<ModalBoxCloser>();
-    layers.layers.clear();
+    screen->clearLayers();
     qunsetenv("ZELK_FFMPEG_FAULT");
     ConvertingFile::setProgramPath(wrapper);
     globals->appSettings()->setValue(QStringLiteral("default_audio_format"), QStringLiteral("MP3"));
@@ -210,7 +192,7 @@ bool tst_FileProcessing::waitForLayer(const QString &expected, int timeoutMs) co
     const bool settled = QTest::qWaitFor([&] { return layer() == expected || !boxes->seen().isEmpty(); }, timeoutMs);
     if (settled && layer() == expected && boxes->seen().isEmpty())
         return true;
-    qWarning().noquote() << "On" << layer() << "after" << layers.layers << "with" << boxes->seen();
+    qWarning().noquote() << "On" << layer() << "after" << screen->layers() << "with" << boxes->seen();
     return false;
 }
 
@@ -255,7 +237,7 @@ void tst_FileProcessing::startRun(const QString &source, const QString &instrume
     window->openWindow(source);
     QVERIFY(window->isVisible());
     QCOMPARE(layer(), QStringLiteral("select_instrument"));
-    layers.layers.clear();
+    screen->clearLayers();
     click(QStringLiteral("instrumentButton"));
     click(QStringLiteral("instrument_") + instrument);
     click(QStringLiteral("processButton"));
@@ -296,8 +278,8 @@ void tst_FileProcessing::wholeRun()
 
     // A WAV source goes up as it is; any other is decoded first.
     const QString firstBusy = suffix == QLatin1String("WAV") ? "uploading" : "converting";
-    QCOMPARE(layers.layers.mid(0, 3), (QStringList { "instrument_list", "select_instrument", firstBusy }));
-    QVERIFY2(layers.layers.contains(QStringLiteral("processing")), qPrintable(layers.layers.join(' ')));
+    QCOMPARE(screen->layers().mid(0, 3), (QStringList { "instrument_list", "select_instrument", firstBusy }));
+    QVERIFY2(screen->layers().contains(QStringLiteral("processing")), qPrintable(screen->layers().join(' ')));
 
     const QString extension = format.toLower();
     const QString base = QStringLiteral("%1/%2 - %3.%4");
@@ -335,11 +317,11 @@ void tst_FileProcessing::isolateAnotherInstrumentSendsNoUpload()
     QCOMPARE(layer(), QStringLiteral("select_instrument"));
     click(QStringLiteral("instrumentButton"));
     click(QStringLiteral("instrument_drums"));
-    layers.layers.clear();
+    screen->clearLayers();
     click(QStringLiteral("processButton"));
     QVERIFY(waitForLayer(QStringLiteral("success")));
 
-    QCOMPARE(layers.layers.first(), QStringLiteral("uploading"));
+    QCOMPARE(screen->layers().value(0), QStringLiteral("uploading"));
     QCOMPARE(uploads.entryList(QDir::Files), uploaded);
     QCOMPARE(filesIn(tempPath), prepared);
     QVERIFY(QFileInfo::exists(QStringLiteral("%1/drums - %2.mp3").arg(savePath, oddName)));

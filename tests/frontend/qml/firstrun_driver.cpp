@@ -91,29 +91,26 @@ FileProcessing *processingWindow()
     return nullptr;
 }
 
-// Follows the run from PROCESS to the success screen, printing each screen as it shows and
-// keeping a picture of it when asked to.
-QStringList followRun(FileProcessing *window, const QuickWidgetHarness &screen, const QString &shots)
+// Waits for the run to end on the success or the choice screen; meanwhile keeps a picture of each
+// screen as it shows, when asked to.
+void followRun(FileProcessing *window, const QuickWidgetHarness &screen, const QString &shots)
 {
-    QStringList seen;
     QElapsedTimer time;
     time.start();
-    const auto last = [&seen] { return seen.isEmpty() ? QString() : seen.constLast(); };
-    while (time.elapsed() < 60000 && last() != QLatin1String("success")) {
+    QString pictured;
+    for (;;) {
         const QString layer = screen.rootProperty("currentLayer").toString();
-        if (layer != last()) {
-            seen << layer;
-            if (layer == QLatin1String("select_instrument") && seen.size() > 1)
-                break;
+        if (layer == QLatin1String("success") || layer == QLatin1String("select_instrument")
+            || time.elapsed() > 60000)
+            return;
+        if (!shots.isEmpty() && layer != pictured) {
+            pictured = layer;
             // The countdown needs a tick or two before there is anything to see.
-            if (!shots.isEmpty() && layer == QLatin1String("processing"))
-                QTest::qWait(2500);
-            if (!shots.isEmpty())
-                window->grab().save(QStringLiteral("%1/%2-%3.png").arg(shots).arg(seen.size() + 3).arg(layer));
+            QTest::qWait(layer == QLatin1String("processing") ? 2500 : 100);
+            window->grab().save(QStringLiteral("%1/%2-%3.png").arg(shots).arg(screen.layers().size() + 3).arg(layer));
         }
         QTest::qWait(20);
     }
-    return seen;
 }
 
 void process(const MainWindowHarness &main, const QString &file, const QString &instrument)
@@ -139,8 +136,10 @@ void process(const MainWindowHarness &main, const QString &file, const QString &
     screen.click(QStringLiteral("formatButton"));
     picture(window, QStringLiteral("3-format_list"));
     QTest::keyClick(window, Qt::Key_Escape);
+    screen.clearLayers();
     screen.click(QStringLiteral("processButton"));
-    const QStringList layers = followRun(window, screen, shots);
+    followRun(window, screen, shots);
+    const QStringList layers = screen.layers();
     std::printf("screens: %s\n", qPrintable(layers.join(QLatin1Char(' '))));
     if (layers.isEmpty() || layers.constLast() != QLatin1String("success"))
         return;
