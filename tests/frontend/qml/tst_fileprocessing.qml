@@ -142,18 +142,6 @@ Item {
             compare(doc.currentLayer, data.layer)
         }
 
-        function test_forcedAnotherFileAsksForOne() {
-            rootSpy.target = doc
-            rootSpy.signalName = "openAnotherFile"
-            doc.forceProcessAnotherFile()
-            compare(rootSpy.count, 1)
-        }
-
-        function test_loadedRefreshesGradients() {
-            doc.loaded()
-            tryCompare(doc, "gradiendVar", 1)
-        }
-
         function test_chooseInstrument_data() {
             return ["guitar", "vocals", "piano", "bass", "drums"].map(name => ({ tag: name, name: name }))
         }
