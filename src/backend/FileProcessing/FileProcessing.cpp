@@ -388,7 +388,7 @@ void FileProcessing::showError(const QString &message)
         return;
     }
     const QString text = message.trimmed().isEmpty()
-        ? QStringLiteral("The service gave an empty answer while %1.").arg(currentStep())
+        ? QStringLiteral("The service gave no answer while %1.").arg(currentStep())
         : message;
     reportFailure(errorTitle, text);
 }

@@ -112,6 +112,11 @@ bool UserAuth::sentRequest(const SignedForm::Fields &query, const QString &url)
     response = ok ? QString::fromUtf8(reply->readAll())
                   : QStringLiteral("Error: ") + ReplyTimeout::errorString(reply);
     reply->deleteLater();
+    // The screens take an empty text for success: an empty answer must not pass for one.
+    if (ok && response.trimmed().isEmpty()) {
+        response = QStringLiteral("The service gave no answer");
+        return false;
+    }
     return ok;
 }
 

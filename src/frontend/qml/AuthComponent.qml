@@ -15,8 +15,9 @@ UserAuth {
     onAuthSuccess: {
         initialLoader.visible = false
         prop.isActiveProduct = true
-        app.minimumWidth = 470 * scf
-        app.minimumHeight = 210 * scf
+        // Bound again, as at start-up, so that "Reset Gui Resizing" resizes the signed-in window.
+        app.minimumWidth = Qt.binding(() => 470 * app.scf)
+        app.minimumHeight = Qt.binding(() => 210 * app.scf)
         authLayer.resetAllFields()
     }
     onShowRecoverCode: {

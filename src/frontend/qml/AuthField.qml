@@ -13,6 +13,8 @@ Column {
 
     signal tab()
     signal focusInput()
+    // Return or the keypad's Enter in the input.
+    signal submitted()
 
     topPadding: 10 * scf
     spacing: 3 * scf
@@ -46,6 +48,7 @@ Column {
             selectByMouse: true
             echoMode: field.isPassword && !field.passwordVisible ? TextInput.Password : TextInput.Normal
             Keys.onTabPressed: field.tab()
+            onAccepted: field.submitted()
         }
 
         Btn {

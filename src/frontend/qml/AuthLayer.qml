@@ -33,6 +33,12 @@ Item {
         isProgress = false
     }
 
+    // Every form opens with its passwords hidden, whatever the eye showed before.
+    function hidePasswords() {
+        password.passwordVisible = false
+        password2.passwordVisible = false
+    }
+
     function submitCode() {
         isProgress = true
         resetErrors()
@@ -43,7 +49,12 @@ Item {
     anchors.fill: parent
     visible: !prop.isActiveProduct
 
-    onModeChanged: resetErrors()
+    onModeChanged: {
+        resetErrors()
+        hidePasswords()
+    }
+    onLayerModeChanged: hidePasswords()
+    onVisibleChanged: hidePasswords()
     onResetAllFields: {
         for (const input of [name, email, password, password2, code])
             input.value = ""
@@ -81,6 +92,7 @@ Item {
         AuthField {
             id: name
             objectName: "name"
+            onSubmitted: layer.submit()
             label: "Name"
             visible: layer.mode === "register"
             onTab: email.focusInput()
@@ -88,6 +100,7 @@ Item {
         AuthField {
             id: email
             objectName: "email"
+            onSubmitted: layer.submit()
             label: "Email"
             visible: layer.mode !== "create new password"
             onTab: if (password.visible) password.focusInput()
@@ -95,6 +108,7 @@ Item {
         AuthField {
             id: password
             objectName: "password"
+            onSubmitted: layer.submit()
             label: layer.mode === "create new password" ? "New Password" : "Password"
             isPassword: true
             visible: layer.mode !== "recover"
@@ -103,6 +117,7 @@ Item {
         AuthField {
             id: password2
             objectName: "password2"
+            onSubmitted: layer.submit()
             label: "Confirm Password"
             isPassword: true
             visible: layer.mode === "register" || layer.mode === "create new password"
@@ -126,9 +141,9 @@ Item {
         }
     }
 
+    // Every form has a way out; the code and new-password forms lead back to the login form.
     TextClicked {
         objectName: "cornerLink"
-        visible: layer.layerMode === "basic" && layer.mode !== "create new password"
         anchors.right: parent.right
         anchors.rightMargin: 15 * scf
         anchors.bottom: parent.bottom
@@ -136,9 +151,12 @@ Item {
         horizontalAlignment: Text.AlignRight
         font.pointSize: prop.fonts.font11_15.pointSize
         text: layer.mode === "register" ? "Already a User?\nClick Here to Login"
-            : layer.mode === "recover" ? "Don't need to recover access? Click Here to Login"
-            : "New User? Click Here to Register"
-        onClicked: layer.mode = layer.mode === "login" ? "register" : "login"
+            : layer.mode === "login" ? "New User? Click Here to Register"
+            : "Don't need to recover access? Click Here to Login"
+        onClicked: {
+            layer.layerMode = "basic"
+            layer.mode = layer.mode === "login" ? "register" : "login"
+        }
     }
 
     Column {
@@ -173,6 +191,7 @@ Item {
         AuthField {
             id: code
             objectName: "code"
+            onSubmitted: layer.submitCode()
             anchors.horizontalCenter: parent.horizontalCenter
             label: "Enter code from email"
         }

@@ -93,6 +93,8 @@ ApplicationWindow {
     DropArea {
         objectName: "dropArea"
         anchors.fill: parent
+        // Nothing is processed for nobody: drops wait for a signed-in user, as the buttons do.
+        enabled: prop.isActiveProduct
         onDropped: (drop) => {
             if (!drop.hasUrls)
                 return

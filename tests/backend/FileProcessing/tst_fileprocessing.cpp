@@ -438,13 +438,13 @@ void tst_FileProcessing::faults_data()
                                     << QString() << error + "Unknown user" << none;
     QTest::newRow("upload answered empty")
         << QByteArray("/zelk-server/proceed.php") << Answer::text("") << QString()
-        << error + "The service gave an empty answer while uploading the file." << none;
+        << error + "The service gave no answer while uploading the file." << none;
     QTest::newRow("remaining time refused") << QByteArray("/zelk-server/remains.php")
                                             << Answer::text("This song was cancelled") << QString()
                                             << error + "This song was cancelled" << none;
     QTest::newRow("remaining time answered empty")
         << QByteArray("/zelk-server/remains.php") << Answer::text("") << QString()
-        << error + "The service gave an empty answer while asking for the remaining time." << none;
+        << error + "The service gave no answer while asking for the remaining time." << none;
     QTest::newRow("service gone mid-run") << QByteArray("/zelk-server/remains.php") << Answer::reset() << QString()
                                           << error + "Remains operation error:\n\n" << none;
     QTest::newRow("result list refused") << QByteArray("/zelk-server/download.php")

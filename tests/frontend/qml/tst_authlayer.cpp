@@ -1,8 +1,10 @@
 #include "GlobalsInfo/GlobalsInfo.h"
 #include "MainWindowHarness.h"
 #include "ModalBoxCloser.h"
+#include "ScriptedHttpServer.h"
 #include "ServiceProcess.h"
 #include "TempHome.h"
+#include "UserAuth/UserAuth.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -28,6 +30,10 @@ private slots:
     void tabMovesThroughTheVisibleFields();
     void registrationSignsInAndLogoutComesBack();
     void recoveryWithTheMailedCode();
+    void wayBackAfterThreeWrongCodes();
+    void enterSubmitsTheVisibleForm_data();
+    void enterSubmitsTheVisibleForm();
+    void emptyAnswerIsAnError();
 
 private:
     Q_DISABLE_COPY_MOVE(tst_AuthLayer)
@@ -41,6 +47,11 @@ private:
     void clickItem(const char *name) const { main->click(main->item(QLatin1String(name))); }
     QString mailedCode(const QString &email) const;
     void registerThroughTheForm(const QString &name, const QString &email, const QString &password);
+    QQuickItem *eye(const char *field) const
+    {
+        return main->item(QLatin1String(field))->findChild<QQuickItem *>(QStringLiteral("eye"));
+    }
+    void useService(const QUrl &base);
 
     GlobalsInfo *globals = nullptr;
     QTemporaryDir serviceData;
@@ -54,8 +65,13 @@ void tst_AuthLayer::initTestCase()
     TempHome::createDocumentsFolder();
     globals = GlobalsInfo::getInstance();
     QVERIFY(service.start(serviceData.path(), 0));
-    globals->appSettings()->setValue(QStringLiteral("service_url"), service.url(QString()).toString());
-    globals->appSettings()->setValue(QStringLiteral("probe_url"), service.url(QStringLiteral("/generate_204")).toString());
+    useService(service.url(QString()));
+}
+
+void tst_AuthLayer::useService(const QUrl &base)
+{
+    globals->appSettings()->setValue(QStringLiteral("service_url"), base.toString());
+    globals->appSettings()->setValue(QStringLiteral("probe_url"), base.resolved(QUrl(QStringLiteral("/generate_204"))).toString());
 }
 
 void tst_AuthLayer::cleanupTestCase()
@@ -178,6 +194,10 @@ void tst_AuthLayer::tabMovesThroughTheVisibleFields()
 
 void tst_AuthLayer::registrationSignsInAndLogoutComesBack()
 {
+    clickItem("cornerLink");
+    main->click(eye("password"));
+    QVERIFY(main->item(QStringLiteral("password"))->property("passwordVisible").toBool());
+    clickItem("cornerLink");
     registerThroughTheForm(QStringLiteral("Grace"), QStringLiteral("grace@example.org"), QStringLiteral("cobol1959"));
     QCOMPARE(error(), QString());
     QVERIFY(!main->item(QStringLiteral("authLayer"))->isVisible());
@@ -195,6 +215,9 @@ void tst_AuthLayer::registrationSignsInAndLogoutComesBack()
     QCOMPARE(mode(), QStringLiteral("register"));
     for (const char *field : { "name", "email", "password", "password2" })
         QVERIFY2(value(field).isEmpty(), field);
+    // A password typed now must not show in clear, whatever the eye showed before.
+    for (const char *field : { "password", "password2" })
+        QVERIFY2(!main->item(QLatin1String(field))->property("passwordVisible").toBool(), field);
     QVERIFY(!QFile::exists(globals->authFilePath()));
     QTRY_COMPARE(main->window()->size(), QSize(400, 430));
 }
@@ -240,7 +263,7 @@ void tst_AuthLayer::recoveryWithTheMailedCode()
     QCOMPARE(layerMode(), QStringLiteral("basic"));
     QCOMPARE(mode(), QStringLiteral("create new password"));
     QVERIFY(!shown("email"));
-    QVERIFY(!shown("cornerLink"));
+    QVERIFY(shown("cornerLink"));
     QCOMPARE(main->item(QStringLiteral("password"))->property("label").toString(), QStringLiteral("New Password"));
 
     main->typeInto(QStringLiteral("password"), QStringLiteral("second-pass"));
@@ -256,6 +279,78 @@ void tst_AuthLayer::recoveryWithTheMailedCode()
     clickItem("submit");
     QCOMPARE(error(), QString());
     QVERIFY(!main->item(QStringLiteral("authLayer"))->isVisible());
+}
+
+void tst_AuthLayer::wayBackAfterThreeWrongCodes()
+{
+    const QString email = QStringLiteral("lamarr@example.org");
+    {
+        UserAuth account;
+        QCOMPARE(account.registration(QStringLiteral("Hedy"), email, QStringLiteral("spread1942"), QStringLiteral("spread1942")),
+            QString());
+    }
+    clickItem("forgotLink");
+    main->typeInto(QStringLiteral("email"), email);
+    clickItem("submit");
+    QCOMPARE(layerMode(), QStringLiteral("code_form"));
+    const QString wrong = mailedCode(email) == QLatin1String("111111") ? QStringLiteral("222222") : QStringLiteral("111111");
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        main->item(QStringLiteral("code"))->setProperty("value", QString());
+        main->typeInto(QStringLiteral("code"), wrong);
+        clickItem("codeSubmit");
+    }
+    QCOMPARE(error(), QStringLiteral("3 attempts used. Please try again later."));
+
+    clickItem("cornerLink");
+    QCOMPARE(layerMode(), QStringLiteral("basic"));
+    QCOMPARE(mode(), QStringLiteral("login"));
+    QCOMPARE(error(), QString());
+}
+
+void tst_AuthLayer::enterSubmitsTheVisibleForm_data()
+{
+    QTest::addColumn<QString>("open");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("login, Return") << QString() << "password" << int(Qt::Key_Return) << "Invalid email format";
+    QTest::newRow("register, keypad Enter") << "cornerLink" << "name" << int(Qt::Key_Enter)
+                                            << "Name must be 3 characters or more";
+    QTest::newRow("recover, Return") << "forgotLink" << "email" << int(Qt::Key_Return) << "Invalid email format";
+    QTest::newRow("code, keypad Enter") << "code_form" << "code" << int(Qt::Key_Enter)
+                                        << "Invalid code format. Should be 6 digits";
+}
+
+void tst_AuthLayer::enterSubmitsTheVisibleForm()
+{
+    QFETCH(QString, open);
+    QFETCH(QString, field);
+    QFETCH(int, key);
+    QFETCH(QString, error);
+
+    if (open == QLatin1String("code_form"))
+        main->item(QStringLiteral("authLayer"))->setProperty("layerMode", open);
+    else if (!open.isEmpty())
+        clickItem(qPrintable(open));
+    main->typeInto(field, QStringLiteral("x"));
+    QTest::keyClick(main->window(), Qt::Key(key), key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+    QCOMPARE(this->error(), error);
+}
+
+void tst_AuthLayer::emptyAnswerIsAnError()
+{
+    ScriptedHttpServer empty;
+    QVERIFY(empty.listen());
+    empty.script("/generate_204", ScriptedHttpServer::Answer::text({}, 204));
+    empty.script("/zelk-server/auth/login.php", ScriptedHttpServer::Answer::text({}));
+    useService(empty.baseUrl());
+    main->typeInto(QStringLiteral("email"), QStringLiteral("ada@example.org"));
+    main->typeInto(QStringLiteral("password"), QStringLiteral("secret12"));
+    clickItem("submit");
+    useService(service.url(QString()));
+    QCOMPARE(error(), QStringLiteral("The service gave no answer"));
+    QVERIFY(main->item(QStringLiteral("authLayer"))->isVisible());
 }
 
 QTEST_MAIN(tst_AuthLayer)
