@@ -51,6 +51,8 @@ Item {
         height: 29 * scf
         radius: 5 * scf
         text: "..."
+        // Dots sit on the baseline; lift them to the middle of the square.
+        verticalOffset: -3 * scf
         onClicked: field.chooseNewPath(field.type, field.value)
     }
 }
