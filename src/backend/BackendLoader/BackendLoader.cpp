@@ -17,8 +17,6 @@ namespace {
 const QString makerSite = QStringLiteral("https://www.orvanesoftware.com");
 
 // The windows the main window opens. Each is created on first use and kept until shutdown.
-const HostedWindow::Description settingsDescription { QStringLiteral("Option Settings"),
-                                                 QUrl(QStringLiteral("qrc:/qml/Settings.qml")), QSize(540, 670) };
 const HostedWindow::Description myAccountDescription { QStringLiteral("My Account Settings"),
                                                   QUrl(QStringLiteral("qrc:/qml/MyAccount.qml")), QSize(470, 600) };
 const HostedWindow::Description archiveDescription { QStringLiteral("ZELK Archive"),
@@ -91,7 +89,12 @@ void BackendLoader::openMyAccountWindow()
 void BackendLoader::openSettingsWindow()
 {
     ZELK_TRACE();
-    openHostedWindow(settingsWindow, settingsDescription, &BackendLoader::afterSettings);
+    if (!settingsWindow) {
+        settingsWindow = std::make_unique<Settings>();
+        connect(settingsWindow.get(), &Settings::showParent, this, &BackendLoader::afterSettings);
+    }
+    emit hideMainWindow();
+    settingsWindow->openWindow();
 }
 
 void BackendLoader::openArchive()

@@ -8,6 +8,7 @@
 
 #include "FileProcessing/FileProcessing.h"
 #include "HostedWindow/HostedWindow.h"
+#include "Settings/Settings.h"
 
 class GlobalsInfo;
 
@@ -67,7 +68,7 @@ private:
 
     GlobalsInfo *globals;
     std::unique_ptr<HostedWindow> myAccount;
-    std::unique_ptr<HostedWindow> settingsWindow;
+    std::unique_ptr<Settings> settingsWindow;
     std::unique_ptr<FileProcessing> fileProcessing;
     std::unique_ptr<HostedWindow> archive;
     QString lastOpenPath;

@@ -5,6 +5,20 @@
 
 #include <QCloseEvent>
 #include <QQuickItem>
+#include <QScreen>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Each side truncated to whole pixels.
+QSize scaledSize(const QSize &base, double scale)
+{
+    return QSize(int(base.width() * scale), int(base.height() * scale));
+}
+
+} // namespace
 
 HostedWindow::HostedWindow(const Description &description, QWidget *parent)
     : QQuickWidget(parent)
@@ -32,17 +46,47 @@ void HostedWindow::openWindow()
 void HostedWindow::showScaled()
 {
     ZELK_TRACE() << description.title;
-    scf = globals->getSettingsGuiScale();
-    const QSize scaled(int(description.baseSize.width() * scf), int(description.baseSize.height() * scf));
+    applyScale(globals->getSettingsGuiScale());
+    fillDocument();
+    show();
+    raise();
+    emit loaded();
+}
+
+void HostedWindow::applyScale(double chosen)
+{
+    const QScreen *target = screen();
+    const QSize available = target ? target->availableGeometry().size() : QSize();
+    scf = fittingScale(description.baseSize, chosen, available);
+    const QSize scaled = scaledSize(description.baseSize, scf);
     setMinimumSize(scaled);
     if (!description.resizable)
         setMaximumSize(scaled);
     if (root)
         root->setProperty("scf", scf);
-    fillDocument();
-    show();
-    raise();
-    emit loaded();
+}
+
+double HostedWindow::fittingScale(const QSize &base, double chosen, const QSize &available)
+{
+    // A stored scale that is not a number reads as 0, which would make an empty window.
+    const double wanted = chosen > 0 ? chosen : 1.0;
+    if (available.isEmpty() || base.isEmpty())
+        return wanted;
+    const QSize wantedSize = scaledSize(base, wanted);
+    if (wantedSize.width() <= available.width() && wantedSize.height() <= available.height())
+        return wanted;
+
+    // Whole hundredths, as the scale list offers them; never below the smallest step.
+    const double limit
+        = std::min(double(available.width()) / base.width(), double(available.height()) / base.height());
+    int hundredths = int(std::floor(limit * 100 + 1e-9));
+    while (hundredths > 1) {
+        const QSize size = scaledSize(base, hundredths / 100.0);
+        if (size.width() <= available.width() && size.height() <= available.height())
+            break;
+        --hundredths;
+    }
+    return std::max(hundredths, 1) / 100.0;
 }
 
 bool HostedWindow::connectToRoot(const char *signal)

@@ -31,7 +31,12 @@ public:
     // Opens the window for documents that need nothing but the scale.
     void openWindow();
 
+    // The scale the window was last shown at, which may be below the chosen one on a small screen.
     double guiScale() const { return scf; }
+
+    // The largest scale, in hundredths and not above `chosen`, at which `base` fits into `available`.
+    // A scale that is not positive counts as the default, 1.
+    static double fittingScale(const QSize &base, double chosen, const QSize &available);
 
 signals:
     void showParent();
@@ -40,6 +45,9 @@ signals:
 protected:
     // Sizes the window, hands the scale to the document, runs fillDocument(), shows and raises it.
     void showScaled();
+    // Fixes the window's size for `chosen`, or for the largest scale below it that fits the screen,
+    // and hands the scale used to the document.
+    void applyScale(double chosen);
     // The place where a window writes its own root properties before it is shown.
     virtual void fillDocument() {}
 

@@ -5,8 +5,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
+#include <QQuickItem>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <cmath>
 
 class tst_BackendLoader final : public QObject
 {
@@ -131,24 +136,33 @@ void tst_BackendLoader::closingOtherWindowsOnlyShowsTheMainWindow()
 void tst_BackendLoader::windowSizeFollowsTheScale_data()
 {
     QTest::addColumn<double>("scale");
+    QTest::addColumn<double>("used");
     QTest::addColumn<QSize>("settingsSize");
 
-    QTest::newRow("1") << 1.0 << QSize(540, 670);
-    QTest::newRow("1.25, truncated") << 1.25 << QSize(675, 837);
-    QTest::newRow("0.75") << 0.75 << QSize(405, 502);
+    QTest::newRow("1") << 1.0 << 1.0 << QSize(540, 670);
+    QTest::newRow("1.25, truncated") << 1.25 << 1.25 << QSize(675, 837);
+    QTest::newRow("0.75") << 0.75 << 0.75 << QSize(405, 502);
+    // 670 x 2 = 1340 is more than the screen holds: the largest hundredth that fits.
+    const QSize available = QGuiApplication::primaryScreen()->availableGeometry().size();
+    const double fitting = std::floor(available.height() / 670.0 * 100) / 100;
+    QTest::newRow("2, taller than the screen")
+            << 2.0 << fitting << QSize(int(540 * fitting), int(670 * fitting));
 }
 
 void tst_BackendLoader::windowSizeFollowsTheScale()
 {
     QFETCH(double, scale);
+    QFETCH(double, used);
     QFETCH(QSize, settingsSize);
 
     globals->setSettingsGuiScale(scale);
     loader->openSettingsWindow();
     const HostedWindow *settings = loader->settingsWindowObject();
+    QVERIFY(used <= scale);
     QCOMPARE(settings->minimumSize(), settingsSize);
     QCOMPARE(settings->maximumSize(), settingsSize);
-    QCOMPARE(settings->guiScale(), scale);
+    QCOMPARE(settings->guiScale(), used);
+    QCOMPARE(settings->rootObject()->property("scf").toDouble(), used);
 
     // The archive can grow: only its minimum follows the scale.
     loader->openArchive();
