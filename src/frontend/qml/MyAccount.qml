@@ -223,11 +223,13 @@ Item {
         Item { width: 1; height: 10 * scf; visible: myAccount.passwordError === "" }
         AuthErrorBox {
             objectName: "passwordErrorBox"
+            anchors.horizontalCenter: parent.horizontalCenter
             error: myAccount.passwordError
         }
         AuthField {
             id: currentPassword
             objectName: "currentPassword"
+            anchors.horizontalCenter: parent.horizontalCenter
             label: "Old Password (Current)"
             isPassword: true
             onTab: newPassword.focusInput()
@@ -235,6 +237,7 @@ Item {
         AuthField {
             id: newPassword
             objectName: "newPassword"
+            anchors.horizontalCenter: parent.horizontalCenter
             label: "New Password"
             isPassword: true
             onTab: confirmPassword.focusInput()
@@ -242,6 +245,7 @@ Item {
         AuthField {
             id: confirmPassword
             objectName: "confirmPassword"
+            anchors.horizontalCenter: parent.horizontalCenter
             label: "Confirm New Password"
             isPassword: true
         }
