@@ -53,6 +53,36 @@ bool QuickWidgetHarness::click(const QString &objectName)
     return true;
 }
 
+bool QuickWidgetHarness::typeInto(const QString &objectName, const QString &text)
+{
+    QList<QQuickItem *> pending { item(objectName) };
+    QQuickItem *input = nullptr;
+    while (!input && !pending.isEmpty()) {
+        QQuickItem *candidate = pending.takeFirst();
+        if (candidate && candidate->inherits("QQuickTextInput"))
+            input = candidate;
+        else if (candidate)
+            pending += candidate->childItems();
+    }
+    if (!input || !QTest::qWaitFor([input] { return input->isVisible() && input->isEnabled(); }, 5000)) {
+        qWarning().noquote() << objectName << "has no input to type into";
+        return false;
+    }
+    pauseBetweenClicks(lastClick);
+    const QPointF centre = input->mapToScene(QPointF(input->width() / 2, input->height() / 2));
+    QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+    if (!input->hasActiveFocus()) {
+        qWarning().noquote() << objectName << "did not take the focus";
+        return false;
+    }
+    QTest::keySequence(window, QKeySequence::SelectAll);
+    if (text.isEmpty())
+        QTest::keyClick(window, Qt::Key_Delete);
+    else
+        QTest::keyClicks(window, text);
+    return true;
+}
+
 void QuickWidgetHarness::pauseBetweenClicks(QElapsedTimer &lastClick)
 {
     const int pause = QGuiApplication::styleHints()->mouseDoubleClickInterval() + 50;

@@ -28,6 +28,9 @@ public:
     QVariant rootProperty(const char *name) const;
     // Waits until the item can be clicked, then clicks its centre; false when it never could be.
     bool click(const QString &objectName);
+    // Clicks the text input in the named item and types text in place of what it held, as a user
+    // who selects all and types does; false when there is no input to type into.
+    bool typeInto(const QString &objectName, const QString &text);
 
     // Two clicks in quick succession arrive as a double click, which buttons do not answer.
     static void pauseBetweenClicks(QElapsedTimer &lastClick);

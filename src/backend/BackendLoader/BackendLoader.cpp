@@ -3,6 +3,7 @@
 #include "GlobalsInfo/AppIdentity.h"
 #include "GlobalsInfo/GlobalsInfo.h"
 #include "GlobalsInfo/TraceLog.h"
+#include "MyAccount/MyAccount.h"
 #include "plugins/LoggingManager.h"
 #include "plugins/UpdateManager.h"
 
@@ -17,8 +18,6 @@ namespace {
 const QString makerSite = QStringLiteral("https://www.orvanesoftware.com");
 
 // The windows the main window opens. Each is created on first use and kept until shutdown.
-const HostedWindow::Description myAccountDescription { QStringLiteral("My Account Settings"),
-                                                  QUrl(QStringLiteral("qrc:/qml/MyAccount.qml")), QSize(470, 600) };
 const HostedWindow::Description archiveDescription { QStringLiteral("ZELK Archive"),
                                                 QUrl(QStringLiteral("qrc:/qml/Archive.qml")), QSize(540, 400), true };
 
@@ -83,7 +82,12 @@ void BackendLoader::loadFile(QString path)
 void BackendLoader::openMyAccountWindow()
 {
     ZELK_TRACE();
-    openHostedWindow(myAccount, myAccountDescription, &BackendLoader::showMainWindow);
+    if (!myAccount) {
+        myAccount = std::make_unique<MyAccount>();
+        connect(myAccount.get(), &HostedWindow::showParent, this, &BackendLoader::showMainWindow);
+    }
+    emit hideMainWindow();
+    myAccount->openWindow();
 }
 
 void BackendLoader::openSettingsWindow()

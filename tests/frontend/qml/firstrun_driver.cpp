@@ -5,6 +5,7 @@
 // with ZELK_E2E_SHOTS naming a folder for a picture of every screen it passes).
 // It prints what a user would see, then quits the program.
 #include "FileProcessing/FileProcessing.h"
+#include "GlobalsInfo/GlobalsInfo.h"
 #include "MainWindowHarness.h"
 #include "QuickWidgetHarness.h"
 #include "main/Startup.h"
@@ -31,8 +32,8 @@ QQuickWindow *mainWindow()
 void report(const MainWindowHarness &main)
 {
     const bool layerShown = main.item(QStringLiteral("authLayer"))->isVisible();
-    std::printf("layer: %s\nsize: %dx%d\n", layerShown ? "shown" : "hidden", main.window()->width(),
-                main.window()->height());
+    std::printf("layer: %s\nsize: %dx%d\naccount: %s\n", layerShown ? "shown" : "hidden", main.window()->width(),
+                main.window()->height(), qPrintable(GlobalsInfo::getInstance()->getUserEmail()));
     std::fflush(stdout);
 }
 
