@@ -99,6 +99,9 @@ void ZelkService::stop()
 void ZelkService::installRoutes()
 {
     server->set_payload_max_length(maxRequestBytes);
+    // Replies go out in several writes; with Nagle on, a kept-alive connection waits for the peer's
+    // delayed acknowledgement (about 40 ms) before the last one.
+    server->set_tcp_nodelay(true);
 
     const auto signedPost = [this](const std::string &path, auto handler) {
         server->Post(std::regex_replace(path, std::regex("\\."), "\\."),

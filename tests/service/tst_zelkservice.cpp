@@ -76,6 +76,7 @@ private slots:
     void badInput_data();
     void badInput();
     void dataSurvivesRestart();
+    void keptAliveRequestIsQuick();
     void cleanupTestCase();
 
 private:
@@ -701,6 +702,24 @@ void tst_ZelkService::dataSurvivesRestart()
             { "fileName", "x" }, { "version", "full" }, { "hash", account.hash }, { "extension", "mp3" },
             { "originalFilePath", "/x.mp3" } });
     QVERIFY2(again.text().toInt() > 0, qPrintable(again.text()));
+}
+
+void tst_ZelkService::keptAliveRequestIsQuick()
+{
+    // The client reuses its connections; a small reply must not wait for a delayed acknowledgement.
+    post(QStringLiteral("/zelk-server/remains.php"), { { "songID", "12345" } });
+    QList<qint64> elapsed;
+    for (int i = 0; i < 15; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(post(QStringLiteral("/zelk-server/remains.php"), { { "songID", "12345" } }).text(),
+            QStringLiteral("Unknown song id"));
+        elapsed.append(timer.nsecsElapsed() / 1000);
+    }
+    std::sort(elapsed.begin(), elapsed.end());
+    const qint64 median = elapsed[elapsed.size() / 2];
+    qInfo("median of a request on a kept-alive connection: %.2f ms", median / 1000.0);
+    QVERIFY2(median < 20000, qPrintable(QStringLiteral("%1 us").arg(median)));
 }
 
 void tst_ZelkService::cleanupTestCase()
