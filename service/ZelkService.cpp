@@ -11,6 +11,8 @@
 #include <iostream>
 #include <regex>
 
+#include <sys/stat.h>
+
 namespace {
 
 constexpr int workerThreads = 2;
@@ -49,6 +51,9 @@ ZelkService::~ZelkService()
 
 bool ZelkService::start(std::string &error)
 {
+    // The data holds password and bearer hashes, recovery codes and everyone's audio: whatever the
+    // service creates is its user's alone.
+    ::umask(077);
     std::error_code failure;
     for (const std::string &dir : { options.dataDir, uploadsDir, resultsDir }) {
         std::filesystem::create_directories(dir, failure);
@@ -57,6 +62,8 @@ bool ZelkService::start(std::string &error)
             return false;
         }
     }
+    if (!makePrivate(error))
+        return false;
     if (!database.open(options.dataDir + "/zelk-service.sqlite", error))
         return false;
     removeLeftovers();
@@ -185,6 +192,24 @@ void ZelkService::serveResult(const httplib::Request &request, httplib::Response
                 return false;
             return sink.write(buffer.data(), static_cast<size_t>(got));
         });
+}
+
+bool ZelkService::makePrivate(std::string &error) const
+{
+    // Folders and files left readable by an older version are closed too.
+    namespace fs = std::filesystem;
+    for (const std::string &dir : { options.dataDir, uploadsDir, resultsDir }) {
+        if (::chmod(dir.c_str(), 0700) != 0) {
+            error = "cannot make the folder " + dir + " private";
+            return false;
+        }
+        std::error_code failure;
+        for (const auto &entry : fs::directory_iterator(dir, failure)) {
+            if (entry.is_regular_file(failure) && !entry.is_symlink(failure))
+                ::chmod(entry.path().c_str(), 0600);
+        }
+    }
+    return true;
 }
 
 void ZelkService::removeLeftovers() const

@@ -39,6 +39,8 @@ public:
 private:
     void installRoutes();
     void serveResult(const httplib::Request &request, httplib::Response &response);
+    // Gives the data folder, its two subfolders and their files to the service's user alone.
+    bool makePrivate(std::string &error) const;
     void removeLeftovers() const;
     void janitor();
 

@@ -3,6 +3,7 @@
 #include "WavData.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QHttpMultiPart>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -13,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrlQuery>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -77,6 +80,7 @@ private slots:
     void badInput();
     void dataSurvivesRestart();
     void keptAliveRequestIsQuick();
+    void filesArePrivate();
     void cleanupTestCase();
 
 private:
@@ -92,6 +96,8 @@ private:
     // Downloads both results; false when download.php or a file fails.
     bool downloadResults(const QString &songId, WavData &instrument, WavData &mix);
     QStringList uploadsFolder() const;
+    // Every path under the data folder, itself included, whose mode is not 0700 (folder) or 0600.
+    QStringList loosePaths() const;
 
     QTemporaryDir dataDir;
     ServiceProcess service;
@@ -224,6 +230,25 @@ bool tst_ZelkService::downloadResults(const QString &songId, WavData &instrument
 QStringList tst_ZelkService::uploadsFolder() const
 {
     return QDir(dataDir.filePath(QStringLiteral("uploads"))).entryList(QDir::Files, QDir::Name);
+}
+
+QStringList tst_ZelkService::loosePaths() const
+{
+    QStringList loose;
+    QStringList paths { dataDir.path() };
+    QDirIterator it(dataDir.path(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System,
+        QDirIterator::Subdirectories);
+    while (it.hasNext())
+        paths.append(it.next());
+    for (const QString &path : paths) {
+        struct stat info {};
+        if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+            continue;
+        const mode_t wanted = S_ISDIR(info.st_mode) ? 0700 : 0600;
+        if ((info.st_mode & 07777) != wanted)
+            loose.append(QStringLiteral("%1 %2").arg(info.st_mode & 07777, 4, 8, QLatin1Char('0')).arg(path));
+    }
+    return loose;
 }
 
 void tst_ZelkService::initTestCase()
@@ -720,6 +745,32 @@ void tst_ZelkService::keptAliveRequestIsQuick()
     const qint64 median = elapsed[elapsed.size() / 2];
     qInfo("median of a request on a kept-alive connection: %.2f ms", median / 1000.0);
     QVERIFY2(median < 20000, qPrintable(QStringLiteral("%1 us").arg(median)));
+}
+
+void tst_ZelkService::filesArePrivate()
+{
+    // Password hashes, bearer hashes, recovery codes and everyone's audio: for the service's user only.
+    const Account account = registerAccount(QStringLiteral("private"));
+    QCOMPARE(post(QStringLiteral("/zelk-server/auth/recover.php"), { { "email", account.email } }).text(),
+        QStringLiteral("success"));
+    const Reply saved = uploadSong(account, WavData::tones(1, 8000, 8000), QStringLiteral("vocals"));
+    QCOMPARE(waitForResults(saved.text()), QStringLiteral("-1"));
+    QVERIFY(!uploadsFolder().isEmpty());
+    QVERIFY(QFile::exists(dataDir.filePath(QStringLiteral("outbox.txt"))));
+    QCOMPARE(loosePaths(), QStringList());
+
+    // A data folder left open by an older version is closed at the next start.
+    QVERIFY(service.stop());
+    for (const QString &path : { dataDir.path(), dataDir.filePath(QStringLiteral("uploads")),
+             dataDir.filePath(QStringLiteral("results")) })
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), 0755) == 0);
+    for (const QString &path :
+        { dataDir.filePath(QStringLiteral("zelk-service.sqlite")), dataDir.filePath(QStringLiteral("outbox.txt")),
+            dataDir.filePath(QStringLiteral("uploads/") + uploadsFolder().constFirst()) })
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), 0644) == 0);
+    QVERIFY(!loosePaths().isEmpty());
+    QVERIFY2(service.start(dataDir.path(), 2), qPrintable(service.output()));
+    QCOMPARE(loosePaths(), QStringList());
 }
 
 void tst_ZelkService::cleanupTestCase()
