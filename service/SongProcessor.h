@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -11,7 +12,8 @@ class SongProcessor
 public:
     SongProcessor(Database &database, std::string uploadsDir, std::string resultsDir);
 
-    void process(std::int32_t songId);
+    // Leaves the song queued, and no file behind, when stop is set before it is done.
+    void process(std::int32_t songId, const std::atomic<bool> &stop);
     // Deletes the results and uploads older than the keeping time.
     void expire(std::int64_t now);
 

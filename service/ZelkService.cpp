@@ -11,6 +11,7 @@
 #include <iostream>
 #include <regex>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 namespace {
@@ -35,7 +36,8 @@ ZelkService::ZelkService(ServiceOptions options)
     , resultsDir(this->options.dataDir + "/results")
     , outbox(this->options.dataDir + "/outbox.txt")
     , processor(database, uploadsDir, resultsDir)
-    , workers(workerThreads, [this](std::int32_t songId) { processor.process(songId); })
+    , workers(workerThreads,
+          [this](std::int32_t songId, const std::atomic<bool> &stop) { processor.process(songId, stop); })
     , accountRoutes(database, outbox)
     , songRoutes(database, workers, processor, uploadsDir, this->options.minSeconds)
     , server(std::make_unique<httplib::Server>())
@@ -95,7 +97,10 @@ void ZelkService::run()
 
 void ZelkService::stop()
 {
+    // Running songs give up at once and stay queued for the next start.
+    workers.halt();
     server->stop();
+    dropConnections();
     {
         std::lock_guard<std::mutex> lock(janitorMutex);
         stopping = true;
@@ -210,6 +215,38 @@ bool ZelkService::makePrivate(std::string &error) const
         }
     }
     return true;
+}
+
+void ZelkService::dropConnections()
+{
+    // The HTTP threads only look at the stop between requests: an idle kept-alive connection would hold
+    // one for the keep-alive time, a slow client for the read time limit. Shutting the sockets down wakes
+    // them at once. The listening socket is closed already; whatever TCP socket is left is a client's.
+    std::error_code failure;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd", failure)) {
+        int fd = -1;
+        try {
+            fd = std::stoi(entry.path().filename().string());
+        } catch (const std::exception &) {
+            continue;
+        }
+        struct stat info {};
+        int type = 0;
+        int listening = 0;
+        socklen_t length = sizeof type;
+        sockaddr_storage address {};
+        socklen_t addressLength = sizeof address;
+        if (::fstat(fd, &info) != 0 || !S_ISSOCK(info.st_mode)
+            || ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) != 0 || type != SOCK_STREAM)
+            continue;
+        length = sizeof listening;
+        if (::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &length) != 0 || listening != 0)
+            continue;
+        if (::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &addressLength) != 0
+            || (address.ss_family != AF_INET && address.ss_family != AF_INET6))
+            continue;
+        ::shutdown(fd, SHUT_RDWR);
+    }
 }
 
 void ZelkService::removeLeftovers() const

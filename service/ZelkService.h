@@ -42,6 +42,7 @@ private:
     // Gives the data folder, its two subfolders and their files to the service's user alone.
     bool makePrivate(std::string &error) const;
     void removeLeftovers() const;
+    static void dropConnections();
     void janitor();
 
     const ServiceOptions options;

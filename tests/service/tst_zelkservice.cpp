@@ -81,6 +81,7 @@ private slots:
     void dataSurvivesRestart();
     void keptAliveRequestIsQuick();
     void filesArePrivate();
+    void sigtermLeavesJobsQueued();
     void cleanupTestCase();
 
 private:
@@ -771,6 +772,30 @@ void tst_ZelkService::filesArePrivate()
     QVERIFY(!loosePaths().isEmpty());
     QVERIFY2(service.start(dataDir.path(), 2), qPrintable(service.output()));
     QCOMPARE(loosePaths(), QStringList());
+}
+
+void tst_ZelkService::sigtermLeavesJobsQueued()
+{
+    // A long song (about 15 minutes of mono audio) is being processed when the service is asked to stop.
+    const Account account = registerAccount(QStringLiteral("sigterm"));
+    const Reply saved = uploadSong(account, WavData::tones(1, 44100, 40'000'000), QStringLiteral("drums"));
+    QVERIFY2(saved.text().toInt() > 0, qPrintable(saved.text()));
+    QTest::qWait(100);
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY2(service.stop(), qPrintable(service.output()));
+    const qint64 stopping = timer.elapsed();
+    qInfo("stopped in %lld ms", stopping);
+    QVERIFY2(stopping < 1000, qPrintable(QStringLiteral("%1 ms").arg(stopping)));
+
+    // The song did not fail: it runs again at the next start.
+    const QDir results(dataDir.filePath(QStringLiteral("results")));
+    QCOMPARE(results.entryList({ saved.text() + "-*" }, QDir::Files), QStringList());
+    QVERIFY2(service.start(dataDir.path(), 2), qPrintable(service.output()));
+    timer.restart();
+    QCOMPARE(waitForResults(saved.text()), QStringLiteral("-1"));
+    qInfo("done %lld ms after the restart", timer.elapsed());
+    QCOMPARE(results.entryList({ saved.text() + "-*" }, QDir::Files).size(), 2);
 }
 
 void tst_ZelkService::cleanupTestCase()
