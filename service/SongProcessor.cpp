@@ -54,22 +54,40 @@ void SongProcessor::removeResults(std::int32_t songId) const
     removeFile(resultPath(songId, true));
 }
 
+void SongProcessor::releaseUpload(const std::string &stored) const
+{
+    if (!stored.empty() && !database.storedFileNeeded(stored))
+        removeFile(uploadsDir + "/" + stored);
+}
+
 void SongProcessor::process(std::int32_t songId, const std::atomic<bool> &stop)
 {
     const std::optional<Database::Song> song = database.song(songId);
-    if (!song || song->state != "queued")
+    if (!song)
         return;
+    if (song->state != "queued") {
+        releaseUpload(song->uploadStored);
+        return;
+    }
+    run(*song, stop);
+    // Unless the song is still queued after a stop, it no longer needs its upload.
+    releaseUpload(song->uploadStored);
+}
+
+void SongProcessor::run(const Database::Song &song, const std::atomic<bool> &stop)
+{
+    const std::int32_t songId = song.id;
 
     // On a stop the song stays queued and starts over at the next start.
     WavAudio audio;
     std::string error;
-    if (!WavAudio::load(uploadsDir + "/" + song->uploadStored, audio, error, &stop)) {
+    if (!WavAudio::load(uploadsDir + "/" + song.uploadStored, audio, error, &stop)) {
         if (!stop)
             database.failSong(songId, "The uploaded file was removed before it was processed");
         return;
     }
     Separator::Parts parts;
-    if (!Separator::split(audio, song->instrument, parts, &stop))
+    if (!Separator::split(audio, song.instrument, parts, &stop))
         return;
 
     const std::string instrumentPath = resultPath(songId, false);
@@ -91,8 +109,10 @@ void SongProcessor::process(std::int32_t songId, const std::atomic<bool> &stop)
 void SongProcessor::expire(std::int64_t now)
 {
     const std::int64_t before = now - keepMilliseconds;
-    for (const Database::Song &song : database.expireSongsBefore(before))
+    for (const Database::Song &song : database.expireSongsBefore(before)) {
         removeResults(song.id);
+        releaseUpload(song.uploadStored);
+    }
     for (const std::string &stored : database.removeUploadsBefore(before))
-        removeFile(uploadsDir + "/" + stored);
+        releaseUpload(stored);
 }

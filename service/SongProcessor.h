@@ -1,10 +1,11 @@
 #pragma once
 
+#include "Database.h"
+
 #include <atomic>
 #include <cstdint>
 #include <string>
 
-class Database;
 
 // Runs one queued song: reads its upload, splits it and stores the two result WAVs.
 class SongProcessor
@@ -18,11 +19,16 @@ public:
     void expire(std::int64_t now);
 
     void removeResults(std::int32_t songId) const;
+    // Deletes a stored upload once neither an upload nor a queued song refers to it: a song keeps
+    // its file until it is done, whatever happens to the upload meanwhile.
+    void releaseUpload(const std::string &stored) const;
     std::string resultPath(std::int32_t songId, bool mix) const;
 
     static constexpr std::int64_t keepMilliseconds = 30LL * 24 * 3600 * 1000;
 
 private:
+    void run(const Database::Song &song, const std::atomic<bool> &stop);
+
     Database &database;
     const std::string uploadsDir;
     const std::string resultsDir;

@@ -251,12 +251,15 @@ void ZelkService::dropConnections()
 
 void ZelkService::removeLeftovers() const
 {
-    // Files still under their ".part" name were being written when the service stopped.
+    // Files still under their ".part" name were being written when the service stopped; an upload
+    // nothing refers to was being released.
     for (const std::string &dir : { uploadsDir, resultsDir }) {
         std::error_code failure;
         for (const auto &entry : std::filesystem::directory_iterator(dir, failure)) {
             if (entry.path().extension() == ".part")
                 std::filesystem::remove(entry.path(), failure);
+            else if (dir == uploadsDir)
+                processor.releaseUpload(entry.path().filename().string());
         }
     }
 }

@@ -82,6 +82,8 @@ private slots:
     void keptAliveRequestIsQuick();
     void filesArePrivate();
     void sigtermLeavesJobsQueued();
+    void queuedSongKeepsUpload_data();
+    void queuedSongKeepsUpload();
     void cleanupTestCase();
 
 private:
@@ -91,6 +93,7 @@ private:
     Reply uploadSong(
         const Account &account, const WavData &wav, const QString &instrument, QString *filePath = nullptr);
     Reply get(const QUrl &url);
+    Reply repeat(const Account &account, const QString &filePath, const QString &instrument);
     Account registerAccount(const QString &tag);
     // Polls remains.php until "-1" and answers its last reply; countdown gets every number seen before.
     QString waitForResults(const QString &songId, QList<int> *countdown = nullptr);
@@ -173,6 +176,14 @@ Reply tst_ZelkService::uploadSong(
                       { "hash", account.hash }, { "extension", "mp3" },
                       { "originalFilePath", "/home/me/Music/My Song.live.mp3" } },
         wav.toBytes(), path);
+}
+
+Reply tst_ZelkService::repeat(const Account &account, const QString &filePath, const QString &instrument)
+{
+    return post(QStringLiteral("/zelk-server/repeat.php"),
+        { { "instrument", instrument }, { "uploadedFileName", QFileInfo(filePath).fileName() },
+            { "fileName", "x" }, { "version", "full" }, { "hash", account.hash }, { "extension", "mp3" },
+            { "originalFilePath", "/x.mp3" } });
 }
 
 Reply tst_ZelkService::get(const QUrl &url)
@@ -796,6 +807,69 @@ void tst_ZelkService::sigtermLeavesJobsQueued()
     QCOMPARE(waitForResults(saved.text()), QStringLiteral("-1"));
     qInfo("done %lld ms after the restart", timer.elapsed());
     QCOMPARE(results.entryList({ saved.text() + "-*" }, QDir::Files).size(), 2);
+}
+
+void tst_ZelkService::queuedSongKeepsUpload_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("reply");
+    // Whether the upload can still be processed again once everything is done.
+    QTest::addColumn<bool>("uploadStays");
+
+    QTest::newRow("same name uploaded again") << "upload" << QString() << true;
+    QTest::newRow("removed by name alone")
+        << "remove" << "The upload is still needed by a song in progress" << true;
+    QTest::newRow("removed by its owner") << "remove with hash" << "success" << false;
+}
+
+void tst_ZelkService::queuedSongKeepsUpload()
+{
+    QFETCH(QString, action);
+    QFETCH(QString, reply);
+    QFETCH(bool, uploadStays);
+
+    // Both workers are kept busy, so the song under test waits in the queue meanwhile.
+    const Account account = registerAccount(QStringLiteral("queued"));
+    const QStringList before = uploadsFolder();
+    QStringList songs;
+    QString blocker;
+    songs.append(uploadSong(account, WavData::tones(1, 44100, 10'000'000), QStringLiteral("drums"), &blocker)
+                     .text());
+    for (const char *instrument : { "bass", "guitar", "piano" })
+        songs.append(repeat(account, blocker, QString::fromLatin1(instrument)).text());
+    const WavData input = WavData::tones(2, 8000, 8000);
+    QString filePath;
+    const QString queued = uploadSong(account, input, QStringLiteral("vocals"), &filePath).text();
+    songs.append(queued);
+    for (const QString &song : songs)
+        QVERIFY2(song.toInt() > 0, qPrintable(song));
+
+    if (action == QLatin1String("upload")) {
+        const Reply again = upload({ { "instrument", "bass" }, { "version", "full" }, { "fileName", "x" },
+                                       { "hash", account.hash }, { "extension", "mp3" },
+                                       { "originalFilePath", "/x.mp3" } },
+            WavData::tones(1, 8000, 4000).toBytes(), filePath);
+        QVERIFY2(again.text().toInt() > 0, qPrintable(again.text()));
+        songs.append(again.text());
+    } else {
+        Fields fields { { "fileName", QFileInfo(filePath).fileName() } };
+        if (action.endsWith(QLatin1String("hash")))
+            fields.append({ "hash", account.hash });
+        QCOMPARE(post(QStringLiteral("/zelk-server/removeUploaded.php"), fields).text(), reply);
+    }
+
+    for (const QString &song : songs)
+        QCOMPARE(waitForResults(song), QStringLiteral("-1"));
+    WavData isolated;
+    WavData mix;
+    QVERIFY(downloadResults(queued, isolated, mix));
+    QCOMPARE(isolated.samples.size(), input.samples.size());
+    for (qsizetype i = 0; i < input.samples.size(); ++i)
+        QCOMPARE(int(isolated.samples[i]) + int(mix.samples[i]), int(input.samples[i]));
+
+    // Files no upload and no queued song needs are gone.
+    QTRY_COMPARE(uploadsFolder().size(), before.size() + (uploadStays ? 2 : 1));
+    QCOMPARE(repeat(account, filePath, QStringLiteral("vocals")).text().toInt() > 0, uploadStays);
 }
 
 void tst_ZelkService::cleanupTestCase()
