@@ -17,6 +17,12 @@
 namespace {
 
 constexpr int workerThreads = 2;
+// A connection holds its HTTP thread as long as it keeps sending, however slowly; with this many a
+// few dozen slow clients still leave room for everyone else.
+constexpr size_t httpThreads = 64;
+// Longest silence while a request is read or its reply written.
+constexpr time_t readSeconds = 3;
+constexpr time_t writeSeconds = 5;
 // A WAV of about 90 minutes of stereo at 48 kHz.
 constexpr size_t maxRequestBytes = 1024UL * 1024 * 1024;
 constexpr auto janitorPeriod = std::chrono::hours(1);
@@ -114,6 +120,9 @@ void ZelkService::installRoutes()
     // Replies go out in several writes; with Nagle on, a kept-alive connection waits for the peer's
     // delayed acknowledgement (about 40 ms) before the last one.
     server->set_tcp_nodelay(true);
+    server->set_read_timeout(readSeconds);
+    server->set_write_timeout(writeSeconds);
+    server->new_task_queue = [] { return new httplib::ThreadPool(httpThreads); };
 
     const auto signedPost = [this](const std::string &path, auto handler) {
         server->Post(std::regex_replace(path, std::regex("\\."), "\\."),

@@ -11,7 +11,9 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSignalSpy>
+#include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTest>
 #include <QUrlQuery>
 
@@ -84,6 +86,7 @@ private slots:
     void sigtermLeavesJobsQueued();
     void queuedSongKeepsUpload_data();
     void queuedSongKeepsUpload();
+    void slowClientsDoNotBlock();
     void cleanupTestCase();
 
 private:
@@ -870,6 +873,58 @@ void tst_ZelkService::queuedSongKeepsUpload()
     // Files no upload and no queued song needs are gone.
     QTRY_COMPARE(uploadsFolder().size(), before.size() + (uploadStays ? 2 : 1));
     QCOMPARE(repeat(account, filePath, QStringLiteral("vocals")).text().toInt() > 0, uploadStays);
+}
+
+void tst_ZelkService::slowClientsDoNotBlock()
+{
+    // A client that falls silent halfway through its request line is dropped after the read limit.
+    QTcpSocket silent;
+    silent.connectToHost(QHostAddress::LocalHost, quint16(service.url(QString()).port()));
+    QVERIFY(silent.waitForConnected(2000));
+    silent.write("POST /zelk-server/rem");
+    QVERIFY(silent.waitForBytesWritten(1000));
+    QElapsedTimer silence;
+    silence.start();
+    qint64 dropped = -1;
+    connect(&silent, &QTcpSocket::disconnected, this, [&] { dropped = silence.elapsed(); });
+
+    // Sixteen clients that trickle their headers, one line a second, never finishing a request.
+    std::vector<std::unique_ptr<QTcpSocket>> slow;
+    for (int i = 0; i < 16; ++i) {
+        slow.push_back(std::make_unique<QTcpSocket>());
+        slow.back()->connectToHost(QHostAddress::LocalHost, quint16(service.url(QString()).port()));
+        QVERIFY(slow.back()->waitForConnected(2000));
+        slow.back()->write("POST /zelk-server/remains.php HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+    }
+    int line = 0;
+    QTimer trickle;
+    connect(&trickle, &QTimer::timeout, this, [&] {
+        ++line;
+        for (const auto &socket : slow)
+            socket->write(QByteArray("X-Slow-") + QByteArray::number(line) + ": 1\r\n");
+    });
+    trickle.start(1000);
+    QTest::qWait(500);
+
+    // Meanwhile a normal request, on a new connection each time, is answered within a second.
+    QList<qint64> elapsed;
+    for (int i = 0; i < 3; ++i) {
+        QNetworkAccessManager fresh;
+        QNetworkRequest request(service.url(QStringLiteral("/generate_204")));
+        request.setTransferTimeout(3000);
+        QElapsedTimer timer;
+        timer.start();
+        const Reply probe = finish(fresh.get(request));
+        elapsed.append(timer.elapsed());
+        QCOMPARE(probe.status, 204);
+        QTest::qWait(700);
+    }
+    qInfo() << "normal requests beside 16 slow clients, ms:" << elapsed;
+    QVERIFY2(*std::max_element(elapsed.cbegin(), elapsed.cend()) < 1000, qPrintable(QDebug::toString(elapsed)));
+
+    QTRY_VERIFY_WITH_TIMEOUT(dropped >= 0, 8000);
+    qInfo("the silent client was dropped after %lld ms", dropped);
+    QVERIFY2(dropped < 4000, qPrintable(QStringLiteral("%1 ms").arg(dropped)));
 }
 
 void tst_ZelkService::cleanupTestCase()
