@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -87,6 +88,8 @@ private slots:
     void queuedSongKeepsUpload_data();
     void queuedSongKeepsUpload();
     void slowClientsDoNotBlock();
+    void refusedText_data();
+    void refusedText();
     void cleanupTestCase();
 
 private:
@@ -925,6 +928,74 @@ void tst_ZelkService::slowClientsDoNotBlock()
     QTRY_VERIFY_WITH_TIMEOUT(dropped >= 0, 8000);
     qInfo("the silent client was dropped after %lld ms", dropped);
     QVERIFY2(dropped < 4000, qPrintable(QStringLiteral("%1 ms").arg(dropped)));
+}
+
+void tst_ZelkService::refusedText_data()
+{
+    // form: the operation's own fields, already percent-encoded; the signature is added.
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QByteArray>("form");
+    QTest::addColumn<QString>("reply");
+
+    const QString registration = QStringLiteral("/zelk-server/auth/registration.php");
+    const QByteArray digest = hashedPassword(QStringLiteral("secret")).toLatin1();
+    // A new address for every row.
+    const quint32 run = QRandomGenerator::global()->generate();
+    int row = 0;
+    const auto address = [&] {
+        return "email=text%2B" + QByteArray::number(run) + '-' + QByteArray::number(++row) + "%40example.com";
+    };
+    QTest::newRow("name that is not UTF-8") << registration << address() + "&name=Zo%EB%20Lee&password=" + digest
+                                            << "Field \"name\" is not UTF-8 text";
+    QTest::newRow("name with a NUL") << registration << address() + "&name=Zoe%00Lee&password=" + digest
+                                     << "Field \"name\" holds a NUL character";
+    QTest::newRow("overlong UTF-8") << registration << address() + "&name=Zo%C0%AE&password=" + digest
+                                    << "Field \"name\" is not UTF-8 text";
+    QTest::newRow("password not a digest")
+        << registration << address() + "&name=Zoe&password=my%20secret%20password" << "Invalid password format";
+    QTest::newRow("password digest in capitals")
+        << registration << address() + "&name=Zoe&password=" + digest.toUpper() << "Invalid password format";
+    QTest::newRow("password digest cut short")
+        << "/zelk-server/auth/login.php" << address() + "&password=" + digest.left(31) << "Invalid password format";
+    QTest::newRow("current password not a digest")
+        << "/zelk-server/auth/updatePassword.php"
+        << "password=" + digest + "&current_password=secret&id=12345" << "Invalid password format";
+    QTest::newRow("new password not a digest")
+        << "/zelk-server/auth/resetpassword.php" << "password=secret&" + address() << "Invalid password format";
+    QTest::newRow("song name that is not UTF-8")
+        << "/zelk-server/repeat.php"
+        << QByteArray("instrument=bass&uploadedFileName=a.wav&fileName=%FFx&version=full&hash=" + QByteArray(32, 'f')
+               + "&extension=mp3&originalFilePath=%2Fx.mp3")
+        << "Field \"fileName\" is not UTF-8 text";
+    QTest::newRow("UTF-8 name is kept") << registration
+                                        << address() + "&name=Zo%C3%AB%20%E6%9D%8E%20%F0%9F%8E%B8&password=" + digest
+                                        << "success";
+}
+
+void tst_ZelkService::refusedText()
+{
+    QFETCH(QString, path);
+    QFETCH(QByteArray, form);
+    QFETCH(QString, reply);
+
+    QUrlQuery signature = GlobalsInfo::getInstance()->generateWebAccessData();
+    QNetworkRequest request(service.url(path));
+    request.setHeader(
+        QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
+    QCOMPARE(finish(network.post(request, form + '&' + signature.query(QUrl::FullyEncoded).toUtf8())).text(),
+        reply);
+
+    // A registration stores nothing it refused, and gives back exactly what it took.
+    if (path.endsWith(QLatin1String("registration.php"))) {
+        const QUrlQuery fields(QString::fromLatin1(form));
+        const QString email = fields.queryItemValue(QStringLiteral("email"), QUrl::FullyDecoded);
+        const Reply info = post(QStringLiteral("/zelk-server/auth/getInfo.php"), { { "email", email } });
+        if (reply == QLatin1String("success"))
+            QCOMPARE(QJsonDocument::fromJson(info.body).object().value("name").toString(),
+                QStringLiteral("Zo\u00eb \u674e \U0001F3B8"));
+        else
+            QCOMPARE(info.text(), QStringLiteral("This email not registered yet!"));
+    }
 }
 
 void tst_ZelkService::cleanupTestCase()
