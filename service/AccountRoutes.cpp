@@ -62,8 +62,8 @@ std::string storeReply(Database::Outcome outcome, const char *failure)
 // The program never sends a password as typed, only the lower-case hex MD5 of it in its template.
 std::string passwordProblem(const std::string &password)
 {
-    const bool digest = password.size() == 32
-        && password.find_first_not_of("0123456789abcdef") == std::string::npos;
+    const bool digest
+        = password.size() == 32 && password.find_first_not_of("0123456789abcdef") == std::string::npos;
     return digest ? std::string() : "Invalid password format";
 }
 

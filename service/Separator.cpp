@@ -71,8 +71,8 @@ bool stopped(const std::atomic<bool> *stop, std::int64_t index)
     return index % chunkFrames == 0 && stop && stop->load(std::memory_order_relaxed);
 }
 
-bool filterChannel(const WavAudio &audio, int channel, const std::vector<Band> &bands, std::vector<double> &out,
-    const std::atomic<bool> *stop)
+bool filterChannel(const WavAudio &audio, int channel, const std::vector<Band> &bands,
+    std::vector<double> &out, const std::atomic<bool> *stop)
 {
     const std::int64_t frames = audio.frames();
     out.assign(static_cast<size_t>(frames), 0.0);

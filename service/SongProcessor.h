@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <string>
 
-
 // Runs one queued song: reads its upload, splits it and stores the two result WAVs.
 class SongProcessor
 {

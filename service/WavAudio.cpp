@@ -54,7 +54,8 @@ bool WavAudio::probe(const std::string &path, WavAudio &audio, std::int64_t &fra
     return true;
 }
 
-bool WavAudio::load(const std::string &path, WavAudio &audio, std::string &error, const std::atomic<bool> *stop)
+bool WavAudio::load(
+    const std::string &path, WavAudio &audio, std::string &error, const std::atomic<bool> *stop)
 {
     SF_INFO info {};
     SNDFILE *file = openWav(path, audio, info, error);

@@ -43,7 +43,9 @@ ZelkService::ZelkService(ServiceOptions options)
     , outbox(this->options.dataDir + "/outbox.txt")
     , processor(database, uploadsDir, resultsDir)
     , workers(workerThreads,
-          [this](std::int32_t songId, const std::atomic<bool> &stop) { processor.process(songId, stop); })
+          [this](std::int32_t songId, const std::atomic<bool> &stop) {
+              processor.process(songId, stop);
+          })
     , accountRoutes(database, outbox)
     , songRoutes(database, workers, processor, uploadsDir, this->options.minSeconds)
     , server(std::make_unique<httplib::Server>())

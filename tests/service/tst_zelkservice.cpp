@@ -782,9 +782,9 @@ void tst_ZelkService::filesArePrivate()
     for (const QString &path : { dataDir.path(), dataDir.filePath(QStringLiteral("uploads")),
              dataDir.filePath(QStringLiteral("results")) })
         QVERIFY(::chmod(QFile::encodeName(path).constData(), 0755) == 0);
-    for (const QString &path :
-        { dataDir.filePath(QStringLiteral("zelk-service.sqlite")), dataDir.filePath(QStringLiteral("outbox.txt")),
-            dataDir.filePath(QStringLiteral("uploads/") + uploadsFolder().constFirst()) })
+    for (const QString &path : { dataDir.filePath(QStringLiteral("zelk-service.sqlite")),
+             dataDir.filePath(QStringLiteral("outbox.txt")),
+             dataDir.filePath(QStringLiteral("uploads/") + uploadsFolder().constFirst()) })
         QVERIFY(::chmod(QFile::encodeName(path).constData(), 0644) == 0);
     QVERIFY(!loosePaths().isEmpty());
     QVERIFY2(service.start(dataDir.path(), 2), qPrintable(service.output()));
@@ -823,9 +823,10 @@ void tst_ZelkService::queuedSongKeepsUpload_data()
     QTest::addColumn<bool>("uploadStays");
 
     QTest::newRow("same name uploaded again") << "upload" << QString() << true;
-    QTest::newRow("removed by name alone")
-        << "remove" << "The upload is still needed by a song in progress" << true;
-    QTest::newRow("removed by its owner") << "remove with hash" << "success" << false;
+    QTest::newRow("removed by name alone") << "remove"
+                                           << "The upload is still needed by a song in progress" << true;
+    QTest::newRow("removed by its owner") << "remove with hash"
+                                          << "success" << false;
 }
 
 void tst_ZelkService::queuedSongKeepsUpload()
@@ -839,8 +840,8 @@ void tst_ZelkService::queuedSongKeepsUpload()
     const QStringList before = uploadsFolder();
     QStringList songs;
     QString blocker;
-    songs.append(uploadSong(account, WavData::tones(1, 44100, 10'000'000), QStringLiteral("drums"), &blocker)
-                     .text());
+    songs.append(
+        uploadSong(account, WavData::tones(1, 44100, 10'000'000), QStringLiteral("drums"), &blocker).text());
     for (const char *instrument : { "bass", "guitar", "piano" })
         songs.append(repeat(account, blocker, QString::fromLatin1(instrument)).text());
     const WavData input = WavData::tones(2, 8000, 8000);
@@ -851,10 +852,10 @@ void tst_ZelkService::queuedSongKeepsUpload()
         QVERIFY2(song.toInt() > 0, qPrintable(song));
 
     if (action == QLatin1String("upload")) {
-        const Reply again = upload({ { "instrument", "bass" }, { "version", "full" }, { "fileName", "x" },
-                                       { "hash", account.hash }, { "extension", "mp3" },
-                                       { "originalFilePath", "/x.mp3" } },
-            WavData::tones(1, 8000, 4000).toBytes(), filePath);
+        const Reply again
+            = upload({ { "instrument", "bass" }, { "version", "full" }, { "fileName", "x" },
+                         { "hash", account.hash }, { "extension", "mp3" }, { "originalFilePath", "/x.mp3" } },
+                WavData::tones(1, 8000, 4000).toBytes(), filePath);
         QVERIFY2(again.text().toInt() > 0, qPrintable(again.text()));
         songs.append(again.text());
     } else {
@@ -923,7 +924,8 @@ void tst_ZelkService::slowClientsDoNotBlock()
         QTest::qWait(700);
     }
     qInfo() << "normal requests beside 16 slow clients, ms:" << elapsed;
-    QVERIFY2(*std::max_element(elapsed.cbegin(), elapsed.cend()) < 1000, qPrintable(QDebug::toString(elapsed)));
+    QVERIFY2(
+        *std::max_element(elapsed.cbegin(), elapsed.cend()) < 1000, qPrintable(QDebug::toString(elapsed)));
 
     QTRY_VERIFY_WITH_TIMEOUT(dropped >= 0, 8000);
     qInfo("the silent client was dropped after %lld ms", dropped);
@@ -945,31 +947,35 @@ void tst_ZelkService::refusedText_data()
     const auto address = [&] {
         return "email=text%2B" + QByteArray::number(run) + '-' + QByteArray::number(++row) + "%40example.com";
     };
-    QTest::newRow("name that is not UTF-8") << registration << address() + "&name=Zo%EB%20Lee&password=" + digest
-                                            << "Field \"name\" is not UTF-8 text";
+    QTest::newRow("name that is not UTF-8")
+        << registration << address() + "&name=Zo%EB%20Lee&password=" + digest
+        << "Field \"name\" is not UTF-8 text";
     QTest::newRow("name with a NUL") << registration << address() + "&name=Zoe%00Lee&password=" + digest
                                      << "Field \"name\" holds a NUL character";
     QTest::newRow("overlong UTF-8") << registration << address() + "&name=Zo%C0%AE&password=" + digest
                                     << "Field \"name\" is not UTF-8 text";
     QTest::newRow("password not a digest")
-        << registration << address() + "&name=Zoe&password=my%20secret%20password" << "Invalid password format";
+        << registration << address() + "&name=Zoe&password=my%20secret%20password"
+        << "Invalid password format";
     QTest::newRow("password digest in capitals")
         << registration << address() + "&name=Zoe&password=" + digest.toUpper() << "Invalid password format";
     QTest::newRow("password digest cut short")
-        << "/zelk-server/auth/login.php" << address() + "&password=" + digest.left(31) << "Invalid password format";
+        << "/zelk-server/auth/login.php" << address() + "&password=" + digest.left(31)
+        << "Invalid password format";
     QTest::newRow("current password not a digest")
         << "/zelk-server/auth/updatePassword.php"
-        << "password=" + digest + "&current_password=secret&id=12345" << "Invalid password format";
-    QTest::newRow("new password not a digest")
-        << "/zelk-server/auth/resetpassword.php" << "password=secret&" + address() << "Invalid password format";
+        << "password=" + digest + "&current_password=secret&id=12345"
+        << "Invalid password format";
+    QTest::newRow("new password not a digest") << "/zelk-server/auth/resetpassword.php"
+                                               << "password=secret&" + address() << "Invalid password format";
     QTest::newRow("song name that is not UTF-8")
         << "/zelk-server/repeat.php"
-        << QByteArray("instrument=bass&uploadedFileName=a.wav&fileName=%FFx&version=full&hash=" + QByteArray(32, 'f')
-               + "&extension=mp3&originalFilePath=%2Fx.mp3")
+        << QByteArray("instrument=bass&uploadedFileName=a.wav&fileName=%FFx&version=full&hash="
+               + QByteArray(32, 'f') + "&extension=mp3&originalFilePath=%2Fx.mp3")
         << "Field \"fileName\" is not UTF-8 text";
-    QTest::newRow("UTF-8 name is kept") << registration
-                                        << address() + "&name=Zo%C3%AB%20%E6%9D%8E%20%F0%9F%8E%B8&password=" + digest
-                                        << "success";
+    QTest::newRow("UTF-8 name is kept")
+        << registration << address() + "&name=Zo%C3%AB%20%E6%9D%8E%20%F0%9F%8E%B8&password=" + digest
+        << "success";
 }
 
 void tst_ZelkService::refusedText()
