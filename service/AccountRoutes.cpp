@@ -24,7 +24,6 @@ constexpr std::int64_t codeLifetime = 30LL * 60 * 1000;
 // Wrong guesses allowed per mailed code before a new one must be asked for.
 constexpr int codeGuesses = 5;
 constexpr size_t maxNameLength = 100;
-constexpr size_t maxPasswordLength = 256;
 
 QString qText(const std::string &text)
 {
@@ -60,9 +59,12 @@ std::string storeReply(Database::Outcome outcome, const char *failure)
     return failure;
 }
 
+// The program never sends a password as typed, only the lower-case hex MD5 of it in its template.
 std::string passwordProblem(const std::string &password)
 {
-    return password.size() > maxPasswordLength ? "Password is too long" : std::string();
+    const bool digest
+        = password.size() == 32 && password.find_first_not_of("0123456789abcdef") == std::string::npos;
+    return digest ? std::string() : "Invalid password format";
 }
 
 } // namespace
@@ -121,6 +123,8 @@ std::string AccountRoutes::registration(const FormFields &fields)
 std::string AccountRoutes::login(const FormFields &fields)
 {
     if (const std::string problem = fields.problem({ "email", "password" }); !problem.empty())
+        return problem;
+    if (const std::string problem = passwordProblem(fields.value("password")); !problem.empty())
         return problem;
     const std::optional<Database::User> user = database.userByEmail(fields.value("email"));
     if (!user || !Credentials::verifyPassword(user->password, fields.value("password")))
@@ -210,8 +214,10 @@ std::string AccountRoutes::updatePassword(const FormFields &fields)
     if (const std::string problem = fields.problem({ "password", "current_password", "id" });
         !problem.empty())
         return problem;
-    if (const std::string problem = passwordProblem(fields.value("password")); !problem.empty())
-        return problem;
+    for (const char *name : { "password", "current_password" }) {
+        if (const std::string problem = passwordProblem(fields.value(name)); !problem.empty())
+            return problem;
+    }
     std::int32_t id = 0;
     if (!FormFields::readId(fields.value("id"), id))
         return "Invalid user id";

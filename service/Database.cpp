@@ -324,10 +324,20 @@ std::optional<Database::Upload> Database::upload(std::int32_t userId, const std:
     return readUpload(query);
 }
 
-std::vector<std::string> Database::removeUploads(const std::string &name, std::int32_t userId)
+std::vector<std::string> Database::removeUploads(const std::string &name, std::int32_t userId, int &kept)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    const std::string condition = userId != 0 ? "name = ? AND user_id = ?" : "name = ?";
+    kept = 0;
+    if (userId == 0) {
+        Statement needed(db,
+            "SELECT count(*) FROM uploads WHERE name = ? AND stored IN "
+            "(SELECT upload_stored FROM songs WHERE state = 'queued')");
+        if (needed.bind(name).step() == SQLITE_ROW)
+            kept = static_cast<int>(needed.number(0));
+    }
+    const std::string condition = userId != 0
+        ? "name = ? AND user_id = ?"
+        : "name = ? AND stored NOT IN (SELECT upload_stored FROM songs WHERE state = 'queued')";
     std::vector<std::string> stored;
     Statement query(db, "SELECT stored FROM uploads WHERE " + condition);
     Statement remove(db, "DELETE FROM uploads WHERE " + condition);
@@ -342,6 +352,16 @@ std::vector<std::string> Database::removeUploads(const std::string &name, std::i
     if (remove.step() != SQLITE_DONE)
         return {};
     return stored;
+}
+
+bool Database::storedFileNeeded(const std::string &stored)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    Statement query(db,
+        "SELECT 1 FROM uploads WHERE stored = ? "
+        "UNION ALL SELECT 1 FROM songs WHERE upload_stored = ? AND state = 'queued' LIMIT 1");
+    // When in doubt the file stays.
+    return query.bind(stored).bind(stored).step() != SQLITE_DONE;
 }
 
 std::vector<std::string> Database::removeUploadsBefore(std::int64_t time)

@@ -87,7 +87,10 @@ public:
     bool putUpload(Upload &upload, std::string &replaced);
     std::optional<Upload> upload(std::int32_t userId, const std::string &name);
     // Removes the uploads of that name (of one user when userId is not 0); answers their stored files.
-    std::vector<std::string> removeUploads(const std::string &name, std::int32_t userId);
+    // Without a user, uploads a queued song still reads are left alone and counted in kept.
+    std::vector<std::string> removeUploads(const std::string &name, std::int32_t userId, int &kept);
+    // Whether an upload or a queued song still refers to the stored file.
+    bool storedFileNeeded(const std::string &stored);
     std::vector<std::string> removeUploadsBefore(std::int64_t time);
 
     // Gives the song a fresh random id.

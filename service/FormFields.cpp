@@ -33,6 +33,45 @@ std::string percentDecode(const std::string &text)
 
 } // namespace
 
+bool FormFields::isUtf8(const std::string &text)
+{
+    // Shortest forms only, no surrogates, nothing above U+10FFFF: what a JSON reply can give back unchanged.
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        int length = 0;
+        std::uint32_t code = 0;
+        if (byte < 0x80) {
+            ++i;
+            continue;
+        } else if (byte >= 0xc2 && byte <= 0xdf) {
+            length = 2;
+            code = byte & 0x1f;
+        } else if (byte >= 0xe0 && byte <= 0xef) {
+            length = 3;
+            code = byte & 0x0f;
+        } else if (byte >= 0xf0 && byte <= 0xf4) {
+            length = 4;
+            code = byte & 0x07;
+        } else {
+            return false;
+        }
+        if (i + static_cast<size_t>(length) > text.size())
+            return false;
+        for (int k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + static_cast<size_t>(k)]);
+            if ((next & 0xc0) != 0x80)
+                return false;
+            code = (code << 6) | (next & 0x3f);
+        }
+        if ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000) || code > 0x10ffff
+            || (code >= 0xd800 && code <= 0xdfff))
+            return false;
+        i += static_cast<size_t>(length);
+    }
+    return true;
+}
+
 FormFields::FormFields(const httplib::Request &request)
 {
     if (request.is_multipart_form_data()) {
@@ -87,6 +126,11 @@ std::string FormFields::problem(std::initializer_list<const char *> names) const
             return std::string("Missing field \"") + name + "\"";
         if (found->second.size() > maxValueLength)
             return std::string("Field \"") + name + "\" is too long";
+        // Stored text comes back in replies and JSON: it must come back as it was sent.
+        if (found->second.find('\0') != std::string::npos)
+            return std::string("Field \"") + name + "\" holds a NUL character";
+        if (!isUtf8(found->second))
+            return std::string("Field \"") + name + "\" is not UTF-8 text";
     }
     return {};
 }

@@ -20,9 +20,11 @@ public:
 
     bool has(const std::string &name) const;
     std::string value(const std::string &name) const;
-    // The reply text for the first of the named fields that is missing, empty or too long; empty when
-    // all of them are fine.
+    // The reply text for the first of the named fields that is missing, empty, too long, not UTF-8 or
+    // holding a NUL; empty when all of them are fine.
     std::string problem(std::initializer_list<const char *> names) const;
+
+    static bool isUtf8(const std::string &text);
 
     // Reads a decimal id in 1 .. 2^31 - 1.
     static bool readId(const std::string &text, std::int32_t &id);

@@ -63,14 +63,25 @@ std::vector<Band> bandsFor(const std::string &instrument)
     return { { 250, 4000 } }; // the voice band, for mono vocals
 }
 
-std::vector<double> filterChannel(const WavAudio &audio, int channel, const std::vector<Band> &bands)
+// Frames between two looks at the stop flag: a few milliseconds of work.
+constexpr std::int64_t chunkFrames = 1 << 16;
+
+bool stopped(const std::atomic<bool> *stop, std::int64_t index)
+{
+    return index % chunkFrames == 0 && stop && stop->load(std::memory_order_relaxed);
+}
+
+bool filterChannel(const WavAudio &audio, int channel, const std::vector<Band> &bands,
+    std::vector<double> &out, const std::atomic<bool> *stop)
 {
     const std::int64_t frames = audio.frames();
-    std::vector<double> out(static_cast<size_t>(frames), 0.0);
+    out.assign(static_cast<size_t>(frames), 0.0);
     for (const Band &band : bands) {
         Biquad high(true, band.highPass > 0 ? band.highPass : 1.0, audio.sampleRate);
         Biquad low(false, band.lowPass > 0 ? band.lowPass : 1.0, audio.sampleRate);
         for (std::int64_t frame = 0; frame < frames; ++frame) {
+            if (stopped(stop, frame))
+                return false;
             double x = audio.samples[static_cast<size_t>(frame * audio.channels + channel)];
             if (band.highPass > 0)
                 x = high.process(x);
@@ -79,7 +90,7 @@ std::vector<double> filterChannel(const WavAudio &audio, int channel, const std:
             out[static_cast<size_t>(frame)] += x;
         }
     }
-    return out;
+    return true;
 }
 
 int centreChannel(const WavAudio &audio)
@@ -104,7 +115,7 @@ bool isInstrument(const std::string &instrument)
         || instrument == "piano";
 }
 
-Parts split(const WavAudio &audio, const std::string &instrument)
+bool split(const WavAudio &audio, const std::string &instrument, Parts &parts, const std::atomic<bool> *stop)
 {
     const size_t count = audio.samples.size();
     const int channels = audio.channels;
@@ -113,6 +124,8 @@ Parts split(const WavAudio &audio, const std::string &instrument)
     if (instrument == "vocals" && channels >= 2) {
         const int centre = centreChannel(audio);
         for (size_t frame = 0; frame * channels < count; ++frame) {
+            if (stopped(stop, static_cast<std::int64_t>(frame)))
+                return false;
             const size_t base = frame * channels;
             if (centre >= 0) {
                 isolated[base + centre] = audio.samples[base + centre];
@@ -124,8 +137,10 @@ Parts split(const WavAudio &audio, const std::string &instrument)
         }
     } else {
         const std::vector<Band> bands = bandsFor(instrument);
+        std::vector<double> filtered;
         for (int channel = 0; channel < channels; ++channel) {
-            const std::vector<double> filtered = filterChannel(audio, channel, bands);
+            if (!filterChannel(audio, channel, bands, filtered, stop))
+                return false;
             for (size_t frame = 0; frame < filtered.size(); ++frame)
                 isolated[frame * channels + channel] = filtered[frame];
         }
@@ -133,10 +148,11 @@ Parts split(const WavAudio &audio, const std::string &instrument)
 
     // Round the isolated part into the range where input - part still fits 16 bits, then take the mix
     // as that exact difference, so the two results add up to the input sample by sample.
-    Parts parts;
     parts.instrument.resize(count);
     parts.mix.resize(count);
     for (size_t i = 0; i < count; ++i) {
+        if (stopped(stop, static_cast<std::int64_t>(i)))
+            return false;
         const long input = audio.samples[i];
         const long low = std::max(-32768L, input - 32767L);
         const long high = std::min(32767L, input + 32768L);
@@ -144,7 +160,7 @@ Parts split(const WavAudio &audio, const std::string &instrument)
         parts.instrument[i] = static_cast<std::int16_t>(part);
         parts.mix[i] = static_cast<std::int16_t>(input - part);
     }
-    return parts;
+    return true;
 }
 
 } // namespace Separator

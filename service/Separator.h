@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,6 +20,8 @@ struct Parts
     std::vector<std::int16_t> mix;
 };
 
-Parts split(const WavAudio &audio, const std::string &instrument);
+// False, with parts left incomplete, when stop was set before the split was done.
+bool split(const WavAudio &audio, const std::string &instrument, Parts &parts,
+    const std::atomic<bool> *stop = nullptr);
 
 } // namespace Separator

@@ -20,10 +20,10 @@ void removeFile(const std::string &path)
 
 // Writes to a ".part" file first, so that a crash never leaves a half-written result under its name.
 bool saveResult(const WavAudio &audio, const std::vector<std::int16_t> &samples, const std::string &path,
-    std::string &error)
+    std::string &error, const std::atomic<bool> &stop)
 {
     const std::string part = path + ".part";
-    if (!audio.save(part, samples, error)) {
+    if (!audio.save(part, samples, error, &stop)) {
         removeFile(part);
         return false;
     }
@@ -54,25 +54,49 @@ void SongProcessor::removeResults(std::int32_t songId) const
     removeFile(resultPath(songId, true));
 }
 
-void SongProcessor::process(std::int32_t songId)
+void SongProcessor::releaseUpload(const std::string &stored) const
+{
+    if (!stored.empty() && !database.storedFileNeeded(stored))
+        removeFile(uploadsDir + "/" + stored);
+}
+
+void SongProcessor::process(std::int32_t songId, const std::atomic<bool> &stop)
 {
     const std::optional<Database::Song> song = database.song(songId);
-    if (!song || song->state != "queued")
+    if (!song)
         return;
-
-    WavAudio audio;
-    std::string error;
-    if (!WavAudio::load(uploadsDir + "/" + song->uploadStored, audio, error)) {
-        database.failSong(songId, "The uploaded file was removed before it was processed");
+    if (song->state != "queued") {
+        releaseUpload(song->uploadStored);
         return;
     }
-    const Separator::Parts parts = Separator::split(audio, song->instrument);
+    run(*song, stop);
+    // Unless the song is still queued after a stop, it no longer needs its upload.
+    releaseUpload(song->uploadStored);
+}
+
+void SongProcessor::run(const Database::Song &song, const std::atomic<bool> &stop)
+{
+    const std::int32_t songId = song.id;
+
+    // On a stop the song stays queued and starts over at the next start.
+    WavAudio audio;
+    std::string error;
+    if (!WavAudio::load(uploadsDir + "/" + song.uploadStored, audio, error, &stop)) {
+        if (!stop)
+            database.failSong(songId, "The uploaded file was removed before it was processed");
+        return;
+    }
+    Separator::Parts parts;
+    if (!Separator::split(audio, song.instrument, parts, &stop))
+        return;
 
     const std::string instrumentPath = resultPath(songId, false);
     const std::string mixPath = resultPath(songId, true);
-    if (!saveResult(audio, parts.instrument, instrumentPath, error)
-        || !saveResult(audio, parts.mix, mixPath, error)) {
+    if (!saveResult(audio, parts.instrument, instrumentPath, error, stop)
+        || !saveResult(audio, parts.mix, mixPath, error, stop)) {
         removeFile(instrumentPath);
+        if (stop)
+            return;
         std::cerr << "song " << songId << ": " << error << std::endl;
         database.failSong(songId, "Processing failed on the service");
         return;
@@ -85,8 +109,10 @@ void SongProcessor::process(std::int32_t songId)
 void SongProcessor::expire(std::int64_t now)
 {
     const std::int64_t before = now - keepMilliseconds;
-    for (const Database::Song &song : database.expireSongsBefore(before))
+    for (const Database::Song &song : database.expireSongsBefore(before)) {
         removeResults(song.id);
+        releaseUpload(song.uploadStored);
+    }
     for (const std::string &stored : database.removeUploadsBefore(before))
-        removeFile(uploadsDir + "/" + stored);
+        releaseUpload(stored);
 }

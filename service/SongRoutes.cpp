@@ -183,8 +183,8 @@ std::string SongRoutes::proceed(const FormFields &fields, const httplib::Request
         removeFile(path);
         return "Could not store the upload, please try again later";
     }
-    if (!replaced.empty())
-        removeFile(uploadsDir + "/" + replaced);
+    // A song still queued on the replaced upload keeps reading it.
+    processor.releaseUpload(replaced);
     return createSong(fields, user, upload);
 }
 
@@ -245,7 +245,12 @@ std::string SongRoutes::cancel(const FormFields &fields, const httplib::Request 
     const std::optional<std::string> before = database.cancelSong(id, now);
     if (!before)
         return unknownSong;
-    if (*before == "queued" || *before == "cancelled")
+    if (*before == "queued") {
+        if (const std::optional<Database::Song> song = database.song(id))
+            processor.releaseUpload(song->uploadStored);
+        return success;
+    }
+    if (*before == "cancelled")
         return success;
     // A song cancelled while held back until its ready time loses its finished results.
     const std::optional<Database::Song> after = database.song(id);
@@ -282,11 +287,14 @@ std::string SongRoutes::removeUploaded(const FormFields &fields, const httplib::
             return "Unknown user";
         userId = user->id;
     }
-    const std::vector<std::string> removed = database.removeUploads(fields.value("fileName"), userId);
-    if (removed.empty())
-        return "Upload not found";
+    // The client names only the file, so anyone could name it: without the owner's hash, an upload a
+    // queued song still reads stays.
+    int kept = 0;
+    const std::vector<std::string> removed = database.removeUploads(fields.value("fileName"), userId, kept);
     for (const std::string &stored : removed)
-        removeFile(uploadsDir + "/" + stored);
+        processor.releaseUpload(stored);
+    if (removed.empty())
+        return kept > 0 ? "The upload is still needed by a song in progress" : "Upload not found";
     return success;
 }
 

@@ -2,6 +2,8 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int maxChannels = 32;
@@ -52,14 +54,28 @@ bool WavAudio::probe(const std::string &path, WavAudio &audio, std::int64_t &fra
     return true;
 }
 
-bool WavAudio::load(const std::string &path, WavAudio &audio, std::string &error)
+bool WavAudio::load(
+    const std::string &path, WavAudio &audio, std::string &error, const std::atomic<bool> *stop)
 {
     SF_INFO info {};
     SNDFILE *file = openWav(path, audio, info, error);
     if (!file)
         return false;
     audio.samples.resize(static_cast<size_t>(info.frames) * static_cast<size_t>(info.channels));
-    const sf_count_t read = sf_readf_short(file, audio.samples.data(), info.frames);
+    sf_count_t read = 0;
+    while (read < info.frames) {
+        if (stop && *stop) {
+            sf_close(file);
+            error.clear();
+            return false;
+        }
+        const sf_count_t got = sf_readf_short(file,
+            audio.samples.data() + static_cast<size_t>(read) * static_cast<size_t>(info.channels),
+            std::min<sf_count_t>(chunkFrames, info.frames - read));
+        if (got <= 0)
+            break;
+        read += got;
+    }
     sf_close(file);
     if (read != info.frames) {
         error = "The uploaded WAV file is truncated";
@@ -68,7 +84,8 @@ bool WavAudio::load(const std::string &path, WavAudio &audio, std::string &error
     return true;
 }
 
-bool WavAudio::save(const std::string &path, const std::vector<std::int16_t> &data, std::string &error) const
+bool WavAudio::save(const std::string &path, const std::vector<std::int16_t> &data, std::string &error,
+    const std::atomic<bool> *stop) const
 {
     SF_INFO info {};
     info.channels = channels;
@@ -84,7 +101,20 @@ bool WavAudio::save(const std::string &path, const std::vector<std::int16_t> &da
         sf_command(file, SFC_SET_CHANNEL_MAP_INFO, map.data(), static_cast<int>(map.size() * sizeof(int)));
     }
     const sf_count_t frameCount = channels > 0 ? static_cast<sf_count_t>(data.size()) / channels : 0;
-    const sf_count_t written = sf_writef_short(file, data.data(), frameCount);
+    sf_count_t written = 0;
+    while (written < frameCount) {
+        if (stop && *stop) {
+            sf_close(file);
+            error.clear();
+            return false;
+        }
+        const sf_count_t put = sf_writef_short(file,
+            data.data() + static_cast<size_t>(written) * static_cast<size_t>(channels),
+            std::min<sf_count_t>(chunkFrames, frameCount - written));
+        if (put <= 0)
+            break;
+        written += put;
+    }
     const bool closed = sf_close(file) == 0;
     if (written != frameCount || !closed) {
         error = "cannot write a result: disk full?";

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,10 +20,15 @@ struct WavAudio
     }
 
     // Reads a 16-bit PCM WAV (plain or extensible) with at least one frame; other files are refused
-    // with a reason in error.
-    static bool load(const std::string &path, WavAudio &audio, std::string &error);
+    // with a reason in error. Gives up, with an empty error, as soon as stop is set.
+    static bool load(const std::string &path, WavAudio &audio, std::string &error,
+        const std::atomic<bool> *stop = nullptr);
     // Checks that the file is such a WAV without reading its samples; fills everything but samples.
     static bool probe(const std::string &path, WavAudio &audio, std::int64_t &frameCount, std::string &error);
-    // Writes samples in the shape of this audio.
-    bool save(const std::string &path, const std::vector<std::int16_t> &data, std::string &error) const;
+    // Writes samples in the shape of this audio. Gives up, with an empty error, as soon as stop is set.
+    bool save(const std::string &path, const std::vector<std::int16_t> &data, std::string &error,
+        const std::atomic<bool> *stop = nullptr) const;
+
+    // Frames read or written between two looks at the stop flag.
+    static constexpr std::int64_t chunkFrames = 1 << 18;
 };

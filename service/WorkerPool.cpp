@@ -23,14 +23,20 @@ void WorkerPool::enqueue(std::int32_t songId)
     wake.notify_one();
 }
 
-void WorkerPool::stop()
+void WorkerPool::halt()
 {
     {
         std::lock_guard<std::mutex> lock(mutex);
         stopping = true;
         queue.clear();
     }
+    halted = true;
     wake.notify_all();
+}
+
+void WorkerPool::stop()
+{
+    halt();
     for (std::thread &thread : threads) {
         if (thread.joinable())
             thread.join();
@@ -49,6 +55,6 @@ void WorkerPool::run()
             songId = queue.front();
             queue.pop_front();
         }
-        job(songId);
+        job(songId, halted);
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -12,7 +13,8 @@
 class WorkerPool
 {
 public:
-    using Job = std::function<void(std::int32_t songId)>;
+    // A job gives up soon after stop is set, leaving its song as it found it.
+    using Job = std::function<void(std::int32_t songId, const std::atomic<bool> &stop)>;
 
     WorkerPool(int threads, Job job);
     ~WorkerPool();
@@ -20,7 +22,9 @@ public:
     WorkerPool &operator=(const WorkerPool &) = delete;
 
     void enqueue(std::int32_t songId);
-    // Lets the running jobs end, drops the queued ones (they stay queued in the database) and joins.
+    // Asks the running jobs to give up and drops the queued ones (they stay queued in the database).
+    void halt();
+    // Halts and joins.
     void stop();
 
 private:
@@ -31,5 +35,6 @@ private:
     std::condition_variable wake;
     std::deque<std::int32_t> queue;
     bool stopping = false;
+    std::atomic<bool> halted { false };
     std::vector<std::thread> threads;
 };

@@ -11,9 +11,18 @@
 #include <iostream>
 #include <regex>
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+
 namespace {
 
 constexpr int workerThreads = 2;
+// A connection holds its HTTP thread as long as it keeps sending, however slowly; with this many a
+// few dozen slow clients still leave room for everyone else.
+constexpr size_t httpThreads = 64;
+// Longest silence while a request is read or its reply written.
+constexpr time_t readSeconds = 3;
+constexpr time_t writeSeconds = 5;
 // A WAV of about 90 minutes of stereo at 48 kHz.
 constexpr size_t maxRequestBytes = 1024UL * 1024 * 1024;
 constexpr auto janitorPeriod = std::chrono::hours(1);
@@ -33,7 +42,10 @@ ZelkService::ZelkService(ServiceOptions options)
     , resultsDir(this->options.dataDir + "/results")
     , outbox(this->options.dataDir + "/outbox.txt")
     , processor(database, uploadsDir, resultsDir)
-    , workers(workerThreads, [this](std::int32_t songId) { processor.process(songId); })
+    , workers(workerThreads,
+          [this](std::int32_t songId, const std::atomic<bool> &stop) {
+              processor.process(songId, stop);
+          })
     , accountRoutes(database, outbox)
     , songRoutes(database, workers, processor, uploadsDir, this->options.minSeconds)
     , server(std::make_unique<httplib::Server>())
@@ -49,6 +61,9 @@ ZelkService::~ZelkService()
 
 bool ZelkService::start(std::string &error)
 {
+    // The data holds password and bearer hashes, recovery codes and everyone's audio: whatever the
+    // service creates is its user's alone.
+    ::umask(077);
     std::error_code failure;
     for (const std::string &dir : { options.dataDir, uploadsDir, resultsDir }) {
         std::filesystem::create_directories(dir, failure);
@@ -57,6 +72,8 @@ bool ZelkService::start(std::string &error)
             return false;
         }
     }
+    if (!makePrivate(error))
+        return false;
     if (!database.open(options.dataDir + "/zelk-service.sqlite", error))
         return false;
     removeLeftovers();
@@ -88,7 +105,10 @@ void ZelkService::run()
 
 void ZelkService::stop()
 {
+    // Running songs give up at once and stay queued for the next start.
+    workers.halt();
     server->stop();
+    dropConnections();
     {
         std::lock_guard<std::mutex> lock(janitorMutex);
         stopping = true;
@@ -99,6 +119,12 @@ void ZelkService::stop()
 void ZelkService::installRoutes()
 {
     server->set_payload_max_length(maxRequestBytes);
+    // Replies go out in several writes; with Nagle on, a kept-alive connection waits for the peer's
+    // delayed acknowledgement (about 40 ms) before the last one.
+    server->set_tcp_nodelay(true);
+    server->set_read_timeout(readSeconds);
+    server->set_write_timeout(writeSeconds);
+    server->new_task_queue = [] { return new httplib::ThreadPool(httpThreads); };
 
     const auto signedPost = [this](const std::string &path, auto handler) {
         server->Post(std::regex_replace(path, std::regex("\\."), "\\."),
@@ -184,14 +210,67 @@ void ZelkService::serveResult(const httplib::Request &request, httplib::Response
         });
 }
 
+bool ZelkService::makePrivate(std::string &error) const
+{
+    // Folders and files left readable by an older version are closed too.
+    namespace fs = std::filesystem;
+    for (const std::string &dir : { options.dataDir, uploadsDir, resultsDir }) {
+        if (::chmod(dir.c_str(), 0700) != 0) {
+            error = "cannot make the folder " + dir + " private";
+            return false;
+        }
+        std::error_code failure;
+        for (const auto &entry : fs::directory_iterator(dir, failure)) {
+            if (entry.is_regular_file(failure) && !entry.is_symlink(failure))
+                ::chmod(entry.path().c_str(), 0600);
+        }
+    }
+    return true;
+}
+
+void ZelkService::dropConnections()
+{
+    // The HTTP threads only look at the stop between requests: an idle kept-alive connection would hold
+    // one for the keep-alive time, a slow client for the read time limit. Shutting the sockets down wakes
+    // them at once. The listening socket is closed already; whatever TCP socket is left is a client's.
+    std::error_code failure;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd", failure)) {
+        int fd = -1;
+        try {
+            fd = std::stoi(entry.path().filename().string());
+        } catch (const std::exception &) {
+            continue;
+        }
+        struct stat info {};
+        int type = 0;
+        int listening = 0;
+        socklen_t length = sizeof type;
+        sockaddr_storage address {};
+        socklen_t addressLength = sizeof address;
+        if (::fstat(fd, &info) != 0 || !S_ISSOCK(info.st_mode)
+            || ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) != 0 || type != SOCK_STREAM)
+            continue;
+        length = sizeof listening;
+        if (::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &length) != 0 || listening != 0)
+            continue;
+        if (::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &addressLength) != 0
+            || (address.ss_family != AF_INET && address.ss_family != AF_INET6))
+            continue;
+        ::shutdown(fd, SHUT_RDWR);
+    }
+}
+
 void ZelkService::removeLeftovers() const
 {
-    // Files still under their ".part" name were being written when the service stopped.
+    // Files still under their ".part" name were being written when the service stopped; an upload
+    // nothing refers to was being released.
     for (const std::string &dir : { uploadsDir, resultsDir }) {
         std::error_code failure;
         for (const auto &entry : std::filesystem::directory_iterator(dir, failure)) {
             if (entry.path().extension() == ".part")
                 std::filesystem::remove(entry.path(), failure);
+            else if (dir == uploadsDir)
+                processor.releaseUpload(entry.path().filename().string());
         }
     }
 }

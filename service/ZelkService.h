@@ -39,7 +39,10 @@ public:
 private:
     void installRoutes();
     void serveResult(const httplib::Request &request, httplib::Response &response);
+    // Gives the data folder, its two subfolders and their files to the service's user alone.
+    bool makePrivate(std::string &error) const;
     void removeLeftovers() const;
+    static void dropConnections();
     void janitor();
 
     const ServiceOptions options;

@@ -3,16 +3,22 @@
 #include "WavData.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QHttpMultiPart>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QRandomGenerator>
 #include <QSignalSpy>
+#include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTest>
 #include <QUrlQuery>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -76,6 +82,14 @@ private slots:
     void badInput_data();
     void badInput();
     void dataSurvivesRestart();
+    void keptAliveRequestIsQuick();
+    void filesArePrivate();
+    void sigtermLeavesJobsQueued();
+    void queuedSongKeepsUpload_data();
+    void queuedSongKeepsUpload();
+    void slowClientsDoNotBlock();
+    void refusedText_data();
+    void refusedText();
     void cleanupTestCase();
 
 private:
@@ -85,12 +99,15 @@ private:
     Reply uploadSong(
         const Account &account, const WavData &wav, const QString &instrument, QString *filePath = nullptr);
     Reply get(const QUrl &url);
+    Reply repeat(const Account &account, const QString &filePath, const QString &instrument);
     Account registerAccount(const QString &tag);
     // Polls remains.php until "-1" and answers its last reply; countdown gets every number seen before.
     QString waitForResults(const QString &songId, QList<int> *countdown = nullptr);
     // Downloads both results; false when download.php or a file fails.
     bool downloadResults(const QString &songId, WavData &instrument, WavData &mix);
     QStringList uploadsFolder() const;
+    // Every path under the data folder, itself included, whose mode is not 0700 (folder) or 0600.
+    QStringList loosePaths() const;
 
     QTemporaryDir dataDir;
     ServiceProcess service;
@@ -167,6 +184,14 @@ Reply tst_ZelkService::uploadSong(
         wav.toBytes(), path);
 }
 
+Reply tst_ZelkService::repeat(const Account &account, const QString &filePath, const QString &instrument)
+{
+    return post(QStringLiteral("/zelk-server/repeat.php"),
+        { { "instrument", instrument }, { "uploadedFileName", QFileInfo(filePath).fileName() },
+            { "fileName", "x" }, { "version", "full" }, { "hash", account.hash }, { "extension", "mp3" },
+            { "originalFilePath", "/x.mp3" } });
+}
+
 Reply tst_ZelkService::get(const QUrl &url)
 {
     return finish(network.get(QNetworkRequest(url)));
@@ -223,6 +248,25 @@ bool tst_ZelkService::downloadResults(const QString &songId, WavData &instrument
 QStringList tst_ZelkService::uploadsFolder() const
 {
     return QDir(dataDir.filePath(QStringLiteral("uploads"))).entryList(QDir::Files, QDir::Name);
+}
+
+QStringList tst_ZelkService::loosePaths() const
+{
+    QStringList loose;
+    QStringList paths { dataDir.path() };
+    QDirIterator it(dataDir.path(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System,
+        QDirIterator::Subdirectories);
+    while (it.hasNext())
+        paths.append(it.next());
+    for (const QString &path : paths) {
+        struct stat info {};
+        if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+            continue;
+        const mode_t wanted = S_ISDIR(info.st_mode) ? 0700 : 0600;
+        if ((info.st_mode & 07777) != wanted)
+            loose.append(QStringLiteral("%1 %2").arg(info.st_mode & 07777, 4, 8, QLatin1Char('0')).arg(path));
+    }
+    return loose;
 }
 
 void tst_ZelkService::initTestCase()
@@ -701,6 +745,263 @@ void tst_ZelkService::dataSurvivesRestart()
             { "fileName", "x" }, { "version", "full" }, { "hash", account.hash }, { "extension", "mp3" },
             { "originalFilePath", "/x.mp3" } });
     QVERIFY2(again.text().toInt() > 0, qPrintable(again.text()));
+}
+
+void tst_ZelkService::keptAliveRequestIsQuick()
+{
+    // The client reuses its connections; a small reply must not wait for a delayed acknowledgement.
+    post(QStringLiteral("/zelk-server/remains.php"), { { "songID", "12345" } });
+    QList<qint64> elapsed;
+    for (int i = 0; i < 15; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(post(QStringLiteral("/zelk-server/remains.php"), { { "songID", "12345" } }).text(),
+            QStringLiteral("Unknown song id"));
+        elapsed.append(timer.nsecsElapsed() / 1000);
+    }
+    std::sort(elapsed.begin(), elapsed.end());
+    const qint64 median = elapsed[elapsed.size() / 2];
+    qInfo("median of a request on a kept-alive connection: %.2f ms", median / 1000.0);
+    QVERIFY2(median < 20000, qPrintable(QStringLiteral("%1 us").arg(median)));
+}
+
+void tst_ZelkService::filesArePrivate()
+{
+    // Password hashes, bearer hashes, recovery codes and everyone's audio: for the service's user only.
+    const Account account = registerAccount(QStringLiteral("private"));
+    QCOMPARE(post(QStringLiteral("/zelk-server/auth/recover.php"), { { "email", account.email } }).text(),
+        QStringLiteral("success"));
+    const Reply saved = uploadSong(account, WavData::tones(1, 8000, 8000), QStringLiteral("vocals"));
+    QCOMPARE(waitForResults(saved.text()), QStringLiteral("-1"));
+    QVERIFY(!uploadsFolder().isEmpty());
+    QVERIFY(QFile::exists(dataDir.filePath(QStringLiteral("outbox.txt"))));
+    QCOMPARE(loosePaths(), QStringList());
+
+    // A data folder left open by an older version is closed at the next start.
+    QVERIFY(service.stop());
+    for (const QString &path : { dataDir.path(), dataDir.filePath(QStringLiteral("uploads")),
+             dataDir.filePath(QStringLiteral("results")) })
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), 0755) == 0);
+    for (const QString &path : { dataDir.filePath(QStringLiteral("zelk-service.sqlite")),
+             dataDir.filePath(QStringLiteral("outbox.txt")),
+             dataDir.filePath(QStringLiteral("uploads/") + uploadsFolder().constFirst()) })
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), 0644) == 0);
+    QVERIFY(!loosePaths().isEmpty());
+    QVERIFY2(service.start(dataDir.path(), 2), qPrintable(service.output()));
+    QCOMPARE(loosePaths(), QStringList());
+}
+
+void tst_ZelkService::sigtermLeavesJobsQueued()
+{
+    // A long song (about 15 minutes of mono audio) is being processed when the service is asked to stop.
+    const Account account = registerAccount(QStringLiteral("sigterm"));
+    const Reply saved = uploadSong(account, WavData::tones(1, 44100, 40'000'000), QStringLiteral("drums"));
+    QVERIFY2(saved.text().toInt() > 0, qPrintable(saved.text()));
+    QTest::qWait(100);
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY2(service.stop(), qPrintable(service.output()));
+    const qint64 stopping = timer.elapsed();
+    qInfo("stopped in %lld ms", stopping);
+    QVERIFY2(stopping < 1000, qPrintable(QStringLiteral("%1 ms").arg(stopping)));
+
+    // The song did not fail: it runs again at the next start.
+    const QDir results(dataDir.filePath(QStringLiteral("results")));
+    QCOMPARE(results.entryList({ saved.text() + "-*" }, QDir::Files), QStringList());
+    QVERIFY2(service.start(dataDir.path(), 2), qPrintable(service.output()));
+    timer.restart();
+    QCOMPARE(waitForResults(saved.text()), QStringLiteral("-1"));
+    qInfo("done %lld ms after the restart", timer.elapsed());
+    QCOMPARE(results.entryList({ saved.text() + "-*" }, QDir::Files).size(), 2);
+}
+
+void tst_ZelkService::queuedSongKeepsUpload_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("reply");
+    // Whether the upload can still be processed again once everything is done.
+    QTest::addColumn<bool>("uploadStays");
+
+    QTest::newRow("same name uploaded again") << "upload" << QString() << true;
+    QTest::newRow("removed by name alone") << "remove"
+                                           << "The upload is still needed by a song in progress" << true;
+    QTest::newRow("removed by its owner") << "remove with hash"
+                                          << "success" << false;
+}
+
+void tst_ZelkService::queuedSongKeepsUpload()
+{
+    QFETCH(QString, action);
+    QFETCH(QString, reply);
+    QFETCH(bool, uploadStays);
+
+    // Both workers are kept busy, so the song under test waits in the queue meanwhile.
+    const Account account = registerAccount(QStringLiteral("queued"));
+    const QStringList before = uploadsFolder();
+    QStringList songs;
+    QString blocker;
+    songs.append(
+        uploadSong(account, WavData::tones(1, 44100, 10'000'000), QStringLiteral("drums"), &blocker).text());
+    for (const char *instrument : { "bass", "guitar", "piano" })
+        songs.append(repeat(account, blocker, QString::fromLatin1(instrument)).text());
+    const WavData input = WavData::tones(2, 8000, 8000);
+    QString filePath;
+    const QString queued = uploadSong(account, input, QStringLiteral("vocals"), &filePath).text();
+    songs.append(queued);
+    for (const QString &song : songs)
+        QVERIFY2(song.toInt() > 0, qPrintable(song));
+
+    if (action == QLatin1String("upload")) {
+        const Reply again
+            = upload({ { "instrument", "bass" }, { "version", "full" }, { "fileName", "x" },
+                         { "hash", account.hash }, { "extension", "mp3" }, { "originalFilePath", "/x.mp3" } },
+                WavData::tones(1, 8000, 4000).toBytes(), filePath);
+        QVERIFY2(again.text().toInt() > 0, qPrintable(again.text()));
+        songs.append(again.text());
+    } else {
+        Fields fields { { "fileName", QFileInfo(filePath).fileName() } };
+        if (action.endsWith(QLatin1String("hash")))
+            fields.append({ "hash", account.hash });
+        QCOMPARE(post(QStringLiteral("/zelk-server/removeUploaded.php"), fields).text(), reply);
+    }
+
+    for (const QString &song : songs)
+        QCOMPARE(waitForResults(song), QStringLiteral("-1"));
+    WavData isolated;
+    WavData mix;
+    QVERIFY(downloadResults(queued, isolated, mix));
+    QCOMPARE(isolated.samples.size(), input.samples.size());
+    for (qsizetype i = 0; i < input.samples.size(); ++i)
+        QCOMPARE(int(isolated.samples[i]) + int(mix.samples[i]), int(input.samples[i]));
+
+    // Files no upload and no queued song needs are gone.
+    QTRY_COMPARE(uploadsFolder().size(), before.size() + (uploadStays ? 2 : 1));
+    QCOMPARE(repeat(account, filePath, QStringLiteral("vocals")).text().toInt() > 0, uploadStays);
+}
+
+void tst_ZelkService::slowClientsDoNotBlock()
+{
+    // A client that falls silent halfway through its request line is dropped after the read limit.
+    QTcpSocket silent;
+    silent.connectToHost(QHostAddress::LocalHost, quint16(service.url(QString()).port()));
+    QVERIFY(silent.waitForConnected(2000));
+    silent.write("POST /zelk-server/rem");
+    QVERIFY(silent.waitForBytesWritten(1000));
+    QElapsedTimer silence;
+    silence.start();
+    qint64 dropped = -1;
+    connect(&silent, &QTcpSocket::disconnected, this, [&] { dropped = silence.elapsed(); });
+
+    // Sixteen clients that trickle their headers, one line a second, never finishing a request.
+    std::vector<std::unique_ptr<QTcpSocket>> slow;
+    for (int i = 0; i < 16; ++i) {
+        slow.push_back(std::make_unique<QTcpSocket>());
+        slow.back()->connectToHost(QHostAddress::LocalHost, quint16(service.url(QString()).port()));
+        QVERIFY(slow.back()->waitForConnected(2000));
+        slow.back()->write("POST /zelk-server/remains.php HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+    }
+    int line = 0;
+    QTimer trickle;
+    connect(&trickle, &QTimer::timeout, this, [&] {
+        ++line;
+        for (const auto &socket : slow)
+            socket->write(QByteArray("X-Slow-") + QByteArray::number(line) + ": 1\r\n");
+    });
+    trickle.start(1000);
+    QTest::qWait(500);
+
+    // Meanwhile a normal request, on a new connection each time, is answered within a second.
+    QList<qint64> elapsed;
+    for (int i = 0; i < 3; ++i) {
+        QNetworkAccessManager fresh;
+        QNetworkRequest request(service.url(QStringLiteral("/generate_204")));
+        request.setTransferTimeout(3000);
+        QElapsedTimer timer;
+        timer.start();
+        const Reply probe = finish(fresh.get(request));
+        elapsed.append(timer.elapsed());
+        QCOMPARE(probe.status, 204);
+        QTest::qWait(700);
+    }
+    qInfo() << "normal requests beside 16 slow clients, ms:" << elapsed;
+    QVERIFY2(
+        *std::max_element(elapsed.cbegin(), elapsed.cend()) < 1000, qPrintable(QDebug::toString(elapsed)));
+
+    QTRY_VERIFY_WITH_TIMEOUT(dropped >= 0, 8000);
+    qInfo("the silent client was dropped after %lld ms", dropped);
+    QVERIFY2(dropped < 4000, qPrintable(QStringLiteral("%1 ms").arg(dropped)));
+}
+
+void tst_ZelkService::refusedText_data()
+{
+    // form: the operation's own fields, already percent-encoded; the signature is added.
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QByteArray>("form");
+    QTest::addColumn<QString>("reply");
+
+    const QString registration = QStringLiteral("/zelk-server/auth/registration.php");
+    const QByteArray digest = hashedPassword(QStringLiteral("secret")).toLatin1();
+    // A new address for every row.
+    const quint32 run = QRandomGenerator::global()->generate();
+    int row = 0;
+    const auto address = [&] {
+        return "email=text%2B" + QByteArray::number(run) + '-' + QByteArray::number(++row) + "%40example.com";
+    };
+    QTest::newRow("name that is not UTF-8")
+        << registration << address() + "&name=Zo%EB%20Lee&password=" + digest
+        << "Field \"name\" is not UTF-8 text";
+    QTest::newRow("name with a NUL") << registration << address() + "&name=Zoe%00Lee&password=" + digest
+                                     << "Field \"name\" holds a NUL character";
+    QTest::newRow("overlong UTF-8") << registration << address() + "&name=Zo%C0%AE&password=" + digest
+                                    << "Field \"name\" is not UTF-8 text";
+    QTest::newRow("password not a digest")
+        << registration << address() + "&name=Zoe&password=my%20secret%20password"
+        << "Invalid password format";
+    QTest::newRow("password digest in capitals")
+        << registration << address() + "&name=Zoe&password=" + digest.toUpper() << "Invalid password format";
+    QTest::newRow("password digest cut short")
+        << "/zelk-server/auth/login.php" << address() + "&password=" + digest.left(31)
+        << "Invalid password format";
+    QTest::newRow("current password not a digest")
+        << "/zelk-server/auth/updatePassword.php"
+        << "password=" + digest + "&current_password=secret&id=12345"
+        << "Invalid password format";
+    QTest::newRow("new password not a digest") << "/zelk-server/auth/resetpassword.php"
+                                               << "password=secret&" + address() << "Invalid password format";
+    QTest::newRow("song name that is not UTF-8")
+        << "/zelk-server/repeat.php"
+        << QByteArray("instrument=bass&uploadedFileName=a.wav&fileName=%FFx&version=full&hash="
+               + QByteArray(32, 'f') + "&extension=mp3&originalFilePath=%2Fx.mp3")
+        << "Field \"fileName\" is not UTF-8 text";
+    QTest::newRow("UTF-8 name is kept")
+        << registration << address() + "&name=Zo%C3%AB%20%E6%9D%8E%20%F0%9F%8E%B8&password=" + digest
+        << "success";
+}
+
+void tst_ZelkService::refusedText()
+{
+    QFETCH(QString, path);
+    QFETCH(QByteArray, form);
+    QFETCH(QString, reply);
+
+    QUrlQuery signature = GlobalsInfo::getInstance()->generateWebAccessData();
+    QNetworkRequest request(service.url(path));
+    request.setHeader(
+        QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
+    QCOMPARE(finish(network.post(request, form + '&' + signature.query(QUrl::FullyEncoded).toUtf8())).text(),
+        reply);
+
+    // A registration stores nothing it refused, and gives back exactly what it took.
+    if (path.endsWith(QLatin1String("registration.php"))) {
+        const QUrlQuery fields(QString::fromLatin1(form));
+        const QString email = fields.queryItemValue(QStringLiteral("email"), QUrl::FullyDecoded);
+        const Reply info = post(QStringLiteral("/zelk-server/auth/getInfo.php"), { { "email", email } });
+        if (reply == QLatin1String("success"))
+            QCOMPARE(QJsonDocument::fromJson(info.body).object().value("name").toString(),
+                QStringLiteral("Zo\u00eb \u674e \U0001F3B8"));
+        else
+            QCOMPARE(info.text(), QStringLiteral("This email not registered yet!"));
+    }
 }
 
 void tst_ZelkService::cleanupTestCase()
