@@ -5,6 +5,7 @@
 #include "GlobalsInfo/TraceLog.h"
 #include "MyAccount/MyAccount.h"
 #include "plugins/LoggingManager.h"
+#include "plugins/MessageBoxCustom.h"
 #include "plugins/UpdateManager.h"
 
 #include <QDesktopServices>
@@ -166,20 +167,33 @@ void BackendLoader::clearMemory()
 void BackendLoader::openUrl(QString url)
 {
     ZELK_TRACE() << url;
-    QDesktopServices::openUrl(QUrl(url, QUrl::TolerantMode));
+    openOrExplain(QUrl(url, QUrl::TolerantMode), url);
 }
 
 void BackendLoader::checkForUpdates()
 {
     ZELK_TRACE();
-    if (UpdateManager::instance())
-        UpdateManager::instance()->checkForUpdates(AppIdentity::versionNumber, AppIdentity::versionText);
+    if (!UpdateManager::instance()) {
+        MessageBoxCustom::information(nullptr, QStringLiteral("Check For Updates"),
+            QStringLiteral("Updates are not available in this build."));
+        return;
+    }
+    UpdateManager::instance()->checkForUpdates(AppIdentity::versionNumber, AppIdentity::versionText);
 }
 
 void BackendLoader::showLogs()
 {
     ZELK_TRACE();
-    QDesktopServices::openUrl(QUrl::fromLocalFile(globals->getLogsAppPath()));
+    const QString folder = globals->getLogsAppPath();
+    openOrExplain(QUrl::fromLocalFile(folder), folder);
+}
+
+void BackendLoader::openOrExplain(const QUrl &url, const QString &shown)
+{
+    // Without a browser or file manager nothing would happen at all: say so, and show the address.
+    if (!QDesktopServices::openUrl(url))
+        MessageBoxCustom::warning(nullptr, QStringLiteral("Cannot Open"),
+            QStringLiteral("The desktop could not open:\n\n%1").arg(shown));
 }
 
 void BackendLoader::logout()

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 #include <memory>
 
@@ -61,6 +62,8 @@ public slots:
 
 private:
     Q_DISABLE_COPY(BackendLoader)
+
+    void openOrExplain(const QUrl &url, const QString &shown);
 
     using ClosedHandler = void (BackendLoader::*)();
     void openHostedWindow(std::unique_ptr<HostedWindow> &window, const HostedWindow::Description &description,

@@ -8,6 +8,8 @@ QMessageBox::StandardButton MessageBoxCustom::runBox(Icon icon, QWidget *parent,
     box.setIcon(icon);
     box.setWindowTitle(title);
     box.setText(text);
+    // Addresses and error texts can be copied from the box.
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
     box.setStandardButtons(buttons);
     box.setDefaultButton(defaultButton);
     return static_cast<StandardButton>(box.exec());

@@ -16,6 +16,7 @@ Menu {
     }
 
     MenuItemCustom {
+        objectName: "helpDeskItem"
         text: "Help Desk"
         onTriggered: {
             menu.close()
@@ -46,6 +47,7 @@ Menu {
         }
     }
     MenuItemCustom {
+        objectName: "updatesItem"
         text: "Check For Programs Updates"
         onTriggered: {
             menu.close()
@@ -65,6 +67,7 @@ Menu {
         }
     }
     MenuItemCustom {
+        objectName: "showLogsItem"
         text: "Show Logs"
         onTriggered: {
             menu.close()

@@ -43,6 +43,8 @@ private slots:
     void dropOpensTheFirstFileOnly_data();
     void dropOpensTheFirstFileOnly();
     void helpMenuResetsTheScale();
+    void helpMenuSaysWhatCannotBeDone_data();
+    void helpMenuSaysWhatCannotBeDone();
     void loggingItemShowsTheStoredState();
 
 private:
@@ -195,6 +197,35 @@ void tst_MainWindow::loggingItemShowsTheStoredState()
     QVERIFY(logging);
     QCOMPARE(logging->property("text").toString(), QStringLiteral("Logging: OFF"));
     QCOMPARE(logging->property("checkable").toBool(), true);
+}
+
+void tst_MainWindow::helpMenuSaysWhatCannotBeDone_data()
+{
+    QTest::addColumn<QString>("item");
+    QTest::addColumn<QString>("box");
+
+    // The offscreen desktop opens nothing, as a machine without a browser or file manager.
+    QTest::newRow("help desk") << "helpDeskItem"
+                               << "[Cannot Open] The desktop could not open:\n\nhttps://www.orvanesoftware.com/helpdesk.html";
+    QTest::newRow("logs") << "showLogsItem" << "[Cannot Open] The desktop could not open:\n\n" + globals->getLogsAppPath();
+    QTest::newRow("no updater") << "updatesItem" << "[Check For Updates] Updates are not available in this build.";
+}
+
+void tst_MainWindow::helpMenuSaysWhatCannotBeDone()
+{
+    QFETCH(QString, item);
+    QFETCH(QString, box);
+
+    UserAuth writer;
+    writer.createLoginFile(QStringLiteral("ada@example.org"));
+    MainWindowHarness main;
+    QVERIFY(main.waitUntilDecided());
+    main.click(main.item(QStringLiteral("helpButton")));
+    QObject *menu = main.window()->findChild<QObject *>(QStringLiteral("helpMenu"));
+    QTRY_VERIFY(menu->property("opened").toBool());
+    main.click(main.item(item));
+    QTRY_COMPARE(boxes->seen(), QStringList { box });
+    boxes->clear();
 }
 
 QTEST_MAIN(tst_MainWindow)
