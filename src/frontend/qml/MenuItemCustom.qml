@@ -23,7 +23,7 @@ MenuItem {
             x: item.checkable ? 5 * scf : 0
             width: item.elideText ? item.width : item.width - item.leftPadding - item.rightPadding
             anchors.verticalCenter: parent.verticalCenter
-            leftPadding: item.indicator ? item.indicator.width : 0
+            leftPadding: item.indicator ? item.indicator.width * item.indicator.scale : 0
             rightPadding: item.shortCut === "" && item.arrow ? item.arrow.width : 0
             text: item.text
             font: prop.fonts.font9_12
@@ -33,9 +33,12 @@ MenuItem {
         }
     }
 
+    // The style draws its box at a fixed size: scaled whole, tick included, like the rest of the menu.
     indicator: CheckIndicator {
         x: item.leftPadding
         y: item.topPadding + (item.availableHeight - height) / 2
+        scale: scf
+        transformOrigin: Item.Left
         control: item
         visible: item.checkable
     }

@@ -1,3 +1,4 @@
+#include "BackendLoader/BackendLoader.h"
 #include "GlobalsInfo/GlobalsInfo.h"
 #include "MainWindowHarness.h"
 #include "ModalBoxCloser.h"
@@ -46,6 +47,7 @@ private slots:
     void helpMenuSaysWhatCannotBeDone_data();
     void helpMenuSaysWhatCannotBeDone();
     void loggingItemShowsTheStoredState();
+    void comesBackWhereItWas();
 
 private:
     Q_DISABLE_COPY_MOVE(tst_MainWindow)
@@ -180,6 +182,9 @@ void tst_MainWindow::helpMenuResetsTheScale()
     QTRY_VERIFY(menu->property("opened").toBool());
     // Laid out at the current scale: the last of nine entries sits below the eight others.
     QCOMPARE(resetItem->y(), 8 * 22 * 1.5);
+    // The logging check box is drawn at the scale too.
+    const auto *indicator = main.item(QStringLiteral("loggingItem"))->property("indicator").value<QQuickItem *>();
+    QCOMPARE(indicator->mapRectToScene(indicator->boundingRect()).height(), indicator->implicitHeight() * 1.5);
     main.click(resetItem);
 
     QTRY_COMPARE(main.property("scf").toDouble(), 1.0);
@@ -226,6 +231,25 @@ void tst_MainWindow::helpMenuSaysWhatCannotBeDone()
     main.click(main.item(item));
     QTRY_COMPARE(boxes->seen(), QStringList { box });
     boxes->clear();
+}
+
+void tst_MainWindow::comesBackWhereItWas()
+{
+    UserAuth writer;
+    writer.createLoginFile(QStringLiteral("ada@example.org"));
+    MainWindowHarness main;
+    QVERIFY(main.waitUntilDecided());
+    auto *loader = main.window()->findChild<BackendLoader *>();
+    QVERIFY(loader);
+    main.window()->setPosition(120, 80);
+
+    loader->openArchive();
+    QTRY_VERIFY(!main.window()->isVisible());
+    // Placed elsewhere while hidden, as a window manager may do.
+    main.window()->setPosition(500, 400);
+    loader->archiveWindow()->close();
+    QTRY_VERIFY(main.window()->isVisible());
+    QCOMPARE(main.window()->position(), QPoint(120, 80));
 }
 
 QTEST_MAIN(tst_MainWindow)
