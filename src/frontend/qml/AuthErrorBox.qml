@@ -1,16 +1,24 @@
 import QtQuick
 
-// The red box that shows why a submission was refused; takes no room while there is nothing to say.
+// The red box that shows why a submission was refused. Room for a one-line message is kept while
+// there is nothing to say, so the form does not jump when a message comes or goes.
 Item {
     property string error: ""
+    readonly property alias lineCount: message.lineCount
 
-    visible: error !== ""
     width: box.width
-    height: box.height + 5 * scf
+    height: Math.max(box.height, metrics.height + 10 * scf) + 5 * scf
+
+    FontMetrics {
+        id: metrics
+        font: message.font
+    }
 
     Rectangle {
         id: box
+        objectName: "redBox"
         y: 5 * scf
+        visible: error !== ""
         width: 250 * scf
         height: message.height + 10 * scf
         color: "#ff3636"
@@ -20,8 +28,8 @@ Item {
         Text {
             id: message
             anchors.verticalCenter: parent.verticalCenter
-            x: 10 * scf
-            width: parent.width - 20 * scf
+            x: 6 * scf
+            width: parent.width - 12 * scf
             text: error
             color: "white"
             font.italic: true

@@ -84,15 +84,16 @@ Item {
             font.pointSize: prop.fonts.font16_21.pointSize
             font.capitalization: Font.AllUppercase
         }
-        Item { width: 1; height: 10 * scf; visible: layer.error === "" }
         AuthErrorBox {
             objectName: "errorBox"
+            anchors.horizontalCenter: parent.horizontalCenter
             error: layer.error
         }
         AuthField {
             id: name
             objectName: "name"
             onSubmitted: layer.submit()
+            anchors.horizontalCenter: parent.horizontalCenter
             label: "Name"
             visible: layer.mode === "register"
             onTab: email.focusInput()
@@ -101,6 +102,7 @@ Item {
             id: email
             objectName: "email"
             onSubmitted: layer.submit()
+            anchors.horizontalCenter: parent.horizontalCenter
             label: "Email"
             visible: layer.mode !== "create new password"
             onTab: if (password.visible) password.focusInput()
@@ -109,6 +111,7 @@ Item {
             id: password
             objectName: "password"
             onSubmitted: layer.submit()
+            anchors.horizontalCenter: parent.horizontalCenter
             label: layer.mode === "create new password" ? "New Password" : "Password"
             isPassword: true
             visible: layer.mode !== "recover"
@@ -118,6 +121,7 @@ Item {
             id: password2
             objectName: "password2"
             onSubmitted: layer.submit()
+            anchors.horizontalCenter: parent.horizontalCenter
             label: "Confirm Password"
             isPassword: true
             visible: layer.mode === "register" || layer.mode === "create new password"
@@ -187,7 +191,6 @@ Item {
             anchors.horizontalCenter: parent.horizontalCenter
             error: layer.error
         }
-        Item { width: 1; height: 10 * scf; visible: layer.error !== "" }
         AuthField {
             id: code
             objectName: "code"

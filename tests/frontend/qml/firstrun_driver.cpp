@@ -63,6 +63,12 @@ void tour(const MainWindowHarness &main, const QString &folder, const QString &e
     layer->setProperty("layerMode", QStringLiteral("basic"));
     layer->setProperty("mode", QStringLiteral("create new password"));
     save(main, folder, QStringLiteral("new-password"));
+    // A refused new password, then the register form as it was.
+    const QVariant typed = main.item(QStringLiteral("password"))->property("value");
+    main.typeInto(QStringLiteral("password2"), QStringLiteral("-other"));
+    main.click(main.item(QStringLiteral("submit")));
+    save(main, folder, QStringLiteral("new-password-error"));
+    main.item(QStringLiteral("password"))->setProperty("value", typed);
 
     layer->setProperty("mode", QStringLiteral("register"));
     main.item(QStringLiteral("password2"))->setProperty("value", QString());
