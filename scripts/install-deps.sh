@@ -10,6 +10,7 @@ packages=(
     qml6-module-qtquick-dialogs qml6-module-qttest
     libcpp-httplib-dev libsqlite3-dev libargon2-dev libsndfile1-dev
     ffmpeg fonts-liberation xvfb xauth
+    desktop-file-utils appstream dpkg
 )
 
 missing=()

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes every icon of the program into this folder, plus icons.qrc.
+"""Writes every icon of the program into this folder, plus icons.qrc and the application icon app/zelk.svg.
 
 One description per icon (shape, glyph, caption); the state pictures come from one palette per
 state, so all buttons share the look of the text buttons. The generated files are committed: the
@@ -296,6 +296,11 @@ def main():
             for state in ("U", "F", "D", "X"):
                 write("%s-%s.svg" % (icon["name"], state), button_svg(icon, state))
     write("progress-item.png", stripe_tile())
+
+    # The desktop's application icon: a large tile with the waveform, installed outside the resources.
+    os.makedirs(os.path.join(HERE, "app"), exist_ok=True)
+    with open(os.path.join(HERE, "app", "zelk.svg"), "w") as out:
+        out.write(button_svg(dict(name="zelk", kind="tile", size=(256, 256), glyph="waveform"), "U"))
 
     qrc = ['<RCC>', '    <qresource prefix="/icons">']
     qrc += ['        <file>%s</file>' % name for name in sorted(written)]

@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Checks ZELK as a Linux desktop receives it. "install": installed into a temporary prefix, the desktop
+# entry and metainfo pass Debian's validators, and the installed `zelk` command, started in a brand-new
+# home, makes the documents folder, starts the local service, reaches the sign-in check and leaves no
+# service behind when the program ends. "package": the Debian package holds the program, plug-in,
+# service, entry, metainfo and icon, and depends on ffmpeg and the Qt libraries.
+set -u
+build=$1
+what=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+answers() { (exec 3<>"/dev/tcp/127.0.0.1/18471") 2>/dev/null; }
+app_id=com.orvanesoftware.Zelk
+
+if [ "$what" = install ]; then
+    prefix="$work/prefix"
+    cmake --install "$build" --prefix "$prefix" >/dev/null || fail "cmake --install"
+    desktop-file-validate "$prefix/share/applications/$app_id.desktop" || fail "desktop entry"
+    appstreamcli validate --no-net "$prefix/share/metainfo/$app_id.metainfo.xml" >/dev/null || fail "metainfo"
+    [ -f "$prefix/share/icons/hicolor/scalable/apps/zelk.svg" ] || fail "icon"
+    [ -L "$prefix/lib/zelk/ffmpeg" ] && [ -x "$prefix/lib/zelk/ffmpeg" ] || fail "ffmpeg link"
+
+    [ ! -e "$HOME/Documents" ] || fail "the home is not new"
+    answers && fail "a service already answers on the default port"
+    "$prefix/bin/zelk" > "$work/run.log" 2>&1 &
+    launcher=$!
+    started=
+    for _ in $(seq 200); do
+        if grep -q "UserAuth::initialCheck" "$work/run.log" && answers; then
+            started=yes
+            break
+        fi
+        sleep 0.1
+    done
+    [ -n "$started" ] || { cat "$work/run.log"; kill "$launcher"; fail "no sign-in check against a started service"; }
+    grep -q "Couldn't create application documents folder" "$work/run.log" && fail "documents folder refused"
+    for folder in Save Audio Logs Temp; do
+        [ -d "$HOME/Documents/ZELK/$folder" ] || fail "no $folder folder"
+    done
+    service=$(pgrep -P "$launcher" -x zelk-service) || fail "the service is not the launcher's"
+    program=$(pgrep -P "$launcher" -x zelk) || fail "no program"
+
+    # The program ends (as when its window closes): the launcher stops the service it started.
+    kill "$program"
+    wait "$launcher"
+    kill -0 "$service" 2>/dev/null && fail "the service still runs"
+    answers && fail "the default port still answers"
+    echo "installed: $(cd "$prefix" && find . -type f -o -type l | sort | tr '\n' ' ')"
+elif [ "$what" = package ]; then
+    (cd "$work" && cpack --config "$build/CPackConfig.cmake" -B "$work" >/dev/null) || fail "cpack"
+    deb=$(ls "$work"/zelk_*_*.deb 2>/dev/null | head -n 1)
+    [ -n "$deb" ] || fail "no zelk_<version>_<arch>.deb"
+    contents=$(dpkg-deb -c "$deb" | awk '{ print $6 }')
+    for file in ./usr/bin/zelk ./usr/lib/zelk/zelk ./usr/lib/zelk/libLogQuill.so ./usr/lib/zelk/zelk-service \
+        ./usr/lib/zelk/ffmpeg ./usr/share/applications/$app_id.desktop ./usr/share/metainfo/$app_id.metainfo.xml \
+        ./usr/share/icons/hicolor/scalable/apps/zelk.svg; do
+        grep -qx "$file" <<< "$contents" || fail "the package lacks $file"
+    done
+    depends=$(dpkg-deb -f "$deb" Depends)
+    for package in ffmpeg libqt6core6 libqt6quick6 libqt6quickwidgets6 qml6-module-qtquick-controls; do
+        grep -qw "$package" <<< "$depends" || fail "no dependency on $package"
+    done
+    echo "$(basename "$deb"): $(du -k "$deb" | cut -f1) KiB; Depends: $depends"
+else
+    fail "usage: tst_install.sh BUILD_DIR install|package"
+fi
+echo "1 passed, 0 failed"
