@@ -11,7 +11,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QThread>
 #include <QUrl>
 
 namespace {
@@ -441,11 +440,11 @@ void FileProcessing::abandonRun(bool tellService)
 void FileProcessing::startWorker(ConvertingFile *job, DoneSignal done, DoneSlot onDone, const char *entrySlot)
 {
     stopWorker();
-    workerThread = new QThread();
+    workerThread = std::make_unique<QThread>();
     converter = job;
-    converter->moveToThread(workerThread);
-    connect(workerThread, SIGNAL(started()), converter, entrySlot);
-    connect(workerThread, &QThread::finished, converter, &QObject::deleteLater);
+    converter->moveToThread(workerThread.get());
+    connect(workerThread.get(), SIGNAL(started()), converter, entrySlot);
+    connect(workerThread.get(), &QThread::finished, converter, &QObject::deleteLater);
     connect(converter, done, this, onDone, Qt::QueuedConnection);
     workerThread->start(QThread::InheritPriority);
 }
@@ -459,8 +458,7 @@ void FileProcessing::stopWorker()
     if (workerThread) {
         workerThread->quit();
         workerThread->wait();
-        delete workerThread;
-        workerThread = nullptr;
+        workerThread.reset();
     }
 }
 

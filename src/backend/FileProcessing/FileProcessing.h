@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QThread>
 
 #include <atomic>
 #include <memory>
@@ -8,7 +9,6 @@
 #include "HostedWindow/HostedWindow.h"
 
 class ConvertingFile;
-class QThread;
 class ZelkServer;
 
 // The processing window and the controller of one run: the choice of instrument and format, the WAV
@@ -93,7 +93,7 @@ private:
 
     std::unique_ptr<ZelkServer> server;
     QString sourcePath;
-    QThread *workerThread = nullptr;
+    std::unique_ptr<QThread> workerThread;
     ConvertingFile *converter = nullptr;
     QString uploadWavPath;
     qint32 songId = 0;
