@@ -11,7 +11,10 @@ class ModalBoxCloser : public QObject
     Q_OBJECT
 
 public:
-    explicit ModalBoxCloser(QObject *parent = nullptr);
+    // Which modal windows it closes: every one, or message boxes only, leaving a modal window under test open.
+    enum class Scope { AnyModal, MessageBoxesOnly };
+
+    explicit ModalBoxCloser(QObject *parent = nullptr, Scope scope = Scope::AnyModal);
 
     QStringList seen() const { return boxes; }
     void clear() { boxes.clear(); }
@@ -21,5 +24,6 @@ private:
     void closeActiveBox();
 
     QTimer timer;
+    Scope scope;
     QStringList boxes;
 };

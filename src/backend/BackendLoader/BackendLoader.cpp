@@ -18,10 +18,6 @@ namespace {
 
 const QString makerSite = QStringLiteral("https://www.orvanesoftware.com");
 
-// The windows the main window opens. Each is created on first use and kept until shutdown.
-const HostedWindow::Description archiveDescription { QStringLiteral("ZELK Archive"),
-                                                QUrl(QStringLiteral("qrc:/qml/Archive.qml")), QSize(540, 400), true };
-
 } // namespace
 
 BackendLoader::BackendLoader(QObject *)
@@ -55,17 +51,6 @@ QString BackendLoader::fileDialogFilter()
         QStringLiteral("Video Files (*.") + videoSuffixes().join(separator),
     };
     return filters.join(QStringLiteral(");;\n")) + QLatin1Char(')');
-}
-
-void BackendLoader::openHostedWindow(std::unique_ptr<HostedWindow> &window,
-                                     const HostedWindow::Description &description, ClosedHandler onClosed)
-{
-    if (!window) {
-        window = std::make_unique<HostedWindow>(description);
-        connect(window.get(), &HostedWindow::showParent, this, onClosed);
-    }
-    emit hideMainWindow();
-    window->openWindow();
 }
 
 void BackendLoader::loadFile(QString path)
@@ -105,7 +90,12 @@ void BackendLoader::openSettingsWindow()
 void BackendLoader::openArchive()
 {
     ZELK_TRACE();
-    openHostedWindow(archive, archiveDescription, &BackendLoader::showMainWindow);
+    if (!archive) {
+        archive = std::make_unique<Archive>();
+        connect(archive.get(), &HostedWindow::showParent, this, &BackendLoader::showMainWindow);
+    }
+    emit hideMainWindow();
+    archive->openWindow();
 }
 
 void BackendLoader::selectFile()

@@ -7,6 +7,7 @@
 
 #include <memory>
 
+#include "Archive/Archive.h"
 #include "FileProcessing/FileProcessing.h"
 #include "HostedWindow/HostedWindow.h"
 #include "Settings/Settings.h"
@@ -65,14 +66,10 @@ private:
 
     void openOrExplain(const QUrl &url, const QString &shown);
 
-    using ClosedHandler = void (BackendLoader::*)();
-    void openHostedWindow(std::unique_ptr<HostedWindow> &window, const HostedWindow::Description &description,
-                          ClosedHandler onClosed);
-
     GlobalsInfo *globals;
     std::unique_ptr<HostedWindow> myAccount;
     std::unique_ptr<Settings> settingsWindow;
     std::unique_ptr<FileProcessing> fileProcessing;
-    std::unique_ptr<HostedWindow> archive;
+    std::unique_ptr<Archive> archive;
     QString lastOpenPath;
 };

@@ -1,6 +1,7 @@
 #include "FileProcessing/ConvertingFile.h"
 #include "FileProcessing/FileProcessing.h"
 #include "GlobalsInfo/GlobalsInfo.h"
+#include "FaultyFfmpeg.h"
 #include "MediaSamples.h"
 #include "ModalBoxCloser.h"
 #include "QuickWidgetHarness.h"
@@ -28,19 +29,6 @@ namespace {
 // Odd characters in every folder and name that a run touches.
 const QString oddFolder = QStringLiteral("Ünïcode 'quoted' \"dq\" #1 + & more");
 const QString oddName = QStringLiteral("Björk's \"Song\" #2 + & Säng.live");
-
-// Stands in for ffmpeg: the real one, except for the one fault a test asks for through ZELK_FFMPEG_FAULT.
-// Preparation is the run that writes 16-bit PCM; every other run is a final conversion.
-const char faultyFfmpeg[] = R"(#!/bin/sh
-for last; do :; done
-case "$*" in *pcm_s16le*) step=prepare;; *) step=final;; esac
-case "$ZELK_FFMPEG_FAULT" in
-  "hang-$step") exec sleep 60;;
-  "fail-$step") exit 1;;
-  "unreadable-$step") mkdir "$last"; exit 0;;
-esac
-exec "%1" "$@"
-)";
 
 QStringList filesIn(const QString &folder)
 {
@@ -129,11 +117,7 @@ void tst_FileProcessing::initTestCase()
 
     // The stand-in ffmpeg lies beside nothing of the program's: conversions are pointed at it.
     wrapper = documents + QStringLiteral("/ffmpeg-wrapper.sh");
-    QFile script(wrapper);
-    QVERIFY(script.open(QIODevice::WriteOnly));
-    script.write(QString::fromLatin1(faultyFfmpeg).arg(QCoreApplication::applicationDirPath() + "/ffmpeg").toUtf8());
-    script.close();
-    QVERIFY(script.setPermissions(script.permissions() | QFileDevice::ExeOwner));
+    QVERIFY(FaultyFfmpeg::install(wrapper));
     ConvertingFile::setProgramPath(wrapper);
 
     resultWav = documents + QStringLiteral("/result.wav");
