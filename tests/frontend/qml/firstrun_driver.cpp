@@ -2,8 +2,10 @@
 // registers through the sign-in form ("register:NAME:EMAIL:PASSWORD"), only looks ("report"),
 // walks through every screen saving a picture of each into a folder ("tour:FOLDER:EMAIL"), or
 // drops a file on the window and takes it to its two opened results ("process:FILE:INSTRUMENT",
-// with ZELK_E2E_SHOTS naming a folder for a picture of every screen it passes).
+// with ZELK_E2E_SHOTS naming a folder for a picture of every screen it passes), or pictures the
+// archive's list into a folder ("archive:FOLDER").
 // It prints what a user would see, then quits the program.
+#include "Archive/Archive.h"
 #include "FileProcessing/FileProcessing.h"
 #include "GlobalsInfo/GlobalsInfo.h"
 #include "MainWindowHarness.h"
@@ -159,6 +161,24 @@ void process(const MainWindowHarness &main, const QString &file, const QString &
     window->close();
 }
 
+void pictureArchive(const MainWindowHarness &main, const QString &folder)
+{
+    main.click(main.item(QStringLiteral("archiveButton")));
+    Archive *archive = nullptr;
+    const auto shown = [&archive] {
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            if ((archive = qobject_cast<Archive *>(widget)) && archive->isVisible())
+                return true;
+        return false;
+    };
+    if (!QTest::qWaitFor(shown, 10000))
+        return;
+    QTest::qWait(1500);
+    archive->grab().save(folder + QStringLiteral("/archive.png"));
+    std::printf("archive: pictured\n");
+    archive->close();
+}
+
 void play(const QStringList &script)
 {
     MainWindowHarness main(mainWindow());
@@ -173,6 +193,8 @@ void play(const QStringList &script)
         main.click(main.item(QStringLiteral("submit")));
         std::printf("error: %s\n", qPrintable(main.item(QStringLiteral("authLayer"))->property("error").toString()));
     }
+    if (script.value(0) == QLatin1String("archive") && script.size() == 2)
+        pictureArchive(main, script.at(1));
     if (script.value(0) == QLatin1String("process") && script.size() == 3)
         process(main, script.at(1), script.at(2));
     report(main);
