@@ -19,6 +19,9 @@ namespace {
 const char *const success = "success";
 const char *const unknownSong = "Unknown song id";
 const char *const invalidSong = "Invalid songID";
+const char *const tooManyUnknown = "Too many unknown song ids, please try again in a minute";
+// Song ids are random 31-bit numbers: at this rate one peer finds another's song once in years.
+constexpr int unknownIdsPerMinute = 30;
 constexpr size_t maxUploadNameLength = 255;
 constexpr size_t maxExtensionLength = 16;
 
@@ -73,6 +76,7 @@ SongRoutes::SongRoutes(
     , processor(processor)
     , uploadsDir(std::move(uploadsDir))
     , minSeconds(minSeconds)
+    , unknownIds(unknownIdsPerMinute, 60 * 1000)
 { }
 
 std::vector<std::pair<std::string, SongRoutes::Handler>> SongRoutes::routes()
@@ -202,23 +206,34 @@ std::string SongRoutes::repeat(const FormFields &fields, const httplib::Request 
     return createSong(fields, user, *upload);
 }
 
-std::optional<Database::Song> SongRoutes::requestedSong(const FormFields &fields, std::string &problem)
+bool SongRoutes::countUnknown(const httplib::Request &request)
+{
+    return unknownIds.take(request.remote_addr, Clock::now());
+}
+
+std::optional<Database::Song> SongRoutes::requestedSong(
+    const FormFields &fields, const httplib::Request &request, std::string &problem)
 {
     std::int32_t id = 0;
     if (!FormFields::readId(fields.value("songID"), id)) {
         problem = invalidSong;
         return std::nullopt;
     }
+    // A peer over its limit learns nothing, not even which ids exist.
+    if (unknownIds.exhausted(request.remote_addr, Clock::now())) {
+        problem = tooManyUnknown;
+        return std::nullopt;
+    }
     std::optional<Database::Song> song = database.song(id);
     if (!song)
-        problem = unknownSong;
+        problem = countUnknown(request) ? unknownSong : tooManyUnknown;
     return song;
 }
 
-std::string SongRoutes::remains(const FormFields &fields, const httplib::Request &)
+std::string SongRoutes::remains(const FormFields &fields, const httplib::Request &request)
 {
     std::string problem;
-    const std::optional<Database::Song> song = requestedSong(fields, problem);
+    const std::optional<Database::Song> song = requestedSong(fields, request, problem);
     if (!song)
         return problem;
     const std::int64_t now = Clock::now();
@@ -236,15 +251,17 @@ std::string SongRoutes::remains(const FormFields &fields, const httplib::Request
     return "The results of this song have expired";
 }
 
-std::string SongRoutes::cancel(const FormFields &fields, const httplib::Request &)
+std::string SongRoutes::cancel(const FormFields &fields, const httplib::Request &request)
 {
     std::int32_t id = 0;
     if (!FormFields::readId(fields.value("songID"), id))
         return invalidSong;
     const std::int64_t now = Clock::now();
+    if (unknownIds.exhausted(request.remote_addr, now))
+        return tooManyUnknown;
     const std::optional<std::string> before = database.cancelSong(id, now);
     if (!before)
-        return unknownSong;
+        return countUnknown(request) ? unknownSong : tooManyUnknown;
     if (*before == "queued") {
         if (const std::optional<Database::Song> song = database.song(id))
             processor.releaseUpload(song->uploadStored);
@@ -264,7 +281,7 @@ std::string SongRoutes::cancel(const FormFields &fields, const httplib::Request 
 std::string SongRoutes::download(const FormFields &fields, const httplib::Request &request)
 {
     std::string problem;
-    const std::optional<Database::Song> song = requestedSong(fields, problem);
+    const std::optional<Database::Song> song = requestedSong(fields, request, problem);
     if (!song)
         return problem;
     if (song->state == "queued" || (song->state == "done" && Clock::now() < song->readyAfter))

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Database.h"
+#include "RateLimit.h"
 
 #include <functional>
 #include <string>
@@ -42,7 +43,10 @@ private:
     // Checks the fields shared by proceed.php and repeat.php; fills user on success.
     std::string songFieldsProblem(const FormFields &fields, Database::User &user);
     // The song named by "songID"; when there is none, problem holds the reply.
-    std::optional<Database::Song> requestedSong(const FormFields &fields, std::string &problem);
+    std::optional<Database::Song> requestedSong(
+        const FormFields &fields, const httplib::Request &request, std::string &problem);
+    // Counts a song id the peer asked about that names no song; false once the peer asked too many.
+    bool countUnknown(const httplib::Request &request);
     std::string createSong(
         const FormFields &fields, const Database::User &user, const Database::Upload &upload);
     std::string baseUrl(const httplib::Request &request) const;
@@ -53,4 +57,5 @@ private:
     const std::string uploadsDir;
     const int minSeconds;
     std::string fallbackHost;
+    RateLimit unknownIds;
 };

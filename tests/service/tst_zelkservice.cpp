@@ -90,11 +90,15 @@ private slots:
     void slowClientsDoNotBlock();
     void refusedText_data();
     void refusedText();
+    void unknownSongIdsAreLimited_data();
+    void unknownSongIdsAreLimited();
     void cleanupTestCase();
 
 private:
     Reply finish(QNetworkReply *reply);
     Reply post(const QString &path, const Fields &fields, bool sign = true);
+    // A signed form post from another loopback address (127.0.0.2 and up), on a connection of its own.
+    Reply postFrom(const QString &source, const QString &path, const Fields &fields);
     Reply upload(const Fields &fields, const QByteArray &file, const QString &filePath, bool sign = true);
     Reply uploadSong(
         const Account &account, const WavData &wav, const QString &instrument, QString *filePath = nullptr);
@@ -140,6 +144,36 @@ Reply tst_ZelkService::post(const QString &path, const Fields &fields, bool sign
     request.setHeader(
         QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
     return finish(network.post(request, query.query(QUrl::FullyEncoded).toUtf8()));
+}
+
+Reply tst_ZelkService::postFrom(const QString &source, const QString &path, const Fields &fields)
+{
+    QUrlQuery query;
+    for (const auto &[key, value] : fields)
+        query.addQueryItem(key, value);
+    for (const auto &[key, value] : GlobalsInfo::getInstance()->generateWebAccessData().queryItems())
+        query.addQueryItem(key, value);
+    const QByteArray body = query.query(QUrl::FullyEncoded).toUtf8();
+    QTcpSocket socket;
+    Reply result;
+    if (!socket.bind(QHostAddress(source)))
+        return result;
+    socket.connectToHost(QHostAddress::LocalHost, quint16(service.url(QString()).port()));
+    if (!socket.waitForConnected(2000))
+        return result;
+    socket.write("POST " + path.toUtf8() + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+        + "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: "
+        + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    QByteArray raw;
+    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(5000))
+        raw += socket.readAll();
+    raw += socket.readAll();
+    const qsizetype split = raw.indexOf("\r\n\r\n");
+    if (split < 0)
+        return result;
+    result.status = raw.mid(9, 3).toInt();
+    result.body = raw.mid(split + 4);
+    return result;
 }
 
 Reply tst_ZelkService::upload(
@@ -1002,6 +1036,48 @@ void tst_ZelkService::refusedText()
         else
             QCOMPARE(info.text(), QStringLiteral("This email not registered yet!"));
     }
+}
+
+void tst_ZelkService::unknownSongIdsAreLimited_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("source");
+    // What the known song's own peer still gets.
+    QTest::addColumn<QString>("ownReply");
+
+    QTest::newRow("remains.php") << "/zelk-server/remains.php" << "127.0.0.3" << "number";
+    QTest::newRow("download.php") << "/zelk-server/download.php" << "127.0.0.4"
+                                  << "The song is still being processed";
+    QTest::newRow("cancel.php") << "/zelk-server/cancel.php" << "127.0.0.5" << "success";
+}
+
+void tst_ZelkService::unknownSongIdsAreLimited()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, source);
+    QFETCH(QString, ownReply);
+
+    // The song is held back for a while, so every endpoint finds it in the same state.
+    const Account account = registerAccount(QStringLiteral("scan"));
+    const QString known = uploadSong(account, WavData::tones(1, 8000, 40 * 8000), "drums").text();
+    QVERIFY2(known.toInt() > 0, qPrintable(known));
+
+    const QString refused = QStringLiteral("Too many unknown song ids, please try again in a minute");
+    QStringList replies;
+    for (int i = 0; i < 31; ++i) {
+        const QString guess = QString::number(QRandomGenerator::global()->bounded(1, 0x7fffffff));
+        replies.append(postFrom(source, path, { { "songID", guess } }).text());
+    }
+    QCOMPARE(replies.count(QStringLiteral("Unknown song id")), 30);
+    QCOMPARE(replies.last(), refused);
+    // Once over the limit the peer cannot tell a real id from a made-up one.
+    QCOMPARE(postFrom(source, path, { { "songID", known } }).text(), refused);
+    const QString own = post(path, { { "songID", known } }).text();
+    if (ownReply == QLatin1String("number"))
+        QVERIFY2(own.toInt() > 0, qPrintable(own));
+    else
+        QCOMPARE(own, ownReply);
+    post(QStringLiteral("/zelk-server/cancel.php"), { { "songID", known } });
 }
 
 void tst_ZelkService::cleanupTestCase()
