@@ -437,6 +437,25 @@ std::vector<std::int32_t> Database::queuedSongs()
     return ids;
 }
 
+std::vector<std::int32_t> Database::doneSongs()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    std::vector<std::int32_t> ids;
+    Statement query(db, "SELECT id FROM songs WHERE state = 'done'");
+    while (query.step() == SQLITE_ROW)
+        ids.push_back(static_cast<std::int32_t>(query.number(0)));
+    return ids;
+}
+
+bool Database::requeueSong(std::int32_t id)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    Statement update(db,
+        "UPDATE songs SET state = 'queued', instrument_token = NULL, mix_token = NULL "
+        "WHERE id = ? AND state = 'done'");
+    return update.bind(id).step() == SQLITE_DONE && sqlite3_changes(db) == 1;
+}
+
 bool Database::finishSong(std::int32_t id, const std::string &instrumentToken, const std::string &mixToken)
 {
     std::lock_guard<std::mutex> lock(mutex);

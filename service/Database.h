@@ -98,6 +98,9 @@ public:
     std::optional<Song> song(std::int32_t id);
     std::optional<Song> songByToken(const std::string &token, bool &isMix);
     std::vector<std::int32_t> queuedSongs();
+    std::vector<std::int32_t> doneSongs();
+    // Puts a done song back in the queue, without its result tokens.
+    bool requeueSong(std::int32_t id);
     // Only a queued song finishes; false when it was cancelled or removed meanwhile.
     bool finishSong(std::int32_t id, const std::string &instrumentToken, const std::string &mixToken);
     bool failSong(std::int32_t id, const std::string &error);

@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "Credentials.h"
+#include "DiskSync.h"
 #include "FormFields.h"
 #include "Separator.h"
 #include "SongProcessor.h"
@@ -182,7 +183,9 @@ std::string SongRoutes::proceed(const FormFields &fields, const httplib::Request
     upload.sampleRate = shape.sampleRate;
     upload.created = Clock::now();
     std::string replaced;
-    if (std::rename(partial.c_str(), path.c_str()) != 0 || !database.putUpload(upload, replaced)) {
+    // On the disk, name included, before the database refers to it.
+    if (!DiskSync::sync(partial) || std::rename(partial.c_str(), path.c_str()) != 0
+        || !DiskSync::sync(uploadsDir) || !database.putUpload(upload, replaced)) {
         removeFile(partial);
         removeFile(path);
         return "Could not store the upload, please try again later";

@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "Credentials.h"
 #include "FormFields.h"
+#include "WavAudio.h"
 
 #include <httplib.h>
 
@@ -10,6 +11,7 @@
 #include <fstream>
 #include <iostream>
 #include <regex>
+#include <set>
 
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -260,18 +262,37 @@ void ZelkService::dropConnections()
     }
 }
 
-void ZelkService::removeLeftovers() const
+void ZelkService::removeLeftovers()
 {
     // Files still under their ".part" name were being written when the service stopped; an upload
-    // nothing refers to was being released.
+    // nothing refers to was being released; a result of a song that is not done was renamed into place
+    // just before a crash.
+    std::set<std::int32_t> done;
+    for (const std::int32_t songId : database.doneSongs())
+        done.insert(songId);
     for (const std::string &dir : { uploadsDir, resultsDir }) {
         std::error_code failure;
         for (const auto &entry : std::filesystem::directory_iterator(dir, failure)) {
-            if (entry.path().extension() == ".part")
+            const std::string name = entry.path().filename().string();
+            if (entry.path().extension() == ".part") {
                 std::filesystem::remove(entry.path(), failure);
-            else if (dir == uploadsDir)
-                processor.releaseUpload(entry.path().filename().string());
+            } else if (dir == uploadsDir) {
+                processor.releaseUpload(name);
+            } else {
+                std::int32_t songId = 0;
+                if (!FormFields::readId(name.substr(0, name.find('-')), songId) || done.count(songId) == 0)
+                    std::filesystem::remove(entry.path(), failure);
+            }
         }
+    }
+    // A done song whose results a power loss cut short is made again from its upload, or fails when
+    // the upload is gone too.
+    for (const std::int32_t songId : done) {
+        if (WavAudio::isComplete(processor.resultPath(songId, false))
+            && WavAudio::isComplete(processor.resultPath(songId, true)))
+            continue;
+        processor.removeResults(songId);
+        database.requeueSong(songId);
     }
 }
 

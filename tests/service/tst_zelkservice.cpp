@@ -92,6 +92,8 @@ private slots:
     void refusedText();
     void unknownSongIdsAreLimited_data();
     void unknownSongIdsAreLimited();
+    void damageFoundAtStart_data();
+    void damageFoundAtStart();
     void cleanupTestCase();
 
 private:
@@ -1078,6 +1080,53 @@ void tst_ZelkService::unknownSongIdsAreLimited()
     else
         QCOMPARE(own, ownReply);
     post(QStringLiteral("/zelk-server/cancel.php"), { { "songID", known } });
+}
+
+void tst_ZelkService::damageFoundAtStart_data()
+{
+    // What a power loss can leave in the results folder: a result renamed into place before its song
+    // was marked done, or a done song's result cut short or emptied.
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("file");
+
+    QTest::newRow("result of a song not done") << "stray" << "instrument";
+    QTest::newRow("instrument cut short") << "cut" << "instrument";
+    QTest::newRow("mix emptied") << "empty" << "mix";
+}
+
+void tst_ZelkService::damageFoundAtStart()
+{
+    QFETCH(QString, damage);
+    QFETCH(QString, file);
+
+    const Account account = registerAccount(QStringLiteral("power"));
+    const WavData input = WavData::tones(2, 8000, 8000);
+    const QString songId = uploadSong(account, input, QStringLiteral("bass")).text();
+    QCOMPARE(waitForResults(songId), QStringLiteral("-1"));
+    QVERIFY(service.stop());
+
+    const QDir results(dataDir.filePath(QStringLiteral("results")));
+    const QString result = results.filePath(QStringLiteral("%1-%2.wav").arg(songId, file));
+    QString stray;
+    if (damage == QLatin1String("stray")) {
+        stray = results.filePath(QStringLiteral("%1-%2.wav").arg(songId.toInt() ^ 1).arg(file));
+        QVERIFY(QFile::copy(result, stray));
+    } else {
+        QFile cut(result);
+        QVERIFY(cut.resize(damage == QLatin1String("cut") ? cut.size() / 2 : 0));
+    }
+    QVERIFY2(service.start(dataDir.path(), 2), qPrintable(service.output()));
+
+    if (!stray.isEmpty())
+        QVERIFY(!QFile::exists(stray));
+    // Never a damaged result with 200: the song is made again from its upload.
+    QCOMPARE(waitForResults(songId), QStringLiteral("-1"));
+    WavData isolated;
+    WavData mix;
+    QVERIFY(downloadResults(songId, isolated, mix));
+    QCOMPARE(isolated.samples.size(), input.samples.size());
+    for (qsizetype i = 0; i < input.samples.size(); ++i)
+        QCOMPARE(int(isolated.samples[i]) + int(mix.samples[i]), int(input.samples[i]));
 }
 
 void tst_ZelkService::cleanupTestCase()
