@@ -4,6 +4,7 @@
 #include "Credentials.h"
 #include "DiskSync.h"
 #include "FormFields.h"
+#include "FormReader.h"
 #include "Separator.h"
 #include "SongProcessor.h"
 #include "WavAudio.h"
@@ -89,7 +90,6 @@ std::vector<std::pair<std::string, SongRoutes::Handler>> SongRoutes::routes()
               };
           };
     return {
-        { "/zelk-server/proceed.php", bind(&SongRoutes::proceed) },
         { "/zelk-server/repeat.php", bind(&SongRoutes::repeat) },
         { "/zelk-server/remains.php", bind(&SongRoutes::remains) },
         { "/zelk-server/cancel.php", bind(&SongRoutes::cancel) },
@@ -144,49 +144,41 @@ std::string SongRoutes::createSong(
     return std::to_string(song.id);
 }
 
-std::string SongRoutes::proceed(const FormFields &fields, const httplib::Request &request)
+std::string SongRoutes::newUploadPath() const
 {
-    // By reference: the upload may be hundreds of megabytes.
-    const auto part = request.files.find("uploadedFile");
-    if (!request.is_multipart_form_data() || part == request.files.end() || part->second.filename.empty())
+    // Written under a ".part" name and checked before it takes its place, so that a refused or broken
+    // upload leaves nothing behind.
+    return uploadsDir + "/" + Credentials::randomHex(16) + ".wav.part";
+}
+
+std::string SongRoutes::proceed(const FormFields &fields, FormReader &body)
+{
+    if (!body.hasFile() || body.fileName().empty())
         return "Missing file \"uploadedFile\"";
-    const httplib::MultipartFormData &file = part->second;
     Database::User user;
     if (const std::string problem = songFieldsProblem(fields, user); !problem.empty())
         return problem;
     Database::Upload upload;
     upload.userId = user.id;
-    upload.name = baseName(file.filename);
+    upload.name = baseName(body.fileName());
     if (upload.name.empty() || upload.name.size() > maxUploadNameLength)
         return "Invalid upload file name";
 
-    // Written under a ".part" name and checked before it takes its place, so that a refused or broken
-    // upload leaves nothing behind.
-    upload.stored = Credentials::randomHex(16) + ".wav";
+    const std::string &partial = body.filePath();
+    if (!body.fileStored())
+        return "Could not store the upload, please try again later";
+    upload.stored = baseName(partial.substr(0, partial.size() - std::string(".part").size()));
     const std::string path = uploadsDir + "/" + upload.stored;
-    const std::string partial = path + ".part";
-    {
-        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-        out.write(file.content.data(), static_cast<std::streamsize>(file.content.size()));
-        out.close();
-        if (!out) {
-            removeFile(partial);
-            return "Could not store the upload, please try again later";
-        }
-    }
     WavAudio shape;
     std::string error;
-    if (!WavAudio::probe(partial, shape, upload.frames, error)) {
-        removeFile(partial);
+    if (!WavAudio::probe(partial, shape, upload.frames, error))
         return error;
-    }
     upload.sampleRate = shape.sampleRate;
     upload.created = Clock::now();
     std::string replaced;
     // On the disk, name included, before the database refers to it.
     if (!DiskSync::sync(partial) || std::rename(partial.c_str(), path.c_str()) != 0
         || !DiskSync::sync(uploadsDir) || !database.putUpload(upload, replaced)) {
-        removeFile(partial);
         removeFile(path);
         return "Could not store the upload, please try again later";
     }

@@ -12,6 +12,7 @@ namespace httplib {
 struct Request;
 }
 class FormFields;
+class FormReader;
 class WorkerPool;
 class SongProcessor;
 
@@ -29,11 +30,15 @@ public:
 
     std::vector<std::pair<std::string, Handler>> routes();
 
+    // proceed.php, once its body is read: the text fields and the file part, already on disk.
+    std::string proceed(const FormFields &fields, FormReader &body);
+    // Where the file part of a new upload is written while it arrives.
+    std::string newUploadPath() const;
+
     // The path of a result file as download.php hands it out.
     static std::string resultPath(const std::string &token);
 
 private:
-    std::string proceed(const FormFields &fields, const httplib::Request &request);
     std::string repeat(const FormFields &fields, const httplib::Request &request);
     std::string remains(const FormFields &fields, const httplib::Request &request);
     std::string cancel(const FormFields &fields, const httplib::Request &request);

@@ -56,6 +56,33 @@ QString uploadPath()
         .arg(GlobalsInfo::getInstance()->generateRandomString(16));
 }
 
+// Zero bytes of a given size, made as they are read: a large body without holding it in the test.
+class ZeroDevice final : public QIODevice
+{
+public:
+    explicit ZeroDevice(qint64 length, QObject *parent)
+        : QIODevice(parent)
+        , length(length)
+    {
+        open(QIODevice::ReadOnly);
+    }
+    qint64 size() const override { return length; }
+
+protected:
+    qint64 readData(char *data, qint64 max) override
+    {
+        const qint64 count = std::min(max, length - pos());
+        if (count <= 0)
+            return -1;
+        std::memset(data, 0, size_t(count));
+        return count;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    const qint64 length;
+};
+
 } // namespace
 
 class tst_ZelkService final : public QObject
@@ -94,6 +121,8 @@ private slots:
     void unknownSongIdsAreLimited();
     void damageFoundAtStart_data();
     void damageFoundAtStart();
+    void bodiesAreBounded_data();
+    void bodiesAreBounded();
     void cleanupTestCase();
 
 private:
@@ -112,6 +141,8 @@ private:
     // Downloads both results; false when download.php or a file fails.
     bool downloadResults(const QString &songId, WavData &instrument, WavData &mix);
     QStringList uploadsFolder() const;
+    // The service's process id, found by its data folder on its command line.
+    QString servicePid() const;
     // Every path under the data folder, itself included, whose mode is not 0700 (folder) or 0600.
     QStringList loosePaths() const;
 
@@ -284,6 +315,16 @@ bool tst_ZelkService::downloadResults(const QString &songId, WavData &instrument
 QStringList tst_ZelkService::uploadsFolder() const
 {
     return QDir(dataDir.filePath(QStringLiteral("uploads"))).entryList(QDir::Files, QDir::Name);
+}
+
+QString tst_ZelkService::servicePid() const
+{
+    for (const QString &pid : QDir(QStringLiteral("/proc")).entryList({ "[0-9]*" }, QDir::Dirs)) {
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().split('\0').contains(dataDir.path().toUtf8()))
+            return pid;
+    }
+    return QString();
 }
 
 QStringList tst_ZelkService::loosePaths() const
@@ -1127,6 +1168,85 @@ void tst_ZelkService::damageFoundAtStart()
     QCOMPARE(isolated.samples.size(), input.samples.size());
     for (qsizetype i = 0; i < input.samples.size(); ++i)
         QCOMPARE(int(isolated.samples[i]) + int(mix.samples[i]), int(input.samples[i]));
+}
+
+void tst_ZelkService::bodiesAreBounded_data()
+{
+    QTest::addColumn<QString>("path");
+    // Megabytes of zeros: the upload's file part, or a form field's value.
+    QTest::addColumn<int>("megabytes");
+    QTest::addColumn<bool>("signingFirst");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("reply");
+
+    // Two at a time, the way the client orders its parts: the signature comes after the file.
+    QTest::newRow("unsigned uploads") << "/zelk-server/proceed.php" << 150 << false << 200 << denied;
+    // Another sender may put its signature first: the rest of its file is never read.
+    QTest::newRow("forged upload, signature first") << "/zelk-server/proceed.php" << 150 << true << 200 << denied;
+    QTest::newRow("large multipart form") << "/zelk-server/remains.php" << 150 << false << 413
+                                          << "The request is too large";
+}
+
+void tst_ZelkService::bodiesAreBounded()
+{
+    QFETCH(QString, path);
+    QFETCH(int, megabytes);
+    QFETCH(bool, signingFirst);
+    QFETCH(int, status);
+    QFETCH(QString, reply);
+
+    const QString pid = servicePid();
+    QVERIFY(!pid.isEmpty());
+    // Starts the peak resident size afresh.
+    QFile clear(QStringLiteral("/proc/%1/clear_refs").arg(pid));
+    QVERIFY(clear.open(QIODevice::WriteOnly) && clear.write("5") == 1);
+    clear.close();
+    const auto peakKilobytes = [&pid] {
+        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+        status.open(QIODevice::ReadOnly);
+        const QRegularExpressionMatch found
+            = QRegularExpression(QStringLiteral("VmHWM:\\s+(\\d+) kB")).match(QString::fromLatin1(status.readAll()));
+        return found.captured(1).toLongLong();
+    };
+    const qint64 before = peakKilobytes();
+    const QStringList uploadsBefore = uploadsFolder();
+    const qint64 bytes = qint64(megabytes) * 1024 * 1024;
+
+    QList<QNetworkReply *> replies;
+    for (int i = 0; i < 2; ++i) {
+        auto *multipart = new QHttpMultiPart(QHttpMultiPart::FormDataType);
+        const auto addPart = [multipart](const QString &disposition, QIODevice *body, const QString &value) {
+            QHttpPart part;
+            part.setHeader(QNetworkRequest::ContentDispositionHeader, disposition);
+            if (body)
+                part.setBodyDevice(body);
+            else
+                part.setBody(value.toUtf8());
+            multipart->append(part);
+        };
+        const auto text = [](const char *name) { return QStringLiteral("form-data; name=\"%1\"").arg(name); };
+        if (signingFirst) {
+            addPart(text("publicKey"), nullptr, QStringLiteral("Ab3dE6gH9k"));
+            addPart(text("accessToken"), nullptr, QString(32, QLatin1Char('0')));
+        }
+        // An upload's file part, or a form field far longer than any the client sends.
+        addPart(path.endsWith(QLatin1String("proceed.php"))
+                ? QStringLiteral("form-data; name=\"uploadedFile\"; filename=\"%1\"").arg(uploadPath())
+                : text("songID"),
+            new ZeroDevice(bytes, multipart), QString());
+        addPart(text("instrument"), nullptr, QStringLiteral("vocals"));
+        replies.append(network.post(QNetworkRequest(service.url(path)), multipart));
+        multipart->setParent(replies.last());
+    }
+    for (QNetworkReply *sent : replies) {
+        const Reply answer = finish(sent);
+        QCOMPARE(answer.status, status);
+        QCOMPARE(answer.text(), reply);
+    }
+    const qint64 growth = peakKilobytes() - before;
+    qInfo("%s: peak memory of the service grew by %lld MB", QTest::currentDataTag(), growth / 1024);
+    QVERIFY2(growth < 40 * 1024, qPrintable(QStringLiteral("%1 kB").arg(growth)));
+    QCOMPARE(uploadsFolder(), uploadsBefore);
 }
 
 void tst_ZelkService::cleanupTestCase()
