@@ -21,8 +21,18 @@ const char *const notRegistered = "This email not registered yet!";
 const char *const invalidEmail = "Invalid email format";
 
 constexpr std::int64_t codeLifetime = 30LL * 60 * 1000;
+constexpr std::int64_t hour = 60LL * 60 * 1000;
 // Wrong guesses allowed per mailed code before a new one must be asked for.
 constexpr int codeGuesses = 5;
+// Wrong guesses per account per hour, whatever code they aim at: a six-digit code then takes about
+// ten years to guess.
+constexpr int wrongCodesPerHour = 5;
+// Recovery requests per hour from one address, for one account, and mails sent in all: the outbox
+// grows by at most a few kilobytes an hour.
+constexpr int recoversPerPeer = 10;
+constexpr int recoversPerAccount = 3;
+constexpr int mailsPerHour = 60;
+const char *const tooManyRecovers = "Too many recovery requests. Please try again later";
 constexpr size_t maxNameLength = 100;
 
 QString qText(const std::string &text)
@@ -72,12 +82,17 @@ std::string passwordProblem(const std::string &password)
 AccountRoutes::AccountRoutes(Database &database, Outbox &outbox)
     : database(database)
     , outbox(outbox)
+    , recoverPerPeer(recoversPerPeer, hour)
+    , recoverPerAccount(recoversPerAccount, hour)
+    , mailsInAll(mailsPerHour, hour)
+    , wrongCodes(wrongCodesPerHour, hour)
 { }
 
 std::vector<std::pair<std::string, AccountRoutes::Handler>> AccountRoutes::routes()
 {
-    const auto bind = [this](std::string (AccountRoutes::*method)(const FormFields &)) {
-        return [this, method](const FormFields &fields) { return (this->*method)(fields); };
+    const auto bind = [this](std::string (AccountRoutes::*method)(const FormFields &, const std::string &)) {
+        return [this, method](
+                   const FormFields &fields, const std::string &peer) { return (this->*method)(fields, peer); };
     };
     return {
         { "/zelk-server/auth/registration.php", bind(&AccountRoutes::registration) },
@@ -98,7 +113,7 @@ bool AccountRoutes::isValidEmail(const std::string &email)
     return email.size() <= 254 && std::regex_match(email, pattern);
 }
 
-std::string AccountRoutes::registration(const FormFields &fields)
+std::string AccountRoutes::registration(const FormFields &fields, const std::string &)
 {
     if (const std::string problem = fields.problem({ "email", "name", "password" }); !problem.empty())
         return problem;
@@ -120,7 +135,7 @@ std::string AccountRoutes::registration(const FormFields &fields)
     return storeReply(database.insertUser(user), "Registration failed, please try again later");
 }
 
-std::string AccountRoutes::login(const FormFields &fields)
+std::string AccountRoutes::login(const FormFields &fields, const std::string &)
 {
     if (const std::string problem = fields.problem({ "email", "password" }); !problem.empty())
         return problem;
@@ -132,7 +147,7 @@ std::string AccountRoutes::login(const FormFields &fields)
     return success;
 }
 
-std::string AccountRoutes::getInfo(const FormFields &fields)
+std::string AccountRoutes::getInfo(const FormFields &fields, const std::string &)
 {
     if (const std::string problem = fields.problem({ "email" }); !problem.empty())
         return problem;
@@ -147,15 +162,21 @@ std::string AccountRoutes::getInfo(const FormFields &fields)
     return json(QJsonDocument(info));
 }
 
-std::string AccountRoutes::recover(const FormFields &fields)
+std::string AccountRoutes::recover(const FormFields &fields, const std::string &peer)
 {
     if (const std::string problem = fields.problem({ "email" }); !problem.empty())
         return problem;
     if (!isValidEmail(fields.value("email")))
         return invalidEmail;
+    const std::int64_t now = Clock::now();
+    // Unknown addresses count too, so that the limit also slows down looking for accounts.
+    if (!recoverPerPeer.take(peer, now))
+        return tooManyRecovers;
     const std::optional<Database::User> user = database.userByEmail(fields.value("email"));
     if (!user)
         return notRegistered;
+    if (!recoverPerAccount.take(std::to_string(user->id), now) || !mailsInAll.take(std::string(), now))
+        return tooManyRecovers;
     Database::Recovery recovery;
     recovery.code = Credentials::randomCode();
     recovery.expires = Clock::now() + codeLifetime;
@@ -164,19 +185,24 @@ std::string AccountRoutes::recover(const FormFields &fields)
     return success;
 }
 
-std::string AccountRoutes::checkCode(const FormFields &fields)
+std::string AccountRoutes::checkCode(const FormFields &fields, const std::string &)
 {
     if (const std::string problem = fields.problem({ "code", "email" }); !problem.empty())
         return problem;
     const std::optional<Database::User> user = database.userByEmail(fields.value("email"));
     if (!user)
         return notRegistered;
+    // Counted per account across codes: asking for a new code does not bring new guesses.
+    const std::string account = std::to_string(user->id);
+    if (wrongCodes.exhausted(account, Clock::now()))
+        return "Too many wrong codes. Please try again in an hour";
     std::optional<Database::Recovery> recovery = database.recovery(user->id);
     if (!recovery || recovery->expires < Clock::now())
         return "The recovery code has expired. Please ask for a new one";
     if (recovery->failures >= codeGuesses)
         return "Too many wrong codes. Please ask for a new one";
     if (recovery->code != fields.value("code")) {
+        wrongCodes.take(account, Clock::now());
         ++recovery->failures;
         database.setRecovery(user->id, *recovery);
         return "Invalid code";
@@ -188,7 +214,7 @@ std::string AccountRoutes::checkCode(const FormFields &fields)
     return success;
 }
 
-std::string AccountRoutes::resetPassword(const FormFields &fields)
+std::string AccountRoutes::resetPassword(const FormFields &fields, const std::string &)
 {
     if (const std::string problem = fields.problem({ "password", "email" }); !problem.empty())
         return problem;
@@ -209,7 +235,7 @@ std::string AccountRoutes::resetPassword(const FormFields &fields)
     return success;
 }
 
-std::string AccountRoutes::updatePassword(const FormFields &fields)
+std::string AccountRoutes::updatePassword(const FormFields &fields, const std::string &)
 {
     if (const std::string problem = fields.problem({ "password", "current_password", "id" });
         !problem.empty())
@@ -233,7 +259,7 @@ std::string AccountRoutes::updatePassword(const FormFields &fields)
     return success;
 }
 
-std::string AccountRoutes::updateInfo(const FormFields &fields)
+std::string AccountRoutes::updateInfo(const FormFields &fields, const std::string &)
 {
     if (const std::string problem = fields.problem({ "email", "name", "id" }); !problem.empty())
         return problem;
@@ -247,7 +273,7 @@ std::string AccountRoutes::updateInfo(const FormFields &fields)
     return storeReply(database.setInfo(id, fields.value("name"), fields.value("email")), "Unknown user");
 }
 
-std::string AccountRoutes::archive(const FormFields &fields)
+std::string AccountRoutes::archive(const FormFields &fields, const std::string &)
 {
     if (const std::string problem = fields.problem({ "hash" }); !problem.empty())
         return problem;

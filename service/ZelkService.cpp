@@ -174,8 +174,8 @@ void ZelkService::installRoutes()
             }));
     };
     for (const auto &[path, handler] : accountRoutes.routes())
-        signedPost(path, [handler = handler](const FormFields &fields, const httplib::Request &) {
-            return handler(fields);
+        signedPost(path, [handler = handler](const FormFields &fields, const httplib::Request &request) {
+            return handler(fields, request.remote_addr);
         });
     for (const auto &[path, handler] : songRoutes.routes())
         signedPost(path, handler);

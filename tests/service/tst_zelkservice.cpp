@@ -123,6 +123,8 @@ private slots:
     void damageFoundAtStart();
     void bodiesAreBounded_data();
     void bodiesAreBounded();
+    void recoveryIsLimited_data();
+    void recoveryIsLimited();
     void cleanupTestCase();
 
 private:
@@ -1247,6 +1249,76 @@ void tst_ZelkService::bodiesAreBounded()
     qInfo("%s: peak memory of the service grew by %lld MB", QTest::currentDataTag(), growth / 1024);
     QVERIFY2(growth < 40 * 1024, qPrintable(QStringLiteral("%1 kB").arg(growth)));
     QCOMPARE(uploadsFolder(), uploadsBefore);
+}
+
+void tst_ZelkService::recoveryIsLimited_data()
+{
+    QTest::addColumn<QString>("limit");
+    QTest::addColumn<QString>("source");
+
+    QTest::newRow("wrong codes across codes") << "codes" << "127.0.0.20";
+    QTest::newRow("recover for one account") << "account" << "127.0.0.21";
+    QTest::newRow("recover from one address") << "peer" << "127.0.0.22";
+    // Each from an address of its own: only the total is limited.
+    QTest::newRow("mails in all") << "mails" << "127.0.1.%1";
+}
+
+void tst_ZelkService::recoveryIsLimited()
+{
+    QFETCH(QString, limit);
+    QFETCH(QString, source);
+
+    const QString recover = QStringLiteral("/zelk-server/auth/recover.php");
+    const QString checkCode = QStringLiteral("/zelk-server/auth/checkCode.php");
+    const QString tooMany = QStringLiteral("Too many recovery requests. Please try again later");
+    QFile outbox(dataDir.filePath(QStringLiteral("outbox.txt")));
+    const auto mails = [&outbox] {
+        outbox.open(QIODevice::ReadOnly | QIODevice::Text);
+        const QStringList lines = QString::fromUtf8(outbox.readAll()).split('\n', Qt::SkipEmptyParts);
+        outbox.close();
+        return lines;
+    };
+    const auto codeFor = [&mails](const QString &email) {
+        const QStringList last = mails().filter('\t' + email + '\t').last().split('\t');
+        return last.value(2);
+    };
+
+    if (limit == QLatin1String("codes")) {
+        // Three wrong guesses at one code and two at the next use up the hour, right code or not.
+        const Account account = registerAccount(QStringLiteral("guess"));
+        for (const int wrong : { 3, 2 }) {
+            QCOMPARE(postFrom(source, recover, { { "email", account.email } }).text(), QStringLiteral("success"));
+            const QString code = codeFor(account.email);
+            const QString other = QString::number(code.toInt() == 999999 ? 100000 : code.toInt() + 1);
+            for (int i = 0; i < wrong; ++i)
+                QCOMPARE(postFrom(source, checkCode, { { "code", other }, { "email", account.email } }).text(),
+                    QStringLiteral("Invalid code"));
+        }
+        QCOMPARE(postFrom(source, checkCode, { { "code", codeFor(account.email) }, { "email", account.email } })
+                     .text(),
+            QStringLiteral("Too many wrong codes. Please try again in an hour"));
+    } else if (limit == QLatin1String("account")) {
+        const Account account = registerAccount(QStringLiteral("mailed"));
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(postFrom(source, recover, { { "email", account.email } }).text(), QStringLiteral("success"));
+        QCOMPARE(postFrom(source, recover, { { "email", account.email } }).text(), tooMany);
+    } else if (limit == QLatin1String("peer")) {
+        // Unknown addresses count too: one address cannot look for accounts either.
+        for (int i = 0; i < 10; ++i)
+            QCOMPARE(postFrom(source, recover, { { "email", QStringLiteral("nobody%1@example.com").arg(i) } }).text(),
+                QStringLiteral("This email not registered yet!"));
+        QCOMPARE(postFrom(source, recover, { { "email", "nobody@example.com" } }).text(), tooMany);
+    } else {
+        const qsizetype before = mails().size();
+        QStringList replies;
+        for (int i = 1; i <= 61 && !replies.contains(tooMany); ++i)
+            replies.append(
+                postFrom(source.arg(i), recover, { { "email", registerAccount(QStringLiteral("many")).email } })
+                    .text());
+        QCOMPARE(replies.last(), tooMany);
+        QVERIFY(replies.count(QStringLiteral("success")) <= 60);
+        QCOMPARE(mails().size() - before, replies.count(QStringLiteral("success")));
+    }
 }
 
 void tst_ZelkService::cleanupTestCase()
