@@ -32,6 +32,9 @@ constexpr int wrongCodesPerHour = 5;
 constexpr int recoversPerPeer = 10;
 constexpr int recoversPerAccount = 3;
 constexpr int mailsPerHour = 60;
+// The protocol names an account by its address or id alone; only an address that signed in to it
+// may read or change it.
+const char *const strangerPeer = "Please sign in again from this computer";
 const char *const tooManyRecovers = "Too many recovery requests. Please try again later";
 constexpr size_t maxNameLength = 100;
 
@@ -113,7 +116,7 @@ bool AccountRoutes::isValidEmail(const std::string &email)
     return email.size() <= 254 && std::regex_match(email, pattern);
 }
 
-std::string AccountRoutes::registration(const FormFields &fields, const std::string &)
+std::string AccountRoutes::registration(const FormFields &fields, const std::string &peer)
 {
     if (const std::string problem = fields.problem({ "email", "name", "password" }); !problem.empty())
         return problem;
@@ -132,10 +135,13 @@ std::string AccountRoutes::registration(const FormFields &fields, const std::str
     user.hash = Credentials::randomHex(16);
     if (!Credentials::hashPassword(fields.value("password"), user.password))
         return "Registration failed, please try again later";
-    return storeReply(database.insertUser(user), "Registration failed, please try again later");
+    const Database::Outcome outcome = database.insertUser(user);
+    if (outcome == Database::Outcome::Ok)
+        database.addPeer(user.id, peer);
+    return storeReply(outcome, "Registration failed, please try again later");
 }
 
-std::string AccountRoutes::login(const FormFields &fields, const std::string &)
+std::string AccountRoutes::login(const FormFields &fields, const std::string &peer)
 {
     if (const std::string problem = fields.problem({ "email", "password" }); !problem.empty())
         return problem;
@@ -144,16 +150,19 @@ std::string AccountRoutes::login(const FormFields &fields, const std::string &)
     const std::optional<Database::User> user = database.userByEmail(fields.value("email"));
     if (!user || !Credentials::verifyPassword(user->password, fields.value("password")))
         return "Incorrect email or password";
+    database.addPeer(user->id, peer);
     return success;
 }
 
-std::string AccountRoutes::getInfo(const FormFields &fields, const std::string &)
+std::string AccountRoutes::getInfo(const FormFields &fields, const std::string &peer)
 {
     if (const std::string problem = fields.problem({ "email" }); !problem.empty())
         return problem;
     const std::optional<Database::User> user = database.userByEmail(fields.value("email"));
     if (!user)
         return notRegistered;
+    if (!database.knownPeer(user->id, peer))
+        return strangerPeer;
     QJsonObject info;
     info.insert(QStringLiteral("user_id"), user->id);
     info.insert(QStringLiteral("name"), qText(user->name));
@@ -214,7 +223,7 @@ std::string AccountRoutes::checkCode(const FormFields &fields, const std::string
     return success;
 }
 
-std::string AccountRoutes::resetPassword(const FormFields &fields, const std::string &)
+std::string AccountRoutes::resetPassword(const FormFields &fields, const std::string &peer)
 {
     if (const std::string problem = fields.problem({ "password", "email" }); !problem.empty())
         return problem;
@@ -232,10 +241,11 @@ std::string AccountRoutes::resetPassword(const FormFields &fields, const std::st
         || !database.setPassword(user->id, encoded))
         return "Could not change the password, please try again later";
     database.removeRecovery(user->id);
+    database.addPeer(user->id, peer);
     return success;
 }
 
-std::string AccountRoutes::updatePassword(const FormFields &fields, const std::string &)
+std::string AccountRoutes::updatePassword(const FormFields &fields, const std::string &peer)
 {
     if (const std::string problem = fields.problem({ "password", "current_password", "id" });
         !problem.empty())
@@ -250,6 +260,8 @@ std::string AccountRoutes::updatePassword(const FormFields &fields, const std::s
     const std::optional<Database::User> user = database.userById(id);
     if (!user)
         return "Unknown user";
+    if (!database.knownPeer(user->id, peer))
+        return strangerPeer;
     if (!Credentials::verifyPassword(user->password, fields.value("current_password")))
         return "Incorrect current password";
     std::string encoded;
@@ -259,7 +271,7 @@ std::string AccountRoutes::updatePassword(const FormFields &fields, const std::s
     return success;
 }
 
-std::string AccountRoutes::updateInfo(const FormFields &fields, const std::string &)
+std::string AccountRoutes::updateInfo(const FormFields &fields, const std::string &peer)
 {
     if (const std::string problem = fields.problem({ "email", "name", "id" }); !problem.empty())
         return problem;
@@ -270,6 +282,8 @@ std::string AccountRoutes::updateInfo(const FormFields &fields, const std::strin
     std::int32_t id = 0;
     if (!FormFields::readId(fields.value("id"), id))
         return "Invalid user id";
+    if (!database.knownPeer(id, peer))
+        return database.userById(id) ? strangerPeer : "Unknown user";
     return storeReply(database.setInfo(id, fields.value("name"), fields.value("email")), "Unknown user");
 }
 

@@ -78,6 +78,10 @@ public:
     // Duplicate when another account has the address.
     Outcome setInfo(std::int32_t userId, const std::string &name, const std::string &email);
 
+    // Remembers that the account signed in from that address; knownPeer tells whether it did.
+    bool addPeer(std::int32_t userId, const std::string &address);
+    bool knownPeer(std::int32_t userId, const std::string &address);
+
     bool setRecovery(std::int32_t userId, const Recovery &recovery);
     std::optional<Recovery> recovery(std::int32_t userId);
     bool removeRecovery(std::int32_t userId);

@@ -125,6 +125,9 @@ private slots:
     void bodiesAreBounded();
     void recoveryIsLimited_data();
     void recoveryIsLimited();
+    void accountNeedsSignedInPeer_data();
+    void accountNeedsSignedInPeer();
+    void openHostIsWarned();
     void cleanupTestCase();
 
 private:
@@ -1319,6 +1322,57 @@ void tst_ZelkService::recoveryIsLimited()
         QVERIFY(replies.count(QStringLiteral("success")) <= 60);
         QCOMPARE(mails().size() - before, replies.count(QStringLiteral("success")));
     }
+}
+
+void tst_ZelkService::accountNeedsSignedInPeer_data()
+{
+    QTest::addColumn<QString>("endpoint");
+    QTest::addColumn<QString>("source");
+
+    QTest::newRow("read the user hash") << "getInfo.php" << "127.0.0.40";
+    QTest::newRow("change name and address") << "updateInfo.php" << "127.0.0.41";
+    QTest::newRow("change the password") << "updatePassword.php" << "127.0.0.42";
+}
+
+void tst_ZelkService::accountNeedsSignedInPeer()
+{
+    QFETCH(QString, endpoint);
+    QFETCH(QString, source);
+
+    const Account account = registerAccount(QStringLiteral("peer"));
+    const QString path = QStringLiteral("/zelk-server/auth/") + endpoint;
+    Fields fields { { "email", account.email } };
+    if (endpoint == QLatin1String("updateInfo.php"))
+        fields = { { "email", QStringLiteral("moved.") + account.email }, { "name", "Moved" },
+            { "id", QString::number(account.id) } };
+    if (endpoint == QLatin1String("updatePassword.php"))
+        fields = { { "password", hashedPassword(QStringLiteral("new-secret")) },
+            { "current_password", account.password }, { "id", QString::number(account.id) } };
+
+    // Knowing the address or the id is not enough from an address that never signed in.
+    QCOMPARE(postFrom(source, path, fields).text(), QStringLiteral("Please sign in again from this computer"));
+    QCOMPARE(postFrom(source, QStringLiteral("/zelk-server/auth/login.php"),
+                 { { "email", account.email }, { "password", account.password } })
+                 .text(),
+        QStringLiteral("success"));
+    const QString signedIn = postFrom(source, path, fields).text();
+    if (endpoint == QLatin1String("getInfo.php"))
+        QCOMPARE(QJsonDocument::fromJson(signedIn.toUtf8()).object().value("hash").toString(), account.hash);
+    else
+        QCOMPARE(signedIn, QStringLiteral("success"));
+}
+
+void tst_ZelkService::openHostIsWarned()
+{
+    // An address of a documentation network: nothing listens on it, but the warning comes first.
+    QProcess open;
+    open.setProcessChannelMode(QProcess::MergedChannels);
+    open.start(QStringLiteral(ZELK_SERVICE_BINARY),
+        { "--host", "192.0.2.1", "--port", "0", "--data", dataDir.filePath(QStringLiteral("open")) });
+    QVERIFY(open.waitForFinished(10000));
+    QVERIFY2(open.readAll().contains("warning: --host 192.0.2.1 is not a loopback address"),
+        qPrintable(open.errorString()));
+    QVERIFY(!service.output().contains(QStringLiteral("warning")));
 }
 
 void tst_ZelkService::cleanupTestCase()
