@@ -16,9 +16,12 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTest>
+#include <QThread>
 #include <QUrlQuery>
 
 #include <sys/stat.h>
+
+#include <thread>
 
 namespace {
 
@@ -128,6 +131,7 @@ private slots:
     void accountNeedsSignedInPeer_data();
     void accountNeedsSignedInPeer();
     void openHostIsWarned();
+    void twentyClientsAtOnce();
     void cleanupTestCase();
 
 private:
@@ -135,6 +139,10 @@ private:
     Reply post(const QString &path, const Fields &fields, bool sign = true);
     // A signed form post from another loopback address (127.0.0.2 and up), on a connection of its own.
     Reply postFrom(const QString &source, const QString &path, const Fields &fields);
+    Reply sendFrom(const QString &source, const QByteArray &method, const QString &path, const QByteArray &type,
+        const QByteArray &body);
+    // One client's whole run from its own address; the figures of each step go to times.
+    QString clientRun(const QString &source, int index, QList<qint64> &times);
     Reply upload(const Fields &fields, const QByteArray &file, const QString &filePath, bool sign = true);
     Reply uploadSong(
         const Account &account, const WavData &wav, const QString &instrument, QString *filePath = nullptr);
@@ -184,14 +192,20 @@ Reply tst_ZelkService::post(const QString &path, const Fields &fields, bool sign
     return finish(network.post(request, query.query(QUrl::FullyEncoded).toUtf8()));
 }
 
-Reply tst_ZelkService::postFrom(const QString &source, const QString &path, const Fields &fields)
+static QByteArray signedForm(const Fields &fields)
 {
     QUrlQuery query;
     for (const auto &[key, value] : fields)
         query.addQueryItem(key, value);
     for (const auto &[key, value] : GlobalsInfo::getInstance()->generateWebAccessData().queryItems())
         query.addQueryItem(key, value);
-    const QByteArray body = query.query(QUrl::FullyEncoded).toUtf8();
+    return query.query(QUrl::FullyEncoded).toUtf8();
+}
+
+Reply tst_ZelkService::sendFrom(
+    const QString &source, const QByteArray &method, const QString &path, const QByteArray &type, const QByteArray &body)
+{
+    // Blocking calls only: it also runs on threads without an event loop.
     QTcpSocket socket;
     Reply result;
     if (!socket.bind(QHostAddress(source)))
@@ -199,11 +213,12 @@ Reply tst_ZelkService::postFrom(const QString &source, const QString &path, cons
     socket.connectToHost(QHostAddress::LocalHost, quint16(service.url(QString()).port()));
     if (!socket.waitForConnected(2000))
         return result;
-    socket.write("POST " + path.toUtf8() + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
-        + "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: "
-        + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    QByteArray head = method + ' ' + path.toUtf8() + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
+    if (!type.isEmpty())
+        head += "Content-Type: " + type + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
+    socket.write(head + "\r\n" + body);
     QByteArray raw;
-    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(5000))
+    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(10000))
         raw += socket.readAll();
     raw += socket.readAll();
     const qsizetype split = raw.indexOf("\r\n\r\n");
@@ -212,6 +227,11 @@ Reply tst_ZelkService::postFrom(const QString &source, const QString &path, cons
     result.status = raw.mid(9, 3).toInt();
     result.body = raw.mid(split + 4);
     return result;
+}
+
+Reply tst_ZelkService::postFrom(const QString &source, const QString &path, const Fields &fields)
+{
+    return sendFrom(source, "POST", path, "application/x-www-form-urlencoded", signedForm(fields));
 }
 
 Reply tst_ZelkService::upload(
@@ -1373,6 +1393,107 @@ void tst_ZelkService::openHostIsWarned()
     QVERIFY2(open.readAll().contains("warning: --host 192.0.2.1 is not a loopback address"),
         qPrintable(open.errorString()));
     QVERIFY(!service.output().contains(QStringLiteral("warning")));
+}
+
+QString tst_ZelkService::clientRun(const QString &source, int index, QList<qint64> &times)
+{
+    QElapsedTimer step;
+    step.start();
+    const auto lap = [&] { times.append(step.restart()); };
+    const QString email = QStringLiteral("load%1.%2@example.com").arg(index).arg(QRandomGenerator::global()->generate());
+    const QString password = hashedPassword(QStringLiteral("load-secret"));
+    const QString auth = QStringLiteral("/zelk-server/auth/");
+    if (postFrom(source, auth + "registration.php", { { "email", email }, { "name", "Load" }, { "password", password } })
+            .text()
+        != QLatin1String("success"))
+        return QStringLiteral("registration failed");
+    const QString hash = QJsonDocument::fromJson(postFrom(source, auth + "getInfo.php", { { "email", email } }).body)
+                             .object()
+                             .value("hash")
+                             .toString();
+    lap();
+
+    // Ten seconds of stereo, its parts in the client's order: the file first.
+    const WavData input = WavData::tones(2, 44100, 441000);
+    const QByteArray boundary = "----zelkload" + QByteArray::number(index);
+    QByteArray body;
+    const auto part = [&](const QByteArray &disposition, const QByteArray &content) {
+        body += "--" + boundary + "\r\nContent-Disposition: form-data; " + disposition + "\r\n\r\n" + content + "\r\n";
+    };
+    part("name=\"uploadedFile\"; filename=\"" + uploadPath().toUtf8() + '"', input.toBytes());
+    const QUrlQuery signing = GlobalsInfo::getInstance()->generateWebAccessData();
+    const Fields fields { { "instrument", "vocals" }, { "version", "full" }, { "fileName", "load" },
+        { "publicKey", signing.queryItemValue("publicKey") }, { "accessToken", signing.queryItemValue("accessToken") },
+        { "hash", hash }, { "extension", "mp3" }, { "originalFilePath", "/load.mp3" } };
+    for (const auto &[name, value] : fields)
+        part("name=\"" + name.toUtf8() + '"', value.toUtf8());
+    body += "--" + boundary + "--\r\n";
+    const QString songId = sendFrom(source, "POST", QStringLiteral("/zelk-server/proceed.php"),
+        "multipart/form-data; boundary=" + boundary, body)
+                               .text();
+    if (songId.toInt() <= 0)
+        return QStringLiteral("upload answered ") + songId;
+    lap();
+
+    QDeadlineTimer deadline(45000);
+    QString remains;
+    while (!deadline.hasExpired()) {
+        remains = postFrom(source, QStringLiteral("/zelk-server/remains.php"), { { "songID", songId } }).text();
+        if (remains.toInt() <= 0)
+            break;
+        QThread::msleep(200);
+    }
+    if (remains != QLatin1String("-1"))
+        return QStringLiteral("remains answered ") + remains;
+    lap();
+
+    const QStringList urls
+        = postFrom(source, QStringLiteral("/zelk-server/download.php"), { { "songID", songId } }).text().split('|');
+    WavData isolated;
+    WavData mix;
+    if (urls.size() != 2
+        || !WavData::fromBytes(sendFrom(source, "GET", QUrl(urls[0]).path(), {}, {}).body, isolated)
+        || !WavData::fromBytes(sendFrom(source, "GET", QUrl(urls[1]).path(), {}, {}).body, mix))
+        return QStringLiteral("download failed");
+    lap();
+    if (isolated.samples.size() != input.samples.size() || mix.samples.size() != input.samples.size())
+        return QStringLiteral("results of another length");
+    for (qsizetype i = 0; i < input.samples.size(); ++i) {
+        if (int(isolated.samples[i]) + int(mix.samples[i]) != int(input.samples[i]))
+            return QStringLiteral("sample %1 does not sum to the upload").arg(i);
+    }
+    return QString();
+}
+
+void tst_ZelkService::twentyClientsAtOnce()
+{
+    // Twenty clients, each from an address of its own, register, upload, poll and download at once.
+    constexpr int clients = 20;
+    std::vector<QString> outcomes(clients);
+    std::vector<QList<qint64>> times(clients);
+    std::vector<std::thread> threads;
+    QElapsedTimer total;
+    total.start();
+    for (int i = 0; i < clients; ++i)
+        threads.emplace_back([this, i, &outcomes, &times] {
+            outcomes[size_t(i)] = clientRun(QStringLiteral("127.0.2.%1").arg(i + 1), i, times[size_t(i)]);
+        });
+    for (std::thread &thread : threads)
+        thread.join();
+    const qint64 elapsed = total.elapsed();
+
+    for (int i = 0; i < clients; ++i)
+        QVERIFY2(outcomes[size_t(i)].isEmpty(), qPrintable(QStringLiteral("client %1: %2").arg(i).arg(outcomes[size_t(i)])));
+    const char *steps[] = { "register", "upload", "wait", "download" };
+    for (int step = 0; step < 4; ++step) {
+        QList<qint64> values;
+        for (const QList<qint64> &client : times)
+            values.append(client.value(step));
+        std::sort(values.begin(), values.end());
+        qInfo("%-8s median %5lld ms, slowest %5lld ms", steps[step], values[clients / 2], values.last());
+    }
+    qInfo("%d clients, 10 s of stereo each, every result sums to its upload: %lld ms in all", clients, elapsed);
+    QVERIFY(elapsed < 60000);
 }
 
 void tst_ZelkService::cleanupTestCase()
