@@ -124,6 +124,7 @@ private slots:
     void unknownSongIdsAreLimited();
     void damageFoundAtStart_data();
     void damageFoundAtStart();
+    void filesReachDiskBeforeRename();
     void bodiesAreBounded_data();
     void bodiesAreBounded();
     void recoveryIsLimited_data();
@@ -1193,6 +1194,32 @@ void tst_ZelkService::damageFoundAtStart()
     QCOMPARE(isolated.samples.size(), input.samples.size());
     for (qsizetype i = 0; i < input.samples.size(); ++i)
         QCOMPARE(int(isolated.samples[i]) + int(mix.samples[i]), int(input.samples[i]));
+}
+
+void tst_ZelkService::filesReachDiskBeforeRename()
+{
+    // With a watcher preloaded, every file the service renames into place must have been fsynced.
+    const QString log = dataDir.filePath(QStringLiteral("sync.log"));
+    QVERIFY(service.stop());
+    qputenv("LD_PRELOAD", ZELK_SYNC_WATCH);
+    qputenv("ZELK_SYNC_LOG", QFile::encodeName(log));
+    const bool started = service.start(dataDir.path(), 0);
+    qunsetenv("LD_PRELOAD");
+    qunsetenv("ZELK_SYNC_LOG");
+    QVERIFY2(started, qPrintable(service.output()));
+
+    const Account account = registerAccount(QStringLiteral("sync"));
+    const QString songId = uploadSong(account, WavData::tones(1, 8000, 8000), QStringLiteral("vocals")).text();
+    QCOMPARE(waitForResults(songId), QStringLiteral("-1"));
+    QVERIFY(service.stop());
+    QVERIFY2(service.start(dataDir.path(), 2), qPrintable(service.output()));
+
+    QFile file(log);
+    QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList renames = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    // The upload and the two results.
+    QCOMPARE(renames.filter(QStringLiteral(".part")).size(), 3);
+    QCOMPARE(renames.filter(QRegularExpression(QStringLiteral("^unsynced "))), QStringList());
 }
 
 void tst_ZelkService::bodiesAreBounded_data()
