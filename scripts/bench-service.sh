@@ -30,7 +30,7 @@ port, count = int(sys.argv[1]), int(sys.argv[2])
 def body():
     key = "".join(random.choice(string.ascii_letters + string.digits) for _ in range(10))
     token = hashlib.md5(f"{key}!~@@*~!{key}QWEpoi{key}".encode()).hexdigest()
-    return f"songID=12345&publicKey={key}&accessToken={token}".encode()
+    return f"songID=0&publicKey={key}&accessToken={token}".encode()
 
 def ask(connection):
     start = time.perf_counter()
@@ -38,7 +38,7 @@ def ask(connection):
                        {"Content-Type": "application/x-www-form-urlencoded"})
     reply = connection.getresponse().read()
     elapsed = (time.perf_counter() - start) * 1000
-    assert reply == b"Unknown song id", reply
+    assert reply == b"Invalid songID", reply
     return elapsed
 
 fresh = []

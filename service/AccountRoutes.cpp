@@ -21,8 +21,21 @@ const char *const notRegistered = "This email not registered yet!";
 const char *const invalidEmail = "Invalid email format";
 
 constexpr std::int64_t codeLifetime = 30LL * 60 * 1000;
+constexpr std::int64_t hour = 60LL * 60 * 1000;
 // Wrong guesses allowed per mailed code before a new one must be asked for.
 constexpr int codeGuesses = 5;
+// Wrong guesses per account per hour, whatever code they aim at: a six-digit code then takes about
+// ten years to guess.
+constexpr int wrongCodesPerHour = 5;
+// Recovery requests per hour from one address, for one account, and mails sent in all: the outbox
+// grows by at most a few kilobytes an hour.
+constexpr int recoversPerPeer = 10;
+constexpr int recoversPerAccount = 3;
+constexpr int mailsPerHour = 60;
+// The protocol names an account by its address or id alone; only an address that signed in to it
+// may read or change it.
+const char *const strangerPeer = "Please sign in again from this computer";
+const char *const tooManyRecovers = "Too many recovery requests. Please try again later";
 constexpr size_t maxNameLength = 100;
 
 QString qText(const std::string &text)
@@ -72,12 +85,17 @@ std::string passwordProblem(const std::string &password)
 AccountRoutes::AccountRoutes(Database &database, Outbox &outbox)
     : database(database)
     , outbox(outbox)
+    , recoverPerPeer(recoversPerPeer, hour)
+    , recoverPerAccount(recoversPerAccount, hour)
+    , mailsInAll(mailsPerHour, hour)
+    , wrongCodes(wrongCodesPerHour, hour)
 { }
 
 std::vector<std::pair<std::string, AccountRoutes::Handler>> AccountRoutes::routes()
 {
-    const auto bind = [this](std::string (AccountRoutes::*method)(const FormFields &)) {
-        return [this, method](const FormFields &fields) { return (this->*method)(fields); };
+    const auto bind = [this](std::string (AccountRoutes::*method)(const FormFields &, const std::string &)) {
+        return [this, method](
+                   const FormFields &fields, const std::string &peer) { return (this->*method)(fields, peer); };
     };
     return {
         { "/zelk-server/auth/registration.php", bind(&AccountRoutes::registration) },
@@ -98,7 +116,7 @@ bool AccountRoutes::isValidEmail(const std::string &email)
     return email.size() <= 254 && std::regex_match(email, pattern);
 }
 
-std::string AccountRoutes::registration(const FormFields &fields)
+std::string AccountRoutes::registration(const FormFields &fields, const std::string &peer)
 {
     if (const std::string problem = fields.problem({ "email", "name", "password" }); !problem.empty())
         return problem;
@@ -117,10 +135,13 @@ std::string AccountRoutes::registration(const FormFields &fields)
     user.hash = Credentials::randomHex(16);
     if (!Credentials::hashPassword(fields.value("password"), user.password))
         return "Registration failed, please try again later";
-    return storeReply(database.insertUser(user), "Registration failed, please try again later");
+    const Database::Outcome outcome = database.insertUser(user);
+    if (outcome == Database::Outcome::Ok)
+        database.addPeer(user.id, peer);
+    return storeReply(outcome, "Registration failed, please try again later");
 }
 
-std::string AccountRoutes::login(const FormFields &fields)
+std::string AccountRoutes::login(const FormFields &fields, const std::string &peer)
 {
     if (const std::string problem = fields.problem({ "email", "password" }); !problem.empty())
         return problem;
@@ -129,16 +150,19 @@ std::string AccountRoutes::login(const FormFields &fields)
     const std::optional<Database::User> user = database.userByEmail(fields.value("email"));
     if (!user || !Credentials::verifyPassword(user->password, fields.value("password")))
         return "Incorrect email or password";
+    database.addPeer(user->id, peer);
     return success;
 }
 
-std::string AccountRoutes::getInfo(const FormFields &fields)
+std::string AccountRoutes::getInfo(const FormFields &fields, const std::string &peer)
 {
     if (const std::string problem = fields.problem({ "email" }); !problem.empty())
         return problem;
     const std::optional<Database::User> user = database.userByEmail(fields.value("email"));
     if (!user)
         return notRegistered;
+    if (!database.knownPeer(user->id, peer))
+        return strangerPeer;
     QJsonObject info;
     info.insert(QStringLiteral("user_id"), user->id);
     info.insert(QStringLiteral("name"), qText(user->name));
@@ -147,15 +171,21 @@ std::string AccountRoutes::getInfo(const FormFields &fields)
     return json(QJsonDocument(info));
 }
 
-std::string AccountRoutes::recover(const FormFields &fields)
+std::string AccountRoutes::recover(const FormFields &fields, const std::string &peer)
 {
     if (const std::string problem = fields.problem({ "email" }); !problem.empty())
         return problem;
     if (!isValidEmail(fields.value("email")))
         return invalidEmail;
+    const std::int64_t now = Clock::now();
+    // Unknown addresses count too, so that the limit also slows down looking for accounts.
+    if (!recoverPerPeer.take(peer, now))
+        return tooManyRecovers;
     const std::optional<Database::User> user = database.userByEmail(fields.value("email"));
     if (!user)
         return notRegistered;
+    if (!recoverPerAccount.take(std::to_string(user->id), now) || !mailsInAll.take(std::string(), now))
+        return tooManyRecovers;
     Database::Recovery recovery;
     recovery.code = Credentials::randomCode();
     recovery.expires = Clock::now() + codeLifetime;
@@ -164,19 +194,24 @@ std::string AccountRoutes::recover(const FormFields &fields)
     return success;
 }
 
-std::string AccountRoutes::checkCode(const FormFields &fields)
+std::string AccountRoutes::checkCode(const FormFields &fields, const std::string &)
 {
     if (const std::string problem = fields.problem({ "code", "email" }); !problem.empty())
         return problem;
     const std::optional<Database::User> user = database.userByEmail(fields.value("email"));
     if (!user)
         return notRegistered;
+    // Counted per account across codes: asking for a new code does not bring new guesses.
+    const std::string account = std::to_string(user->id);
+    if (wrongCodes.exhausted(account, Clock::now()))
+        return "Too many wrong codes. Please try again in an hour";
     std::optional<Database::Recovery> recovery = database.recovery(user->id);
     if (!recovery || recovery->expires < Clock::now())
         return "The recovery code has expired. Please ask for a new one";
     if (recovery->failures >= codeGuesses)
         return "Too many wrong codes. Please ask for a new one";
     if (recovery->code != fields.value("code")) {
+        wrongCodes.take(account, Clock::now());
         ++recovery->failures;
         database.setRecovery(user->id, *recovery);
         return "Invalid code";
@@ -188,7 +223,7 @@ std::string AccountRoutes::checkCode(const FormFields &fields)
     return success;
 }
 
-std::string AccountRoutes::resetPassword(const FormFields &fields)
+std::string AccountRoutes::resetPassword(const FormFields &fields, const std::string &peer)
 {
     if (const std::string problem = fields.problem({ "password", "email" }); !problem.empty())
         return problem;
@@ -206,10 +241,11 @@ std::string AccountRoutes::resetPassword(const FormFields &fields)
         || !database.setPassword(user->id, encoded))
         return "Could not change the password, please try again later";
     database.removeRecovery(user->id);
+    database.addPeer(user->id, peer);
     return success;
 }
 
-std::string AccountRoutes::updatePassword(const FormFields &fields)
+std::string AccountRoutes::updatePassword(const FormFields &fields, const std::string &peer)
 {
     if (const std::string problem = fields.problem({ "password", "current_password", "id" });
         !problem.empty())
@@ -224,6 +260,8 @@ std::string AccountRoutes::updatePassword(const FormFields &fields)
     const std::optional<Database::User> user = database.userById(id);
     if (!user)
         return "Unknown user";
+    if (!database.knownPeer(user->id, peer))
+        return strangerPeer;
     if (!Credentials::verifyPassword(user->password, fields.value("current_password")))
         return "Incorrect current password";
     std::string encoded;
@@ -233,7 +271,7 @@ std::string AccountRoutes::updatePassword(const FormFields &fields)
     return success;
 }
 
-std::string AccountRoutes::updateInfo(const FormFields &fields)
+std::string AccountRoutes::updateInfo(const FormFields &fields, const std::string &peer)
 {
     if (const std::string problem = fields.problem({ "email", "name", "id" }); !problem.empty())
         return problem;
@@ -244,10 +282,12 @@ std::string AccountRoutes::updateInfo(const FormFields &fields)
     std::int32_t id = 0;
     if (!FormFields::readId(fields.value("id"), id))
         return "Invalid user id";
+    if (!database.knownPeer(id, peer))
+        return database.userById(id) ? strangerPeer : "Unknown user";
     return storeReply(database.setInfo(id, fields.value("name"), fields.value("email")), "Unknown user");
 }
 
-std::string AccountRoutes::archive(const FormFields &fields)
+std::string AccountRoutes::archive(const FormFields &fields, const std::string &)
 {
     if (const std::string problem = fields.problem({ "hash" }); !problem.empty())
         return problem;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RateLimit.h"
+
 #include <functional>
 #include <string>
 #include <utility>
@@ -13,7 +15,8 @@ class Outbox;
 class AccountRoutes
 {
 public:
-    using Handler = std::function<std::string(const FormFields &fields)>;
+    // peer: the address the request came from.
+    using Handler = std::function<std::string(const FormFields &fields, const std::string &peer)>;
 
     AccountRoutes(Database &database, Outbox &outbox);
 
@@ -23,16 +26,20 @@ public:
     static bool isValidEmail(const std::string &email);
 
 private:
-    std::string registration(const FormFields &fields);
-    std::string login(const FormFields &fields);
-    std::string getInfo(const FormFields &fields);
-    std::string recover(const FormFields &fields);
-    std::string checkCode(const FormFields &fields);
-    std::string resetPassword(const FormFields &fields);
-    std::string updatePassword(const FormFields &fields);
-    std::string updateInfo(const FormFields &fields);
-    std::string archive(const FormFields &fields);
+    std::string registration(const FormFields &fields, const std::string &peer);
+    std::string login(const FormFields &fields, const std::string &peer);
+    std::string getInfo(const FormFields &fields, const std::string &peer);
+    std::string recover(const FormFields &fields, const std::string &peer);
+    std::string checkCode(const FormFields &fields, const std::string &peer);
+    std::string resetPassword(const FormFields &fields, const std::string &peer);
+    std::string updatePassword(const FormFields &fields, const std::string &peer);
+    std::string updateInfo(const FormFields &fields, const std::string &peer);
+    std::string archive(const FormFields &fields, const std::string &peer);
 
     Database &database;
     Outbox &outbox;
+    RateLimit recoverPerPeer;
+    RateLimit recoverPerAccount;
+    RateLimit mailsInAll;
+    RateLimit wrongCodes;
 };

@@ -52,6 +52,17 @@ CREATE TABLE IF NOT EXISTS songs(
 CREATE INDEX IF NOT EXISTS songs_by_user ON songs(user_id, created);
 )sql";
 
+// The addresses each account signed in from.
+const char *const peersTable = R"sql(
+CREATE TABLE peers(
+    user_id INTEGER NOT NULL REFERENCES users(id),
+    address TEXT NOT NULL,
+    PRIMARY KEY(user_id, address)
+) WITHOUT ROWID;
+-- Accounts from before the table signed in on this computer: the local client keeps working.
+INSERT INTO peers SELECT id, '127.0.0.1' FROM users;
+)sql";
+
 const char *const songColumns = "id, user_id, upload_stored, instrument, name, extension, original_path, "
                                 "version, state, error, created, ready_after, estimated_done, "
                                 "coalesce(instrument_token, ''), coalesce(mix_token, '')";
@@ -155,7 +166,31 @@ bool Database::open(const std::string &path, std::string &error)
         sqlite3_free(message);
         return false;
     }
+    bool hasPeers = false;
+    {
+        Statement query(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'peers'");
+        hasPeers = query.step() == SQLITE_ROW;
+    }
+    if (!hasPeers && sqlite3_exec(db, peersTable, nullptr, nullptr, &message) != SQLITE_OK) {
+        error = message ? message : "cannot create the tables";
+        sqlite3_free(message);
+        return false;
+    }
     return true;
+}
+
+bool Database::addPeer(std::int32_t userId, const std::string &address)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    Statement insert(db, "INSERT OR IGNORE INTO peers(user_id, address) VALUES(?, ?)");
+    return insert.bind(userId).bind(address).step() == SQLITE_DONE;
+}
+
+bool Database::knownPeer(std::int32_t userId, const std::string &address)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    Statement query(db, "SELECT 1 FROM peers WHERE user_id = ? AND address = ?");
+    return query.bind(userId).bind(address).step() == SQLITE_ROW;
 }
 
 bool Database::execute(const char *sql)
@@ -435,6 +470,25 @@ std::vector<std::int32_t> Database::queuedSongs()
     while (query.step() == SQLITE_ROW)
         ids.push_back(static_cast<std::int32_t>(query.number(0)));
     return ids;
+}
+
+std::vector<std::int32_t> Database::doneSongs()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    std::vector<std::int32_t> ids;
+    Statement query(db, "SELECT id FROM songs WHERE state = 'done'");
+    while (query.step() == SQLITE_ROW)
+        ids.push_back(static_cast<std::int32_t>(query.number(0)));
+    return ids;
+}
+
+bool Database::requeueSong(std::int32_t id)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    Statement update(db,
+        "UPDATE songs SET state = 'queued', instrument_token = NULL, mix_token = NULL "
+        "WHERE id = ? AND state = 'done'");
+    return update.bind(id).step() == SQLITE_DONE && sqlite3_changes(db) == 1;
 }
 
 bool Database::finishSong(std::int32_t id, const std::string &instrumentToken, const std::string &mixToken)

@@ -78,6 +78,10 @@ public:
     // Duplicate when another account has the address.
     Outcome setInfo(std::int32_t userId, const std::string &name, const std::string &email);
 
+    // Remembers that the account signed in from that address; knownPeer tells whether it did.
+    bool addPeer(std::int32_t userId, const std::string &address);
+    bool knownPeer(std::int32_t userId, const std::string &address);
+
     bool setRecovery(std::int32_t userId, const Recovery &recovery);
     std::optional<Recovery> recovery(std::int32_t userId);
     bool removeRecovery(std::int32_t userId);
@@ -98,6 +102,9 @@ public:
     std::optional<Song> song(std::int32_t id);
     std::optional<Song> songByToken(const std::string &token, bool &isMix);
     std::vector<std::int32_t> queuedSongs();
+    std::vector<std::int32_t> doneSongs();
+    // Puts a done song back in the queue, without its result tokens.
+    bool requeueSong(std::int32_t id);
     // Only a queued song finishes; false when it was cancelled or removed meanwhile.
     bool finishSong(std::int32_t id, const std::string &instrumentToken, const std::string &mixToken);
     bool failSong(std::int32_t id, const std::string &error);

@@ -1,7 +1,5 @@
 #include "FormFields.h"
 
-#include <httplib.h>
-
 namespace {
 
 int hexValue(char c)
@@ -72,18 +70,9 @@ bool FormFields::isUtf8(const std::string &text)
     return true;
 }
 
-FormFields::FormFields(const httplib::Request &request)
-{
-    if (request.is_multipart_form_data()) {
-        // Text parts only; the file part is read by the upload itself.
-        for (const auto &[name, part] : request.files) {
-            if (part.filename.empty())
-                values.emplace(name, part.content);
-        }
-    } else {
-        values = parseUrlEncoded(request.body);
-    }
-}
+FormFields::FormFields(std::map<std::string, std::string> values)
+    : values(std::move(values))
+{ }
 
 std::map<std::string, std::string> FormFields::parseUrlEncoded(const std::string &body)
 {

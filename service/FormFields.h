@@ -5,10 +5,6 @@
 #include <map>
 #include <string>
 
-namespace httplib {
-struct Request;
-}
-
 // The text fields of a request, from a form-urlencoded body or from the text parts of a multipart one.
 class FormFields
 {
@@ -16,7 +12,7 @@ public:
     // Longest text value accepted; paths and names are far shorter.
     static constexpr size_t maxValueLength = 4096;
 
-    explicit FormFields(const httplib::Request &request);
+    explicit FormFields(std::map<std::string, std::string> values);
 
     bool has(const std::string &name) const;
     std::string value(const std::string &name) const;

@@ -2,6 +2,7 @@
 
 #include "Credentials.h"
 #include "Database.h"
+#include "DiskSync.h"
 #include "Separator.h"
 #include "WavAudio.h"
 
@@ -18,7 +19,8 @@ void removeFile(const std::string &path)
     std::filesystem::remove(path, ignored);
 }
 
-// Writes to a ".part" file first, so that a crash never leaves a half-written result under its name.
+// Writes to a ".part" file first, and flushes it to the disk before it takes its name, so that neither
+// a crash nor a power loss leaves a half-written result under its name.
 bool saveResult(const WavAudio &audio, const std::vector<std::int16_t> &samples, const std::string &path,
     std::string &error, const std::atomic<bool> &stop)
 {
@@ -27,7 +29,7 @@ bool saveResult(const WavAudio &audio, const std::vector<std::int16_t> &samples,
         removeFile(part);
         return false;
     }
-    if (std::rename(part.c_str(), path.c_str()) != 0) {
+    if (!DiskSync::sync(part) || std::rename(part.c_str(), path.c_str()) != 0) {
         removeFile(part);
         error = "cannot store a result";
         return false;
@@ -98,6 +100,12 @@ void SongProcessor::run(const Database::Song &song, const std::atomic<bool> &sto
         if (stop)
             return;
         std::cerr << "song " << songId << ": " << error << std::endl;
+        database.failSong(songId, "Processing failed on the service");
+        return;
+    }
+    // "done" is committed at once; the renames must be on the disk before it.
+    if (!DiskSync::sync(resultsDir)) {
+        removeResults(songId);
         database.failSong(songId, "Processing failed on the service");
         return;
     }

@@ -2,7 +2,9 @@
 
 #include "Clock.h"
 #include "Credentials.h"
+#include "DiskSync.h"
 #include "FormFields.h"
+#include "FormReader.h"
 #include "Separator.h"
 #include "SongProcessor.h"
 #include "WavAudio.h"
@@ -19,6 +21,9 @@ namespace {
 const char *const success = "success";
 const char *const unknownSong = "Unknown song id";
 const char *const invalidSong = "Invalid songID";
+const char *const tooManyUnknown = "Too many unknown song ids, please try again in a minute";
+// Song ids are random 31-bit numbers: at this rate one peer finds another's song once in years.
+constexpr int unknownIdsPerMinute = 30;
 constexpr size_t maxUploadNameLength = 255;
 constexpr size_t maxExtensionLength = 16;
 
@@ -73,6 +78,7 @@ SongRoutes::SongRoutes(
     , processor(processor)
     , uploadsDir(std::move(uploadsDir))
     , minSeconds(minSeconds)
+    , unknownIds(unknownIdsPerMinute, 60 * 1000)
 { }
 
 std::vector<std::pair<std::string, SongRoutes::Handler>> SongRoutes::routes()
@@ -84,7 +90,6 @@ std::vector<std::pair<std::string, SongRoutes::Handler>> SongRoutes::routes()
               };
           };
     return {
-        { "/zelk-server/proceed.php", bind(&SongRoutes::proceed) },
         { "/zelk-server/repeat.php", bind(&SongRoutes::repeat) },
         { "/zelk-server/remains.php", bind(&SongRoutes::remains) },
         { "/zelk-server/cancel.php", bind(&SongRoutes::cancel) },
@@ -139,47 +144,41 @@ std::string SongRoutes::createSong(
     return std::to_string(song.id);
 }
 
-std::string SongRoutes::proceed(const FormFields &fields, const httplib::Request &request)
+std::string SongRoutes::newUploadPath() const
 {
-    // By reference: the upload may be hundreds of megabytes.
-    const auto part = request.files.find("uploadedFile");
-    if (!request.is_multipart_form_data() || part == request.files.end() || part->second.filename.empty())
+    // Written under a ".part" name and checked before it takes its place, so that a refused or broken
+    // upload leaves nothing behind.
+    return uploadsDir + "/" + Credentials::randomHex(16) + ".wav.part";
+}
+
+std::string SongRoutes::proceed(const FormFields &fields, FormReader &body)
+{
+    if (!body.hasFile() || body.fileName().empty())
         return "Missing file \"uploadedFile\"";
-    const httplib::MultipartFormData &file = part->second;
     Database::User user;
     if (const std::string problem = songFieldsProblem(fields, user); !problem.empty())
         return problem;
     Database::Upload upload;
     upload.userId = user.id;
-    upload.name = baseName(file.filename);
+    upload.name = baseName(body.fileName());
     if (upload.name.empty() || upload.name.size() > maxUploadNameLength)
         return "Invalid upload file name";
 
-    // Written under a ".part" name and checked before it takes its place, so that a refused or broken
-    // upload leaves nothing behind.
-    upload.stored = Credentials::randomHex(16) + ".wav";
+    const std::string &partial = body.filePath();
+    if (!body.fileStored())
+        return "Could not store the upload, please try again later";
+    upload.stored = baseName(partial.substr(0, partial.size() - std::string(".part").size()));
     const std::string path = uploadsDir + "/" + upload.stored;
-    const std::string partial = path + ".part";
-    {
-        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-        out.write(file.content.data(), static_cast<std::streamsize>(file.content.size()));
-        out.close();
-        if (!out) {
-            removeFile(partial);
-            return "Could not store the upload, please try again later";
-        }
-    }
     WavAudio shape;
     std::string error;
-    if (!WavAudio::probe(partial, shape, upload.frames, error)) {
-        removeFile(partial);
+    if (!WavAudio::probe(partial, shape, upload.frames, error))
         return error;
-    }
     upload.sampleRate = shape.sampleRate;
     upload.created = Clock::now();
     std::string replaced;
-    if (std::rename(partial.c_str(), path.c_str()) != 0 || !database.putUpload(upload, replaced)) {
-        removeFile(partial);
+    // On the disk, name included, before the database refers to it.
+    if (!DiskSync::sync(partial) || std::rename(partial.c_str(), path.c_str()) != 0
+        || !DiskSync::sync(uploadsDir) || !database.putUpload(upload, replaced)) {
         removeFile(path);
         return "Could not store the upload, please try again later";
     }
@@ -202,23 +201,34 @@ std::string SongRoutes::repeat(const FormFields &fields, const httplib::Request 
     return createSong(fields, user, *upload);
 }
 
-std::optional<Database::Song> SongRoutes::requestedSong(const FormFields &fields, std::string &problem)
+bool SongRoutes::countUnknown(const httplib::Request &request)
+{
+    return unknownIds.take(request.remote_addr, Clock::now());
+}
+
+std::optional<Database::Song> SongRoutes::requestedSong(
+    const FormFields &fields, const httplib::Request &request, std::string &problem)
 {
     std::int32_t id = 0;
     if (!FormFields::readId(fields.value("songID"), id)) {
         problem = invalidSong;
         return std::nullopt;
     }
+    // A peer over its limit learns nothing, not even which ids exist.
+    if (unknownIds.exhausted(request.remote_addr, Clock::now())) {
+        problem = tooManyUnknown;
+        return std::nullopt;
+    }
     std::optional<Database::Song> song = database.song(id);
     if (!song)
-        problem = unknownSong;
+        problem = countUnknown(request) ? unknownSong : tooManyUnknown;
     return song;
 }
 
-std::string SongRoutes::remains(const FormFields &fields, const httplib::Request &)
+std::string SongRoutes::remains(const FormFields &fields, const httplib::Request &request)
 {
     std::string problem;
-    const std::optional<Database::Song> song = requestedSong(fields, problem);
+    const std::optional<Database::Song> song = requestedSong(fields, request, problem);
     if (!song)
         return problem;
     const std::int64_t now = Clock::now();
@@ -236,15 +246,17 @@ std::string SongRoutes::remains(const FormFields &fields, const httplib::Request
     return "The results of this song have expired";
 }
 
-std::string SongRoutes::cancel(const FormFields &fields, const httplib::Request &)
+std::string SongRoutes::cancel(const FormFields &fields, const httplib::Request &request)
 {
     std::int32_t id = 0;
     if (!FormFields::readId(fields.value("songID"), id))
         return invalidSong;
     const std::int64_t now = Clock::now();
+    if (unknownIds.exhausted(request.remote_addr, now))
+        return tooManyUnknown;
     const std::optional<std::string> before = database.cancelSong(id, now);
     if (!before)
-        return unknownSong;
+        return countUnknown(request) ? unknownSong : tooManyUnknown;
     if (*before == "queued") {
         if (const std::optional<Database::Song> song = database.song(id))
             processor.releaseUpload(song->uploadStored);
@@ -264,7 +276,7 @@ std::string SongRoutes::cancel(const FormFields &fields, const httplib::Request 
 std::string SongRoutes::download(const FormFields &fields, const httplib::Request &request)
 {
     std::string problem;
-    const std::optional<Database::Song> song = requestedSong(fields, problem);
+    const std::optional<Database::Song> song = requestedSong(fields, request, problem);
     if (!song)
         return problem;
     if (song->state == "queued" || (song->state == "done" && Clock::now() < song->readyAfter))

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Database.h"
+#include "RateLimit.h"
 
 #include <functional>
 #include <string>
@@ -11,6 +12,7 @@ namespace httplib {
 struct Request;
 }
 class FormFields;
+class FormReader;
 class WorkerPool;
 class SongProcessor;
 
@@ -28,11 +30,15 @@ public:
 
     std::vector<std::pair<std::string, Handler>> routes();
 
+    // proceed.php, once its body is read: the text fields and the file part, already on disk.
+    std::string proceed(const FormFields &fields, FormReader &body);
+    // Where the file part of a new upload is written while it arrives.
+    std::string newUploadPath() const;
+
     // The path of a result file as download.php hands it out.
     static std::string resultPath(const std::string &token);
 
 private:
-    std::string proceed(const FormFields &fields, const httplib::Request &request);
     std::string repeat(const FormFields &fields, const httplib::Request &request);
     std::string remains(const FormFields &fields, const httplib::Request &request);
     std::string cancel(const FormFields &fields, const httplib::Request &request);
@@ -42,7 +48,10 @@ private:
     // Checks the fields shared by proceed.php and repeat.php; fills user on success.
     std::string songFieldsProblem(const FormFields &fields, Database::User &user);
     // The song named by "songID"; when there is none, problem holds the reply.
-    std::optional<Database::Song> requestedSong(const FormFields &fields, std::string &problem);
+    std::optional<Database::Song> requestedSong(
+        const FormFields &fields, const httplib::Request &request, std::string &problem);
+    // Counts a song id the peer asked about that names no song; false once the peer asked too many.
+    bool countUnknown(const httplib::Request &request);
     std::string createSong(
         const FormFields &fields, const Database::User &user, const Database::Upload &upload);
     std::string baseUrl(const httplib::Request &request) const;
@@ -53,4 +62,5 @@ private:
     const std::string uploadsDir;
     const int minSeconds;
     std::string fallbackHost;
+    RateLimit unknownIds;
 };

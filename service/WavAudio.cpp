@@ -3,6 +3,9 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -42,6 +45,34 @@ SNDFILE *openWav(const std::string &path, WavAudio &audio, SF_INFO &info, std::s
 }
 
 } // namespace
+
+bool WavAudio::isComplete(const std::string &path)
+{
+    std::error_code failure;
+    const std::uintmax_t size = std::filesystem::file_size(path, failure);
+    std::ifstream file(path, std::ios::binary);
+    const auto little = [](const unsigned char *bytes) {
+        return std::uint64_t(bytes[0]) | std::uint64_t(bytes[1]) << 8 | std::uint64_t(bytes[2]) << 16
+            | std::uint64_t(bytes[3]) << 24;
+    };
+    unsigned char head[12] {};
+    if (failure || !file.read(reinterpret_cast<char *>(head), sizeof head)
+        || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0
+        || little(head + 4) + 8 > size)
+        return false;
+    std::uint64_t offset = 12;
+    while (offset + 8 <= size) {
+        unsigned char chunk[8] {};
+        file.seekg(static_cast<std::streamoff>(offset));
+        if (!file.read(reinterpret_cast<char *>(chunk), sizeof chunk))
+            return false;
+        const std::uint64_t length = little(chunk + 4);
+        if (std::memcmp(chunk, "data", 4) == 0)
+            return length > 0 && offset + 8 + length <= size;
+        offset += 8 + length + (length & 1);
+    }
+    return false;
+}
 
 bool WavAudio::probe(const std::string &path, WavAudio &audio, std::int64_t &frameCount, std::string &error)
 {

@@ -25,6 +25,9 @@ struct WavAudio
         const std::atomic<bool> *stop = nullptr);
     // Checks that the file is such a WAV without reading its samples; fills everything but samples.
     static bool probe(const std::string &path, WavAudio &audio, std::int64_t &frameCount, std::string &error);
+    // Whether the file holds all the bytes its RIFF header and data chunk announce: a file cut short or
+    // emptied by a power loss does not.
+    static bool isComplete(const std::string &path);
     // Writes samples in the shape of this audio. Gives up, with an empty error, as soon as stop is set.
     bool save(const std::string &path, const std::vector<std::int16_t> &data, std::string &error,
         const std::atomic<bool> *stop = nullptr) const;

@@ -3,6 +3,8 @@
 #include "Clock.h"
 #include "Credentials.h"
 #include "FormFields.h"
+#include "FormReader.h"
+#include "WavAudio.h"
 
 #include <httplib.h>
 
@@ -10,6 +12,7 @@
 #include <fstream>
 #include <iostream>
 #include <regex>
+#include <set>
 
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -25,8 +28,11 @@ constexpr time_t readSeconds = 3;
 constexpr time_t writeSeconds = 5;
 // A WAV of about 90 minutes of stereo at 48 kHz.
 constexpr size_t maxRequestBytes = 1024UL * 1024 * 1024;
+// Every other request is a form of a few short fields.
+constexpr size_t maxFormBytes = 8 * 1024;
 constexpr auto janitorPeriod = std::chrono::hours(1);
 const char *const textType = "text/plain; charset=utf-8";
+const char *const denied = "Access denied: the request signature is missing or wrong";
 
 void replyText(httplib::Response &response, const std::string &text, int status = 200)
 {
@@ -126,23 +132,62 @@ void ZelkService::installRoutes()
     server->set_write_timeout(writeSeconds);
     server->new_task_queue = [] { return new httplib::ThreadPool(httpThreads); };
 
-    const auto signedPost = [this](const std::string &path, auto handler) {
-        server->Post(std::regex_replace(path, std::regex("\\."), "\\."),
-            [handler](const httplib::Request &request, httplib::Response &response) {
-                const FormFields fields(request);
-                if (!Credentials::signatureMatches(fields.value("publicKey"), fields.value("accessToken"))) {
-                    replyText(response, "Access denied: the request signature is missing or wrong");
-                    return;
-                }
-                replyText(response, handler(fields, request));
-            });
+    // Reads a body as it arrives; false when it was refused, with the reply already set.
+    const auto readSigned = [](FormReader &body, const httplib::Request &request, httplib::Response &response,
+                                const httplib::ContentReader &reader) {
+        // Stops keeping anything as soon as both signing fields are in and do not match.
+        const auto notForged = [](const std::map<std::string, std::string> &fields) {
+            const auto key = fields.find("publicKey");
+            const auto token = fields.find("accessToken");
+            return key == fields.end() || token == fields.end()
+                || Credentials::signatureMatches(key->second, token->second);
+        };
+        switch (body.read(request, reader, notForged)) {
+        case FormReader::Outcome::Ok:
+            break;
+        case FormReader::Outcome::Refused:
+            replyText(response, denied);
+            return false;
+        case FormReader::Outcome::TooLarge:
+            replyText(response, "The request is too large", 413);
+            return false;
+        case FormReader::Outcome::Malformed:
+            replyText(response, "Malformed request", 400);
+            return false;
+        }
+        const FormFields fields(body.fields());
+        if (!Credentials::signatureMatches(fields.value("publicKey"), fields.value("accessToken"))) {
+            replyText(response, denied);
+            return false;
+        }
+        return true;
+    };
+    const auto pattern = [](const std::string &path) { return std::regex_replace(path, std::regex("\\."), "\\."); };
+    const auto signedPost = [this, readSigned, pattern](const std::string &path, auto handler) {
+        server->Post(pattern(path),
+            httplib::Server::HandlerWithContentReader([handler, readSigned](const httplib::Request &request,
+                                                          httplib::Response &response,
+                                                          const httplib::ContentReader &reader) {
+                FormReader body(maxFormBytes, std::string());
+                if (readSigned(body, request, response, reader))
+                    replyText(response, handler(FormFields(body.fields()), request));
+            }));
     };
     for (const auto &[path, handler] : accountRoutes.routes())
-        signedPost(path, [handler = handler](const FormFields &fields, const httplib::Request &) {
-            return handler(fields);
+        signedPost(path, [handler = handler](const FormFields &fields, const httplib::Request &request) {
+            return handler(fields, request.remote_addr);
         });
     for (const auto &[path, handler] : songRoutes.routes())
         signedPost(path, handler);
+    // The upload goes to disk part by part as it arrives.
+    server->Post(pattern("/zelk-server/proceed.php"),
+        httplib::Server::HandlerWithContentReader([this, readSigned](const httplib::Request &request,
+                                                      httplib::Response &response,
+                                                      const httplib::ContentReader &reader) {
+            FormReader body(maxFormBytes, songRoutes.newUploadPath());
+            if (readSigned(body, request, response, reader))
+                replyText(response, songRoutes.proceed(FormFields(body.fields()), body));
+        }));
 
     // The help menu's web pages: the local service answers them with a note of its own.
     for (const char *page : { "/", "/zelk-server/redirect-training-videos.php", "/zelk-server/redirect-user-guide.php" })
@@ -260,18 +305,37 @@ void ZelkService::dropConnections()
     }
 }
 
-void ZelkService::removeLeftovers() const
+void ZelkService::removeLeftovers()
 {
     // Files still under their ".part" name were being written when the service stopped; an upload
-    // nothing refers to was being released.
+    // nothing refers to was being released; a result of a song that is not done was renamed into place
+    // just before a crash.
+    std::set<std::int32_t> done;
+    for (const std::int32_t songId : database.doneSongs())
+        done.insert(songId);
     for (const std::string &dir : { uploadsDir, resultsDir }) {
         std::error_code failure;
         for (const auto &entry : std::filesystem::directory_iterator(dir, failure)) {
-            if (entry.path().extension() == ".part")
+            const std::string name = entry.path().filename().string();
+            if (entry.path().extension() == ".part") {
                 std::filesystem::remove(entry.path(), failure);
-            else if (dir == uploadsDir)
-                processor.releaseUpload(entry.path().filename().string());
+            } else if (dir == uploadsDir) {
+                processor.releaseUpload(name);
+            } else {
+                std::int32_t songId = 0;
+                if (!FormFields::readId(name.substr(0, name.find('-')), songId) || done.count(songId) == 0)
+                    std::filesystem::remove(entry.path(), failure);
+            }
         }
+    }
+    // A done song whose results a power loss cut short is made again from its upload, or fails when
+    // the upload is gone too.
+    for (const std::int32_t songId : done) {
+        if (WavAudio::isComplete(processor.resultPath(songId, false))
+            && WavAudio::isComplete(processor.resultPath(songId, true)))
+            continue;
+        processor.removeResults(songId);
+        database.requeueSong(songId);
     }
 }
 

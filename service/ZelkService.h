@@ -41,7 +41,7 @@ private:
     void serveResult(const httplib::Request &request, httplib::Response &response);
     // Gives the data folder, its two subfolders and their files to the service's user alone.
     bool makePrivate(std::string &error) const;
-    void removeLeftovers() const;
+    void removeLeftovers();
     static void dropConnections();
     void janitor();
 

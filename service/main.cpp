@@ -1,10 +1,27 @@
 #include "ServiceOptions.h"
 #include "ZelkService.h"
 
+#include <arpa/inet.h>
+
 #include <csignal>
 #include <iostream>
 #include <pthread.h>
 #include <thread>
+
+namespace {
+
+bool isLoopback(const std::string &host)
+{
+    in_addr v4 {};
+    in6_addr v6 {};
+    if (inet_pton(AF_INET, host.c_str(), &v4) == 1)
+        return (ntohl(v4.s_addr) >> 24) == 127;
+    if (inet_pton(AF_INET6, host.c_str(), &v6) == 1)
+        return IN6_IS_ADDR_LOOPBACK(&v6);
+    return host == "localhost";
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -25,6 +42,14 @@ int main(int argc, char **argv)
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    if (!isLoopback(options.host))
+        std::cerr << "zelk-service: warning: --host " << options.host
+                  << " is not a loopback address. The protocol is plain HTTP, signed with a key every client "
+                     "knows, and names accounts by e-mail address or id alone: whoever can watch this "
+                     "traffic sees user hashes, password digests and audio and can act as those users. "
+                     "Use it only on a network you trust."
+                  << std::endl;
 
     ZelkService service(options);
     if (!service.start(error)) {

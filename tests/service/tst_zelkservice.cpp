@@ -16,9 +16,12 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTest>
+#include <QThread>
 #include <QUrlQuery>
 
 #include <sys/stat.h>
+
+#include <thread>
 
 namespace {
 
@@ -56,6 +59,33 @@ QString uploadPath()
         .arg(GlobalsInfo::getInstance()->generateRandomString(16));
 }
 
+// Zero bytes of a given size, made as they are read: a large body without holding it in the test.
+class ZeroDevice final : public QIODevice
+{
+public:
+    explicit ZeroDevice(qint64 length, QObject *parent)
+        : QIODevice(parent)
+        , length(length)
+    {
+        open(QIODevice::ReadOnly);
+    }
+    qint64 size() const override { return length; }
+
+protected:
+    qint64 readData(char *data, qint64 max) override
+    {
+        const qint64 count = std::min(max, length - pos());
+        if (count <= 0)
+            return -1;
+        std::memset(data, 0, size_t(count));
+        return count;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    const qint64 length;
+};
+
 } // namespace
 
 class tst_ZelkService final : public QObject
@@ -90,11 +120,30 @@ private slots:
     void slowClientsDoNotBlock();
     void refusedText_data();
     void refusedText();
+    void unknownSongIdsAreLimited_data();
+    void unknownSongIdsAreLimited();
+    void damageFoundAtStart_data();
+    void damageFoundAtStart();
+    void filesReachDiskBeforeRename();
+    void bodiesAreBounded_data();
+    void bodiesAreBounded();
+    void recoveryIsLimited_data();
+    void recoveryIsLimited();
+    void accountNeedsSignedInPeer_data();
+    void accountNeedsSignedInPeer();
+    void openHostIsWarned();
+    void twentyClientsAtOnce();
     void cleanupTestCase();
 
 private:
     Reply finish(QNetworkReply *reply);
     Reply post(const QString &path, const Fields &fields, bool sign = true);
+    // A signed form post from another loopback address (127.0.0.2 and up), on a connection of its own.
+    Reply postFrom(const QString &source, const QString &path, const Fields &fields);
+    Reply sendFrom(const QString &source, const QByteArray &method, const QString &path, const QByteArray &type,
+        const QByteArray &body);
+    // One client's whole run from its own address; the figures of each step go to times.
+    QString clientRun(const QString &source, int index, QList<qint64> &times);
     Reply upload(const Fields &fields, const QByteArray &file, const QString &filePath, bool sign = true);
     Reply uploadSong(
         const Account &account, const WavData &wav, const QString &instrument, QString *filePath = nullptr);
@@ -106,6 +155,8 @@ private:
     // Downloads both results; false when download.php or a file fails.
     bool downloadResults(const QString &songId, WavData &instrument, WavData &mix);
     QStringList uploadsFolder() const;
+    // The service's process id, found by its data folder on its command line.
+    QString servicePid() const;
     // Every path under the data folder, itself included, whose mode is not 0700 (folder) or 0600.
     QStringList loosePaths() const;
 
@@ -140,6 +191,48 @@ Reply tst_ZelkService::post(const QString &path, const Fields &fields, bool sign
     request.setHeader(
         QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
     return finish(network.post(request, query.query(QUrl::FullyEncoded).toUtf8()));
+}
+
+static QByteArray signedForm(const Fields &fields)
+{
+    QUrlQuery query;
+    for (const auto &[key, value] : fields)
+        query.addQueryItem(key, value);
+    for (const auto &[key, value] : GlobalsInfo::getInstance()->generateWebAccessData().queryItems())
+        query.addQueryItem(key, value);
+    return query.query(QUrl::FullyEncoded).toUtf8();
+}
+
+Reply tst_ZelkService::sendFrom(
+    const QString &source, const QByteArray &method, const QString &path, const QByteArray &type, const QByteArray &body)
+{
+    // Blocking calls only: it also runs on threads without an event loop.
+    QTcpSocket socket;
+    Reply result;
+    if (!socket.bind(QHostAddress(source)))
+        return result;
+    socket.connectToHost(QHostAddress::LocalHost, quint16(service.url(QString()).port()));
+    if (!socket.waitForConnected(2000))
+        return result;
+    QByteArray head = method + ' ' + path.toUtf8() + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
+    if (!type.isEmpty())
+        head += "Content-Type: " + type + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
+    socket.write(head + "\r\n" + body);
+    QByteArray raw;
+    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(10000))
+        raw += socket.readAll();
+    raw += socket.readAll();
+    const qsizetype split = raw.indexOf("\r\n\r\n");
+    if (split < 0)
+        return result;
+    result.status = raw.mid(9, 3).toInt();
+    result.body = raw.mid(split + 4);
+    return result;
+}
+
+Reply tst_ZelkService::postFrom(const QString &source, const QString &path, const Fields &fields)
+{
+    return sendFrom(source, "POST", path, "application/x-www-form-urlencoded", signedForm(fields));
 }
 
 Reply tst_ZelkService::upload(
@@ -248,6 +341,16 @@ bool tst_ZelkService::downloadResults(const QString &songId, WavData &instrument
 QStringList tst_ZelkService::uploadsFolder() const
 {
     return QDir(dataDir.filePath(QStringLiteral("uploads"))).entryList(QDir::Files, QDir::Name);
+}
+
+QString tst_ZelkService::servicePid() const
+{
+    for (const QString &pid : QDir(QStringLiteral("/proc")).entryList({ "[0-9]*" }, QDir::Dirs)) {
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().split('\0').contains(dataDir.path().toUtf8()))
+            return pid;
+    }
+    return QString();
 }
 
 QStringList tst_ZelkService::loosePaths() const
@@ -1002,6 +1105,422 @@ void tst_ZelkService::refusedText()
         else
             QCOMPARE(info.text(), QStringLiteral("This email not registered yet!"));
     }
+}
+
+void tst_ZelkService::unknownSongIdsAreLimited_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("source");
+    // What the known song's own peer still gets.
+    QTest::addColumn<QString>("ownReply");
+
+    QTest::newRow("remains.php") << "/zelk-server/remains.php" << "127.0.0.3" << "number";
+    QTest::newRow("download.php") << "/zelk-server/download.php" << "127.0.0.4"
+                                  << "The song is still being processed";
+    QTest::newRow("cancel.php") << "/zelk-server/cancel.php" << "127.0.0.5" << "success";
+}
+
+void tst_ZelkService::unknownSongIdsAreLimited()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, source);
+    QFETCH(QString, ownReply);
+
+    // The song is held back for a while, so every endpoint finds it in the same state.
+    const Account account = registerAccount(QStringLiteral("scan"));
+    const QString known = uploadSong(account, WavData::tones(1, 8000, 40 * 8000), "drums").text();
+    QVERIFY2(known.toInt() > 0, qPrintable(known));
+
+    const QString refused = QStringLiteral("Too many unknown song ids, please try again in a minute");
+    QStringList replies;
+    for (int i = 0; i < 31; ++i) {
+        const QString guess = QString::number(QRandomGenerator::global()->bounded(1, 0x7fffffff));
+        replies.append(postFrom(source, path, { { "songID", guess } }).text());
+    }
+    QCOMPARE(replies.count(QStringLiteral("Unknown song id")), 30);
+    QCOMPARE(replies.last(), refused);
+    // Once over the limit the peer cannot tell a real id from a made-up one.
+    QCOMPARE(postFrom(source, path, { { "songID", known } }).text(), refused);
+    const QString own = post(path, { { "songID", known } }).text();
+    if (ownReply == QLatin1String("number"))
+        QVERIFY2(own.toInt() > 0, qPrintable(own));
+    else
+        QCOMPARE(own, ownReply);
+    post(QStringLiteral("/zelk-server/cancel.php"), { { "songID", known } });
+}
+
+void tst_ZelkService::damageFoundAtStart_data()
+{
+    // What a power loss can leave in the results folder: a result renamed into place before its song
+    // was marked done, or a done song's result cut short or emptied.
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("file");
+
+    QTest::newRow("result of a song not done") << "stray" << "instrument";
+    QTest::newRow("instrument cut short") << "cut" << "instrument";
+    QTest::newRow("mix emptied") << "empty" << "mix";
+}
+
+void tst_ZelkService::damageFoundAtStart()
+{
+    QFETCH(QString, damage);
+    QFETCH(QString, file);
+
+    const Account account = registerAccount(QStringLiteral("power"));
+    const WavData input = WavData::tones(2, 8000, 8000);
+    const QString songId = uploadSong(account, input, QStringLiteral("bass")).text();
+    QCOMPARE(waitForResults(songId), QStringLiteral("-1"));
+    QVERIFY(service.stop());
+
+    const QDir results(dataDir.filePath(QStringLiteral("results")));
+    const QString result = results.filePath(QStringLiteral("%1-%2.wav").arg(songId, file));
+    QString stray;
+    if (damage == QLatin1String("stray")) {
+        stray = results.filePath(QStringLiteral("%1-%2.wav").arg(songId.toInt() ^ 1).arg(file));
+        QVERIFY(QFile::copy(result, stray));
+    } else {
+        QFile cut(result);
+        QVERIFY(cut.resize(damage == QLatin1String("cut") ? cut.size() / 2 : 0));
+    }
+    QVERIFY2(service.start(dataDir.path(), 2), qPrintable(service.output()));
+
+    if (!stray.isEmpty())
+        QVERIFY(!QFile::exists(stray));
+    // Never a damaged result with 200: the song is made again from its upload.
+    QCOMPARE(waitForResults(songId), QStringLiteral("-1"));
+    WavData isolated;
+    WavData mix;
+    QVERIFY(downloadResults(songId, isolated, mix));
+    QCOMPARE(isolated.samples.size(), input.samples.size());
+    for (qsizetype i = 0; i < input.samples.size(); ++i)
+        QCOMPARE(int(isolated.samples[i]) + int(mix.samples[i]), int(input.samples[i]));
+}
+
+void tst_ZelkService::filesReachDiskBeforeRename()
+{
+    // With a watcher preloaded, every file the service renames into place must have been fsynced.
+    const QString log = dataDir.filePath(QStringLiteral("sync.log"));
+    QVERIFY(service.stop());
+    qputenv("LD_PRELOAD", ZELK_SYNC_WATCH);
+    qputenv("ZELK_SYNC_LOG", QFile::encodeName(log));
+    const bool started = service.start(dataDir.path(), 0);
+    qunsetenv("LD_PRELOAD");
+    qunsetenv("ZELK_SYNC_LOG");
+    QVERIFY2(started, qPrintable(service.output()));
+
+    const Account account = registerAccount(QStringLiteral("sync"));
+    const QString songId = uploadSong(account, WavData::tones(1, 8000, 8000), QStringLiteral("vocals")).text();
+    QCOMPARE(waitForResults(songId), QStringLiteral("-1"));
+    QVERIFY(service.stop());
+    QVERIFY2(service.start(dataDir.path(), 2), qPrintable(service.output()));
+
+    QFile file(log);
+    QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList renames = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    // The upload and the two results.
+    QCOMPARE(renames.filter(QStringLiteral(".part")).size(), 3);
+    QCOMPARE(renames.filter(QRegularExpression(QStringLiteral("^unsynced "))), QStringList());
+}
+
+void tst_ZelkService::bodiesAreBounded_data()
+{
+    QTest::addColumn<QString>("path");
+    // Megabytes of zeros: the upload's file part, or a form field's value.
+    QTest::addColumn<int>("megabytes");
+    QTest::addColumn<bool>("signingFirst");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("reply");
+
+    // Two at a time, the way the client orders its parts: the signature comes after the file.
+    QTest::newRow("unsigned uploads") << "/zelk-server/proceed.php" << 150 << false << 200 << denied;
+    // Another sender may put its signature first: the rest of its file is never read.
+    QTest::newRow("forged upload, signature first") << "/zelk-server/proceed.php" << 150 << true << 200 << denied;
+    QTest::newRow("large multipart form") << "/zelk-server/remains.php" << 150 << false << 413
+                                          << "The request is too large";
+}
+
+void tst_ZelkService::bodiesAreBounded()
+{
+    QFETCH(QString, path);
+    QFETCH(int, megabytes);
+    QFETCH(bool, signingFirst);
+    QFETCH(int, status);
+    QFETCH(QString, reply);
+
+    const QString pid = servicePid();
+    QVERIFY(!pid.isEmpty());
+    // Starts the peak resident size afresh.
+    QFile clear(QStringLiteral("/proc/%1/clear_refs").arg(pid));
+    QVERIFY(clear.open(QIODevice::WriteOnly) && clear.write("5") == 1);
+    clear.close();
+    const auto peakKilobytes = [&pid] {
+        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+        status.open(QIODevice::ReadOnly);
+        const QRegularExpressionMatch found
+            = QRegularExpression(QStringLiteral("VmHWM:\\s+(\\d+) kB")).match(QString::fromLatin1(status.readAll()));
+        return found.captured(1).toLongLong();
+    };
+    const qint64 before = peakKilobytes();
+    const QStringList uploadsBefore = uploadsFolder();
+    const qint64 bytes = qint64(megabytes) * 1024 * 1024;
+
+    QList<QNetworkReply *> replies;
+    for (int i = 0; i < 2; ++i) {
+        auto *multipart = new QHttpMultiPart(QHttpMultiPart::FormDataType);
+        const auto addPart = [multipart](const QString &disposition, QIODevice *body, const QString &value) {
+            QHttpPart part;
+            part.setHeader(QNetworkRequest::ContentDispositionHeader, disposition);
+            if (body)
+                part.setBodyDevice(body);
+            else
+                part.setBody(value.toUtf8());
+            multipart->append(part);
+        };
+        const auto text = [](const char *name) { return QStringLiteral("form-data; name=\"%1\"").arg(name); };
+        if (signingFirst) {
+            addPart(text("publicKey"), nullptr, QStringLiteral("Ab3dE6gH9k"));
+            addPart(text("accessToken"), nullptr, QString(32, QLatin1Char('0')));
+        }
+        // An upload's file part, or a form field far longer than any the client sends.
+        addPart(path.endsWith(QLatin1String("proceed.php"))
+                ? QStringLiteral("form-data; name=\"uploadedFile\"; filename=\"%1\"").arg(uploadPath())
+                : text("songID"),
+            new ZeroDevice(bytes, multipart), QString());
+        addPart(text("instrument"), nullptr, QStringLiteral("vocals"));
+        replies.append(network.post(QNetworkRequest(service.url(path)), multipart));
+        multipart->setParent(replies.last());
+    }
+    for (QNetworkReply *sent : replies) {
+        const Reply answer = finish(sent);
+        QCOMPARE(answer.status, status);
+        QCOMPARE(answer.text(), reply);
+    }
+    const qint64 growth = peakKilobytes() - before;
+    qInfo("%s: peak memory of the service grew by %lld MB", QTest::currentDataTag(), growth / 1024);
+    QVERIFY2(growth < 40 * 1024, qPrintable(QStringLiteral("%1 kB").arg(growth)));
+    QCOMPARE(uploadsFolder(), uploadsBefore);
+}
+
+void tst_ZelkService::recoveryIsLimited_data()
+{
+    QTest::addColumn<QString>("limit");
+    QTest::addColumn<QString>("source");
+
+    QTest::newRow("wrong codes across codes") << "codes" << "127.0.0.20";
+    QTest::newRow("recover for one account") << "account" << "127.0.0.21";
+    QTest::newRow("recover from one address") << "peer" << "127.0.0.22";
+    // Each from an address of its own: only the total is limited.
+    QTest::newRow("mails in all") << "mails" << "127.0.1.%1";
+}
+
+void tst_ZelkService::recoveryIsLimited()
+{
+    QFETCH(QString, limit);
+    QFETCH(QString, source);
+
+    const QString recover = QStringLiteral("/zelk-server/auth/recover.php");
+    const QString checkCode = QStringLiteral("/zelk-server/auth/checkCode.php");
+    const QString tooMany = QStringLiteral("Too many recovery requests. Please try again later");
+    QFile outbox(dataDir.filePath(QStringLiteral("outbox.txt")));
+    const auto mails = [&outbox] {
+        outbox.open(QIODevice::ReadOnly | QIODevice::Text);
+        const QStringList lines = QString::fromUtf8(outbox.readAll()).split('\n', Qt::SkipEmptyParts);
+        outbox.close();
+        return lines;
+    };
+    const auto codeFor = [&mails](const QString &email) {
+        const QStringList last = mails().filter('\t' + email + '\t').last().split('\t');
+        return last.value(2);
+    };
+
+    if (limit == QLatin1String("codes")) {
+        // Three wrong guesses at one code and two at the next use up the hour, right code or not.
+        const Account account = registerAccount(QStringLiteral("guess"));
+        for (const int wrong : { 3, 2 }) {
+            QCOMPARE(postFrom(source, recover, { { "email", account.email } }).text(), QStringLiteral("success"));
+            const QString code = codeFor(account.email);
+            const QString other = QString::number(code.toInt() == 999999 ? 100000 : code.toInt() + 1);
+            for (int i = 0; i < wrong; ++i)
+                QCOMPARE(postFrom(source, checkCode, { { "code", other }, { "email", account.email } }).text(),
+                    QStringLiteral("Invalid code"));
+        }
+        QCOMPARE(postFrom(source, checkCode, { { "code", codeFor(account.email) }, { "email", account.email } })
+                     .text(),
+            QStringLiteral("Too many wrong codes. Please try again in an hour"));
+    } else if (limit == QLatin1String("account")) {
+        const Account account = registerAccount(QStringLiteral("mailed"));
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(postFrom(source, recover, { { "email", account.email } }).text(), QStringLiteral("success"));
+        QCOMPARE(postFrom(source, recover, { { "email", account.email } }).text(), tooMany);
+    } else if (limit == QLatin1String("peer")) {
+        // Unknown addresses count too: one address cannot look for accounts either.
+        for (int i = 0; i < 10; ++i)
+            QCOMPARE(postFrom(source, recover, { { "email", QStringLiteral("nobody%1@example.com").arg(i) } }).text(),
+                QStringLiteral("This email not registered yet!"));
+        QCOMPARE(postFrom(source, recover, { { "email", "nobody@example.com" } }).text(), tooMany);
+    } else {
+        const qsizetype before = mails().size();
+        QStringList replies;
+        for (int i = 1; i <= 61 && !replies.contains(tooMany); ++i)
+            replies.append(
+                postFrom(source.arg(i), recover, { { "email", registerAccount(QStringLiteral("many")).email } })
+                    .text());
+        QCOMPARE(replies.last(), tooMany);
+        QVERIFY(replies.count(QStringLiteral("success")) <= 60);
+        QCOMPARE(mails().size() - before, replies.count(QStringLiteral("success")));
+    }
+}
+
+void tst_ZelkService::accountNeedsSignedInPeer_data()
+{
+    QTest::addColumn<QString>("endpoint");
+    QTest::addColumn<QString>("source");
+
+    QTest::newRow("read the user hash") << "getInfo.php" << "127.0.0.40";
+    QTest::newRow("change name and address") << "updateInfo.php" << "127.0.0.41";
+    QTest::newRow("change the password") << "updatePassword.php" << "127.0.0.42";
+}
+
+void tst_ZelkService::accountNeedsSignedInPeer()
+{
+    QFETCH(QString, endpoint);
+    QFETCH(QString, source);
+
+    const Account account = registerAccount(QStringLiteral("peer"));
+    const QString path = QStringLiteral("/zelk-server/auth/") + endpoint;
+    Fields fields { { "email", account.email } };
+    if (endpoint == QLatin1String("updateInfo.php"))
+        fields = { { "email", QStringLiteral("moved.") + account.email }, { "name", "Moved" },
+            { "id", QString::number(account.id) } };
+    if (endpoint == QLatin1String("updatePassword.php"))
+        fields = { { "password", hashedPassword(QStringLiteral("new-secret")) },
+            { "current_password", account.password }, { "id", QString::number(account.id) } };
+
+    // Knowing the address or the id is not enough from an address that never signed in.
+    QCOMPARE(postFrom(source, path, fields).text(), QStringLiteral("Please sign in again from this computer"));
+    QCOMPARE(postFrom(source, QStringLiteral("/zelk-server/auth/login.php"),
+                 { { "email", account.email }, { "password", account.password } })
+                 .text(),
+        QStringLiteral("success"));
+    const QString signedIn = postFrom(source, path, fields).text();
+    if (endpoint == QLatin1String("getInfo.php"))
+        QCOMPARE(QJsonDocument::fromJson(signedIn.toUtf8()).object().value("hash").toString(), account.hash);
+    else
+        QCOMPARE(signedIn, QStringLiteral("success"));
+}
+
+void tst_ZelkService::openHostIsWarned()
+{
+    // An address of a documentation network: nothing listens on it, but the warning comes first.
+    QProcess open;
+    open.setProcessChannelMode(QProcess::MergedChannels);
+    open.start(QStringLiteral(ZELK_SERVICE_BINARY),
+        { "--host", "192.0.2.1", "--port", "0", "--data", dataDir.filePath(QStringLiteral("open")) });
+    QVERIFY(open.waitForFinished(10000));
+    QVERIFY2(open.readAll().contains("warning: --host 192.0.2.1 is not a loopback address"),
+        qPrintable(open.errorString()));
+    QVERIFY(!service.output().contains(QStringLiteral("warning")));
+}
+
+QString tst_ZelkService::clientRun(const QString &source, int index, QList<qint64> &times)
+{
+    QElapsedTimer step;
+    step.start();
+    const auto lap = [&] { times.append(step.restart()); };
+    const QString email = QStringLiteral("load%1.%2@example.com").arg(index).arg(QRandomGenerator::global()->generate());
+    const QString password = hashedPassword(QStringLiteral("load-secret"));
+    const QString auth = QStringLiteral("/zelk-server/auth/");
+    if (postFrom(source, auth + "registration.php", { { "email", email }, { "name", "Load" }, { "password", password } })
+            .text()
+        != QLatin1String("success"))
+        return QStringLiteral("registration failed");
+    const QString hash = QJsonDocument::fromJson(postFrom(source, auth + "getInfo.php", { { "email", email } }).body)
+                             .object()
+                             .value("hash")
+                             .toString();
+    lap();
+
+    // Ten seconds of stereo, its parts in the client's order: the file first.
+    const WavData input = WavData::tones(2, 44100, 441000);
+    const QByteArray boundary = "----zelkload" + QByteArray::number(index);
+    QByteArray body;
+    const auto part = [&](const QByteArray &disposition, const QByteArray &content) {
+        body += "--" + boundary + "\r\nContent-Disposition: form-data; " + disposition + "\r\n\r\n" + content + "\r\n";
+    };
+    part("name=\"uploadedFile\"; filename=\"" + uploadPath().toUtf8() + '"', input.toBytes());
+    const QUrlQuery signing = GlobalsInfo::getInstance()->generateWebAccessData();
+    const Fields fields { { "instrument", "vocals" }, { "version", "full" }, { "fileName", "load" },
+        { "publicKey", signing.queryItemValue("publicKey") }, { "accessToken", signing.queryItemValue("accessToken") },
+        { "hash", hash }, { "extension", "mp3" }, { "originalFilePath", "/load.mp3" } };
+    for (const auto &[name, value] : fields)
+        part("name=\"" + name.toUtf8() + '"', value.toUtf8());
+    body += "--" + boundary + "--\r\n";
+    const QString songId = sendFrom(source, "POST", QStringLiteral("/zelk-server/proceed.php"),
+        "multipart/form-data; boundary=" + boundary, body)
+                               .text();
+    if (songId.toInt() <= 0)
+        return QStringLiteral("upload answered ") + songId;
+    lap();
+
+    QDeadlineTimer deadline(45000);
+    QString remains;
+    while (!deadline.hasExpired()) {
+        remains = postFrom(source, QStringLiteral("/zelk-server/remains.php"), { { "songID", songId } }).text();
+        if (remains.toInt() <= 0)
+            break;
+        QThread::msleep(200);
+    }
+    if (remains != QLatin1String("-1"))
+        return QStringLiteral("remains answered ") + remains;
+    lap();
+
+    const QStringList urls
+        = postFrom(source, QStringLiteral("/zelk-server/download.php"), { { "songID", songId } }).text().split('|');
+    WavData isolated;
+    WavData mix;
+    if (urls.size() != 2
+        || !WavData::fromBytes(sendFrom(source, "GET", QUrl(urls[0]).path(), {}, {}).body, isolated)
+        || !WavData::fromBytes(sendFrom(source, "GET", QUrl(urls[1]).path(), {}, {}).body, mix))
+        return QStringLiteral("download failed");
+    lap();
+    if (isolated.samples.size() != input.samples.size() || mix.samples.size() != input.samples.size())
+        return QStringLiteral("results of another length");
+    for (qsizetype i = 0; i < input.samples.size(); ++i) {
+        if (int(isolated.samples[i]) + int(mix.samples[i]) != int(input.samples[i]))
+            return QStringLiteral("sample %1 does not sum to the upload").arg(i);
+    }
+    return QString();
+}
+
+void tst_ZelkService::twentyClientsAtOnce()
+{
+    // Twenty clients, each from an address of its own, register, upload, poll and download at once.
+    constexpr int clients = 20;
+    std::vector<QString> outcomes(clients);
+    std::vector<QList<qint64>> times(clients);
+    std::vector<std::thread> threads;
+    QElapsedTimer total;
+    total.start();
+    for (int i = 0; i < clients; ++i)
+        threads.emplace_back([this, i, &outcomes, &times] {
+            outcomes[size_t(i)] = clientRun(QStringLiteral("127.0.2.%1").arg(i + 1), i, times[size_t(i)]);
+        });
+    for (std::thread &thread : threads)
+        thread.join();
+    const qint64 elapsed = total.elapsed();
+
+    for (int i = 0; i < clients; ++i)
+        QVERIFY2(outcomes[size_t(i)].isEmpty(), qPrintable(QStringLiteral("client %1: %2").arg(i).arg(outcomes[size_t(i)])));
+    const char *steps[] = { "register", "upload", "wait", "download" };
+    for (int step = 0; step < 4; ++step) {
+        QList<qint64> values;
+        for (const QList<qint64> &client : times)
+            values.append(client.value(step));
+        std::sort(values.begin(), values.end());
+        qInfo("%-8s median %5lld ms, slowest %5lld ms", steps[step], values[clients / 2], values.last());
+    }
+    qInfo("%d clients, 10 s of stereo each, every result sums to its upload: %lld ms in all", clients, elapsed);
+    QVERIFY(elapsed < 60000);
 }
 
 void tst_ZelkService::cleanupTestCase()
