@@ -8,6 +8,8 @@
 
 #include <httplib.h>
 
+#include <climits>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -280,12 +282,12 @@ void ZelkService::dropConnections()
     // them at once. The listening socket is closed already; whatever TCP socket is left is a client's.
     std::error_code failure;
     for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd", failure)) {
-        int fd = -1;
-        try {
-            fd = std::stoi(entry.path().filename().string());
-        } catch (const std::exception &) {
+        const std::string name = entry.path().filename().string();
+        char *end = nullptr;
+        const long number = std::strtol(name.c_str(), &end, 10);
+        if (name.empty() || *end != '\0' || number < 0 || number > INT_MAX)
             continue;
-        }
+        const int fd = static_cast<int>(number);
         struct stat info {};
         int type = 0;
         int listening = 0;
