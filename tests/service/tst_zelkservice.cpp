@@ -1198,6 +1198,10 @@ void tst_ZelkService::damageFoundAtStart()
 
 void tst_ZelkService::filesReachDiskBeforeRename()
 {
+#if defined(__SANITIZE_ADDRESS__)
+    // The address sanitizer's runtime must be the first library loaded; a preloaded watcher is not.
+    QSKIP("the fsync watcher cannot be preloaded under the address sanitizer");
+#endif
     // With a watcher preloaded, every file the service renames into place must have been fsynced.
     const QString log = dataDir.filePath(QStringLiteral("sync.log"));
     QVERIFY(service.stop());
