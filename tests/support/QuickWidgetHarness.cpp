@@ -7,18 +7,19 @@
 #include <QStyleHints>
 #include <QTest>
 
-QuickWidgetHarness::QuickWidgetHarness(QQuickWidget *window)
+QuickWidgetHarness::QuickWidgetHarness(QQuickWidget *window, const char *screenProperty)
     : window(window)
+    , screenProperty(screenProperty)
 {
     // By the change signal, so that no screen passes unseen between two looks.
-    const QQmlProperty layer(window->rootObject(), QStringLiteral("currentLayer"));
+    const QQmlProperty layer(window->rootObject(), QLatin1String(screenProperty));
     if (layer.isValid())
         layer.connectNotifySignal(this, SLOT(recordLayer()));
 }
 
 void QuickWidgetHarness::recordLayer()
 {
-    layerLog << rootProperty("currentLayer").toString();
+    layerLog << rootProperty(screenProperty).toString();
 }
 
 QQuickItem *QuickWidgetHarness::item(const QString &objectName) const
@@ -81,6 +82,48 @@ bool QuickWidgetHarness::typeInto(const QString &objectName, const QString &text
     else
         QTest::keyClicks(window, text);
     return true;
+}
+
+bool QuickWidgetHarness::choose(const QString &listName, const QString &text)
+{
+    QQuickItem *list = item(listName);
+    auto *popup = list ? list->property("popup").value<QObject *>() : nullptr;
+    if (!popup) {
+        qWarning().noquote() << listName << "is no drop-down list";
+        return false;
+    }
+    if (!popup->property("visible").toBool() && !click(listName))
+        return false;
+    auto *view = popup->property("contentItem").value<QQuickItem *>();
+    int index = -1;
+    QMetaObject::invokeMethod(list, "find", Q_RETURN_ARG(int, index), Q_ARG(QString, text));
+    if (!view || index < 0
+        || !QTest::qWaitFor([popup] { return popup->property("opened").toBool(); }, 5000)) {
+        qWarning().noquote() << listName << "offers no" << text;
+        return false;
+    }
+    // A long list shows only part of its entries; scroll the wanted one into sight as a user would.
+    QMetaObject::invokeMethod(
+        view, "positionViewAtIndex", Q_ARG(int, index), Q_ARG(int, 4 /* ListView.Contain */));
+    QTest::qWait(50);
+    QList<QQuickItem *> pending { view };
+    QQuickItem *entry = nullptr;
+    while (!entry && !pending.isEmpty()) {
+        QQuickItem *candidate = pending.takeFirst();
+        if (candidate->inherits("QQuickAbstractButton") && candidate->isVisible()
+            && candidate->property("text").toString() == text)
+            entry = candidate;
+        else
+            pending += candidate->childItems();
+    }
+    if (!entry) {
+        qWarning().noquote() << listName << "shows no" << text;
+        return false;
+    }
+    pauseBetweenClicks(lastClick);
+    const QPointF centre = entry->mapToScene(QPointF(entry->width() / 2, entry->height() / 2));
+    QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+    return list->property("currentText").toString() == text;
 }
 
 void QuickWidgetHarness::pauseBetweenClicks(QElapsedTimer &lastClick)

@@ -10,16 +10,16 @@ class QQuickItem;
 class QQuickWidget;
 
 // Works a hosted window's document as a user would: finds items by object name and clicks them,
-// and writes down every screen the document shows.
+// and writes down every screen the document shows (by default the values of its `currentLayer`).
 class QuickWidgetHarness : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit QuickWidgetHarness(QQuickWidget *window);
+    explicit QuickWidgetHarness(QQuickWidget *window, const char *screenProperty = "currentLayer");
     Q_DISABLE_COPY(QuickWidgetHarness)
 
-    // Every value the root's `currentLayer` took since the last clear, in order.
+    // Every value the root's screen property took since the last clear, in order.
     QStringList layers() const { return layerLog; }
     void clearLayers() { layerLog.clear(); }
 
@@ -31,6 +31,9 @@ public:
     // Clicks the text input in the named item and types text in place of what it held, as a user
     // who selects all and types does; false when there is no input to type into.
     bool typeInto(const QString &objectName, const QString &text);
+    // Opens the named drop-down list unless it is open already, and clicks its entry with that text;
+    // false when there was no such entry to click.
+    bool choose(const QString &listName, const QString &text);
 
     // Two clicks in quick succession arrive as a double click, which buttons do not answer.
     static void pauseBetweenClicks(QElapsedTimer &lastClick);
@@ -40,6 +43,7 @@ private slots:
 
 private:
     QQuickWidget *window;
+    const char *screenProperty;
     QElapsedTimer lastClick;
     QStringList layerLog;
 };

@@ -3,16 +3,22 @@
 // walks through every screen saving a picture of each into a folder ("tour:FOLDER:EMAIL"), or
 // drops a file on the window and takes it to its two opened results ("process:FILE:INSTRUMENT",
 // with ZELK_E2E_SHOTS naming a folder for a picture of every screen it passes), or pictures the
-// archive's list into a folder ("archive:FOLDER").
+// archive's list into a folder ("archive:FOLDER"), or lives one user's whole story
+// ("journey:FILE:NAME:EMAIL:PASSWORD:NEW NAME", see journey() below).
 // It prints what a user would see, then quits the program.
 #include "Archive/Archive.h"
+#include "Archive/ArchiveHandler.h"
 #include "FileProcessing/FileProcessing.h"
 #include "GlobalsInfo/GlobalsInfo.h"
 #include "MainWindowHarness.h"
+#include "ModalBoxCloser.h"
+#include "MyAccount/MyAccount.h"
 #include "QuickWidgetHarness.h"
+#include "Settings/Settings.h"
 #include "main/Startup.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QMimeData>
 #include <QQuickWindow>
 #include <QTest>
@@ -92,17 +98,26 @@ void dropOn(QQuickWindow *window, const QString &file)
     QCoreApplication::sendEvent(window, &drop);
 }
 
-FileProcessing *processingWindow()
+template <class Window> Window *shownWindow()
 {
     for (QWidget *widget : QApplication::topLevelWidgets())
-        if (auto *window = qobject_cast<FileProcessing *>(widget); window && window->isVisible())
+        if (auto *window = qobject_cast<Window *>(widget); window && window->isVisible())
             return window;
     return nullptr;
 }
 
-// Waits for the run to end on the success or the choice screen; meanwhile keeps a picture of each
-// screen as it shows, when asked to.
-void followRun(FileProcessing *window, const QuickWidgetHarness &screen, const QString &shots)
+template <class Window> Window *waitForWindow()
+{
+    Window *window = nullptr;
+    return QTest::qWaitFor([&window] { return (window = shownWindow<Window>()) != nullptr; }, 10000)
+        ? window
+        : nullptr;
+}
+
+// Waits for the run to end on the success or the choice screen, noting each remaining time the
+// countdown shows; meanwhile keeps a picture of each screen as it shows, when asked to.
+void followRun(
+    FileProcessing *window, const QuickWidgetHarness &screen, const QString &shots, QStringList &countdown)
 {
     QElapsedTimer time;
     time.start();
@@ -112,6 +127,12 @@ void followRun(FileProcessing *window, const QuickWidgetHarness &screen, const Q
         if (layer == QLatin1String("success") || layer == QLatin1String("select_instrument")
             || time.elapsed() > 60000)
             return;
+        if (layer == QLatin1String("processing")) {
+            QString remaining = screen.item(QStringLiteral("remainingText"))->property("text").toString();
+            remaining.remove(QStringLiteral("Approximate Time Remaining: "));
+            if (countdown.isEmpty() || countdown.constLast() != remaining)
+                countdown << remaining;
+        }
         if (!shots.isEmpty() && layer != pictured) {
             pictured = layer;
             // The countdown needs a tick or two before there is anything to see.
@@ -122,7 +143,10 @@ void followRun(FileProcessing *window, const QuickWidgetHarness &screen, const Q
     }
 }
 
-void process(const MainWindowHarness &main, const QString &file, const QString &instrument)
+// Drops the file on the main window, picks the instrument and, when given, the output format from
+// its list, and follows the run. True when it ended on the success screen with both results opened.
+bool process(
+    const MainWindowHarness &main, const QString &file, const QString &instrument, const QString &format = {})
 {
     const QString shots = qEnvironmentVariable("ZELK_E2E_SHOTS");
     const auto picture = [&shots](QWidget *window, const QString &name) {
@@ -132,26 +156,34 @@ void process(const MainWindowHarness &main, const QString &file, const QString &
         window->grab().save(QStringLiteral("%1/%2.png").arg(shots, name));
     };
     dropOn(main.window(), file);
-    FileProcessing *window = nullptr;
-    if (!QTest::qWaitFor([&window] { return (window = processingWindow()) != nullptr; }, 10000)) {
+    auto *window = waitForWindow<FileProcessing>();
+    if (!window) {
         std::printf("no processing window\n");
-        return;
+        return false;
     }
     QuickWidgetHarness screen(window);
+    std::printf("file: %s\n", qPrintable(screen.rootProperty("fileName").toString()));
     picture(window, QStringLiteral("1-select_instrument"));
     screen.click(QStringLiteral("instrumentButton"));
     picture(window, QStringLiteral("2-instrument_list"));
     screen.click(QStringLiteral("instrument_") + instrument);
     screen.click(QStringLiteral("formatButton"));
     picture(window, QStringLiteral("3-format_list"));
-    QTest::keyClick(window, Qt::Key_Escape);
+    if (format.isEmpty())
+        QTest::keyClick(window, Qt::Key_Escape);
+    else
+        screen.choose(QStringLiteral("formatList"), format);
+    std::printf("chosen: %s %s\n", qPrintable(screen.rootProperty("selectedInstrument").toString()),
+        qPrintable(screen.rootProperty("selectedOutputFormat").toString()));
     screen.clearLayers();
     screen.click(QStringLiteral("processButton"));
-    followRun(window, screen, shots);
+    QStringList countdown;
+    followRun(window, screen, shots, countdown);
     const QStringList layers = screen.layers();
-    std::printf("screens: %s\n", qPrintable(layers.join(QLatin1Char(' '))));
+    std::printf("screens: %s\ncountdown: %s\n", qPrintable(layers.join(QLatin1Char(' '))),
+        qPrintable(countdown.join(QLatin1Char(' '))));
     if (layers.isEmpty() || layers.constLast() != QLatin1String("success"))
-        return;
+        return false;
     picture(window, QStringLiteral("%1-success").arg(layers.size() + 3));
     std::printf("title: %s\n", qPrintable(screen.item(QStringLiteral("successTitle"))->property("text").toString()));
     screen.click(QStringLiteral("openMainButton"));
@@ -159,24 +191,188 @@ void process(const MainWindowHarness &main, const QString &file, const QString &
     std::printf("results: %s | %s\n", qPrintable(window->mainResultPath()), qPrintable(window->mixResultPath()));
     std::fflush(stdout);
     window->close();
+    return true;
 }
 
 void pictureArchive(const MainWindowHarness &main, const QString &folder)
 {
     main.click(main.item(QStringLiteral("archiveButton")));
-    Archive *archive = nullptr;
-    const auto shown = [&archive] {
-        for (QWidget *widget : QApplication::topLevelWidgets())
-            if ((archive = qobject_cast<Archive *>(widget)) && archive->isVisible())
-                return true;
-        return false;
-    };
-    if (!QTest::qWaitFor(shown, 10000))
+    auto *archive = waitForWindow<Archive>();
+    if (!archive)
         return;
     QTest::qWait(1500);
     archive->grab().save(folder + QStringLiteral("/archive.png"));
     std::printf("archive: pictured\n");
     archive->close();
+}
+
+// The main window comes back whenever the window that hid it closes.
+bool waitForMainWindow(const MainWindowHarness &main)
+{
+    return QTest::qWaitFor([&main] { return main.window()->isVisible(); }, 10000)
+        && QTest::qWaitForWindowExposed(main.window());
+}
+
+void registerThroughTheForm(
+    const MainWindowHarness &main, const QString &name, const QString &email, const QString &password)
+{
+    main.click(main.item(QStringLiteral("cornerLink")));
+    main.typeInto(QStringLiteral("name"), name);
+    main.typeInto(QStringLiteral("email"), email);
+    main.typeInto(QStringLiteral("password"), password);
+    main.typeInto(QStringLiteral("password2"), password);
+    main.click(main.item(QStringLiteral("submit")));
+}
+
+// Once the form has had its answer: the layer gone or an error shown.
+QString signInState(const MainWindowHarness &main)
+{
+    QQuickItem *layer = main.item(QStringLiteral("authLayer"));
+    if (!QTest::qWaitFor(
+            [layer] { return !layer->isVisible() || !layer->property("error").toString().isEmpty(); }, 10000))
+        return QStringLiteral("no answer");
+    return QStringLiteral("error '%1', layer %2, account %3")
+        .arg(layer->property("error").toString(),
+            layer->isVisible() ? QStringLiteral("shown") : QStringLiteral("hidden"),
+            GlobalsInfo::getInstance()->getUserEmail());
+}
+
+// Fetches the newest row's mix in another format through the download window.
+void fetchFromArchive(const MainWindowHarness &main, const QString &format)
+{
+    main.click(main.item(QStringLiteral("archiveButton")));
+    auto *archive = waitForWindow<Archive>();
+    if (!archive) {
+        std::printf("archive: not shown\n");
+        return;
+    }
+    QuickWidgetHarness list(archive);
+    if (!QTest::qWaitFor(
+            [&list] {
+                return !list.rootProperty("isProcessing").toBool() && list.item(QStringLiteral("title_0"));
+            },
+            10000)) {
+        std::printf("archive: empty\n");
+        return;
+    }
+    // The list lays its rows out at the next frame.
+    QTest::qWait(50);
+    std::printf(
+        "archive: %s\n", qPrintable(list.item(QStringLiteral("title_0"))->property("text").toString()));
+    list.choose(QStringLiteral("format_0"), format);
+    list.click(QStringLiteral("mixButton_0"));
+    ArchiveHandler *handler = archive->handlerWindow();
+    if (!handler || !handler->isVisible()) {
+        std::printf("download window: not shown\n");
+        return;
+    }
+    QuickWidgetHarness busy(handler, "mode");
+    const QString first = busy.rootProperty("mode").toString();
+    if (!QTest::qWaitFor([handler] { return !handler->isVisible(); }, 30000)) {
+        std::printf("download window: still open\n");
+        return;
+    }
+    std::printf(
+        "download window: %s\n", qPrintable((QStringList { first } + busy.layers()).join(QLatin1Char(' '))));
+    const QDir saved(GlobalsInfo::getInstance()->getSavePath());
+    const QString wanted = QStringLiteral("*.") + format.toLower();
+    std::printf(
+        "fetched: %s\n", qPrintable(saved.entryList({ wanted }, QDir::Files).join(QStringLiteral(" | "))));
+    list.click(QStringLiteral("closeButton"));
+    waitForMainWindow(main);
+}
+
+// Sets the default output format for videos in the Settings window, then drops the video again to
+// see it chosen already; the run is not started.
+void changeDefaultVideoFormat(const MainWindowHarness &main, const QString &file, const QString &format)
+{
+    main.click(main.item(QStringLiteral("settingsButton")));
+    auto *settings = waitForWindow<Settings>();
+    if (!settings) {
+        std::printf("settings: not shown\n");
+        return;
+    }
+    QuickWidgetHarness form(settings);
+    form.choose(QStringLiteral("videoFormat"), format);
+    form.click(QStringLiteral("okButton"));
+    std::printf("settings: %s\n", settings->isVisible() ? "still open" : "saved");
+    waitForMainWindow(main);
+
+    dropOn(main.window(), file);
+    auto *window = waitForWindow<FileProcessing>();
+    if (!window) {
+        std::printf("no processing window\n");
+        return;
+    }
+    QuickWidgetHarness screen(window);
+    const auto *label = screen.item(QStringLiteral("formatButton"))->property("label").value<QObject *>();
+    std::printf("preselected: %s\n", qPrintable(label->property("text").toString()));
+    window->close();
+    waitForMainWindow(main);
+}
+
+// Opens My Account and, given a name, edits it and saves; prints the name the window shows.
+void myAccount(const MainWindowHarness &main, const QString &newName = {})
+{
+    main.click(main.item(QStringLiteral("myAccountButton")));
+    auto *account = waitForWindow<MyAccount>();
+    if (!account) {
+        std::printf("my account: not shown\n");
+        return;
+    }
+    QuickWidgetHarness form(account);
+    if (!newName.isEmpty()) {
+        form.click(QStringLiteral("editButton"));
+        form.typeInto(QStringLiteral("nameField"), newName);
+        form.click(QStringLiteral("saveButton"));
+        const bool answered
+            = QTest::qWaitFor([&form] { return !form.rootProperty("isProcessing").toBool(); }, 10000);
+        std::printf("renamed: %s\n",
+            !answered                                   ? "no answer"
+                : form.rootProperty("editing").toBool() ? "no, still editing"
+                                                        : "saved");
+    }
+    std::printf("my account: %s\n", qPrintable(form.rootProperty("name").toString()));
+    form.click(QStringLiteral("cancelButton"));
+    waitForMainWindow(main);
+}
+
+// One user's story from the first start: registers, takes a video to its results, fetches the mix
+// again from the archive, changes a default and the account's name, logs out and signs in again.
+void journey(const MainWindowHarness &main, const QStringList &script)
+{
+    const QString &file = script.at(1);
+    const QString &email = script.at(3);
+    const QString &password = script.at(4);
+    // A box would stop the story unattended; each one is closed and told.
+    ModalBoxCloser boxes(nullptr, ModalBoxCloser::Scope::MessageBoxesOnly);
+
+    registerThroughTheForm(main, script.at(2), email, password);
+    std::printf("registered: %s\n", qPrintable(signInState(main)));
+    if (process(main, file, QStringLiteral("vocals"), QStringLiteral("MP4"))) {
+        waitForMainWindow(main);
+        fetchFromArchive(main, QStringLiteral("FLAC"));
+        changeDefaultVideoFormat(main, file, QStringLiteral("MKV"));
+        myAccount(main, script.at(5));
+
+        main.click(main.item(QStringLiteral("helpButton")));
+        auto *menu = main.window()->findChild<QObject *>(QStringLiteral("helpMenu"));
+        if (!QTest::qWaitFor([menu] { return menu->property("opened").toBool(); }, 5000))
+            std::printf("help menu: not opened\n");
+        main.click(main.item(QStringLiteral("logoutItem")));
+        QQuickItem *layer = main.item(QStringLiteral("authLayer"));
+        const bool shown = QTest::qWaitFor([layer] { return layer->isVisible(); }, 5000);
+        std::printf("logged out: layer %s\n", shown ? "shown" : "hidden");
+
+        if (layer->property("mode").toString() != QLatin1String("login"))
+            main.click(main.item(QStringLiteral("cornerLink")));
+        main.typeInto(QStringLiteral("email"), email);
+        main.typeInto(QStringLiteral("password"), password);
+        main.click(main.item(QStringLiteral("submit")));
+        std::printf("signed in: %s\n", qPrintable(signInState(main)));
+        myAccount(main);
+    }
+    std::printf("boxes: %s\n", qPrintable(boxes.seen().join(QStringLiteral(" | "))));
 }
 
 void play(const QStringList &script)
@@ -185,18 +381,15 @@ void play(const QStringList &script)
     if (script.value(0) == QLatin1String("tour") && script.size() == 3)
         tour(main, script.at(1), script.at(2));
     if (script.value(0) == QLatin1String("register") && script.size() == 4) {
-        main.click(main.item(QStringLiteral("cornerLink")));
-        main.typeInto(QStringLiteral("name"), script.at(1));
-        main.typeInto(QStringLiteral("email"), script.at(2));
-        main.typeInto(QStringLiteral("password"), script.at(3));
-        main.typeInto(QStringLiteral("password2"), script.at(3));
-        main.click(main.item(QStringLiteral("submit")));
+        registerThroughTheForm(main, script.at(1), script.at(2), script.at(3));
         std::printf("error: %s\n", qPrintable(main.item(QStringLiteral("authLayer"))->property("error").toString()));
     }
     if (script.value(0) == QLatin1String("archive") && script.size() == 2)
         pictureArchive(main, script.at(1));
     if (script.value(0) == QLatin1String("process") && script.size() == 3)
         process(main, script.at(1), script.at(2));
+    if (script.value(0) == QLatin1String("journey") && script.size() == 6)
+        journey(main, script);
     report(main);
     QCoreApplication::quit();
 }
