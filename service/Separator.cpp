@@ -199,12 +199,14 @@ bool bass(const WavAudio &audio, Separator::Parts &parts, const std::atomic<bool
     std::vector<float> lowPass;
     for (int k = 0; k * binWidth < 300.0; ++k) {
         const double f = k * binWidth;
-        lowPass.push_back(f <= 150.0 ? 1.0f : static_cast<float>(0.5 + 0.5 * std::cos(M_PI * (f - 150.0) / 150.0)));
+        lowPass.push_back(
+            f <= 150.0 ? 1.0f : static_cast<float>(0.5 + 0.5 * std::cos(M_PI * (f - 150.0) / 150.0)));
     }
     const int lowBins = static_cast<int>(lowPass.size());
 
     std::vector<float> magnitudes, harmonic, percussive;
-    StftStream stage(channels, audio.frames(), size, timeHalfWidth, maskFrames,
+    StftStream stage(
+        channels, audio.frames(), size, timeHalfWidth, maskFrames,
         [&](const StftStream::Chunk &chunk, std::vector<float> &gains) {
             Hpss::magnitudes(chunk, magnitudes);
             Hpss::harmonic(chunk, magnitudes, timeHalfWidth, harmonic, lowBins);

@@ -14,7 +14,8 @@ void addNote(std::vector<double> &out, int channels, int rate, double start, dou
     const int count = static_cast<int>(length * rate);
     for (int i = 0; i < count && from + i < static_cast<int>(out.size()) / channels; ++i) {
         const double t = double(i) / rate;
-        const double envelope = std::min(1.0, t / 0.01) * std::exp(-1.5 * t) * std::min(1.0, (length - t) / 0.01);
+        const double envelope
+            = std::min(1.0, t / 0.01) * std::exp(-1.5 * t) * std::min(1.0, (length - t) / 0.01);
         double value = 0.0;
         for (int k = 1; k <= partials; ++k)
             value += std::sin(2 * M_PI * f0 * k * t) / k;
@@ -51,8 +52,9 @@ SyntheticMix SyntheticMix::make(unsigned seed, int sampleRate, double seconds)
         const int from = static_cast<int>(start * sampleRate);
         for (int i = 0; i < sampleRate / 5 && from + i < static_cast<int>(count / 2); ++i) {
             const double t = double(i) / sampleRate;
-            const double value = kick ? 9000.0 * std::exp(-t / 0.05) * std::sin(2 * M_PI * (50.0 + 80.0 * std::exp(-t / 0.03)) * t)
-                                      : 3000.0 * std::exp(-t / 0.03) * noise(random);
+            const double value = kick
+                ? 9000.0 * std::exp(-t / 0.05) * std::sin(2 * M_PI * (50.0 + 80.0 * std::exp(-t / 0.03)) * t)
+                : 3000.0 * std::exp(-t / 0.03) * noise(random);
             mix.drums[static_cast<size_t>(from + i) * 2] += value;
             mix.drums[static_cast<size_t>(from + i) * 2 + 1] += value;
         }
@@ -64,7 +66,8 @@ std::vector<std::int16_t> SyntheticMix::mixture() const
 {
     std::vector<std::int16_t> out(keys.size());
     for (size_t i = 0; i < out.size(); ++i)
-        out[i] = static_cast<std::int16_t>(std::lround(std::clamp(keys[i] + drums[i] + bass[i], -32768.0, 32767.0)));
+        out[i] = static_cast<std::int16_t>(
+            std::lround(std::clamp(keys[i] + drums[i] + bass[i], -32768.0, 32767.0)));
     return out;
 }
 

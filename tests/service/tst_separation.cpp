@@ -56,7 +56,7 @@ void tst_Separation::roundTrip()
     std::int64_t next = 0;
     bool inOrder = true;
     StftStream stream(
-        channels, length, frameSize, 4, chunkFrames, [](const StftStream::Chunk &, std::vector<float> &) { },
+        channels, length, frameSize, 4, chunkFrames, [](const StftStream::Chunk &, std::vector<float> &) {},
         [&](std::int64_t start, std::int64_t count, const float *data) {
             inOrder = inOrder && start == next;
             next = start + count;
