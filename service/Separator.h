@@ -7,9 +7,10 @@
 
 struct WavAudio;
 
-// A simple but real split of a track into one instrument and the rest. "vocals" takes the centre:
-// the centre channel of a surround file, the mid of left and right in stereo, the voice band in mono.
-// The other instruments take frequency bands. The two parts always add up to the input exactly.
+// A split of a track into one instrument and the rest. "drums" and "bass" use soft masks on the
+// short-time spectrum: drums keep what is percussive, bass the sustained centre lows. "vocals" takes the
+// centre: the centre channel of a surround file, the mid of left and right in stereo, the voice band in
+// mono. Guitar and piano take frequency bands. The two parts always add up to the input exactly.
 namespace Separator {
 
 bool isInstrument(const std::string &instrument);

@@ -896,9 +896,10 @@ void tst_ZelkService::filesArePrivate()
 
 void tst_ZelkService::sigtermLeavesJobsQueued()
 {
-    // A long song (about 15 minutes of mono audio) is being processed when the service is asked to stop.
+    // A long song (about 2 minutes of mono audio, seconds of work) is being processed when the service
+    // is asked to stop.
     const Account account = registerAccount(QStringLiteral("sigterm"));
-    const Reply saved = uploadSong(account, WavData::tones(1, 44100, 40'000'000), QStringLiteral("drums"));
+    const Reply saved = uploadSong(account, WavData::tones(1, 44100, 5'000'000), QStringLiteral("drums"));
     QVERIFY2(saved.text().toInt() > 0, qPrintable(saved.text()));
     QTest::qWait(100);
     QElapsedTimer timer;
@@ -944,7 +945,7 @@ void tst_ZelkService::queuedSongKeepsUpload()
     QStringList songs;
     QString blocker;
     songs.append(
-        uploadSong(account, WavData::tones(1, 44100, 10'000'000), QStringLiteral("drums"), &blocker).text());
+        uploadSong(account, WavData::tones(1, 44100, 2'000'000), QStringLiteral("drums"), &blocker).text());
     for (const char *instrument : { "bass", "guitar", "piano" })
         songs.append(repeat(account, blocker, QString::fromLatin1(instrument)).text());
     const WavData input = WavData::tones(2, 8000, 8000);
