@@ -1,6 +1,7 @@
 #include "Archive.h"
 
 #include "ArchiveHandler.h"
+#include "FileProcessing/ResultOpener.h"
 #include "GlobalsInfo/GlobalsInfo.h"
 #include "GlobalsInfo/TraceLog.h"
 #include "UserAuth/UserAuth.h"
@@ -8,7 +9,6 @@
 
 #include <QDesktopServices>
 #include <QFileInfo>
-#include <QProcess>
 #include <QUrl>
 
 namespace {
@@ -151,13 +151,7 @@ void Archive::operateFile(int id, bool isMix, const QString &newExtension)
 
 void Archive::openResult(const QString &target, bool isVideo) const
 {
-    QString player = isVideo ? globals->getAppForVideo() : globals->getAppForAudio();
-    player.remove(QLatin1Char(' '));
-    const QString application = globals->getOrvaneAppPath(player);
-    if (!application.isEmpty() && QFileInfo::exists(application)
-        && QProcess::startDetached(application, { target }, QString()))
-        return;
-    QDesktopServices::openUrl(QUrl::fromLocalFile(target));
+    ResultOpener::open(target, isVideo);
 }
 
 void Archive::finishConverting()

@@ -1,6 +1,7 @@
 #include "FileProcessing.h"
 
 #include "ConvertingFile.h"
+#include "ResultOpener.h"
 #include "GlobalsInfo/GlobalsInfo.h"
 #include "GlobalsInfo/TraceLog.h"
 #include "ZelkServer.h"
@@ -10,7 +11,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QUrl>
 
 namespace {
@@ -345,13 +345,7 @@ void FileProcessing::openFinalFiles(const QString &type)
         MessageBoxCustom::critical(this, errorTitle, QStringLiteral("Downloaded files not exists:\n\n%1").arg(target));
         return;
     }
-    QString player = isVideoResult(target) ? globals->getAppForVideo() : globals->getAppForAudio();
-    player.remove(QLatin1Char(' '));
-    const QString application = globals->getOrvaneAppPath(player);
-    if (!application.isEmpty() && QFileInfo::exists(application)
-        && QProcess::startDetached(application, { target }, QString()))
-        return;
-    QDesktopServices::openUrl(QUrl::fromLocalFile(target));
+    ResultOpener::open(target, isVideoResult(target));
 }
 
 void FileProcessing::proceedAnotherFile()

@@ -1,0 +1,9 @@
+#pragma once
+
+#include <QString>
+
+// Opens a result file the way the user asked in the settings: the video or audio player whose label
+// names a stored application path, or else the desktop's default application.
+namespace ResultOpener {
+void open(const QString &path, bool isVideo);
+} // namespace ResultOpener
