@@ -1,6 +1,5 @@
 #include "Archive/Archive.h"
 #include "Archive/ArchiveHandler.h"
-#include "FaultyFfmpeg.h"
 #include "FileProcessing/ConvertingFile.h"
 #include "FileProcessing/ZelkServer.h"
 #include "GlobalsInfo/GlobalsInfo.h"
@@ -8,17 +7,13 @@
 #include "ModalBoxCloser.h"
 #include "QuickWidgetHarness.h"
 #include "ScriptedHttpServer.h"
-#include "ServiceProcess.h"
-#include "TempHome.h"
-#include "UserAuth/UserAuth.h"
-#include "main/Startup.h"
+#include "ServiceTestBed.h"
 
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QQuickItem>
-#include <QQuickStyle>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -29,7 +24,6 @@ Q_DECLARE_METATYPE(Answer)
 namespace {
 
 // Odd characters in the save folder and in every song name.
-const QString oddFolder = QStringLiteral("Ünïcode 'quoted' \"dq\" #1 + & more");
 const QString oddName = QStringLiteral("Björk's \"Song\" %2 + & Säng.live");
 
 QStringList filesIn(const QString &folder)
@@ -76,7 +70,6 @@ private slots:
 private:
     Q_DISABLE_COPY_MOVE(tst_Archive)
 
-    void useBase(const QUrl &base);
     // One song through the local service, from upload to its results being ready.
     void processSong(const QString &instrument, const QString &extension, const QString &localPath);
     void startScripted();
@@ -88,45 +81,21 @@ private:
     QString result(const QString &kind, const QString &extension) const;
     QStringList ffmpegRuns() const;
 
-    QTemporaryDir serviceData;
-    ServiceProcess service;
+    ServiceTestBed bed;
     std::unique_ptr<ScriptedHttpServer> scripted;
     std::unique_ptr<Archive> window;
     std::unique_ptr<QuickWidgetHarness> screen;
     std::unique_ptr<ModalBoxCloser> boxes;
     GlobalsInfo *globals = nullptr;
-    QString savePath;
-    QString sourceFolder;
-    QString resultWav;
     QString ffmpegLog;
 };
 
 void tst_Archive::initTestCase()
 {
-    QQuickStyle::setStyle(QStringLiteral("Basic"));
-    registerQmlTypes();
-    const QString documents = TempHome::createDocumentsFolder();
+    QVERIFY(bed.setUp());
     globals = GlobalsInfo::getInstance();
-    savePath = documents + QStringLiteral("/Save ") + oddFolder;
-    sourceFolder = documents + QStringLiteral("/Music ") + oddFolder;
-    for (const QString &folder : { savePath, sourceFolder })
-        QVERIFY(QDir().mkpath(folder));
-    globals->appSettings()->setValue(QStringLiteral("default_path_save"), savePath);
-
-    const QString wrapper = documents + QStringLiteral("/ffmpeg-wrapper.sh");
-    QVERIFY(FaultyFfmpeg::install(wrapper));
-    ConvertingFile::setProgramPath(wrapper);
-    ffmpegLog = documents + QStringLiteral("/ffmpeg-runs.txt");
+    ffmpegLog = bed.documents + QStringLiteral("/ffmpeg-runs.txt");
     qputenv("ZELK_FFMPEG_LOG", ffmpegLog.toUtf8());
-    resultWav = documents + QStringLiteral("/result.wav");
-    QVERIFY(MediaSamples::makeResultWav(resultWav));
-
-    QVERIFY(service.start(serviceData.path(), 1));
-    useBase(service.url(QString()));
-    UserAuth auth;
-    QCOMPARE(auth.registration(QStringLiteral("Tester"), QStringLiteral("tester@example.org"),
-                 QStringLiteral("secret12"), QStringLiteral("secret12")),
-        QString());
 
     window = std::make_unique<Archive>();
     screen = std::make_unique<QuickWidgetHarness>(window.get());
@@ -135,7 +104,7 @@ void tst_Archive::initTestCase()
 
 void tst_Archive::init()
 {
-    useBase(service.url(QString()));
+    ServiceTestBed::useService(bed.service.url(QString()));
     // The download-and-convert window is modal itself: only message boxes are closed.
     boxes = std::make_unique<ModalBoxCloser>(nullptr, ModalBoxCloser::Scope::MessageBoxesOnly);
     qunsetenv("ZELK_FFMPEG_FAULT");
@@ -147,7 +116,7 @@ void tst_Archive::cleanup()
     if (window->handlerWindow())
         window->handlerWindow()->close();
     window->close();
-    for (const QString &folder : { savePath, sourceFolder }) {
+    for (const QString &folder : { bed.savePath, bed.sourceFolder }) {
         QDir(folder).removeRecursively();
         QDir().mkpath(folder);
     }
@@ -159,14 +128,7 @@ void tst_Archive::cleanupTestCase()
 {
     screen.reset();
     window.reset();
-    QVERIFY(service.stop());
-}
-
-void tst_Archive::useBase(const QUrl &base)
-{
-    globals->appSettings()->setValue(QStringLiteral("service_url"), base.toString());
-    globals->appSettings()->setValue(
-        QStringLiteral("probe_url"), base.resolved(QUrl(QStringLiteral("/generate_204"))).toString());
+    QVERIFY(bed.service.stop());
 }
 
 void tst_Archive::processSong(const QString &instrument, const QString &extension, const QString &localPath)
@@ -174,7 +136,7 @@ void tst_Archive::processSong(const QString &instrument, const QString &extensio
     ZelkServer server;
     QSignalSpy saved(&server, &ZelkServer::savedWithId);
     QSignalSpy ready(&server, &ZelkServer::filesReady);
-    QVERIFY(server.proceedFile(instrument, resultWav, oddName, globals->getUserHash(), QStringLiteral("full"),
+    QVERIFY(server.proceedFile(instrument, bed.resultWav, oddName, globals->getUserHash(), QStringLiteral("full"),
         localPath, extension));
     QVERIFY(saved.wait(10000));
     const int id = saved.first().first().toInt();
@@ -200,9 +162,9 @@ void tst_Archive::useScriptedSong(const QString &extension, const QString &local
     scripted->script("/zelk-server/download.php",
         Answer::text(scripted->url("/r/main.wav").toEncoded() + '|' + scripted->url("/r/mix.wav").toEncoded()));
     scripted->script("/zelk-server/cancel.php", Answer::text("success"));
-    scripted->script("/r/main.wav", Answer::text(readFile(resultWav)));
-    scripted->script("/r/mix.wav", Answer::text(readFile(resultWav)));
-    useBase(scripted->baseUrl());
+    scripted->script("/r/main.wav", Answer::text(readFile(bed.resultWav)));
+    scripted->script("/r/mix.wav", Answer::text(readFile(bed.resultWav)));
+    ServiceTestBed::useService(scripted->baseUrl());
 }
 
 void tst_Archive::openArchive()
@@ -235,7 +197,7 @@ QString tst_Archive::result(const QString &kind, const QString &extension) const
 {
     const QString pattern = kind == QLatin1String("mix") ? QStringLiteral("%1/Mix Without vocals - %2.%3")
                                                          : QStringLiteral("%1/vocals - %2.%3");
-    return pattern.arg(savePath, oddName, extension);
+    return pattern.arg(bed.savePath, oddName, extension);
 }
 
 // Each ffmpeg run by what it read: the downloaded WAV ("download") or the stored-format file ("stored").
@@ -251,9 +213,9 @@ QStringList tst_Archive::ffmpegRuns() const
 
 void tst_Archive::rowsFromTheService()
 {
-    const QString video = sourceFolder + QStringLiteral("/clip.mp4");
+    const QString video = bed.sourceFolder + QStringLiteral("/clip.mp4");
     QVERIFY(MediaSamples::makeVideo(video, { "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac" }));
-    processSong(QStringLiteral("drums"), QStringLiteral("mp3"), sourceFolder + QStringLiteral("/gone.mp3"));
+    processSong(QStringLiteral("drums"), QStringLiteral("mp3"), bed.sourceFolder + QStringLiteral("/gone.mp3"));
     processSong(QStringLiteral("vocals"), QStringLiteral("flac"), video);
     // Of the newer song, the instrument track lies in its stored format and both tracks in WAV.
     for (const QString &present : { result("vocals", "flac"), result("vocals", "wav"), result("mix", "wav") })
@@ -286,7 +248,7 @@ void tst_Archive::rowsFromTheService()
     QVERIFY(screen->click(QStringLiteral("mixButton_1")));
     QTRY_COMPARE_WITH_TIMEOUT(icon("mixButton_1"), QStringLiteral("play"), 20000);
     QCOMPARE(boxes->seen(), QStringList());
-    const QString drumsMix = QStringLiteral("%1/Mix Without drums - %2.mp3").arg(savePath, oddName);
+    const QString drumsMix = QStringLiteral("%1/Mix Without drums - %2.mp3").arg(bed.savePath, oddName);
     QCOMPARE(MediaSamples::probe(drumsMix).audioCodec, QStringLiteral("mp3"));
     QVERIFY(!window->handlerWindow()->isVisible());
 }
@@ -308,7 +270,7 @@ void tst_Archive::listFailures()
 
     startScripted();
     scripted->script("/zelk-server/auth/archive.php", answer);
-    useBase(scripted->baseUrl());
+    ServiceTestBed::useService(scripted->baseUrl());
     openArchive();
 
     QCOMPARE(boxes->seen().size(), box.isEmpty() ? 0 : 1);
@@ -367,9 +329,9 @@ void tst_Archive::fetch()
     QFETCH(QString, box);
     QFETCH(QString, icon);
 
-    QString local = sourceFolder + QStringLiteral("/gone.mp3");
+    QString local = bed.sourceFolder + QStringLiteral("/gone.mp3");
     if (!localSuffix.isEmpty()) {
-        local = sourceFolder + QStringLiteral("/clip.") + localSuffix;
+        local = bed.sourceFolder + QStringLiteral("/clip.") + localSuffix;
         QVERIFY(MediaSamples::makeVideo(local, { "-c:v", "mpeg4", "-c:a", "libmp3lame" }));
     }
     for (const QString &suffix : onDisk) {
@@ -377,7 +339,7 @@ void tst_Archive::fetch()
         QVERIFY(suffix.endsWith(".wav") ? writeFile(path, "the user's own")
                                         : MediaSamples::makeAudio(path, { "-c:a", "libmp3lame" }));
     }
-    const QStringList before = filesIn(savePath);
+    const QStringList before = filesIn(bed.savePath);
     useScriptedSong(stored, local);
     qputenv("ZELK_FFMPEG_FAULT", fault.toUtf8());
     openArchive();
@@ -409,7 +371,7 @@ void tst_Archive::fetch()
     if (downloads && QFileInfo::exists(storedFile) && !expected.contains(QFileInfo(storedFile).fileName()))
         expected << QFileInfo(storedFile).fileName();
     expected.sort();
-    QCOMPARE(filesIn(savePath), expected);
+    QCOMPARE(filesIn(bed.savePath), expected);
     if (onDisk.contains("mp3.wav"))
         QCOMPARE(readFile(result("main", "mp3.wav")), QByteArray("the user's own"));
 }
@@ -437,7 +399,7 @@ void tst_Archive::cancel()
     QFETCH(QString, fault);
     QFETCH(QString, mode);
 
-    useScriptedSong(QStringLiteral("mp3"), sourceFolder + QStringLiteral("/gone.mp3"));
+    useScriptedSong(QStringLiteral("mp3"), bed.sourceFolder + QStringLiteral("/gone.mp3"));
     if (!path.isEmpty())
         scripted->script(path, answer);
     qputenv("ZELK_FFMPEG_FAULT", fault.toUtf8());
@@ -457,7 +419,7 @@ void tst_Archive::cancel()
     QTRY_VERIFY(!handler->isVisible());
     QTest::qWait(500);
     QCOMPARE(boxes->seen(), QStringList());
-    QCOMPARE(filesIn(savePath), QStringList());
+    QCOMPARE(filesIn(bed.savePath), QStringList());
     QCOMPARE(icon(QStringLiteral("instrumentButton_0")), QStringLiteral("download"));
     QTRY_COMPARE(scripted->requestsTo("/zelk-server/cancel.php").size(), 1);
 }

@@ -1,21 +1,16 @@
 #include "FileProcessing/ConvertingFile.h"
 #include "FileProcessing/FileProcessing.h"
 #include "GlobalsInfo/GlobalsInfo.h"
-#include "FaultyFfmpeg.h"
 #include "MediaSamples.h"
 #include "ModalBoxCloser.h"
 #include "QuickWidgetHarness.h"
 #include "RecordingPlayer.h"
 #include "ScriptedHttpServer.h"
-#include "ServiceProcess.h"
-#include "TempHome.h"
-#include "UserAuth/UserAuth.h"
-#include "main/Startup.h"
+#include "ServiceTestBed.h"
 
 #include <QDesktopServices>
 #include <QDir>
 #include <QQuickItem>
-#include <QQuickStyle>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -27,7 +22,6 @@ Q_DECLARE_METATYPE(Answer)
 namespace {
 
 // Odd characters in every folder and name that a run touches.
-const QString oddFolder = QStringLiteral("Ünïcode 'quoted' \"dq\" #1 + & more");
 const QString oddName = QStringLiteral("Björk's \"Song\" #2 + & Säng.live");
 
 QStringList filesIn(const QString &folder)
@@ -81,56 +75,23 @@ private:
     void click(const QString &name) { QVERIFY(screen->click(name)); }
     QString layer() const;
     bool waitForLayer(const QString &expected, int timeoutMs = 30000) const;
-    void useService(const QUrl &base);
     void useScriptedServer();
     QString makeSource(const QString &suffix, const QStringList &codec, bool video);
     // Opens the window on the file, picks the instrument on the screen and presses PROCESS.
     void startRun(const QString &source, const QString &instrument);
 
-    QTemporaryDir serviceData;
-    ServiceProcess service;
+    ServiceTestBed bed;
     std::unique_ptr<ScriptedHttpServer> scripted;
     std::unique_ptr<FileProcessing> window;
     std::unique_ptr<QuickWidgetHarness> screen;
     std::unique_ptr<ModalBoxCloser> boxes;
     GlobalsInfo *globals = nullptr;
-    QString savePath;
-    QString tempPath;
-    QString sourceFolder;
-    QString resultWav;
-    QString wrapper;
 };
 
 void tst_FileProcessing::initTestCase()
 {
-    QQuickStyle::setStyle(QStringLiteral("Basic"));
-    registerQmlTypes();
-    const QString documents = TempHome::createDocumentsFolder();
+    QVERIFY(bed.setUp());
     globals = GlobalsInfo::getInstance();
-    savePath = documents + QStringLiteral("/Save ") + oddFolder;
-    tempPath = documents + QStringLiteral("/Temp ") + oddFolder;
-    sourceFolder = documents + QStringLiteral("/Music ") + oddFolder;
-    for (const QString &folder : { savePath, tempPath, sourceFolder })
-        QVERIFY(QDir().mkpath(folder));
-    globals->appSettings()->setValue(QStringLiteral("default_path_save"), savePath);
-    globals->appSettings()->setValue(QStringLiteral("default_path_temp"), tempPath);
-
-    // The stand-in ffmpeg lies beside nothing of the program's: conversions are pointed at it.
-    wrapper = documents + QStringLiteral("/ffmpeg-wrapper.sh");
-    QVERIFY(FaultyFfmpeg::install(wrapper));
-    ConvertingFile::setProgramPath(wrapper);
-
-    resultWav = documents + QStringLiteral("/result.wav");
-    QVERIFY(MediaSamples::makeResultWav(resultWav));
-
-    QVERIFY(service.start(serviceData.path(), 1));
-    useService(service.url(QString()));
-    UserAuth auth;
-    QCOMPARE(auth.registration(QStringLiteral("Tester"), QStringLiteral("tester@example.org"),
-                 QStringLiteral("secret12"), QStringLiteral("secret12")),
-        QString());
-    QVERIFY(!globals->getUserHash().isEmpty());
-
     window = std::make_unique<FileProcessing>();
     screen = std::make_unique<QuickWidgetHarness>(window.get());
     QVERIFY2(window->rootObject(), "the document did not load");
@@ -138,11 +99,11 @@ void tst_FileProcessing::initTestCase()
 
 void tst_FileProcessing::init()
 {
-    useService(service.url(QString()));
+    ServiceTestBed::useService(bed.service.url(QString()));
     boxes = std::make_unique<ModalBoxCloser>();
     screen->clearLayers();
     qunsetenv("ZELK_FFMPEG_FAULT");
-    ConvertingFile::setProgramPath(wrapper);
+    ConvertingFile::setProgramPath(bed.ffmpegWrapper);
     globals->appSettings()->setValue(QStringLiteral("default_audio_format"), QStringLiteral("MP3"));
     globals->appSettings()->setValue(QStringLiteral("default_video_format"), QStringLiteral("MP4"));
 }
@@ -151,7 +112,7 @@ void tst_FileProcessing::cleanup()
 {
     window->cancelProcess();
     window->close();
-    for (const QString &folder : { savePath, sourceFolder }) {
+    for (const QString &folder : { bed.savePath, bed.sourceFolder }) {
         QDir(folder).removeRecursively();
         QDir().mkpath(folder);
     }
@@ -163,7 +124,7 @@ void tst_FileProcessing::cleanupTestCase()
 {
     screen.reset();
     window.reset();
-    QVERIFY(service.stop());
+    QVERIFY(bed.service.stop());
 }
 
 QString tst_FileProcessing::layer() const
@@ -180,19 +141,12 @@ bool tst_FileProcessing::waitForLayer(const QString &expected, int timeoutMs) co
     return false;
 }
 
-void tst_FileProcessing::useService(const QUrl &base)
-{
-    globals->appSettings()->setValue(QStringLiteral("service_url"), base.toString());
-    globals->appSettings()->setValue(
-        QStringLiteral("probe_url"), base.resolved(QUrl(QStringLiteral("/generate_204"))).toString());
-}
-
 // A service that takes the upload as song 42, says it is ready and serves the result WAV for both.
 void tst_FileProcessing::useScriptedServer()
 {
     scripted = std::make_unique<ScriptedHttpServer>();
     QVERIFY(scripted->listen());
-    QFile wav(resultWav);
+    QFile wav(bed.resultWav);
     QVERIFY(wav.open(QIODevice::ReadOnly));
     const QByteArray body = wav.readAll();
     scripted->script("/generate_204", Answer::text({}, 204));
@@ -205,12 +159,12 @@ void tst_FileProcessing::useScriptedServer()
         Answer::text(scripted->url("/r/main.wav").toEncoded() + '|' + scripted->url("/r/mix.wav").toEncoded()));
     scripted->script("/r/main.wav", Answer::text(body));
     scripted->script("/r/mix.wav", Answer::text(body));
-    useService(scripted->baseUrl());
+    ServiceTestBed::useService(scripted->baseUrl());
 }
 
 QString tst_FileProcessing::makeSource(const QString &suffix, const QStringList &codec, bool video)
 {
-    const QString path = QStringLiteral("%1/%2.%3").arg(sourceFolder, oddName, suffix);
+    const QString path = QStringLiteral("%1/%2.%3").arg(bed.sourceFolder, oddName, suffix);
     const bool made = video ? MediaSamples::makeVideo(path, codec) : MediaSamples::makeAudio(path, codec);
     return made ? path : QString();
 }
@@ -267,11 +221,11 @@ void tst_FileProcessing::wholeRun()
 
     const QString extension = format.toLower();
     const QString base = QStringLiteral("%1/%2 - %3.%4");
-    const QString mainResult = base.arg(savePath, QStringLiteral("vocals"), oddName, extension);
-    const QString mixResult = base.arg(savePath, QStringLiteral("Mix Without vocals"), oddName, extension);
+    const QString mainResult = base.arg(bed.savePath, QStringLiteral("vocals"), oddName, extension);
+    const QString mixResult = base.arg(bed.savePath, QStringLiteral("Mix Without vocals"), oddName, extension);
     QCOMPARE(window->mainResultPath(), mainResult);
     QCOMPARE(window->mixResultPath(), mixResult);
-    QCOMPARE(filesIn(savePath), (QStringList { QFileInfo(mixResult).fileName(), QFileInfo(mainResult).fileName() }));
+    QCOMPARE(filesIn(bed.savePath), (QStringList { QFileInfo(mixResult).fileName(), QFileInfo(mainResult).fileName() }));
     for (const QString &result : { mainResult, mixResult }) {
         const MediaSamples::Info info = MediaSamples::probe(result);
         QVERIFY2(info.decodes, qPrintable(info.problem));
@@ -279,11 +233,11 @@ void tst_FileProcessing::wholeRun()
         QCOMPARE(info.hasVideo, resultHasVideo);
     }
 
-    const QStringList temp = filesIn(tempPath);
+    const QStringList temp = filesIn(bed.tempPath);
     QCOMPARE(temp.size(), 1);
     if (suffix == QLatin1String("WAV")) {
         QFile original(source);
-        QFile uploaded(tempPath + '/' + temp.first());
+        QFile uploaded(bed.tempPath + '/' + temp.first());
         QVERIFY(original.open(QIODevice::ReadOnly) && uploaded.open(QIODevice::ReadOnly));
         QVERIFY(original.readAll() == uploaded.readAll());
     }
@@ -291,11 +245,11 @@ void tst_FileProcessing::wholeRun()
 
 void tst_FileProcessing::isolateAnotherInstrumentSendsNoUpload()
 {
-    const QDir uploads(serviceData.filePath(QStringLiteral("uploads")));
+    const QDir uploads(bed.serviceData.filePath(QStringLiteral("uploads")));
     startRun(makeSource(QStringLiteral("mp3"), { "-c:a", "libmp3lame" }, false), QStringLiteral("vocals"));
     QVERIFY(waitForLayer(QStringLiteral("success")));
     const QStringList uploaded = uploads.entryList(QDir::Files);
-    const QStringList prepared = filesIn(tempPath);
+    const QStringList prepared = filesIn(bed.tempPath);
 
     click(QStringLiteral("isolateAnotherButton"));
     QCOMPARE(layer(), QStringLiteral("select_instrument"));
@@ -307,9 +261,9 @@ void tst_FileProcessing::isolateAnotherInstrumentSendsNoUpload()
 
     QCOMPARE(screen->layers().value(0), QStringLiteral("uploading"));
     QCOMPARE(uploads.entryList(QDir::Files), uploaded);
-    QCOMPARE(filesIn(tempPath), prepared);
-    QVERIFY(QFileInfo::exists(QStringLiteral("%1/drums - %2.mp3").arg(savePath, oddName)));
-    QVERIFY(QFileInfo::exists(QStringLiteral("%1/Mix Without drums - %2.mp3").arg(savePath, oddName)));
+    QCOMPARE(filesIn(bed.tempPath), prepared);
+    QVERIFY(QFileInfo::exists(QStringLiteral("%1/drums - %2.mp3").arg(bed.savePath, oddName)));
+    QVERIFY(QFileInfo::exists(QStringLiteral("%1/Mix Without drums - %2.mp3").arg(bed.savePath, oddName)));
 }
 
 void tst_FileProcessing::resultNumbering_data()
@@ -335,23 +289,23 @@ void tst_FileProcessing::resultNumbering()
     useScriptedServer();
     globals->appSettings()->setValue(QStringLiteral("default_audio_format"), QStringLiteral("WAV"));
     for (const QString &name : present) {
-        QFile file(savePath + '/' + name);
+        QFile file(bed.savePath + '/' + name);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("the user's own");
     }
-    const QString source = sourceFolder + QStringLiteral("/100%2.b.wav");
-    QVERIFY(QFile::copy(resultWav, source));
+    const QString source = bed.sourceFolder + QStringLiteral("/100%2.b.wav");
+    QVERIFY(QFile::copy(bed.resultWav, source));
     startRun(source, QStringLiteral("vocals"));
     QVERIFY(waitForLayer(QStringLiteral("success")));
 
     QCOMPARE(QFileInfo(window->mainResultPath()).fileName(), expectedMain);
     QCOMPARE(QFileInfo(window->mixResultPath()).fileName(), QStringLiteral("Mix Without ") + expectedMain);
     for (const QString &name : present) {
-        QFile file(savePath + '/' + name);
+        QFile file(bed.savePath + '/' + name);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray("the user's own"));
     }
-    QCOMPARE(filesIn(savePath).size(), present.size() + 2);
+    QCOMPARE(filesIn(bed.savePath).size(), present.size() + 2);
 }
 
 void tst_FileProcessing::cancelOnEachBusyScreen_data()
@@ -403,9 +357,9 @@ void tst_FileProcessing::cancelOnEachBusyScreen()
     QTest::qWait(1200);
     QCOMPARE(layer(), QStringLiteral("select_instrument"));
     QCOMPARE(boxes->seen(), QStringList());
-    QCOMPARE(filesIn(savePath), QStringList());
+    QCOMPARE(filesIn(bed.savePath), QStringList());
     QCOMPARE(scripted->requestsTo("/zelk-server/cancel.php").size(), 1);
-    QCOMPARE(filesIn(tempPath).size(), uploadKept ? 1 : 0);
+    QCOMPARE(filesIn(bed.tempPath).size(), uploadKept ? 1 : 0);
 }
 
 void tst_FileProcessing::faults_data()
@@ -458,7 +412,7 @@ void tst_FileProcessing::faults()
     if (!path.isEmpty())
         scripted->script(path, answer);
     if (fault == QLatin1String("missing"))
-        ConvertingFile::setProgramPath(sourceFolder + QStringLiteral("/no-ffmpeg-here"));
+        ConvertingFile::setProgramPath(bed.sourceFolder + QStringLiteral("/no-ffmpeg-here"));
     qputenv("ZELK_FFMPEG_FAULT", fault.toUtf8());
     startRun(makeSource(QStringLiteral("mp3"), { "-c:a", "libmp3lame" }, false), QStringLiteral("vocals"));
     QTRY_COMPARE_WITH_TIMEOUT(boxes->seen().size(), 1, 30000);
@@ -467,13 +421,13 @@ void tst_FileProcessing::faults()
     QCOMPARE(layer(), QStringLiteral("select_instrument"));
     QTest::qWait(300);
     QCOMPARE(boxes->seen().size(), 1);
-    QCOMPARE(filesIn(savePath), kept);
+    QCOMPARE(filesIn(bed.savePath), kept);
 }
 
 void tst_FileProcessing::openingResults()
 {
     RecordingPlayer player;
-    QVERIFY(player.create(sourceFolder));
+    QVERIFY(player.create(bed.sourceFolder));
     globals->appSettings()->setValue(QStringLiteral("default_audio_player"), QStringLiteral("My Player"));
     globals->appSettings()->setValue(QStringLiteral("MyPlayer"), player.program());
 
@@ -497,7 +451,7 @@ void tst_FileProcessing::openingResults()
     click(QStringLiteral("openMainButton"));
     globals->appSettings()->remove(QStringLiteral("default_audio_player"));
 
-    QCOMPARE(desktop.opened, (QStringList { savePath, window->mixResultPath() }));
+    QCOMPARE(desktop.opened, (QStringList { bed.savePath, window->mixResultPath() }));
     QCOMPARE(boxes->seen(),
         QStringList { "[File Processing Error] Downloaded files not exists:\n\n" + window->mainResultPath() });
 }
@@ -511,8 +465,8 @@ void tst_FileProcessing::newFileCancelsTheRunningOne()
 
     // The late "ready" of the first file's song must not start downloads for the second file.
     scripted->script("/zelk-server/remains.php", Answer::text("-1"));
-    const QString second = sourceFolder + QStringLiteral("/second.wav");
-    QVERIFY(QFile::copy(resultWav, second));
+    const QString second = bed.sourceFolder + QStringLiteral("/second.wav");
+    QVERIFY(QFile::copy(bed.resultWav, second));
     window->openWindow(second);
     QCOMPARE(layer(), QStringLiteral("select_instrument"));
     QCOMPARE(scripted->requestsTo("/zelk-server/cancel.php").size(), 1);
