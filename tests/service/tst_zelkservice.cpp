@@ -28,6 +28,8 @@ using Fields = QList<QPair<QString, QString>>;
 const QString denied = QStringLiteral("Access denied: the request signature is missing or wrong");
 const QString uploadGone = QStringLiteral("Upload not found. Please upload the file again");
 const QByteArray boundary = "----zelktest";
+// The loopback address requests go out from; a client thread of clientsAtOnce sets its own.
+thread_local QString peer = QStringLiteral("127.0.0.1");
 
 struct Reply
 {
@@ -108,46 +110,6 @@ QString sumProblem(const WavData &input, const WavData &isolated, const WavData 
     return QString();
 }
 
-// A head, zero bytes and a tail, made as they are read: a large body without holding it in the test.
-class PaddedBody final : public QIODevice
-{
-public:
-    PaddedBody(const QByteArray &head, qint64 zeros, const QByteArray &tail, QObject *parent)
-        : QIODevice(parent)
-        , head(head)
-        , tail(tail)
-        , zeroEnd(head.size() + zeros)
-    {
-        open(QIODevice::ReadOnly);
-    }
-    qint64 size() const override { return zeroEnd + tail.size(); }
-
-protected:
-    qint64 readData(char *data, qint64 max) override
-    {
-        const qint64 at = pos();
-        if (at >= size())
-            return -1;
-        if (at < head.size()) {
-            max = std::min(max, head.size() - at);
-            std::memcpy(data, head.constData() + at, size_t(max));
-        } else if (at < zeroEnd) {
-            max = std::min(max, zeroEnd - at);
-            std::memset(data, 0, size_t(max));
-        } else {
-            max = std::min(max, size() - at);
-            std::memcpy(data, tail.constData() + (at - zeroEnd), size_t(max));
-        }
-        return max;
-    }
-    qint64 writeData(const char *, qint64) override { return -1; }
-
-private:
-    const QByteArray head;
-    const QByteArray tail;
-    const qint64 zeroEnd;
-};
-
 } // namespace
 
 class tst_ZelkService final : public QObject
@@ -193,11 +155,12 @@ private:
     // Restarts the service on the same data, holding every song back holdSeconds.
     bool restart(int holdSeconds = 0);
     Reply finish(QNetworkReply *reply);
+    // One request on a connection of its own, from source or else peer. Blocking calls only: it also runs
+    // on threads without an event loop.
+    Reply send(const QByteArray &method, const QString &path, const QByteArray &body = {}, const QString &source = {});
     Reply post(const QString &path, const Fields &fields, bool sign = true);
-    // A signed form post from another loopback address (127.0.0.2 and up), on a connection of its own.
+    // A signed form post from another loopback address (127.0.0.2 and up).
     Reply postFrom(const QString &source, const QString &path, const Fields &fields);
-    // Blocking calls only: it also runs on threads without an event loop.
-    Reply sendFrom(const QString &source, const QByteArray &method, const QString &path, const QByteArray &body = {});
     Reply upload(const Fields &fields, const QByteArray &file, const QString &filePath, bool sign = true);
     Reply uploadSong(const Account &account, const WavData &wav, const QString &instrument, QString *filePath = nullptr);
     Reply repeat(const Account &account, const QString &filePath, const QString &instrument);
@@ -205,20 +168,24 @@ private:
     Account registerAccount(const QString &tag);
     // Polls remains.php until it stops counting and answers its last reply; countdown gets every number seen.
     QString waitForResults(const QString &songId, QList<int> *countdown = nullptr);
+    // Downloads both results; false when download.php or a file fails.
+    bool downloadResults(const QString &songId, WavData &instrument, WavData &mix);
     // Empty when both results download and add up to the upload.
-    QString checkResults(const QString &songId, const WavData &input, QList<WavData> *parts = nullptr);
+    QString checkResults(const QString &songId, const WavData &input);
+    // The service's process id, found by its data folder on its command line.
+    QString servicePid() const;
     QStringList uploadsFolder() const;
     QStringList resultFiles(const QString &songId) const;
     // Every path under the data folder, itself included, whose mode is not 0700 (folder) or 0600.
     QStringList loosePaths() const;
     // One client's whole run from its own address.
-    QString clientRun(const QString &source, int index);
+    QString clientRun(const QString &source);
 
     QTemporaryDir dataDir;
     ServiceProcess service;
     QNetworkAccessManager network;
     Account me;
-    int accounts = 0;
+    std::atomic<int> accounts = 0;
 };
 
 bool tst_ZelkService::restart(int holdSeconds)
@@ -237,23 +204,17 @@ Reply tst_ZelkService::finish(QNetworkReply *reply)
     return result;
 }
 
-Reply tst_ZelkService::post(const QString &path, const Fields &fields, bool sign)
-{
-    QNetworkRequest request(service.url(path));
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
-    return finish(network.post(request, urlEncoded(sign ? withSignature(fields) : fields)));
-}
-
-Reply tst_ZelkService::sendFrom(const QString &source, const QByteArray &method, const QString &path, const QByteArray &body)
+Reply tst_ZelkService::send(const QByteArray &method, const QString &path, const QByteArray &body, const QString &source)
 {
     QTcpSocket socket;
     Reply result;
-    if (!socket.bind(QHostAddress(source)))
+    if (!socket.bind(QHostAddress(source.isEmpty() ? peer : source)))
         return result;
     socket.connectToHost(QHostAddress::LocalHost, quint16(service.url(QString()).port()));
     if (!socket.waitForConnected(2000))
         return result;
-    QByteArray head = method + ' ' + path.toUtf8() + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
+    QByteArray head = method + ' ' + path.toUtf8() + " HTTP/1.1\r\nHost: 127.0.0.1:"
+        + QByteArray::number(socket.peerPort()) + "\r\nConnection: close\r\n";
     if (method == "POST") {
         head += "Content-Type: " + (body.startsWith("--") ? "multipart/form-data; boundary=" + boundary
                                                           : QByteArray("application/x-www-form-urlencoded"));
@@ -261,7 +222,7 @@ Reply tst_ZelkService::sendFrom(const QString &source, const QByteArray &method,
     }
     socket.write(head + "\r\n" + body);
     QByteArray raw;
-    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(10000))
+    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(30000))
         raw += socket.readAll();
     raw += socket.readAll();
     const qsizetype split = raw.indexOf("\r\n\r\n");
@@ -270,9 +231,14 @@ Reply tst_ZelkService::sendFrom(const QString &source, const QByteArray &method,
     return result;
 }
 
+Reply tst_ZelkService::post(const QString &path, const Fields &fields, bool sign)
+{
+    return send("POST", path, urlEncoded(sign ? withSignature(fields) : fields));
+}
+
 Reply tst_ZelkService::postFrom(const QString &source, const QString &path, const Fields &fields)
 {
-    return sendFrom(source, "POST", path, urlEncoded(withSignature(fields)));
+    return send("POST", path, urlEncoded(withSignature(fields)), source);
 }
 
 Reply tst_ZelkService::upload(const Fields &fields, const QByteArray &file, const QString &filePath, bool sign)
@@ -280,9 +246,7 @@ Reply tst_ZelkService::upload(const Fields &fields, const QByteArray &file, cons
     Fields parts = sign ? withSignature(fields) : fields;
     if (!filePath.isEmpty())
         parts.prepend({ "uploadedFile", filePath });
-    QNetworkRequest request(service.url(QStringLiteral("/zelk-server/proceed.php")));
-    request.setHeader(QNetworkRequest::ContentTypeHeader, "multipart/form-data; boundary=" + boundary);
-    return finish(network.post(request, multipart(parts, file)));
+    return send("POST", QStringLiteral("/zelk-server/proceed.php"), multipart(parts, file));
 }
 
 Reply tst_ZelkService::uploadSong(const Account &account, const WavData &wav, const QString &instrument, QString *filePath)
@@ -301,7 +265,7 @@ Reply tst_ZelkService::repeat(const Account &account, const QString &filePath, c
 
 Reply tst_ZelkService::get(const QUrl &url)
 {
-    return finish(network.get(QNetworkRequest(url)));
+    return send("GET", url.path());
 }
 
 Account tst_ZelkService::registerAccount(const QString &tag)
@@ -330,24 +294,37 @@ QString tst_ZelkService::waitForResults(const QString &songId, QList<int> *count
             return text;
         if (countdown)
             countdown->append(seconds);
-        QTest::qWait(100);
+        QThread::msleep(100);
     }
     return QStringLiteral("timed out");
 }
 
-QString tst_ZelkService::checkResults(const QString &songId, const WavData &input, QList<WavData> *parts)
+bool tst_ZelkService::downloadResults(const QString &songId, WavData &instrument, WavData &mix)
 {
-    const QStringList urls
-        = post(QStringLiteral("/zelk-server/download.php"), { { "songID", songId } }).text().split(QLatin1Char('|'));
-    QList<WavData> results(2);
-    for (int i = 0; i < 2; ++i) {
-        const Reply file = get(QUrl(urls.value(i)));
-        if (file.status != 200 || !WavData::fromBytes(file.body, results[i]))
-            return QStringLiteral("download of %1 failed").arg(urls.value(i));
+    const QStringList urls = post(QStringLiteral("/zelk-server/download.php"), { { "songID", songId } }).text().split('|');
+    if (urls.size() != 2)
+        return false;
+    const Reply first = get(QUrl(urls[0]));
+    const Reply second = get(QUrl(urls[1]));
+    return first.status == 200 && second.status == 200 && WavData::fromBytes(first.body, instrument)
+        && WavData::fromBytes(second.body, mix);
+}
+
+QString tst_ZelkService::checkResults(const QString &songId, const WavData &input)
+{
+    WavData isolated;
+    WavData mix;
+    return downloadResults(songId, isolated, mix) ? sumProblem(input, isolated, mix) : QStringLiteral("download failed");
+}
+
+QString tst_ZelkService::servicePid() const
+{
+    for (const QString &pid : QDir(QStringLiteral("/proc")).entryList({ "[0-9]*" }, QDir::Dirs)) {
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().split('\0').contains(dataDir.path().toUtf8()))
+            return pid;
     }
-    if (parts)
-        *parts = results;
-    return sumProblem(input, results[0], results[1]);
+    return QString();
 }
 
 QStringList tst_ZelkService::uploadsFolder() const
@@ -504,12 +481,14 @@ void tst_ZelkService::songLife()
     const QString songId = uploadSong(me, input, instrument).text();
     QVERIFY2(songId.toInt() > 0, qPrintable(songId));
     QCOMPARE(waitForResults(songId), QStringLiteral("-1"));
-    QList<WavData> parts;
-    const QString problem = checkResults(songId, input, &parts);
+    WavData isolated;
+    WavData mix;
+    QVERIFY(downloadResults(songId, isolated, mix));
+    const QString problem = sumProblem(input, isolated, mix);
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
     // A real split: both parts carry sound.
-    for (const WavData &part : parts)
-        QVERIFY(std::count_if(part.samples.cbegin(), part.samples.cend(), [](qint16 s) { return s != 0; })
+    for (const WavData *part : { &isolated, &mix })
+        QVERIFY(std::count_if(part->samples.cbegin(), part->samples.cend(), [](qint16 s) { return s != 0; })
             > input.samples.size() / 10);
 }
 
@@ -669,10 +648,7 @@ void tst_ZelkService::refusedForms()
     QFETCH(int, status);
     QFETCH(QString, reply);
 
-    QNetworkRequest request(service.url(path));
-    request.setHeader(QNetworkRequest::ContentTypeHeader,
-        form.startsWith("--") ? "multipart/form-data; boundary=" + boundary : "application/x-www-form-urlencoded");
-    const Reply answer = finish(network.post(request, form + '&' + urlEncoded(withSignature({}))));
+    const Reply answer = send("POST", path, form + '&' + urlEncoded(withSignature({})));
     QCOMPARE(answer.status, status);
     QCOMPARE(answer.text(), reply);
 
@@ -770,11 +746,14 @@ void tst_ZelkService::restartKeepsData()
 void tst_ZelkService::keptAliveRequestIsQuick()
 {
     // The client reuses its connections; a small reply must not wait for a delayed acknowledgement.
+    QNetworkRequest request(service.url(QStringLiteral("/zelk-server/remains.php")));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
     QList<qint64> elapsed;
     for (int i = 0; i < 9; ++i) {
         QElapsedTimer timer;
         timer.start();
-        QCOMPARE(post(QStringLiteral("/zelk-server/remains.php"), { { "songID", "12345" } }).text(), QStringLiteral("Unknown song id"));
+        QCOMPARE(finish(network.post(request, urlEncoded(withSignature({ { "songID", "12345" } })))).text(),
+            QStringLiteral("Unknown song id"));
         elapsed.append(timer.nsecsElapsed() / 1000);
     }
     std::sort(elapsed.begin(), elapsed.end());
@@ -885,12 +864,9 @@ void tst_ZelkService::slowClientsDoNotBlock()
     // Meanwhile a normal request, on a new connection each time, is answered within a second.
     for (int i = 0; i < 3; ++i) {
         QTest::qWait(400);
-        QNetworkAccessManager fresh;
-        QNetworkRequest request(service.url(QStringLiteral("/generate_204")));
-        request.setTransferTimeout(3000);
         QElapsedTimer timer;
         timer.start();
-        const Reply probe = finish(fresh.get(request));
+        const Reply probe = send("GET", QStringLiteral("/generate_204"));
         QCOMPARE(probe.status, 204);
         QVERIFY(probe.body.isEmpty());
         QVERIFY2(timer.elapsed() < 1000, qPrintable(QStringLiteral("%1 ms").arg(timer.elapsed())));
@@ -948,13 +924,7 @@ void tst_ZelkService::bodiesAreBounded()
     QFETCH(int, status);
     QFETCH(QString, reply);
 
-    // The service's process, found by its data folder on its command line.
-    QString pid;
-    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList({ "[0-9]*" }, QDir::Dirs)) {
-        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(entry));
-        if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().split('\0').contains(dataDir.path().toUtf8()))
-            pid = entry;
-    }
+    const QString pid = servicePid();
     QVERIFY(!pid.isEmpty());
     // Starts the peak resident size afresh.
     QFile clear(QStringLiteral("/proc/%1/clear_refs").arg(pid));
@@ -968,27 +938,12 @@ void tst_ZelkService::bodiesAreBounded()
     const qint64 before = peakKilobytes();
     const QStringList uploadsBefore = uploadsFolder();
 
-    // Two at a time, each 64 MB of zeros: an upload's file part, or a form field far longer than any the client sends.
-    const QByteArray marker = "\x01zeros\x01";
-    Fields parts = signingFirst ? Fields { { "publicKey", "Ab3dE6gH9k" }, { "accessToken", QString(32, '0') } } : Fields();
-    parts << (path.endsWith(QLatin1String("proceed.php")) ? qMakePair(QStringLiteral("uploadedFile"), uploadPath())
-                                                           : qMakePair(QStringLiteral("songID"), QString::fromLatin1(marker)))
-          << qMakePair(QStringLiteral("instrument"), QStringLiteral("vocals"));
-    const QByteArray body = multipart(parts, marker);
-    const qsizetype at = body.indexOf(marker);
-    QList<QNetworkReply *> replies;
-    for (int i = 0; i < 2; ++i) {
-        QNetworkRequest request(service.url(path));
-        request.setHeader(QNetworkRequest::ContentTypeHeader, "multipart/form-data; boundary=" + boundary);
-        auto *device = new PaddedBody(body.left(at), 64 << 20, body.mid(at + marker.size()), nullptr);
-        replies.append(network.post(request, device));
-        device->setParent(replies.last());
-    }
-    for (QNetworkReply *sent : replies) {
-        const Reply answer = finish(sent);
-        QCOMPARE(answer.status, status);
-        QCOMPARE(answer.text(), reply);
-    }
+    // 64 MB of zeros in a file part, to an upload or to a form that takes a few short fields.
+    const Fields signing { { "publicKey", "Ab3dE6gH9k" }, { "accessToken", QString(32, '0') } };
+    const Fields parts = (signingFirst ? signing : Fields()) + Fields { { "uploadedFile", uploadPath() }, { "instrument", "vocals" } };
+    const Reply answer = send("POST", path, multipart(parts, QByteArray(64 << 20, '\0')));
+    QCOMPARE(answer.status, status);
+    QCOMPARE(answer.text(), reply);
     const qint64 growth = peakKilobytes() - before;
     QVERIFY2(growth < 40 * 1024, qPrintable(QStringLiteral("peak memory grew by %1 kB").arg(growth)));
     QCOMPARE(uploadsFolder(), uploadsBefore);
@@ -1105,39 +1060,15 @@ void tst_ZelkService::openHostIsWarned()
     QVERIFY(!service.output().contains(QStringLiteral("warning")));
 }
 
-QString tst_ZelkService::clientRun(const QString &source, int index)
+QString tst_ZelkService::clientRun(const QString &source)
 {
-    const QString email = QStringLiteral("load%1.%2@example.com").arg(index).arg(QRandomGenerator::global()->generate());
-    const QString auth = QStringLiteral("/zelk-server/auth/");
-    const Reply registered = postFrom(source, auth + "registration.php",
-        { { "email", email }, { "name", "Load" }, { "password", hashedPassword(QStringLiteral("load")) } });
-    if (registered.text() != QLatin1String("success"))
-        return QStringLiteral("registration answered ") + registered.text();
-    const QString hash = postFrom(source, auth + "getInfo.php", { { "email", email } }).object().value("hash").toString();
-
+    peer = source;
+    const Account account = registerAccount(QStringLiteral("load"));
     // Three seconds of stereo, its parts in the client's order: the file first.
     const WavData input = WavData::tones(2, 44100, 3 * 44100);
-    const QString songId = sendFrom(source, "POST", QStringLiteral("/zelk-server/proceed.php"),
-        multipart(withSignature(Fields { { "uploadedFile", uploadPath() } } + songFields(hash, "vocals")), input.toBytes()))
-                               .text();
-    if (songId.toInt() <= 0)
-        return QStringLiteral("upload answered ") + songId;
-    QDeadlineTimer deadline(45000);
-    QString remains;
-    do {
-        QThread::msleep(100);
-        remains = postFrom(source, QStringLiteral("/zelk-server/remains.php"), { { "songID", songId } }).text();
-    } while (remains.toInt() > 0 && !deadline.hasExpired());
-    if (remains != QLatin1String("-1"))
-        return QStringLiteral("remains answered ") + remains;
-
-    const QStringList urls = postFrom(source, QStringLiteral("/zelk-server/download.php"), { { "songID", songId } }).text().split('|');
-    WavData parts[2];
-    for (int i = 0; i < 2; ++i) {
-        if (!WavData::fromBytes(sendFrom(source, "GET", QUrl(urls.value(i)).path()).body, parts[i]))
-            return QStringLiteral("download failed");
-    }
-    return sumProblem(input, parts[0], parts[1]);
+    const QString songId = uploadSong(account, input, QStringLiteral("vocals")).text();
+    const QString state = songId.toInt() > 0 ? waitForResults(songId) : songId;
+    return state == QLatin1String("-1") ? checkResults(songId, input) : QStringLiteral("song answered ") + state;
 }
 
 void tst_ZelkService::clientsAtOnce()
@@ -1147,7 +1078,7 @@ void tst_ZelkService::clientsAtOnce()
     std::vector<QString> outcomes(clients);
     std::vector<std::thread> threads;
     for (int i = 0; i < clients; ++i)
-        threads.emplace_back([this, i, &outcomes] { outcomes[size_t(i)] = clientRun(QStringLiteral("127.0.2.%1").arg(i + 1), i); });
+        threads.emplace_back([this, i, &outcomes] { outcomes[size_t(i)] = clientRun(QStringLiteral("127.0.2.%1").arg(i + 1)); });
     for (std::thread &thread : threads)
         thread.join();
     for (int i = 0; i < clients; ++i)
