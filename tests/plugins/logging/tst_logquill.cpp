@@ -24,29 +24,11 @@ const QString settingsName = QStringLiteral("zelk.ini");
 const QString enabledKey = QStringLiteral("APP_LOGFILE_ENABLED");
 const QString stampPattern = QStringLiteral("\\[(\\d\\d):(\\d\\d):(\\d\\d\\d)\\]");
 
-void emitMessage(int type, const QString &text)
-{
-    switch (type) {
-    case QtDebugMsg:
-        qDebug().noquote() << text;
-        break;
-    case QtInfoMsg:
-        qInfo().noquote() << text;
-        break;
-    case QtWarningMsg:
-        qWarning().noquote() << text;
-        break;
-    default:
-        qCritical().noquote() << text;
-        break;
-    }
-}
-
 // Emits one message and answers what reached standard output meanwhile.
 QString emitCaptured(int type, const QString &text)
 {
     ConsoleCapture out(stdout);
-    emitMessage(type, text);
+    qt_message_output(QtMsgType(type), QMessageLogContext(), text);
     return out.finish();
 }
 
@@ -83,15 +65,11 @@ private slots:
 
     void formatLine_data();
     void formatLine();
-    void lineCarriesTheCurrentTime();
-    void blackList_data();
-    void blackList();
-    void logClose_data();
-    void logClose();
+    void logging_data();
+    void logging();
     void removesOldLogFiles_data();
     void removesOldLogFiles();
     void firstStartWithoutKey();
-    void enabledAtStartOpensTheFile();
     void reopenedLogAppendsToTheSameFile();
     void unwritableLogFolderLeavesLoggingOff();
     void noDocumentsFolderTouchesNothing();
@@ -161,22 +139,12 @@ void tst_LogQuill::formatLine_data()
     QTest::addColumn<QString>("line");
 
     const QTime time(14, 23, 1, 45);
-    QTest::newRow("info") << int(QtInfoMsg) << time << "x"
-                          << "D: [23:01:045] x";
-    QTest::newRow("warning") << int(QtWarningMsg) << time << "disk almost full"
-                             << "W: [23:01:045] disk almost full";
-    QTest::newRow("critical") << int(QtCriticalMsg) << time << "no reply"
-                              << "ERR: [23:01:045] no reply";
-    QTest::newRow("fatal") << int(QtFatalMsg) << time << "out of memory"
-                           << "FATAL: [23:01:045] out of memory";
-    QTest::newRow("debug") << int(QtDebugMsg) << time << "ffmpeg -i a.wav"
-                           << "ffmpeg -i a.wav";
-    QTest::newRow("start of the hour") << int(QtInfoMsg) << QTime(9, 0, 0, 0) << "x"
-                                       << "D: [00:00:000] x";
-    QTest::newRow("end of the hour") << int(QtInfoMsg) << QTime(9, 59, 59, 999) << "x"
-                                     << "D: [59:59:999] x";
-    QTest::newRow("placeholders kept") << int(QtInfoMsg) << time << "50%1 done %2"
-                                       << "D: [23:01:045] 50%1 done %2";
+    QTest::newRow("warning") << int(QtWarningMsg) << time << "disk almost full" << "W: [23:01:045] disk almost full";
+    QTest::newRow("fatal") << int(QtFatalMsg) << time << "out of memory" << "FATAL: [23:01:045] out of memory";
+    QTest::newRow("debug") << int(QtDebugMsg) << time << "ffmpeg -i a.wav" << "ffmpeg -i a.wav";
+    QTest::newRow("start of the hour") << int(QtInfoMsg) << QTime(9, 0, 0, 0) << "x" << "D: [00:00:000] x";
+    QTest::newRow("end of the hour") << int(QtInfoMsg) << QTime(9, 59, 59, 999) << "x" << "D: [59:59:999] x";
+    QTest::newRow("placeholders kept") << int(QtInfoMsg) << time << "50%1 done %2" << "D: [23:01:045] 50%1 done %2";
 }
 
 void tst_LogQuill::formatLine()
@@ -189,107 +157,63 @@ void tst_LogQuill::formatLine()
     QCOMPARE(LogQuill::formatLine(QtMsgType(type), time, message), line);
 }
 
-void tst_LogQuill::lineCarriesTheCurrentTime()
+void tst_LogQuill::logging_data()
 {
-    QString console;
-    const auto logger = startLogger(true, &console);
-
-    ConsoleCapture out(stdout);
-    const QTime before = QTime::currentTime();
-    qInfo("x");
-    const QTime after = QTime::currentTime();
-    QCOMPARE(out.finish(), QStringLiteral("%1\n").arg(readLines(logger->fileName()).value(0)));
-
-    const QStringList lines = readLines(logger->fileName());
-    QCOMPARE(lines.size(), 1);
-    const QRegularExpressionMatch match
-        = QRegularExpression(QStringLiteral("^D: %1 x$").arg(stampPattern)).match(lines.first());
-    QVERIFY2(match.hasMatch(), qPrintable(lines.first()));
-    const int written
-        = match.captured(1).toInt() * 60000 + match.captured(2).toInt() * 1000 + match.captured(3).toInt();
-    const int from = millisecondsOfHour(before);
-    const int to = millisecondsOfHour(after);
-    if (from <= to)
-        QVERIFY(written >= from && written <= to);
-    else // the hour turned meanwhile
-        QVERIFY(written >= from || written <= to);
-}
-
-void tst_LogQuill::blackList_data()
-{
+    // prefix: of the message's line in the file; empty when it is left out, "closed" when it ends logging.
     QTest::addColumn<int>("type");
     QTest::addColumn<QString>("message");
-    QTest::addColumn<bool>("logged");
+    QTest::addColumn<QString>("prefix");
 
-    QTest::newRow("first entry in upper case inside a longer text")
-        << int(QtWarningMsg) << "js: UNRECOGNIZED FEATURE: 'CH-UA-FORM-FACTORS'. (page 3)" << false;
-    QTest::newRow("second entry")
-        << int(QtWarningMsg)
+    QTest::newRow("info") << int(QtInfoMsg) << "x" << "D";
+    QTest::newRow("other warning") << int(QtWarningMsg) << "Unrecognized feature: 'camera'." << "W";
+    QTest::newRow("black-listed, upper case inside a longer text")
+        << int(QtWarningMsg) << "js: UNRECOGNIZED FEATURE: 'CH-UA-FORM-FACTORS'. (page 3)" << "";
+    QTest::newRow("second black-list entry") << int(QtWarningMsg)
         << "The resource https://example.com/a.css was preloaded using link preload but not used within a "
-           "few seconds from the window's load event."
-        << false;
-    QTest::newRow("other warning") << int(QtWarningMsg) << "Unrecognized feature: 'camera'." << true;
-    QTest::newRow("black-listed text in an error")
-        << int(QtCriticalMsg) << "Unrecognized feature: 'ch-ua-form-factors'." << true;
+           "few seconds from the window's load event." << "";
+    QTest::newRow("black-listed text in an error") << int(QtCriticalMsg) << "Unrecognized feature: 'ch-ua-form-factors'." << "ERR";
+    QTest::newRow("LOG_CLOSE with blanks around") << int(QtCriticalMsg) << " \t LOG_CLOSE \n" << "closed";
+    QTest::newRow("log_close in lower case") << int(QtCriticalMsg) << "log_close" << "ERR";
+    QTest::newRow("LOG_CLOSE as a warning") << int(QtWarningMsg) << "LOG_CLOSE" << "W";
+    QTest::newRow("LOG_CLOSE inside a longer text") << int(QtCriticalMsg) << "LOG_CLOSE now" << "ERR";
 }
 
-void tst_LogQuill::blackList()
+void tst_LogQuill::logging()
 {
     QFETCH(int, type);
     QFETCH(QString, message);
-    QFETCH(bool, logged);
+    QFETCH(QString, prefix);
 
-    const auto logger = startLogger(true);
+    QString started;
+    const auto logger = startLogger(true, &started);
+    QCOMPARE(started, QStringLiteral("Save Logs in: %1\n").arg(logger->fileName()));
+    QVERIFY(currentHandler() != testHandler);
+    const QTime before = QTime::currentTime();
     const QString console = emitCaptured(type, message);
-
-    const QStringList lines = readLines(logger->fileName());
-    if (logged) {
-        QCOMPARE(lines.size(), 1);
-        QVERIFY2(lines.first().endsWith(QLatin1Char(' ') + message), qPrintable(lines.first()));
-        QCOMPARE(console, lines.first() + QLatin1Char('\n'));
-    } else {
-        QCOMPARE(lines, QStringList());
-        QCOMPARE(console, QStringLiteral("\n"));
-    }
-}
-
-void tst_LogQuill::logClose_data()
-{
-    QTest::addColumn<int>("type");
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<bool>("closes");
-    QTest::addColumn<QString>("linePattern");
-
-    QTest::newRow("blanks around") << int(QtCriticalMsg) << " \t LOG_CLOSE \n" << true << QString();
-    QTest::newRow("lower case") << int(QtCriticalMsg) << "log_close" << false
-                                << QStringLiteral("^ERR: %1 log_close$").arg(stampPattern);
-    QTest::newRow("as a warning") << int(QtWarningMsg) << "LOG_CLOSE" << false
-                                  << QStringLiteral("^W: %1 LOG_CLOSE$").arg(stampPattern);
-    QTest::newRow("inside a longer text") << int(QtCriticalMsg) << "LOG_CLOSE now" << false
-                                          << QStringLiteral("^ERR: %1 LOG_CLOSE now$").arg(stampPattern);
-}
-
-void tst_LogQuill::logClose()
-{
-    QFETCH(int, type);
-    QFETCH(QString, message);
-    QFETCH(bool, closes);
-    QFETCH(QString, linePattern);
-
-    const auto logger = startLogger(true);
-    const QString console = emitCaptured(type, message);
+    const QTime after = QTime::currentTime();
     qInfo("after");
 
     const QStringList lines = readLines(logger->fileName());
-    if (closes) {
+    if (prefix == QLatin1String("closed")) {
         QCOMPARE(console, QStringLiteral(">>> LOGGING CLOSED <<<\n"));
         QCOMPARE(lines, QStringList());
         QVERIFY(currentHandler() == defaultHandler);
-    } else {
-        QCOMPARE(lines.size(), 2);
-        QVERIFY2(QRegularExpression(linePattern).match(lines.at(0)).hasMatch(), qPrintable(lines.at(0)));
-        QVERIFY2(lines.at(1).endsWith(QLatin1String("] after")), qPrintable(lines.at(1)));
+        return;
     }
+    QCOMPARE(lines.size(), prefix.isEmpty() ? 1 : 2);
+    QVERIFY2(lines.last().endsWith(QLatin1String("] after")), qPrintable(lines.last()));
+    QCOMPARE(console, prefix.isEmpty() ? QStringLiteral("\n") : lines.first() + QLatin1Char('\n'));
+    if (prefix.isEmpty())
+        return;
+    const QRegularExpressionMatch match
+        = QRegularExpression(QStringLiteral("^%1: %2 %3$").arg(prefix, stampPattern, QRegularExpression::escape(message)))
+              .match(lines.first());
+    QVERIFY2(match.hasMatch(), qPrintable(lines.first()));
+    // The stamp is the current time's minutes, seconds and milliseconds.
+    const int written = match.captured(1).toInt() * 60000 + match.captured(2).toInt() * 1000 + match.captured(3).toInt();
+    const int from = millisecondsOfHour(before);
+    const int to = millisecondsOfHour(after);
+    QVERIFY(from <= to ? written >= from && written <= to : written >= from || written <= to);
 }
 
 void tst_LogQuill::removesOldLogFiles_data()
@@ -354,16 +278,6 @@ void tst_LogQuill::firstStartWithoutKey()
     QVERIFY(logger->isEnabled());
     QSettings stored(QDir(folder).filePath(settingsName), QSettings::IniFormat);
     QCOMPARE(stored.value(enabledKey).toBool(), true);
-}
-
-void tst_LogQuill::enabledAtStartOpensTheFile()
-{
-    QString console;
-    const auto logger = startLogger(true, &console);
-
-    QVERIFY(QFile::exists(logger->fileName()));
-    QCOMPARE(console, QStringLiteral("Save Logs in: %1\n").arg(logger->fileName()));
-    QVERIFY(currentHandler() != testHandler);
 }
 
 void tst_LogQuill::reopenedLogAppendsToTheSameFile()
