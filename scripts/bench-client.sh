@@ -170,7 +170,7 @@ echo "ZELK client benchmark ($(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadav
 printf '%-44s %12s %12s %8s %8s\n' measure program reference ratio goal
 printf '%-44s %9.1f ms %9.1f ms %8s %8s\n' "start-up to first frame (median of $runs)" \
     "$zelk_start" "$bare_start" "$(ratio "$zelk_start" "$bare_start")" "<= 1.30"
-printf '%-44s %9d ms %9d ms %8s %8s\n' "drop to both results (median of 2)" \
+printf '%-44s %9.0f ms %9.0f ms %8s %8s\n' "drop to both results (median of 2)" \
     "$program_wall" "$hand_wall" "$(ratio "$program_wall" "$hand_wall")" "<= 1.10"
 printf '%-44s %9.1f MB %9.1f MB %8s %8s\n' "peak while two 100 MB results download" \
     "$download_peak" "$idle_peak" "+$(awk -v a="$download_peak" -v b="$idle_peak" 'BEGIN { printf "%.1f", a - b }') MB" \

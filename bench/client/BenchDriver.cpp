@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -120,9 +121,16 @@ private:
         lastSample.restart();
         if (!root)
             return;
+        // The gap belongs to the stage it began in; the first one is the window opening.
         const QString now = stage();
-        double &longest = stalls[now];
-        longest = std::max(longest, gap);
+        auto &[longest, when] = stalls[previous];
+        if (gap > longest) {
+            longest = gap;
+            when = wall.elapsed();
+        }
+        if (now != previous)
+            timeline << QStringLiteral("%1 %2").arg(now).arg(wall.elapsed());
+        previous = now;
         if (now == QLatin1String("download") && !downloading) {
             downloading = true;
             peakReset = resetPeak();
@@ -144,9 +152,11 @@ private:
 
     void report(qint64 elapsed) const
     {
-        std::printf("wall: %lld ms\n", static_cast<long long>(elapsed));
-        for (const auto &[name, longest] : stalls)
-            std::printf("stall %s: %.1f ms\n", qPrintable(name), longest);
+        std::printf("wall: %lld ms\ntimeline: %s\n", static_cast<long long>(elapsed),
+            qPrintable(timeline.join(QStringLiteral(", "))));
+        for (const auto &[name, stall] : stalls)
+            std::printf("stall %s: %.1f ms, ending at %lld ms\n", qPrintable(name), stall.first,
+                static_cast<long long>(stall.second));
         std::printf("idle peak: %.1f MB\ndownload peak: %.1f MB%s\n", idlePeak, downloadPeak,
             peakReset ? "" : " (since start: the peak could not be reset)");
     }
@@ -159,7 +169,10 @@ private:
     QTimer sampler;
     QElapsedTimer wall;
     QElapsedTimer lastSample;
-    std::map<QString, double> stalls;
+    // Per stage: the longest gap and when it ended.
+    std::map<QString, std::pair<double, qint64>> stalls;
+    QString previous = QStringLiteral("opening");
+    QStringList timeline;
     double idlePeak = -1;
     double downloadPeak = -1;
     bool downloading = false;
