@@ -349,7 +349,7 @@ void ZelkServer::finishDownload(QNetworkReply *reply, QFileDevice *file, const Q
     }
     bool written = file->flush() && file->error() == QFileDevice::NoError;
     if (auto *partial = qobject_cast<QTemporaryFile *>(file); partial && written) {
-        // Made private to this user; a result is as readable as any other new file.
+        // A temporary file is private to its owner; a result is as readable as any other new file.
         written = partial->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
                       | QFileDevice::ReadGroup | QFileDevice::ReadOther)
             && partial->rename(path);
