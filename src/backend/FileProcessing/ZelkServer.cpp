@@ -11,6 +11,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPointer>
+#include <QTemporaryFile>
 #include <QTimer>
 
 #include <utility>
@@ -23,6 +24,36 @@ const QString songIdField = QStringLiteral("songID");
 QString bodyText(QNetworkReply *reply)
 {
     return reply->isOpen() ? QString::fromUtf8(reply->readAll()) : QString();
+}
+
+// Results are large: each download keeps at most this much of its body in memory.
+constexpr qint64 downloadBufferSize = 256 * 1024;
+
+// The file a result is written into as it arrives, owned by the reply. A new result goes to a hidden
+// file beside its final name and is renamed when complete, so an unfinished one never passes for a
+// result; an existing special file (a device) is written in place. Not open when it cannot be made.
+QFileDevice *openDownloadTarget(const QString &path, QObject *owner)
+{
+    const QFileInfo target(path);
+    if (target.exists() && !target.isFile()) {
+        auto *file = new QFile(path, owner);
+        file->open(QIODevice::WriteOnly);
+        return file;
+    }
+    auto *file = new QTemporaryFile(
+        QStringLiteral("%1/.%2.XXXXXX").arg(target.absolutePath(), target.fileName()), owner);
+    file->open();
+    return file;
+}
+
+// Drained even when the file cannot take it, so that the body never piles up in memory.
+void storeArrived(QNetworkReply *reply, QFileDevice *file)
+{
+    while (reply->bytesAvailable() > 0) {
+        const QByteArray piece = reply->read(downloadBufferSize);
+        if (file->isOpen() && file->error() == QFileDevice::NoError)
+            file->write(piece);
+    }
 }
 
 QHttpPart textPart(const QString &name, const QString &value)
@@ -270,9 +301,12 @@ void ZelkServer::downloadFile(const QUrl &url, const QString &path, bool isFirst
     // A manager per download, as a child so that it cannot outlive this object; a cancel leaves it running.
     auto *downloads = new QNetworkAccessManager(this);
     QNetworkReply *reply = downloads->get(QNetworkRequest(url));
+    reply->setReadBufferSize(downloadBufferSize);
     ReplyTimeout::watch(reply, inactivityLimit, ReplyTimeout::Kind::Inactivity);
     this->downloads.append(reply);
+    QFileDevice *file = openDownloadTarget(path, reply);
 
+    connect(reply, &QIODevice::readyRead, this, [reply, file] { storeArrived(reply, file); });
     connect(reply, &QNetworkReply::downloadProgress, this,
         [this, reply, isFirst, expectedSize](qint64 received, qint64 total) {
             // Without Content-Length the network layer still ends with received == total; that is no total.
@@ -280,11 +314,12 @@ void ZelkServer::downloadFile(const QUrl &url, const QString &path, bool isFirst
                 total = -1;
             emitDownloadProgress(isFirst, TransferProgress::downloadPercent(received, total, expectedSize));
         });
-    connect(reply, &QNetworkReply::finished, this, [this, reply, downloads, path, isFirst] {
+    connect(reply, &QNetworkReply::finished, this, [this, reply, downloads, file, path, isFirst] {
         this->downloads.removeOne(reply);
+        storeArrived(reply, file);
         reply->deleteLater();
         downloads->deleteLater();
-        writeDownload(reply, path, isFirst);
+        finishDownload(reply, file, path, isFirst);
     });
 }
 
@@ -299,38 +334,34 @@ void ZelkServer::abortDownloads()
     }
 }
 
-void ZelkServer::writeDownload(QNetworkReply *reply, const QString &path, bool isFirst)
+void ZelkServer::finishDownload(QNetworkReply *reply, QFileDevice *file, const QString &path, bool isFirst)
 {
+    // Whatever was written so far goes with the reply, which owns the file.
     if (reply->error() != QNetworkReply::NoError) {
         const QString error = ReplyTimeout::errorString(reply);
         qDebug() << "Download error:" << error;
         emit showError(QStringLiteral("Download error:\n\n") + error);
         return;
     }
-
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    if (!file->isOpen()) {
         emit showError(QStringLiteral("Failed to open file for writing:\n\n%1").arg(path));
         return;
     }
-    // Straight from the reply's buffer in pieces, so the body is never held twice.
-    constexpr qint64 pieceSize = 1 << 20;
-    bool written = true;
-    while (written && reply->bytesAvailable() > 0) {
-        const QByteArray piece = reply->read(pieceSize);
-        written = file.write(piece) == piece.size();
+    bool written = file->flush() && file->error() == QFileDevice::NoError;
+    if (auto *partial = qobject_cast<QTemporaryFile *>(file); partial && written) {
+        // A temporary file is private to its owner; a result is as readable as any other new file.
+        written = partial->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                      | QFileDevice::ReadGroup | QFileDevice::ReadOther)
+            && partial->rename(path);
+        // Renamed, the file is the result: it must outlive the reply.
+        partial->setAutoRemove(!written);
     }
-    written = file.flush() && written;
-    file.close();
-    written = written && file.error() == QFileDevice::NoError;
     if (!written) {
-        // A half-written result must not pass for a complete one.
-        if (QFileInfo(path).isFile())
-            file.remove();
-        qDebug() << "Download write error:" << file.errorString();
+        qDebug() << "Download write error:" << file->errorString();
         emit showError(QStringLiteral("Failed to write file:\n\n%1").arg(path));
         return;
     }
+    file->close();
     emitDownloadProgress(isFirst, 100.0);
 }
 

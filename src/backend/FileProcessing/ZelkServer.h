@@ -10,6 +10,7 @@
 #include "SignedForm.h"
 
 class GlobalsInfo;
+class QFileDevice;
 class QNetworkAccessManager;
 class QNetworkReply;
 
@@ -71,7 +72,7 @@ private:
     void finishSongIdReply(QNetworkReply *reply, const SongIdTexts &texts);
     // Asks download.php for the two result URLs and hands them to start.
     void requestResultUrls(int songId, std::function<void(const QUrl &first, const QUrl &second)> start);
-    void writeDownload(QNetworkReply *reply, const QString &path, bool isFirst);
+    void finishDownload(QNetworkReply *reply, QFileDevice *file, const QString &path, bool isFirst);
     void emitDownloadProgress(bool isFirst, double percents);
 
     GlobalsInfo *globals;

@@ -16,8 +16,11 @@
 #include <QQmlEngine>
 #include <QQmlContext>
 #include <QQuickStyle>
+#include <QQuickWindow>
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -39,6 +42,29 @@ void notifyUpdaterOfQuit()
 {
     if (UpdateManager::instance())
         UpdateManager::instance()->onQuit();
+}
+
+// For the start-up benchmark: ZELK_FIRST_FRAME holds the launch time in microseconds since the
+// epoch; the first frame on screen prints the time since then and ends the process. It leaves at
+// once, since the start-up check may still be waiting for the service in a local event loop.
+void exitAtFirstFrameIfAsked(QObject *root)
+{
+    bool isNumber = false;
+    const qint64 launched = qEnvironmentVariable("ZELK_FIRST_FRAME").toLongLong(&isNumber);
+    auto *window = qobject_cast<QQuickWindow *>(root);
+    if (!isNumber || !window)
+        return;
+    // Emitted on the render thread, which may not be the GUI thread.
+    QObject::connect(
+        window, &QQuickWindow::frameSwapped, window,
+        [launched] {
+            using namespace std::chrono;
+            const auto now = duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+            std::printf("first frame: %.1f ms\n", double(now - launched) / 1000.0);
+            std::fflush(stdout);
+            std::_Exit(0);
+        },
+        Qt::DirectConnection);
 }
 
 } // namespace
@@ -100,6 +126,7 @@ int runZelk(int argc, char *argv[])
     if (engine->rootObjects().isEmpty())
         return implShowWarningMessageAndExit(
                 QStringLiteral("RootObjects of QQmlApplicationEngine is empty. We cannot load main.qml"), 75);
+    exitAtFirstFrameIfAsked(engine->rootObjects().constFirst());
 
     const QStringList devMode { QStringLiteral("DEV MODE: ON") };
     engine->rootContext()->setContextProperty(QStringLiteral("DEV_MODE"), devMode.join(QLatin1Char(' ')));

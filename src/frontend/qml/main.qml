@@ -7,6 +7,10 @@ ApplicationWindow {
 
     property real scf: 1
     property int gradiendVar: 0
+    // Made once the first frame is on screen (see finishStartUp), since only a user who is not
+    // signed in or opens the menu needs them.
+    property Item authLayer: null
+    property Menu helpPopup: null
 
     minimumWidth: 470 * scf
     minimumHeight: 210 * scf
@@ -106,14 +110,30 @@ ApplicationWindow {
         }
     }
 
-    HelpMenu { id: helpPopup; objectName: "helpMenu" }
-    AuthLayer { id: authLayer; objectName: "authLayer" }
-    LoadingHover { id: initialLoader; objectName: "initialLoader" }
+    Component { id: helpMenuComponent; HelpMenu { objectName: "helpMenu" } }
+    Component { id: authLayerComponent; AuthLayer { objectName: "authLayer" } }
+    // Above the sign-in layer, which is made after it.
+    LoadingHover { id: initialLoader; objectName: "initialLoader"; z: 1 }
+
+    // The cover shows at once; the sign-in check, which waits for the service, runs after it.
+    function finishStartUp() {
+        helpPopup = helpMenuComponent.createObject(app.contentItem)
+        authLayer = authLayerComponent.createObject(app.contentItem)
+        auth.initialCheck()
+    }
+
+    property bool startUpFinished: false
+    // Emitted on this thread just before a frame is handed to the renderer.
+    onAfterAnimating: {
+        if (startUpFinished)
+            return
+        startUpFinished = true
+        Qt.callLater(finishStartUp)
+    }
 
     Component.onCompleted: {
         backendLoader.onCompleted()
         prop.loggingActive = backendLoader.getLoggingStatus()
-        auth.initialCheck()
     }
     Component.onDestruction: backendLoader.clearMemory()
 }
