@@ -48,10 +48,7 @@ Item {
     SectionLabel { id: sampleSection; x: 20; y: 390; text: "OPTION SETTINGS" }
     GroupBox { id: sampleGroup; x: 20; y: 465; width: 440; label: "Output Format" }
 
-    QtObject {
-        id: accountWindow
-        property bool editing: true
-    }
+    readonly property var accountWindow: ({ editing: true })
 
     function pictureOf(item) {
         return decodeURIComponent(String(item.background.source))
@@ -95,15 +92,8 @@ Item {
             }
         }
 
-        function test_clickWithoutTakingFocus() {
-            buttonClicks.clear()
-            mouseClick(button, 65, 65)
-            compare(buttonClicks.count, 1)
-            verify(!button.activeFocus)
-            compare(button.implicitWidth, 130)
-        }
-
-        function test_tooltipOnlyWithText() {
+        function test_tooltipClickAndFocus() {
+            // The tooltip shows only with a text.
             mouseMove(button, 65, 65)
             tryCompare(button, "hovered", true)
             verify(!button.ToolTip.visible)
@@ -113,6 +103,11 @@ Item {
             mouseMove(root, 470, 100)
             tryCompare(button.ToolTip, "visible", false)
             button.tooltip = ""
+            buttonClicks.clear()
+            mouseClick(button, 65, 65)
+            compare(buttonClicks.count, 1)
+            verify(!button.activeFocus)
+            compare(button.implicitWidth, 130)
         }
     }
 
@@ -125,17 +120,7 @@ Item {
             textButtonClicks.clear()
         }
 
-        function test_disabledIgnoresClicks() {
-            textButton.enabled = false
-            mouseClick(textButton)
-            compare(textButtonClicks.count, 0)
-            compare(textButton.visualState, "disabled")
-            compare(textButton.gradient, textButton.frameGradientX)
-            compare(String(textButton.labelComponent.color), "#b3b3b3")
-        }
-
         function test_statesFollowThePointer() {
-            compare(textButton.radius, textButton.height / 2)
             mouseMove(textButton, 20, 20)
             tryCompare(textButton, "visualState", "hovered")
             compare(textButton.gradient, textButton.frameGradientF)
@@ -150,6 +135,12 @@ Item {
             compare(textButton.visualState, "pressed")
             mouseRelease(textButton, 20, 20)
             compare(textButtonClicks.count, 1)
+            textButton.enabled = false
+            mouseClick(textButton)
+            compare(textButtonClicks.count, 1)
+            compare(textButton.visualState, "disabled")
+            compare(textButton.gradient, textButton.frameGradientX)
+            compare(String(textButton.labelComponent.color), "#b3b3b3")
         }
     }
 
@@ -163,11 +154,7 @@ Item {
         }
 
         function test_fill_data() {
-            return [
-                { tag: "half", percents: 50, fraction: 0.5 },
-                { tag: "over full", percents: 150, fraction: 1 },
-                { tag: "negative", percents: -20, fraction: 0 }
-            ]
+            return [[50, 0.5], [150, 1], [-20, 0]].map(([percents, fraction]) => ({ tag: percents + "%", percents, fraction }))
         }
 
         function test_fill(data) {
@@ -176,11 +163,7 @@ Item {
         }
 
         function test_scale_data() {
-            return [
-                { tag: "1", scale: 1, interval: 30 },
-                { tag: "2", scale: 2, interval: 15 },
-                { tag: "0.75", scale: 0.75, interval: 40 }
-            ]
+            return [[1, 30], [2, 15], [0.75, 40]].map(([scale, interval]) => ({ tag: String(scale), scale, interval }))
         }
 
         function test_scale(data) {
@@ -262,7 +245,7 @@ Item {
             testHelper.releaseCreated()
         }
 
-        function test_readOnlyWithoutAccountWindow() {
+        function test_readOnlyUnlessEditing() {
             verify(!nameField.editing)
             verify(!findChild(nameField, "valueInput").parent.visible)
             compare(findChild(nameField, "valueText").text, "Alice")
@@ -270,9 +253,7 @@ Item {
             var caption = nameField.children[0].children[0]
             compare(caption.text, "Name:")
             compare(nameField.height, caption.height + 37)
-        }
-
-        function test_editingInAccountWindow() {
+            // In the My Account window while it edits, an input in clear instead.
             var field = testHelper.createWithContext(Qt.resolvedUrl("qrc:/qml/TextField.qml"), {
                 myAccount: accountWindow, scf: 1, prop: prop
             })
@@ -313,13 +294,7 @@ Item {
     }
 
     Item { id: probe; x: 10; width: 10; height: 10 }
-    QtObject {
-        id: redGradient
-        property real y: 0
-        property real height: 400
-        property color from: "#000000"
-        property color to: "#ff0000"
-    }
+    readonly property var redGradient: ({ y: 0, height: 400, from: Qt.rgba(0, 0, 0, 1), to: Qt.rgba(1, 0, 0, 1) })
 
     TestCase {
         name: "Functions"
@@ -347,17 +322,10 @@ Item {
             compare(functions.setApplicationWindowTitle(), data.title)
         }
 
-        function test_formatTime_data() {
-            return [
-                { tag: "negative", seconds: -5, text: "0:00" },
-                { tag: "under a minute", seconds: 59, text: "0:59" },
-                { tag: "hours dropped", seconds: 3725, text: "2:05" },
-                { tag: "fraction", seconds: 59.7, text: "0:59" }
-            ]
-        }
-
-        function test_formatTime(data) {
-            compare(mainFunctions.formatTime(data.seconds), data.text)
+        // Hours drop out; fractions and negative estimates show as whole seconds.
+        function test_formatTime() {
+            for (const [seconds, text] of [[-5, "0:00"], [59, "0:59"], [3725, "2:05"], [59.7, "0:59"]])
+                compare(mainFunctions.formatTime(seconds), text, seconds)
         }
 
         function test_capitalizeFirstLetter() {
@@ -367,11 +335,7 @@ Item {
         }
 
         function test_interpolateColor_data() {
-            return [
-                { tag: "middle", y: 100, offset: 100, red: 0.5 },
-                { tag: "clamped above", y: 0, offset: -50, red: 0 },
-                { tag: "clamped below", y: 390, offset: 500, red: 1 }
-            ]
+            return [[100, 100, 0.5], [0, -50, 0], [390, 500, 1]].map(([y, offset, red]) => ({ tag: y + "+" + offset, y, offset, red }))
         }
 
         function test_interpolateColor(data) {
