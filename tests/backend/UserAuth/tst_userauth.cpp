@@ -140,22 +140,11 @@ private slots:
         QCOMPARE(auth.remainingAttempts(), 3);
     }
 
-    void emailAddresses_data()
-    {
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<bool>("valid");
-        QTest::newRow("dots, plus and hyphen") << "first.last+tag-x@mail.example.co" << true;
-        QTest::newRow("one-letter suffix") << "ada@example.c" << false;
-        QTest::newRow("blank inside") << "ada lovelace@example.org" << false;
-        QTest::newRow("trailing blank") << "ada@example.org " << false;
-        QTest::newRow("no at") << "ada.example.org" << false;
-    }
-
     void emailAddresses()
     {
-        QFETCH(QString, address);
-        QFETCH(bool, valid);
-        QCOMPARE(UserAuth::isValidEmail(address), valid);
+        QVERIFY(UserAuth::isValidEmail(QStringLiteral("first.last+tag-x@mail.example.co")));
+        for (const char *invalid : { "ada@example.c", "ada lovelace@example.org", "ada@example.org ", "ada.example.org" })
+            QVERIFY2(!UserAuth::isValidEmail(QLatin1String(invalid)), invalid);
     }
 
     void passwordLeavesHashed()
