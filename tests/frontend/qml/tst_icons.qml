@@ -5,8 +5,8 @@ import "qrc:/qml"
 // Every icon the windows name must load from the resources, and its states must look different.
 Item {
     id: root
-    width: 200
-    height: 200
+    width: 280
+    height: 1140
 
     readonly property var stateIcons: ["Help", "My Account", "Output Format", "Select File", "Select File Small",
         "Select Instrument", "Settings", "archive", "bass", "drums", "guitar", "home", "open in", "piano", "vocals"]
@@ -16,6 +16,20 @@ Item {
     Background { id: background }
     Rectangle { id: textBox; anchors.fill: picture; color: "white" }
     Image { id: picture; x: 10; y: 10 }
+
+    // The contact sheet: every icon in each of its states, on the window background.
+    Component {
+        id: contactSheet
+        Grid {
+            columns: 4
+            spacing: 6
+            Repeater {
+                model: root.stateIcons.concat(root.inlineIcons).reduce((all, name) => all.concat(
+                    ["U", "F", "D", "X"].slice(0, root.inlineIcons.indexOf(name) < 0 ? 4 : 3).map(state => name + "-" + state)), [])
+                Image { required property string modelData; source: "qrc:/icons/" + modelData + ".svg"; sourceSize: Qt.size(60, 60) }
+            }
+        }
+    }
 
     TestCase {
         name: "Icons"
@@ -59,6 +73,14 @@ Item {
 
         function test_plainPicturesLoad(data) {
             load("qrc:/icons/" + data.tag, Qt.size(32, 32))
+        }
+
+        function test_saveContactSheet() {
+            if (testHelper.screenshotDir === "")
+                skip("set ZELK_SCREENSHOT_DIR to keep the contact sheet")
+            var sheet = createTemporaryObject(contactSheet, root)
+            waitForRendering(sheet)
+            grabImage(sheet).save(testHelper.screenshotDir + "/icons.png")
         }
     }
 }

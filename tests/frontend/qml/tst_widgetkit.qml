@@ -38,9 +38,6 @@ Item {
         mainVisible: false
         model: ["MP3", "WAV", "FLAC"]
         currentIndex: -1
-
-        property var chosen: []
-        onActivated: function(index) { chosen.push({ index: index, text: textAt(index) }) }
     }
 
     TextField { id: nameField; y: 230; width: 300; label: "Name"; value: "Alice" }
@@ -194,7 +191,6 @@ Item {
 
         function init() {
             formats.currentIndex = -1
-            formats.chosen = []
         }
 
         function cleanup() {
@@ -218,13 +214,6 @@ Item {
                 verify(!list.itemAtIndex(i).highlighted)
                 compare(list.itemAtIndex(i).background.color, Qt.rgba(0, 0, 0, 0))
             }
-        }
-
-        function test_choosingRunsActivated() {
-            mouseClick(openList().itemAtIndex(2))
-            compare(formats.chosen, [{ index: 2, text: "FLAC" }])
-            compare(formats.currentIndex, 2)
-            tryCompare(formats.popup, "visible", false)
         }
 
         function test_currentEntryDemiBoldAndHighlighted() {
