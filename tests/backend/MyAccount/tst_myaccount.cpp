@@ -10,8 +10,10 @@
 #include "main/Startup.h"
 
 #include <QFile>
+#include <QGuiApplication>
 #include <QQuickItem>
 #include <QQuickStyle>
+#include <QStyleHints>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -20,6 +22,7 @@ namespace {
 const QString startName = QStringLiteral("Ada Lovelace");
 const QString startPassword = QStringLiteral("engine1843");
 const QString takenAddress = QStringLiteral("taken@example.org");
+const QString fresh = QStringLiteral("analytical");
 
 QByteArray readAll(const QString &path)
 {
@@ -38,35 +41,61 @@ class tst_MyAccount final : public QObject
 public:
     tst_MyAccount() = default;
 
-private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-    void cleanupTestCase();
-    void saveWithoutChangeSendsNothing_data();
-    void saveWithoutChangeSendsNothing();
-    void savedChange_data();
-    void savedChange();
-    void failedUpdate_data();
-    void failedUpdate();
-    void passwordRefused_data();
-    void passwordRefused();
-    void passwordChanged();
-    void scaledLayout_data();
-    void scaledLayout();
-
 private:
     Q_DISABLE_COPY_MOVE(tst_MyAccount)
 
-    void useService(const QUrl &base) const;
+    void useService(const QUrl &base) const
+    {
+        globals->appSettings()->setValue(QStringLiteral("service_url"), base.toString());
+        globals->appSettings()->setValue(QStringLiteral("probe_url"), base.resolved(QUrl(QStringLiteral("/generate_204"))).toString());
+    }
     // EDIT, the three values typed over the old ones, SAVE.
-    void editAndSave(const QString &name, const QString &email, const QString &password);
+    void editAndSave(const QString &name, const QString &email, const QString &password)
+    {
+        QVERIFY(screen->click(QStringLiteral("editButton")));
+        QVERIFY(screen->typeInto(QStringLiteral("nameField"), name));
+        QVERIFY(screen->typeInto(QStringLiteral("emailField"), email));
+        QVERIFY(screen->typeInto(QStringLiteral("passwordField"), password));
+        QVERIFY(screen->click(QStringLiteral("saveButton")));
+    }
+    // Saves a new password and fills the panel that then asks for its confirmation and the current one.
+    void submitPassword(const QString &newPassword, const QString &confirmation, const QString &current)
+    {
+        editAndSave(startName, email, newPassword);
+        QVERIFY(flag("updatingPassword"));
+        QVERIFY(screen->typeInto(QStringLiteral("confirmPassword"), confirmation));
+        QVERIFY(screen->typeInto(QStringLiteral("currentPassword"), current));
+        QVERIFY(screen->click(QStringLiteral("submitButton")));
+    }
     QString shown(const char *property) const { return screen->rootProperty(property).toString(); }
     bool flag(const char *property) const { return screen->rootProperty(property).toBool(); }
+    QStringList marks() const
+    {
+        QStringList marked;
+        for (const char *field : { "currentPassword", "newPassword", "confirmPassword" })
+            if (screen->item(QLatin1String(field))->property("isError").toBool())
+                marked << QLatin1String(field);
+        return marked;
+    }
     // Items of the view on show that reach outside the window.
-    QStringList outside(const QStringList &names) const;
+    QStringList outside(const QStringList &names) const
+    {
+        const QRectF windowArea(QPointF(0, 0), QSizeF(window->size()));
+        QStringList reaching;
+        for (const QString &name : names) {
+            const QQuickItem *item = screen->item(name);
+            if (!item || !item->isVisible() || !windowArea.contains(item->mapRectToScene(QRectF(0, 0, item->width(), item->height()))))
+                reaching << name;
+        }
+        return reaching;
+    }
     // Keeps a picture of the window when ZELK_SCREENSHOT_DIR names a folder.
-    void picture(const QString &name) const;
+    void picture(const QString &name) const
+    {
+        const QString folder = qEnvironmentVariable("ZELK_SCREENSHOT_DIR");
+        if (!folder.isEmpty())
+            window->grab().save(QStringLiteral("%1/account-%2-%3.png").arg(folder).arg(window->guiScale()).arg(name));
+    }
 
     QTemporaryDir serviceData;
     ServiceProcess service;
@@ -76,286 +105,208 @@ private:
     GlobalsInfo *globals = nullptr;
     QString email;
     int accounts = 0;
-};
 
-void tst_MyAccount::initTestCase()
-{
-    QQuickStyle::setStyle(QStringLiteral("Basic"));
-    registerQmlTypes();
-    TempHome::createDocumentsFolder();
-    globals = GlobalsInfo::getInstance();
-    QVERIFY(service.start(serviceData.path(), 0));
-    useService(service.url(QString()));
-    QCOMPARE(UserAuth().registration(startName, takenAddress, startPassword, startPassword), QString());
-    window = std::make_unique<MyAccount>();
-    QVERIFY2(window->rootObject(), "the document did not load");
-    screen = std::make_unique<QuickWidgetHarness>(window.get());
-}
-
-void tst_MyAccount::init()
-{
-    useService(service.url(QString()));
-    email = QStringLiteral("ada.%1@example.org").arg(++accounts);
-    QCOMPARE(UserAuth().registration(startName, email, startPassword, startPassword), QString());
-    boxes = std::make_unique<ModalBoxCloser>();
-    window->openWindow();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-}
-
-void tst_MyAccount::cleanup()
-{
-    window->close();
-    boxes.reset();
-}
-
-void tst_MyAccount::cleanupTestCase()
-{
-    screen.reset();
-    window.reset();
-    QVERIFY(service.stop());
-}
-
-void tst_MyAccount::useService(const QUrl &base) const
-{
-    QUrl probe = base;
-    probe.setPath(QStringLiteral("/generate_204"));
-    globals->appSettings()->setValue(QStringLiteral("service_url"), base.toString());
-    globals->appSettings()->setValue(QStringLiteral("probe_url"), probe.toString());
-}
-
-void tst_MyAccount::editAndSave(const QString &name, const QString &email, const QString &password)
-{
-    QVERIFY(screen->click(QStringLiteral("editButton")));
-    QVERIFY(screen->typeInto(QStringLiteral("nameField"), name));
-    QVERIFY(screen->typeInto(QStringLiteral("emailField"), email));
-    QVERIFY(screen->typeInto(QStringLiteral("passwordField"), password));
-    QVERIFY(screen->click(QStringLiteral("saveButton")));
-}
-
-void tst_MyAccount::saveWithoutChangeSendsNothing_data()
-{
-    QTest::addColumn<QString>("password");
-    QTest::newRow("nothing typed") << QString();
-    QTest::newRow("password typed") << QStringLiteral("analytical");
-}
-
-void tst_MyAccount::saveWithoutChangeSendsNothing()
-{
-    QFETCH(QString, password);
-    ScriptedHttpServer recorder;
-    QVERIFY(recorder.listen());
-    useService(recorder.baseUrl());
-
-    editAndSave(startName, email, password);
-
-    QVERIFY(recorder.requests().isEmpty());
-    QVERIFY(boxes->seen().isEmpty());
-    QVERIFY(!flag("editing"));
-    QVERIFY(!flag("isProcessing"));
-    QCOMPARE(flag("updatingPassword"), !password.isEmpty());
-    QCOMPARE(screen->item(QStringLiteral("newPassword"))->property("value").toString(), password);
-}
-
-void tst_MyAccount::savedChange_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("newAddress"); // empty: the address stays
-    QTest::newRow("name only") << QStringLiteral("Ada King") << QString();
-    QTest::newRow("address") << startName << QStringLiteral("countess+%1@example.org");
-    QTest::newRow("both") << QStringLiteral("Ada King") << QStringLiteral("a.king-%1@example.co.uk");
-}
-
-void tst_MyAccount::savedChange()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, newAddress);
-    const QString address = newAddress.isEmpty() ? email : newAddress.arg(accounts);
-    const QByteArray signInBefore = readAll(globals->authFilePath());
-    QVERIFY(!signInBefore.isEmpty());
-
-    editAndSave(name, address, QString());
-
-    QVERIFY(boxes->seen().isEmpty());
-    QVERIFY(!flag("editing"));
-    QVERIFY(!flag("updatingPassword"));
-    QCOMPARE(globals->getUserName(), name);
-    QCOMPARE(globals->getUserEmail(), address);
-    QCOMPARE(readAll(globals->authFilePath()) != signInBefore, address != email);
-
-    // The next start signs in silently as the account's present address.
-    globals->appSettings()->sync();
-    QProcessEnvironment onlyLook;
-    onlyLook.insert(QStringLiteral("ZELK_E2E"), QStringLiteral("report"));
-    const ProgramRun run = ProgramRun::run(QStringLiteral(ZELK_PROGRAM_DRIVER), TempHome::home(), {}, onlyLook);
-    QVERIFY2(run.output.contains(QStringLiteral("layer: hidden\n")), qPrintable(run.output));
-    QVERIFY2(run.output.contains(QStringLiteral("account: %1\n").arg(address)), qPrintable(run.output));
-    QCOMPARE(run.exitCode, 0);
-    globals->appSettings()->sync();
-}
-
-void tst_MyAccount::failedUpdate_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("address");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("short name") << QStringLiteral("Al") << QString() << "Name must be 3 characters or more";
-    QTest::newRow("invalid address") << startName << QStringLiteral("ada@example") << "Invalid email format";
-    QTest::newRow("address taken") << startName << takenAddress
-                                   << "This email is already registered";
-}
-
-void tst_MyAccount::failedUpdate()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, address);
-    QFETCH(QString, message);
-    if (address.isEmpty())
-        address = email;
-    const QByteArray signInBefore = readAll(globals->authFilePath());
-
-    editAndSave(name, address, QStringLiteral("analytical"));
-
-    QCOMPARE(boxes->seen(), QStringList { QStringLiteral("[Cannot update Data] ") + message });
-    QVERIFY(!flag("updatingPassword"));
-    QVERIFY(!flag("isProcessing"));
-    QVERIFY(flag("editing"));
-    QCOMPARE(shown("name"), name);
-    QCOMPARE(shown("email"), address);
-    QCOMPARE(globals->getUserName(), startName);
-    QCOMPARE(globals->getUserEmail(), email);
-    QCOMPARE(readAll(globals->authFilePath()), signInBefore);
-}
-
-void tst_MyAccount::passwordRefused_data()
-{
-    QTest::addColumn<QString>("newPassword");
-    QTest::addColumn<QString>("confirmation");
-    QTest::addColumn<QString>("current");
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<QStringList>("marked");
-    const QString fresh = QStringLiteral("analytical");
-    QTest::newRow("short") << QStringLiteral("short1") << QStringLiteral("short1") << startPassword
-                           << "Password must be 7 characters or more" << QStringList { "newPassword" };
-    QTest::newRow("mismatch") << fresh << QStringLiteral("analytica1") << startPassword
-                              << "The passwords don't match" << QStringList { "newPassword", "confirmPassword" };
-    QTest::newRow("no current") << fresh << fresh << QString() << "Field Current Password cannot be empty"
-                                << QStringList { "currentPassword" };
-    QTest::newRow("same as current") << startPassword << startPassword << startPassword
-                                     << "New Password cannot be the same as existing one"
-                                     << QStringList { "currentPassword" };
-    QTest::newRow("wrong current") << fresh << fresh << QStringLiteral("not-the-one")
-                                   << "Incorrect current password" << QStringList { "currentPassword" };
-}
-
-void tst_MyAccount::passwordRefused()
-{
-    QFETCH(QString, newPassword);
-    QFETCH(QString, confirmation);
-    QFETCH(QString, current);
-    QFETCH(QString, message);
-    QFETCH(QStringList, marked);
-
-    editAndSave(startName, email, newPassword);
-    QVERIFY(flag("updatingPassword"));
-    QVERIFY(screen->typeInto(QStringLiteral("confirmPassword"), confirmation));
-    QVERIFY(screen->typeInto(QStringLiteral("currentPassword"), current));
-    QVERIFY(screen->click(QStringLiteral("submitButton")));
-
-    QCOMPARE(shown("passwordError"), message);
-    QVERIFY(screen->item(QStringLiteral("passwordErrorBox"))->isVisible());
-    QStringList marks;
-    for (const char *field : { "currentPassword", "newPassword", "confirmPassword" })
-        if (screen->item(QLatin1String(field))->property("isError").toBool())
-            marks << QLatin1String(field);
-    QCOMPARE(marks, marked);
-    QVERIFY(flag("updatingPassword"));
-    QVERIFY(!flag("isProcessing"));
-    QVERIFY(boxes->seen().isEmpty());
-    QCOMPARE(UserAuth().login(email, startPassword), QString());
-
-    // Leaving the panel takes the text and the marks away.
-    QVERIFY(screen->click(QStringLiteral("panelCancelButton")));
-    QVERIFY(!flag("updatingPassword"));
-    QCOMPARE(shown("passwordError"), QString());
-    for (const char *field : { "currentPassword", "newPassword", "confirmPassword" })
-        QVERIFY(!screen->item(QLatin1String(field))->property("isError").toBool());
-}
-
-void tst_MyAccount::passwordChanged()
-{
-    const QString fresh = QStringLiteral("analytical");
-    editAndSave(QStringLiteral("Ada King"), email, fresh);
-    QVERIFY(flag("updatingPassword"));
-    QVERIFY(screen->typeInto(QStringLiteral("confirmPassword"), fresh));
-    QVERIFY(screen->typeInto(QStringLiteral("currentPassword"), startPassword));
-    QVERIFY(screen->click(QStringLiteral("submitButton")));
-
-    QVERIFY(!flag("updatingPassword"));
-    QVERIFY(screen->item(QStringLiteral("mainView"))->isVisible());
-    QCOMPARE(shown("passwordError"), QString());
-    QVERIFY(boxes->seen().isEmpty());
-    QCOMPARE(globals->getUserName(), QStringLiteral("Ada King"));
-    QCOMPARE(UserAuth().login(email, fresh), QString());
-    QCOMPARE(UserAuth().login(email, startPassword), QStringLiteral("Incorrect email or password"));
-}
-
-QStringList tst_MyAccount::outside(const QStringList &names) const
-{
-    const QRectF windowArea(QPointF(0, 0), QSizeF(window->size()));
-    QStringList reaching;
-    for (const QString &name : names) {
-        const QQuickItem *item = screen->item(name);
-        if (!item || !item->isVisible()
-            || !windowArea.contains(item->mapRectToScene(QRectF(0, 0, item->width(), item->height()))))
-            reaching << name;
+private slots:
+    void initTestCase()
+    {
+        QQuickStyle::setStyle(QStringLiteral("Basic"));
+        // The harness waits out the double-click time between clicks; a short one keeps the runs quick.
+        QGuiApplication::styleHints()->setMouseDoubleClickInterval(60);
+        registerQmlTypes();
+        TempHome::createDocumentsFolder();
+        globals = GlobalsInfo::getInstance();
+        QVERIFY(service.start(serviceData.path(), 0));
+        useService(service.url(QString()));
+        QCOMPARE(UserAuth().registration(startName, takenAddress, startPassword, startPassword), QString());
+        window = std::make_unique<MyAccount>();
+        QVERIFY2(window->rootObject(), "the document did not load");
+        screen = std::make_unique<QuickWidgetHarness>(window.get());
     }
-    return reaching;
-}
 
-void tst_MyAccount::picture(const QString &name) const
-{
-    const QString folder = qEnvironmentVariable("ZELK_SCREENSHOT_DIR");
-    if (folder.isEmpty())
-        return;
-    QTest::qWait(100);
-    window->grab().save(QStringLiteral("%1/account-%2-%3.png").arg(folder).arg(window->guiScale()).arg(name));
-}
+    void init()
+    {
+        useService(service.url(QString()));
+        email = QStringLiteral("ada.%1@example.org").arg(++accounts);
+        QCOMPARE(UserAuth().registration(startName, email, startPassword, startPassword), QString());
+        boxes = std::make_unique<ModalBoxCloser>();
+        window->openWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    }
 
-void tst_MyAccount::scaledLayout_data()
-{
-    QTest::addColumn<double>("scale");
-    QTest::addColumn<QSize>("size");
-    QTest::newRow("1") << 1.0 << QSize(470, 600);
-    QTest::newRow("1.25") << 1.25 << QSize(587, 750);
-}
+    void cleanup()
+    {
+        window->close();
+        boxes.reset();
+    }
 
-void tst_MyAccount::scaledLayout()
-{
-    QFETCH(double, scale);
-    QFETCH(QSize, size);
-    globals->setSettingsGuiScale(scale);
-    window->close();
-    window->openWindow();
-    QCOMPARE(window->minimumSize(), size);
-    QCOMPARE(window->maximumSize(), size);
-    QCOMPARE(screen->rootProperty("scf").toDouble(), scale);
-    const QStringList fields { "nameField", "passwordField", "emailField", "homeButton", "cancelButton" };
+    void cleanupTestCase()
+    {
+        screen.reset();
+        window.reset();
+        QVERIFY(service.stop());
+    }
 
-    QCOMPARE(outside(fields + QStringList { "editButton" }), QStringList());
-    picture(QStringLiteral("viewing"));
-    QVERIFY(screen->click(QStringLiteral("editButton")));
-    QCOMPARE(outside(fields + QStringList { "saveButton", "discardButton" }), QStringList());
-    QVERIFY(screen->typeInto(QStringLiteral("passwordField"), QStringLiteral("analytical")));
-    picture(QStringLiteral("editing"));
-    QVERIFY(screen->click(QStringLiteral("saveButton")));
-    QVERIFY(screen->click(QStringLiteral("submitButton")));
-    QCOMPARE(shown("passwordError"), QStringLiteral("The passwords don't match"));
-    QCOMPARE(outside({ "passwordErrorBox", "currentPassword", "newPassword", "confirmPassword", "submitButton",
-                 "panelCancelButton" }),
-        QStringList());
-    picture(QStringLiteral("password-error"));
-    globals->setSettingsGuiScale(1);
-}
+    void saveWithoutChangeSendsNothing()
+    {
+        ScriptedHttpServer recorder;
+        QVERIFY(recorder.listen());
+        useService(recorder.baseUrl());
+        editAndSave(startName, email, fresh);
+
+        QVERIFY(recorder.requests().isEmpty());
+        QVERIFY(boxes->seen().isEmpty());
+        QVERIFY(!flag("editing"));
+        QVERIFY(!flag("isProcessing"));
+        // A typed password goes on to its own panel.
+        QVERIFY(flag("updatingPassword"));
+        QCOMPARE(screen->item(QStringLiteral("newPassword"))->property("value").toString(), fresh);
+    }
+
+    void savedChange_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("newAddress"); // empty: the address stays
+        QTest::newRow("name only") << QStringLiteral("Ada King") << QString();
+        QTest::newRow("both") << QStringLiteral("Ada King") << QStringLiteral("a.king-%1@example.co.uk");
+    }
+
+    void savedChange()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, newAddress);
+        const QString address = newAddress.isEmpty() ? email : newAddress.arg(accounts);
+        const QByteArray signInBefore = readAll(globals->authFilePath());
+        QVERIFY(!signInBefore.isEmpty());
+
+        editAndSave(name, address, QString());
+
+        QVERIFY(boxes->seen().isEmpty());
+        QVERIFY(!flag("editing"));
+        QVERIFY(!flag("updatingPassword"));
+        QCOMPARE(globals->getUserName(), name);
+        QCOMPARE(globals->getUserEmail(), address);
+        QCOMPARE(readAll(globals->authFilePath()) != signInBefore, address != email);
+
+        // The next start signs in silently as the account's present address.
+        globals->appSettings()->sync();
+        QProcessEnvironment onlyLook;
+        onlyLook.insert(QStringLiteral("ZELK_E2E"), QStringLiteral("report"));
+        const ProgramRun run = ProgramRun::run(QStringLiteral(ZELK_PROGRAM_DRIVER), TempHome::home(), {}, onlyLook);
+        QVERIFY2(run.output.contains(QStringLiteral("layer: hidden\n")), qPrintable(run.output));
+        QVERIFY2(run.output.contains(QStringLiteral("account: %1\n").arg(address)), qPrintable(run.output));
+        QCOMPARE(run.exitCode, 0);
+        globals->appSettings()->sync();
+    }
+
+    void failedUpdate_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("short name") << QStringLiteral("Al") << QString() << "Name must be 3 characters or more";
+        QTest::newRow("address taken") << startName << takenAddress << "This email is already registered";
+    }
+
+    void failedUpdate()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, address);
+        QFETCH(QString, message);
+        if (address.isEmpty())
+            address = email;
+        const QByteArray signInBefore = readAll(globals->authFilePath());
+
+        editAndSave(name, address, fresh);
+
+        QCOMPARE(boxes->seen(), QStringList { QStringLiteral("[Cannot update Data] ") + message });
+        QVERIFY(!flag("updatingPassword"));
+        QVERIFY(!flag("isProcessing"));
+        QVERIFY(flag("editing"));
+        QCOMPARE(shown("name"), name);
+        QCOMPARE(shown("email"), address);
+        QCOMPARE(globals->getUserName(), startName);
+        QCOMPARE(globals->getUserEmail(), email);
+        QCOMPARE(readAll(globals->authFilePath()), signInBefore);
+    }
+
+    void passwordChange_data()
+    {
+        QTest::addColumn<QString>("confirmation");
+        QTest::addColumn<QString>("current");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QStringList>("marked");
+        QTest::newRow("mismatch") << QStringLiteral("analytica1") << startPassword << "The passwords don't match"
+                                  << QStringList { "newPassword", "confirmPassword" };
+        QTest::newRow("wrong current") << fresh << QStringLiteral("not-the-one") << "Incorrect current password"
+                                       << QStringList { "currentPassword" };
+        QTest::newRow("accepted") << fresh << startPassword << QString() << QStringList();
+    }
+
+    void passwordChange()
+    {
+        QFETCH(QString, confirmation);
+        QFETCH(QString, current);
+        QFETCH(QString, message);
+        QFETCH(QStringList, marked);
+
+        submitPassword(fresh, confirmation, current);
+        const bool accepted = message.isEmpty();
+        QCOMPARE(shown("passwordError"), message);
+        QCOMPARE(screen->item(QStringLiteral("passwordErrorBox"))->isVisible(), !accepted);
+        QCOMPARE(marks(), marked);
+        QCOMPARE(flag("updatingPassword"), !accepted);
+        QVERIFY(!flag("isProcessing"));
+        QVERIFY(boxes->seen().isEmpty());
+        QCOMPARE(UserAuth().login(email, accepted ? fresh : startPassword), QString());
+        if (accepted) {
+            QVERIFY(screen->item(QStringLiteral("mainView"))->isVisible());
+            QCOMPARE(UserAuth().login(email, startPassword), QStringLiteral("Incorrect email or password"));
+            return;
+        }
+
+        // Leaving the panel takes the text and the marks away.
+        QVERIFY(screen->click(QStringLiteral("panelCancelButton")));
+        QVERIFY(!flag("updatingPassword"));
+        QCOMPARE(shown("passwordError"), QString());
+        QCOMPARE(marks(), QStringList());
+    }
+
+    void scaledLayout_data()
+    {
+        QTest::addColumn<double>("scale");
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("1") << 1.0 << QSize(470, 600);
+        QTest::newRow("1.25") << 1.25 << QSize(587, 750);
+    }
+
+    void scaledLayout()
+    {
+        QFETCH(double, scale);
+        QFETCH(QSize, size);
+        globals->setSettingsGuiScale(scale);
+        window->close();
+        window->openWindow();
+        QCOMPARE(window->minimumSize(), size);
+        QCOMPARE(window->maximumSize(), size);
+        QCOMPARE(screen->rootProperty("scf").toDouble(), scale);
+        const QStringList fields { "nameField", "passwordField", "emailField", "homeButton", "cancelButton" };
+
+        QCOMPARE(outside(fields + QStringList { "editButton" }), QStringList());
+        picture(QStringLiteral("viewing"));
+        QVERIFY(screen->click(QStringLiteral("editButton")));
+        QCOMPARE(outside(fields + QStringList { "saveButton", "discardButton" }), QStringList());
+        QVERIFY(screen->typeInto(QStringLiteral("passwordField"), fresh));
+        picture(QStringLiteral("editing"));
+        QVERIFY(screen->click(QStringLiteral("saveButton")));
+        QVERIFY(screen->click(QStringLiteral("submitButton")));
+        QCOMPARE(shown("passwordError"), QStringLiteral("The passwords don't match"));
+        QCOMPARE(outside({ "passwordErrorBox", "currentPassword", "newPassword", "confirmPassword", "submitButton",
+                           "panelCancelButton" }),
+                 QStringList());
+        picture(QStringLiteral("password-error"));
+        globals->setSettingsGuiScale(1);
+    }
+};
 
 QTEST_MAIN(tst_MyAccount)
 #include "tst_myaccount.moc"

@@ -2,22 +2,25 @@
 #include "GlobalsInfo/GlobalsInfo.h"
 #include "MainWindowHarness.h"
 #include "ModalBoxCloser.h"
-#include "ScriptedHttpServer.h"
+#include "ServiceProcess.h"
 #include "TempHome.h"
 #include "UserAuth/UserAuth.h"
 
 #include <QDir>
 #include <QFile>
 #include <QMimeData>
+#include <QRegularExpression>
+#include <QStyleHints>
+#include <QTemporaryDir>
 #include <QTest>
-
-using Answer = ScriptedHttpServer::Answer;
 
 namespace {
 
+const QString ada = QStringLiteral("ada@example.org");
 QStringList loadedFiles;
 QtMessageHandler defaultHandler = nullptr;
 
+// The loader traces every file it is asked to open; the processing window needs no service to be told.
 void recordLoadFile(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     const QString signature = QStringLiteral("void BackendLoader::loadFile(QString) ");
@@ -28,6 +31,7 @@ void recordLoadFile(QtMsgType type, const QMessageLogContext &context, const QSt
 
 } // namespace
 
+// The real main window and its sign-in layer, typed into and clicked against the local service.
 class tst_MainWindow final : public QObject
 {
     Q_OBJECT
@@ -35,222 +39,366 @@ class tst_MainWindow final : public QObject
 public:
     tst_MainWindow() = default;
 
-private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-    void sizeOnceSignInIsDecided_data();
-    void sizeOnceSignInIsDecided();
-    void dropOpensTheFirstFileOnly_data();
-    void dropOpensTheFirstFileOnly();
-    void helpMenuResetsTheScale();
-    void helpMenuSaysWhatCannotBeDone_data();
-    void helpMenuSaysWhatCannotBeDone();
-    void loggingItemShowsTheStoredState();
-    void comesBackWhereItWas();
-
 private:
     Q_DISABLE_COPY_MOVE(tst_MainWindow)
 
+    QQuickItem *item(const char *name) const { return main->item(QLatin1String(name)); }
+    QString layer(const char *property) const { return item("authLayer")->property(property).toString(); }
+    QString error() const { return layer("error"); }
+    bool marked(const char *field) const { return item(field)->property("isError").toBool(); }
+    bool shown(const char *name) const { return item(name)->isVisible(); }
+    QString value(const char *field) const { return item(field)->property("value").toString(); }
+    void clickItem(const char *name) const { main->click(item(name)); }
+    void type(const char *field, const QString &text) const { main->typeInto(QLatin1String(field), text); }
+    void retype(const char *field, const QString &text) const
+    {
+        item(field)->setProperty("value", QString());
+        type(field, text);
+    }
+    bool errorBoxShown(const char *name) const
+    {
+        return item(name)->findChild<QQuickItem *>(QStringLiteral("redBox"))->isVisible();
+    }
+    // Opens the main window afresh, signed in or not, and waits until the start-up check has decided.
+    void reopen(bool signedIn)
+    {
+        main.reset();
+        if (signedIn)
+            UserAuth().createLoginFile(ada);
+        else
+            QFile::remove(globals->authFilePath());
+        main = std::make_unique<MainWindowHarness>();
+        QVERIFY(main->waitUntilDecided());
+    }
+    void openHelpMenu() const
+    {
+        clickItem("helpButton");
+        QTRY_VERIFY(main->window()->findChild<QObject *>(QStringLiteral("helpMenu"))->property("opened").toBool());
+    }
+    QString mailedCode(const QString &email) const
+    {
+        QFile outbox(serviceData.filePath(QStringLiteral("outbox.txt")));
+        QString code;
+        if (outbox.open(QIODevice::ReadOnly))
+            for (const QString &line : QString::fromUtf8(outbox.readAll()).split(QLatin1Char('\n')))
+                if (const QStringList fields = line.split(QLatin1Char('\t')); fields.size() == 3 && fields.at(1) == email)
+                    code = fields.at(2);
+        return code;
+    }
+    void checkSignedIn(bool signedIn) const
+    {
+        QCOMPARE(item("authLayer")->isVisible(), !signedIn);
+        for (const char *button : { "myAccountButton", "helpButton", "selectFileButton", "settingsButton", "archiveButton" })
+            QVERIFY2(item(button)->isEnabled() == signedIn, button);
+    }
+
     GlobalsInfo *globals = nullptr;
-    std::unique_ptr<ScriptedHttpServer> service;
+    QTemporaryDir serviceData;
+    ServiceProcess service;
     std::unique_ptr<ModalBoxCloser> boxes;
+    std::unique_ptr<MainWindowHarness> main;
+
+private slots:
+    void initTestCase()
+    {
+        // The harness waits out the double-click time between clicks; a short one keeps the runs quick.
+        QGuiApplication::styleHints()->setMouseDoubleClickInterval(60);
+        TempHome::createDocumentsFolder();
+        globals = GlobalsInfo::getInstance();
+        defaultHandler = qInstallMessageHandler(recordLoadFile);
+        QVERIFY(service.start(serviceData.path(), 0));
+        globals->appSettings()->setValue(QStringLiteral("service_url"), service.url(QString()).toString());
+        globals->appSettings()->setValue(QStringLiteral("probe_url"), service.url(QStringLiteral("/generate_204")).toString());
+        QCOMPARE(UserAuth().registration(QStringLiteral("Ada"), ada, QStringLiteral("engine1843"), QStringLiteral("engine1843")),
+                 QString());
+    }
+
+    void cleanupTestCase() { QVERIFY(service.stop()); }
+
+    void init()
+    {
+        boxes = std::make_unique<ModalBoxCloser>();
+        loadedFiles.clear();
+        reopen(false);
+        QCOMPARE(layer("layerMode"), QStringLiteral("basic"));
+        QCOMPARE(layer("mode"), QStringLiteral("login"));
+    }
+
+    void cleanup()
+    {
+        main.reset();
+        QCOMPARE(boxes->seen(), QStringList());
+        boxes.reset();
+        QFile::remove(globals->authFilePath());
+        globals->appSettings()->remove(QStringLiteral("settings_gui_scale"));
+    }
+
+    void dropOpensTheFirstFileOnly_data()
+    {
+        QTest::addColumn<bool>("signedIn");
+        QTest::newRow("signed in") << true;
+        // The sign-in layer covers the window: nothing is processed for nobody.
+        QTest::newRow("signed out") << false;
+    }
+
+    void dropOpensTheFirstFileOnly()
+    {
+        QFETCH(bool, signedIn);
+        reopen(signedIn);
+        // The processing window opens only on a file that is there.
+        const QString music = TempHome::createDocumentsFolder() + QStringLiteral("/music");
+        QVERIFY(QDir().mkpath(music));
+        QList<QUrl> urls;
+        for (const QString &name : { QStringLiteral("My Song.mp3"), QStringLiteral("other.wav") }) {
+            QFile file(music + QLatin1Char('/') + name);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            urls << QUrl::fromLocalFile(file.fileName());
+        }
+        QMimeData data;
+        data.setUrls(urls);
+        const QPointF centre(main->window()->width() / 2.0, main->window()->height() / 2.0);
+        QDragEnterEvent enter(centre.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(main->window(), &enter);
+        QDropEvent drop(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(main->window(), &drop);
+
+        QCOMPARE(loadedFiles, signedIn ? QStringList { urls.first().toLocalFile() } : QStringList());
+        // The processing window takes over.
+        QTRY_COMPARE(main->window()->isVisible(), !signedIn);
+    }
+
+    void helpMenuAtTheScaleAndItsReset()
+    {
+        globals->setSettingsGuiScale(1.5);
+        globals->appSettings()->setValue(QStringLiteral("APP_LOGFILE_ENABLED"), true);
+        reopen(true);
+        globals->appSettings()->remove(QStringLiteral("APP_LOGFILE_ENABLED"));
+        QTRY_COMPARE(main->window()->size(), QSize(705, 315));
+        QQuickItem *resetItem = item("resetScaleItem");
+        QCOMPARE(resetItem->height(), 22 * 1.5);
+        QCOMPARE(item("loggingItem")->property("text").toString(), QStringLiteral("Logging: ON"));
+
+        openHelpMenu();
+        // Laid out at the current scale: the last of nine entries sits below the eight others.
+        QCOMPARE(resetItem->y(), 8 * 22 * 1.5);
+        const auto *indicator = item("loggingItem")->property("indicator").value<QQuickItem *>();
+        QCOMPARE(indicator->mapRectToScene(indicator->boundingRect()).height(), indicator->implicitHeight() * 1.5);
+        main->click(resetItem);
+
+        QTRY_COMPARE(main->window()->size(), QSize(470, 210));
+        QVERIFY(!globals->appSettings()->contains(QStringLiteral("settings_gui_scale")));
+        // At scale 1 the entry is gone from the menu and takes no room.
+        QCOMPARE(resetItem->height(), 0.0);
+        QVERIFY(!resetItem->isEnabled());
+    }
+
+    void helpMenuSaysWhatCannotBeDone_data()
+    {
+        QTest::addColumn<QString>("item");
+        QTest::addColumn<QString>("box");
+        // The offscreen desktop opens nothing, as a machine without a browser or file manager.
+        QTest::newRow("help desk") << "helpDeskItem"
+                                   << "[Cannot Open] The desktop could not open:\n\nhttps://www.orvanesoftware.com/helpdesk.html";
+        QTest::newRow("logs") << "showLogsItem" << "[Cannot Open] The desktop could not open:\n\n" + globals->getLogsAppPath();
+        QTest::newRow("no updater") << "updatesItem" << "[Check For Updates] Updates are not available in this build.";
+    }
+
+    void helpMenuSaysWhatCannotBeDone()
+    {
+        QFETCH(QString, item);
+        QFETCH(QString, box);
+        reopen(true);
+        openHelpMenu();
+        main->click(main->item(item));
+        QTRY_COMPARE(boxes->seen(), QStringList { box });
+        boxes->clear();
+    }
+
+    void comesBackWhereItWas()
+    {
+        reopen(true);
+        auto *loader = main->window()->findChild<BackendLoader *>();
+        QVERIFY(loader);
+        main->window()->setPosition(120, 80);
+        loader->openArchive();
+        QTRY_VERIFY(!main->window()->isVisible());
+        // Placed elsewhere while hidden, as a window manager may do.
+        main->window()->setPosition(500, 400);
+        loader->archiveWindow()->close();
+        QTRY_VERIFY(main->window()->isVisible());
+        QCOMPARE(main->window()->position(), QPoint(120, 80));
+    }
+
+    void registerFormByTabThenMismatch()
+    {
+        clickItem("cornerLink");
+        type("name", QStringLiteral("Ada"));
+        for (const char *text : { "ada@example.org", "secret12", "secret21" }) {
+            QTest::keyClick(main->window(), Qt::Key_Tab);
+            for (const char c : QByteArray(text))
+                QTest::keyClick(main->window(), c);
+        }
+        QCOMPARE(value("email"), ada);
+        QCOMPARE(value("password2"), QStringLiteral("secret21"));
+        clickItem("submit");
+        QCOMPARE(error(), QStringLiteral("The passwords don't match"));
+        QVERIFY(errorBoxShown("errorBox"));
+        QVERIFY(marked("password") && marked("password2"));
+        QVERIFY(!marked("name") && !marked("email"));
+
+        // Another form drops the errors and keeps the text.
+        clickItem("cornerLink");
+        QCOMPARE(layer("mode"), QStringLiteral("login"));
+        QCOMPARE(error(), QString());
+        QVERIFY(!errorBoxShown("errorBox"));
+        QVERIFY(!marked("password"));
+        // In "recover" the address is the only input: Tab stays there.
+        clickItem("forgotLink");
+        type("email", QStringLiteral("x"));
+        QTest::keyClick(main->window(), Qt::Key_Tab);
+        QTest::keyClick(main->window(), 'y');
+        QCOMPARE(value("email"), QStringLiteral("ada@example.orgxy"));
+        QCOMPARE(value("password"), QStringLiteral("secret12"));
+    }
+
+    void registrationSignsInAndLogoutComesBack()
+    {
+        globals->setSettingsGuiScale(1.5);
+        reopen(false);
+        checkSignedIn(false);
+        QCOMPARE(item("loggingItem")->property("text").toString(), QStringLiteral("Logging: OFF"));
+        clickItem("cornerLink");
+        main->click(item("password")->findChild<QQuickItem *>(QStringLiteral("eye")));
+        QVERIFY(item("password")->property("passwordVisible").toBool());
+        // Back to login and to a fresh register form, as a user who changes their mind.
+        clickItem("cornerLink");
+        clickItem("cornerLink");
+        type("name", QStringLiteral("Grace"));
+        type("email", QStringLiteral("grace@example.org"));
+        type("password", QStringLiteral("cobol1959"));
+        type("password2", QStringLiteral("cobol1959"));
+        clickItem("submit");
+        QCOMPARE(error(), QString());
+        checkSignedIn(true);
+        QTRY_COMPARE(main->window()->size(), QSize(705, 315));
+        QCOMPARE(globals->getUserEmail(), QStringLiteral("grace@example.org"));
+
+        // Logout from the help menu brings the layer back, on the form used last, emptied.
+        openHelpMenu();
+        clickItem("logoutItem");
+        QTRY_VERIFY(item("authLayer")->isVisible());
+        QCOMPARE(layer("mode"), QStringLiteral("register"));
+        for (const char *field : { "name", "email", "password", "password2" })
+            QVERIFY2(value(field).isEmpty(), field);
+        // A password typed now must not show in clear, whatever the eye showed before.
+        for (const char *field : { "password", "password2" })
+            QVERIFY2(!item(field)->property("passwordVisible").toBool(), field);
+        QVERIFY(!QFile::exists(globals->authFilePath()));
+        QTRY_COMPARE(main->window()->size(), QSize(600, 645));
+    }
+
+    void recoveryWithTheMailedCode()
+    {
+        const QString email = QStringLiteral("hopper@example.org");
+        QCOMPARE(UserAuth().registration(QStringLiteral("Grace Hopper"), email, QStringLiteral("first-pass"),
+                                         QStringLiteral("first-pass")),
+                 QString());
+        clickItem("forgotLink");
+        QCOMPARE(layer("mode"), QStringLiteral("recover"));
+        for (const char *name : { "name", "password", "password2", "forgotLink" })
+            QVERIFY2(!shown(name), name);
+        QCOMPARE(item("cornerLink")->property("text").toString(),
+                 QStringLiteral("Don't need to recover access? Click Here to Login"));
+        type("email", email);
+        clickItem("submit");
+        QCOMPARE(error(), QString());
+        QCOMPARE(layer("layerMode"), QStringLiteral("code_form"));
+        QCOMPARE(value("email"), QString());
+        const QString code = mailedCode(email);
+        QVERIFY(QRegularExpression(QStringLiteral("^[0-9]{6}$")).match(code).hasMatch());
+
+        // A letter among the digits never reaches the service.
+        type("code", QStringLiteral("12a456"));
+        QTest::keyClick(main->window(), Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(error(), QStringLiteral("Invalid code format. Should be 6 digits"));
+        // Wrong codes: the service's own text, and no red border on the code; the fourth is not sent.
+        const QString wrong = code == QLatin1String("111111") ? QStringLiteral("222222") : QStringLiteral("111111");
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            retype("code", wrong);
+            clickItem("codeSubmit");
+            QVERIFY(!error().isEmpty());
+            QVERIFY(errorBoxShown("codeErrorBox"));
+            QVERIFY(!marked("code"));
+        }
+        QCOMPARE(error(), QStringLiteral("3 attempts used. Please try again later."));
+        clickItem("cornerLink");
+        QCOMPARE(layer("layerMode"), QStringLiteral("basic"));
+        QCOMPARE(layer("mode"), QStringLiteral("login"));
+        QCOMPARE(error(), QString());
+
+        // A new code, the right one this time.
+        clickItem("forgotLink");
+        type("email", email);
+        clickItem("submit");
+        retype("code", mailedCode(email));
+        clickItem("codeSubmit");
+        QCOMPARE(error(), QString());
+        QCOMPARE(layer("layerMode"), QStringLiteral("basic"));
+        QCOMPARE(layer("mode"), QStringLiteral("create new password"));
+        QVERIFY(!shown("email"));
+        QVERIFY(shown("cornerLink"));
+        QCOMPARE(item("password")->property("label").toString(), QStringLiteral("New Password"));
+
+        type("password", QStringLiteral("second-pass"));
+        type("password2", QStringLiteral("second-pass"));
+        clickItem("submit");
+        QCOMPARE(error(), QString());
+        QCOMPARE(layer("mode"), QStringLiteral("login"));
+        QCOMPARE(value("password"), QString());
+
+        // The new password signs in.
+        type("email", email);
+        type("password", QStringLiteral("second-pass"));
+        clickItem("submit");
+        QCOMPARE(error(), QString());
+        QVERIFY(!item("authLayer")->isVisible());
+    }
+
+    void errorKeepsTheFormInPlace_data()
+    {
+        QTest::addColumn<bool>("registering");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("error");
+        // Enter in the field typed into last submits the form, from the main keys or the keypad.
+        QTest::newRow("login, Return") << false << int(Qt::Key_Return) << "Invalid email format";
+        QTest::newRow("register, keypad Enter") << true << int(Qt::Key_Enter) << "Password must be 7 characters or more";
+    }
+
+    void errorKeepsTheFormInPlace()
+    {
+        QFETCH(bool, registering);
+        QFETCH(int, key);
+        QFETCH(QString, error);
+        if (registering) {
+            clickItem("cornerLink");
+            type("email", ada);
+            type("password2", QStringLiteral("abc"));
+        }
+        type("password", registering ? QStringLiteral("abc") : QStringLiteral("secret12"));
+        if (registering)
+            type("name", QStringLiteral("Ada"));
+        QQuickItem *field = item("password");
+        const QPointF before = field->mapToScene(QPointF(field->width() / 2, 0));
+        QTest::keyClick(main->window(), Qt::Key(key), key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        QCOMPARE(this->error(), error);
+
+        // The message takes the room kept for it, on one line; the inputs stay under the centred title.
+        QCOMPARE(field->mapToScene(QPointF(field->width() / 2, 0)), before);
+        QCOMPARE(item("errorBox")->property("lineCount").toInt(), 1);
+        QQuickItem *title = item("title");
+        QVERIFY(qAbs(before.x() - title->mapToScene(QPointF(title->width() / 2, 0)).x()) <= 1);
+    }
 };
-
-void tst_MainWindow::initTestCase()
-{
-    TempHome::createDocumentsFolder();
-    globals = GlobalsInfo::getInstance();
-    defaultHandler = qInstallMessageHandler(recordLoadFile);
-}
-
-void tst_MainWindow::init()
-{
-    service = std::make_unique<ScriptedHttpServer>();
-    QVERIFY(service->listen());
-    service->script("/generate_204", Answer::text("", 204));
-    service->script("/zelk-server/auth/getInfo.php",
-                    Answer::text(R"({"user_id": 3, "name": "Ada", "email": "ada@example.org", "hash": "h3"})"));
-    globals->appSettings()->setValue(QStringLiteral("service_url"), service->baseUrl().toString());
-    globals->appSettings()->setValue(QStringLiteral("probe_url"), service->url(QStringLiteral("/generate_204")).toString());
-    boxes = std::make_unique<ModalBoxCloser>();
-    loadedFiles.clear();
-}
-
-void tst_MainWindow::cleanup()
-{
-    QFile::remove(globals->authFilePath());
-    globals->appSettings()->remove(QStringLiteral("settings_gui_scale"));
-    boxes.reset();
-    service.reset();
-}
-
-void tst_MainWindow::sizeOnceSignInIsDecided_data()
-{
-    QTest::addColumn<double>("scale");
-    QTest::addColumn<bool>("signedIn");
-    QTest::addColumn<QSize>("size");
-
-    QTest::newRow("signed in, 1") << 1.0 << true << QSize(470, 210);
-    QTest::newRow("signed in, 1.5") << 1.5 << true << QSize(705, 315);
-    QTest::newRow("signed out, 1") << 1.0 << false << QSize(400, 430);
-    QTest::newRow("signed out, 1.5") << 1.5 << false << QSize(600, 645);
-}
-
-void tst_MainWindow::sizeOnceSignInIsDecided()
-{
-    QFETCH(double, scale);
-    QFETCH(bool, signedIn);
-    QFETCH(QSize, size);
-
-    globals->setSettingsGuiScale(scale);
-    if (signedIn) {
-        UserAuth writer;
-        writer.createLoginFile(QStringLiteral("ada@example.org"));
-    }
-
-    MainWindowHarness main;
-    QVERIFY(main.window());
-    QVERIFY(main.waitUntilDecided());
-    QTRY_COMPARE(main.window()->size(), size);
-    QCOMPARE(main.property("scf").toDouble(), scale);
-
-    QQuickItem *layer = main.item(QStringLiteral("authLayer"));
-    QCOMPARE(layer->isVisible(), !signedIn);
-    for (const char *button : { "myAccountButton", "helpButton", "selectFileButton", "settingsButton", "archiveButton" })
-        QVERIFY2(main.item(QLatin1String(button))->isEnabled() == signedIn, button);
-    QVERIFY(boxes->seen().isEmpty());
-}
-
-void tst_MainWindow::dropOpensTheFirstFileOnly_data()
-{
-    QTest::addColumn<bool>("signedIn");
-    QTest::newRow("signed in") << true;
-    // The sign-in layer covers the window: nothing is processed for nobody.
-    QTest::newRow("signed out") << false;
-}
-
-void tst_MainWindow::dropOpensTheFirstFileOnly()
-{
-    QFETCH(bool, signedIn);
-    if (signedIn) {
-        UserAuth writer;
-        writer.createLoginFile(QStringLiteral("ada@example.org"));
-    }
-    MainWindowHarness main;
-    QVERIFY(main.waitUntilDecided());
-
-    // The processing window opens only on a file that is there.
-    const QString music = TempHome::createDocumentsFolder() + QStringLiteral("/music");
-    QVERIFY(QDir().mkpath(music));
-    for (const QString &name : { QStringLiteral("My Song.mp3"), QStringLiteral("other.wav") }) {
-        QFile file(music + QLatin1Char('/') + name);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-    }
-    QMimeData data;
-    data.setUrls({ QUrl::fromLocalFile(music + QStringLiteral("/My Song.mp3")), QUrl::fromLocalFile(music + QStringLiteral("/other.wav")) });
-    const QPointF centre(main.window()->width() / 2.0, main.window()->height() / 2.0);
-    QDragEnterEvent enter(centre.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(main.window(), &enter);
-    QDropEvent drop(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(main.window(), &drop);
-
-    if (!signedIn) {
-        QCOMPARE(loadedFiles, QStringList());
-        QVERIFY(main.window()->isVisible());
-        return;
-    }
-    QCOMPARE(loadedFiles, QStringList { music + QStringLiteral("/My Song.mp3") });
-    // The processing window took over.
-    QTRY_VERIFY(!main.window()->isVisible());
-}
-
-void tst_MainWindow::helpMenuResetsTheScale()
-{
-    globals->setSettingsGuiScale(1.5);
-    UserAuth writer;
-    writer.createLoginFile(QStringLiteral("ada@example.org"));
-
-    MainWindowHarness main;
-    QVERIFY(main.waitUntilDecided());
-    QQuickItem *resetItem = main.item(QStringLiteral("resetScaleItem"));
-    QVERIFY(resetItem);
-    QCOMPARE(resetItem->height(), 22 * 1.5);
-
-    main.click(main.item(QStringLiteral("helpButton")));
-    QObject *menu = main.window()->findChild<QObject *>(QStringLiteral("helpMenu"));
-    QTRY_VERIFY(menu->property("opened").toBool());
-    // Laid out at the current scale: the last of nine entries sits below the eight others.
-    QCOMPARE(resetItem->y(), 8 * 22 * 1.5);
-    // The logging check box is drawn at the scale too.
-    const auto *indicator = main.item(QStringLiteral("loggingItem"))->property("indicator").value<QQuickItem *>();
-    QCOMPARE(indicator->mapRectToScene(indicator->boundingRect()).height(), indicator->implicitHeight() * 1.5);
-    main.click(resetItem);
-
-    QTRY_COMPARE(main.property("scf").toDouble(), 1.0);
-    QVERIFY(!globals->appSettings()->contains(QStringLiteral("settings_gui_scale")));
-    // At scale 1 the entry is gone from the menu and takes no room.
-    QCOMPARE(resetItem->height(), 0.0);
-    QVERIFY(!resetItem->isEnabled());
-}
-
-void tst_MainWindow::loggingItemShowsTheStoredState()
-{
-    MainWindowHarness main;
-    QVERIFY(main.waitUntilDecided());
-    QQuickItem *logging = main.item(QStringLiteral("loggingItem"));
-    QVERIFY(logging);
-    QCOMPARE(logging->property("text").toString(), QStringLiteral("Logging: OFF"));
-    QCOMPARE(logging->property("checkable").toBool(), true);
-}
-
-void tst_MainWindow::helpMenuSaysWhatCannotBeDone_data()
-{
-    QTest::addColumn<QString>("item");
-    QTest::addColumn<QString>("box");
-
-    // The offscreen desktop opens nothing, as a machine without a browser or file manager.
-    QTest::newRow("help desk") << "helpDeskItem"
-                               << "[Cannot Open] The desktop could not open:\n\nhttps://www.orvanesoftware.com/helpdesk.html";
-    QTest::newRow("logs") << "showLogsItem" << "[Cannot Open] The desktop could not open:\n\n" + globals->getLogsAppPath();
-    QTest::newRow("no updater") << "updatesItem" << "[Check For Updates] Updates are not available in this build.";
-}
-
-void tst_MainWindow::helpMenuSaysWhatCannotBeDone()
-{
-    QFETCH(QString, item);
-    QFETCH(QString, box);
-
-    UserAuth writer;
-    writer.createLoginFile(QStringLiteral("ada@example.org"));
-    MainWindowHarness main;
-    QVERIFY(main.waitUntilDecided());
-    main.click(main.item(QStringLiteral("helpButton")));
-    QObject *menu = main.window()->findChild<QObject *>(QStringLiteral("helpMenu"));
-    QTRY_VERIFY(menu->property("opened").toBool());
-    main.click(main.item(item));
-    QTRY_COMPARE(boxes->seen(), QStringList { box });
-    boxes->clear();
-}
-
-void tst_MainWindow::comesBackWhereItWas()
-{
-    UserAuth writer;
-    writer.createLoginFile(QStringLiteral("ada@example.org"));
-    MainWindowHarness main;
-    QVERIFY(main.waitUntilDecided());
-    auto *loader = main.window()->findChild<BackendLoader *>();
-    QVERIFY(loader);
-    main.window()->setPosition(120, 80);
-
-    loader->openArchive();
-    QTRY_VERIFY(!main.window()->isVisible());
-    // Placed elsewhere while hidden, as a window manager may do.
-    main.window()->setPosition(500, 400);
-    loader->archiveWindow()->close();
-    QTRY_VERIFY(main.window()->isVisible());
-    QCOMPARE(main.window()->position(), QPoint(120, 80));
-}
 
 QTEST_MAIN(tst_MainWindow)
 #include "tst_mainwindow.moc"

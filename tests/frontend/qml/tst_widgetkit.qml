@@ -9,7 +9,7 @@ import "qrc:/qml/OS" as OS
 Item {
     id: root
     width: 760
-    height: 700
+    height: 560
 
     property real scf: 1
     property int gradiendVar: 0
@@ -24,41 +24,11 @@ Item {
     Background { id: background }
     Functions { id: mainFunctions }
 
-    Btn {
-        id: button
-        x: 10
-        y: 10
-        iconName: "Select File"
-        iconWidth: 130 * scf
-        iconHeight: 130 * scf
-    }
-
-    SignalSpy {
-        id: buttonClicks
-        target: button
-        signalName: "clicked"
-    }
-
-    TextBtn {
-        id: textButton
-        x: 160
-        y: 10
-        width: 150 * scf
-        height: 44 * scf
-        text: "PROCESS"
-    }
-
-    SignalSpy {
-        id: textButtonClicks
-        target: textButton
-        signalName: "clicked"
-    }
-
-    ProgressBar {
-        id: progress
-        x: 10
-        y: 160
-    }
+    Btn { id: button; x: 10; y: 10; iconName: "Select File"; iconWidth: 130 * scf; iconHeight: 130 * scf }
+    SignalSpy { id: buttonClicks; target: button; signalName: "clicked" }
+    TextBtn { id: textButton; x: 160; y: 10; width: 150 * scf; height: 44 * scf; text: "PROCESS" }
+    SignalSpy { id: textButtonClicks; target: textButton; signalName: "clicked" }
+    ProgressBar { id: progress; x: 10; y: 160 }
 
     Dropdown {
         id: formats
@@ -68,120 +38,14 @@ Item {
         mainVisible: false
         model: ["MP3", "WAV", "FLAC"]
         currentIndex: -1
-
-        property var chosen: []
-        onActivated: function(index) { chosen.push({ index: index, text: textAt(index) }) }
     }
 
-    TextField {
-        id: nameField
-        y: 230
-        width: 300
-        label: "Name"
-        value: "Alice"
-    }
+    TextField { id: nameField; y: 230; width: 300; label: "Name"; value: "Alice" }
+    TextField { id: passwordField; y: 300; width: 300; label: "Password"; value: "secret12" }
+    SectionLabel { id: sampleSection; x: 20; y: 390; text: "OPTION SETTINGS" }
+    GroupBox { id: sampleGroup; x: 20; y: 465; width: 440; label: "Output Format" }
 
-    TextField {
-        id: passwordField
-        y: 300
-        width: 300
-        label: "Password"
-        value: "secret12"
-    }
-
-    // A sample of the kit as the windows combine it, below and right of the pieces tested above.
-    Item {
-        id: sample
-        x: 0
-        y: 380
-        width: 760
-        height: 320
-
-        SectionLabel {
-            id: sampleSection
-            x: 20
-            y: 10
-            text: "OPTION SETTINGS"
-        }
-
-        Btn {
-            x: 390
-            y: 20
-            iconName: "My Account"
-            iconWidth: 140
-            iconHeight: 28
-        }
-
-        Btn {
-            x: 545
-            y: 19
-            iconName: "Help"
-            iconWidth: 30
-            iconHeight: 30
-            isCustomHovered: true
-        }
-
-        Btn {
-            x: 590
-            y: 17
-            iconName: "home"
-            iconWidth: 35
-            iconHeight: 35
-            enabled: false
-        }
-
-        GroupBox {
-            id: sampleGroup
-            x: 20
-            y: 85
-            width: 440
-            label: "Output Format"
-
-            Dropdown {
-                anchors.centerIn: parent
-                width: 200
-                model: ["MP3", "WAV", "FLAC"]
-                currentIndex: 0
-            }
-        }
-
-        ProgressBar {
-            x: 20
-            y: 180
-            percents: 60
-        }
-
-        Row {
-            x: 20
-            y: 235
-            spacing: 12
-
-            TextBtn { width: 120; height: 36; text: "Normal" }
-            TextBtn { width: 120; height: 36; text: "Hovered"; isCustomHovered: true }
-            TextBtn { width: 120; height: 36; text: "Disabled"; enabled: false }
-        }
-
-        Btn {
-            x: 480
-            y: 85
-            iconName: "open in"
-            iconWidth: 130
-            iconHeight: 130
-            additionalIcon.source: "/icons/audio.svg"
-            additionalIcon.sourceSize: Qt.size(80, 80)
-            additionalIcon.y: 15
-            label.text: "MP3"
-            label.y: height - label.height - 15
-        }
-
-        Btn {
-            x: 620
-            y: 85
-            iconName: "vocals"
-            iconWidth: 130
-            iconHeight: 130
-        }
-    }
+    readonly property var accountWindow: ({ editing: true })
 
     function pictureOf(item) {
         return decodeURIComponent(String(item.background.source))
@@ -197,53 +61,36 @@ Item {
             mouseMove(root, root.width - 1, root.height - 1)
         }
 
-        function test_normalShowsUpPicture() {
-            compare(button.state, "")
-            compare(pictureOf(button), "qrc:/icons/Select File-U.svg")
+        function test_stateShowsItsPicture_data() {
+            return [
+                { tag: "normal", state: "", picture: "U" },
+                { tag: "hovered", hover: true, state: "hovered", picture: "F" },
+                { tag: "pressed", hover: true, press: true, state: "pressed", picture: "D" },
+                { tag: "disabled", disable: true, state: "disabled", picture: "X" },
+                { tag: "hovered by its owner", custom: true, state: "hovered", picture: "F" }
+            ]
+        }
+
+        function test_stateShowsItsPicture(data) {
+            button.enabled = !data.disable
+            button.isCustomHovered = !!data.custom
+            if (data.hover) {
+                mouseMove(button, 65, 65)
+                tryCompare(button, "hovered", true)
+            }
+            if (data.press)
+                mousePress(button, 65, 65)
+            compare(button.state, data.state)
+            compare(pictureOf(button), "qrc:/icons/Select File-" + data.picture + ".svg")
             tryCompare(button.background, "status", Image.Ready)
+            if (data.press) {
+                mouseRelease(button, 65, 65)
+                compare(button.state, "hovered")
+            }
         }
 
-        function test_hoveredShowsFocusPicture() {
-            mouseMove(button, 65, 65)
-            tryCompare(button, "state", "hovered")
-            compare(pictureOf(button), "qrc:/icons/Select File-F.svg")
-        }
-
-        function test_pressedWhileHoveredShowsDownPicture() {
-            mouseMove(button, 65, 65)
-            mousePress(button, 65, 65)
-            compare(button.state, "pressed")
-            compare(pictureOf(button), "qrc:/icons/Select File-D.svg")
-            mouseRelease(button, 65, 65)
-            compare(button.state, "hovered")
-        }
-
-        function test_disabledShowsGreyPicture() {
-            button.enabled = false
-            compare(button.state, "disabled")
-            compare(pictureOf(button), "qrc:/icons/Select File-X.svg")
-            tryCompare(button.background, "status", Image.Ready)
-        }
-
-        function test_customHoverWithoutPointer() {
-            button.isCustomHovered = true
-            verify(!button.hovered)
-            compare(button.state, "hovered")
-            compare(pictureOf(button), "qrc:/icons/Select File-F.svg")
-        }
-
-        function test_neverTakesFocus() {
-            mouseClick(button, 65, 65)
-            verify(!button.activeFocus)
-        }
-
-        function test_clickEmitsClicked() {
-            buttonClicks.clear()
-            mouseClick(button, 65, 65)
-            compare(buttonClicks.count, 1)
-        }
-
-        function test_tooltipOnlyWithText() {
+        function test_tooltipClickAndFocus() {
+            // The tooltip shows only with a text.
             mouseMove(button, 65, 65)
             tryCompare(button, "hovered", true)
             verify(!button.ToolTip.visible)
@@ -253,11 +100,11 @@ Item {
             mouseMove(root, 470, 100)
             tryCompare(button.ToolTip, "visible", false)
             button.tooltip = ""
-        }
-
-        function test_implicitSizeIsIconSize() {
+            buttonClicks.clear()
+            mouseClick(button, 65, 65)
+            compare(buttonClicks.count, 1)
+            verify(!button.activeFocus)
             compare(button.implicitWidth, 130)
-            compare(button.implicitHeight, 130)
         }
     }
 
@@ -270,20 +117,6 @@ Item {
             textButtonClicks.clear()
         }
 
-        function test_clickWhileEnabled() {
-            mouseClick(textButton)
-            compare(textButtonClicks.count, 1)
-        }
-
-        function test_disabledIgnoresClicks() {
-            textButton.enabled = false
-            mouseClick(textButton)
-            compare(textButtonClicks.count, 0)
-            compare(textButton.visualState, "disabled")
-            compare(textButton.gradient, textButton.frameGradientX)
-            compare(String(textButton.labelComponent.color), "#b3b3b3")
-        }
-
         function test_statesFollowThePointer() {
             mouseMove(textButton, 20, 20)
             tryCompare(textButton, "visualState", "hovered")
@@ -291,22 +124,20 @@ Item {
             mouseMove(root, 470, 100)
             tryCompare(textButton, "visualState", "normal")
             compare(textButton.gradient, textButton.frameGradientU)
+            textButton.isCustomHovered = true
+            compare(textButton.visualState, "hovered")
+            textButton.isCustomHovered = false
             mouseMove(textButton, 20, 20)
             mousePress(textButton, 20, 20)
             compare(textButton.visualState, "pressed")
             mouseRelease(textButton, 20, 20)
             compare(textButtonClicks.count, 1)
-        }
-
-        function test_customHover() {
-            mouseMove(root, 470, 100)
-            textButton.isCustomHovered = true
-            compare(textButton.visualState, "hovered")
-            textButton.isCustomHovered = false
-        }
-
-        function test_pillShape() {
-            compare(textButton.radius, textButton.height / 2)
+            textButton.enabled = false
+            mouseClick(textButton)
+            compare(textButtonClicks.count, 1)
+            compare(textButton.visualState, "disabled")
+            compare(textButton.gradient, textButton.frameGradientX)
+            compare(String(textButton.labelComponent.color), "#b3b3b3")
         }
     }
 
@@ -320,60 +151,37 @@ Item {
         }
 
         function test_fill_data() {
-            return [
-                { tag: "empty", percents: 0, fraction: 0 },
-                { tag: "half", percents: 50, fraction: 0.5 },
-                { tag: "full", percents: 100, fraction: 1 },
-                { tag: "over full", percents: 150, fraction: 1 },
-                { tag: "negative", percents: -20, fraction: 0 }
-            ]
+            return [[50, 0.5], [150, 1], [-20, 0]].map(([percents, fraction]) => ({ tag: percents + "%", percents, fraction }))
         }
 
         function test_fill(data) {
             progress.percents = data.percents
-            var filled = findChild(progress, "filledPart")
-            var trackWidth = progress.width - 2 * progress.radius
-            compare(filled.width, trackWidth * data.fraction)
+            compare(findChild(progress, "filledPart").width, (progress.width - 2 * progress.radius) * data.fraction)
         }
 
-        function test_timerInterval_data() {
-            return [
-                { tag: "scale 1", scale: 1, interval: 30 },
-                { tag: "scale 2", scale: 2, interval: 15 },
-                { tag: "scale 0.75", scale: 0.75, interval: 40 },
-                { tag: "scale 1.5", scale: 1.5, interval: 20 }
-            ]
+        function test_scale_data() {
+            return [[1, 30], [2, 15], [0.75, 40]].map(([scale, interval]) => ({ tag: String(scale), scale, interval }))
         }
 
-        function test_timerInterval(data) {
+        function test_scale(data) {
             root.scf = data.scale
-            var timer = findChild(progress, "stripeTimer")
-            compare(timer.interval, data.interval)
-            verify(timer.running)
+            compare(findChild(progress, "stripeTimer").interval, data.interval)
+            compare(progress.implicitWidth, 340 * data.scale)
+            compare(progress.implicitHeight, 30 * data.scale)
+            compare(progress.tileWidth, Math.round(32 * data.scale))
         }
 
-        function test_stripesMoveAndWrap() {
+        function test_stripesMoveAndWrapWhileShown() {
             var timer = findChild(progress, "stripeTimer")
             progress.stripeOffset = -4
             timer.triggered()
             compare(progress.stripeOffset, -2)
             timer.triggered()
             compare(progress.stripeOffset, -progress.tileWidth)
-        }
-
-        function test_timerStopsWhileHidden() {
-            var timer = findChild(progress, "stripeTimer")
+            verify(timer.running)
             progress.visible = false
             verify(!timer.running)
             progress.visible = true
-            verify(timer.running)
-        }
-
-        function test_implicitSizeFollowsScale() {
-            root.scf = 2
-            compare(progress.implicitWidth, 680)
-            compare(progress.implicitHeight, 60)
-            compare(progress.tileWidth, 64)
         }
     }
 
@@ -383,59 +191,39 @@ Item {
 
         function init() {
             formats.currentIndex = -1
-            formats.chosen = []
         }
 
         function cleanup() {
             formats.popup.close()
         }
 
-        function test_hiddenBox() {
+        function openList() {
+            formats.popup.open()
+            tryCompare(formats.popup, "opened", true)
+            return formats.popup.contentItem
+        }
+
+        function test_hiddenBoxHighlightsNothing() {
             verify(!formats.background.visible)
             verify(!formats.indicator.visible)
             verify(!formats.contentItem.visible)
-        }
-
-        function test_popupHighlightsNothing() {
-            formats.popup.open()
-            tryCompare(formats.popup, "opened", true)
+            var list = openList()
             compare(formats.highlightedIndex, -1)
-            var list = formats.popup.contentItem
             compare(list.count, 3)
             for (var i = 0; i < list.count; ++i) {
-                var item = list.itemAtIndex(i)
-                verify(!item.highlighted)
-                compare(item.background.color, Qt.rgba(0, 0, 0, 0))
+                verify(!list.itemAtIndex(i).highlighted)
+                compare(list.itemAtIndex(i).background.color, Qt.rgba(0, 0, 0, 0))
             }
-        }
-
-        function test_choosingRunsActivated() {
-            formats.popup.open()
-            tryCompare(formats.popup, "opened", true)
-            var entry = formats.popup.contentItem.itemAtIndex(2)
-            mouseClick(entry)
-            compare(formats.chosen.length, 1)
-            compare(formats.chosen[0].index, 2)
-            compare(formats.chosen[0].text, "FLAC")
-            compare(formats.currentIndex, 2)
-            tryCompare(formats.popup, "visible", false)
         }
 
         function test_currentEntryDemiBoldAndHighlighted() {
             formats.currentIndex = 1
-            formats.popup.open()
-            tryCompare(formats.popup, "opened", true)
-            var current = formats.popup.contentItem.itemAtIndex(1)
+            var current = openList().itemAtIndex(1)
             verify(current.highlighted)
             compare(current.font.weight, Font.DemiBold)
             compare(String(current.background.color), "#60aeff")
             compare(formats.popup.contentItem.itemAtIndex(0).font.weight, Font.Normal)
         }
-    }
-
-    QtObject {
-        id: accountWindow
-        property bool editing: true
     }
 
     TestCase {
@@ -446,37 +234,25 @@ Item {
             testHelper.releaseCreated()
         }
 
-        function test_readOnlyWithoutAccountWindow() {
+        function test_readOnlyUnlessEditing() {
             verify(!nameField.editing)
             verify(!findChild(nameField, "valueInput").parent.visible)
             compare(findChild(nameField, "valueText").text, "Alice")
             compare(findChild(passwordField, "valueText").text, "******")
-        }
-
-        function test_heightFollowsCaption() {
             var caption = nameField.children[0].children[0]
             compare(caption.text, "Name:")
             compare(nameField.height, caption.height + 37)
-        }
-
-        function test_editingInAccountWindow_data() {
-            return [
-                { tag: "name", label: "Name", value: "Alice" },
-                { tag: "password", label: "Password", value: "secret12" }
-            ]
-        }
-
-        function test_editingInAccountWindow(data) {
+            // In the My Account window while it edits, an input in clear instead.
             var field = testHelper.createWithContext(Qt.resolvedUrl("qrc:/qml/TextField.qml"), {
                 myAccount: accountWindow, scf: 1, prop: prop
             })
             verify(field !== null)
-            field.label = data.label
-            field.value = data.value
+            field.label = "Password"
+            field.value = "secret12"
             verify(field.editing)
             var input = findChild(field, "valueInput")
             verify(input.parent.visible)
-            compare(input.text, data.value)
+            compare(input.text, "secret12")
             compare(input.echoMode, TextInput.Normal)
             verify(!findChild(field, "valueText").parent.visible)
         }
@@ -486,28 +262,77 @@ Item {
         name: "KitSample"
         when: windowShown
 
-        // The window gradient's colour at a scene height, read beside the sample.
-        function backgroundAt(image, y) {
-            return image.pixel(root.width - 2, y)
-        }
-
         function closeColours(a, b) {
             return Math.abs(a.r - b.r) < 0.03 && Math.abs(a.g - b.g) < 0.03 && Math.abs(a.b - b.b) < 0.03
         }
 
+        // Inside the frames, left of their texts, the fill matches the window gradient beside them;
+        // the frame line itself is lighter.
         function test_fillsBlendIntoBackground() {
             root.gradiendVar++
             var image = grabImage(root)
-            // Inside the section label's frame and the group box's frame, left of their texts.
-            var sectionInside = sampleSection.mapToItem(root, 6, sampleSection.height / 2)
-            var groupInside = sampleGroup.mapToItem(root, 6, sampleGroup.height - 6)
-            verify(closeColours(image.pixel(sectionInside.x, sectionInside.y), backgroundAt(image, sectionInside.y)))
-            verify(closeColours(image.pixel(groupInside.x, groupInside.y), backgroundAt(image, groupInside.y)))
-            // The frame line itself is lighter than the background.
-            var frame = sampleSection.mapToItem(root, sampleSection.width / 2, 0)
-            verify(!closeColours(image.pixel(frame.x, frame.y), backgroundAt(image, frame.y)))
+            var blends = function(point) {
+                return closeColours(image.pixel(point.x, point.y), image.pixel(root.width - 2, point.y))
+            }
+            verify(blends(sampleSection.mapToItem(root, 6, sampleSection.height / 2)))
+            verify(blends(sampleGroup.mapToItem(root, 6, sampleGroup.height - 6)))
+            verify(!blends(sampleSection.mapToItem(root, sampleSection.width / 2, 0)))
             if (testHelper.screenshotDir !== "")
                 image.save(testHelper.screenshotDir + "/kit.png")
+        }
+    }
+
+    Item { id: probe; x: 10; width: 10; height: 10 }
+    readonly property var redGradient: ({ y: 0, height: 400, from: Qt.rgba(0, 0, 0, 1), to: Qt.rgba(1, 0, 0, 1) })
+
+    TestCase {
+        name: "Functions"
+        when: windowShown
+
+        function cleanup() {
+            testHelper.releaseCreated()
+        }
+
+        function test_title_data() {
+            return [
+                // The test engine sets neither APP_VER nor DEV_MODE.
+                { tag: "no context", props: null, title: "Zelk 1" },
+                { tag: "version only", props: { APP_VER: "1.004" }, title: "Zelk 1.004" },
+                { tag: "developer mode", props: { APP_VER: "1.004", DEV_MODE: "DEV MODE: ON" },
+                  title: "Zelk 1.004: | DEV MODE: ON" },
+                { tag: "developer mode without version", props: { DEV_MODE: "DEV MODE: OFF" },
+                  title: "Zelk 1: | DEV MODE: OFF" }
+            ]
+        }
+
+        function test_title(data) {
+            var functions = data.props ? testHelper.createWithContext(Qt.resolvedUrl("qrc:/qml/Functions.qml"), data.props)
+                                       : mainFunctions
+            compare(functions.setApplicationWindowTitle(), data.title)
+        }
+
+        // Hours drop out; fractions and negative estimates show as whole seconds.
+        function test_formatTime() {
+            for (const [seconds, text] of [[-5, "0:00"], [59, "0:59"], [3725, "2:05"], [59.7, "0:59"]])
+                compare(mainFunctions.formatTime(seconds), text, seconds)
+        }
+
+        function test_capitalizeFirstLetter() {
+            compare(mainFunctions.capitalizeFirstLetter("gUITAR"), "Guitar")
+            compare(mainFunctions.capitalizeFirstLetter(""), "")
+            compare(mainFunctions.capitalizeFirstLetter(undefined), undefined)
+        }
+
+        function test_interpolateColor_data() {
+            return [[100, 100, 0.5], [0, -50, 0], [390, 500, 1]].map(([y, offset, red]) => ({ tag: y + "+" + offset, y, offset, red }))
+        }
+
+        function test_interpolateColor(data) {
+            probe.y = data.y
+            var colour = mainFunctions.interpolateColor(redGradient, probe, data.offset)
+            fuzzyCompare(colour.r, data.red, 0.01)
+            compare([colour.g, colour.b, colour.a], [0, 0, 1])
+            compare(String(mainFunctions.interpolateColor({ height: 0 }, probe, 0)), "#ffffff")
         }
     }
 }
