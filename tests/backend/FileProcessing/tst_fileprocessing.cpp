@@ -59,10 +59,8 @@ private slots:
     void isolateAnotherInstrumentSendsNoUpload();
     void resultNumbering_data();
     void resultNumbering();
-    void cancelOnEachBusyScreen_data();
-    void cancelOnEachBusyScreen();
-    void faults_data();
-    void faults();
+    void interruptedRun_data();
+    void interruptedRun();
     void openingResults();
     void newFileCancelsTheRunningOne();
 
@@ -292,108 +290,88 @@ void tst_FileProcessing::resultNumbering()
     QCOMPARE(filesIn(bed.savePath).size(), present.size() + 2);
 }
 
-void tst_FileProcessing::cancelOnEachBusyScreen_data()
+void tst_FileProcessing::interruptedRun_data()
 {
     QTest::addColumn<QByteArray>("path");
     QTest::addColumn<Answer>("answer");
     QTest::addColumn<QString>("fault");
-    QTest::addColumn<QString>("busyLayer");
-    QTest::addColumn<bool>("uploadKept");
+    QTest::addColumn<QString>("cancelOn"); // the busy layer whose CANCEL the user presses, or none
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QStringList>("kept");
+    QTest::addColumn<int>("tempFiles"); // what stays prepared for the next PROCESS
 
     Answer stalled = Answer::text("RIFF");
     stalled.declaredLength = 1 << 20;
     stalled.end = Answer::End::Stall;
-    // Once the service holds the upload, the prepared WAV stays for the next PROCESS of the file.
-    QTest::newRow("preparing") << QByteArray() << Answer() << "hang-prepare" << "converting" << false;
-    QTest::newRow("uploading") << QByteArray("/zelk-server/proceed.php") << Answer::silent() << "" << "uploading"
-                               << false;
-    QTest::newRow("processing") << QByteArray("/zelk-server/remains.php") << Answer::text("30") << "" << "processing"
-                                << true;
-    QTest::newRow("downloading") << QByteArray("/r/mix.wav") << stalled << "" << "downloading" << true;
-    QTest::newRow("converting") << QByteArray() << Answer() << "hang-final" << "converting" << true;
-}
-
-void tst_FileProcessing::cancelOnEachBusyScreen()
-{
-    QFETCH(QByteArray, path);
-    QFETCH(Answer, answer);
-    QFETCH(QString, fault);
-    QFETCH(QString, busyLayer);
-    QFETCH(bool, uploadKept);
-
-    useScriptedServer(path, answer);
-    qputenv("ZELK_FFMPEG_FAULT", fault.toUtf8());
-    startRun(makeSource(), QStringLiteral("piano"));
-    const QString text = fault == QLatin1String("hang-final") ? "Converting 'piano" : "";
-    QTRY_VERIFY(layer() == busyLayer && screen->rootProperty("convertingText").toString().startsWith(text));
-    click(busyLayer + QStringLiteral("Cancel"));
-    QTRY_COMPARE(layer(), QStringLiteral("select_instrument"));
-
-    // Nothing of the run acts later or stays behind, and the user hears nothing of the aborted request.
-    QTest::qWait(1000);
-    QCOMPARE(layer(), QStringLiteral("select_instrument"));
-    QCOMPARE(boxes->seen(), QStringList());
-    QCOMPARE(filesIn(bed.savePath), QStringList());
-    QCOMPARE(scripted->requestsTo("/zelk-server/cancel.php").size(), 1);
-    QCOMPARE(filesIn(bed.tempPath).size(), uploadKept ? 1 : 0);
-}
-
-void tst_FileProcessing::faults_data()
-{
-    QTest::addColumn<QByteArray>("path");
-    QTest::addColumn<Answer>("answer");
-    QTest::addColumn<QString>("fault");
-    QTest::addColumn<QString>("box");
-    QTest::addColumn<QStringList>("kept");
-
-    const QString error = QStringLiteral("[File Processing Error] ");
     const QByteArray proceed = "/zelk-server/proceed.php";
     const QByteArray remains = "/zelk-server/remains.php";
-    QTest::newRow("upload refused") << proceed << Answer::text("Unknown user") << "" << error + "Unknown user"
-                                    << QStringList();
-    QTest::newRow("upload answered empty") << proceed << Answer::text("") << ""
-                                           << error + "The service gave no answer while uploading the file."
-                                           << QStringList();
+    const QStringList none;
+    // Once the service holds the upload, the prepared WAV stays for the next PROCESS of the file.
+    QTest::newRow("cancel preparing") << QByteArray() << Answer() << "hang-prepare" << "converting" << "" << none << 0;
+    QTest::newRow("cancel uploading") << proceed << Answer::silent() << "" << "uploading" << "" << none << 0;
+    QTest::newRow("cancel processing") << remains << Answer::text("30") << "" << "processing" << "" << none << 1;
+    QTest::newRow("cancel downloading") << QByteArray("/r/mix.wav") << stalled << "" << "downloading" << "" << none
+                                        << 1;
+    QTest::newRow("cancel converting") << QByteArray() << Answer() << "hang-final" << "converting" << "" << none << 1;
+
+    const QString error = QStringLiteral("[File Processing Error] ");
+    QTest::newRow("upload answered empty") << proceed << Answer::text("") << "" << ""
+                                           << error + "The service gave no answer while uploading the file." << none
+                                           << 0;
     QTest::newRow("remaining time answered empty")
-        << remains << Answer::text("") << "" << error + "The service gave no answer while asking for the remaining time."
-        << QStringList();
-    QTest::newRow("service gone mid-run") << remains << Answer::reset() << ""
-                                          << error + "Remains operation error:\n\n" << QStringList();
+        << remains << Answer::text("") << "" << ""
+        << error + "The service gave no answer while asking for the remaining time." << none << 1;
+    QTest::newRow("service gone mid-run") << remains << Answer::reset() << "" << ""
+                                          << error + "Remains operation error:\n\n" << none << 1;
     QTest::newRow("result list refused") << QByteArray("/zelk-server/download.php") << Answer::text("Not yet") << ""
-                                         << error + "Not yet" << QStringList();
-    QTest::newRow("one result missing") << QByteArray("/r/mix.wav") << Answer::text("gone", 404) << ""
-                                        << error + "Download error:\n\n" << QStringList();
-    QTest::newRow("ffmpeg missing") << QByteArray() << Answer() << "missing"
-                                    << "[Converting Error] An error occurred preparing the file for upload"
-                                    << QStringList();
-    QTest::newRow("prepared WAV unreadable") << QByteArray() << Answer() << "unreadable-prepare"
+                                         << "" << error + "Not yet" << none << 1;
+    QTest::newRow("one result missing") << QByteArray("/r/mix.wav") << Answer::text("gone", 404) << "" << ""
+                                        << error + "Download error:\n\n" << none << 1;
+    QTest::newRow("ffmpeg missing") << QByteArray() << Answer() << "missing" << ""
+                                    << "[Converting Error] An error occurred preparing the file for upload" << none
+                                    << 0;
+    QTest::newRow("prepared WAV unreadable") << QByteArray() << Answer() << "unreadable-prepare" << ""
                                              << "[Converting Error] The file prepared for upload could not be read:"
-                                             << QStringList();
+                                             << none << -1;
     QTest::newRow("final conversion fails")
-        << QByteArray() << Answer() << "fail-final" << error + "Could not convert to the selected format:"
-        << QStringList { "Mix Without vocals - " + oddName + ".mp3.wav", "vocals - " + oddName + ".mp3.wav" };
+        << QByteArray() << Answer() << "fail-final" << "" << error + "Could not convert to the selected format:"
+        << QStringList { "Mix Without vocals - " + oddName + ".mp3.wav", "vocals - " + oddName + ".mp3.wav" } << 1;
 }
 
-void tst_FileProcessing::faults()
+void tst_FileProcessing::interruptedRun()
 {
     QFETCH(QByteArray, path);
     QFETCH(Answer, answer);
     QFETCH(QString, fault);
+    QFETCH(QString, cancelOn);
     QFETCH(QString, box);
     QFETCH(QStringList, kept);
+    QFETCH(int, tempFiles);
 
     useScriptedServer(path, answer);
     if (fault == QLatin1String("missing"))
         ConvertingFile::setProgramPath(bed.sourceFolder + QStringLiteral("/no-ffmpeg-here"));
     qputenv("ZELK_FFMPEG_FAULT", fault.toUtf8());
     startRun(makeSource(), QStringLiteral("vocals"));
-    QTRY_COMPARE_WITH_TIMEOUT(boxes->seen().size(), 1, 30000);
+    if (cancelOn.isEmpty()) {
+        QTRY_COMPARE_WITH_TIMEOUT(boxes->seen().size(), 1, 30000);
+        QVERIFY2(boxes->seen().first().startsWith(box), qPrintable(boxes->seen().first()));
+        QCOMPARE(layer(), QStringLiteral("select_instrument"));
+    } else {
+        const QString text = fault == QLatin1String("hang-final") ? "Converting 'vocals" : "";
+        QTRY_VERIFY(layer() == cancelOn && screen->rootProperty("convertingText").toString().startsWith(text));
+        click(cancelOn + QStringLiteral("Cancel"));
+        QTRY_COMPARE(layer(), QStringLiteral("select_instrument"));
+    }
 
-    QVERIFY2(boxes->seen().first().startsWith(box), qPrintable(boxes->seen().first()));
+    // Nothing of the run acts later or stays behind, and the user hears nothing of an aborted request.
+    QTest::qWait(cancelOn.isEmpty() ? 300 : 1000);
     QCOMPARE(layer(), QStringLiteral("select_instrument"));
-    QTest::qWait(300);
-    QCOMPARE(boxes->seen().size(), 1);
+    QCOMPARE(boxes->seen().size(), cancelOn.isEmpty() ? 1 : 0);
+    QCOMPARE(scripted->requestsTo("/zelk-server/cancel.php").size(), cancelOn.isEmpty() ? 0 : 1);
     QCOMPARE(filesIn(bed.savePath), kept);
+    if (tempFiles >= 0) // the stand-in leaves a folder where the unreadable WAV should be
+        QCOMPARE(filesIn(bed.tempPath).size(), tempFiles);
 }
 
 void tst_FileProcessing::openingResults()
