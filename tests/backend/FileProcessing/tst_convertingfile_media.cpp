@@ -70,8 +70,6 @@ private slots:
     void initTestCase();
     void conversion_data();
     void conversion();
-    void unreadableInput_data();
-    void unreadableInput();
     void awkwardFileNames();
     void cancelStuckFfmpeg();
 
@@ -102,10 +100,12 @@ QString tst_ConvertingFileMedia::freshResultWav(const QString &target) const
 void tst_ConvertingFileMedia::conversion_data()
 {
     QTest::addColumn<int>("entry");
-    QTest::addColumn<QString>("input"); // a suffix: a fresh sample of that kind, "result": the result WAV
+    // A suffix: a fresh sample of that kind; "result": the result WAV; "noise."/"empty." and a name:
+    // random bytes or nothing under that name.
+    QTest::addColumn<QString>("input");
     QTest::addColumn<QString>("video");
     QTest::addColumn<QString>("output");
-    QTest::addColumn<QString>("codec");
+    QTest::addColumn<QString>("codec"); // the output's audio codec, empty for a video, "fails" for none
 
     const int upload = int(Entry::PrepareToUpload);
     const int final = int(Entry::PrepareFinal);
@@ -135,6 +135,13 @@ void tst_ConvertingFileMedia::conversion_data()
     // A stored video re-encoded into another container.
     for (const char *stored : { "mkv", "wmv", "webm" })
         QTest::addRow("archive stored %s to mov", stored) << archive << stored << "mp4" << "mov" << "";
+
+    // What ffmpeg cannot read leaves nothing half-made to be opened, and the input stays.
+    QTest::newRow("upload, noise") << upload << "noise.mp3" << "" << "wav" << "fails";
+    QTest::newRow("final, empty WAV") << final << "empty.mov.wav" << "mkv" << "mov" << "fails";
+    QTest::newRow("final, unreadable picture") << final << "result" << "noise.bin" << "mp4" << "fails";
+    QTest::newRow("archive, noise") << archive << "noise.wav" << "" << "flac" << "fails";
+    QTest::newRow("archive, empty video file") << archive << "empty.mkv" << "mkv" << "webm" << "fails";
 }
 
 void tst_ConvertingFileMedia::conversion()
@@ -147,10 +154,13 @@ void tst_ConvertingFileMedia::conversion()
 
     const QTemporaryDir rowDir(path(QStringLiteral("row-XXXXXX")));
     ConversionWorker::Job job { Entry(entry), {}, rowDir.filePath(QStringLiteral("vocals - clip.") + output),
-        video.isEmpty() ? QString() : path(QStringLiteral("clip.") + video) };
+        video.isEmpty() ? QString() : path(video.contains('.') ? video : QStringLiteral("clip.") + video) };
     const bool isResult = input == QLatin1String("result");
     if (isResult) {
         job.input = freshResultWav(job.output + QStringLiteral(".wav"));
+    } else if (input.contains('.')) {
+        job.input = rowDir.filePath(input);
+        QVERIFY(writeFile(job.input, input.startsWith(QLatin1String("noise")) ? noise() : QByteArray()));
     } else {
         job.input = rowDir.filePath(QStringLiteral("source.") + input);
         const QStringList codecArguments = codecOf(input.toLower());
@@ -161,8 +171,14 @@ void tst_ConvertingFileMedia::conversion()
     }
     ConversionWorker worker;
     QVERIFY(worker.run(job));
-
     QCOMPARE(worker.doneSignals().size(), 1);
+    QVERIFY(!QFile::exists(job.output + QStringLiteral(".mp4")));
+    if (codec == QLatin1String("fails")) {
+        QVERIFY(!QFile::exists(job.output));
+        QVERIFY(QFile::exists(job.input));
+        return;
+    }
+
     const MediaSamples::Info info = MediaSamples::probe(job.output);
     QVERIFY2(info.decodes, qPrintable(info.problem));
     QVERIFY(info.hasAudio);
@@ -176,50 +192,6 @@ void tst_ConvertingFileMedia::conversion()
     QVERIFY2(info.meanVolumeDb > (isResult ? MediaSamples::newAudioThresholdDb : -80),
         qPrintable(QStringLiteral("%1 dB").arg(info.meanVolumeDb)));
     QCOMPARE(QFile::exists(job.input), Entry(entry) != Entry::PrepareFinal);
-    QVERIFY(!QFile::exists(job.output + QStringLiteral(".mp4")));
-}
-
-void tst_ConvertingFileMedia::unreadableInput_data()
-{
-    QTest::addColumn<int>("entry");
-    QTest::addColumn<QString>("input");
-    QTest::addColumn<QString>("video");
-    QTest::addColumn<QString>("output");
-
-    const int final = int(Entry::PrepareFinal);
-    const int archive = int(Entry::ConvertFile);
-    // "noise": random bytes, "empty": an empty file, "good": the result WAV under an unreadable picture.
-    QTest::newRow("upload, noise") << int(Entry::PrepareToUpload) << "noise.mp3" << "" << "up.wav";
-    QTest::newRow("final audio, empty") << final << "empty.mp3.wav" << "" << "bad.mp3";
-    QTest::newRow("final one run, noise") << final << "noise.mp4.wav" << "clip.mp4" << "bad.mp4";
-    QTest::newRow("final two runs, empty") << final << "empty.mov.wav" << "clip.mkv" << "bad.mov";
-    QTest::newRow("archive audio, noise") << archive << "noise.wav" << "" << "bad.flac";
-    QTest::newRow("archive video file, empty") << archive << "empty.mkv" << "clip.mkv" << "bad.webm";
-    QTest::newRow("archive two runs, noise") << archive << "noise.wav" << "clip.avi" << "bad.mpg";
-    QTest::newRow("final, unreadable picture") << final << "good.mp4.wav" << "noise.bin" << "good.mp4";
-}
-
-void tst_ConvertingFileMedia::unreadableInput()
-{
-    QFETCH(int, entry);
-    QFETCH(QString, input);
-    QFETCH(QString, video);
-    QFETCH(QString, output);
-
-    const QTemporaryDir rowDir(path(QStringLiteral("row-XXXXXX")));
-    const ConversionWorker::Job job { Entry(entry), rowDir.filePath(input), rowDir.filePath(output),
-        video.isEmpty() ? QString() : path(video) };
-    if (input.startsWith(QLatin1String("good")))
-        QVERIFY(!freshResultWav(job.input).isEmpty());
-    else
-        QVERIFY(writeFile(job.input, input.startsWith(QLatin1String("noise")) ? noise() : QByteArray()));
-
-    ConversionWorker worker;
-    QVERIFY(worker.run(job, 30000));
-    QCOMPARE(worker.doneSignals().size(), 1);
-    QVERIFY2(!QFile::exists(job.output), "nothing half-made is left to be opened");
-    QVERIFY2(QFile::exists(job.input), "the input is kept when the conversion failed");
-    QVERIFY(!QFile::exists(job.output + QStringLiteral(".mp4")));
 }
 
 void tst_ConvertingFileMedia::awkwardFileNames()
