@@ -4,24 +4,23 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
 
 const QByteArray headerEnd = QByteArrayLiteral("\r\n\r\n");
 
-QByteArray reasonPhrase(int status)
+// "Name: value" lines, as a request's or a part's headers.
+QList<QPair<QByteArray, QByteArray>> headerLines(const QByteArray &block)
 {
-    switch (status) {
-    case 200:
-        return "OK";
-    case 204:
-        return "No Content";
-    case 404:
-        return "Not Found";
-    case 500:
-        return "Internal Server Error";
-    default:
-        return "Status";
+    QList<QPair<QByteArray, QByteArray>> headers;
+    for (const QByteArray &line : block.split('\n')) {
+        const qsizetype colon = line.indexOf(':');
+        if (colon > 0)
+            headers.append({ line.left(colon).trimmed(), line.mid(colon + 1).trimmed() });
     }
+    return headers;
 }
 
 } // namespace
@@ -62,10 +61,8 @@ QList<QPair<QString, QString>> ScriptedHttpServer::Request::formItems() const
     QList<QPair<QString, QString>> items;
     for (const QByteArray &item : body.split('&')) {
         const qsizetype equals = item.indexOf('=');
-        const QByteArray key = equals < 0 ? item : item.left(equals);
-        const QByteArray value = equals < 0 ? QByteArray() : item.mid(equals + 1);
-        items.append({ QString::fromUtf8(QByteArray::fromPercentEncoding(key)),
-            QString::fromUtf8(QByteArray::fromPercentEncoding(value)) });
+        const auto decoded = [](const QByteArray &text) { return QString::fromUtf8(QByteArray::fromPercentEncoding(text)); };
+        items.append({ decoded(equals < 0 ? item : item.left(equals)), decoded(equals < 0 ? QByteArray() : item.mid(equals + 1)) });
     }
     return items;
 }
@@ -112,10 +109,8 @@ void ScriptedHttpServer::script(const QByteArray &path, const Answer &answer)
 QList<ScriptedHttpServer::Request> ScriptedHttpServer::requestsTo(const QByteArray &path) const
 {
     QList<Request> matching;
-    for (const Request &request : received) {
-        if (request.path == path)
-            matching.append(request);
-    }
+    std::copy_if(received.cbegin(), received.cend(), std::back_inserter(matching),
+        [&path](const Request &request) { return request.path == path; });
     return matching;
 }
 
@@ -128,16 +123,11 @@ void ScriptedHttpServer::readFrom(QTcpSocket *socket)
         return;
 
     Request request;
-    const QList<QByteArray> lines = buffer.left(end).split('\n');
-    const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
+    const qsizetype lineEnd = buffer.indexOf('\n');
+    const QList<QByteArray> requestLine = buffer.left(lineEnd).trimmed().split(' ');
     request.method = requestLine.value(0);
     request.path = requestLine.value(1);
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const qsizetype colon = lines.at(i).indexOf(':');
-        if (colon > 0)
-            request.headers.append(
-                { lines.at(i).left(colon).trimmed(), lines.at(i).mid(colon + 1).trimmed() });
-    }
+    request.headers = headerLines(buffer.mid(lineEnd + 1, end - lineEnd - 1));
     const qint64 length = request.header("Content-Length").toLongLong();
     if (buffer.size() - end - headerEnd.size() < length)
         return; // the body is still coming
@@ -151,29 +141,20 @@ void ScriptedHttpServer::readFrom(QTcpSocket *socket)
 
 void ScriptedHttpServer::answer(QTcpSocket *socket, const Request &request)
 {
-    const QByteArray path = request.path.split('?').constFirst();
-    const Answer answer = answers.value(path, Answer::text("not scripted", 404));
-    switch (answer.mode) {
-    case Answer::Mode::Silent:
-        return;
-    case Answer::Mode::Reset:
+    const Answer answer = answers.value(request.path.split('?').constFirst(), Answer::text("not scripted", 404));
+    if (answer.mode == Answer::Mode::Reset)
         socket->abort();
+    if (answer.mode != Answer::Mode::Respond)
         return;
-    case Answer::Mode::Respond:
-        break;
-    }
 
-    qint64 size = 0;
-    for (const QByteArray &piece : answer.pieces)
-        size += piece.size();
-    QByteArray head
-        = "HTTP/1.1 " + QByteArray::number(answer.status) + ' ' + reasonPhrase(answer.status) + "\r\n";
-    head += "Content-Type: text/plain\r\nConnection: close\r\n";
+    static const QHash<int, QByteArray> reasons { { 200, "OK" }, { 204, "No Content" }, { 404, "Not Found" },
+        { 500, "Internal Server Error" } };
+    const qint64 size = answer.declaredLength >= 0 ? answer.declaredLength : answer.pieces.join().size();
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + ' ' + reasons.value(answer.status, "Status")
+        + "\r\nContent-Type: text/plain\r\nConnection: close\r\n";
     if (answer.contentLength)
-        head += "Content-Length: "
-            + QByteArray::number(answer.declaredLength >= 0 ? answer.declaredLength : size) + "\r\n";
-    head += "\r\n";
-    socket->write(head);
+        head += "Content-Length: " + QByteArray::number(size) + "\r\n";
+    socket->write(head + "\r\n");
     writePieces(socket, answer, 0);
 }
 
@@ -207,25 +188,15 @@ QList<ScriptedHttpServer::Part> ScriptedHttpServer::multipartParts(const Request
     const QByteArray delimiter = "--" + boundary;
 
     QList<Part> parts;
-    qsizetype from = request.body.indexOf(delimiter);
-    while (from >= 0) {
+    // Each part runs from the CRLF after its delimiter to the CRLF before the next; "--" closes the body.
+    for (qsizetype from = request.body.indexOf(delimiter); from >= 0;) {
         from += delimiter.size();
-        if (request.body.mid(from, 2) == "--")
-            break; // closing delimiter
-        from += 2; // CRLF after the delimiter
         const qsizetype next = request.body.indexOf("\r\n" + delimiter, from);
-        if (next < 0)
+        if (request.body.mid(from, 2) == "--" || next < 0)
             break;
-        const QByteArray raw = request.body.mid(from, next - from);
+        const QByteArray raw = request.body.mid(from + 2, next - from - 2);
         const qsizetype split = raw.indexOf(headerEnd);
-        Part part;
-        for (const QByteArray &line : raw.left(split).split('\n')) {
-            const qsizetype colon = line.indexOf(':');
-            if (colon > 0)
-                part.headers.append({ line.left(colon).trimmed(), line.mid(colon + 1).trimmed() });
-        }
-        part.body = raw.mid(split + headerEnd.size());
-        parts.append(part);
+        parts.append({ headerLines(raw.left(split)), raw.mid(split + headerEnd.size()) });
         from = next + 2;
     }
     return parts;

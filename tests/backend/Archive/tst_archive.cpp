@@ -15,7 +15,6 @@
 #include <QJsonObject>
 #include <QQuickItem>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 using Answer = ScriptedHttpServer::Answer;
@@ -72,9 +71,9 @@ private:
 
     // One song through the local service, from upload to its results being ready.
     void processSong(const QString &instrument, const QString &extension, const QString &localPath);
-    void startScripted();
-    // A scripted service whose archive lists one song (id 7) and serves the result WAV for it.
-    void useScriptedSong(const QString &extension, const QString &localPath);
+    // A scripted service whose archive answers as given, by default with one song (id 7) whose result
+    // WAV it serves.
+    void useScripted(const QString &extension, const QString &localPath, const Answer &list = Answer());
     void openArchive();
     void choose(int row, const QString &format);
     QString icon(const QString &button) const;
@@ -146,19 +145,17 @@ void tst_Archive::processSong(const QString &instrument, const QString &extensio
     }, 20000));
 }
 
-void tst_Archive::startScripted()
+void tst_Archive::useScripted(const QString &extension, const QString &localPath, const Answer &list)
 {
     scripted = std::make_unique<ScriptedHttpServer>();
     QVERIFY(scripted->listen());
     scripted->script("/generate_204", Answer::text({}, 204));
-}
-
-void tst_Archive::useScriptedSong(const QString &extension, const QString &localPath)
-{
-    startScripted();
     const QJsonObject song { { "ai_id", 7 }, { "name", oddName }, { "instrument", "vocals" },
         { "extension", extension }, { "local_file_path", localPath }, { "deleted", "2027-01-05" } };
-    scripted->script("/zelk-server/auth/archive.php", Answer::text(QJsonDocument(QJsonArray { song }).toJson()));
+    scripted->script("/zelk-server/auth/archive.php",
+        list.pieces.isEmpty() && list.mode == Answer::Mode::Respond
+            ? Answer::text(QJsonDocument(QJsonArray { song }).toJson())
+            : list);
     scripted->script("/zelk-server/download.php",
         Answer::text(scripted->url("/r/main.wav").toEncoded() + '|' + scripted->url("/r/mix.wav").toEncoded()));
     scripted->script("/zelk-server/cancel.php", Answer::text("success"));
@@ -268,9 +265,7 @@ void tst_Archive::listFailures()
     QFETCH(Answer, answer);
     QFETCH(QString, box);
 
-    startScripted();
-    scripted->script("/zelk-server/auth/archive.php", answer);
-    ServiceTestBed::useService(scripted->baseUrl());
+    useScripted(QStringLiteral("mp3"), QString(), answer);
     openArchive();
 
     QCOMPARE(boxes->seen().size(), box.isEmpty() ? 0 : 1);
@@ -340,7 +335,7 @@ void tst_Archive::fetch()
                                         : MediaSamples::makeAudio(path, { "-c:a", "libmp3lame" }));
     }
     const QStringList before = filesIn(bed.savePath);
-    useScriptedSong(stored, local);
+    useScripted(stored, local);
     qputenv("ZELK_FFMPEG_FAULT", fault.toUtf8());
     openArchive();
     QTRY_VERIFY(screen->item(QStringLiteral("format_0")));
@@ -399,7 +394,7 @@ void tst_Archive::cancel()
     QFETCH(QString, fault);
     QFETCH(QString, mode);
 
-    useScriptedSong(QStringLiteral("mp3"), bed.sourceFolder + QStringLiteral("/gone.mp3"));
+    useScripted(QStringLiteral("mp3"), bed.sourceFolder + QStringLiteral("/gone.mp3"));
     if (!path.isEmpty())
         scripted->script(path, answer);
     qputenv("ZELK_FFMPEG_FAULT", fault.toUtf8());
@@ -417,7 +412,7 @@ void tst_Archive::cancel()
 
     QVERIFY(handlerScreen.click(QStringLiteral("cancelButton")));
     QTRY_VERIFY(!handler->isVisible());
-    QTest::qWait(500);
+    QTest::qWait(300);
     QCOMPARE(boxes->seen(), QStringList());
     QCOMPARE(filesIn(bed.savePath), QStringList());
     QCOMPARE(icon(QStringLiteral("instrumentButton_0")), QStringLiteral("download"));

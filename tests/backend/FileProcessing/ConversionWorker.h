@@ -2,7 +2,6 @@
 
 #include "FileProcessing/ConvertingFile.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QStringList>
 #include <QThread>
@@ -28,8 +27,8 @@ public:
         bool isMain = true;
     };
 
-    ConversionWorker();
-    ~ConversionWorker() override;
+    ConversionWorker() = default;
+    ~ConversionWorker() override { cancel(); }
 
     void start(const Job &job);
     // Starts the job and waits for its done signal, then stops the thread. False on a time-out.
@@ -42,21 +41,14 @@ public:
 
     // Names of the done signals received, in order.
     QStringList doneSignals() const { return received; }
-    // Every done signal arrived on this object's (the GUI) thread.
-    bool doneOnOwnThread() const { return allOnOwnThread; }
-    bool converterDeleted() const { return deleted->load(); }
 
 signals:
-    void done(const QString &name);
+    void done();
 
 private:
     Q_DISABLE_COPY_MOVE(ConversionWorker)
 
-    void record(const QString &name);
-
     std::atomic<int> cancelFlag { 0 };
     std::unique_ptr<QThread> workerThread;
-    std::shared_ptr<std::atomic<bool>> deleted = std::make_shared<std::atomic<bool>>(false);
     QStringList received;
-    bool allOnOwnThread = true;
 };

@@ -19,9 +19,9 @@ QList<Format> videoSources();
 // Audio-only sources.
 QList<Format> audioSources();
 
-// A one-second 160x120 test pattern with a quiet stereo sine, so that the new audio is told apart.
+// Half a second of a tiny test pattern with a quiet stereo sine, so that the new audio is told apart.
 bool makeVideo(const QString &path, const QStringList &codecArguments);
-// One second of a loud stereo sine, the stand-in for a downloaded result WAV.
+// Half a second of a loud stereo sine, the stand-in for a downloaded result WAV.
 bool makeResultWav(const QString &path);
 bool makeAudio(const QString &path, const QStringList &codecArguments);
 

@@ -3,60 +3,42 @@
 
 #include "ConversionWorker.h"
 #include "FakeFfmpegSession.h"
-#include "MessageCapture.h"
 
 #include "FileProcessing/ConvertingFile.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
 using Entry = ConversionWorker::Entry;
+using Runs = QList<QStringList>;
 
 namespace {
 
 // Placeholders in the expected lists: IN, OUT, VID and TMP (OUT + ".mp4").
+const QStringList mapping { "-i", "VID", "-i", "IN", "-map", "0:v:0", "-map", "1:a:0" };
+const QStringList h264 { "-c:v", "libx264", "-crf", "23", "-preset", "medium", "-c:a", "aac" };
+const QStringList mpeg2 { "-c:v", "mpeg2video", "-qscale:v", "2", "-c:a", "mp2" };
+const QStringList vp8 { "-c:v", "libvpx", "-crf", "30", "-b:v", "1M", "-c:a", "libvorbis" };
+const QStringList wmv2 { "-c:v", "wmv2", "-c:a", "wmav2" };
+const QStringList audio { "-i", "IN", "-b:a", "320k", "-vn", "OUT" };
+
 QStringList mux(const QString &target)
 {
-    return { "-i", "VID", "-i", "IN", "-map", "0:v:0", "-map", "1:a:0", "-c:v", "copy", "-c:a", "aac",
-        target };
-}
-
-QStringList h264()
-{
-    return { "-c:v", "libx264", "-crf", "23", "-preset", "medium", "-c:a", "aac" };
-}
-
-QStringList mpeg2()
-{
-    return { "-c:v", "mpeg2video", "-qscale:v", "2", "-c:a", "mp2" };
-}
-
-QStringList vp8()
-{
-    return { "-c:v", "libvpx", "-crf", "30", "-b:v", "1M", "-c:a", "libvorbis" };
-}
-
-QStringList wmv2()
-{
-    return { "-c:v", "wmv2", "-c:a", "wmav2" };
+    return mapping + QStringList { "-c:v", "copy", "-c:a", "aac", target };
 }
 
 // The fallback: both streams mapped as in mux(), then encoded with the given block.
 QStringList reencode(const QStringList &block, const QString &target)
 {
-    return QStringList { "-i", "VID", "-i", "IN", "-map", "0:v:0", "-map", "1:a:0" } + block << target;
+    return mapping + block << target;
 }
 
 QStringList fromTmp(const QStringList &block)
 {
     return QStringList { "-y", "-i", "TMP" } + block << "OUT";
-}
-
-QStringList audio()
-{
-    return { "-i", "IN", "-b:a", "320k", "-vn", "OUT" };
 }
 
 QStringList withY(const QStringList &list)
@@ -90,26 +72,13 @@ private slots:
     void cleanup();
 
     void programBesideExecutable();
-    void prepareToUpload_data();
-    void prepareToUpload();
-    void prepareFinal_data();
-    void prepareFinal();
-    void convertFile_data();
-    void convertFile();
-    void fallbackAfterFailedCopy_data();
-    void fallbackAfterFailedCopy();
+    void arguments_data();
+    void arguments();
     void failedConversion_data();
     void failedConversion();
-    void missingFfmpegIsLogged_data();
-    void missingFfmpegIsLogged();
     void existingOutputDoesNotWaitForAnswer();
-    void cancelDuringFirstRun_data();
-    void cancelDuringFirstRun();
-    void cancelKillsStubbornProcess();
-    void cancelDuringLastRun_data();
-    void cancelDuringLastRun();
-    void cancelBeforeStart_data();
-    void cancelBeforeStart();
+    void cancelWhileRunning_data();
+    void cancelWhileRunning();
 
 private:
     Q_DISABLE_COPY_MOVE(tst_ConvertingFile)
@@ -118,7 +87,7 @@ private:
     // Creates IN and VID (when named) in the test folder and fills in the job's paths.
     ConversionWorker::Job makeJob(
         Entry entry, const QString &in, const QString &out, const QString &vid, bool isMain = true) const;
-    QList<QStringList> expand(const QList<QStringList> &lists, const ConversionWorker::Job &job) const;
+    Runs expand(const Runs &lists, const ConversionWorker::Job &job) const;
 
     std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<FakeFfmpegSession> fake;
@@ -140,33 +109,21 @@ void tst_ConvertingFile::cleanup()
 ConversionWorker::Job tst_ConvertingFile::makeJob(
     Entry entry, const QString &in, const QString &out, const QString &vid, bool isMain) const
 {
-    ConversionWorker::Job job;
-    job.entry = entry;
-    job.input = path(in);
-    job.output = path(out);
-    job.videoSource = vid.isEmpty() ? QString() : path(vid);
-    job.isMain = isMain;
+    const ConversionWorker::Job job { entry, path(in), path(out), vid.isEmpty() ? QString() : path(vid), isMain };
     writeFile(job.input, "input media\n");
     if (!vid.isEmpty())
         writeFile(job.videoSource, "source video\n");
     return job;
 }
 
-QList<QStringList> tst_ConvertingFile::expand(
-    const QList<QStringList> &lists, const ConversionWorker::Job &job) const
+Runs tst_ConvertingFile::expand(const Runs &lists, const ConversionWorker::Job &job) const
 {
-    QList<QStringList> result;
+    const QHash<QString, QString> places { { "IN", job.input }, { "OUT", job.output }, { "VID", job.videoSource },
+        { "TMP", job.output + QStringLiteral(".mp4") } };
+    Runs result;
     for (QStringList list : lists) {
-        for (QString &item : list) {
-            if (item == QLatin1String("IN"))
-                item = job.input;
-            else if (item == QLatin1String("OUT"))
-                item = job.output;
-            else if (item == QLatin1String("VID"))
-                item = job.videoSource;
-            else if (item == QLatin1String("TMP"))
-                item = job.output + QStringLiteral(".mp4");
-        }
+        for (QString &item : list)
+            item = places.value(item, item);
         result << list;
     }
     return result;
@@ -175,259 +132,112 @@ QList<QStringList> tst_ConvertingFile::expand(
 void tst_ConvertingFile::programBesideExecutable()
 {
     fake.reset();
-    QCOMPARE(
-        ConvertingFile::programPath(), QCoreApplication::applicationDirPath() + QStringLiteral("/ffmpeg"));
+    QCOMPARE(ConvertingFile::programPath(), QCoreApplication::applicationDirPath() + QStringLiteral("/ffmpeg"));
 }
 
-void tst_ConvertingFile::prepareToUpload_data()
-{
-    QTest::addColumn<QString>("source");
-    QTest::addColumn<QStringList>("arguments");
-
-    const QStringList plain { "-i", "IN", "-y", "OUT" };
-    const QStringList video { "-i", "IN", "-vn", "-acodec", "pcm_s16le", "-ac", "2", "-y", "OUT" };
-    const QStringList other { "-i", "IN", "-vn", "-c:a", "pcm_s16le", "-y", "OUT" };
-    QTest::newRow("WMV in capitals") << "clip.WMV" << plain;
-    QTest::newRow("wma") << "song.wma" << plain;
-    QTest::newRow("mp4") << "clip.mp4" << video;
-    QTest::newRow("MKV") << "clip.MKV" << video;
-    QTest::newRow("avi") << "clip.avi" << video;
-    QTest::newRow("flv") << "clip.flv" << video;
-    QTest::newRow("rm") << "clip.rm" << video;
-    QTest::newRow("vob") << "clip.vob" << video;
-    QTest::newRow("m4v") << "clip.m4v" << video;
-    QTest::newRow("webm") << "clip.webm" << video;
-    QTest::newRow("mp3") << "song.mp3" << other;
-    QTest::newRow("FLAC") << "song.FLAC" << other;
-    QTest::newRow("m4a") << "song.m4a" << other;
-    QTest::newRow("no suffix") << "recording" << other;
-}
-
-void tst_ConvertingFile::prepareToUpload()
-{
-    QFETCH(QString, source);
-    QFETCH(QStringList, arguments);
-
-    const auto job
-        = makeJob(Entry::PrepareToUpload, source, QStringLiteral("AbCdEfGhIjKlMnOp.wav"), QString());
-    ConversionWorker worker;
-    QVERIFY(worker.run(job));
-
-    QCOMPARE(fake->argumentLists(), expand({ arguments }, job));
-    QCOMPARE(worker.doneSignals(), QStringList { "doneUploadConverting" });
-    QVERIFY(worker.doneOnOwnThread());
-    QVERIFY(worker.converterDeleted());
-    QVERIFY(QFile::exists(job.output));
-    QVERIFY(QFile::exists(job.input));
-}
-
-void tst_ConvertingFile::prepareFinal_data()
-{
-    QTest::addColumn<QString>("video");
-    QTest::addColumn<QString>("output");
-    QTest::addColumn<bool>("isMain");
-    QTest::addColumn<QList<QStringList>>("runs");
-    QTest::addColumn<QString>("signal");
-
-    QTest::newRow("mkv to mkv: one run")
-        << "clip.mkv"
-        << "vocals - clip.mkv" << true << QList<QStringList> { mux("OUT") } << "doneMain";
-    QTest::newRow("MKV source to mkv: one run")
-        << "clip.MKV"
-        << "vocals - clip.mkv" << false << QList<QStringList> { mux("OUT") } << "doneMix";
-    QTest::newRow("avi to mp4: one run")
-        << "clip.avi"
-        << "vocals - clip.mp4" << true << QList<QStringList> { mux("OUT") } << "doneMain";
-    QTest::newRow("webm to webm: one run")
-        << "clip.webm"
-        << "drums - clip.webm" << true << QList<QStringList> { mux("OUT") } << "doneMain";
-    QTest::newRow("avi to mov: two runs")
-        << "clip.avi"
-        << "vocals - clip.mov" << true << QList<QStringList> { mux("TMP"), fromTmp(h264()) } << "doneMain";
-    QTest::newRow("mp4 to mov: two runs") << "clip.mp4"
-                                          << "Mix Without vocals - clip.mov" << false
-                                          << QList<QStringList> { mux("TMP"), fromTmp(h264()) } << "doneMix";
-    QTest::newRow("mp4 to mkv: two runs")
-        << "clip.mp4"
-        << "bass - clip.mkv" << true << QList<QStringList> { mux("TMP"), fromTmp(h264()) } << "doneMain";
-    QTest::newRow("mkv to mpg: two runs")
-        << "clip.mkv"
-        << "bass - clip.mpg" << true << QList<QStringList> { mux("TMP"), fromTmp(mpeg2()) } << "doneMain";
-    QTest::newRow("mov to webm: two runs")
-        << "clip.mov"
-        << "bass - clip.webm" << true << QList<QStringList> { mux("TMP"), fromTmp(vp8()) } << "doneMain";
-    QTest::newRow("mp4 to WMV: two runs")
-        << "clip.mp4"
-        << "bass - clip.WMV" << true << QList<QStringList> { mux("TMP"), fromTmp(wmv2()) } << "doneMain";
-    for (const char *format : { "flac", "mp3", "wav", "m4a", "aiff", "wma" }) {
-        QTest::addRow("video to %s: audio only", format)
-            << "clip.mp4" << QStringLiteral("piano - clip.%1").arg(QLatin1String(format)) << false
-            << QList<QStringList> { audio() } << "doneMix";
-    }
-    QTest::newRow("audio source to mp3")
-        << QString() << "guitar - song.mp3" << true << QList<QStringList> { audio() } << "doneMain";
-}
-
-void tst_ConvertingFile::prepareFinal()
-{
-    QFETCH(QString, video);
-    QFETCH(QString, output);
-    QFETCH(bool, isMain);
-    QFETCH(QList<QStringList>, runs);
-    QFETCH(QString, signal);
-
-    const auto job = makeJob(Entry::PrepareFinal, output + QStringLiteral(".wav"), output, video, isMain);
-    ConversionWorker worker;
-    QVERIFY(worker.run(job));
-
-    QCOMPARE(fake->argumentLists(), expand(runs, job));
-    QCOMPARE(worker.doneSignals(), QStringList { signal });
-    QVERIFY(worker.doneOnOwnThread());
-    QVERIFY(worker.converterDeleted());
-    QCOMPARE(readFile(job.output), QByteArray("converted media\n"));
-    QVERIFY2(!QFile::exists(job.input), "the downloaded WAV is deleted after a good conversion");
-    QVERIFY(!QFile::exists(job.output + QStringLiteral(".mp4")));
-}
-
-void tst_ConvertingFile::convertFile_data()
-{
-    QTest::addColumn<QString>("input");
-    QTest::addColumn<QString>("video");
-    QTest::addColumn<QString>("output");
-    QTest::addColumn<QList<QStringList>>("runs");
-    QTest::addColumn<bool>("logsFirstRun");
-
-    const QStringList fromInput { "-y", "-i", "IN" };
-    QTest::newRow("mov file to mkv") << "vocals - clip.mov"
-                                     << "clip.mp4"
-                                     << "vocals - clip.mkv"
-                                     << QList<QStringList> { fromInput + h264() << "OUT" } << false;
-    QTest::newRow("mp4 file to mpg") << "vocals - clip.mp4"
-                                     << "clip.mp4"
-                                     << "vocals - clip.mpg"
-                                     << QList<QStringList> { fromInput + mpeg2() << "OUT" } << false;
-    QTest::newRow("webm file to mp4")
-        << "vocals - clip.webm"
-        << "clip.webm"
-        << "vocals - clip.mp4" << QList<QStringList> { fromInput + h264() << "OUT" } << false;
-    QTest::newRow("MKV file to webm")
-        << "vocals - clip.MKV"
-        << "clip.avi"
-        << "vocals - clip.webm" << QList<QStringList> { fromInput + vp8() << "OUT" } << false;
-    QTest::newRow("wav to mp4: one run")
-        << "vocals - clip.wav"
-        << "clip.avi"
-        << "vocals - clip.mp4" << QList<QStringList> { withY(mux("OUT")) } << false;
-    QTest::newRow("wav to mov: two runs")
-        << "vocals - clip.wav"
-        << "clip.mov"
-        << "vocals - clip.mov" << QList<QStringList> { withY(mux("TMP")), fromTmp(h264()) } << true;
-    QTest::newRow("mp3 to wmv: two runs")
-        << "vocals - clip.mp3"
-        << "clip.mkv"
-        << "vocals - clip.wmv" << QList<QStringList> { withY(mux("TMP")), fromTmp(wmv2()) } << true;
-    QTest::newRow("flac to webm: two runs")
-        << "vocals - clip.flac"
-        << "clip.webm"
-        << "vocals - clip.webm" << QList<QStringList> { withY(mux("TMP")), fromTmp(vp8()) } << true;
-    QTest::newRow("wav to mpg: two runs")
-        << "vocals - clip.wav"
-        << "clip.mpg"
-        << "vocals - clip.mpg" << QList<QStringList> { withY(mux("TMP")), fromTmp(mpeg2()) } << true;
-    QTest::newRow("mp3 to flac") << "vocals - song.mp3" << QString() << "vocals - song.flac"
-                                 << QList<QStringList> { audio() } << false;
-    QTest::newRow("mov file to wav") << "vocals - clip.mov"
-                                     << "clip.mov"
-                                     << "vocals - clip.wav" << QList<QStringList> { audio() } << false;
-}
-
-void tst_ConvertingFile::convertFile()
-{
-    QFETCH(QString, input);
-    QFETCH(QString, video);
-    QFETCH(QString, output);
-    QFETCH(QList<QStringList>, runs);
-    QFETCH(bool, logsFirstRun);
-
-    const MessageCapture capture;
-    const auto job = makeJob(Entry::ConvertFile, input, output, video);
-    ConversionWorker worker;
-    QVERIFY(worker.run(job));
-
-    const QList<QStringList> expected = expand(runs, job);
-    QCOMPARE(fake->argumentLists(), expected);
-    QCOMPARE(worker.doneSignals(), QStringList { "doneMain" });
-    QVERIFY(worker.doneOnOwnThread());
-    QCOMPARE(readFile(job.output), QByteArray("converted media\n"));
-    QVERIFY2(QFile::exists(job.input), "the archive file stays");
-    QVERIFY(!QFile::exists(job.output + QStringLiteral(".mp4")));
-
-    const QStringList debug = capture.messages(QtDebugMsg);
-    QVERIFY(debug.contains(expected.last().join(QLatin1Char(' '))));
-    QCOMPARE(debug.contains(QStringLiteral("Pre init commad:")), logsFirstRun);
-    if (logsFirstRun)
-        QVERIFY(debug.contains(expected.first().join(QLatin1Char(' '))));
-}
-
-void tst_ConvertingFile::fallbackAfterFailedCopy_data()
+void tst_ConvertingFile::arguments_data()
 {
     QTest::addColumn<int>("entry");
     QTest::addColumn<QString>("input");
     QTest::addColumn<QString>("video");
     QTest::addColumn<QString>("output");
-    QTest::addColumn<QList<QStringList>>("runs");
+    QTest::addColumn<bool>("isMain");
+    QTest::addColumn<bool>("copyFails");
+    QTest::addColumn<Runs>("runs");
 
+    const int upload = int(Entry::PrepareToUpload);
     const int final = int(Entry::PrepareFinal);
     const int archive = int(Entry::ConvertFile);
-    QTest::newRow("final webm to webm")
-        << final << "a.webm.wav"
-        << "clip.webm"
-        << "a.webm" << QList<QStringList> { mux("OUT"), reencode(vp8(), "OUT") };
-    QTest::newRow("final mpg to mpg")
-        << final << "a.mpg.wav"
-        << "clip.mpg"
-        << "a.mpg" << QList<QStringList> { mux("OUT"), reencode(mpeg2(), "OUT") };
-    QTest::newRow("final wmv to mp4")
-        << final << "a.mp4.wav"
-        << "clip.wmv"
-        << "a.mp4" << QList<QStringList> { mux("OUT"), reencode(h264(), "OUT") };
-    QTest::newRow("final flv to mov")
-        << final << "a.mov.wav"
-        << "clip.flv"
-        << "a.mov" << QList<QStringList> { mux("TMP"), reencode(h264(), "TMP"), fromTmp(h264()) };
-    QTest::newRow("final webm to wmv")
-        << final << "a.wmv.wav"
-        << "clip.webm"
-        << "a.wmv" << QList<QStringList> { mux("TMP"), reencode(h264(), "TMP"), fromTmp(wmv2()) };
-    QTest::newRow("archive webm picture to mp4")
-        << archive << "a.wav"
-        << "clip.webm"
-        << "a.mp4" << QList<QStringList> { withY(mux("OUT")), withY(reencode(h264(), "OUT")) };
-    QTest::newRow("archive rm picture to mpg")
-        << archive << "a.wav"
-        << "clip.rm"
-        << "a.mpg"
-        << QList<QStringList> { withY(mux("TMP")), withY(reencode(h264(), "TMP")), fromTmp(mpeg2()) };
+    const auto toWav = [](const QStringList &codec) { return Runs { QStringList { "-i", "IN" } + codec << "-y" << "OUT" }; };
+    for (const char *source : { "clip.WMV", "song.wma" })
+        QTest::addRow("upload %s", source) << upload << source << "" << "up.wav" << true << false << toWav({});
+    for (const char *source : { "clip.mp4", "clip.MKV", "clip.avi", "clip.flv", "clip.rm", "clip.vob", "clip.m4v",
+             "clip.webm", "clip.mov", "clip.mpg" })
+        QTest::addRow("upload %s", source) << upload << source << "" << "up.wav" << true << false
+                                           << toWav({ "-vn", "-acodec", "pcm_s16le", "-ac", "2" });
+    for (const char *source : { "song.mp3", "song.FLAC", "recording" })
+        QTest::addRow("upload %s", source) << upload << source << "" << "up.wav" << true << false
+                                           << toWav({ "-vn", "-c:a", "pcm_s16le" });
+
+    // A downloaded result under the source's picture: one run into the same container or MP4, else two.
+    const auto final_ = [&](const char *name, const char *video, const char *output, bool isMain, const Runs &runs) {
+        QTest::newRow(name) << final << QStringLiteral("%1.wav").arg(QLatin1String(output)) << video << output
+                            << isMain << false << runs;
+    };
+    final_("final mkv to mkv", "clip.mkv", "vocals - clip.mkv", true, { mux("OUT") });
+    final_("final MKV to mkv, the mix", "clip.MKV", "vocals - clip.mkv", false, { mux("OUT") });
+    final_("final avi to mp4", "clip.avi", "vocals - clip.mp4", true, { mux("OUT") });
+    final_("final avi to mov", "clip.avi", "vocals - clip.mov", true, { mux("TMP"), fromTmp(h264) });
+    final_("final mp4 to mkv, the mix", "clip.mp4", "Mix Without vocals - clip.mkv", false,
+        { mux("TMP"), fromTmp(h264) });
+    final_("final mkv to mpg", "clip.mkv", "bass - clip.mpg", true, { mux("TMP"), fromTmp(mpeg2) });
+    final_("final mov to webm", "clip.mov", "bass - clip.webm", true, { mux("TMP"), fromTmp(vp8) });
+    final_("final mp4 to WMV", "clip.mp4", "bass - clip.WMV", true, { mux("TMP"), fromTmp(wmv2) });
+    for (const char *format : { "flac", "mp3", "wav", "m4a", "aiff", "wma" })
+        QTest::addRow("final video to %s", format) << final << "a.wav" << "clip.mp4"
+                                                   << QStringLiteral("piano - clip.%1").arg(QLatin1String(format)) << false
+                                                   << false << Runs { audio };
+    final_("final audio source to mp3", "", "guitar - song.mp3", true, { audio });
+
+    // An archive file: a stored video is encoded, any other goes under the source's picture.
+    const auto archive_ = [&](const char *input, const char *video, const char *output, const Runs &runs) {
+        QTest::addRow("archive %s to %s", input, output) << archive << input << video << output << true << false
+                                                         << runs;
+    };
+    archive_("a.mov", "clip.mp4", "a.mkv", { QStringList { "-y", "-i", "IN" } + h264 << "OUT" });
+    archive_("a.mp4", "clip.mp4", "a.mpg", { QStringList { "-y", "-i", "IN" } + mpeg2 << "OUT" });
+    archive_("a.webm", "clip.webm", "a.mp4", { QStringList { "-y", "-i", "IN" } + h264 << "OUT" });
+    archive_("a.MKV", "clip.avi", "a.webm", { QStringList { "-y", "-i", "IN" } + vp8 << "OUT" });
+    archive_("a.wav", "clip.avi", "a.mp4", { withY(mux("OUT")) });
+    archive_("a.wav", "clip.mov", "a.mov", { withY(mux("TMP")), fromTmp(h264) });
+    archive_("a.mp3", "clip.mkv", "a.wmv", { withY(mux("TMP")), fromTmp(wmv2) });
+    archive_("a.flac", "clip.webm", "a.webm", { withY(mux("TMP")), fromTmp(vp8) });
+    archive_("a.wav", "clip.mpg", "a.mpg", { withY(mux("TMP")), fromTmp(mpeg2) });
+    archive_("a.mp3", "", "a.flac", { audio });
+    archive_("a.mov", "clip.mov", "a.wav", { audio });
+
+    // Every run that copies the picture fails and leaves a partial file, as ffmpeg does for these pairs.
+    const auto fallback = [&](const char *name, int entry, const char *video, const char *output, const Runs &runs) {
+        QTest::newRow(name) << entry << QStringLiteral("%1.wav").arg(QLatin1String(output)) << video << output
+                            << true << true << runs;
+    };
+    fallback("fallback, final webm to webm", final, "clip.webm", "a.webm", { mux("OUT"), reencode(vp8, "OUT") });
+    fallback("fallback, final mpg to mpg", final, "clip.mpg", "a.mpg", { mux("OUT"), reencode(mpeg2, "OUT") });
+    fallback("fallback, final wmv to mp4", final, "clip.wmv", "a.mp4", { mux("OUT"), reencode(h264, "OUT") });
+    fallback("fallback, final flv to mov", final, "clip.flv", "a.mov",
+        { mux("TMP"), reencode(h264, "TMP"), fromTmp(h264) });
+    fallback("fallback, final webm to wmv", final, "clip.webm", "a.wmv",
+        { mux("TMP"), reencode(h264, "TMP"), fromTmp(wmv2) });
+    fallback("fallback, archive webm picture to mp4", archive, "clip.webm", "a.mp4",
+        { withY(mux("OUT")), withY(reencode(h264, "OUT")) });
+    fallback("fallback, archive rm picture to mpg", archive, "clip.rm", "a.mpg",
+        { withY(mux("TMP")), withY(reencode(h264, "TMP")), fromTmp(mpeg2) });
 }
 
-void tst_ConvertingFile::fallbackAfterFailedCopy()
+void tst_ConvertingFile::arguments()
 {
     QFETCH(int, entry);
     QFETCH(QString, input);
     QFETCH(QString, video);
     QFETCH(QString, output);
-    QFETCH(QList<QStringList>, runs);
+    QFETCH(bool, isMain);
+    QFETCH(bool, copyFails);
+    QFETCH(Runs, runs);
 
-    // Every run that copies the picture fails and leaves a partial file, as ffmpeg does for these pairs.
-    fake->setSwitch("FAIL_IF", QStringLiteral("copy"));
-    const auto job = makeJob(Entry(entry), input, output, video);
+    if (copyFails)
+        fake->setSwitch("FAIL_IF", QStringLiteral("copy"));
+    const auto job = makeJob(Entry(entry), input, output, video, isMain);
     ConversionWorker worker;
     QVERIFY(worker.run(job));
 
     QCOMPARE(fake->argumentLists(), expand(runs, job));
-    QCOMPARE(worker.doneSignals(), QStringList { "doneMain" });
+    const char *signal = Entry(entry) == Entry::PrepareToUpload ? "doneUploadConverting"
+        : isMain                                                 ? "doneMain"
+                                                                 : "doneMix";
+    QCOMPARE(worker.doneSignals(), QStringList { signal });
     QCOMPARE(readFile(job.output), QByteArray("converted media\n"));
-    QCOMPARE(QFile::exists(job.input), Entry(entry) == Entry::ConvertFile);
+    // Only a downloaded result goes once converted; the user's source and archive file stay.
+    QCOMPARE(QFile::exists(job.input), Entry(entry) != Entry::PrepareFinal);
     QVERIFY(!QFile::exists(job.output + QStringLiteral(".mp4")));
 }
 
@@ -439,34 +249,20 @@ void tst_ConvertingFile::failedConversion_data()
     QTest::addColumn<QString>("output");
     QTest::addColumn<QString>("failure");
     QTest::addColumn<int>("runCount");
-    QTest::addColumn<QString>("signal");
 
     const int upload = int(Entry::PrepareToUpload);
     const int final = int(Entry::PrepareFinal);
     const int archive = int(Entry::ConvertFile);
-    for (const char *failure : { "FAIL_IF", "NO_OUTPUT" }) {
-        const QString name = QLatin1String(failure);
-        QTest::addRow("upload, %s", failure) << upload << "clip.mp4"
-                                             << ""
-                                             << "up.wav" << name << 1 << "doneUploadConverting";
-        QTest::addRow("final audio, %s", failure) << final << "a.mp3.wav"
-                                                  << ""
-                                                  << "a.mp3" << name << 1 << "doneMain";
-        QTest::addRow("final one run, %s", failure) << final << "a.mp4.wav"
-                                                    << "clip.mkv"
-                                                    << "a.mp4" << name << 2 << "doneMain";
-        QTest::addRow("final two runs, %s", failure) << final << "a.mov.wav"
-                                                     << "clip.mkv"
-                                                     << "a.mov" << name << 2 << "doneMain";
-        QTest::addRow("archive audio, %s", failure) << archive << "a.wav"
-                                                    << ""
-                                                    << "a.flac" << name << 1 << "doneMain";
-        QTest::addRow("archive video file, %s", failure) << archive << "a.mov"
-                                                         << "clip.mov"
-                                                         << "a.mkv" << name << 1 << "doneMain";
-        QTest::addRow("archive two runs, %s", failure) << archive << "a.wav"
-                                                       << "clip.mp4"
-                                                       << "a.webm" << name << 2 << "doneMain";
+    // Every run fails after writing a partial file, ffmpeg "succeeds" without writing anything, or it
+    // is not there at all.
+    for (const char *failure : { "FAIL_IF", "NO_OUTPUT", "MISSING" }) {
+        QTest::addRow("upload, %s", failure) << upload << "clip.mp4" << "" << "up.wav" << failure << 1;
+        QTest::addRow("final audio, %s", failure) << final << "a.mp3.wav" << "" << "a.mp3" << failure << 1;
+        QTest::addRow("final one run, %s", failure) << final << "a.mp4.wav" << "clip.mkv" << "a.mp4" << failure << 2;
+        QTest::addRow("final two runs, %s", failure) << final << "a.mov.wav" << "clip.mkv" << "a.mov" << failure << 2;
+        QTest::addRow("archive audio, %s", failure) << archive << "a.wav" << "" << "a.flac" << failure << 1;
+        QTest::addRow("archive video file, %s", failure) << archive << "a.mov" << "clip.mov" << "a.mkv" << failure << 1;
+        QTest::addRow("archive two runs, %s", failure) << archive << "a.wav" << "clip.mp4" << "a.webm" << failure << 2;
     }
 }
 
@@ -478,190 +274,103 @@ void tst_ConvertingFile::failedConversion()
     QFETCH(QString, output);
     QFETCH(QString, failure);
     QFETCH(int, runCount);
-    QFETCH(QString, signal);
 
-    // Either every run fails after writing a partial file, or ffmpeg "succeeds" without writing anything.
-    fake->setSwitch(failure.toLatin1().constData(), failure == QLatin1String("FAIL_IF") ? "-i" : "1");
+    const QString missing = path(QStringLiteral("no-such-folder/ffmpeg"));
+    if (failure == QLatin1String("MISSING")) {
+        ConvertingFile::setProgramPath(missing);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^ffmpeg could not be started: ")
+                                               + QRegularExpression::escape(missing)));
+    } else {
+        fake->setSwitch(failure.toLatin1().constData(), failure == QLatin1String("FAIL_IF") ? "-i" : "1");
+    }
     const auto job = makeJob(Entry(entry), input, output, video);
     ConversionWorker worker;
-    QVERIFY(worker.run(job));
+    QVERIFY(worker.run(job, 10000));
 
-    QCOMPARE(fake->runs().size(), runCount);
-    QCOMPARE(worker.doneSignals(), QStringList { signal });
+    QCOMPARE(fake->runs().size(), failure == QLatin1String("MISSING") ? 0 : runCount);
+    QCOMPARE(worker.doneSignals().size(), 1);
     QVERIFY2(!QFile::exists(job.output), "no partial output is left behind");
     QVERIFY2(QFile::exists(job.input), "the input is kept when nothing was produced");
     QVERIFY(!QFile::exists(job.output + QStringLiteral(".mp4")));
 }
 
-void tst_ConvertingFile::missingFfmpegIsLogged_data()
-{
-    QTest::addColumn<int>("entry");
-    QTest::addColumn<QString>("signal");
-    QTest::newRow("upload") << int(Entry::PrepareToUpload) << "doneUploadConverting";
-    QTest::newRow("final") << int(Entry::PrepareFinal) << "doneMain";
-    QTest::newRow("archive") << int(Entry::ConvertFile) << "doneMain";
-}
-
-void tst_ConvertingFile::missingFfmpegIsLogged()
-{
-    QFETCH(int, entry);
-    QFETCH(QString, signal);
-
-    const QString missing = path(QStringLiteral("no-such-folder/ffmpeg"));
-    ConvertingFile::setProgramPath(missing);
-    const MessageCapture capture;
-    const auto job = makeJob(
-        Entry(entry), QStringLiteral("a.mp4.wav"), QStringLiteral("a.mp4"), QStringLiteral("clip.mp4"));
-    ConversionWorker worker;
-    QVERIFY(worker.run(job, 10000));
-
-    QCOMPARE(worker.doneSignals(), QStringList { signal });
-    QVERIFY(QFile::exists(job.input));
-    QVERIFY(!QFile::exists(job.output));
-    const QStringList warnings = capture.messages(QtWarningMsg);
-    QVERIFY2(!warnings.filter(missing).isEmpty(), qPrintable(warnings.join(QLatin1Char('\n'))));
-}
-
 void tst_ConvertingFile::existingOutputDoesNotWaitForAnswer()
 {
     // Without "-y" the stand-in asks on its input, as ffmpeg does; an open input would hang it.
-    const auto job
-        = makeJob(Entry::PrepareFinal, QStringLiteral("a.mp3.wav"), QStringLiteral("a.mp3"), QString());
+    const auto job = makeJob(Entry::PrepareFinal, QStringLiteral("a.mp3.wav"), QStringLiteral("a.mp3"), QString());
     QVERIFY(writeFile(job.output, "the user's earlier file"));
     ConversionWorker worker;
     QVERIFY(worker.run(job, 10000));
-
     QCOMPARE(fake->runs().size(), 1);
-    QCOMPARE(worker.doneSignals(), QStringList { "doneMain" });
     QCOMPARE(readFile(job.output), QByteArray("the user's earlier file"));
     QVERIFY(QFile::exists(job.input));
 }
 
-void tst_ConvertingFile::cancelDuringFirstRun_data()
-{
-    QTest::addColumn<int>("entry");
-    QTest::addColumn<bool>("inputKept");
-    QTest::newRow("final") << int(Entry::PrepareFinal) << false;
-    QTest::newRow("archive") << int(Entry::ConvertFile) << true;
-}
-
-void tst_ConvertingFile::cancelDuringFirstRun()
-{
-    QFETCH(int, entry);
-    QFETCH(bool, inputKept);
-
-    fake->setSwitch("HANG_IF", QStringLiteral("copy"));
-    const auto job = makeJob(
-        Entry(entry), QStringLiteral("a.mov.wav"), QStringLiteral("a.mov"), QStringLiteral("clip.avi"));
-    const QString intermediate = job.output + QStringLiteral(".mp4");
-    ConversionWorker worker;
-    worker.start(job);
-    QTRY_COMPARE(fake->runs().size(), 1);
-    QTRY_VERIFY(QFile::exists(intermediate));
-
-    const qint64 stopMs = worker.cancel();
-    QVERIFY2(stopMs < 1000, qPrintable(QString::number(stopMs)));
-    QTest::qWait(200);
-
-    QCOMPARE(fake->runs().size(), 1);
-    QVERIFY(!processExists(fake->runs().first().pid));
-    QVERIFY(worker.doneSignals().isEmpty());
-    QVERIFY(worker.converterDeleted());
-    QCOMPARE(QFile::exists(job.input), inputKept);
-    QVERIFY(!QFile::exists(intermediate));
-    QVERIFY(!QFile::exists(job.output));
-}
-
-void tst_ConvertingFile::cancelKillsStubbornProcess()
-{
-    fake->setSwitch("HANG_IF", QStringLiteral("copy"));
-    fake->setSwitch("IGNORE_TERM", QStringLiteral("1"));
-    const auto job = makeJob(Entry::PrepareFinal, QStringLiteral("a.mov.wav"), QStringLiteral("a.mov"),
-        QStringLiteral("clip.avi"));
-    ConversionWorker worker;
-    worker.start(job);
-    QTRY_COMPARE(fake->runs().size(), 1);
-
-    // The terminate request is ignored: the kill follows after half a second.
-    const qint64 stopMs = worker.cancel();
-    QVERIFY2(stopMs >= 450 && stopMs < 1500, qPrintable(QString::number(stopMs)));
-    QVERIFY(!processExists(fake->runs().first().pid));
-    QCOMPARE(fake->runs().size(), 1);
-    QVERIFY(!QFile::exists(job.input));
-    QVERIFY(!QFile::exists(job.output + QStringLiteral(".mp4")));
-}
-
-void tst_ConvertingFile::cancelDuringLastRun_data()
+void tst_ConvertingFile::cancelWhileRunning_data()
 {
     QTest::addColumn<int>("entry");
     QTest::addColumn<QString>("input");
     QTest::addColumn<QString>("output");
-    QTest::addColumn<QString>("signal");
+    QTest::addColumn<QString>("hangIf"); // none: cancelled before the start
+    QTest::addColumn<bool>("ignoreTerm");
+    QTest::addColumn<QStringList>("expectedSignals");
     QTest::addColumn<bool>("inputKept");
-    QTest::newRow("upload") << int(Entry::PrepareToUpload) << "clip.mp4"
-                            << "up.wav"
-                            << "doneUploadConverting" << true;
-    QTest::newRow("final") << int(Entry::PrepareFinal) << "a.mp3.wav"
-                           << "a.mp3"
-                           << "doneMain" << false;
-    QTest::newRow("archive") << int(Entry::ConvertFile) << "a.wav"
-                             << "a.flac"
-                             << "doneMain" << true;
+
+    const int final = int(Entry::PrepareFinal);
+    const int archive = int(Entry::ConvertFile);
+    // In the first of two runs the conversion ends silently; in the last its signal still comes, and the
+    // owner ignores it because its flag is set.
+    const QStringList none;
+    const QStringList main { "doneMain" };
+    QTest::newRow("final, first run") << final << "a.mov.wav" << "a.mov" << "copy" << false << none << false;
+    QTest::newRow("archive, first run") << archive << "a.mov.wav" << "a.mov" << "copy" << false << none << true;
+    QTest::newRow("final, ffmpeg ignores terminate") << final << "a.mov.wav" << "a.mov" << "copy" << true << none
+                                                     << false;
+    QTest::newRow("upload, last run") << int(Entry::PrepareToUpload) << "clip.mp4" << "up.wav" << "-i" << false
+                                      << QStringList { "doneUploadConverting" } << true;
+    QTest::newRow("final, last run") << final << "a.mp3.wav" << "a.mp3" << "-i" << false << main << false;
+    QTest::newRow("archive, last run") << archive << "a.wav" << "a.flac" << "-i" << false << main << true;
+    // A download that completes after the window closed starts a conversion with the flag already set.
+    QTest::newRow("upload, before the start") << int(Entry::PrepareToUpload) << "a.wav" << "up.wav" << "" << false
+                                              << QStringList { "doneUploadConverting" } << true;
+    QTest::newRow("final one run, before the start") << final << "a.wav" << "a.mp4" << "" << false << none << false;
+    QTest::newRow("final two runs, before the start") << final << "a.wav" << "a.mkv" << "" << false << none << false;
+    QTest::newRow("archive two runs, before the start") << archive << "a.wav" << "a.webm" << "" << false << none
+                                                        << true;
 }
 
-void tst_ConvertingFile::cancelDuringLastRun()
+void tst_ConvertingFile::cancelWhileRunning()
 {
     QFETCH(int, entry);
     QFETCH(QString, input);
     QFETCH(QString, output);
-    QFETCH(QString, signal);
+    QFETCH(QString, hangIf);
+    QFETCH(bool, ignoreTerm);
+    QFETCH(QStringList, expectedSignals);
     QFETCH(bool, inputKept);
 
-    fake->setSwitch("HANG_IF", QStringLiteral("-i"));
-    const auto job = makeJob(Entry(entry), input, output, QString());
+    const bool beforeStart = hangIf.isEmpty();
+    fake->setSwitch("HANG_IF", hangIf);
+    if (ignoreTerm)
+        fake->setSwitch("IGNORE_TERM", QStringLiteral("1"));
+    const auto job = makeJob(Entry(entry), input, output, QStringLiteral("clip.avi"));
+    const QString intermediate = job.output + QStringLiteral(".mp4");
     ConversionWorker worker;
+    worker.setCancelFlag(beforeStart ? 1 : 0);
     worker.start(job);
-    QTRY_VERIFY(QFile::exists(job.output));
+    if (beforeStart)
+        QTest::qWait(100);
+    QTRY_VERIFY(beforeStart || QFile::exists(job.output) || QFile::exists(intermediate));
 
+    // An ignored terminate request is followed by a kill after half a second.
     const qint64 stopMs = worker.cancel();
-    QVERIFY2(stopMs < 1000, qPrintable(QString::number(stopMs)));
-    // The signal still comes; the owner ignores it because its flag is set.
-    QTRY_COMPARE(worker.doneSignals(), QStringList { signal });
-    QVERIFY(!processExists(fake->runs().first().pid));
-    QVERIFY2(!QFile::exists(job.output), "the half-written output is removed");
-    QCOMPARE(QFile::exists(job.input), inputKept);
-}
-
-void tst_ConvertingFile::cancelBeforeStart_data()
-{
-    QTest::addColumn<int>("entry");
-    QTest::addColumn<QString>("output");
-    QTest::addColumn<QStringList>("expectedSignals");
-    QTest::newRow("upload") << int(Entry::PrepareToUpload) << "up.wav"
-                            << QStringList { "doneUploadConverting" };
-    QTest::newRow("final one run") << int(Entry::PrepareFinal) << "a.mp4" << QStringList();
-    QTest::newRow("final two runs") << int(Entry::PrepareFinal) << "a.mkv" << QStringList();
-    QTest::newRow("archive two runs") << int(Entry::ConvertFile) << "a.webm" << QStringList();
-}
-
-void tst_ConvertingFile::cancelBeforeStart()
-{
-    QFETCH(int, entry);
-    QFETCH(QString, output);
-    QFETCH(QStringList, expectedSignals);
-
-    // A download that completes after the window closed starts a conversion with the flag already set.
-    const auto job = makeJob(Entry(entry), QStringLiteral("a.wav"), output, QStringLiteral("clip.avi"));
-    ConversionWorker worker;
-    worker.setCancelFlag(1);
-    worker.start(job);
-    QTest::qWait(300);
-    worker.stop();
-    QTest::qWait(100);
-
-    QVERIFY(fake->runs().isEmpty());
+    QVERIFY2(stopMs < (ignoreTerm ? 1500 : 1000) && (!ignoreTerm || stopMs >= 450), qPrintable(QString::number(stopMs)));
+    QTest::qWait(200);
     QCOMPARE(worker.doneSignals(), expectedSignals);
-    QVERIFY(!QFile::exists(job.output));
+    QCOMPARE(fake->runs().size(), beforeStart ? 0 : 1);
+    QVERIFY(beforeStart || !processExists(fake->runs().first().pid));
+    QCOMPARE(QFile::exists(job.input), inputKept);
+    QVERIFY2(!QFile::exists(job.output) && !QFile::exists(intermediate), "the half-written output is removed");
 }
 
 QTEST_GUILESS_MAIN(tst_ConvertingFile)
