@@ -8,8 +8,52 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 namespace {
+
+// Input frames from a base on, kept until their results are written: the mix is the input minus the
+// instrument, exactly, so the input waits for the instrument to come out of the transforms.
+class History
+{
+public:
+    explicit History(int channels)
+        : channels(channels)
+    { }
+
+    void append(const std::int16_t *interleaved, std::int64_t frames)
+    {
+        samples.insert(samples.end(), interleaved, interleaved + frames * channels);
+    }
+    // Valid for frames from the base on, up to those appended.
+    const std::int16_t *at(std::int64_t frame) const
+    {
+        return samples.data() + static_cast<size_t>((frame - base) * channels);
+    }
+    void dropBefore(std::int64_t frame)
+    {
+        if (frame <= base)
+            return;
+        samples.erase(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>((frame - base) * channels));
+        base = frame;
+    }
+
+private:
+    const int channels;
+    std::vector<std::int16_t> samples;
+    std::int64_t base = 0;
+};
+
+// Receives the isolated instrument, in order, as it becomes final.
+using Emit = std::function<void(std::int64_t start, std::int64_t count, const float *isolated)>;
+
+// One way of isolating an instrument: takes the input in order and emits the instrument in order.
+class Method
+{
+public:
+    virtual ~Method() = default;
+    virtual void push(const float *interleaved, std::int64_t frames) = 0;
+};
 
 // A second-order low- or high-pass section (the audio cookbook's formulas, Q = 1/sqrt 2).
 class Biquad
@@ -45,52 +89,6 @@ private:
     double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
 };
 
-struct Band
-{
-    double highPass; // 0: none
-    double lowPass; // 0: none
-};
-
-// Each remaining instrument's share of the spectrum.
-std::vector<Band> bandsFor(const std::string &instrument)
-{
-    if (instrument == "guitar")
-        return { { 200, 3000 } };
-    if (instrument == "piano")
-        return { { 80, 5000 } };
-    return { { 250, 4000 } }; // the voice band, for mono vocals
-}
-
-// Frames between two looks at the stop flag: a few milliseconds of work.
-constexpr std::int64_t chunkFrames = 1 << 16;
-
-bool stopped(const std::atomic<bool> *stop, std::int64_t index)
-{
-    return index % chunkFrames == 0 && stop && stop->load(std::memory_order_relaxed);
-}
-
-bool filterChannel(const WavAudio &audio, int channel, const std::vector<Band> &bands,
-    std::vector<double> &out, const std::atomic<bool> *stop)
-{
-    const std::int64_t frames = audio.frames();
-    out.assign(static_cast<size_t>(frames), 0.0);
-    for (const Band &band : bands) {
-        Biquad high(true, band.highPass > 0 ? band.highPass : 1.0, audio.sampleRate);
-        Biquad low(false, band.lowPass > 0 ? band.lowPass : 1.0, audio.sampleRate);
-        for (std::int64_t frame = 0; frame < frames; ++frame) {
-            if (stopped(stop, frame))
-                return false;
-            double x = audio.samples[static_cast<size_t>(frame * audio.channels + channel)];
-            if (band.highPass > 0)
-                x = high.process(x);
-            if (band.lowPass > 0)
-                x = low.process(x);
-            out[static_cast<size_t>(frame)] += x;
-        }
-    }
-    return true;
-}
-
 int centreChannel(const WavAudio &audio)
 {
     if (audio.channels < 3)
@@ -101,20 +99,6 @@ int centreChannel(const WavAudio &audio)
     }
     // Without a map, surround WAVs put the front centre third.
     return audio.channelMap.empty() ? 2 : -1;
-}
-
-// Rounds the isolated part into the range where input - part still fits 16 bits, and takes the mix as
-// that exact difference, so the two results add up to the input sample by sample.
-void store(const WavAudio &audio, size_t first, size_t count, const float *isolated, Separator::Parts &parts)
-{
-    for (size_t i = 0; i < count; ++i) {
-        const long input = audio.samples[first + i];
-        const long low = std::max(-32768L, input - 32767L);
-        const long high = std::min(32767L, input + 32768L);
-        const long part = std::clamp(std::lround(isolated[i]), low, high);
-        parts.instrument[first + i] = static_cast<std::int16_t>(part);
-        parts.mix[first + i] = static_cast<std::int16_t>(input - part);
-    }
 }
 
 // About 90 ms frames: fine enough in frequency to tell notes apart.
@@ -132,34 +116,35 @@ constexpr int shortTimeHalfWidth = 24;
 constexpr int shortFrequencyHalfWidth = 3;
 // Frames masked per call: a chunk of a few megabytes.
 constexpr int maskFrames = 128;
-
-// Feeds the whole input to the first stage a slice at a time, looking at the stop flag in between.
-bool feed(const WavAudio &audio, StftStream &stage, const std::atomic<bool> *stop)
-{
-    std::vector<float> slice;
-    const std::int64_t frames = audio.frames();
-    for (std::int64_t start = 0; start < frames; start += maskFrames * 256) {
-        if (stop && stop->load(std::memory_order_relaxed))
-            return false;
-        const std::int64_t count = std::min<std::int64_t>(maskFrames * 256, frames - start);
-        const auto begin = audio.samples.begin() + start * audio.channels;
-        slice.assign(begin, begin + count * audio.channels);
-        stage.push(slice.data(), count);
-    }
-    return true;
-}
+// Frames read from the input at a time.
+constexpr std::int64_t blockFrames = 1 << 14;
 
 // Drums: a long frame keeps the sustained notes with a margin; what is left is split again with a
 // short frame, fine in time, and its percussive part is the drums.
-bool drums(const WavAudio &audio, Separator::Parts &parts, const std::atomic<bool> *stop)
+class Drums final : public Method
 {
-    const int channels = audio.channels;
-    const std::int64_t frames = audio.frames();
-    const int size = longFrame(audio.sampleRate);
+public:
+    Drums(const WavAudio &shape, std::int64_t frames, const History &history, Emit emit)
+        : channels(shape.channels)
+        , percussiveStage(channels, frames, longFrame(shape.sampleRate) / 4, shortTimeHalfWidth, maskFrames * 4,
+              keep(false, shortTimeHalfWidth, shortFrequencyHalfWidth, 1.0f), std::move(emit))
+        , harmonicStage(channels, frames, longFrame(shape.sampleRate), timeHalfWidth, maskFrames,
+              keep(true, timeHalfWidth, frequencyHalfWidth, 2.0f),
+              [this, &history](std::int64_t start, std::int64_t count, const float *data) {
+                  rest.resize(static_cast<size_t>(count * channels));
+                  const std::int16_t *input = history.at(start);
+                  for (size_t i = 0; i < rest.size(); ++i)
+                      rest[i] = input[i] - data[i];
+                  percussiveStage.push(rest.data(), count);
+              })
+    { }
 
-    std::vector<float> magnitudes, harmonic, percussive;
-    auto keep = [&](bool wantHarmonic, int timeWidth, int frequencyWidth, float margin) {
-        return [&, wantHarmonic, timeWidth, frequencyWidth, margin](
+    void push(const float *interleaved, std::int64_t frames) override { harmonicStage.push(interleaved, frames); }
+
+private:
+    StftStream::Mask keep(bool wantHarmonic, int timeWidth, int frequencyWidth, float margin)
+    {
+        return [this, wantHarmonic, timeWidth, frequencyWidth, margin](
                    const StftStream::Chunk &chunk, std::vector<float> &gains) {
             Hpss::magnitudes(chunk, magnitudes);
             Hpss::harmonic(chunk, magnitudes, timeWidth, harmonic);
@@ -168,68 +153,165 @@ bool drums(const WavAudio &audio, Separator::Parts &parts, const std::atomic<boo
                 gains[i] = wantHarmonic ? Hpss::softMask(harmonic[i], percussive[i], margin)
                                         : Hpss::softMask(percussive[i], harmonic[i], margin);
         };
-    };
+    }
 
-    StftStream percussiveStage(channels, frames, size / 4, shortTimeHalfWidth, maskFrames * 4,
-        keep(false, shortTimeHalfWidth, shortFrequencyHalfWidth, 1.0f),
-        [&](std::int64_t start, std::int64_t count, const float *data) {
-            store(audio, static_cast<size_t>(start * channels), static_cast<size_t>(count * channels), data,
-                parts);
-        });
-    std::vector<float> rest;
-    StftStream harmonicStage(channels, frames, size, timeHalfWidth, maskFrames,
-        keep(true, timeHalfWidth, frequencyHalfWidth, 2.0f),
-        [&](std::int64_t start, std::int64_t count, const float *data) {
-            rest.resize(static_cast<size_t>(count * channels));
-            const std::int16_t *input = audio.samples.data() + start * channels;
-            for (size_t i = 0; i < rest.size(); ++i)
-                rest[i] = input[i] - data[i];
-            percussiveStage.push(rest.data(), count);
-        });
-    return feed(audio, harmonicStage, stop);
-}
+    const int channels;
+    std::vector<float> magnitudes, harmonic, percussive, rest;
+    StftStream percussiveStage;
+    StftStream harmonicStage;
+};
 
 // Bass: the sustained part of the lows, full below 150 Hz and gone by 300 Hz, weighted by how alike
 // left and right are, since the bass sits in the centre.
-bool bass(const WavAudio &audio, Separator::Parts &parts, const std::atomic<bool> *stop)
+class Bass final : public Method
 {
-    const int channels = audio.channels;
-    const int size = longFrame(audio.sampleRate);
-    const double binWidth = double(audio.sampleRate) / size;
-    std::vector<float> lowPass;
-    for (int k = 0; k * binWidth < 300.0; ++k) {
-        const double f = k * binWidth;
-        lowPass.push_back(
-            f <= 150.0 ? 1.0f : static_cast<float>(0.5 + 0.5 * std::cos(M_PI * (f - 150.0) / 150.0)));
+public:
+    Bass(const WavAudio &shape, std::int64_t frames, Emit emit)
+        : channels(shape.channels)
+        , stage(channels, frames, longFrame(shape.sampleRate), timeHalfWidth, maskFrames,
+              [this](const StftStream::Chunk &chunk, std::vector<float> &gains) { mask(chunk, gains); },
+              std::move(emit))
+    {
+        const double binWidth = double(shape.sampleRate) / longFrame(shape.sampleRate);
+        for (int k = 0; k * binWidth < 300.0; ++k) {
+            const double f = k * binWidth;
+            lowPass.push_back(
+                f <= 150.0 ? 1.0f : static_cast<float>(0.5 + 0.5 * std::cos(M_PI * (f - 150.0) / 150.0)));
+        }
     }
-    const int lowBins = static_cast<int>(lowPass.size());
 
-    std::vector<float> magnitudes, harmonic, percussive;
-    StftStream stage(
-        channels, audio.frames(), size, timeHalfWidth, maskFrames,
-        [&](const StftStream::Chunk &chunk, std::vector<float> &gains) {
-            Hpss::magnitudes(chunk, magnitudes);
-            Hpss::harmonic(chunk, magnitudes, timeHalfWidth, harmonic, lowBins);
-            Hpss::percussive(chunk, magnitudes, frequencyHalfWidth, percussive, lowBins);
-            std::fill(gains.begin(), gains.end(), 0.0f);
-            for (int i = 0; i < chunk.count; ++i) {
-                const std::complex<float> *left = chunk.at(chunk.first + i, 0);
-                const std::complex<float> *right = chunk.at(chunk.first + i, channels == 2 ? 1 : 0);
-                for (int k = 0; k < lowBins; ++k) {
-                    const size_t at = static_cast<size_t>(i) * chunk.bins + k;
-                    const float l = std::abs(left[k]);
-                    const float r = std::abs(right[k]);
-                    const float centre = l * l + r * r > 1e-12f ? 2.0f * l * r / (l * l + r * r) : 0.0f;
-                    gains[at] = lowPass[static_cast<size_t>(k)] * centre
-                        * Hpss::softMask(harmonic[at], percussive[at], 1.0f);
-                }
+    void push(const float *interleaved, std::int64_t frames) override { stage.push(interleaved, frames); }
+
+private:
+    void mask(const StftStream::Chunk &chunk, std::vector<float> &gains)
+    {
+        const int lowBins = static_cast<int>(lowPass.size());
+        Hpss::magnitudes(chunk, magnitudes);
+        Hpss::harmonic(chunk, magnitudes, timeHalfWidth, harmonic, lowBins);
+        Hpss::percussive(chunk, magnitudes, frequencyHalfWidth, percussive, lowBins);
+        std::fill(gains.begin(), gains.end(), 0.0f);
+        for (int i = 0; i < chunk.count; ++i) {
+            const std::complex<float> *left = chunk.at(chunk.first + i, 0);
+            const std::complex<float> *right = chunk.at(chunk.first + i, channels == 2 ? 1 : 0);
+            for (int k = 0; k < lowBins; ++k) {
+                const size_t at = static_cast<size_t>(i) * chunk.bins + k;
+                const float l = std::abs(left[k]);
+                const float r = std::abs(right[k]);
+                const float centre = l * l + r * r > 1e-12f ? 2.0f * l * r / (l * l + r * r) : 0.0f;
+                gains[at] = lowPass[static_cast<size_t>(k)] * centre
+                    * Hpss::softMask(harmonic[at], percussive[at], 1.0f);
             }
-        },
-        [&](std::int64_t start, std::int64_t count, const float *data) {
-            store(audio, static_cast<size_t>(start * channels), static_cast<size_t>(count * channels), data,
-                parts);
-        });
-    return feed(audio, stage, stop);
+        }
+    }
+
+    const int channels;
+    std::vector<float> lowPass;
+    std::vector<float> magnitudes, harmonic, percussive;
+    StftStream stage;
+};
+
+// Vocals in stereo or surround: the mid of left and right, or a surround file's centre channel.
+class Centre final : public Method
+{
+public:
+    Centre(const WavAudio &shape, Emit emit)
+        : channels(shape.channels)
+        , centre(centreChannel(shape))
+        , emit(std::move(emit))
+    { }
+
+    void push(const float *interleaved, std::int64_t frames) override
+    {
+        out.assign(static_cast<size_t>(frames * channels), 0.0f);
+        for (std::int64_t frame = 0; frame < frames; ++frame) {
+            const size_t base = static_cast<size_t>(frame * channels);
+            if (centre >= 0) {
+                out[base + centre] = interleaved[base + centre];
+            } else {
+                const float mid = (interleaved[base] + interleaved[base + 1]) / 2.0f;
+                out[base] = mid;
+                out[base + 1] = mid;
+            }
+        }
+        emit(position, frames, out.data());
+        position += frames;
+    }
+
+private:
+    const int channels;
+    const int centre;
+    Emit emit;
+    std::vector<float> out;
+    std::int64_t position = 0;
+};
+
+// Guitar, piano, and vocals in mono: a band of the spectrum, by second-order filters.
+class Band final : public Method
+{
+public:
+    Band(const WavAudio &shape, double highPass, double lowPass, Emit emit)
+        : channels(shape.channels)
+        , emit(std::move(emit))
+    {
+        for (int c = 0; c < channels; ++c) {
+            highs.emplace_back(true, highPass, shape.sampleRate);
+            lows.emplace_back(false, lowPass, shape.sampleRate);
+        }
+    }
+
+    void push(const float *interleaved, std::int64_t frames) override
+    {
+        out.resize(static_cast<size_t>(frames * channels));
+        for (size_t i = 0; i < out.size(); ++i) {
+            const size_t c = i % static_cast<size_t>(channels);
+            out[i] = static_cast<float>(lows[c].process(highs[c].process(interleaved[i])));
+        }
+        emit(position, frames, out.data());
+        position += frames;
+    }
+
+private:
+    const int channels;
+    Emit emit;
+    std::vector<Biquad> highs, lows;
+    std::vector<float> out;
+    std::int64_t position = 0;
+};
+
+std::unique_ptr<Method> makeMethod(
+    const std::string &instrument, const WavAudio &shape, std::int64_t frames, const History &history, Emit emit)
+{
+    if (instrument == "drums")
+        return std::make_unique<Drums>(shape, frames, history, std::move(emit));
+    if (instrument == "bass")
+        return std::make_unique<Bass>(shape, frames, std::move(emit));
+    if (instrument == "vocals" && shape.channels >= 2)
+        return std::make_unique<Centre>(shape, std::move(emit));
+    if (instrument == "guitar")
+        return std::make_unique<Band>(shape, 200, 3000, std::move(emit));
+    if (instrument == "piano")
+        return std::make_unique<Band>(shape, 80, 5000, std::move(emit));
+    return std::make_unique<Band>(shape, 250, 4000, std::move(emit)); // the voice band, for mono vocals
+}
+
+// Rounds the isolated part into the range where input - part still fits 16 bits, and takes the mix as
+// that exact difference, so the two results add up to the input sample by sample. The range always
+// holds 0 and the input itself, so it is never empty; only an instrument louder than 16 bits allow
+// beside its input is clipped, and what it loses stays in the mix.
+void store(const std::int16_t *input, const float *isolated, size_t count, std::int16_t *instrument,
+    std::int16_t *mix)
+{
+    for (size_t i = 0; i < count; ++i) {
+        const long sample = input[i];
+        const long low = std::max(-32768L, sample - 32767L);
+        const long high = std::min(32767L, sample + 32768L);
+        const float value = isolated[i];
+        const long part = std::isfinite(value)
+            ? std::clamp(std::lround(std::clamp(value, -65536.0f, 65536.0f)), low, high)
+            : 0L;
+        instrument[i] = static_cast<std::int16_t>(part);
+        mix[i] = static_cast<std::int16_t>(sample - part);
+    }
 }
 
 } // namespace
@@ -242,57 +324,124 @@ bool isInstrument(const std::string &instrument)
         || instrument == "piano";
 }
 
+Outcome separate(const WavAudio &shape, std::int64_t frames, const std::string &instrument,
+    const Reader &read, const Writer &write, const std::atomic<bool> *stop)
+{
+    const int channels = shape.channels;
+    if (!isInstrument(instrument) || channels < 1 || shape.sampleRate < 1 || frames < 0)
+        return Outcome::Failed;
+
+    History history(channels);
+    std::vector<std::int16_t> instrumentOut, mixOut;
+    std::int64_t written = 0;
+    bool writeFailed = false;
+    const auto method = makeMethod(
+        instrument, shape, frames, history, [&](std::int64_t start, std::int64_t count, const float *isolated) {
+            if (writeFailed)
+                return;
+            const size_t samples = static_cast<size_t>(count * channels);
+            instrumentOut.resize(samples);
+            mixOut.resize(samples);
+            store(history.at(start), isolated, samples, instrumentOut.data(), mixOut.data());
+            if (!write(instrumentOut.data(), mixOut.data(), count))
+                writeFailed = true;
+            written = start + count;
+            history.dropBefore(written);
+        });
+
+    std::vector<std::int16_t> block(static_cast<size_t>(blockFrames * channels));
+    std::vector<float> input;
+    for (std::int64_t done = 0; done < frames;) {
+        if (stop && stop->load(std::memory_order_relaxed))
+            return Outcome::Stopped;
+        if (writeFailed)
+            return Outcome::Failed;
+        const std::int64_t got = read(block.data(), std::min(blockFrames, frames - done));
+        if (got <= 0)
+            return Outcome::Failed;
+        history.append(block.data(), got);
+        input.assign(block.begin(), block.begin() + got * channels);
+        method->push(input.data(), got);
+        done += got;
+    }
+    return !writeFailed && written == frames ? Outcome::Done : Outcome::Failed;
+}
+
 bool split(const WavAudio &audio, const std::string &instrument, Parts &parts, const std::atomic<bool> *stop)
 {
-    const size_t count = audio.samples.size();
     const int channels = audio.channels;
-    if (instrument == "drums" || instrument == "bass") {
-        parts.instrument.resize(count);
-        parts.mix.resize(count);
-        return instrument == "drums" ? drums(audio, parts, stop) : bass(audio, parts, stop);
-    }
-    std::vector<double> isolated(count, 0.0);
+    const std::int64_t frames = audio.frames();
+    parts.instrument.resize(audio.samples.size());
+    parts.mix.resize(audio.samples.size());
+    std::int64_t readAt = 0;
+    std::int64_t writeAt = 0;
+    const Outcome outcome = separate(
+        audio, frames, instrument,
+        [&](std::int16_t *data, std::int64_t count) {
+            std::copy_n(audio.samples.begin() + readAt * channels, count * channels, data);
+            readAt += count;
+            return count;
+        },
+        [&](const std::int16_t *instrumentPart, const std::int16_t *mixPart, std::int64_t count) {
+            std::copy_n(instrumentPart, count * channels, parts.instrument.begin() + writeAt * channels);
+            std::copy_n(mixPart, count * channels, parts.mix.begin() + writeAt * channels);
+            writeAt += count;
+            return true;
+        },
+        stop);
+    return outcome == Outcome::Done;
+}
 
-    if (instrument == "vocals" && channels >= 2) {
-        const int centre = centreChannel(audio);
-        for (size_t frame = 0; frame * channels < count; ++frame) {
-            if (stopped(stop, static_cast<std::int64_t>(frame)))
-                return false;
-            const size_t base = frame * channels;
-            if (centre >= 0) {
-                isolated[base + centre] = audio.samples[base + centre];
-            } else {
-                const double mid = (audio.samples[base] + audio.samples[base + 1]) / 2.0;
-                isolated[base] = mid;
-                isolated[base + 1] = mid;
+Outcome splitFile(const std::string &inputPath, const std::string &instrument, const std::string &instrumentPath,
+    const std::string &mixPath, std::string &error, const std::atomic<bool> *stop,
+    const std::function<void(std::int64_t done, std::int64_t total)> &progress)
+{
+    error.clear();
+    WavReader reader;
+    WavAudio shape;
+    if (!reader.open(inputPath, shape, error))
+        return Outcome::Failed;
+    WavWriter instrumentFile, mixFile;
+    if (!instrumentFile.open(instrumentPath, shape, error) || !mixFile.open(mixPath, shape, error))
+        return Outcome::Failed;
+    const std::int64_t total = reader.frames();
+    std::int64_t done = 0;
+    bool readShort = false;
+    bool writeFailed = false;
+    Outcome outcome = separate(
+        shape, total, instrument,
+        [&](std::int16_t *data, std::int64_t count) {
+            std::int64_t got = 0;
+            while (got < count) {
+                const std::int64_t more = reader.read(data + got * shape.channels, count - got);
+                if (more <= 0)
+                    break;
+                got += more;
             }
-        }
-    } else {
-        const std::vector<Band> bands = bandsFor(instrument);
-        std::vector<double> filtered;
-        for (int channel = 0; channel < channels; ++channel) {
-            if (!filterChannel(audio, channel, bands, filtered, stop))
+            readShort = got < count;
+            return got;
+        },
+        [&](const std::int16_t *instrumentPart, const std::int16_t *mixPart, std::int64_t count) {
+            if (!instrumentFile.write(instrumentPart, count) || !mixFile.write(mixPart, count)) {
+                writeFailed = true;
                 return false;
-            for (size_t frame = 0; frame < filtered.size(); ++frame)
-                isolated[frame * channels + channel] = filtered[frame];
-        }
+            }
+            done += count;
+            if (progress)
+                progress(done, total);
+            return true;
+        },
+        stop);
+    const bool closed = instrumentFile.close() & mixFile.close();
+    if (outcome == Outcome::Done && !closed) {
+        writeFailed = true;
+        outcome = Outcome::Failed;
     }
-
-    // Round the isolated part into the range where input - part still fits 16 bits, then take the mix
-    // as that exact difference, so the two results add up to the input sample by sample.
-    parts.instrument.resize(count);
-    parts.mix.resize(count);
-    for (size_t i = 0; i < count; ++i) {
-        if (stopped(stop, static_cast<std::int64_t>(i)))
-            return false;
-        const long input = audio.samples[i];
-        const long low = std::max(-32768L, input - 32767L);
-        const long high = std::min(32767L, input + 32768L);
-        const long part = std::clamp(std::lround(isolated[i]), low, high);
-        parts.instrument[i] = static_cast<std::int16_t>(part);
-        parts.mix[i] = static_cast<std::int16_t>(input - part);
-    }
-    return true;
+    if (outcome == Outcome::Failed)
+        error = readShort ? "The uploaded WAV file is truncated"
+            : writeFailed ? "cannot write a result: disk full?"
+                          : "the separation failed";
+    return outcome;
 }
 
 } // namespace Separator
