@@ -93,7 +93,7 @@ void sing(std::vector<double> &out, std::mt19937 &random, const Harmony &harmony
     const Vowel vowels[] = { { { 800, 1150, 2900 } }, { { 400, 1600, 2700 } }, { { 350, 2000, 2800 } },
         { { 450, 800, 2830 } }, { { 325, 700, 2530 } } };
     const double bandwidth[] = { 80, 100, 140 };
-    const double weight[] = { 1.0, 0.6, 0.25 };
+    const double weight[] = { 1.0, 0.7, 0.4 };
     const int scale[] = { 0, 2, 4, 5, 7, 9, 11 };
     const double vibratoRate = uniform(random, 4.8, 6.4);
     const double vibratoDepth = uniform(random, 0.25, 0.6); // semitones
@@ -112,12 +112,12 @@ void sing(std::vector<double> &out, std::mt19937 &random, const Harmony &harmony
             const int partials = std::max(1, static_cast<int>(8000.0 / f));
             std::vector<double> amplitude(static_cast<size_t>(partials) + 1, 0.0);
             for (int k = 1; k <= partials; ++k) {
-                double gain = 0.02;
+                double gain = 0.03;
                 for (int i = 0; i < 3; ++i) {
                     const double distance = (k * f - vowel.formant[i]) / (bandwidth[i] / 2.0);
                     gain += weight[i] / (1.0 + distance * distance);
                 }
-                amplitude[static_cast<size_t>(k)] = gain / k;
+                amplitude[static_cast<size_t>(k)] = gain / std::pow(k, 0.6);
             }
             const double sung = length - 0.04;
             std::vector<double> note(static_cast<size_t>(at(sung)), 0.0);
@@ -244,10 +244,13 @@ void strum(std::vector<double> &out, std::mt19937 &random, const Harmony &harmon
             const double f = pitch(root + chord[static_cast<size_t>(index % 3)] + 12 * (index / 3));
             const double length = every - 0.03 * string;
             const int period = std::max(2, static_cast<int>(std::lround(rate / f)));
+            // A soft pick: the noise the string starts from, low-passed.
             std::vector<double> line(static_cast<size_t>(period));
-            double mean = 0.0;
+            double mean = 0.0, soft = 0.0, softer = 0.0;
             for (double &sample : line) {
-                sample = uniform(random, -1, 1);
+                soft += 0.4 * (uniform(random, -1, 1) - soft);
+                softer += 0.4 * (soft - softer);
+                sample = softer;
                 mean += sample / period;
             }
             for (double &sample : line)

@@ -198,7 +198,7 @@ int split(const Options &options)
         return 1;
     }
     const double seconds = double(audio.frames()) / audio.sampleRate;
-    std::printf("%s: %.0f s, %d channels\n%-10s  %8s  %6s\n", options.split.c_str(), seconds, audio.channels,
+    std::printf("%.0f s, %d channels\n%-10s  %8s  %6s\n", seconds, audio.channels,
         "instrument", "seconds", "x real");
     for (const std::string &instrument : options.instruments) {
         Separator::Parts parts;
