@@ -35,19 +35,17 @@ for step in "${steps[@]}"; do
         ;;
     speed)
         "$tool" --write "$work/3min.wav" --seconds 180
-        echo
         taskset -c 0 "$tool" --split "$work/3min.wav"
         ;;
     memory)
         "$tool" --write "$work/10min.wav" --seconds 600
-        echo
         echo "600 s, 2 channels: $(($(stat -c %s "$work/10min.wav") / 1048576)) MiB of WAV"
-        printf '%-10s  %12s  %8s\n' instrument "peak memory" seconds
+        printf '%-10s  %12s  %9s\n' instrument "peak memory" "wall time"
         for instrument in "${instruments[@]}"; do
             /usr/bin/time -v -o "$work/time.txt" "${separate[@]}" "$work/10min.wav" --instrument "$instrument" >/dev/null
             peak=$(sed -n 's/^\s*Maximum resident set size (kbytes): //p' "$work/time.txt")
             wall=$(sed -n 's/^\s*Elapsed (wall clock) time (h:mm:ss or m:ss): //p' "$work/time.txt")
-            printf '%-10s  %8d MiB  %8s\n' "$instrument" $((peak / 1024)) "$wall"
+            printf '%-10s  %8d MiB  %9s\n' "$instrument" $((peak / 1024)) "$wall"
         done
         ;;
     *)
