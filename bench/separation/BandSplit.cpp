@@ -86,7 +86,8 @@ std::vector<std::int16_t> isolate(const WavAudio &audio, const std::string &inst
         const int centre = centreChannel(audio);
         for (size_t base = 0; base < count; base += static_cast<size_t>(channels)) {
             if (centre >= 0) {
-                isolated[base + static_cast<size_t>(centre)] = audio.samples[base + static_cast<size_t>(centre)];
+                isolated[base + static_cast<size_t>(centre)]
+                    = audio.samples[base + static_cast<size_t>(centre)];
             } else {
                 const double mid = (audio.samples[base] + audio.samples[base + 1]) / 2.0;
                 isolated[base] = mid;

@@ -8,7 +8,7 @@ namespace SiSdr {
 
 double of(const std::vector<double> &reference, const std::vector<double> &estimate);
 
-template<typename Sample>
+template <typename Sample>
 double of(const std::vector<double> &reference, const std::vector<Sample> &estimate)
 {
     return of(reference, std::vector<double>(estimate.begin(), estimate.end()));

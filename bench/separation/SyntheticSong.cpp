@@ -147,8 +147,8 @@ void sing(std::vector<double> &out, std::mt19937 &random, const Harmony &harmony
 }
 
 // Kick, snare and hats on a sixteenth grid; kick and snare in the centre, the hats to one side.
-void drum(std::vector<double> &out, std::mt19937 &random, const Harmony &harmony, double seconds,
-    bool allCentre)
+void drum(
+    std::vector<double> &out, std::mt19937 &random, const Harmony &harmony, double seconds, bool allCentre)
 {
     const double hatPan = allCentre ? 0.0 : (pick(random, 2) ? 1 : -1) * uniform(random, 0.2, 0.5);
     const double snarePan = allCentre ? 0.0 : uniform(random, -0.1, 0.1);
@@ -156,7 +156,8 @@ void drum(std::vector<double> &out, std::mt19937 &random, const Harmony &harmony
     for (int s = 0; s * sixteenth < seconds; ++s) {
         const int position = s % 16;
         const std::int64_t start = at(s * sixteenth);
-        const bool kick = position == 0 || position == 8 || ((position == 6 || position == 10) && pick(random, 3) == 0);
+        const bool kick
+            = position == 0 || position == 8 || ((position == 6 || position == 10) && pick(random, 3) == 0);
         if (kick) {
             std::vector<double> hit(static_cast<size_t>(at(0.4)));
             double phase = 0.0;
@@ -200,7 +201,8 @@ void drum(std::vector<double> &out, std::mt19937 &random, const Harmony &harmony
 }
 
 // A picked bass line on the chords' roots, now and then a fifth or an octave.
-void playBass(std::vector<double> &out, std::mt19937 &random, const Harmony &harmony, double seconds, double pan)
+void playBass(
+    std::vector<double> &out, std::mt19937 &random, const Harmony &harmony, double seconds, double pan)
 {
     const int lowest = 28 + 5 * pick(random, 2); // E1 or A1
     const double eighth = harmony.beat / 2.0;
@@ -209,7 +211,8 @@ void playBass(std::vector<double> &out, std::mt19937 &random, const Harmony &har
             continue;
         const int bar = static_cast<int>(e * eighth / harmony.bar());
         const int interval = pick(random, 6) == 0 ? 7 : (pick(random, 8) == 0 ? 12 : 0);
-        const double f = pitch(lowest + (harmony.key + harmony.roots[static_cast<size_t>(bar)]) % 12 + interval);
+        const double f
+            = pitch(lowest + (harmony.key + harmony.roots[static_cast<size_t>(bar)]) % 12 + interval);
         const double length = (e % 2 == 0 ? 2.0 : 1.0) * eighth - 0.02;
         std::vector<double> note(static_cast<size_t>(at(length)), 0.0);
         for (int k = 1; k <= 12 && k * f < 5000.0; ++k) {
@@ -272,7 +275,8 @@ void strum(std::vector<double> &out, std::mt19937 &random, const Harmony &harmon
 
 // Chords of struck strings: partials stretched above the harmonic series (f_k = k f sqrt(1 + B k²)),
 // each decaying faster than the one below.
-void playPiano(std::vector<double> &out, std::mt19937 &random, const Harmony &harmony, double seconds, double pan)
+void playPiano(
+    std::vector<double> &out, std::mt19937 &random, const Harmony &harmony, double seconds, double pan)
 {
     const double inharmonicity = uniform(random, 2e-4, 8e-4);
     const int perBar = 1 + pick(random, 2);
@@ -280,7 +284,8 @@ void playPiano(std::vector<double> &out, std::mt19937 &random, const Harmony &ha
     for (int s = 0; s * every < seconds; ++s) {
         const int bar = static_cast<int>(s * every / harmony.bar());
         const std::vector<int> chord = harmony.chord(bar);
-        const int root = 60 + (harmony.key + harmony.roots[static_cast<size_t>(bar)]) % 12 - 12 * pick(random, 2);
+        const int root
+            = 60 + (harmony.key + harmony.roots[static_cast<size_t>(bar)]) % 12 - 12 * pick(random, 2);
         for (int voice = 0; voice < 3; ++voice) {
             const double f = pitch(root + chord[static_cast<size_t>(voice)] + (voice == 0 ? 12 : 0));
             const double length = every + 0.1;
@@ -346,7 +351,8 @@ SyntheticSong SyntheticSong::make(unsigned seed, double seconds, bool allCentre)
     const double levels[][2] = { { 0, 3 }, { -2, 2 }, { -3, 1 }, { -5, 0 }, { -5, 0 } };
     for (size_t i = 0; i < song.stems.size(); ++i) {
         const double level = rms(song.stems[i]);
-        const double gain = level > 0.0 ? std::pow(10.0, uniform(random, levels[i][0], levels[i][1]) / 20.0) / level : 0.0;
+        const double gain
+            = level > 0.0 ? std::pow(10.0, uniform(random, levels[i][0], levels[i][1]) / 20.0) / level : 0.0;
         for (double &sample : song.stems[i])
             sample *= gain;
     }

@@ -120,7 +120,8 @@ int evaluate(const Options &options)
     std::vector<Scores> totals(options.instruments.size());
     for (int s = 0; s < options.songs; ++s) {
         const bool centre = s >= options.songs - options.centred;
-        const SyntheticSong song = SyntheticSong::make(options.seed + static_cast<unsigned>(s), options.seconds, centre);
+        const SyntheticSong song
+            = SyntheticSong::make(options.seed + static_cast<unsigned>(s), options.seconds, centre);
         const WavAudio audio = stereo(song.mixture());
         for (size_t i = 0; i < options.instruments.size(); ++i) {
             const std::string &instrument = options.instruments[i];
@@ -153,8 +154,8 @@ int evaluate(const Options &options)
 
     std::printf("%-10s  %7s  %-16s  %-16s  %-16s  %6s\n", "", "mixture", "   separator", "   band split",
         "   oracle mask", "speed");
-    std::printf("%-10s  %7s  %7s %8s  %7s %8s  %7s %8s  %6s\n", "instrument", "SI-SDR", "SI-SDR", "gain", "SI-SDR",
-        "gain", "SI-SDR", "gain", "x real");
+    std::printf("%-10s  %7s  %7s %8s  %7s %8s  %7s %8s  %6s\n", "instrument", "SI-SDR", "SI-SDR", "gain",
+        "SI-SDR", "gain", "SI-SDR", "gain", "x real");
     for (size_t i = 0; i < options.instruments.size(); ++i) {
         const Scores &total = totals[i];
         std::printf("%-10s  %7.1f  %7.1f %+8.1f  %7.1f %+8.1f  %7.1f %+8.1f  %6.0f\n",
@@ -198,8 +199,8 @@ int split(const Options &options)
         return 1;
     }
     const double seconds = double(audio.frames()) / audio.sampleRate;
-    std::printf("%.0f s, %d channels\n%-10s  %8s  %6s\n", seconds, audio.channels,
-        "instrument", "seconds", "x real");
+    std::printf(
+        "%.0f s, %d channels\n%-10s  %8s  %6s\n", seconds, audio.channels, "instrument", "seconds", "x real");
     for (const std::string &instrument : options.instruments) {
         Separator::Parts parts;
         const auto start = std::chrono::steady_clock::now();
