@@ -38,10 +38,12 @@ void removeFile(const std::string &path)
 double priorSpeed(const std::string &instrument)
 {
     if (instrument == "drums")
-        return 20.0;
+        return 25.0;
     if (instrument == "bass")
-        return 60.0;
-    return 20.0;
+        return 150.0;
+    if (instrument == "vocals")
+        return 18.0;
+    return 10.0; // guitar and piano
 }
 
 // Seconds a job takes beyond its audio: starting the process, opening the files, flushing the results.
