@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -110,9 +111,9 @@ int longFrame(int sampleRate)
 // Median windows of the long frames: 17 frames (about 0.4 s) along time, 17 bins along frequency.
 constexpr int timeHalfWidth = 8;
 constexpr int frequencyHalfWidth = 8;
-// The short frames' windows: as long in time as the long ones, and a few bins across, so that a kick
-// only a few bins wide still reads as a hit.
-constexpr int shortTimeHalfWidth = 24;
+// The short frames' windows: longer in time than the long ones (about 0.6 s), and a few bins across, so
+// that a kick only a few bins wide still reads as a hit.
+constexpr int shortTimeHalfWidth = 36;
 constexpr int shortFrequencyHalfWidth = 3;
 // Frames masked per call: a chunk of a few megabytes.
 constexpr int maskFrames = 128;
@@ -278,6 +279,318 @@ private:
     std::int64_t position = 0;
 };
 
+// Vocals, guitar and piano: soft masks on the long frames of one stage, from what each bin is like.
+// - vocals: the centre (left and right alike, in stereo) between about 120 Hz and 8 kHz, times the part
+//   that is not percussive, refined by a repeating background: the median of the frames most like this
+//   one within a few seconds, which a voice, changing all the time, is not part of.
+// - guitar and piano: the harmonic part without the vocals and the bass, shared between the two by
+//   templates fitted to every frame (plucked strings: harmonic partials that fade with height; piano:
+//   partials stretched above the harmonic series) and, in stereo, by the side each sits on.
+// The repeating background: the 16 frames most like this one, from 1.4 s to 3 s away on either side (a
+// sung note lasts less; a bar of the accompaniment comes back within it), each kept with a margin of 0.5.
+constexpr int repeatHalfWindow = 128;
+constexpr int repeatNeighbours = 16;
+constexpr int repeatMinimumDistance = 60;
+constexpr float repeatMargin = 0.5f;
+// Width of the centre, in pan units (-1 left, 1 right): a voice panned 0.1 keeps 78 %.
+constexpr float centreWidth = 0.2f;
+
+class Tonal final : public Method
+{
+public:
+    Tonal(const WavAudio &shape, std::int64_t frames, std::string instrument, Emit emit)
+        : channels(shape.channels)
+        , instrument(std::move(instrument))
+        , size(longFrame(shape.sampleRate))
+        , binHz(double(shape.sampleRate) / size)
+        , stage(channels, frames, size, repeatHalfWindow, maskFrames,
+              [this](const StftStream::Chunk &chunk, std::vector<float> &gains) { mask(chunk, gains); },
+              std::move(emit))
+    {
+        const int bins = size / 2 + 1;
+        voiceBand.resize(static_cast<size_t>(bins));
+        lowCut.resize(static_cast<size_t>(bins));
+        for (int k = 0; k < bins; ++k) {
+            const double f = k * binHz;
+            const double low = std::clamp((f - 100.0) / 60.0, 0.0, 1.0);
+            const double high = std::clamp((9000.0 - f) / 2000.0, 0.0, 1.0);
+            voiceBand[static_cast<size_t>(k)] = static_cast<float>(low * high);
+            lowCut[static_cast<size_t>(k)] = static_cast<float>(std::clamp((f - 60.0) / 60.0, 0.0, 1.0));
+        }
+        featureBins = std::min(bins, static_cast<int>(5000.0 / binHz));
+        if (this->instrument != "vocals")
+            buildTemplates();
+    }
+
+    void push(const float *interleaved, std::int64_t frames) override { stage.push(interleaved, frames); }
+
+private:
+    bool stereo() const { return channels == 2; }
+
+    // Where in the stereo field a bin sits: -1 left, 0 centre, 1 right.
+    static float panOf(std::complex<float> left, std::complex<float> right)
+    {
+        const float l = std::abs(left);
+        const float r = std::abs(right);
+        return l + r > 1e-9f ? static_cast<float>(4.0 / M_PI * std::atan2(r, l) - 1.0) : 0.0f;
+    }
+
+    void mask(const StftStream::Chunk &chunk, std::vector<float> &gains)
+    {
+        const int bins = chunk.bins;
+        Hpss::magnitudes(chunk, magnitudes);
+        Hpss::harmonic(chunk, magnitudes, timeHalfWidth, harmonic);
+        Hpss::percussive(chunk, magnitudes, frequencyHalfWidth, percussive);
+        repeating(chunk);
+
+        pans.assign(static_cast<size_t>(chunk.count) * bins, 0.0f);
+        if (stereo()) {
+            for (int i = 0; i < chunk.count; ++i) {
+                const std::complex<float> *left = chunk.at(chunk.first + i, 0);
+                const std::complex<float> *right = chunk.at(chunk.first + i, 1);
+                for (int k = 0; k < bins; ++k)
+                    pans[static_cast<size_t>(i) * bins + k] = panOf(left[k], right[k]);
+            }
+        }
+        vocals.resize(gains.size());
+        for (int i = 0; i < chunk.count; ++i) {
+            const float *row = magnitudes.data() + static_cast<size_t>(chunk.first + i) * bins;
+            for (int k = 0; k < bins; ++k) {
+                const size_t at = static_cast<size_t>(i) * bins + k;
+                const float pan = pans[at] / centreWidth;
+                const float centre = stereo() ? std::exp(-pan * pan) : 1.0f;
+                const float steady = Hpss::softMask(harmonic[at], percussive[at], 1.0f);
+                const float moving = Hpss::softMask(row[k] - background[at], background[at], repeatMargin);
+                vocals[at] = voiceBand[static_cast<size_t>(k)] * centre * steady * moving;
+            }
+        }
+        if (instrument == "vocals") {
+            gains = vocals;
+            return;
+        }
+        strings(chunk, gains);
+    }
+
+    // The repeating background of each frame to mask: per bin, the median of the frames most like it
+    // within the window.
+    void repeating(const StftStream::Chunk &chunk)
+    {
+        const int bins = chunk.bins;
+        features.assign(static_cast<size_t>(chunk.frames) * featureBins, 0.0f);
+        for (int f = 0; f < chunk.frames; ++f) {
+            const float *row = magnitudes.data() + static_cast<size_t>(f) * bins;
+            float *feature = features.data() + static_cast<size_t>(f) * featureBins;
+            double norm = 0.0;
+            for (int k = 0; k < featureBins; ++k) {
+                feature[k] = std::sqrt(row[k]);
+                norm += double(feature[k]) * feature[k];
+            }
+            const float scale = norm > 0.0 ? static_cast<float>(1.0 / std::sqrt(norm)) : 0.0f;
+            for (int k = 0; k < featureBins; ++k)
+                feature[k] *= scale;
+        }
+        background.assign(static_cast<size_t>(chunk.count) * bins, 0.0f);
+        std::vector<std::pair<float, int>> similar;
+        std::vector<float> values;
+        for (int i = 0; i < chunk.count; ++i) {
+            const int frame = chunk.first + i;
+            const float *own = features.data() + static_cast<size_t>(frame) * featureBins;
+            similar.clear();
+            for (int f = std::max(0, frame - repeatHalfWindow); f < std::min(chunk.frames, frame + repeatHalfWindow + 1);
+                 ++f) {
+                if (std::abs(f - frame) < repeatMinimumDistance)
+                    continue;
+                const float *other = features.data() + static_cast<size_t>(f) * featureBins;
+                float dot = 0.0f;
+                for (int k = 0; k < featureBins; ++k)
+                    dot += own[k] * other[k];
+                similar.emplace_back(-dot, f);
+            }
+            const int keep = std::min<int>(repeatNeighbours, static_cast<int>(similar.size()));
+            std::partial_sort(similar.begin(), similar.begin() + keep, similar.end());
+            const float *row = magnitudes.data() + static_cast<size_t>(frame) * bins;
+            float *out = background.data() + static_cast<size_t>(i) * bins;
+            for (int k = 0; k < bins; ++k) {
+                if (keep == 0) {
+                    out[k] = 0.0f;
+                    continue;
+                }
+                values.resize(static_cast<size_t>(keep));
+                for (int n = 0; n < keep; ++n)
+                    values[static_cast<size_t>(n)]
+                        = magnitudes[static_cast<size_t>(similar[static_cast<size_t>(n)].second) * bins + k];
+                std::nth_element(values.begin(), values.begin() + keep / 2, values.end());
+                out[k] = std::min(values[static_cast<size_t>(keep / 2)], row[k]);
+            }
+        }
+    }
+
+    struct Template
+    {
+        bool guitar = false;
+        int first = 0; // bin of the first value
+        std::vector<float> values;
+    };
+
+    // Spreads one partial over the bins its window reaches.
+    void addPartial(std::vector<float> &spectrum, double frequency, double amplitude) const
+    {
+        const double centre = frequency / binHz;
+        for (int k = static_cast<int>(centre) - 2; k <= static_cast<int>(centre) + 3; ++k) {
+            if (k < 0 || k >= static_cast<int>(spectrum.size()))
+                continue;
+            const double distance = (k - centre) / 0.9;
+            spectrum[static_cast<size_t>(k)] += static_cast<float>(amplitude * std::exp(-0.5 * distance * distance));
+        }
+    }
+
+    void buildTemplates()
+    {
+        lowBin = static_cast<int>(70.0 / binHz);
+        highBin = std::min(size / 2, static_cast<int>(5000.0 / binHz));
+        const int span = highBin - lowBin;
+        const auto add = [&](bool guitar, double f0, double stretch, double tilt) {
+            std::vector<float> spectrum(static_cast<size_t>(highBin + 4), 0.0f);
+            for (int k = 1; k <= 40; ++k) {
+                const double partial = k * f0 * std::sqrt(1.0 + stretch * k * k);
+                if (partial >= highBin * binHz)
+                    break;
+                addPartial(spectrum, partial, std::pow(k, -tilt));
+            }
+            Template shape;
+            shape.guitar = guitar;
+            shape.values.assign(spectrum.begin() + lowBin, spectrum.begin() + highBin);
+            double norm = 0.0;
+            for (const float v : shape.values)
+                norm += double(v) * v;
+            for (float &v : shape.values)
+                v = static_cast<float>(v / std::sqrt(std::max(norm, 1e-12)));
+            templates.push_back(std::move(shape));
+        };
+        // Guitar: E3 to about C6, quarter tones (a plucked string is seldom exactly in tune), harmonic
+        // partials fading with height.
+        for (double note = 50.0; note <= 84.0; note += 0.5)
+            add(true, 440.0 * std::pow(2.0, (note - 69.0) / 12.0), 0.0, 1.1);
+        // Piano: two octaves lower too, partials stretched by a typical inharmonicity, fading faster.
+        for (double note = 40.0; note <= 88.0; note += 1.0)
+            for (const double stretch : { 3e-4, 7e-4 })
+                add(false, 440.0 * std::pow(2.0, (note - 69.0) / 12.0), stretch, 1.4);
+        const size_t count = templates.size();
+        gram.assign(count * count, 0.0f);
+        for (size_t a = 0; a < count; ++a)
+            for (size_t b = 0; b <= a; ++b) {
+                float dot = 0.0f;
+                for (int k = 0; k < span; ++k)
+                    dot += templates[a].values[static_cast<size_t>(k)] * templates[b].values[static_cast<size_t>(k)];
+                gram[a * count + b] = gram[b * count + a] = dot;
+            }
+    }
+
+    // Guitar or piano: the harmonic part without vocals and bass, shared by the templates and the sides.
+    void strings(const StftStream::Chunk &chunk, std::vector<float> &gains)
+    {
+        const int bins = chunk.bins;
+        const int span = highBin - lowBin;
+        const size_t count = templates.size();
+        const bool wantGuitar = instrument == "guitar";
+        target.resize(static_cast<size_t>(span));
+        std::vector<double> sideEnergy(4, 0.0); // guitar left, guitar right, piano left, piano right
+        double offCentre = 0.0, all = 0.0;
+        share.assign(gains.size(), 0.5f);
+        rest.assign(gains.size(), 0.0f);
+        for (int i = 0; i < chunk.count; ++i) {
+            const float *row = magnitudes.data() + static_cast<size_t>(chunk.first + i) * bins;
+            for (int k = 0; k < bins; ++k) {
+                const size_t at = static_cast<size_t>(i) * bins + k;
+                rest[at] = Hpss::softMask(harmonic[at], percussive[at], 1.0f) * (1.0f - vocals[at])
+                    * lowCut[static_cast<size_t>(k)];
+            }
+            for (int k = 0; k < span; ++k) {
+                const size_t at = static_cast<size_t>(i) * bins + lowBin + k;
+                target[static_cast<size_t>(k)] = row[lowBin + k] * rest[at];
+            }
+            // Activations by multiplicative updates, the templates fixed.
+            projection.assign(count, 0.0f);
+            for (size_t t = 0; t < count; ++t) {
+                float dot = 0.0f;
+                for (int k = 0; k < span; ++k)
+                    dot += templates[t].values[static_cast<size_t>(k)] * target[static_cast<size_t>(k)];
+                projection[t] = std::max(dot, 0.0f);
+            }
+            activation.assign(count, 0.0f);
+            for (size_t t = 0; t < count; ++t)
+                activation[t] = projection[t] * 0.01f + 1e-6f;
+            for (int iteration = 0; iteration < 30; ++iteration) {
+                for (size_t t = 0; t < count; ++t) {
+                    float fitted = 1e-9f;
+                    const float *g = gram.data() + t * count;
+                    for (size_t u = 0; u < count; ++u)
+                        fitted += g[u] * activation[u];
+                    activation[t] *= projection[t] / fitted;
+                }
+            }
+            guitarPart.assign(static_cast<size_t>(span), 0.0f);
+            pianoPart.assign(static_cast<size_t>(span), 0.0f);
+            for (size_t t = 0; t < count; ++t) {
+                if (activation[t] < 1e-6f)
+                    continue;
+                std::vector<float> &part = templates[t].guitar ? guitarPart : pianoPart;
+                for (int k = 0; k < span; ++k)
+                    part[static_cast<size_t>(k)] += activation[t] * templates[t].values[static_cast<size_t>(k)];
+            }
+            for (int k = 0; k < span; ++k) {
+                const size_t at = static_cast<size_t>(i) * bins + lowBin + k;
+                const float g = guitarPart[static_cast<size_t>(k)];
+                const float p = pianoPart[static_cast<size_t>(k)];
+                share[at] = g * g + p * p > 1e-12f ? g * g / (g * g + p * p) : 0.5f;
+                if (stereo()) {
+                    const float pan = pans[at];
+                    const double energy = double(target[static_cast<size_t>(k)]) * target[static_cast<size_t>(k)];
+                    all += energy;
+                    if (std::abs(pan) > 0.15f) {
+                        offCentre += energy;
+                        const int side = pan > 0 ? 1 : 0;
+                        sideEnergy[static_cast<size_t>(side)] += energy * share[at];
+                        sideEnergy[static_cast<size_t>(2 + side)] += energy * (1.0f - share[at]);
+                    }
+                }
+            }
+        }
+        // Which side the guitar is on, remembered across chunks with a fading memory.
+        if (stereo() && all > 0.0) {
+            const double lean = (sideEnergy[1] - sideEnergy[0]) / (sideEnergy[1] + sideEnergy[0] + 1e-9)
+                - (sideEnergy[3] - sideEnergy[2]) / (sideEnergy[3] + sideEnergy[2] + 1e-9);
+            guitarSide = 0.7 * guitarSide + 0.3 * lean;
+            spread = 0.7 * spread + 0.3 * (offCentre / all);
+        }
+        const float trustSides = stereo() ? static_cast<float>(std::clamp((spread - 0.2) / 0.3, 0.0, 1.0)) : 0.0f;
+        const float side = guitarSide >= 0.0 ? 1.0f : -1.0f;
+        for (int i = 0; i < chunk.count; ++i) {
+            for (int k = 0; k < bins; ++k) {
+                const size_t at = static_cast<size_t>(i) * bins + k;
+                const float byTemplate = k >= lowBin && k < highBin ? share[at] : 0.5f;
+                const float bySide = 1.0f / (1.0f + std::exp(-(pans[at] * side) / 0.05f));
+                float guitar = trustSides * bySide + (1.0f - trustSides) * byTemplate;
+                gains[at] = rest[at] * (wantGuitar ? guitar : 1.0f - guitar);
+            }
+        }
+    }
+
+    const int channels;
+    const std::string instrument;
+    const int size;
+    const double binHz;
+    int featureBins = 0;
+    std::vector<float> voiceBand, lowCut;
+    std::vector<float> magnitudes, harmonic, percussive, background, features, pans, vocals;
+    int lowBin = 0, highBin = 0;
+    std::vector<Template> templates;
+    std::vector<float> gram, target, projection, activation, guitarPart, pianoPart, share, rest;
+    double guitarSide = 0.0;
+    double spread = 0.0;
+    StftStream stage;
+};
+
 std::unique_ptr<Method> makeMethod(
     const std::string &instrument, const WavAudio &shape, std::int64_t frames, const History &history, Emit emit)
 {
@@ -285,13 +598,7 @@ std::unique_ptr<Method> makeMethod(
         return std::make_unique<Drums>(shape, frames, history, std::move(emit));
     if (instrument == "bass")
         return std::make_unique<Bass>(shape, frames, std::move(emit));
-    if (instrument == "vocals" && shape.channels >= 2)
-        return std::make_unique<Centre>(shape, std::move(emit));
-    if (instrument == "guitar")
-        return std::make_unique<Band>(shape, 200, 3000, std::move(emit));
-    if (instrument == "piano")
-        return std::make_unique<Band>(shape, 80, 5000, std::move(emit));
-    return std::make_unique<Band>(shape, 250, 4000, std::move(emit)); // the voice band, for mono vocals
+    return std::make_unique<Tonal>(shape, frames, instrument, std::move(emit));
 }
 
 // Rounds the isolated part into the range where input - part still fits 16 bits, and takes the mix as

@@ -8,7 +8,14 @@
 
 struct WavAudio;
 
-// A split of a track into one instrument and the rest, streamed: the input is read block by block and
+// A split of a track into one instrument and the rest, by soft masks on the short-time spectrum:
+// - drums: the percussive part of what a long frame does not find sustained, split again with a short frame;
+// - bass: the sustained lows below about 300 Hz, weighted to the centre in stereo;
+// - vocals: the centre between about 120 Hz and 8 kHz (in stereo; a mono or surround file has no such cue),
+//   times the part that is not percussive, refined by a repeating background found within a few seconds;
+// - guitar and piano: the harmonic part without vocals and bass, shared between the two by fitting
+//   plucked-string and piano templates to every frame and, in stereo, by the side each one sits on.
+// Streamed: the input is read block by block and
 // both results leave as soon as they are final, so a job holds a few chunks of the short-time spectrum
 // whatever the length of the song. The instrument is rounded to 16 bits inside the range where input
 // minus instrument still fits 16 bits, and the mix is that exact difference: the two results add up to
