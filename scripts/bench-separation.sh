@@ -8,25 +8,26 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${BUILD_DIR:-build}
 tool=$build_dir/bin/zelk-separation-eval
+service=$build_dir/bin/zelk-service
 instruments=(vocals drums bass guitar piano)
 steps=("$@")
 ((${#steps[@]})) || steps=(quality speed memory)
 
-# A new build directory is configured and built whole; an existing one builds only the tool.
+# A new build directory is configured and built whole; an existing one builds only what runs here.
 if [ -f "$build_dir/build.ninja" ]; then
-    cmake --build "$build_dir" --target zelk-separation-eval >/dev/null
+    cmake --build "$build_dir" --target zelk-separation-eval zelk-service >/dev/null
 else
     BUILD_DIR=$build_dir bash scripts/build.sh
 fi
 [ -x /usr/bin/time ] || { echo "/usr/bin/time is missing: run scripts/install-deps.sh" >&2; exit 1; }
 
+# The peak resident memory, in MiB, from /usr/bin/time -v's report.
+peak() {
+    echo $(($(sed -n 's/^\s*Maximum resident set size (kbytes): //p' "$1") / 1024))
+}
+
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-
-# Separates one file as the service separates an upload (whole file in memory), followed by the file
-# and --instrument NAME. When the separation streams from file to file, put that entry here instead,
-# so that the memory figure is the streaming one.
-separate=("$tool" --split)
 
 for step in "${steps[@]}"; do
     case $step in
@@ -38,14 +39,18 @@ for step in "${steps[@]}"; do
         taskset -c 0 "$tool" --split "$work/3min.wav"
         ;;
     memory)
+        # The service splits each song in a job process of its own, streaming from file to file; the
+        # tool's --split holds the whole song and both results in memory, for comparison.
         "$tool" --write "$work/10min.wav" --seconds 600
-        echo "600 s, 2 channels: $(($(stat -c %s "$work/10min.wav") / 1048576)) MiB of WAV"
-        printf '%-10s  %12s  %9s\n' instrument "peak memory" "wall time"
+        echo "600 s, 2 channels: $(($(stat -c %s "$work/10min.wav") / 1048576)) MiB of WAV; peak memory"
+        printf '%-10s  %16s  %16s\n' instrument "service job" "whole in memory"
         for instrument in "${instruments[@]}"; do
-            /usr/bin/time -v -o "$work/time.txt" "${separate[@]}" "$work/10min.wav" --instrument "$instrument" >/dev/null
-            peak=$(sed -n 's/^\s*Maximum resident set size (kbytes): //p' "$work/time.txt")
-            wall=$(sed -n 's/^\s*Elapsed (wall clock) time (h:mm:ss or m:ss): //p' "$work/time.txt")
-            printf '%-10s  %8d MiB  %9s\n' "$instrument" $((peak / 1024)) "$wall"
+            # A job tells its progress on descriptor 3; nobody listens here.
+            /usr/bin/time -v -o "$work/job.txt" \
+                "$service" --job "$work/10min.wav" "$instrument" "$work/instrument.wav" "$work/mix.wav" 3>/dev/null
+            /usr/bin/time -v -o "$work/whole.txt" \
+                "$tool" --split "$work/10min.wav" --instrument "$instrument" >/dev/null
+            printf '%-10s  %12d MiB  %12d MiB\n' "$instrument" "$(peak "$work/job.txt")" "$(peak "$work/whole.txt")"
         done
         ;;
     *)

@@ -189,7 +189,7 @@ int write(const Options &options)
     return 0;
 }
 
-// Loads a WAV as the service does and separates it once per instrument.
+// Loads a WAV whole and separates it in memory, once per instrument.
 int split(const Options &options)
 {
     WavAudio audio;

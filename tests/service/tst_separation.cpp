@@ -105,7 +105,7 @@ void tst_Separation::exactSum()
     QFETCH(int, channels);
     QFETCH(std::vector<int>, channelMap);
 
-    const SyntheticSong song = SyntheticSong::make(3, 1.0, false);
+    const SyntheticSong song = SyntheticSong::make(3, 0.5, false);
     const std::vector<std::int16_t> stereo = song.mixture();
     WavAudio audio;
     audio.channels = channels;
