@@ -11,6 +11,7 @@ packages=(
     libcpp-httplib-dev libsqlite3-dev libargon2-dev libsndfile1-dev libfftw3-dev
     ffmpeg fonts-liberation xvfb xauth
     desktop-file-utils appstream dpkg
+    time
 )
 
 missing=()

@@ -63,9 +63,25 @@ CREATE TABLE peers(
 INSERT INTO peers SELECT id, '127.0.0.1' FROM users;
 )sql";
 
+// Columns added after the first version, with their definitions: added to an older database at open.
+const char *const laterSongColumns[][2] = {
+    // Stereo-equivalent milliseconds of audio: the work the song's job has to do.
+    { "work_ms", "INTEGER NOT NULL DEFAULT 0" },
+    // Jobs started on the song that did not end: a job the service died in counts.
+    { "attempts", "INTEGER NOT NULL DEFAULT 0" },
+};
+
+// The measured speed of each instrument's separation, in stereo-equivalent seconds of audio per second.
+const char *const speedsTable = R"sql(
+CREATE TABLE IF NOT EXISTS speeds(
+    instrument TEXT PRIMARY KEY,
+    rate REAL NOT NULL
+);
+)sql";
+
 const char *const songColumns = "id, user_id, upload_stored, instrument, name, extension, original_path, "
                                 "version, state, error, created, ready_after, estimated_done, "
-                                "coalesce(instrument_token, ''), coalesce(mix_token, '')";
+                                "coalesce(instrument_token, ''), coalesce(mix_token, ''), work_ms, attempts";
 
 // One prepared statement, finalised when it goes out of scope.
 class Statement
@@ -101,6 +117,12 @@ public:
                      : std::string();
     }
     std::int64_t number(int column) const { return sqlite3_column_int64(statement, column); }
+    double real(int column) const { return sqlite3_column_double(statement, column); }
+    Statement &bind(double number)
+    {
+        sqlite3_bind_double(statement, ++index, number);
+        return *this;
+    }
 
 private:
     sqlite3_stmt *statement = nullptr;
@@ -125,6 +147,8 @@ Database::Song readSong(const Statement &row)
     song.estimatedDone = row.number(12);
     song.instrumentToken = row.text(13);
     song.mixToken = row.text(14);
+    song.workMilliseconds = row.number(15);
+    song.attempts = static_cast<int>(row.number(16));
     return song;
 }
 
@@ -172,6 +196,24 @@ bool Database::open(const std::string &path, std::string &error)
         hasPeers = query.step() == SQLITE_ROW;
     }
     if (!hasPeers && sqlite3_exec(db, peersTable, nullptr, nullptr, &message) != SQLITE_OK) {
+        error = message ? message : "cannot create the tables";
+        sqlite3_free(message);
+        return false;
+    }
+    for (const auto &[column, definition] : laterSongColumns) {
+        bool present = false;
+        {
+            Statement query(db, "SELECT 1 FROM pragma_table_info('songs') WHERE name = ?");
+            present = query.bind(std::string(column)).step() == SQLITE_ROW;
+        }
+        const std::string add = std::string("ALTER TABLE songs ADD COLUMN ") + column + " " + definition;
+        if (!present && sqlite3_exec(db, add.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+            error = message ? message : "cannot update the tables";
+            sqlite3_free(message);
+            return false;
+        }
+    }
+    if (sqlite3_exec(db, speedsTable, nullptr, nullptr, &message) != SQLITE_OK) {
         error = message ? message : "cannot create the tables";
         sqlite3_free(message);
         return false;
@@ -420,8 +462,8 @@ bool Database::insertSong(Song &song)
         song.id = Credentials::randomId();
         Statement insert(db,
             "INSERT INTO songs(id, user_id, upload_stored, instrument, name, extension, "
-            "original_path, version, state, created, ready_after, estimated_done) "
-            "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+            "original_path, version, state, created, ready_after, estimated_done, work_ms) "
+            "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
         if (insert.bind(song.id)
                 .bind(song.userId)
                 .bind(song.uploadStored)
@@ -434,6 +476,7 @@ bool Database::insertSong(Song &song)
                 .bind(song.created)
                 .bind(song.readyAfter)
                 .bind(song.estimatedDone)
+                .bind(song.workMilliseconds)
                 .step()
             == SQLITE_DONE)
             return true;
@@ -557,4 +600,49 @@ std::vector<Database::Song> Database::expireSongsBefore(std::int64_t time)
     if (update.bind(time).step() != SQLITE_DONE)
         return {};
     return songs;
+}
+
+std::vector<Database::Song> Database::queuedSongsInOrder()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    std::vector<Song> songs;
+    Statement query(
+        db, std::string("SELECT ") + songColumns + " FROM songs WHERE state = 'queued' ORDER BY created, id");
+    while (query.step() == SQLITE_ROW)
+        songs.push_back(readSong(query));
+    return songs;
+}
+
+int Database::startAttempt(std::int32_t id)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    Statement update(db, "UPDATE songs SET attempts = attempts + 1 WHERE id = ? AND state = 'queued'");
+    if (update.bind(id).step() != SQLITE_DONE || sqlite3_changes(db) != 1)
+        return -1;
+    Statement query(db, "SELECT attempts FROM songs WHERE id = ?");
+    return query.bind(id).step() == SQLITE_ROW ? static_cast<int>(query.number(0)) : -1;
+}
+
+bool Database::undoAttempt(std::int32_t id)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    Statement update(db, "UPDATE songs SET attempts = max(0, attempts - 1) WHERE id = ?");
+    return update.bind(id).step() == SQLITE_DONE;
+}
+
+std::map<std::string, double> Database::speeds()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    std::map<std::string, double> rates;
+    Statement query(db, "SELECT instrument, rate FROM speeds");
+    while (query.step() == SQLITE_ROW)
+        rates[query.text(0)] = query.real(1);
+    return rates;
+}
+
+bool Database::setSpeed(const std::string &instrument, double rate)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    Statement update(db, "INSERT OR REPLACE INTO speeds(instrument, rate) VALUES(?, ?)");
+    return update.bind(instrument).bind(rate).step() == SQLITE_DONE;
 }

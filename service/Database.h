@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -58,6 +59,8 @@ public:
         std::int64_t estimatedDone = 0;
         std::string instrumentToken;
         std::string mixToken;
+        std::int64_t workMilliseconds = 0; // stereo-equivalent audio: the job's work
+        int attempts = 0; // jobs started on it that did not end, the service dying in one included
     };
 
     enum class Outcome { Ok, Duplicate, Failed };
@@ -114,6 +117,16 @@ public:
     std::vector<Song> doneSongsSince(std::int32_t userId, std::int64_t since);
     // Marks every song created before time as expired and answers them.
     std::vector<Song> expireSongsBefore(std::int64_t time);
+    // The queued songs in the order the workers take them.
+    std::vector<Song> queuedSongsInOrder();
+    // Counts a job started on a queued song and answers the attempts so far, -1 when it is not queued.
+    int startAttempt(std::int32_t id);
+    // Takes back the count of a job that was stopped on purpose.
+    bool undoAttempt(std::int32_t id);
+
+    // Measured speeds of each instrument, in stereo-equivalent seconds of audio per second.
+    std::map<std::string, double> speeds();
+    bool setSpeed(const std::string &instrument, double rate);
 
 private:
     bool execute(const char *sql);

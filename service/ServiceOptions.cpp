@@ -22,6 +22,10 @@ bool readInt(const std::string &text, long low, long high, int &value)
     return true;
 }
 
+constexpr int defaultJobMemory = 1024;
+constexpr int minJobMemory = 64;
+constexpr int maxJobMemory = 1024 * 1024;
+
 std::string defaultDataDir()
 {
     const char *home = std::getenv("HOME");
@@ -36,6 +40,14 @@ bool ServiceOptions::parse(int argc, char **argv, ServiceOptions &options, std::
     options.host = ServiceDefaults::host;
     options.port = ServiceDefaults::port;
     options.dataDir = defaultDataDir();
+    options.jobMemory = defaultJobMemory;
+    // The environment gives a default too, for a service started by a script or a test.
+    if (const char *memory = std::getenv("ZELK_SERVICE_JOB_MEMORY");
+        memory && *memory && !readInt(memory, minJobMemory, maxJobMemory, options.jobMemory)) {
+        error = "ZELK_SERVICE_JOB_MEMORY takes a number of megabytes from " + std::to_string(minJobMemory)
+            + " to " + std::to_string(maxJobMemory);
+        return false;
+    }
 
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
@@ -43,7 +55,8 @@ bool ServiceOptions::parse(int argc, char **argv, ServiceOptions &options, std::
             options.help = true;
             continue;
         }
-        if (option != "--port" && option != "--data" && option != "--min-seconds" && option != "--host") {
+        if (option != "--port" && option != "--data" && option != "--min-seconds" && option != "--host"
+            && option != "--job-memory") {
             error = "unknown option " + option;
             return false;
         }
@@ -61,6 +74,11 @@ bool ServiceOptions::parse(int argc, char **argv, ServiceOptions &options, std::
             error = "--min-seconds takes a number of seconds from 0 to 86400";
             return false;
         }
+        if (option == "--job-memory" && !readInt(value, minJobMemory, maxJobMemory, options.jobMemory)) {
+            error = "--job-memory takes a number of megabytes from " + std::to_string(minJobMemory) + " to "
+                + std::to_string(maxJobMemory);
+            return false;
+        }
         if (option == "--data") {
             if (value.empty()) {
                 error = "--data needs a folder";
@@ -76,7 +94,7 @@ bool ServiceOptions::parse(int argc, char **argv, ServiceOptions &options, std::
 
 std::string ServiceOptions::usage()
 {
-    return "usage: zelk-service [--port N] [--data DIR] [--min-seconds N] [--host ADDRESS]\n"
+    return "usage: zelk-service [--port N] [--data DIR] [--min-seconds N] [--host ADDRESS] [--job-memory MB]\n"
            "  --port N         port to listen on (default "
         + std::to_string(ServiceDefaults::port)
         + "; 0 picks a free one)\n"
@@ -84,5 +102,9 @@ std::string ServiceOptions::usage()
           "                   (default ~/.local/share/zelk-service)\n"
           "  --min-seconds N  hold every job at least N seconds (default 0)\n"
           "  --host ADDRESS   address to listen on (default "
-        + std::string(ServiceDefaults::host) + ")\n";
+        + std::string(ServiceDefaults::host)
+        + ")\n"
+          "  --job-memory MB  address space one job (one song being split, in a process of its own)\n"
+          "                   may use; a job over it fails with a reason (default "
+        + std::to_string(defaultJobMemory) + ", or ZELK_SERVICE_JOB_MEMORY)\n";
 }

@@ -9,6 +9,7 @@ struct ServiceOptions
     int port = 0;
     std::string dataDir;
     int minSeconds = 0;
+    int jobMemory = 0; // megabytes of address space one job may use
     bool help = false;
 
     // Fills the options from argv; on a bad command line answers false with the reason in error.

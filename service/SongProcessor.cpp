@@ -6,10 +6,24 @@
 #include "Separator.h"
 #include "WavAudio.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <system_error>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -19,30 +33,79 @@ void removeFile(const std::string &path)
     std::filesystem::remove(path, ignored);
 }
 
-// Writes to a ".part" file first, and flushes it to the disk before it takes its name, so that neither
-// a crash nor a power loss leaves a half-written result under its name.
-bool saveResult(const WavAudio &audio, const std::vector<std::int16_t> &samples, const std::string &path,
-    std::string &error, const std::atomic<bool> &stop)
+// Speeds before any job was measured: the timing run's figures on one core, stereo-equivalent seconds
+// of audio per second, rounded down.
+double priorSpeed(const std::string &instrument)
 {
-    const std::string part = path + ".part";
-    if (!audio.save(part, samples, error, &stop)) {
-        removeFile(part);
-        return false;
+    if (instrument == "drums")
+        return 25.0;
+    if (instrument == "bass")
+        return 150.0;
+    if (instrument == "vocals")
+        return 18.0;
+    return 10.0; // guitar and piano
+}
+
+// Seconds a job takes beyond its audio: starting the process, opening the files, flushing the results.
+constexpr double jobOverheadSeconds = 0.2;
+// Jobs shorter than this say more about the overhead than about the speed.
+constexpr double measurableSeconds = 1.0;
+
+// Exit statuses of a job.
+constexpr int jobOk = 0;
+constexpr int jobOutOfMemory = 3;
+constexpr int jobBadInput = 4;
+constexpr int jobServiceError = 5;
+constexpr int jobUsage = 64;
+constexpr int jobExecFailed = 127;
+// The descriptor a job reports its progress on.
+constexpr int progressFd = 3;
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define ZELK_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define ZELK_SANITIZED 1
+#endif
+#endif
+
+// The sanitizers reserve terabytes of address space for their shadow memory: under them the limit is
+// left off.
+constexpr bool limitAddressSpace =
+#ifdef ZELK_SANITIZED
+    false;
+#else
+    true;
+#endif
+
+void writeAll(int fd, const std::string &text)
+{
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t put = ::write(fd, text.data() + done, text.size() - done);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return;
+        done += static_cast<size_t>(put);
     }
-    if (!DiskSync::sync(part) || std::rename(part.c_str(), path.c_str()) != 0) {
-        removeFile(part);
-        error = "cannot store a result";
-        return false;
-    }
-    return true;
+}
+
+std::string signalName(int number)
+{
+    const char *name = ::sigabbrev_np(number);
+    return name ? std::string("SIG") + name : "signal " + std::to_string(number);
 }
 
 } // namespace
 
-SongProcessor::SongProcessor(Database &database, std::string uploadsDir, std::string resultsDir)
+SongProcessor::SongProcessor(
+    Database &database, std::string uploadsDir, std::string resultsDir, int jobMemoryMegabytes, int workers)
     : database(database)
     , uploadsDir(std::move(uploadsDir))
     , resultsDir(std::move(resultsDir))
+    , jobMemoryMegabytes(jobMemoryMegabytes)
+    , workers(std::max(1, workers))
 { }
 
 std::string SongProcessor::resultPath(std::int32_t songId, bool mix) const
@@ -79,39 +142,306 @@ void SongProcessor::process(std::int32_t songId, const std::atomic<bool> &stop)
 void SongProcessor::run(const Database::Song &song, const std::atomic<bool> &stop)
 {
     const std::int32_t songId = song.id;
-
-    // On a stop the song stays queued and starts over at the next start.
-    WavAudio audio;
-    std::string error;
-    if (!WavAudio::load(uploadsDir + "/" + song.uploadStored, audio, error, &stop)) {
-        if (!stop)
-            database.failSong(songId, "The uploaded file was removed before it was processed");
+    // Counted before the job starts, so that a job the whole service dies in counts too.
+    const int attempts = database.startAttempt(songId);
+    if (attempts < 0)
+        return;
+    if (attempts > maxAttempts) {
+        database.failSong(songId,
+            "Processing failed: the service stopped unexpectedly " + std::to_string(maxAttempts)
+                + " times while working on this song, so it will not be tried again");
         return;
     }
-    Separator::Parts parts;
-    if (!Separator::split(audio, song.instrument, parts, &stop))
-        return;
 
     const std::string instrumentPath = resultPath(songId, false);
     const std::string mixPath = resultPath(songId, true);
-    if (!saveResult(audio, parts.instrument, instrumentPath, error, stop)
-        || !saveResult(audio, parts.mix, mixPath, error, stop)) {
-        removeFile(instrumentPath);
-        if (stop)
-            return;
-        std::cerr << "song " << songId << ": " << error << std::endl;
-        database.failSong(songId, "Processing failed on the service");
+    const std::string instrumentPart = instrumentPath + ".part";
+    const std::string mixPart = mixPath + ".part";
+    std::string failure;
+    const JobEnd end = runChild(song, instrumentPart, mixPart, stop, failure);
+    if (end != JobEnd::Done) {
+        removeFile(instrumentPart);
+        removeFile(mixPart);
+        // On a stop the song stays queued and starts over at the next start, not counted.
+        if (end == JobEnd::Stopped)
+            database.undoAttempt(songId);
+        else
+            database.failSong(songId, failure);
         return;
     }
-    // "done" is committed at once; the renames must be on the disk before it.
-    if (!DiskSync::sync(resultsDir)) {
+
+    // The job flushed both files; flushing again is cheap and keeps the rule that this process renames
+    // only what it saw on the disk.
+    if (!DiskSync::sync(instrumentPart) || !DiskSync::sync(mixPart)
+        || std::rename(instrumentPart.c_str(), instrumentPath.c_str()) != 0
+        || std::rename(mixPart.c_str(), mixPath.c_str()) != 0 || !DiskSync::sync(resultsDir)) {
+        removeFile(instrumentPart);
+        removeFile(mixPart);
         removeResults(songId);
+        if (stop) {
+            database.undoAttempt(songId);
+            return;
+        }
+        std::cerr << "song " << songId << ": cannot store its results" << std::endl;
         database.failSong(songId, "Processing failed on the service");
         return;
     }
     // A cancel that arrived meanwhile wins: its results are thrown away.
     if (!database.finishSong(songId, Credentials::randomHex(16), Credentials::randomHex(16)))
         removeResults(songId);
+}
+
+SongProcessor::JobEnd SongProcessor::runChild(const Database::Song &song, const std::string &instrumentPart,
+    const std::string &mixPart, const std::atomic<bool> &stop, std::string &failure)
+{
+    const std::int32_t songId = song.id;
+    const std::string input = uploadsDir + "/" + song.uploadStored;
+    // Everything the child needs is made before the fork: between fork and exec only system calls.
+    std::vector<std::string> arguments { "zelk-service", "--job", input, song.instrument, instrumentPart, mixPart };
+    std::vector<char *> argv;
+    for (std::string &argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    rlimit memory {};
+    memory.rlim_cur = memory.rlim_max = static_cast<rlim_t>(jobMemoryMegabytes) * 1024 * 1024;
+    rlimit files {};
+    ::getrlimit(RLIMIT_NOFILE, &files);
+    const int lastFd = files.rlim_cur == RLIM_INFINITY || files.rlim_cur > 65536 ? 65536
+                                                                                  : static_cast<int>(files.rlim_cur);
+    const pid_t parent = ::getpid();
+
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+        std::cerr << "song " << songId << ": cannot make a pipe" << std::endl;
+        failure = "Processing failed on the service";
+        return JobEnd::Failed;
+    }
+    const auto started = std::chrono::steady_clock::now();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // The job dies with the service; its progress goes to descriptor 3; nothing else of the
+        // service's (sockets, the database) stays open in it. SIGINT and SIGTERM stay blocked, as the
+        // service has them: a Ctrl+C in the terminal reaches the service, which ends its jobs itself.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(jobExecFailed);
+        if (pipeFds[1] == progressFd)
+            ::fcntl(progressFd, F_SETFD, 0);
+        else if (::dup2(pipeFds[1], progressFd) != progressFd)
+            ::_exit(jobExecFailed);
+#ifdef SYS_close_range
+        if (::syscall(SYS_close_range, progressFd + 1, ~0U, 0) != 0)
+#endif
+            for (int fd = progressFd + 1; fd < lastFd; ++fd)
+                ::close(fd);
+        if (limitAddressSpace)
+            ::setrlimit(RLIMIT_AS, &memory);
+        ::execv("/proc/self/exe", argv.data());
+        ::_exit(jobExecFailed);
+    }
+    ::close(pipeFds[1]);
+    if (child < 0) {
+        ::close(pipeFds[0]);
+        std::cerr << "song " << songId << ": cannot start a job" << std::endl;
+        failure = "Processing failed on the service";
+        return JobEnd::Failed;
+    }
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        running[songId] = Running { song.instrument, song.workMilliseconds, 0.0 };
+    }
+
+    // Reads the job's reports until it closes the pipe, and ends it at once on a stop.
+    std::string lines;
+    std::string reported;
+    bool killed = false;
+    char buffer[512];
+    for (;;) {
+        if (stop && !killed) {
+            ::kill(child, SIGKILL);
+            killed = true;
+        }
+        pollfd watch { pipeFds[0], POLLIN, 0 };
+        const int ready = ::poll(&watch, 1, 50);
+        if (ready < 0 && errno != EINTR)
+            break;
+        if (ready <= 0)
+            continue;
+        const ssize_t got = ::read(pipeFds[0], buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        lines.append(buffer, static_cast<size_t>(got));
+        for (size_t newline = lines.find('\n'); newline != std::string::npos; newline = lines.find('\n')) {
+            const std::string line = lines.substr(0, newline);
+            lines.erase(0, newline + 1);
+            if (line.rfind("progress ", 0) == 0) {
+                const double fraction = std::atof(line.c_str() + 9);
+                const std::lock_guard<std::mutex> lock(mutex);
+                running[songId].fraction = std::clamp(fraction, 0.0, 1.0);
+            } else if (line.rfind("error ", 0) == 0) {
+                reported = line.substr(6, 500);
+            }
+        }
+    }
+    ::close(pipeFds[0]);
+    int status = 0;
+    rusage usage {};
+    while (::wait4(child, &status, 0, &usage) < 0 && errno == EINTR) { }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        running.erase(songId);
+    }
+
+    if (killed || stop)
+        return JobEnd::Stopped;
+    const std::string prefix = "song " + std::to_string(songId) + " (" + song.instrument + "): ";
+    if (WIFEXITED(status)) {
+        switch (WEXITSTATUS(status)) {
+        case jobOk:
+            measured(song.instrument, song.workMilliseconds, seconds);
+            return JobEnd::Done;
+        case jobOutOfMemory:
+            std::cerr << prefix << "out of memory" << std::endl;
+            failure = "Processing failed: the job needed more memory than the service allows for one job ("
+                + std::to_string(jobMemoryMegabytes) + " MB)";
+            return JobEnd::Failed;
+        case jobBadInput:
+            failure = reported.empty() ? "The uploaded file could not be read" : reported;
+            return JobEnd::Failed;
+        default:
+            std::cerr << prefix << "job ended with status " << WEXITSTATUS(status)
+                      << (reported.empty() ? "" : ": " + reported) << std::endl;
+            failure = "Processing failed on the service";
+            return JobEnd::Failed;
+        }
+    }
+    const int signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    std::cerr << prefix << "job ended by " << signalName(signal) << ", peak memory " << usage.ru_maxrss / 1024
+              << " MB" << std::endl;
+    // Nobody here sent it: the system's out-of-memory killer ends a process with SIGKILL.
+    failure = signal == SIGKILL
+        ? "Processing failed: the job was stopped by the system, most likely because the computer ran out of memory"
+        : "Processing failed: the job crashed (" + signalName(signal) + ")";
+    return JobEnd::Failed;
+}
+
+bool SongProcessor::isJobCommand(int argc, char **argv)
+{
+    return argc >= 2 && std::string(argv[1]) == "--job";
+}
+
+int SongProcessor::runJob(int argc, char **argv)
+{
+    if (argc != 6) {
+        std::cerr << "usage: zelk-service --job INPUT INSTRUMENT INSTRUMENT_OUT MIX_OUT" << std::endl;
+        return jobUsage;
+    }
+    const std::string input = argv[2];
+    const std::string instrument = argv[3];
+    const std::string instrumentPart = argv[4];
+    const std::string mixPart = argv[5];
+    ::signal(SIGPIPE, SIG_IGN);
+    try {
+        auto last = std::chrono::steady_clock::now();
+        std::string error;
+        const Separator::Outcome outcome = Separator::splitFile(input, instrument, instrumentPart, mixPart, error,
+            nullptr, [&last](std::int64_t done, std::int64_t total) {
+                const auto now = std::chrono::steady_clock::now();
+                if (now - last < std::chrono::milliseconds(100) && done < total)
+                    return;
+                last = now;
+                char line[64];
+                std::snprintf(line, sizeof line, "progress %.4f\n", total > 0 ? double(done) / total : 1.0);
+                writeAll(progressFd, line);
+            });
+        if (outcome != Separator::Outcome::Done) {
+            // A file that cannot be opened at all was removed before its turn; the others are the
+            // upload's fault or the disk's.
+            WavAudio shape;
+            std::int64_t frames = 0;
+            std::string probeError;
+            const bool readable = WavAudio::probe(input, shape, frames, probeError);
+            const bool inputFault = !readable || error == "The uploaded WAV file is truncated";
+            writeAll(progressFd,
+                "error " + (readable ? error : "The uploaded file was removed before it was processed") + "\n");
+            return inputFault ? jobBadInput : jobServiceError;
+        }
+        if (!DiskSync::sync(instrumentPart) || !DiskSync::sync(mixPart)) {
+            writeAll(progressFd, "error cannot flush the results\n");
+            return jobServiceError;
+        }
+    } catch (const std::bad_alloc &) {
+        return jobOutOfMemory;
+    } catch (const std::length_error &) {
+        return jobOutOfMemory;
+    }
+    return jobOk;
+}
+
+std::int64_t SongProcessor::workMilliseconds(std::int64_t frames, int sampleRate, int channels)
+{
+    if (sampleRate <= 0 || frames <= 0)
+        return 0;
+    // The transforms are per channel, the masks per frame: a channel more costs about a third of a
+    // stereo song.
+    return frames * 1000 / sampleRate * (std::max(1, channels) + 1) / 3;
+}
+
+double SongProcessor::speed(const std::string &instrument)
+{
+    // Called with the mutex held.
+    if (speeds.empty()) {
+        speeds = database.speeds();
+        speeds.emplace("", 0.0);
+    }
+    const auto found = speeds.find(instrument);
+    return found != speeds.end() && found->second > 0.0 ? found->second : priorSpeed(instrument);
+}
+
+void SongProcessor::measured(const std::string &instrument, std::int64_t workMilliseconds, double seconds)
+{
+    const double working = seconds - jobOverheadSeconds;
+    if (working < measurableSeconds || workMilliseconds <= 0)
+        return;
+    const double rate = workMilliseconds / 1000.0 / working;
+    double smoothed = 0.0;
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        // Recent jobs count most, one odd job does not swing it.
+        smoothed = 0.7 * speed(instrument) + 0.3 * rate;
+        speeds[instrument] = smoothed;
+    }
+    database.setSpeed(instrument, smoothed);
+}
+
+std::int64_t SongProcessor::estimatedDone(const Database::Song &song, std::int64_t now)
+{
+    const std::vector<Database::Song> queued = database.queuedSongsInOrder();
+    const std::lock_guard<std::mutex> lock(mutex);
+    const auto duration = [this](const std::string &instrument, std::int64_t work, double fraction) {
+        return (1.0 - fraction) * (work / 1000.0) / speed(instrument) + (fraction > 0.0 ? 0.0 : jobOverheadSeconds);
+    };
+    // Each worker is free once its running job is done; the songs ahead go to whichever is free first.
+    std::vector<double> freeAt;
+    for (const auto &[id, job] : running) {
+        const double left = duration(job.instrument, job.workMilliseconds, job.fraction);
+        if (id == song.id)
+            return now + static_cast<std::int64_t>(left * 1000.0);
+        freeAt.push_back(left);
+    }
+    freeAt.resize(static_cast<size_t>(std::max<int>(workers, static_cast<int>(freeAt.size()))), 0.0);
+    for (const Database::Song &ahead : queued) {
+        if (ahead.id == song.id)
+            break;
+        if (running.count(ahead.id) > 0)
+            continue;
+        *std::min_element(freeAt.begin(), freeAt.end()) += duration(ahead.instrument, ahead.workMilliseconds, 0.0);
+    }
+    const double start = *std::min_element(freeAt.begin(), freeAt.end());
+    return now + static_cast<std::int64_t>((start + duration(song.instrument, song.workMilliseconds, 0.0)) * 1000.0);
 }
 
 void SongProcessor::expire(std::int64_t now)

@@ -4,13 +4,18 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
+#include <mutex>
 #include <string>
 
-// Runs one queued song: reads its upload, splits it and stores the two result WAVs.
+// Runs one queued song: splits its upload in a child process of its own, under a memory limit, and
+// stores the two result WAVs. A job that runs out of memory or crashes fails its song with a reason;
+// the service goes on. A song whose job the service itself died in is tried a few times at most.
 class SongProcessor
 {
 public:
-    SongProcessor(Database &database, std::string uploadsDir, std::string resultsDir);
+    SongProcessor(Database &database, std::string uploadsDir, std::string resultsDir, int jobMemoryMegabytes,
+        int workers);
 
     // Leaves the song queued, and no file behind, when stop is set before it is done.
     void process(std::int32_t songId, const std::atomic<bool> &stop);
@@ -23,12 +28,42 @@ public:
     void releaseUpload(const std::string &stored) const;
     std::string resultPath(std::int32_t songId, bool mix) const;
 
+    // When a queued song should be done, from the measured speeds, the progress of the running jobs and
+    // the songs queued ahead of it.
+    std::int64_t estimatedDone(const Database::Song &song, std::int64_t now);
+    // Stereo-equivalent milliseconds of audio: what the speeds are measured in.
+    static std::int64_t workMilliseconds(std::int64_t frames, int sampleRate, int channels);
+
+    // The child's side, "zelk-service --job INPUT INSTRUMENT INSTRUMENT_OUT MIX_OUT": splits one file,
+    // reports progress on descriptor 3 and answers the exit status.
+    static int runJob(int argc, char **argv);
+    static bool isJobCommand(int argc, char **argv);
+
     static constexpr std::int64_t keepMilliseconds = 30LL * 24 * 3600 * 1000;
+    // Jobs started on one song before it is given up: the service died during the others.
+    static constexpr int maxAttempts = 3;
 
 private:
+    enum class JobEnd { Done, Stopped, Failed };
     void run(const Database::Song &song, const std::atomic<bool> &stop);
+    JobEnd runChild(const Database::Song &song, const std::string &instrumentPart, const std::string &mixPart,
+        const std::atomic<bool> &stop, std::string &failure);
+    double speed(const std::string &instrument);
+    void measured(const std::string &instrument, std::int64_t workMilliseconds, double seconds);
 
     Database &database;
     const std::string uploadsDir;
     const std::string resultsDir;
+    const int jobMemoryMegabytes;
+    const int workers;
+
+    struct Running
+    {
+        std::string instrument;
+        std::int64_t workMilliseconds = 0;
+        double fraction = 0.0; // of the frames done
+    };
+    std::mutex mutex;
+    std::map<std::int32_t, Running> running;
+    std::map<std::string, double> speeds;
 };

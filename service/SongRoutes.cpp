@@ -134,10 +134,13 @@ std::string SongRoutes::createSong(
     song.state = "queued";
     song.created = Clock::now();
     song.readyAfter = song.created + minSeconds * 1000LL;
-    // About a minute of audio per second of work, and a second to start.
-    const std::int64_t audioMilliseconds
-        = upload.sampleRate > 0 ? upload.frames * 1000 / upload.sampleRate : 0;
-    song.estimatedDone = song.created + 1000 + audioMilliseconds / 60;
+    // The work is the audio's length weighed by its channels, read from the stored file's header.
+    WavAudio shape;
+    std::int64_t frames = 0;
+    std::string error;
+    const int channels = WavAudio::probe(uploadsDir + "/" + upload.stored, shape, frames, error) ? shape.channels : 2;
+    song.workMilliseconds = SongProcessor::workMilliseconds(upload.frames, upload.sampleRate, channels);
+    song.estimatedDone = processor.estimatedDone(song, song.created);
     if (!database.insertSong(song))
         return "Could not create the song, please try again later";
     workers.enqueue(song.id);
@@ -236,7 +239,7 @@ std::string SongRoutes::remains(const FormFields &fields, const httplib::Request
         return now >= song->readyAfter ? "-1" : std::to_string(secondsUntil(song->readyAfter, now));
     if (song->state == "queued") {
         // Never "0" or "-1" while the work goes on: the client would stop asking.
-        const std::int64_t target = std::max(song->readyAfter, song->estimatedDone);
+        const std::int64_t target = std::max(song->readyAfter, processor.estimatedDone(*song, now));
         return std::to_string(std::max<std::int64_t>(1, secondsUntil(target, now)));
     }
     if (song->state == "cancelled")

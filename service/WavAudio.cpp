@@ -88,27 +88,25 @@ bool WavAudio::probe(const std::string &path, WavAudio &audio, std::int64_t &fra
 bool WavAudio::load(
     const std::string &path, WavAudio &audio, std::string &error, const std::atomic<bool> *stop)
 {
-    SF_INFO info {};
-    SNDFILE *file = openWav(path, audio, info, error);
-    if (!file)
+    WavReader reader;
+    if (!reader.open(path, audio, error))
         return false;
-    audio.samples.resize(static_cast<size_t>(info.frames) * static_cast<size_t>(info.channels));
-    sf_count_t read = 0;
-    while (read < info.frames) {
+    const std::int64_t total = reader.frames();
+    audio.samples.resize(static_cast<size_t>(total) * static_cast<size_t>(audio.channels));
+    std::int64_t read = 0;
+    while (read < total) {
         if (stop && *stop) {
-            sf_close(file);
             error.clear();
             return false;
         }
-        const sf_count_t got = sf_readf_short(file,
-            audio.samples.data() + static_cast<size_t>(read) * static_cast<size_t>(info.channels),
-            std::min<sf_count_t>(chunkFrames, info.frames - read));
+        const std::int64_t got = reader.read(
+            audio.samples.data() + static_cast<size_t>(read) * static_cast<size_t>(audio.channels),
+            std::min<std::int64_t>(chunkFrames, total - read));
         if (got <= 0)
             break;
         read += got;
     }
-    sf_close(file);
-    if (read != info.frames) {
+    if (read != total) {
         error = "The uploaded WAV file is truncated";
         return false;
     }
@@ -118,38 +116,103 @@ bool WavAudio::load(
 bool WavAudio::save(const std::string &path, const std::vector<std::int16_t> &data, std::string &error,
     const std::atomic<bool> *stop) const
 {
-    SF_INFO info {};
-    info.channels = channels;
-    info.samplerate = sampleRate;
-    info.format = format;
-    SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!file) {
-        error = std::string("cannot write a result: ") + sf_strerror(nullptr);
+    WavWriter writer;
+    if (!writer.open(path, *this, error))
         return false;
-    }
-    if (!channelMap.empty()) {
-        std::vector<int> map = channelMap;
-        sf_command(file, SFC_SET_CHANNEL_MAP_INFO, map.data(), static_cast<int>(map.size() * sizeof(int)));
-    }
-    const sf_count_t frameCount = channels > 0 ? static_cast<sf_count_t>(data.size()) / channels : 0;
-    sf_count_t written = 0;
-    while (written < frameCount) {
+    const std::int64_t frameCount = channels > 0 ? static_cast<std::int64_t>(data.size()) / channels : 0;
+    for (std::int64_t written = 0; written < frameCount; written += chunkFrames) {
         if (stop && *stop) {
-            sf_close(file);
+            writer.close();
             error.clear();
             return false;
         }
-        const sf_count_t put = sf_writef_short(file,
-            data.data() + static_cast<size_t>(written) * static_cast<size_t>(channels),
-            std::min<sf_count_t>(chunkFrames, frameCount - written));
-        if (put <= 0)
+        if (!writer.write(data.data() + static_cast<size_t>(written) * static_cast<size_t>(channels),
+                std::min<std::int64_t>(chunkFrames, frameCount - written)))
             break;
-        written += put;
     }
-    const bool closed = sf_close(file) == 0;
-    if (written != frameCount || !closed) {
+    if (!writer.close()) {
         error = "cannot write a result: disk full?";
         return false;
     }
     return true;
+}
+
+WavReader::~WavReader()
+{
+    if (file)
+        sf_close(static_cast<SNDFILE *>(file));
+}
+
+bool WavReader::open(const std::string &path, WavAudio &shape, std::string &error)
+{
+    SF_INFO info {};
+    SNDFILE *opened = openWav(path, shape, info, error);
+    if (!opened)
+        return false;
+    if (file)
+        sf_close(static_cast<SNDFILE *>(file));
+    file = opened;
+    frameCount = info.frames;
+    return true;
+}
+
+std::int64_t WavReader::read(std::int16_t *interleaved, std::int64_t count)
+{
+    if (!file || count <= 0)
+        return 0;
+    const sf_count_t got = sf_readf_short(static_cast<SNDFILE *>(file), interleaved, count);
+    return got > 0 ? got : 0;
+}
+
+WavWriter::~WavWriter()
+{
+    close();
+}
+
+bool WavWriter::open(const std::string &path, const WavAudio &shape, std::string &error)
+{
+    close();
+    SF_INFO info {};
+    info.channels = shape.channels;
+    info.samplerate = shape.sampleRate;
+    info.format = shape.format;
+    SNDFILE *opened = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!opened) {
+        error = std::string("cannot write a result: ") + sf_strerror(nullptr);
+        return false;
+    }
+    if (!shape.channelMap.empty()) {
+        std::vector<int> map = shape.channelMap;
+        sf_command(opened, SFC_SET_CHANNEL_MAP_INFO, map.data(), static_cast<int>(map.size() * sizeof(int)));
+    }
+    file = opened;
+    channels = shape.channels;
+    failed = false;
+    return true;
+}
+
+bool WavWriter::write(const std::int16_t *interleaved, std::int64_t count)
+{
+    if (!file || failed)
+        return false;
+    std::int64_t written = 0;
+    while (written < count) {
+        const sf_count_t put = sf_writef_short(static_cast<SNDFILE *>(file),
+            interleaved + static_cast<size_t>(written) * static_cast<size_t>(channels), count - written);
+        if (put <= 0) {
+            failed = true;
+            return false;
+        }
+        written += put;
+    }
+    return true;
+}
+
+bool WavWriter::close()
+{
+    if (!file)
+        return false;
+    const bool closed = sf_close(static_cast<SNDFILE *>(file)) == 0;
+    file = nullptr;
+    return closed && !failed;
 }

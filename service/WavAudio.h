@@ -35,3 +35,43 @@ struct WavAudio
     // Frames read or written between two looks at the stop flag.
     static constexpr std::int64_t chunkFrames = 1 << 18;
 };
+
+// Reads a 16-bit PCM WAV block by block, without holding more than the caller's block.
+class WavReader
+{
+public:
+    WavReader() = default;
+    ~WavReader();
+    WavReader(const WavReader &) = delete;
+    WavReader &operator=(const WavReader &) = delete;
+
+    // Opens such a WAV as WavAudio::load accepts it and fills shape, all but its samples.
+    bool open(const std::string &path, WavAudio &shape, std::string &error);
+    std::int64_t frames() const { return frameCount; }
+    // Reads up to count frames, interleaved; answers how many were read, 0 at the end or on a failure.
+    std::int64_t read(std::int16_t *interleaved, std::int64_t count);
+
+private:
+    void *file = nullptr;
+    std::int64_t frameCount = 0;
+};
+
+// Writes a WAV in the shape of an input block by block.
+class WavWriter
+{
+public:
+    WavWriter() = default;
+    ~WavWriter();
+    WavWriter(const WavWriter &) = delete;
+    WavWriter &operator=(const WavWriter &) = delete;
+
+    bool open(const std::string &path, const WavAudio &shape, std::string &error);
+    bool write(const std::int16_t *interleaved, std::int64_t count);
+    // Writes the header and closes; false when any write failed.
+    bool close();
+
+private:
+    void *file = nullptr;
+    int channels = 0;
+    bool failed = false;
+};

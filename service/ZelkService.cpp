@@ -49,7 +49,7 @@ ZelkService::ZelkService(ServiceOptions options)
     , uploadsDir(this->options.dataDir + "/uploads")
     , resultsDir(this->options.dataDir + "/results")
     , outbox(this->options.dataDir + "/outbox.txt")
-    , processor(database, uploadsDir, resultsDir)
+    , processor(database, uploadsDir, resultsDir, this->options.jobMemory, workerThreads)
     , workers(workerThreads,
           [this](std::int32_t songId, const std::atomic<bool> &stop) {
               processor.process(songId, stop);

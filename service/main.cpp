@@ -1,4 +1,5 @@
 #include "ServiceOptions.h"
+#include "SongProcessor.h"
 #include "ZelkService.h"
 
 #include <arpa/inet.h>
@@ -25,6 +26,10 @@ bool isLoopback(const std::string &host)
 
 int main(int argc, char **argv)
 {
+    // A job the service started on one song, in a process of its own.
+    if (SongProcessor::isJobCommand(argc, argv))
+        return SongProcessor::runJob(argc, argv);
+
     ServiceOptions options;
     std::string error;
     if (!ServiceOptions::parse(argc, argv, options, error)) {

@@ -149,6 +149,8 @@ private slots:
     void accountNeedsSignedInPeer();
     void openHostIsWarned();
     void clientsAtOnce();
+    void failedJobEndsWithReason_data();
+    void failedJobEndsWithReason();
     void cleanupTestCase();
 
 private:
@@ -1083,6 +1085,63 @@ void tst_ZelkService::clientsAtOnce()
         thread.join();
     for (int i = 0; i < clients; ++i)
         QVERIFY2(outcomes[size_t(i)].isEmpty(), qPrintable(QStringLiteral("client %1: %2").arg(i).arg(outcomes[size_t(i)])));
+}
+
+void tst_ZelkService::failedJobEndsWithReason_data()
+{
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("job over the memory limit")
+        << "memory" << "Processing failed: the job needed more memory than the service allows for one job (200 MB)";
+    QTest::newRow("service killed in the job again and again")
+        << "killed"
+        << "Processing failed: the service stopped unexpectedly 3 times while working on this song, so it will "
+           "not be tried again";
+}
+
+// A job that fails ends its song with a reason the client shows; the service goes on with the next one.
+void tst_ZelkService::failedJobEndsWithReason()
+{
+    QFETCH(QString, failure);
+    QFETCH(QString, reason);
+#if defined(__SANITIZE_ADDRESS__)
+    if (failure == QLatin1String("memory"))
+        QSKIP("the sanitizers reserve more address space than any job limit");
+#endif
+    const Account account = registerAccount(QStringLiteral("failing"));
+    QString songId;
+    if (failure == QLatin1String("memory")) {
+        // 32 channels need a few times the limit, a stereo song half of it.
+        qputenv("ZELK_SERVICE_JOB_MEMORY", "200");
+        const bool started = restart();
+        qunsetenv("ZELK_SERVICE_JOB_MEMORY");
+        QVERIFY2(started, qPrintable(service.output()));
+        songId = uploadSong(account, WavData::tones(32, 48000, 6 * 48000), QStringLiteral("drums")).text();
+    } else {
+        // The whole service dies while it works on the song, at every start.
+        songId = uploadSong(account, WavData::tones(1, 44100, 5'000'000), QStringLiteral("drums")).text();
+        for (int kill = 0; kill < 3; ++kill) {
+            QTest::qWait(300);
+            const QString pid = servicePid();
+            QVERIFY(!pid.isEmpty());
+            QVERIFY(::kill(pid.toInt(), SIGKILL) == 0);
+            QVERIFY2(restart(), qPrintable(service.output()));
+        }
+    }
+    QVERIFY2(songId.toInt() > 0, qPrintable(songId));
+    QCOMPARE(waitForResults(songId), reason);
+    QCOMPARE(post(QStringLiteral("/zelk-server/download.php"), { { "songID", songId } }).text(), reason);
+
+    const WavData input = WavData::tones(2, 44100, 44100);
+    const QString next = uploadSong(account, input, QStringLiteral("vocals")).text();
+    QCOMPARE(waitForResults(next), QStringLiteral("-1"));
+    WavData isolated;
+    WavData mix;
+    QVERIFY(downloadResults(next, isolated, mix));
+    const QString problem = sumProblem(input, isolated, mix);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QVERIFY2(restart(), qPrintable(service.output()));
 }
 
 void tst_ZelkService::cleanupTestCase()

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+class SyntheticSong;
+
+// The ceiling of what a mask can take out of the mixture: the ideal soft ratio mask, per frame and bin
+// the instrument's share of the power of all the stems. Like the service's masks it holds one gain per
+// bin for all channels and goes through StftStream, at the frame size given.
+namespace OracleMask {
+
+// The instrument's part of the song's 16-bit mixture, interleaved, unrounded.
+std::vector<double> isolate(const SyntheticSong &song, const std::string &instrument, int frameSize);
+
+} // namespace OracleMask
