@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QUrlQuery>
 
+#include <csignal>
 #include <sys/stat.h>
 
 #include <thread>
