@@ -4,7 +4,6 @@
 #include "Stft.h"
 #include "WavAudio.h"
 
-#include <sndfile.h>
 
 #include <algorithm>
 #include <cmath>
@@ -55,52 +54,6 @@ public:
     virtual ~Method() = default;
     virtual void push(const float *interleaved, std::int64_t frames) = 0;
 };
-
-// A second-order low- or high-pass section (the audio cookbook's formulas, Q = 1/sqrt 2).
-class Biquad
-{
-public:
-    Biquad(bool highPass, double cutoff, int sampleRate)
-    {
-        const double frequency = std::min(cutoff, 0.45 * sampleRate);
-        const double omega = 2.0 * M_PI * frequency / sampleRate;
-        const double alpha = std::sin(omega) / std::sqrt(2.0);
-        const double cosine = std::cos(omega);
-        const double a0 = 1.0 + alpha;
-        const double edge = highPass ? (1.0 + cosine) / 2.0 : (1.0 - cosine) / 2.0;
-        b0 = edge / a0;
-        b1 = (highPass ? -2.0 * edge : 2.0 * edge) / a0;
-        b2 = edge / a0;
-        a1 = -2.0 * cosine / a0;
-        a2 = (1.0 - alpha) / a0;
-    }
-
-    double process(double x)
-    {
-        const double y = b0 * x + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
-        x2 = x1;
-        x1 = x;
-        y2 = y1;
-        y1 = y;
-        return y;
-    }
-
-private:
-    double b0 = 0, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
-    double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
-};
-
-int centreChannel(const WavAudio &audio)
-{
-    if (audio.channels < 3)
-        return -1;
-    for (size_t i = 0; i < audio.channelMap.size(); ++i) {
-        if (audio.channelMap[i] == SF_CHANNEL_MAP_CENTER)
-            return static_cast<int>(i);
-    }
-    // Without a map, surround WAVs put the front centre third.
-    return audio.channelMap.empty() ? 2 : -1;
-}
 
 // About 90 ms frames: fine enough in frequency to tell notes apart.
 int longFrame(int sampleRate)
@@ -209,74 +162,6 @@ private:
     std::vector<float> lowPass;
     std::vector<float> magnitudes, harmonic, percussive;
     StftStream stage;
-};
-
-// Vocals in stereo or surround: the mid of left and right, or a surround file's centre channel.
-class Centre final : public Method
-{
-public:
-    Centre(const WavAudio &shape, Emit emit)
-        : channels(shape.channels)
-        , centre(centreChannel(shape))
-        , emit(std::move(emit))
-    { }
-
-    void push(const float *interleaved, std::int64_t frames) override
-    {
-        out.assign(static_cast<size_t>(frames * channels), 0.0f);
-        for (std::int64_t frame = 0; frame < frames; ++frame) {
-            const size_t base = static_cast<size_t>(frame * channels);
-            if (centre >= 0) {
-                out[base + centre] = interleaved[base + centre];
-            } else {
-                const float mid = (interleaved[base] + interleaved[base + 1]) / 2.0f;
-                out[base] = mid;
-                out[base + 1] = mid;
-            }
-        }
-        emit(position, frames, out.data());
-        position += frames;
-    }
-
-private:
-    const int channels;
-    const int centre;
-    Emit emit;
-    std::vector<float> out;
-    std::int64_t position = 0;
-};
-
-// Guitar, piano, and vocals in mono: a band of the spectrum, by second-order filters.
-class Band final : public Method
-{
-public:
-    Band(const WavAudio &shape, double highPass, double lowPass, Emit emit)
-        : channels(shape.channels)
-        , emit(std::move(emit))
-    {
-        for (int c = 0; c < channels; ++c) {
-            highs.emplace_back(true, highPass, shape.sampleRate);
-            lows.emplace_back(false, lowPass, shape.sampleRate);
-        }
-    }
-
-    void push(const float *interleaved, std::int64_t frames) override
-    {
-        out.resize(static_cast<size_t>(frames * channels));
-        for (size_t i = 0; i < out.size(); ++i) {
-            const size_t c = i % static_cast<size_t>(channels);
-            out[i] = static_cast<float>(lows[c].process(highs[c].process(interleaved[i])));
-        }
-        emit(position, frames, out.data());
-        position += frames;
-    }
-
-private:
-    const int channels;
-    Emit emit;
-    std::vector<Biquad> highs, lows;
-    std::vector<float> out;
-    std::int64_t position = 0;
 };
 
 // Vocals, guitar and piano: soft masks on the long frames of one stage, from what each bin is like.
