@@ -4,7 +4,6 @@
 #include "Stft.h"
 #include "WavAudio.h"
 
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
