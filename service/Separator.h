@@ -15,9 +15,8 @@ struct WavAudio;
 //   times the part that is not percussive, refined by a repeating background found within a few seconds;
 // - guitar and piano: the harmonic part without vocals and bass, shared between the two by fitting
 //   plucked-string and piano templates to every frame and, in stereo, by the side each one sits on.
-// Streamed: the input is read block by block and
-// both results leave as soon as they are final, so a job holds a few chunks of the short-time spectrum
-// whatever the length of the song. The instrument is rounded to 16 bits inside the range where input
+// Streamed: the input is read block by block and both results leave as soon as they are final, so a
+// job holds a few chunks of the short-time spectrum whatever the length of the song. The instrument is rounded to 16 bits inside the range where input
 // minus instrument still fits 16 bits, and the mix is that exact difference: the two results add up to
 // the input sample by sample, clipped input included.
 namespace Separator {
