@@ -67,6 +67,9 @@ constexpr int frequencyHalfWidth = 8;
 // that a kick only a few bins wide still reads as a hit.
 constexpr int shortTimeHalfWidth = 36;
 constexpr int shortFrequencyHalfWidth = 3;
+// The drums' long frames look across 7 bins only: a kick or a tom is narrow there, and a wider window
+// would call its body sustained and hand it to the notes.
+constexpr int drumsFrequencyHalfWidth = 3;
 // Frames masked per call: a chunk of a few megabytes.
 constexpr int maskFrames = 128;
 // Frames read from the input at a time.
@@ -82,7 +85,7 @@ public:
         , percussiveStage(channels, frames, longFrame(shape.sampleRate) / 4, shortTimeHalfWidth, maskFrames * 4,
               keep(false, shortTimeHalfWidth, shortFrequencyHalfWidth, 1.0f), std::move(emit))
         , harmonicStage(channels, frames, longFrame(shape.sampleRate), timeHalfWidth, maskFrames,
-              keep(true, timeHalfWidth, frequencyHalfWidth, 2.0f),
+              keep(true, timeHalfWidth, drumsFrequencyHalfWidth, 2.0f),
               [this, &history](std::int64_t start, std::int64_t count, const float *data) {
                   rest.resize(static_cast<size_t>(count * channels));
                   const std::int16_t *input = history.at(start);
