@@ -117,8 +117,6 @@ private slots:
         boxes = std::make_unique<ModalBoxCloser>();
         loadedFiles.clear();
         reopen(false);
-        QCOMPARE(layer("layerMode"), QStringLiteral("basic"));
-        QCOMPARE(layer("mode"), QStringLiteral("login"));
     }
 
     void cleanup()
