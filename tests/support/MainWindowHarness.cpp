@@ -38,11 +38,6 @@ QQuickItem *MainWindowHarness::item(const QString &objectName) const
     return mainWindow ? mainWindow->findChild<QQuickItem *>(objectName) : nullptr;
 }
 
-QVariant MainWindowHarness::property(const char *name) const
-{
-    return mainWindow ? mainWindow->property(name) : QVariant();
-}
-
 bool MainWindowHarness::waitUntilDecided(int timeoutMs) const
 {
     QQuickItem *cover = item(QStringLiteral("initialLoader"));

@@ -23,7 +23,6 @@ public:
 
     QQuickWindow *window() const { return mainWindow; }
     QQuickItem *item(const QString &objectName) const;
-    QVariant property(const char *name) const;
 
     // True once the start-up check has decided, with the loading cover gone.
     bool waitUntilDecided(int timeoutMs = 10000) const;

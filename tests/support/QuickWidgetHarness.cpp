@@ -7,6 +7,31 @@
 #include <QStyleHints>
 #include <QTest>
 
+#include <functional>
+
+namespace {
+
+// Breadth first, so the nearest match wins.
+QQuickItem *findItem(QQuickItem *root, const std::function<bool(QQuickItem *)> &wanted)
+{
+    QList<QQuickItem *> pending { root };
+    while (!pending.isEmpty()) {
+        QQuickItem *candidate = pending.takeFirst();
+        if (candidate && wanted(candidate))
+            return candidate;
+        if (candidate)
+            pending += candidate->childItems();
+    }
+    return nullptr;
+}
+
+bool usable(QQuickItem *item)
+{
+    return item && QTest::qWaitFor([item] { return item->isVisible() && item->isEnabled(); }, 5000);
+}
+
+} // namespace
+
 QuickWidgetHarness::QuickWidgetHarness(QQuickWidget *window, const char *screenProperty)
     : window(window)
     , screenProperty(screenProperty)
@@ -24,16 +49,7 @@ void QuickWidgetHarness::recordLayer()
 
 QQuickItem *QuickWidgetHarness::item(const QString &objectName) const
 {
-    QList<QQuickItem *> pending { window->rootObject() };
-    while (!pending.isEmpty()) {
-        QQuickItem *candidate = pending.takeFirst();
-        if (!candidate)
-            continue;
-        if (candidate->objectName() == objectName)
-            return candidate;
-        pending += candidate->childItems();
-    }
-    return nullptr;
+    return findItem(window->rootObject(), [&objectName](QQuickItem *i) { return i->objectName() == objectName; });
 }
 
 QVariant QuickWidgetHarness::rootProperty(const char *name) const
@@ -41,37 +57,32 @@ QVariant QuickWidgetHarness::rootProperty(const char *name) const
     return window->rootObject() ? window->rootObject()->property(name) : QVariant();
 }
 
-bool QuickWidgetHarness::click(const QString &objectName)
+void QuickWidgetHarness::clickCentre(QQuickItem *target)
 {
-    QQuickItem *target = item(objectName);
-    if (!target || !QTest::qWaitFor([target] { return target->isVisible() && target->isEnabled(); }, 5000)) {
-        qWarning().noquote() << objectName << "is not there to click";
-        return false;
-    }
     pauseBetweenClicks(lastClick);
     const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
     QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+}
+
+bool QuickWidgetHarness::click(const QString &objectName)
+{
+    QQuickItem *target = item(objectName);
+    if (!usable(target)) {
+        qWarning().noquote() << objectName << "is not there to click";
+        return false;
+    }
+    clickCentre(target);
     return true;
 }
 
 bool QuickWidgetHarness::typeInto(const QString &objectName, const QString &text)
 {
-    QList<QQuickItem *> pending { item(objectName) };
-    QQuickItem *input = nullptr;
-    while (!input && !pending.isEmpty()) {
-        QQuickItem *candidate = pending.takeFirst();
-        if (candidate && candidate->inherits("QQuickTextInput"))
-            input = candidate;
-        else if (candidate)
-            pending += candidate->childItems();
-    }
-    if (!input || !QTest::qWaitFor([input] { return input->isVisible() && input->isEnabled(); }, 5000)) {
+    QQuickItem *input = findItem(item(objectName), [](QQuickItem *i) { return i->inherits("QQuickTextInput"); });
+    if (!usable(input)) {
         qWarning().noquote() << objectName << "has no input to type into";
         return false;
     }
-    pauseBetweenClicks(lastClick);
-    const QPointF centre = input->mapToScene(QPointF(input->width() / 2, input->height() / 2));
-    QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+    clickCentre(input);
     if (!input->hasActiveFocus()) {
         qWarning().noquote() << objectName << "did not take the focus";
         return false;
@@ -88,41 +99,26 @@ bool QuickWidgetHarness::choose(const QString &listName, const QString &text)
 {
     QQuickItem *list = item(listName);
     auto *popup = list ? list->property("popup").value<QObject *>() : nullptr;
-    if (!popup) {
-        qWarning().noquote() << listName << "is no drop-down list";
-        return false;
-    }
-    if (!popup->property("visible").toBool() && !click(listName))
+    if (!popup || (!popup->property("visible").toBool() && !click(listName)))
         return false;
     auto *view = popup->property("contentItem").value<QQuickItem *>();
     int index = -1;
     QMetaObject::invokeMethod(list, "find", Q_RETURN_ARG(int, index), Q_ARG(QString, text));
-    if (!view || index < 0
-        || !QTest::qWaitFor([popup] { return popup->property("opened").toBool(); }, 5000)) {
+    if (!view || index < 0 || !QTest::qWaitFor([popup] { return popup->property("opened").toBool(); }, 5000)) {
         qWarning().noquote() << listName << "offers no" << text;
         return false;
     }
     // A long list shows only part of its entries; scroll the wanted one into sight as a user would.
-    QMetaObject::invokeMethod(
-        view, "positionViewAtIndex", Q_ARG(int, index), Q_ARG(int, 4 /* ListView.Contain */));
+    QMetaObject::invokeMethod(view, "positionViewAtIndex", Q_ARG(int, index), Q_ARG(int, 4 /* ListView.Contain */));
     QTest::qWait(50);
-    QList<QQuickItem *> pending { view };
-    QQuickItem *entry = nullptr;
-    while (!entry && !pending.isEmpty()) {
-        QQuickItem *candidate = pending.takeFirst();
-        if (candidate->inherits("QQuickAbstractButton") && candidate->isVisible()
-            && candidate->property("text").toString() == text)
-            entry = candidate;
-        else
-            pending += candidate->childItems();
-    }
+    QQuickItem *entry = findItem(view, [&text](QQuickItem *i) {
+        return i->inherits("QQuickAbstractButton") && i->isVisible() && i->property("text").toString() == text;
+    });
     if (!entry) {
         qWarning().noquote() << listName << "shows no" << text;
         return false;
     }
-    pauseBetweenClicks(lastClick);
-    const QPointF centre = entry->mapToScene(QPointF(entry->width() / 2, entry->height() / 2));
-    QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+    clickCentre(entry);
     return list->property("currentText").toString() == text;
 }
 

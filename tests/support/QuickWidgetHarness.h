@@ -42,6 +42,8 @@ private slots:
     void recordLayer();
 
 private:
+    void clickCentre(QQuickItem *target);
+
     QQuickWidget *window;
     const char *screenProperty;
     QElapsedTimer lastClick;

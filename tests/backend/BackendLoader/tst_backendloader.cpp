@@ -161,15 +161,6 @@ private slots:
         QCOMPARE(HostedWindow::fittingScale(QSize(540, 670), chosen, available), used);
     }
 
-    void resetScfForgetsTheStoredScale()
-    {
-        globals->setSettingsGuiScale(1.5);
-        loader->onCompleted();
-        loader->resetScf();
-        loader->onCompleted();
-        QCOMPARE(events, (QStringList { "scf 1.5", "scf 1" }));
-    }
-
     void clearMemoryEmptiesTempButKeepsFolders()
     {
         const QDir temp(globals->getTempPath());

@@ -343,23 +343,6 @@ private slots:
         if (signedIn)
             QCOMPARE(globals->getUserName(), QStringLiteral("Ada"));
     }
-
-    void archiveList()
-    {
-        server->script(endpoint("archive.php"),
-                       Answer::text(R"([{"ai_id": 5, "name": "song", "instrument": "vocals", "extension": "mp3",)"
-                                    R"( "local_file_path": "/m/song.flac", "deleted": "2027-01-05"}])"));
-        UserAuth auth;
-        const QVariantList songs = auth.getArchiveFile(QStringLiteral("h-7"));
-        QCOMPARE(songs.size(), 1);
-        QCOMPARE(songs.first().toMap().value(QStringLiteral("ai_id")).toInt(), 5);
-        QCOMPARE(songs.first().toMap().value(QStringLiteral("local_file_path")).toString(), QStringLiteral("/m/song.flac"));
-        QVERIFY(boxes->seen().isEmpty());
-
-        server->script(endpoint("archive.php"), Answer::text("Unknown user"));
-        QVERIFY(auth.getArchiveFile(QStringLiteral("h-7")).isEmpty());
-        QTRY_COMPARE(boxes->seen(), QStringList { "[Archive Error] Unknown user" });
-    }
 };
 
 QTEST_MAIN(tst_UserAuth)

@@ -194,7 +194,6 @@ Item {
             show("success")
             compare(child("openMainButton").label.text, "Open Piano In\n" + data.player)
             compare(child("openMixButton").label.text, "Open Mix In\n" + data.player)
-            compare(child("openFolderButton").label.text, "Open Containing\nFolder")
         }
 
         // Had the first request stayed armed, the layer would pass through "downloading" first.
@@ -221,7 +220,6 @@ Item {
             verify(!query.running)
             show("processing")
             verify(query.running)
-            compare(query.interval, 1000)
             tryCompare(querySpy, "count", 1, 2000)
             show("uploading")
             verify(!query.running)

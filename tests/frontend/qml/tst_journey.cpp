@@ -10,9 +10,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-// One user's whole story in a single run of the real program, against the local service and ffmpeg:
-// from the first start to signing in again after a logout. The driver prints what the user saw at
-// each step; every line is checked here.
+// One user's whole story in the real program, against the local service and ffmpeg: from the first
+// start to signing in again after a logout, then a second start that signs in silently. The driver
+// prints what the user saw at each step; every line is checked here.
 class tst_Journey final : public QObject
 {
     Q_OBJECT
@@ -84,11 +84,12 @@ void tst_Journey::fromFirstStartToSigningInAgain()
         QStringLiteral("settings: saved\n"),
         QStringLiteral("preselected: MKV\n"),
         QStringLiteral("renamed: saved\nmy account: Ada King\n"),
-        QStringLiteral("logged out: layer shown\n"),
+        QStringLiteral("logged out: layer shown, archive button disabled\n"),
         QStringLiteral("signed in: %1\n").arg(signedIn),
         // Read back from the service at sign-in, not from the window that changed it.
         QStringLiteral("my account: Ada King\n"),
         QStringLiteral("boxes: \n"),
+        QStringLiteral("layer: hidden\nsize: 470x210\n"),
     };
     qsizetype from = 0;
     for (const QString &step : steps) {
@@ -100,6 +101,14 @@ void tst_Journey::fromFirstStartToSigningInAgain()
     QVERIFY2(run.exitCode == 0, shown);
     QTRY_COMPARE(player.opened(), (QStringList { mixResult, mainResult }));
     QVERIFY(QFileInfo(save + QStringLiteral("Mix Without vocals - %1.flac").arg(title)).size() > 0);
+    for (const char *folder : { "Audio", "Logs", "Temp" })
+        QVERIFY2(QFileInfo(documents + QLatin1Char('/') + QLatin1String(folder)).isDir(), folder);
+
+    // The next start signs in from the stored sign-in, without the form.
+    const ProgramRun again = ProgramRun::run(QStringLiteral(FIRSTRUN_DRIVER), home.path(), {}, {});
+    QVERIFY2(again.output.contains(QStringLiteral("layer: hidden\nsize: 470x210\naccount: ada@example.org\n")),
+        qPrintable(again.output));
+    QCOMPARE(again.exitCode, 0);
 
     QVERIFY(service.stop());
 }
