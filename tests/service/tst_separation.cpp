@@ -20,180 +20,171 @@ class tst_Separation final : public QObject
     Q_OBJECT
 
 private slots:
-    void roundTrip_data();
-    void roundTrip();
-    void exactSum_data();
-    void exactSum();
-    void silence_data();
-    void silence();
-    void quality_data();
-    void quality();
-};
+    void roundTrip_data()
+    {
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("frameSize");
+        QTest::addColumn<int>("chunkFrames");
+        QTest::addColumn<int>("slice");
 
-void tst_Separation::roundTrip_data()
-{
-    QTest::addColumn<int>("channels");
-    QTest::addColumn<int>("length");
-    QTest::addColumn<int>("frameSize");
-    QTest::addColumn<int>("chunkFrames");
-    QTest::addColumn<int>("slice");
-
-    QTest::newRow("stereo, many chunks") << 2 << 100000 << 1024 << 7 << 4000;
-    QTest::newRow("mono, one chunk") << 1 << 30000 << 4096 << 128 << 30000;
-    QTest::newRow("5.1, shorter than a frame") << 6 << 1000 << 4096 << 3 << 333;
-    QTest::newRow("stereo, one frame") << 2 << 1 << 256 << 1 << 1;
-}
-
-// Unmasked, the spectra rebuild the input, in order and whole, however it is sliced.
-void tst_Separation::roundTrip()
-{
-    QFETCH(int, channels);
-    QFETCH(int, length);
-    QFETCH(int, frameSize);
-    QFETCH(int, chunkFrames);
-    QFETCH(int, slice);
-
-    std::mt19937 random(7);
-    std::uniform_real_distribution<float> uniform(-20000.0f, 20000.0f);
-    std::vector<float> input(static_cast<size_t>(length) * channels);
-    for (float &sample : input)
-        sample = uniform(random);
-
-    std::vector<float> output;
-    std::int64_t next = 0;
-    bool inOrder = true;
-    StftStream stream(
-        channels, length, frameSize, 4, chunkFrames, [](const StftStream::Chunk &, std::vector<float> &) {},
-        [&](std::int64_t start, std::int64_t count, const float *data) {
-            inOrder = inOrder && start == next;
-            next = start + count;
-            output.insert(output.end(), data, data + count * channels);
-        });
-    for (int start = 0; start < length; start += slice)
-        stream.push(input.data() + static_cast<size_t>(start) * channels, std::min(slice, length - start));
-
-    QVERIFY(inOrder);
-    QCOMPARE(output.size(), input.size());
-    float worst = 0.0f;
-    for (size_t i = 0; i < input.size(); ++i)
-        worst = std::max(worst, std::abs(output[i] - input[i]));
-    QVERIFY2(worst < 0.05f, qPrintable(QString::number(worst)));
-}
-
-void tst_Separation::exactSum_data()
-{
-    QTest::addColumn<std::string>("instrument");
-    QTest::addColumn<int>("channels");
-    QTest::addColumn<std::vector<int>>("channelMap");
-
-    const std::vector<int> centreFirst = { SF_CHANNEL_MAP_CENTER, SF_CHANNEL_MAP_LEFT, SF_CHANNEL_MAP_RIGHT,
-        SF_CHANNEL_MAP_LFE, SF_CHANNEL_MAP_REAR_LEFT, SF_CHANNEL_MAP_REAR_RIGHT };
-    for (const std::string &instrument : SyntheticSong::instruments()) {
-        const char *name = instrument.c_str();
-        QTest::addRow("%s, mono", name) << instrument << 1 << std::vector<int>();
-        QTest::addRow("%s, stereo", name) << instrument << 2 << std::vector<int>();
-        QTest::addRow("%s, 5.1", name) << instrument << 6 << std::vector<int>();
-        QTest::addRow("%s, 5.1 mapped centre first", name) << instrument << 6 << centreFirst;
+        QTest::newRow("stereo, many chunks") << 2 << 100000 << 1024 << 7 << 4000;
+        QTest::newRow("mono, one chunk") << 1 << 30000 << 4096 << 128 << 30000;
+        QTest::newRow("5.1, shorter than a frame") << 6 << 1000 << 4096 << 3 << 333;
+        QTest::newRow("stereo, one frame") << 2 << 1 << 256 << 1 << 1;
     }
-}
 
-// The instrument and the rest add up to the input sample by sample, at full scale too, where a part
-// rounded on its own would no longer fit 16 bits.
-void tst_Separation::exactSum()
-{
-    QFETCH(std::string, instrument);
-    QFETCH(int, channels);
-    QFETCH(std::vector<int>, channelMap);
+    // Unmasked, the spectra rebuild the input, in order and whole, however it is sliced.
+    void roundTrip()
+    {
+        QFETCH(int, channels);
+        QFETCH(int, length);
+        QFETCH(int, frameSize);
+        QFETCH(int, chunkFrames);
+        QFETCH(int, slice);
 
-    const SyntheticSong song = SyntheticSong::make(3, 0.5, false);
-    const std::vector<std::int16_t> stereo = song.mixture();
-    WavAudio audio;
-    audio.channels = channels;
-    audio.sampleRate = SyntheticSong::sampleRate;
-    audio.format = channelMap.empty() ? SF_FORMAT_WAV | SF_FORMAT_PCM_16 : SF_FORMAT_WAVEX | SF_FORMAT_PCM_16;
-    audio.channelMap = channelMap;
-    for (std::int64_t frame = 0; frame < song.frames(); ++frame) {
-        for (int c = 0; c < channels; ++c) {
-            const bool fullScale = frame > song.frames() * 3 / 4;
-            const int sample = stereo[static_cast<size_t>(frame * 2 + c % 2)] * (6 - c) / 6;
-            audio.samples.push_back(
-                static_cast<std::int16_t>(fullScale ? (frame / 50 % 2 ? 32767 : -32768) : sample));
+        std::mt19937 random(7);
+        std::uniform_real_distribution<float> uniform(-20000.0f, 20000.0f);
+        std::vector<float> input(static_cast<size_t>(length) * channels);
+        for (float &sample : input)
+            sample = uniform(random);
+
+        std::vector<float> output;
+        std::int64_t next = 0;
+        bool inOrder = true;
+        StftStream stream(
+            channels, length, frameSize, 4, chunkFrames, [](const StftStream::Chunk &, std::vector<float> &) {},
+            [&](std::int64_t start, std::int64_t count, const float *data) {
+                inOrder = inOrder && start == next;
+                next = start + count;
+                output.insert(output.end(), data, data + count * channels);
+            });
+        for (int start = 0; start < length; start += slice)
+            stream.push(input.data() + static_cast<size_t>(start) * channels, std::min(slice, length - start));
+
+        QVERIFY(inOrder);
+        QCOMPARE(output.size(), input.size());
+        float worst = 0.0f;
+        for (size_t i = 0; i < input.size(); ++i)
+            worst = std::max(worst, std::abs(output[i] - input[i]));
+        QVERIFY2(worst < 0.05f, qPrintable(QString::number(worst)));
+    }
+
+    void exactSum_data()
+    {
+        QTest::addColumn<std::string>("instrument");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<std::vector<int>>("channelMap");
+
+        const std::vector<int> centreFirst = { SF_CHANNEL_MAP_CENTER, SF_CHANNEL_MAP_LEFT, SF_CHANNEL_MAP_RIGHT,
+            SF_CHANNEL_MAP_LFE, SF_CHANNEL_MAP_REAR_LEFT, SF_CHANNEL_MAP_REAR_RIGHT };
+        for (const std::string &instrument : SyntheticSong::instruments()) {
+            const char *name = instrument.c_str();
+            QTest::addRow("%s, mono", name) << instrument << 1 << std::vector<int>();
+            QTest::addRow("%s, stereo", name) << instrument << 2 << std::vector<int>();
+            QTest::addRow("%s, 5.1", name) << instrument << 6 << std::vector<int>();
+            QTest::addRow("%s, 5.1 mapped centre first", name) << instrument << 6 << centreFirst;
         }
     }
 
-    Separator::Parts parts;
-    QVERIFY(Separator::split(audio, instrument, parts));
-    QCOMPARE(parts.instrument.size(), audio.samples.size());
-    QCOMPARE(parts.mix.size(), audio.samples.size());
-    for (size_t i = 0; i < audio.samples.size(); ++i) {
-        if (parts.instrument[i] + parts.mix[i] != audio.samples[i])
-            QFAIL(qPrintable(QStringLiteral("sample %1: %2 + %3 != %4")
-                                 .arg(i)
-                                 .arg(parts.instrument[i])
-                                 .arg(parts.mix[i])
-                                 .arg(audio.samples[i])));
-    }
-}
+    // The instrument and the rest add up to the input sample by sample, at full scale too, where a part
+    // rounded on its own would no longer fit 16 bits.
+    void exactSum()
+    {
+        QFETCH(std::string, instrument);
+        QFETCH(int, channels);
+        QFETCH(std::vector<int>, channelMap);
 
-void tst_Separation::silence_data()
-{
-    QTest::addColumn<std::string>("instrument");
-    QTest::addColumn<int>("channels");
-
-    for (const std::string &instrument : SyntheticSong::instruments())
-        for (int channels : { 1, 2, 6 })
-            QTest::addRow("%s, %d channels", instrument.c_str(), channels) << instrument << channels;
-}
-
-void tst_Separation::silence()
-{
-    QFETCH(std::string, instrument);
-    QFETCH(int, channels);
-
-    WavAudio audio;
-    audio.channels = channels;
-    audio.sampleRate = 44100;
-    audio.samples.assign(static_cast<size_t>(channels) * 20000, 0);
-    Separator::Parts parts;
-    QVERIFY(Separator::split(audio, instrument, parts));
-    QCOMPARE(parts.instrument, audio.samples);
-    QCOMPARE(parts.mix, audio.samples);
-}
-
-void tst_Separation::quality_data()
-{
-    QTest::addColumn<std::string>("instrument");
-    QTest::addColumn<double>("floor"); // dB of SI-SDR gained over the mixture, mean of the songs
-
-    // Half of what the separation aims for; the full figures come from zelk-separation-eval.
-    QTest::newRow("vocals") << std::string("vocals") << 2.0;
-    QTest::newRow("drums") << std::string("drums") << 3.0;
-    QTest::newRow("bass") << std::string("bass") << 3.0;
-    QTest::newRow("guitar") << std::string("guitar") << 1.0;
-    QTest::newRow("piano") << std::string("piano") << 1.0;
-}
-
-void tst_Separation::quality()
-{
-    QFETCH(std::string, instrument);
-    QFETCH(double, floor);
-
-    // Two panned songs and one with every stem in the centre.
-    double gained = 0.0;
-    for (unsigned seed : { 1u, 2u, 3u }) {
-        const SyntheticSong song = SyntheticSong::make(seed, 4.0, seed == 3);
+        const SyntheticSong song = SyntheticSong::make(3, 0.5, false);
+        const std::vector<std::int16_t> stereo = song.mixture();
         WavAudio audio;
-        audio.channels = SyntheticSong::channels;
+        audio.channels = channels;
         audio.sampleRate = SyntheticSong::sampleRate;
-        audio.samples = song.mixture();
+        audio.format = channelMap.empty() ? SF_FORMAT_WAV | SF_FORMAT_PCM_16 : SF_FORMAT_WAVEX | SF_FORMAT_PCM_16;
+        audio.channelMap = channelMap;
+        for (std::int64_t frame = 0; frame < song.frames(); ++frame) {
+            for (int c = 0; c < channels; ++c) {
+                const bool fullScale = frame > song.frames() * 3 / 4;
+                const int sample = stereo[static_cast<size_t>(frame * 2 + c % 2)] * (6 - c) / 6;
+                audio.samples.push_back(
+                    static_cast<std::int16_t>(fullScale ? (frame / 50 % 2 ? 32767 : -32768) : sample));
+            }
+        }
+
         Separator::Parts parts;
         QVERIFY(Separator::split(audio, instrument, parts));
-        const std::vector<double> &reference = song.stem(instrument);
-        gained += (SiSdr::of(reference, parts.instrument) - SiSdr::of(reference, audio.samples)) / 3.0;
+        QCOMPARE(parts.instrument.size(), audio.samples.size());
+        QCOMPARE(parts.mix.size(), audio.samples.size());
+        for (size_t i = 0; i < audio.samples.size(); ++i) {
+            if (parts.instrument[i] + parts.mix[i] != audio.samples[i])
+                QFAIL(qPrintable(QStringLiteral("sample %1: %2 + %3 != %4")
+                                     .arg(i)
+                                     .arg(parts.instrument[i])
+                                     .arg(parts.mix[i])
+                                     .arg(audio.samples[i])));
+        }
     }
-    qInfo("%s: %.1f dB gained", instrument.c_str(), gained);
-    QVERIFY2(gained >= floor, qPrintable(QStringLiteral("gained %1 dB").arg(gained)));
-}
+
+    void silence_data()
+    {
+        QTest::addColumn<std::string>("instrument");
+        QTest::addColumn<int>("channels");
+
+        for (const std::string &instrument : SyntheticSong::instruments())
+            for (int channels : { 1, 2, 6 })
+                QTest::addRow("%s, %d channels", instrument.c_str(), channels) << instrument << channels;
+    }
+
+    void silence()
+    {
+        QFETCH(std::string, instrument);
+        QFETCH(int, channels);
+
+        WavAudio audio;
+        audio.channels = channels;
+        audio.sampleRate = 44100;
+        audio.samples.assign(static_cast<size_t>(channels) * 20000, 0);
+        Separator::Parts parts;
+        QVERIFY(Separator::split(audio, instrument, parts));
+        QCOMPARE(parts.instrument, audio.samples);
+        QCOMPARE(parts.mix, audio.samples);
+    }
+
+    void quality_data()
+    {
+        QTest::addColumn<std::string>("instrument");
+        QTest::addColumn<double>("floor"); // dB of SI-SDR gained over the mixture, mean of the songs
+
+        // Half of what the separation aims for; the full figures come from zelk-separation-eval.
+        QTest::newRow("vocals") << std::string("vocals") << 2.0;
+        QTest::newRow("drums") << std::string("drums") << 3.0;
+        QTest::newRow("bass") << std::string("bass") << 3.0;
+        QTest::newRow("guitar") << std::string("guitar") << 1.0;
+        QTest::newRow("piano") << std::string("piano") << 1.0;
+    }
+
+    void quality()
+    {
+        QFETCH(std::string, instrument);
+        QFETCH(double, floor);
+
+        // Two panned songs and one with every stem in the centre.
+        double gained = 0.0;
+        for (unsigned seed : { 1u, 2u, 3u }) {
+            const SyntheticSong song = SyntheticSong::make(seed, 4.0, seed == 3);
+            WavAudio audio;
+            audio.channels = SyntheticSong::channels;
+            audio.sampleRate = SyntheticSong::sampleRate;
+            audio.samples = song.mixture();
+            Separator::Parts parts;
+            QVERIFY(Separator::split(audio, instrument, parts));
+            const std::vector<double> &reference = song.stem(instrument);
+            gained += (SiSdr::of(reference, parts.instrument) - SiSdr::of(reference, audio.samples)) / 3.0;
+        }
+        qInfo("%s: %.1f dB gained", instrument.c_str(), gained);
+        QVERIFY2(gained >= floor, qPrintable(QStringLiteral("gained %1 dB").arg(gained)));
+    }
+};
 
 QTEST_APPLESS_MAIN(tst_Separation)
 #include "tst_separation.moc"

@@ -97,88 +97,819 @@ QByteArray multipart(const Fields &parts, const QByteArray &file)
     return body + "--" + boundary + "--\r\n";
 }
 
-// Empty when the two results add up to the upload, sample by sample.
-QString sumProblem(const WavData &input, const WavData &isolated, const WavData &mix)
-{
-    if (isolated.channels != input.channels || mix.channels != input.channels
-        || isolated.sampleRate != input.sampleRate || mix.sampleRate != input.sampleRate
-        || isolated.samples.size() != input.samples.size() || mix.samples.size() != input.samples.size())
-        return QStringLiteral("results of another shape");
-    for (qsizetype i = 0; i < input.samples.size(); ++i) {
-        if (int(isolated.samples[i]) + int(mix.samples[i]) != int(input.samples[i]))
-            return QStringLiteral("sample %1 does not sum to the upload").arg(i);
-    }
-    return QString();
-}
-
 } // namespace
 
 class tst_ZelkService final : public QObject
 {
     Q_OBJECT
-
 public:
     tst_ZelkService() = default;
     Q_DISABLE_COPY_MOVE(tst_ZelkService)
 
 private slots:
-    void initTestCase();
-    void accountLife();
-    void refusedSignatures_data();
-    void refusedSignatures();
-    void songLife_data();
-    void songLife();
-    void heldSongs();
-    void uploadLife();
-    void refusedForms_data();
-    void refusedForms();
-    void refusedUploads_data();
-    void refusedUploads();
-    void restartKeepsData_data();
-    void restartKeepsData();
-    void keptAliveRequestIsQuick();
-    void filesArePrivate();
-    void sigtermLeavesJobsQueued();
-    void queuedSongsKeepTheirUploads();
-    void slowClientsDoNotBlock();
-    void filesReachDiskBeforeRename();
-    void bodiesAreBounded_data();
-    void bodiesAreBounded();
-    void recoveryIsLimited_data();
-    void recoveryIsLimited();
-    void accountNeedsSignedInPeer_data();
-    void accountNeedsSignedInPeer();
-    void openHostIsWarned();
-    void clientsAtOnce();
-    void failedJobEndsWithReason_data();
-    void failedJobEndsWithReason();
-    void cleanupTestCase();
+    void initTestCase()
+    {
+        QVERIFY(dataDir.isValid());
+        QVERIFY2(service.start(dataDir.path(), 0), qPrintable(service.output()));
+        me = registerAccount(QStringLiteral("me"));
+        QVERIFY(!me.hash.isEmpty());
+    }
 
+    // The window tests sign up, sign in, recover, rename and change passwords against the service; this
+    // covers what they cannot reach: a reset without a checked code, a code used twice, a taken address.
+    void accountLife()
+    {
+        const Account ann = registerAccount(QStringLiteral("ann"));
+        const QString second = hashedPassword(QStringLiteral("second-secret"));
+        const auto answer = [this](const char *endpoint, const Fields &fields) {
+            return post(QStringLiteral("/zelk-server/auth/") + endpoint, fields).text();
+        };
+        const Fields reset { { "password", second }, { "email", ann.email } };
+        const QString confirmFirst = QStringLiteral("Please confirm the recovery code first");
+
+        QCOMPARE(answer("registration.php", { { "email", ann.email }, { "name", "Ann" }, { "password", second } }),
+            QStringLiteral("This email is already registered"));
+        QCOMPARE(answer("recover.php", { { "email", ann.email } }), QStringLiteral("success"));
+        QFile outbox(dataDir.filePath("outbox.txt"));
+        QVERIFY(outbox.open(QIODevice::ReadOnly | QIODevice::Text));
+        const QString code = QString::fromUtf8(outbox.readAll()).trimmed().split('\n').last().section('\t', 2);
+        QVERIFY(QRegularExpression("^[1-9][0-9]{5}$").match(code).hasMatch());
+        QTRY_VERIFY(service.output().contains(QStringLiteral("recovery code for %1: %2").arg(ann.email, code)));
+        QCOMPARE(answer("resetpassword.php", reset), confirmFirst);
+        QCOMPARE(answer("checkCode.php", { { "code", code }, { "email", ann.email } }), QStringLiteral("success"));
+        QCOMPARE(answer("resetpassword.php", reset), QStringLiteral("success"));
+        QCOMPARE(answer("login.php", { { "email", ann.email }, { "password", ann.password } }),
+            QStringLiteral("Incorrect email or password"));
+        QCOMPARE(answer("login.php", { { "email", ann.email }, { "password", second } }), QStringLiteral("success"));
+        QCOMPARE(answer("resetpassword.php", reset), confirmFirst);
+    }
+
+    void refusedSignatures_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("publicKey");
+        QTest::addColumn<QString>("accessToken");
+
+        GlobalsInfo *globals = GlobalsInfo::getInstance();
+        const QString key = QStringLiteral("Ab3dE6gH9k");
+        QTest::newRow("no signature") << "/zelk-server/auth/login.php" << QString() << QString();
+        QTest::newRow("key without token") << "/zelk-server/auth/getInfo.php" << key << QString();
+        QTest::newRow("token of another key") << "/zelk-server/remains.php" << key << globals->generateAccessToken("Zz3dE6gH9k");
+        QTest::newRow("token in capitals") << "/zelk-server/download.php" << key << globals->generateAccessToken(key).toUpper();
+        QTest::newRow("token of an empty key") << "/zelk-server/auth/archive.php" << QString() << globals->generateAccessToken(QString());
+    }
+
+    void refusedSignatures()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, publicKey);
+        QFETCH(QString, accessToken);
+        Fields signing;
+        if (!publicKey.isEmpty())
+            signing.append({ "publicKey", publicKey });
+        if (!accessToken.isEmpty())
+            signing.append({ "accessToken", accessToken });
+        const Fields fields = Fields { { "email", me.email }, { "password", me.password }, { "songID", "12345" },
+            { "hash", me.hash } } + signing;
+        QCOMPARE(send("POST", path, urlEncoded(fields)).text(), denied);
+
+        // An upload with a forged signature stores nothing.
+        const QStringList before = uploadsFolder();
+        QCOMPARE(upload(songFields(me.hash, "vocals") + signing, WavData::tones(1, 8000, 800).toBytes(), uploadPath(), false)
+                     .text(),
+            denied);
+        QCOMPARE(uploadsFolder(), before);
+    }
+
+    void songLife_data()
+    {
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<int>("sampleRate");
+        QTest::addColumn<QString>("instrument");
+        QTest::addColumn<double>("gain");
+
+        QTest::newRow("stereo 44.1 kHz vocals") << 2 << 44100 << "vocals" << 1.0;
+        QTest::newRow("mono 48 kHz vocals") << 1 << 48000 << "vocals" << 1.0;
+        QTest::newRow("5.1 48 kHz drums") << 6 << 48000 << "drums" << 1.0;
+        QTest::newRow("mono 44.1 kHz bass, clipped") << 1 << 44100 << "bass" << 3.0;
+        QTest::newRow("stereo 44.1 kHz guitar") << 2 << 44100 << "guitar" << 1.0;
+        QTest::newRow("5.1 44.1 kHz piano, clipped") << 6 << 44100 << "piano" << 3.0;
+    }
+
+    void songLife()
+    {
+        QFETCH(int, channels);
+        QFETCH(int, sampleRate);
+        QFETCH(QString, instrument);
+        QFETCH(double, gain);
+
+        const WavData input = WavData::tones(channels, sampleRate, sampleRate * 3 / 2, gain);
+        const QString songId = uploadSong(me, input, instrument).text();
+        QVERIFY2(songId.toInt() > 0, qPrintable(songId));
+        QCOMPARE(waitForResults(songId), QStringLiteral("-1"));
+        WavData isolated;
+        WavData mix;
+        QCOMPARE(checkResults(songId, input, &isolated, &mix), QString());
+        // A real split: both parts carry sound.
+        for (const WavData *part : { &isolated, &mix })
+            QVERIFY(std::count_if(part->samples.cbegin(), part->samples.cend(), [](qint16 s) { return s != 0; })
+                > input.samples.size() / 10);
+    }
+
+    void heldSongs()
+    {
+        // Songs held back a while: every endpoint finds them in the same state meanwhile.
+        QVERIFY2(restart(2), qPrintable(service.output()));
+        const WavData input = WavData::tones(1, 8000, 8000);
+        const QString kept = uploadSong(me, input, "vocals").text();
+        const QString cancelled = uploadSong(me, input, "drums").text();
+        QVERIFY2(kept.toInt() > 0 && cancelled.toInt() > 0, qPrintable(kept + ' ' + cancelled));
+
+        QCOMPARE(post(QStringLiteral("/zelk-server/download.php"), { { "songID", kept } }).text(),
+            QStringLiteral("The song is still being processed"));
+
+        // A song cancelled while held loses its finished results.
+        QTRY_COMPARE(resultFiles(cancelled).size(), 2);
+        QCOMPARE(post(QStringLiteral("/zelk-server/cancel.php"), { { "songID", cancelled } }).text(), QStringLiteral("success"));
+        QCOMPARE(waitForResults(cancelled), QStringLiteral("This song was cancelled"));
+        QCOMPARE(post(QStringLiteral("/zelk-server/download.php"), { { "songID", cancelled } }).text(),
+            QStringLiteral("This song was cancelled"));
+        QTRY_VERIFY(resultFiles(cancelled).isEmpty());
+
+        // The estimate counts down while the song is held back, then "-1".
+        QList<int> countdown;
+        QCOMPARE(waitForResults(kept, &countdown), QStringLiteral("-1"));
+        QVERIFY(!countdown.isEmpty() && countdown.first() >= 1 && countdown.first() <= 3);
+        QVERIFY(std::is_sorted(countdown.rbegin(), countdown.rend()));
+        QCOMPARE(checkResults(kept, input), QString());
+        const QJsonArray archive = post(QStringLiteral("/zelk-server/auth/archive.php"), { { "hash", me.hash } }).array();
+        QVERIFY(!archive.isEmpty());
+        for (const QJsonValue &song : archive)
+            QVERIFY(song.toObject().value("ai_id").toInt() != cancelled.toInt());
+        // Once over its limit of unknown ids a peer cannot tell a real id from a made-up one; others still can.
+        const QString refused = QStringLiteral("Too many unknown song ids, please try again in a minute");
+        int source = 3;
+        for (const char *endpoint : { "remains.php", "download.php", "cancel.php" }) {
+            const QString path = QStringLiteral("/zelk-server/") + endpoint;
+            const QString peer = QStringLiteral("127.0.0.%1").arg(source++);
+            for (int i = 0; i < 30; ++i) {
+                const QString guess = QString::number(QRandomGenerator::global()->bounded(1, 0x7fffffff));
+                QCOMPARE(postFrom(peer, path, { { "songID", guess } }).text(), QStringLiteral("Unknown song id"));
+            }
+            QCOMPARE(postFrom(peer, path, { { "songID", "12345" } }).text(), refused);
+            QCOMPARE(postFrom(peer, path, { { "songID", kept } }).text(), refused);
+        }
+        QVERIFY2(restart(), qPrintable(service.output()));
+    }
+
+    void uploadLife()
+    {
+        const Account owner = registerAccount(QStringLiteral("owner"));
+        const Account other = registerAccount(QStringLiteral("other"));
+        const QStringList before = uploadsFolder();
+        QString filePath;
+        const WavData input = WavData::tones(2, 44100, 22050);
+        const QString first = uploadSong(owner, input, "vocals", &filePath).text();
+        QVERIFY2(first.toInt() > 0, qPrintable(first));
+        QCOMPARE(uploadsFolder().size(), before.size() + 1);
+        const Fields byName { { "fileName", QFileInfo(filePath).fileName() } };
+        const QString removeUploaded = QStringLiteral("/zelk-server/removeUploaded.php");
+
+        // Another account can neither process the upload again nor remove it.
+        QCOMPARE(repeat(other, filePath, "drums").text(), uploadGone);
+        QCOMPARE(post(removeUploaded, byName + Fields { { "hash", other.hash } }).text(), QStringLiteral("Upload not found"));
+        const QString again = repeat(owner, filePath, "bass").text();
+        QVERIFY2(again.toInt() > 0 && again != first, qPrintable(again));
+        QCOMPARE(waitForResults(first), QStringLiteral("-1"));
+        QCOMPARE(waitForResults(again), QStringLiteral("-1"));
+
+        const QJsonArray songs = post(QStringLiteral("/zelk-server/auth/archive.php"), { { "hash", owner.hash } }).array();
+        QCOMPARE(songs.size(), 2);
+        // Newest first, each with its own request's fields.
+        const QJsonObject newest = songs.at(0).toObject();
+        QCOMPARE(newest.value("ai_id").toInt(), again.toInt());
+        QCOMPARE(newest.value("instrument").toString(), QStringLiteral("bass"));
+        QCOMPARE(newest.value("extension").toString(), QStringLiteral("wav"));
+        QCOMPARE(newest.value("name").toString(), QStringLiteral("My Song.live"));
+        QCOMPARE(newest.value("local_file_path").toString(), QStringLiteral("/home/me/Music/My Song.live.mp3"));
+        QCOMPARE(newest.value("deleted").toString(), QDateTime::currentDateTimeUtc().addDays(30).date().toString(Qt::ISODate));
+        QCOMPARE(songs.at(1).toObject().value("ai_id").toInt(), first.toInt());
+        QCOMPARE(songs.at(1).toObject().value("instrument").toString(), QStringLiteral("vocals"));
+        QCOMPARE(post(QStringLiteral("/zelk-server/auth/archive.php"), { { "hash", QString(32, '0') } }).text(),
+            QStringLiteral("Unknown user"));
+
+        // Results lie behind unguessable names only.
+        const QStringList urls = post(QStringLiteral("/zelk-server/download.php"), { { "songID", again } }).text().split('|');
+        QCOMPARE(urls.size(), 2);
+        const QRegularExpression shape(QStringLiteral("^http://127\\.0\\.0\\.1:\\d+/zelk-server/result/[0-9a-f]{32}\\.wav$"));
+        QVERIFY(shape.match(urls[0]).hasMatch() && shape.match(urls[1]).hasMatch() && urls[0] != urls[1]);
+        QString forged = urls[0];
+        const qsizetype digit = forged.lastIndexOf(QLatin1Char('/')) + 1;
+        forged[digit] = forged[digit] == QLatin1Char('0') ? QLatin1Char('1') : QLatin1Char('0');
+        const Reply refused = send("GET", QUrl(forged).path());
+        QCOMPARE(refused.status, 404);
+        QCOMPARE(refused.text(), QStringLiteral("Not found"));
+        QCOMPARE(send("GET", QStringLiteral("/zelk-server/result/%1.wav").arg(again)).status, 404);
+
+        // Removed, the upload is gone for good; results already made stay.
+        QCOMPARE(post(removeUploaded, byName).text(), QStringLiteral("success"));
+        QCOMPARE(uploadsFolder(), before);
+        QCOMPARE(post(removeUploaded, byName).text(), QStringLiteral("Upload not found"));
+        QCOMPARE(repeat(owner, filePath, "bass").text(), uploadGone);
+        QCOMPARE(checkResults(first, input), QString());
+    }
+
+    void refusedForms_data()
+    {
+        // form: the operation's own fields, already percent-encoded; the signature is added.
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QByteArray>("form");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("reply");
+
+        const QString registration = QStringLiteral("/zelk-server/auth/registration.php");
+        const QString remains = QStringLiteral("/zelk-server/remains.php");
+        const QByteArray digest = hashedPassword(QStringLiteral("secret")).toLatin1();
+        // A new address for every row.
+        const QByteArray run = QByteArray::number(QRandomGenerator::global()->generate());
+        int row = 0;
+        const auto address = [&] { return "email=text%2B" + run + '-' + QByteArray::number(++row) + "%40example.com"; };
+        const auto add = [](const char *tag, const QString &path, const QByteArray &form, const char *reply, int status = 200) {
+            QTest::newRow(tag) << path << form << status << QString::fromUtf8(reply);
+        };
+        add("name that is not UTF-8", registration, address() + "&name=Zo%EB%20Lee&password=" + digest, "Field \"name\" is not UTF-8 text");
+        add("name with a NUL", registration, address() + "&name=Zoe%00Lee&password=" + digest, "Field \"name\" holds a NUL character");
+        add("overlong UTF-8", registration, address() + "&name=Zo%C0%AE&password=" + digest, "Field \"name\" is not UTF-8 text");
+        add("password not a digest", registration, address() + "&name=Zoe&password=my%20secret", "Invalid password format");
+        add("password digest in capitals", registration, address() + "&name=Zoe&password=" + digest.toUpper(), "Invalid password format");
+        add("password digest cut short", "/zelk-server/auth/login.php", address() + "&password=" + digest.left(31), "Invalid password format");
+        add("current password not a digest", "/zelk-server/auth/updatePassword.php",
+            "password=" + digest + "&current_password=secret&id=12345", "Invalid password format");
+        add("new password not a digest", "/zelk-server/auth/resetpassword.php", "password=secret&" + address(), "Invalid password format");
+        add("registration without password", registration, address() + "&name=Abe", "Missing field \"password\"");
+        add("registration with a bad address", registration, "email=a%40example.c&name=Abe&password=" + digest, "Invalid email format");
+        add("song name that is not UTF-8", "/zelk-server/repeat.php",
+            "instrument=bass&uploadedFileName=a.wav&fileName=%FFx&version=full&hash=" + QByteArray(32, 'f')
+                + "&extension=mp3&originalFilePath=%2Fx.mp3",
+            "Field \"fileName\" is not UTF-8 text");
+        add("UTF-8 name is kept", registration, address() + "&name=Zo%C3%AB%20%E6%9D%8E%20%F0%9F%8E%B8&password=" + digest, "success");
+        add("remains of unknown song", remains, "songID=1", "Unknown song id");
+        add("download of unknown song", "/zelk-server/download.php", "songID=2147483647", "Unknown song id");
+        add("cancel of unknown song", "/zelk-server/cancel.php", "songID=7", "Unknown song id");
+        add("song id not a number", remains, "songID=12abc", "Invalid songID");
+        add("song id out of range", remains, "songID=2147483648", "Invalid songID");
+        add("upload as a form", "/zelk-server/proceed.php", "instrument=vocals", "Missing file \"uploadedFile\"");
+        add("malformed multipart", "/zelk-server/proceed.php", "--" + boundary + "\r\nbroken", "Malformed request", 400);
+        add("unknown endpoint", "/zelk-server/nothing.php", "", "Not found", 404);
+    }
+
+    void refusedForms()
+    {
+        QFETCH(QString, path);
+        QFETCH(QByteArray, form);
+        QFETCH(int, status);
+        QFETCH(QString, reply);
+
+        const Reply answer = send("POST", path, form + '&' + urlEncoded(withSignature({})));
+        QCOMPARE(answer.status, status);
+        QCOMPARE(answer.text(), reply);
+
+        // A registration stores nothing it refused, and gives back exactly what it took.
+        if (path.endsWith(QLatin1String("registration.php"))) {
+            const QString email = QUrlQuery(QString::fromLatin1(form)).queryItemValue("email", QUrl::FullyDecoded);
+            const Reply info = post(QStringLiteral("/zelk-server/auth/getInfo.php"), { { "email", email } });
+            QCOMPARE(reply == QLatin1String("success") ? info.object().value("name").toString() : info.text(),
+                reply == QLatin1String("success") ? QStringLiteral("Zo\u00eb \u674e \U0001F3B8")
+                                                  : QStringLiteral("This email not registered yet!"));
+        }
+    }
+
+    void refusedUploads_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("reply");
+
+        const QByteArray wav = WavData::tones(1, 8000, 800).toBytes();
+        QByteArray eightBit = wav;
+        eightBit[34] = 8; // bits per sample in the fmt chunk
+        QTest::newRow("text file as WAV") << "" << "" << QByteArray("just some text\n") << "The uploaded file is not a WAV file";
+        QTest::newRow("WAV without audio") << "" << "" << WavData::tones(2, 8000, 0).toBytes() << "The uploaded WAV file holds no audio";
+        QTest::newRow("8-bit WAV") << "" << "" << eightBit << "The uploaded file is not a 16-bit PCM WAV file";
+        QTest::newRow("no file part") << "" << "" << QByteArray() << "Missing file \"uploadedFile\"";
+        QTest::newRow("missing instrument") << "instrument" << "" << wav << "Missing field \"instrument\"";
+        QTest::newRow("unknown instrument") << "instrument" << "kazoo" << wav << "Unknown instrument \"kazoo\"";
+        QTest::newRow("oversized field") << "fileName" << QString(5000, 'a') << wav << "Field \"fileName\" is too long";
+        QTest::newRow("unknown hash") << "hash" << QString(32, 'f') << wav << "Unknown user";
+    }
+
+    void refusedUploads()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, value);
+        QFETCH(QByteArray, file);
+        QFETCH(QString, reply);
+
+        Fields fields;
+        for (const auto &[name, own] : songFields(me.hash, "vocals")) {
+            if (name != field)
+                fields.append({ name, own });
+            else if (!value.isEmpty())
+                fields.append({ name, value });
+        }
+        const QStringList before = uploadsFolder();
+        QCOMPARE(upload(fields, file, file.isEmpty() ? QString() : uploadPath()).text(), reply);
+        QCOMPARE(uploadsFolder(), before);
+    }
+
+    void restartKeepsData_data()
+    {
+        // What a power loss can leave in the results folder: a result renamed into place before its song
+        // was marked done, or a done song's result cut short or emptied.
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<QString>("file");
+
+        QTest::newRow("clean stop") << "" << "";
+        QTest::newRow("result of a song not done") << "stray" << "instrument";
+        QTest::newRow("instrument cut short") << "cut" << "instrument";
+        QTest::newRow("mix emptied") << "empty" << "mix";
+    }
+
+    void restartKeepsData()
+    {
+        QFETCH(QString, damage);
+        QFETCH(QString, file);
+
+        QString filePath;
+        const WavData input = WavData::tones(2, 8000, 8000);
+        const QString songId = uploadSong(me, input, "bass", &filePath).text();
+        QCOMPARE(waitForResults(songId), QStringLiteral("-1"));
+        QVERIFY(service.stop());
+        const QDir results(dataDir.filePath(QStringLiteral("results")));
+        const QString result = results.filePath(QStringLiteral("%1-%2.wav").arg(songId, file));
+        const QString stray = results.filePath(QStringLiteral("%1-%2.wav").arg(songId.toInt() ^ 1).arg(file));
+        if (damage == QLatin1String("stray"))
+            QVERIFY(QFile::copy(result, stray));
+        else if (!damage.isEmpty())
+            QVERIFY(QFile(result).resize(damage == QLatin1String("cut") ? QFileInfo(result).size() / 2 : 0));
+        QVERIFY2(service.start(dataDir.path(), 0), qPrintable(service.output()));
+
+        QVERIFY(!QFile::exists(stray));
+        QCOMPARE(post(QStringLiteral("/zelk-server/auth/login.php"), { { "email", me.email }, { "password", me.password } }).text(),
+            QStringLiteral("success"));
+        // Never a damaged result with 200: the song is made again from its upload.
+        QCOMPARE(waitForResults(songId), QStringLiteral("-1"));
+        QCOMPARE(checkResults(songId, input), QString());
+        QVERIFY(repeat(me, filePath, "drums").text().toInt() > 0);
+    }
+
+    void keptAliveRequestIsQuick()
+    {
+        // The client reuses its connections; a small reply must not wait for a delayed acknowledgement.
+        QNetworkRequest request(service.url(QStringLiteral("/zelk-server/remains.php")));
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
+        QList<qint64> elapsed;
+        for (int i = 0; i < 9; ++i) {
+            QElapsedTimer timer;
+            timer.start();
+            QNetworkReply *reply = network.post(request, urlEncoded(withSignature({ { "songID", "12345" } })));
+            QVERIFY(QSignalSpy(reply, &QNetworkReply::finished).wait(30000));
+            QCOMPARE(reply->readAll(), QByteArray("Unknown song id"));
+            reply->deleteLater();
+            elapsed.append(timer.nsecsElapsed() / 1000);
+        }
+        std::sort(elapsed.begin(), elapsed.end());
+        QVERIFY2(elapsed[4] < 20000, qPrintable(QStringLiteral("median %1 us").arg(elapsed[4])));
+    }
+
+    void filesArePrivate()
+    {
+        // Password hashes, bearer hashes, recovery codes and everyone's audio: for the service's user only.
+        QCOMPARE(post(QStringLiteral("/zelk-server/auth/recover.php"), { { "email", me.email } }).text(), QStringLiteral("success"));
+        QVERIFY(!uploadsFolder().isEmpty());
+        QCOMPARE(loosePaths(), QStringList());
+
+        // A data folder left open by an older version is closed at the next start.
+        QVERIFY(service.stop());
+        for (const QString &path : { QString(), QStringLiteral("uploads"), QStringLiteral("results") })
+            QVERIFY(::chmod(QFile::encodeName(dataDir.filePath(path)).constData(), 0755) == 0);
+        for (const QString &path : { QStringLiteral("zelk-service.sqlite"), QStringLiteral("outbox.txt"), "uploads/" + uploadsFolder().constFirst() })
+            QVERIFY(::chmod(QFile::encodeName(dataDir.filePath(path)).constData(), 0644) == 0);
+        QVERIFY(!loosePaths().isEmpty());
+        QVERIFY2(service.start(dataDir.path(), 0), qPrintable(service.output()));
+        QCOMPARE(loosePaths(), QStringList());
+    }
+
+    void sigtermLeavesJobsQueued()
+    {
+        // A long song (seconds of work) is being processed when the service is asked to stop.
+        const QString songId = uploadSong(me, WavData::tones(1, 44100, 3'000'000), "drums").text();
+        QVERIFY2(songId.toInt() > 0, qPrintable(songId));
+        QTest::qWait(100);
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY2(service.stop(), qPrintable(service.output()));
+        QVERIFY2(timer.elapsed() < 1000, qPrintable(QStringLiteral("stopped in %1 ms").arg(timer.elapsed())));
+
+        // The song did not fail: it runs again at the next start.
+        QCOMPARE(resultFiles(songId), QStringList());
+        QVERIFY2(service.start(dataDir.path(), 0), qPrintable(service.output()));
+        QCOMPARE(waitForResults(songId), QStringLiteral("-1"));
+        QCOMPARE(resultFiles(songId).size(), 2);
+    }
+
+    void queuedSongsKeepTheirUploads()
+    {
+        // Both workers are kept busy, so the three songs under test wait in the queue meanwhile.
+        const QStringList before = uploadsFolder();
+        QString blocker;
+        QStringList songs { uploadSong(me, WavData::tones(1, 44100, 2'000'000), "drums", &blocker).text() };
+        songs << repeat(me, blocker, "bass").text() << repeat(me, blocker, "drums").text()
+              << repeat(me, blocker, "drums").text();
+        const WavData input = WavData::tones(2, 8000, 8000);
+        QString paths[3];
+        QStringList queued;
+        for (QString &path : paths)
+            queued << uploadSong(me, input, "vocals", &path).text();
+        // Two long songs wait ahead of the short ones: their estimates count them.
+        const auto remains = [this](const QString &song) {
+            return post(QStringLiteral("/zelk-server/remains.php"), { { "songID", song } }).text().toInt();
+        };
+        QVERIFY(remains(queued[0]) >= remains(songs[2]));
+        const auto byName = [](const QString &path) { return Fields { { "fileName", QFileInfo(path).fileName() } }; };
+        const QString removeUploaded = QStringLiteral("/zelk-server/removeUploaded.php");
+
+        // The first uploaded again under its name, the second removed by name alone, the third by its owner.
+        songs << upload(songFields(me.hash, "bass"), WavData::tones(1, 8000, 4000).toBytes(), paths[0]).text();
+        QCOMPARE(post(removeUploaded, byName(paths[1])).text(), QStringLiteral("The upload is still needed by a song in progress"));
+        QCOMPARE(post(removeUploaded, byName(paths[2]) + Fields { { "hash", me.hash } }).text(), QStringLiteral("success"));
+
+        for (const QString &song : songs + queued) {
+            QVERIFY2(song.toInt() > 0, qPrintable(song));
+            QCOMPARE(waitForResults(song), QStringLiteral("-1"));
+        }
+        for (const QString &song : queued) {
+            QCOMPARE(checkResults(song, input), QString());
+        }
+        // Files no upload and no queued song needs are gone.
+        QTRY_COMPARE(uploadsFolder().size(), before.size() + 3);
+        QVERIFY(repeat(me, paths[0], "vocals").text().toInt() > 0);
+        QVERIFY(repeat(me, paths[1], "vocals").text().toInt() > 0);
+        QCOMPARE(repeat(me, paths[2], "vocals").text(), uploadGone);
+    }
+
+    void slowClientsDoNotBlock()
+    {
+        // A client that falls silent halfway through its request line is dropped after the read limit.
+        QTcpSocket silent;
+        silent.connectToHost(QHostAddress::LocalHost, quint16(service.url(QString()).port()));
+        QVERIFY(silent.waitForConnected(2000));
+        silent.write("POST /zelk-server/rem");
+        QVERIFY(silent.waitForBytesWritten(1000));
+        QElapsedTimer silence;
+        silence.start();
+        qint64 dropped = -1;
+        connect(&silent, &QTcpSocket::disconnected, this, [&] { dropped = silence.elapsed(); });
+
+        // Sixteen clients that trickle their headers, never finishing a request.
+        std::vector<std::unique_ptr<QTcpSocket>> slow;
+        for (int i = 0; i < 16; ++i) {
+            slow.push_back(std::make_unique<QTcpSocket>());
+            slow.back()->connectToHost(QHostAddress::LocalHost, quint16(service.url(QString()).port()));
+            QVERIFY(slow.back()->waitForConnected(2000));
+            slow.back()->write("POST /zelk-server/remains.php HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+        }
+        int line = 0;
+        QTimer trickle;
+        connect(&trickle, &QTimer::timeout, this, [&] {
+            ++line;
+            for (const auto &socket : slow)
+                socket->write("X-Slow-" + QByteArray::number(line) + ": 1\r\n");
+        });
+        trickle.start(500);
+
+        // Meanwhile a normal request, on a new connection each time, is answered within a second.
+        for (int i = 0; i < 3; ++i) {
+            QTest::qWait(400);
+            QElapsedTimer timer;
+            timer.start();
+            const Reply probe = send("GET", QStringLiteral("/generate_204"));
+            QCOMPARE(probe.status, 204);
+            QVERIFY(probe.body.isEmpty());
+            QVERIFY2(timer.elapsed() < 1000, qPrintable(QStringLiteral("%1 ms").arg(timer.elapsed())));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(dropped >= 0, 8000);
+        QVERIFY2(dropped < 4000, qPrintable(QStringLiteral("dropped after %1 ms").arg(dropped)));
+    }
+
+    void filesReachDiskBeforeRename()
+    {
+    #if defined(__SANITIZE_ADDRESS__)
+        // The address sanitizer's runtime must be the first library loaded; a preloaded watcher is not.
+        QSKIP("the fsync watcher cannot be preloaded under the address sanitizer");
+    #endif
+        // With a watcher preloaded, every file the service renames into place must have been fsynced.
+        const QString log = dataDir.filePath(QStringLiteral("sync.log"));
+        QVERIFY(service.stop());
+        qputenv("LD_PRELOAD", ZELK_SYNC_WATCH);
+        qputenv("ZELK_SYNC_LOG", QFile::encodeName(log));
+        const bool started = service.start(dataDir.path(), 0);
+        qunsetenv("LD_PRELOAD");
+        qunsetenv("ZELK_SYNC_LOG");
+        QVERIFY2(started, qPrintable(service.output()));
+
+        const QString songId = uploadSong(me, WavData::tones(1, 8000, 8000), "vocals").text();
+        QCOMPARE(waitForResults(songId), QStringLiteral("-1"));
+        QVERIFY2(restart(), qPrintable(service.output()));
+
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+        const QStringList renames = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+        // The upload and the two results.
+        QCOMPARE(renames.filter(QStringLiteral(".part")).size(), 3);
+        QCOMPARE(renames.filter(QRegularExpression(QStringLiteral("^unsynced "))), QStringList());
+    }
+
+    void bodiesAreBounded_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("signingFirst");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("reply");
+
+        // The way the client orders its parts: the signature comes after the file.
+        QTest::newRow("unsigned uploads") << "/zelk-server/proceed.php" << false << 200 << denied;
+        // Another sender may put its signature first: the rest of its file is never read.
+        QTest::newRow("forged upload, signature first") << "/zelk-server/proceed.php" << true << 200 << denied;
+        QTest::newRow("large multipart form") << "/zelk-server/remains.php" << false << 413 << "The request is too large";
+    }
+
+    void bodiesAreBounded()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, signingFirst);
+        QFETCH(int, status);
+        QFETCH(QString, reply);
+
+        const QString pid = servicePid();
+        QVERIFY(!pid.isEmpty());
+        // Starts the peak resident size afresh.
+        QFile clear(QStringLiteral("/proc/%1/clear_refs").arg(pid));
+        QVERIFY(clear.open(QIODevice::WriteOnly) && clear.write("5") == 1);
+        clear.close();
+        const auto peakKilobytes = [&pid] {
+            QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+            status.open(QIODevice::ReadOnly);
+            return QRegularExpression(QStringLiteral("VmHWM:\\s+(\\d+) kB")).match(status.readAll()).captured(1).toLongLong();
+        };
+        const qint64 before = peakKilobytes();
+        const QStringList uploadsBefore = uploadsFolder();
+
+        // 64 MB of zeros in a file part, to an upload or to a form that takes a few short fields.
+        const Fields signing { { "publicKey", "Ab3dE6gH9k" }, { "accessToken", QString(32, '0') } };
+        const Fields parts = (signingFirst ? signing : Fields()) + Fields { { "uploadedFile", uploadPath() }, { "instrument", "vocals" } };
+        const Reply answer = send("POST", path, multipart(parts, QByteArray(64 << 20, '\0')));
+        QCOMPARE(answer.status, status);
+        QCOMPARE(answer.text(), reply);
+        const qint64 growth = peakKilobytes() - before;
+        QVERIFY2(growth < 40 * 1024, qPrintable(QStringLiteral("peak memory grew by %1 kB").arg(growth)));
+        QCOMPARE(uploadsFolder(), uploadsBefore);
+    }
+
+    void recoveryIsLimited_data()
+    {
+        QTest::addColumn<QString>("limit");
+        QTest::addColumn<QString>("source");
+
+        QTest::newRow("wrong codes across codes") << "codes" << "127.0.0.20";
+        QTest::newRow("recover for one account") << "account" << "127.0.0.21";
+        QTest::newRow("recover from one address") << "peer" << "127.0.0.22";
+        // Each account from an address of its own: only the total is limited.
+        QTest::newRow("mails in all") << "mails" << "127.0.1.%1";
+    }
+
+    void recoveryIsLimited()
+    {
+        QFETCH(QString, limit);
+        QFETCH(QString, source);
+
+        const QString recover = QStringLiteral("/zelk-server/auth/recover.php");
+        const QString checkCode = QStringLiteral("/zelk-server/auth/checkCode.php");
+        const QString tooMany = QStringLiteral("Too many recovery requests. Please try again later");
+        const auto mails = [this] {
+            QFile outbox(dataDir.filePath(QStringLiteral("outbox.txt")));
+            outbox.open(QIODevice::ReadOnly | QIODevice::Text);
+            return QString::fromUtf8(outbox.readAll()).split('\n', Qt::SkipEmptyParts);
+        };
+        const auto codeFor = [&mails](const QString &email) { return mails().filter('\t' + email + '\t').last().split('\t').value(2); };
+
+        if (limit == QLatin1String("codes")) {
+            // Three wrong guesses at one code and two at the next use up the hour, right code or not.
+            const Account account = registerAccount(QStringLiteral("guess"));
+            for (const int wrong : { 3, 2 }) {
+                QCOMPARE(postFrom(source, recover, { { "email", account.email } }).text(), QStringLiteral("success"));
+                const QString code = codeFor(account.email);
+                const QString other = QString::number(code.toInt() == 999999 ? 100000 : code.toInt() + 1);
+                for (int i = 0; i < wrong; ++i)
+                    QCOMPARE(postFrom(source, checkCode, { { "code", other }, { "email", account.email } }).text(),
+                        QStringLiteral("Invalid code"));
+            }
+            QCOMPARE(postFrom(source, checkCode, { { "code", codeFor(account.email) }, { "email", account.email } }).text(),
+                QStringLiteral("Too many wrong codes. Please try again in an hour"));
+        } else if (limit == QLatin1String("account")) {
+            const Account account = registerAccount(QStringLiteral("mailed"));
+            for (int i = 0; i < 3; ++i)
+                QCOMPARE(postFrom(source, recover, { { "email", account.email } }).text(), QStringLiteral("success"));
+            QCOMPARE(postFrom(source, recover, { { "email", account.email } }).text(), tooMany);
+        } else if (limit == QLatin1String("peer")) {
+            // Unknown addresses count too: one address cannot look for accounts either.
+            for (int i = 0; i < 10; ++i)
+                QCOMPARE(postFrom(source, recover, { { "email", QStringLiteral("nobody%1@example.com").arg(i) } }).text(),
+                    QStringLiteral("This email not registered yet!"));
+            QCOMPARE(postFrom(source, recover, { { "email", "nobody@example.com" } }).text(), tooMany);
+        } else {
+            const qsizetype before = mails().size();
+            QStringList replies;
+            for (int i = 1; i <= 21 && !replies.contains(tooMany); ++i) {
+                const QString email = registerAccount(QStringLiteral("many")).email;
+                for (int k = 0; k < 3 && !replies.contains(tooMany); ++k)
+                    replies.append(postFrom(source.arg(i), recover, { { "email", email } }).text());
+            }
+            QCOMPARE(replies.last(), tooMany);
+            QVERIFY(replies.count(QStringLiteral("success")) <= 60);
+            QCOMPARE(mails().size() - before, replies.count(QStringLiteral("success")));
+        }
+    }
+
+    void accountNeedsSignedInPeer_data()
+    {
+        QTest::addColumn<QString>("endpoint");
+        QTest::addColumn<QString>("source");
+
+        QTest::newRow("read the user hash") << "getInfo.php" << "127.0.0.40";
+        QTest::newRow("change name and address") << "updateInfo.php" << "127.0.0.41";
+        QTest::newRow("change the password") << "updatePassword.php" << "127.0.0.42";
+    }
+
+    void accountNeedsSignedInPeer()
+    {
+        QFETCH(QString, endpoint);
+        QFETCH(QString, source);
+
+        const Account account = registerAccount(QStringLiteral("peer"));
+        const QString id = QString::number(account.id);
+        const QString path = QStringLiteral("/zelk-server/auth/") + endpoint;
+        const Fields fields = endpoint == QLatin1String("getInfo.php") ? Fields { { "email", account.email } }
+            : endpoint == QLatin1String("updateInfo.php")
+            ? Fields { { "email", "moved." + account.email }, { "name", "Moved" }, { "id", id } }
+            : Fields { { "password", hashedPassword("new") }, { "current_password", account.password }, { "id", id } };
+
+        // Knowing the address or the id is not enough from an address that never signed in.
+        QCOMPARE(postFrom(source, path, fields).text(), QStringLiteral("Please sign in again from this computer"));
+        QCOMPARE(postFrom(source, QStringLiteral("/zelk-server/auth/login.php"), { { "email", account.email }, { "password", account.password } })
+                     .text(),
+            QStringLiteral("success"));
+        const Reply signedIn = postFrom(source, path, fields);
+        if (endpoint == QLatin1String("getInfo.php"))
+            QCOMPARE(signedIn.object().value("hash").toString(), account.hash);
+        else
+            QCOMPARE(signedIn.text(), QStringLiteral("success"));
+    }
+
+    void openHostIsWarned()
+    {
+        // An address of a documentation network: nothing listens on it, but the warning comes first.
+        QProcess open;
+        open.setProcessChannelMode(QProcess::MergedChannels);
+        open.start(QStringLiteral(ZELK_SERVICE_BINARY), { "--host", "192.0.2.1", "--port", "0", "--data", dataDir.filePath("open") });
+        QVERIFY(open.waitForFinished(10000));
+        QVERIFY(open.readAll().contains("warning: --host 192.0.2.1 is not a loopback address"));
+        QVERIFY(!service.output().contains(QStringLiteral("warning")));
+    }
+
+    void clientsAtOnce()
+    {
+        // Twenty clients, each from an address of its own, register, upload, poll and download at once.
+        constexpr int clients = 20;
+        std::vector<QString> outcomes(clients);
+        std::vector<std::thread> threads;
+        for (int i = 0; i < clients; ++i)
+            threads.emplace_back([this, i, &outcomes] { outcomes[size_t(i)] = clientRun(QStringLiteral("127.0.2.%1").arg(i + 1)); });
+        for (std::thread &thread : threads)
+            thread.join();
+        for (int i = 0; i < clients; ++i)
+            QVERIFY2(outcomes[size_t(i)].isEmpty(), qPrintable(QStringLiteral("client %1: %2").arg(i).arg(outcomes[size_t(i)])));
+    }
+
+    void failedJobEndsWithReason_data()
+    {
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("reason");
+
+        QTest::newRow("job over the memory limit")
+            << "memory" << "Processing failed: the job needed more memory than the service allows for one job (200 MB)";
+        QTest::newRow("service killed in the job again and again")
+            << "killed"
+            << "Processing failed: the service stopped unexpectedly 3 times while working on this song, so it will "
+               "not be tried again";
+    }
+
+    // A job that fails ends its song with a reason the client shows; the service goes on with the next one.
+    void failedJobEndsWithReason()
+    {
+        QFETCH(QString, failure);
+        QFETCH(QString, reason);
+    #if defined(__SANITIZE_ADDRESS__)
+        if (failure == QLatin1String("memory"))
+            QSKIP("the sanitizers reserve more address space than any job limit");
+    #endif
+        const Account account = registerAccount(QStringLiteral("failing"));
+        QString songId;
+        if (failure == QLatin1String("memory")) {
+            // 32 channels need a few times the limit, a stereo song half of it.
+            qputenv("ZELK_SERVICE_JOB_MEMORY", "200");
+            const bool started = restart();
+            qunsetenv("ZELK_SERVICE_JOB_MEMORY");
+            QVERIFY2(started, qPrintable(service.output()));
+            songId = uploadSong(account, WavData::tones(32, 48000, 6 * 48000), QStringLiteral("drums")).text();
+        } else {
+            // The whole service dies while it works on the song, at every start.
+            songId = uploadSong(account, WavData::tones(1, 44100, 5'000'000), QStringLiteral("drums")).text();
+            for (int kill = 0; kill < 3; ++kill) {
+                QTest::qWait(300);
+                const QString pid = servicePid();
+                QVERIFY(!pid.isEmpty());
+                QVERIFY(::kill(pid.toInt(), SIGKILL) == 0);
+                QVERIFY2(restart(), qPrintable(service.output()));
+            }
+        }
+        QVERIFY2(songId.toInt() > 0, qPrintable(songId));
+        QCOMPARE(waitForResults(songId), reason);
+        QCOMPARE(post(QStringLiteral("/zelk-server/download.php"), { { "songID", songId } }).text(), reason);
+
+        const WavData input = WavData::tones(2, 44100, 44100);
+        const QString next = uploadSong(account, input, QStringLiteral("vocals")).text();
+        QCOMPARE(waitForResults(next), QStringLiteral("-1"));
+        QCOMPARE(checkResults(next, input), QString());
+        QVERIFY2(restart(), qPrintable(service.output()));
+    }
+
+    void cleanupTestCase()
+    {
+        // A clean exit on SIGTERM; under the sanitizers also no leak or error report.
+        QVERIFY2(service.stop(), qPrintable(service.output()));
+    }
 private:
     // Restarts the service on the same data, holding every song back holdSeconds.
-    bool restart(int holdSeconds = 0);
-    Reply finish(QNetworkReply *reply);
+    bool restart(int holdSeconds = 0)
+    {
+        service.stop();
+        return service.start(dataDir.path(), holdSeconds);
+    }
     // One request on a connection of its own, from source or else peer. Blocking calls only: it also runs
     // on threads without an event loop.
     Reply send(const QByteArray &method, const QString &path, const QByteArray &body = {}, const QString &source = {});
-    Reply post(const QString &path, const Fields &fields, bool sign = true);
-    // A signed form post from another loopback address (127.0.0.2 and up).
-    Reply postFrom(const QString &source, const QString &path, const Fields &fields);
-    Reply upload(const Fields &fields, const QByteArray &file, const QString &filePath, bool sign = true);
-    Reply uploadSong(const Account &account, const WavData &wav, const QString &instrument, QString *filePath = nullptr);
-    Reply repeat(const Account &account, const QString &filePath, const QString &instrument);
-    Reply get(const QUrl &url);
+    // A signed form post, from source or else peer.
+    Reply post(const QString &path, const Fields &fields, const QString &source = {})
+    {
+        return send("POST", path, urlEncoded(withSignature(fields)), source);
+    }
+    Reply postFrom(const QString &source, const QString &path, const Fields &fields) { return post(path, fields, source); }
+    Reply upload(const Fields &fields, const QByteArray &file, const QString &filePath, bool sign = true)
+    {
+        Fields parts = sign ? withSignature(fields) : fields;
+        if (!filePath.isEmpty())
+            parts.prepend({ "uploadedFile", filePath });
+        return send("POST", QStringLiteral("/zelk-server/proceed.php"), multipart(parts, file));
+    }
+    Reply uploadSong(const Account &account, const WavData &wav, const QString &instrument, QString *filePath = nullptr)
+    {
+        const QString path = uploadPath();
+        if (filePath)
+            *filePath = path;
+        return upload(songFields(account.hash, instrument), wav.toBytes(), path);
+    }
+    Reply repeat(const Account &account, const QString &filePath, const QString &instrument)
+    {
+        return post(QStringLiteral("/zelk-server/repeat.php"),
+            songFields(account.hash, instrument, "wav") << qMakePair(QStringLiteral("uploadedFileName"), QFileInfo(filePath).fileName()));
+    }
     Account registerAccount(const QString &tag);
     // Polls remains.php until it stops counting and answers its last reply; countdown gets every number seen.
     QString waitForResults(const QString &songId, QList<int> *countdown = nullptr);
-    // Downloads both results; false when download.php or a file fails.
-    bool downloadResults(const QString &songId, WavData &instrument, WavData &mix);
-    // Empty when both results download and add up to the upload.
-    QString checkResults(const QString &songId, const WavData &input);
+    // Empty when both results download and add up to the upload, sample by sample.
+    QString checkResults(const QString &songId, const WavData &input, WavData *instrument = nullptr, WavData *mix = nullptr);
     // The service's process id, found by its data folder on its command line.
     QString servicePid() const;
-    QStringList uploadsFolder() const;
-    QStringList resultFiles(const QString &songId) const;
+    QStringList uploadsFolder() const
+    {
+        return QDir(dataDir.filePath(QStringLiteral("uploads"))).entryList(QDir::Files, QDir::Name);
+    }
+    QStringList resultFiles(const QString &songId) const
+    {
+        return QDir(dataDir.filePath(QStringLiteral("results"))).entryList({ songId + "-*" }, QDir::Files);
+    }
     // Every path under the data folder, itself included, whose mode is not 0700 (folder) or 0600.
     QStringList loosePaths() const;
     // One client's whole run from its own address.
@@ -190,22 +921,6 @@ private:
     Account me;
     std::atomic<int> accounts = 0;
 };
-
-bool tst_ZelkService::restart(int holdSeconds)
-{
-    service.stop();
-    return service.start(dataDir.path(), holdSeconds);
-}
-
-Reply tst_ZelkService::finish(QNetworkReply *reply)
-{
-    QSignalSpy finished(reply, &QNetworkReply::finished);
-    if (!reply->isFinished())
-        finished.wait(30000);
-    Reply result { reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll() };
-    reply->deleteLater();
-    return result;
-}
 
 Reply tst_ZelkService::send(const QByteArray &method, const QString &path, const QByteArray &body, const QString &source)
 {
@@ -232,43 +947,6 @@ Reply tst_ZelkService::send(const QByteArray &method, const QString &path, const
     if (split >= 0)
         result = { raw.mid(9, 3).toInt(), raw.mid(split + 4) };
     return result;
-}
-
-Reply tst_ZelkService::post(const QString &path, const Fields &fields, bool sign)
-{
-    return send("POST", path, urlEncoded(sign ? withSignature(fields) : fields));
-}
-
-Reply tst_ZelkService::postFrom(const QString &source, const QString &path, const Fields &fields)
-{
-    return send("POST", path, urlEncoded(withSignature(fields)), source);
-}
-
-Reply tst_ZelkService::upload(const Fields &fields, const QByteArray &file, const QString &filePath, bool sign)
-{
-    Fields parts = sign ? withSignature(fields) : fields;
-    if (!filePath.isEmpty())
-        parts.prepend({ "uploadedFile", filePath });
-    return send("POST", QStringLiteral("/zelk-server/proceed.php"), multipart(parts, file));
-}
-
-Reply tst_ZelkService::uploadSong(const Account &account, const WavData &wav, const QString &instrument, QString *filePath)
-{
-    const QString path = uploadPath();
-    if (filePath)
-        *filePath = path;
-    return upload(songFields(account.hash, instrument), wav.toBytes(), path);
-}
-
-Reply tst_ZelkService::repeat(const Account &account, const QString &filePath, const QString &instrument)
-{
-    return post(QStringLiteral("/zelk-server/repeat.php"),
-        songFields(account.hash, instrument, "wav") << qMakePair(QStringLiteral("uploadedFileName"), QFileInfo(filePath).fileName()));
-}
-
-Reply tst_ZelkService::get(const QUrl &url)
-{
-    return send("GET", url.path());
 }
 
 Account tst_ZelkService::registerAccount(const QString &tag)
@@ -302,22 +980,27 @@ QString tst_ZelkService::waitForResults(const QString &songId, QList<int> *count
     return QStringLiteral("timed out");
 }
 
-bool tst_ZelkService::downloadResults(const QString &songId, WavData &instrument, WavData &mix)
+QString tst_ZelkService::checkResults(const QString &songId, const WavData &input, WavData *instrument, WavData *mix)
 {
     const QStringList urls = post(QStringLiteral("/zelk-server/download.php"), { { "songID", songId } }).text().split('|');
-    if (urls.size() != 2)
-        return false;
-    const Reply first = get(QUrl(urls[0]));
-    const Reply second = get(QUrl(urls[1]));
-    return first.status == 200 && second.status == 200 && WavData::fromBytes(first.body, instrument)
-        && WavData::fromBytes(second.body, mix);
-}
-
-QString tst_ZelkService::checkResults(const QString &songId, const WavData &input)
-{
-    WavData isolated;
-    WavData mix;
-    return downloadResults(songId, isolated, mix) ? sumProblem(input, isolated, mix) : QStringLiteral("download failed");
+    WavData parts[2];
+    for (int i = 0; i < 2; ++i) {
+        const Reply file = send("GET", QUrl(urls.value(i)).path());
+        if (urls.size() != 2 || file.status != 200 || !WavData::fromBytes(file.body, parts[i]))
+            return QStringLiteral("download failed");
+        if (parts[i].channels != input.channels || parts[i].sampleRate != input.sampleRate
+            || parts[i].samples.size() != input.samples.size())
+            return QStringLiteral("results of another shape");
+    }
+    for (qsizetype i = 0; i < input.samples.size(); ++i) {
+        if (int(parts[0].samples[i]) + int(parts[1].samples[i]) != int(input.samples[i]))
+            return QStringLiteral("sample %1 does not sum to the upload").arg(i);
+    }
+    if (instrument)
+        *instrument = parts[0];
+    if (mix)
+        *mix = parts[1];
+    return QString();
 }
 
 QString tst_ZelkService::servicePid() const
@@ -328,16 +1011,6 @@ QString tst_ZelkService::servicePid() const
             return pid;
     }
     return QString();
-}
-
-QStringList tst_ZelkService::uploadsFolder() const
-{
-    return QDir(dataDir.filePath(QStringLiteral("uploads"))).entryList(QDir::Files, QDir::Name);
-}
-
-QStringList tst_ZelkService::resultFiles(const QString &songId) const
-{
-    return QDir(dataDir.filePath(QStringLiteral("results"))).entryList({ songId + "-*" }, QDir::Files);
 }
 
 QStringList tst_ZelkService::loosePaths() const
@@ -354,715 +1027,6 @@ QStringList tst_ZelkService::loosePaths() const
     return loose;
 }
 
-void tst_ZelkService::initTestCase()
-{
-    QVERIFY(dataDir.isValid());
-    QVERIFY2(service.start(dataDir.path(), 0), qPrintable(service.output()));
-    me = registerAccount(QStringLiteral("me"));
-    QVERIFY(!me.hash.isEmpty());
-}
-
-void tst_ZelkService::accountLife()
-{
-    const QString email = QStringLiteral("ann.lee+zelk@example.com");
-    const QString first = hashedPassword(QStringLiteral("first-secret"));
-    const QString second = hashedPassword(QStringLiteral("second-secret"));
-    const QString third = hashedPassword(QStringLiteral("third-secret"));
-    const auto answer = [this](const char *endpoint, const Fields &fields) {
-        return post(QStringLiteral("/zelk-server/auth/") + endpoint, fields).text();
-    };
-    const QString notRegistered = QStringLiteral("This email not registered yet!");
-    const QString wrongPassword = QStringLiteral("Incorrect email or password");
-    const QString confirmFirst = QStringLiteral("Please confirm the recovery code first");
-
-    QCOMPARE(answer("getInfo.php", { { "email", email } }), notRegistered);
-    const Fields registration { { "email", email }, { "name", "Ann" }, { "password", first } };
-    QCOMPARE(answer("registration.php", registration), QStringLiteral("success"));
-    QCOMPARE(answer("registration.php", registration), QStringLiteral("This email is already registered"));
-    QCOMPARE(answer("login.php", { { "email", email }, { "password", first } }), QStringLiteral("success"));
-    QCOMPARE(answer("login.php", { { "email", email }, { "password", second } }), wrongPassword);
-    const QJsonObject info = post(QStringLiteral("/zelk-server/auth/getInfo.php"), { { "email", email } }).object();
-    QCOMPARE(info.value("email").toString(), email);
-    QCOMPARE(info.value("name").toString(), QStringLiteral("Ann"));
-    QVERIFY(QRegularExpression("^[0-9a-f]{32}$").match(info.value("hash").toString()).hasMatch());
-    const QString id = QString::number(info.value("user_id").toInt());
-    QVERIFY(id.toInt() > 0);
-
-    // Recovery: the code arrives in the outbox; a wrong one and a reset before the check are refused.
-    QCOMPARE(answer("recover.php", { { "email", email } }), QStringLiteral("success"));
-    QFile outbox(dataDir.filePath("outbox.txt"));
-    QVERIFY(outbox.open(QIODevice::ReadOnly | QIODevice::Text));
-    const QStringList mail = QString::fromUtf8(outbox.readAll()).trimmed().split('\n').last().split('\t');
-    QCOMPARE(mail.size(), 3);
-    QCOMPARE(mail[1], email);
-    const QString code = mail[2];
-    QVERIFY(QRegularExpression("^[1-9][0-9]{5}$").match(code).hasMatch());
-    QTRY_VERIFY(service.output().contains(QStringLiteral("recovery code for %1: %2").arg(email, code)));
-    QCOMPARE(answer("resetpassword.php", { { "password", second }, { "email", email } }), confirmFirst);
-    const QString wrongCode = QString::number(code.toInt() == 999999 ? 100000 : code.toInt() + 1);
-    QCOMPARE(answer("checkCode.php", { { "code", wrongCode }, { "email", email } }), QStringLiteral("Invalid code"));
-    QCOMPARE(answer("checkCode.php", { { "code", code }, { "email", email } }), QStringLiteral("success"));
-    QCOMPARE(answer("resetpassword.php", { { "password", second }, { "email", email } }), QStringLiteral("success"));
-    QCOMPARE(answer("login.php", { { "email", email }, { "password", first } }), wrongPassword);
-    QCOMPARE(answer("login.php", { { "email", email }, { "password", second } }), QStringLiteral("success"));
-    // The code is used up.
-    QCOMPARE(answer("resetpassword.php", { { "password", first }, { "email", email } }), confirmFirst);
-
-    const QString moved = QStringLiteral("ann.moved@example.org");
-    QCOMPARE(answer("updateInfo.php", { { "email", moved }, { "name", "Ann Lee" }, { "id", id } }), QStringLiteral("success"));
-    QCOMPARE(answer("getInfo.php", { { "email", email } }), notRegistered);
-    const QJsonObject movedInfo = post(QStringLiteral("/zelk-server/auth/getInfo.php"), { { "email", moved } }).object();
-    QCOMPARE(movedInfo.value("name").toString(), QStringLiteral("Ann Lee"));
-    QCOMPARE(movedInfo.value("hash").toString(), info.value("hash").toString());
-    QCOMPARE(answer("updatePassword.php", { { "password", third }, { "current_password", first }, { "id", id } }),
-        QStringLiteral("Incorrect current password"));
-    QCOMPARE(answer("updatePassword.php", { { "password", third }, { "current_password", second }, { "id", id } }),
-        QStringLiteral("success"));
-    QCOMPARE(answer("login.php", { { "email", moved }, { "password", third } }), QStringLiteral("success"));
-}
-
-void tst_ZelkService::refusedSignatures_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("publicKey");
-    QTest::addColumn<QString>("accessToken");
-
-    GlobalsInfo *globals = GlobalsInfo::getInstance();
-    const QString key = QStringLiteral("Ab3dE6gH9k");
-    QTest::newRow("no signature") << "/zelk-server/auth/login.php" << QString() << QString();
-    QTest::newRow("key without token") << "/zelk-server/auth/getInfo.php" << key << QString();
-    QTest::newRow("token of another key") << "/zelk-server/remains.php" << key << globals->generateAccessToken("Zz3dE6gH9k");
-    QTest::newRow("token in capitals") << "/zelk-server/download.php" << key << globals->generateAccessToken(key).toUpper();
-    QTest::newRow("token of an empty key") << "/zelk-server/auth/archive.php" << QString() << globals->generateAccessToken(QString());
-}
-
-void tst_ZelkService::refusedSignatures()
-{
-    QFETCH(QString, path);
-    QFETCH(QString, publicKey);
-    QFETCH(QString, accessToken);
-    Fields signing;
-    if (!publicKey.isEmpty())
-        signing.append({ "publicKey", publicKey });
-    if (!accessToken.isEmpty())
-        signing.append({ "accessToken", accessToken });
-    const Fields fields = Fields { { "email", me.email }, { "password", me.password }, { "songID", "12345" },
-        { "hash", me.hash } } + signing;
-    QCOMPARE(post(path, fields, false).text(), denied);
-
-    // An upload with a forged signature stores nothing.
-    const QStringList before = uploadsFolder();
-    QCOMPARE(upload(songFields(me.hash, "vocals") + signing, WavData::tones(1, 8000, 800).toBytes(), uploadPath(), false)
-                 .text(),
-        denied);
-    QCOMPARE(uploadsFolder(), before);
-}
-
-void tst_ZelkService::songLife_data()
-{
-    QTest::addColumn<int>("channels");
-    QTest::addColumn<int>("sampleRate");
-    QTest::addColumn<QString>("instrument");
-    QTest::addColumn<double>("gain");
-
-    QTest::newRow("stereo 44.1 kHz vocals") << 2 << 44100 << "vocals" << 1.0;
-    QTest::newRow("mono 48 kHz vocals") << 1 << 48000 << "vocals" << 1.0;
-    QTest::newRow("5.1 48 kHz drums") << 6 << 48000 << "drums" << 1.0;
-    QTest::newRow("mono 44.1 kHz bass, clipped") << 1 << 44100 << "bass" << 3.0;
-    QTest::newRow("stereo 44.1 kHz guitar") << 2 << 44100 << "guitar" << 1.0;
-    QTest::newRow("5.1 44.1 kHz piano, clipped") << 6 << 44100 << "piano" << 3.0;
-}
-
-void tst_ZelkService::songLife()
-{
-    QFETCH(int, channels);
-    QFETCH(int, sampleRate);
-    QFETCH(QString, instrument);
-    QFETCH(double, gain);
-
-    const WavData input = WavData::tones(channels, sampleRate, sampleRate * 3 / 2, gain);
-    const QString songId = uploadSong(me, input, instrument).text();
-    QVERIFY2(songId.toInt() > 0, qPrintable(songId));
-    QCOMPARE(waitForResults(songId), QStringLiteral("-1"));
-    WavData isolated;
-    WavData mix;
-    QVERIFY(downloadResults(songId, isolated, mix));
-    const QString problem = sumProblem(input, isolated, mix);
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    // A real split: both parts carry sound.
-    for (const WavData *part : { &isolated, &mix })
-        QVERIFY(std::count_if(part->samples.cbegin(), part->samples.cend(), [](qint16 s) { return s != 0; })
-            > input.samples.size() / 10);
-}
-
-void tst_ZelkService::heldSongs()
-{
-    // Songs held back a while: every endpoint finds them in the same state meanwhile.
-    QVERIFY2(restart(2), qPrintable(service.output()));
-    const WavData input = WavData::tones(1, 8000, 8000);
-    const QString kept = uploadSong(me, input, "vocals").text();
-    const QString cancelled = uploadSong(me, input, "drums").text();
-    QVERIFY2(kept.toInt() > 0 && cancelled.toInt() > 0, qPrintable(kept + ' ' + cancelled));
-
-    QCOMPARE(post(QStringLiteral("/zelk-server/download.php"), { { "songID", kept } }).text(),
-        QStringLiteral("The song is still being processed"));
-
-    // A song cancelled while held loses its finished results.
-    QTRY_COMPARE(resultFiles(cancelled).size(), 2);
-    QCOMPARE(post(QStringLiteral("/zelk-server/cancel.php"), { { "songID", cancelled } }).text(), QStringLiteral("success"));
-    QCOMPARE(waitForResults(cancelled), QStringLiteral("This song was cancelled"));
-    QCOMPARE(post(QStringLiteral("/zelk-server/download.php"), { { "songID", cancelled } }).text(),
-        QStringLiteral("This song was cancelled"));
-    QTRY_VERIFY(resultFiles(cancelled).isEmpty());
-
-    // The estimate counts down while the song is held back, then "-1".
-    QList<int> countdown;
-    QCOMPARE(waitForResults(kept, &countdown), QStringLiteral("-1"));
-    QVERIFY(!countdown.isEmpty() && countdown.first() >= 1 && countdown.first() <= 3);
-    QVERIFY(std::is_sorted(countdown.rbegin(), countdown.rend()));
-    const QString problem = checkResults(kept, input);
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    const QJsonArray archive = post(QStringLiteral("/zelk-server/auth/archive.php"), { { "hash", me.hash } }).array();
-    QVERIFY(!archive.isEmpty());
-    for (const QJsonValue &song : archive)
-        QVERIFY(song.toObject().value("ai_id").toInt() != cancelled.toInt());
-    // Once over its limit of unknown ids a peer cannot tell a real id from a made-up one; others still can.
-    const QString refused = QStringLiteral("Too many unknown song ids, please try again in a minute");
-    int source = 3;
-    for (const char *endpoint : { "remains.php", "download.php", "cancel.php" }) {
-        const QString path = QStringLiteral("/zelk-server/") + endpoint;
-        const QString peer = QStringLiteral("127.0.0.%1").arg(source++);
-        for (int i = 0; i < 30; ++i) {
-            const QString guess = QString::number(QRandomGenerator::global()->bounded(1, 0x7fffffff));
-            QCOMPARE(postFrom(peer, path, { { "songID", guess } }).text(), QStringLiteral("Unknown song id"));
-        }
-        QCOMPARE(postFrom(peer, path, { { "songID", "12345" } }).text(), refused);
-        QCOMPARE(postFrom(peer, path, { { "songID", kept } }).text(), refused);
-    }
-    QVERIFY2(restart(), qPrintable(service.output()));
-}
-
-void tst_ZelkService::uploadLife()
-{
-    const Account owner = registerAccount(QStringLiteral("owner"));
-    const Account other = registerAccount(QStringLiteral("other"));
-    const QStringList before = uploadsFolder();
-    QString filePath;
-    const WavData input = WavData::tones(2, 44100, 22050);
-    const QString first = uploadSong(owner, input, "vocals", &filePath).text();
-    QVERIFY2(first.toInt() > 0, qPrintable(first));
-    QCOMPARE(uploadsFolder().size(), before.size() + 1);
-    const Fields byName { { "fileName", QFileInfo(filePath).fileName() } };
-    const QString removeUploaded = QStringLiteral("/zelk-server/removeUploaded.php");
-
-    // Another account can neither process the upload again nor remove it.
-    QCOMPARE(repeat(other, filePath, "drums").text(), uploadGone);
-    QCOMPARE(post(removeUploaded, byName + Fields { { "hash", other.hash } }).text(), QStringLiteral("Upload not found"));
-    const QString again = repeat(owner, filePath, "bass").text();
-    QVERIFY2(again.toInt() > 0 && again != first, qPrintable(again));
-    QCOMPARE(waitForResults(first), QStringLiteral("-1"));
-    QCOMPARE(waitForResults(again), QStringLiteral("-1"));
-
-    const QJsonArray songs = post(QStringLiteral("/zelk-server/auth/archive.php"), { { "hash", owner.hash } }).array();
-    QCOMPARE(songs.size(), 2);
-    // Newest first, each with its own request's fields.
-    const QJsonObject newest = songs.at(0).toObject();
-    QCOMPARE(newest.value("ai_id").toInt(), again.toInt());
-    QCOMPARE(newest.value("instrument").toString(), QStringLiteral("bass"));
-    QCOMPARE(newest.value("extension").toString(), QStringLiteral("wav"));
-    QCOMPARE(newest.value("name").toString(), QStringLiteral("My Song.live"));
-    QCOMPARE(newest.value("local_file_path").toString(), QStringLiteral("/home/me/Music/My Song.live.mp3"));
-    QCOMPARE(newest.value("deleted").toString(), QDateTime::currentDateTimeUtc().addDays(30).date().toString(Qt::ISODate));
-    QCOMPARE(songs.at(1).toObject().value("ai_id").toInt(), first.toInt());
-    QCOMPARE(songs.at(1).toObject().value("instrument").toString(), QStringLiteral("vocals"));
-    QCOMPARE(post(QStringLiteral("/zelk-server/auth/archive.php"), { { "hash", QString(32, '0') } }).text(),
-        QStringLiteral("Unknown user"));
-
-    // Results lie behind unguessable names only.
-    const QStringList urls = post(QStringLiteral("/zelk-server/download.php"), { { "songID", again } }).text().split('|');
-    QCOMPARE(urls.size(), 2);
-    const QRegularExpression shape(QStringLiteral("^http://127\\.0\\.0\\.1:\\d+/zelk-server/result/[0-9a-f]{32}\\.wav$"));
-    QVERIFY(shape.match(urls[0]).hasMatch() && shape.match(urls[1]).hasMatch() && urls[0] != urls[1]);
-    QString forged = urls[0];
-    const qsizetype digit = forged.lastIndexOf(QLatin1Char('/')) + 1;
-    forged[digit] = forged[digit] == QLatin1Char('0') ? QLatin1Char('1') : QLatin1Char('0');
-    const Reply refused = get(QUrl(forged));
-    QCOMPARE(refused.status, 404);
-    QCOMPARE(refused.text(), QStringLiteral("Not found"));
-    QCOMPARE(get(service.url(QStringLiteral("/zelk-server/result/%1.wav").arg(again))).status, 404);
-
-    // Removed, the upload is gone for good; results already made stay.
-    QCOMPARE(post(removeUploaded, byName).text(), QStringLiteral("success"));
-    QCOMPARE(uploadsFolder(), before);
-    QCOMPARE(post(removeUploaded, byName).text(), QStringLiteral("Upload not found"));
-    QCOMPARE(repeat(owner, filePath, "bass").text(), uploadGone);
-    const QString problem = checkResults(first, input);
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
-}
-
-void tst_ZelkService::refusedForms_data()
-{
-    // form: the operation's own fields, already percent-encoded; the signature is added.
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QByteArray>("form");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QString>("reply");
-
-    const QString registration = QStringLiteral("/zelk-server/auth/registration.php");
-    const QString remains = QStringLiteral("/zelk-server/remains.php");
-    const QByteArray digest = hashedPassword(QStringLiteral("secret")).toLatin1();
-    // A new address for every row.
-    const QByteArray run = QByteArray::number(QRandomGenerator::global()->generate());
-    int row = 0;
-    const auto address = [&] { return "email=text%2B" + run + '-' + QByteArray::number(++row) + "%40example.com"; };
-    const auto add = [](const char *tag, const QString &path, const QByteArray &form, const char *reply, int status = 200) {
-        QTest::newRow(tag) << path << form << status << QString::fromUtf8(reply);
-    };
-    add("name that is not UTF-8", registration, address() + "&name=Zo%EB%20Lee&password=" + digest, "Field \"name\" is not UTF-8 text");
-    add("name with a NUL", registration, address() + "&name=Zoe%00Lee&password=" + digest, "Field \"name\" holds a NUL character");
-    add("overlong UTF-8", registration, address() + "&name=Zo%C0%AE&password=" + digest, "Field \"name\" is not UTF-8 text");
-    add("password not a digest", registration, address() + "&name=Zoe&password=my%20secret", "Invalid password format");
-    add("password digest in capitals", registration, address() + "&name=Zoe&password=" + digest.toUpper(), "Invalid password format");
-    add("password digest cut short", "/zelk-server/auth/login.php", address() + "&password=" + digest.left(31), "Invalid password format");
-    add("current password not a digest", "/zelk-server/auth/updatePassword.php",
-        "password=" + digest + "&current_password=secret&id=12345", "Invalid password format");
-    add("new password not a digest", "/zelk-server/auth/resetpassword.php", "password=secret&" + address(), "Invalid password format");
-    add("registration without password", registration, address() + "&name=Abe", "Missing field \"password\"");
-    add("registration with a bad address", registration, "email=a%40example.c&name=Abe&password=" + digest, "Invalid email format");
-    add("song name that is not UTF-8", "/zelk-server/repeat.php",
-        "instrument=bass&uploadedFileName=a.wav&fileName=%FFx&version=full&hash=" + QByteArray(32, 'f')
-            + "&extension=mp3&originalFilePath=%2Fx.mp3",
-        "Field \"fileName\" is not UTF-8 text");
-    add("UTF-8 name is kept", registration, address() + "&name=Zo%C3%AB%20%E6%9D%8E%20%F0%9F%8E%B8&password=" + digest, "success");
-    add("remains of unknown song", remains, "songID=1", "Unknown song id");
-    add("download of unknown song", "/zelk-server/download.php", "songID=2147483647", "Unknown song id");
-    add("cancel of unknown song", "/zelk-server/cancel.php", "songID=7", "Unknown song id");
-    add("song id not a number", remains, "songID=12abc", "Invalid songID");
-    add("song id out of range", remains, "songID=2147483648", "Invalid songID");
-    add("upload as a form", "/zelk-server/proceed.php", "instrument=vocals", "Missing file \"uploadedFile\"");
-    add("malformed multipart", "/zelk-server/proceed.php", "--" + boundary + "\r\nbroken", "Malformed request", 400);
-    add("unknown endpoint", "/zelk-server/nothing.php", "", "Not found", 404);
-}
-
-void tst_ZelkService::refusedForms()
-{
-    QFETCH(QString, path);
-    QFETCH(QByteArray, form);
-    QFETCH(int, status);
-    QFETCH(QString, reply);
-
-    const Reply answer = send("POST", path, form + '&' + urlEncoded(withSignature({})));
-    QCOMPARE(answer.status, status);
-    QCOMPARE(answer.text(), reply);
-
-    // A registration stores nothing it refused, and gives back exactly what it took.
-    if (path.endsWith(QLatin1String("registration.php"))) {
-        const QString email = QUrlQuery(QString::fromLatin1(form)).queryItemValue("email", QUrl::FullyDecoded);
-        const Reply info = post(QStringLiteral("/zelk-server/auth/getInfo.php"), { { "email", email } });
-        QCOMPARE(reply == QLatin1String("success") ? info.object().value("name").toString() : info.text(),
-            reply == QLatin1String("success") ? QStringLiteral("Zo\u00eb \u674e \U0001F3B8")
-                                              : QStringLiteral("This email not registered yet!"));
-    }
-}
-
-void tst_ZelkService::refusedUploads_data()
-{
-    QTest::addColumn<QString>("field");
-    QTest::addColumn<QString>("value");
-    QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<QString>("reply");
-
-    const QByteArray wav = WavData::tones(1, 8000, 800).toBytes();
-    QByteArray eightBit = wav;
-    eightBit[34] = 8; // bits per sample in the fmt chunk
-    QTest::newRow("text file as WAV") << "" << "" << QByteArray("just some text\n") << "The uploaded file is not a WAV file";
-    QTest::newRow("WAV without audio") << "" << "" << WavData::tones(2, 8000, 0).toBytes() << "The uploaded WAV file holds no audio";
-    QTest::newRow("8-bit WAV") << "" << "" << eightBit << "The uploaded file is not a 16-bit PCM WAV file";
-    QTest::newRow("no file part") << "" << "" << QByteArray() << "Missing file \"uploadedFile\"";
-    QTest::newRow("missing instrument") << "instrument" << "" << wav << "Missing field \"instrument\"";
-    QTest::newRow("unknown instrument") << "instrument" << "kazoo" << wav << "Unknown instrument \"kazoo\"";
-    QTest::newRow("oversized field") << "fileName" << QString(5000, 'a') << wav << "Field \"fileName\" is too long";
-    QTest::newRow("unknown hash") << "hash" << QString(32, 'f') << wav << "Unknown user";
-}
-
-void tst_ZelkService::refusedUploads()
-{
-    QFETCH(QString, field);
-    QFETCH(QString, value);
-    QFETCH(QByteArray, file);
-    QFETCH(QString, reply);
-
-    Fields fields;
-    for (const auto &[name, own] : songFields(me.hash, "vocals")) {
-        if (name != field)
-            fields.append({ name, own });
-        else if (!value.isEmpty())
-            fields.append({ name, value });
-    }
-    const QStringList before = uploadsFolder();
-    QCOMPARE(upload(fields, file, file.isEmpty() ? QString() : uploadPath()).text(), reply);
-    QCOMPARE(uploadsFolder(), before);
-}
-
-void tst_ZelkService::restartKeepsData_data()
-{
-    // What a power loss can leave in the results folder: a result renamed into place before its song
-    // was marked done, or a done song's result cut short or emptied.
-    QTest::addColumn<QString>("damage");
-    QTest::addColumn<QString>("file");
-
-    QTest::newRow("clean stop") << "" << "";
-    QTest::newRow("result of a song not done") << "stray" << "instrument";
-    QTest::newRow("instrument cut short") << "cut" << "instrument";
-    QTest::newRow("mix emptied") << "empty" << "mix";
-}
-
-void tst_ZelkService::restartKeepsData()
-{
-    QFETCH(QString, damage);
-    QFETCH(QString, file);
-
-    QString filePath;
-    const WavData input = WavData::tones(2, 8000, 8000);
-    const QString songId = uploadSong(me, input, "bass", &filePath).text();
-    QCOMPARE(waitForResults(songId), QStringLiteral("-1"));
-    QVERIFY(service.stop());
-    const QDir results(dataDir.filePath(QStringLiteral("results")));
-    const QString result = results.filePath(QStringLiteral("%1-%2.wav").arg(songId, file));
-    const QString stray = results.filePath(QStringLiteral("%1-%2.wav").arg(songId.toInt() ^ 1).arg(file));
-    if (damage == QLatin1String("stray"))
-        QVERIFY(QFile::copy(result, stray));
-    else if (!damage.isEmpty())
-        QVERIFY(QFile(result).resize(damage == QLatin1String("cut") ? QFileInfo(result).size() / 2 : 0));
-    QVERIFY2(service.start(dataDir.path(), 0), qPrintable(service.output()));
-
-    QVERIFY(!QFile::exists(stray));
-    QCOMPARE(post(QStringLiteral("/zelk-server/auth/login.php"), { { "email", me.email }, { "password", me.password } }).text(),
-        QStringLiteral("success"));
-    // Never a damaged result with 200: the song is made again from its upload.
-    QCOMPARE(waitForResults(songId), QStringLiteral("-1"));
-    const QString problem = checkResults(songId, input);
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    QVERIFY(repeat(me, filePath, "drums").text().toInt() > 0);
-}
-
-void tst_ZelkService::keptAliveRequestIsQuick()
-{
-    // The client reuses its connections; a small reply must not wait for a delayed acknowledgement.
-    QNetworkRequest request(service.url(QStringLiteral("/zelk-server/remains.php")));
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
-    QList<qint64> elapsed;
-    for (int i = 0; i < 9; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        QCOMPARE(finish(network.post(request, urlEncoded(withSignature({ { "songID", "12345" } })))).text(),
-            QStringLiteral("Unknown song id"));
-        elapsed.append(timer.nsecsElapsed() / 1000);
-    }
-    std::sort(elapsed.begin(), elapsed.end());
-    QVERIFY2(elapsed[4] < 20000, qPrintable(QStringLiteral("median %1 us").arg(elapsed[4])));
-}
-
-void tst_ZelkService::filesArePrivate()
-{
-    // Password hashes, bearer hashes, recovery codes and everyone's audio: for the service's user only.
-    QCOMPARE(post(QStringLiteral("/zelk-server/auth/recover.php"), { { "email", me.email } }).text(), QStringLiteral("success"));
-    QVERIFY(!uploadsFolder().isEmpty());
-    QCOMPARE(loosePaths(), QStringList());
-
-    // A data folder left open by an older version is closed at the next start.
-    QVERIFY(service.stop());
-    for (const QString &path : { QString(), QStringLiteral("uploads"), QStringLiteral("results") })
-        QVERIFY(::chmod(QFile::encodeName(dataDir.filePath(path)).constData(), 0755) == 0);
-    for (const QString &path : { QStringLiteral("zelk-service.sqlite"), QStringLiteral("outbox.txt"), "uploads/" + uploadsFolder().constFirst() })
-        QVERIFY(::chmod(QFile::encodeName(dataDir.filePath(path)).constData(), 0644) == 0);
-    QVERIFY(!loosePaths().isEmpty());
-    QVERIFY2(service.start(dataDir.path(), 0), qPrintable(service.output()));
-    QCOMPARE(loosePaths(), QStringList());
-}
-
-void tst_ZelkService::sigtermLeavesJobsQueued()
-{
-    // A long song (seconds of work) is being processed when the service is asked to stop.
-    const QString songId = uploadSong(me, WavData::tones(1, 44100, 3'000'000), "drums").text();
-    QVERIFY2(songId.toInt() > 0, qPrintable(songId));
-    QTest::qWait(100);
-    QElapsedTimer timer;
-    timer.start();
-    QVERIFY2(service.stop(), qPrintable(service.output()));
-    QVERIFY2(timer.elapsed() < 1000, qPrintable(QStringLiteral("stopped in %1 ms").arg(timer.elapsed())));
-
-    // The song did not fail: it runs again at the next start.
-    QCOMPARE(resultFiles(songId), QStringList());
-    QVERIFY2(service.start(dataDir.path(), 0), qPrintable(service.output()));
-    QCOMPARE(waitForResults(songId), QStringLiteral("-1"));
-    QCOMPARE(resultFiles(songId).size(), 2);
-}
-
-void tst_ZelkService::queuedSongsKeepTheirUploads()
-{
-    // Both workers are kept busy, so the three songs under test wait in the queue meanwhile.
-    const QStringList before = uploadsFolder();
-    QString blocker;
-    QStringList songs { uploadSong(me, WavData::tones(1, 44100, 2'000'000), "drums", &blocker).text() };
-    songs << repeat(me, blocker, "bass").text() << repeat(me, blocker, "drums").text();
-    const WavData input = WavData::tones(2, 8000, 8000);
-    QString paths[3];
-    QStringList queued;
-    for (QString &path : paths)
-        queued << uploadSong(me, input, "vocals", &path).text();
-    const auto byName = [](const QString &path) { return Fields { { "fileName", QFileInfo(path).fileName() } }; };
-    const QString removeUploaded = QStringLiteral("/zelk-server/removeUploaded.php");
-
-    // The first uploaded again under its name, the second removed by name alone, the third by its owner.
-    songs << upload(songFields(me.hash, "bass"), WavData::tones(1, 8000, 4000).toBytes(), paths[0]).text();
-    QCOMPARE(post(removeUploaded, byName(paths[1])).text(), QStringLiteral("The upload is still needed by a song in progress"));
-    QCOMPARE(post(removeUploaded, byName(paths[2]) + Fields { { "hash", me.hash } }).text(), QStringLiteral("success"));
-
-    for (const QString &song : songs + queued) {
-        QVERIFY2(song.toInt() > 0, qPrintable(song));
-        QCOMPARE(waitForResults(song), QStringLiteral("-1"));
-    }
-    for (const QString &song : queued) {
-        const QString problem = checkResults(song, input);
-        QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    }
-    // Files no upload and no queued song needs are gone.
-    QTRY_COMPARE(uploadsFolder().size(), before.size() + 3);
-    QVERIFY(repeat(me, paths[0], "vocals").text().toInt() > 0);
-    QVERIFY(repeat(me, paths[1], "vocals").text().toInt() > 0);
-    QCOMPARE(repeat(me, paths[2], "vocals").text(), uploadGone);
-}
-
-void tst_ZelkService::slowClientsDoNotBlock()
-{
-    // A client that falls silent halfway through its request line is dropped after the read limit.
-    QTcpSocket silent;
-    silent.connectToHost(QHostAddress::LocalHost, quint16(service.url(QString()).port()));
-    QVERIFY(silent.waitForConnected(2000));
-    silent.write("POST /zelk-server/rem");
-    QVERIFY(silent.waitForBytesWritten(1000));
-    QElapsedTimer silence;
-    silence.start();
-    qint64 dropped = -1;
-    connect(&silent, &QTcpSocket::disconnected, this, [&] { dropped = silence.elapsed(); });
-
-    // Sixteen clients that trickle their headers, never finishing a request.
-    std::vector<std::unique_ptr<QTcpSocket>> slow;
-    for (int i = 0; i < 16; ++i) {
-        slow.push_back(std::make_unique<QTcpSocket>());
-        slow.back()->connectToHost(QHostAddress::LocalHost, quint16(service.url(QString()).port()));
-        QVERIFY(slow.back()->waitForConnected(2000));
-        slow.back()->write("POST /zelk-server/remains.php HTTP/1.1\r\nHost: 127.0.0.1\r\n");
-    }
-    int line = 0;
-    QTimer trickle;
-    connect(&trickle, &QTimer::timeout, this, [&] {
-        ++line;
-        for (const auto &socket : slow)
-            socket->write("X-Slow-" + QByteArray::number(line) + ": 1\r\n");
-    });
-    trickle.start(500);
-
-    // Meanwhile a normal request, on a new connection each time, is answered within a second.
-    for (int i = 0; i < 3; ++i) {
-        QTest::qWait(400);
-        QElapsedTimer timer;
-        timer.start();
-        const Reply probe = send("GET", QStringLiteral("/generate_204"));
-        QCOMPARE(probe.status, 204);
-        QVERIFY(probe.body.isEmpty());
-        QVERIFY2(timer.elapsed() < 1000, qPrintable(QStringLiteral("%1 ms").arg(timer.elapsed())));
-    }
-    QTRY_VERIFY_WITH_TIMEOUT(dropped >= 0, 8000);
-    QVERIFY2(dropped < 4000, qPrintable(QStringLiteral("dropped after %1 ms").arg(dropped)));
-}
-
-void tst_ZelkService::filesReachDiskBeforeRename()
-{
-#if defined(__SANITIZE_ADDRESS__)
-    // The address sanitizer's runtime must be the first library loaded; a preloaded watcher is not.
-    QSKIP("the fsync watcher cannot be preloaded under the address sanitizer");
-#endif
-    // With a watcher preloaded, every file the service renames into place must have been fsynced.
-    const QString log = dataDir.filePath(QStringLiteral("sync.log"));
-    QVERIFY(service.stop());
-    qputenv("LD_PRELOAD", ZELK_SYNC_WATCH);
-    qputenv("ZELK_SYNC_LOG", QFile::encodeName(log));
-    const bool started = service.start(dataDir.path(), 0);
-    qunsetenv("LD_PRELOAD");
-    qunsetenv("ZELK_SYNC_LOG");
-    QVERIFY2(started, qPrintable(service.output()));
-
-    const QString songId = uploadSong(me, WavData::tones(1, 8000, 8000), "vocals").text();
-    QCOMPARE(waitForResults(songId), QStringLiteral("-1"));
-    QVERIFY2(restart(), qPrintable(service.output()));
-
-    QFile file(log);
-    QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
-    const QStringList renames = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
-    // The upload and the two results.
-    QCOMPARE(renames.filter(QStringLiteral(".part")).size(), 3);
-    QCOMPARE(renames.filter(QRegularExpression(QStringLiteral("^unsynced "))), QStringList());
-}
-
-void tst_ZelkService::bodiesAreBounded_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<bool>("signingFirst");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QString>("reply");
-
-    // The way the client orders its parts: the signature comes after the file.
-    QTest::newRow("unsigned uploads") << "/zelk-server/proceed.php" << false << 200 << denied;
-    // Another sender may put its signature first: the rest of its file is never read.
-    QTest::newRow("forged upload, signature first") << "/zelk-server/proceed.php" << true << 200 << denied;
-    QTest::newRow("large multipart form") << "/zelk-server/remains.php" << false << 413 << "The request is too large";
-}
-
-void tst_ZelkService::bodiesAreBounded()
-{
-    QFETCH(QString, path);
-    QFETCH(bool, signingFirst);
-    QFETCH(int, status);
-    QFETCH(QString, reply);
-
-    const QString pid = servicePid();
-    QVERIFY(!pid.isEmpty());
-    // Starts the peak resident size afresh.
-    QFile clear(QStringLiteral("/proc/%1/clear_refs").arg(pid));
-    QVERIFY(clear.open(QIODevice::WriteOnly) && clear.write("5") == 1);
-    clear.close();
-    const auto peakKilobytes = [&pid] {
-        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-        status.open(QIODevice::ReadOnly);
-        return QRegularExpression(QStringLiteral("VmHWM:\\s+(\\d+) kB")).match(status.readAll()).captured(1).toLongLong();
-    };
-    const qint64 before = peakKilobytes();
-    const QStringList uploadsBefore = uploadsFolder();
-
-    // 64 MB of zeros in a file part, to an upload or to a form that takes a few short fields.
-    const Fields signing { { "publicKey", "Ab3dE6gH9k" }, { "accessToken", QString(32, '0') } };
-    const Fields parts = (signingFirst ? signing : Fields()) + Fields { { "uploadedFile", uploadPath() }, { "instrument", "vocals" } };
-    const Reply answer = send("POST", path, multipart(parts, QByteArray(64 << 20, '\0')));
-    QCOMPARE(answer.status, status);
-    QCOMPARE(answer.text(), reply);
-    const qint64 growth = peakKilobytes() - before;
-    QVERIFY2(growth < 40 * 1024, qPrintable(QStringLiteral("peak memory grew by %1 kB").arg(growth)));
-    QCOMPARE(uploadsFolder(), uploadsBefore);
-}
-
-void tst_ZelkService::recoveryIsLimited_data()
-{
-    QTest::addColumn<QString>("limit");
-    QTest::addColumn<QString>("source");
-
-    QTest::newRow("wrong codes across codes") << "codes" << "127.0.0.20";
-    QTest::newRow("recover for one account") << "account" << "127.0.0.21";
-    QTest::newRow("recover from one address") << "peer" << "127.0.0.22";
-    // Each account from an address of its own: only the total is limited.
-    QTest::newRow("mails in all") << "mails" << "127.0.1.%1";
-}
-
-void tst_ZelkService::recoveryIsLimited()
-{
-    QFETCH(QString, limit);
-    QFETCH(QString, source);
-
-    const QString recover = QStringLiteral("/zelk-server/auth/recover.php");
-    const QString checkCode = QStringLiteral("/zelk-server/auth/checkCode.php");
-    const QString tooMany = QStringLiteral("Too many recovery requests. Please try again later");
-    const auto mails = [this] {
-        QFile outbox(dataDir.filePath(QStringLiteral("outbox.txt")));
-        outbox.open(QIODevice::ReadOnly | QIODevice::Text);
-        return QString::fromUtf8(outbox.readAll()).split('\n', Qt::SkipEmptyParts);
-    };
-    const auto codeFor = [&mails](const QString &email) { return mails().filter('\t' + email + '\t').last().split('\t').value(2); };
-
-    if (limit == QLatin1String("codes")) {
-        // Three wrong guesses at one code and two at the next use up the hour, right code or not.
-        const Account account = registerAccount(QStringLiteral("guess"));
-        for (const int wrong : { 3, 2 }) {
-            QCOMPARE(postFrom(source, recover, { { "email", account.email } }).text(), QStringLiteral("success"));
-            const QString code = codeFor(account.email);
-            const QString other = QString::number(code.toInt() == 999999 ? 100000 : code.toInt() + 1);
-            for (int i = 0; i < wrong; ++i)
-                QCOMPARE(postFrom(source, checkCode, { { "code", other }, { "email", account.email } }).text(),
-                    QStringLiteral("Invalid code"));
-        }
-        QCOMPARE(postFrom(source, checkCode, { { "code", codeFor(account.email) }, { "email", account.email } }).text(),
-            QStringLiteral("Too many wrong codes. Please try again in an hour"));
-    } else if (limit == QLatin1String("account")) {
-        const Account account = registerAccount(QStringLiteral("mailed"));
-        for (int i = 0; i < 3; ++i)
-            QCOMPARE(postFrom(source, recover, { { "email", account.email } }).text(), QStringLiteral("success"));
-        QCOMPARE(postFrom(source, recover, { { "email", account.email } }).text(), tooMany);
-    } else if (limit == QLatin1String("peer")) {
-        // Unknown addresses count too: one address cannot look for accounts either.
-        for (int i = 0; i < 10; ++i)
-            QCOMPARE(postFrom(source, recover, { { "email", QStringLiteral("nobody%1@example.com").arg(i) } }).text(),
-                QStringLiteral("This email not registered yet!"));
-        QCOMPARE(postFrom(source, recover, { { "email", "nobody@example.com" } }).text(), tooMany);
-    } else {
-        const qsizetype before = mails().size();
-        QStringList replies;
-        for (int i = 1; i <= 21 && !replies.contains(tooMany); ++i) {
-            const QString email = registerAccount(QStringLiteral("many")).email;
-            for (int k = 0; k < 3 && !replies.contains(tooMany); ++k)
-                replies.append(postFrom(source.arg(i), recover, { { "email", email } }).text());
-        }
-        QCOMPARE(replies.last(), tooMany);
-        QVERIFY(replies.count(QStringLiteral("success")) <= 60);
-        QCOMPARE(mails().size() - before, replies.count(QStringLiteral("success")));
-    }
-}
-
-void tst_ZelkService::accountNeedsSignedInPeer_data()
-{
-    QTest::addColumn<QString>("endpoint");
-    QTest::addColumn<QString>("source");
-
-    QTest::newRow("read the user hash") << "getInfo.php" << "127.0.0.40";
-    QTest::newRow("change name and address") << "updateInfo.php" << "127.0.0.41";
-    QTest::newRow("change the password") << "updatePassword.php" << "127.0.0.42";
-}
-
-void tst_ZelkService::accountNeedsSignedInPeer()
-{
-    QFETCH(QString, endpoint);
-    QFETCH(QString, source);
-
-    const Account account = registerAccount(QStringLiteral("peer"));
-    const QString id = QString::number(account.id);
-    const QString path = QStringLiteral("/zelk-server/auth/") + endpoint;
-    const Fields fields = endpoint == QLatin1String("getInfo.php") ? Fields { { "email", account.email } }
-        : endpoint == QLatin1String("updateInfo.php")
-        ? Fields { { "email", "moved." + account.email }, { "name", "Moved" }, { "id", id } }
-        : Fields { { "password", hashedPassword("new") }, { "current_password", account.password }, { "id", id } };
-
-    // Knowing the address or the id is not enough from an address that never signed in.
-    QCOMPARE(postFrom(source, path, fields).text(), QStringLiteral("Please sign in again from this computer"));
-    QCOMPARE(postFrom(source, QStringLiteral("/zelk-server/auth/login.php"), { { "email", account.email }, { "password", account.password } })
-                 .text(),
-        QStringLiteral("success"));
-    const Reply signedIn = postFrom(source, path, fields);
-    if (endpoint == QLatin1String("getInfo.php"))
-        QCOMPARE(signedIn.object().value("hash").toString(), account.hash);
-    else
-        QCOMPARE(signedIn.text(), QStringLiteral("success"));
-}
-
-void tst_ZelkService::openHostIsWarned()
-{
-    // An address of a documentation network: nothing listens on it, but the warning comes first.
-    QProcess open;
-    open.setProcessChannelMode(QProcess::MergedChannels);
-    open.start(QStringLiteral(ZELK_SERVICE_BINARY), { "--host", "192.0.2.1", "--port", "0", "--data", dataDir.filePath("open") });
-    QVERIFY(open.waitForFinished(10000));
-    QVERIFY(open.readAll().contains("warning: --host 192.0.2.1 is not a loopback address"));
-    QVERIFY(!service.output().contains(QStringLiteral("warning")));
-}
-
 QString tst_ZelkService::clientRun(const QString &source)
 {
     peer = source;
@@ -1072,83 +1036,6 @@ QString tst_ZelkService::clientRun(const QString &source)
     const QString songId = uploadSong(account, input, QStringLiteral("vocals")).text();
     const QString state = songId.toInt() > 0 ? waitForResults(songId) : songId;
     return state == QLatin1String("-1") ? checkResults(songId, input) : QStringLiteral("song answered ") + state;
-}
-
-void tst_ZelkService::clientsAtOnce()
-{
-    // Twenty clients, each from an address of its own, register, upload, poll and download at once.
-    constexpr int clients = 20;
-    std::vector<QString> outcomes(clients);
-    std::vector<std::thread> threads;
-    for (int i = 0; i < clients; ++i)
-        threads.emplace_back([this, i, &outcomes] { outcomes[size_t(i)] = clientRun(QStringLiteral("127.0.2.%1").arg(i + 1)); });
-    for (std::thread &thread : threads)
-        thread.join();
-    for (int i = 0; i < clients; ++i)
-        QVERIFY2(outcomes[size_t(i)].isEmpty(), qPrintable(QStringLiteral("client %1: %2").arg(i).arg(outcomes[size_t(i)])));
-}
-
-void tst_ZelkService::failedJobEndsWithReason_data()
-{
-    QTest::addColumn<QString>("failure");
-    QTest::addColumn<QString>("reason");
-
-    QTest::newRow("job over the memory limit")
-        << "memory" << "Processing failed: the job needed more memory than the service allows for one job (200 MB)";
-    QTest::newRow("service killed in the job again and again")
-        << "killed"
-        << "Processing failed: the service stopped unexpectedly 3 times while working on this song, so it will "
-           "not be tried again";
-}
-
-// A job that fails ends its song with a reason the client shows; the service goes on with the next one.
-void tst_ZelkService::failedJobEndsWithReason()
-{
-    QFETCH(QString, failure);
-    QFETCH(QString, reason);
-#if defined(__SANITIZE_ADDRESS__)
-    if (failure == QLatin1String("memory"))
-        QSKIP("the sanitizers reserve more address space than any job limit");
-#endif
-    const Account account = registerAccount(QStringLiteral("failing"));
-    QString songId;
-    if (failure == QLatin1String("memory")) {
-        // 32 channels need a few times the limit, a stereo song half of it.
-        qputenv("ZELK_SERVICE_JOB_MEMORY", "200");
-        const bool started = restart();
-        qunsetenv("ZELK_SERVICE_JOB_MEMORY");
-        QVERIFY2(started, qPrintable(service.output()));
-        songId = uploadSong(account, WavData::tones(32, 48000, 6 * 48000), QStringLiteral("drums")).text();
-    } else {
-        // The whole service dies while it works on the song, at every start.
-        songId = uploadSong(account, WavData::tones(1, 44100, 5'000'000), QStringLiteral("drums")).text();
-        for (int kill = 0; kill < 3; ++kill) {
-            QTest::qWait(300);
-            const QString pid = servicePid();
-            QVERIFY(!pid.isEmpty());
-            QVERIFY(::kill(pid.toInt(), SIGKILL) == 0);
-            QVERIFY2(restart(), qPrintable(service.output()));
-        }
-    }
-    QVERIFY2(songId.toInt() > 0, qPrintable(songId));
-    QCOMPARE(waitForResults(songId), reason);
-    QCOMPARE(post(QStringLiteral("/zelk-server/download.php"), { { "songID", songId } }).text(), reason);
-
-    const WavData input = WavData::tones(2, 44100, 44100);
-    const QString next = uploadSong(account, input, QStringLiteral("vocals")).text();
-    QCOMPARE(waitForResults(next), QStringLiteral("-1"));
-    WavData isolated;
-    WavData mix;
-    QVERIFY(downloadResults(next, isolated, mix));
-    const QString problem = sumProblem(input, isolated, mix);
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    QVERIFY2(restart(), qPrintable(service.output()));
-}
-
-void tst_ZelkService::cleanupTestCase()
-{
-    // A clean exit on SIGTERM; under the sanitizers also no leak or error report.
-    QVERIFY2(service.stop(), qPrintable(service.output()));
 }
 
 QTEST_GUILESS_MAIN(tst_ZelkService)

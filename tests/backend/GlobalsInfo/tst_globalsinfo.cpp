@@ -11,28 +11,225 @@
 class tst_GlobalsInfo final : public QObject
 {
     Q_OBJECT
-
 public:
     tst_GlobalsInfo() = default;
 
 private slots:
-    void initTestCase();
-    void documentsFolderCandidates_data();
-    void documentsFolderCandidates();
-    void folderGetters_data();
-    void folderGetters();
-    void guiScale_data();
-    void guiScale();
-    void sidebarUrls_data();
-    void sidebarUrls();
-    void sidebarDefaultListStartsAtHome();
-    void removeAllSettingsKeepsWhatItMust();
-    void accessToken_data();
-    void accessToken();
-    void randomStringsUseTheAlphabet();
-    void webAccessDataIsFreshAndMatching();
-    void customerInfo();
+    void initTestCase()
+    {
+        QCoreApplication::setOrganizationName(QStringLiteral("Orvane Software"));
+        QCoreApplication::setApplicationName(QStringLiteral("ZELK"));
+        inDocuments = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QStringLiteral("/ZELK");
+        inAppData = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) + QStringLiteral("/ZELK");
+        QVERIFY(inDocuments.startsWith(TempHome::home()));
+        QVERIFY(inAppData.startsWith(TempHome::home()));
 
+        // A first start where only the application-data candidate exists.
+        QVERIFY(QDir().mkpath(inAppData));
+        globals = GlobalsInfo::getInstance();
+        QCOMPARE(GlobalsInfo::getInstance(), globals);
+        QCOMPARE(globals->getDocumentsPath(), inAppData);
+        QCOMPARE(globals->appSettings()->fileName(), inAppData + QStringLiteral("/zelk.ini"));
+        QCOMPARE(globals->appSettings()->format(), QSettings::IniFormat);
+    }
+
+    void documentsFolderCandidates_data()
+    {
+        QTest::addColumn<bool>("documentsExists");
+        QTest::addColumn<bool>("appDataExists");
+        QTest::addColumn<QString>("expected");
+
+        QTest::newRow("documents only") << true << false << "documents";
+        QTest::newRow("application data only") << false << true << "appdata";
+        QTest::newRow("both: documents wins") << true << true << "documents";
+        QTest::newRow("neither") << false << false << "";
+    }
+
+    void documentsFolderCandidates()
+    {
+        QFETCH(bool, documentsExists);
+        QFETCH(bool, appDataExists);
+        QFETCH(QString, expected);
+
+        // Move the folders aside rather than deleting them: the store's settings file lives in one.
+        const auto setPresent = [](const QString &path, bool present) {
+            const QString aside = path + QStringLiteral(".aside");
+            if (present && !QFileInfo::exists(path))
+                QVERIFY(QFileInfo::exists(aside) ? QDir().rename(aside, path) : QDir().mkpath(path));
+            if (!present && QFileInfo::exists(path))
+                QVERIFY(QDir().rename(path, aside));
+        };
+        setPresent(inDocuments, documentsExists);
+        setPresent(inAppData, appDataExists);
+
+        const QString answer = globals->getDocumentsPath();
+        setPresent(inAppData, true);
+        setPresent(inDocuments, false);
+
+        QCOMPARE(answer, expected == QLatin1String("documents") ? inDocuments
+                         : expected == QLatin1String("appdata") ? inAppData
+                                                                : QString());
+    }
+
+    void folderGetters_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("subFolder");
+
+        QTest::newRow("save") << "default_path_save" << "Save";
+        QTest::newRow("open") << "default_path_open" << "Audio";
+        QTest::newRow("logs") << "default_path_logs" << "Logs";
+        QTest::newRow("temp") << "default_path_temp" << "Temp";
+    }
+
+    void folderGetters()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, subFolder);
+
+        const auto getter = [this, &subFolder]() {
+            return subFolder == QLatin1String("Save") ? globals->getSavePath()
+                : subFolder == QLatin1String("Audio") ? globals->getOpenPath()
+                : subFolder == QLatin1String("Logs")  ? globals->getLogsAppPath()
+                                                      : globals->getTempPath();
+        };
+
+        // The default is created on demand.
+        QSettings *settings = globals->appSettings();
+        settings->remove(key);
+        const QString fallback = inAppData + QLatin1Char('/') + subFolder;
+        QDir(fallback).removeRecursively();
+        QCOMPARE(getter(), fallback);
+        QVERIFY(QFileInfo(fallback).isDir());
+
+        // A stored folder whose parent exists: only its last level is made.
+        const QString stored = TempHome::home() + QStringLiteral("/chosen ") + subFolder;
+        settings->setValue(key, stored);
+        QCOMPARE(getter(), stored);
+        QVERIFY(QFileInfo(stored).isDir());
+
+        // Missing parents are not made up: the folder is unusable.
+        const QString deep = TempHome::home() + QStringLiteral("/missing/") + subFolder;
+        settings->setValue(key, deep);
+        QCOMPARE(getter(), QString());
+        QVERIFY(!QFileInfo::exists(TempHome::home() + QStringLiteral("/missing")));
+
+        settings->remove(key);
+    }
+
+    void guiScale_data()
+    {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<double>("expected");
+
+        QTest::newRow("absent") << QVariant() << 1.0;
+        QTest::newRow("text 1.25") << QVariant(QStringLiteral("1.25")) << 1.25;
+        QTest::newRow("garbage") << QVariant(QStringLiteral("big")) << 0.0;
+        QTest::newRow("written as a number") << QVariant(1.5) << 1.5;
+    }
+
+    void guiScale()
+    {
+        QFETCH(QVariant, stored);
+        QFETCH(double, expected);
+
+        if (stored.isValid())
+            globals->appSettings()->setValue(QStringLiteral("settings_gui_scale"), stored);
+        else
+            globals->appSettings()->remove(QStringLiteral("settings_gui_scale"));
+        QCOMPARE(globals->getSettingsGuiScale(), expected);
+
+        globals->setSettingsGuiScale(0.75);
+        QCOMPARE(globals->getSettingsGuiScale(), 0.75);
+        globals->appSettings()->remove(QStringLiteral("settings_gui_scale"));
+    }
+
+    void sidebarUrls_data()
+    {
+        QTest::addColumn<QString>("storedText");
+        QTest::addColumn<QString>("extraPath");
+        QTest::addColumn<QStringList>("expected");
+
+        QTest::newRow("two entries") << "file:///home/a|||file:///mnt/b" << ""
+                                     << QStringList { "file:///home/a", "file:///mnt/b" };
+        QTest::newRow("trailing separator adds an empty entry")
+                << "file:///home/a|||" << "" << QStringList { "file:///home/a", "" };
+        QTest::newRow("extra path appended") << "file:///home/a" << "/srv/music"
+                                             << QStringList { "file:///home/a", "file:///srv/music" };
+        QTest::newRow("extra path already listed")
+                << "file:///srv/music|||file:///home/a" << "/srv/music"
+                << QStringList { "file:///srv/music", "file:///home/a" };
+        QTest::newRow("blanks survive") << "file:///home/a/My%20Music" << "/home/a/My Music"
+                                        << QStringList { "file:///home/a/My Music" };
+    }
+
+    void sidebarUrls()
+    {
+        QFETCH(QString, storedText);
+        QFETCH(QString, extraPath);
+        QFETCH(QStringList, expected);
+
+        globals->appSettings()->setValue(QStringLiteral("sidebarUrls"), storedText);
+        const QList<QUrl> urls = globals->getSidebarUrls(extraPath);
+        QStringList texts;
+        for (const QUrl &url : urls)
+            texts << url.toString();
+        QCOMPARE(texts, expected);
+
+        // Storing what was read gives back the same list.
+        globals->setSidebarUrls(urls);
+        QCOMPARE(globals->getSidebarUrls(QString()), urls);
+        globals->appSettings()->remove(QStringLiteral("sidebarUrls"));
+    }
+
+    void sidebarDefaultListStartsAtHome()
+    {
+        globals->appSettings()->remove(QStringLiteral("sidebarUrls"));
+        const QList<QUrl> urls = globals->getSidebarUrls(QString());
+        QVERIFY(urls.size() >= 7);
+        QCOMPARE(urls.at(0), QUrl::fromLocalFile(QDir::homePath()));
+        QCOMPARE(urls.at(2), QUrl::fromLocalFile(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)));
+        QVERIFY(urls.contains(QUrl::fromLocalFile(QStringLiteral("/"))));
+    }
+
+    void removeAllSettingsKeepsWhatItMust()
+    {
+        const QStringList removed { "default_path_open",    "default_path_save",    "default_video_format",
+                                    "default_audio_format", "default_instrument",   "default_video_player",
+                                    "default_audio_player", "settings_gui_scale" };
+        const QStringList kept { "default_path_logs", "default_path_temp", "auth_public_key",
+                                 "sidebarUrls",       "VLC",               "APP_LOGFILE_ENABLED" };
+        QSettings *settings = globals->appSettings();
+        for (const QString &key : removed + kept)
+            settings->setValue(key, QStringLiteral("x"));
+
+        globals->removeAllSettings();
+
+        for (const QString &key : removed)
+            QVERIFY2(!settings->contains(key), qPrintable(key));
+        for (const QString &key : kept) {
+            QVERIFY2(settings->contains(key), qPrintable(key));
+            settings->remove(key);
+        }
+        QCOMPARE(globals->getVideoFormat(), QStringLiteral("none"));
+        QCOMPARE(globals->getAppForAudio(), QStringLiteral("Default Audio Player"));
+    }
+
+    void randomStringsUseTheAlphabet()
+    {
+        const QRegularExpression alphabet(QStringLiteral("^[A-Za-z0-9]*$"));
+        QSet<QChar> seen;
+        for (const int length : { 0, 1, 10, 16, 32, 400 }) {
+            const QString text = globals->generateRandomString(length);
+            QCOMPARE(text.size(), length);
+            QVERIFY2(alphabet.match(text).hasMatch(), qPrintable(text));
+            for (const QChar c : text)
+                seen.insert(c);
+        }
+        // 459 draws from 62 letters leave almost no room for one to be missing.
+        QVERIFY(seen.size() > 55);
+        QVERIFY(globals->generateRandomString(32) != globals->generateRandomString(32));
+    }
 private:
     Q_DISABLE_COPY_MOVE(tst_GlobalsInfo)
 
@@ -40,272 +237,6 @@ private:
     QString inAppData;
     GlobalsInfo *globals = nullptr;
 };
-
-void tst_GlobalsInfo::initTestCase()
-{
-    QCoreApplication::setOrganizationName(QStringLiteral("Orvane Software"));
-    QCoreApplication::setApplicationName(QStringLiteral("ZELK"));
-    inDocuments = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QStringLiteral("/ZELK");
-    inAppData = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) + QStringLiteral("/ZELK");
-    QVERIFY(inDocuments.startsWith(TempHome::home()));
-    QVERIFY(inAppData.startsWith(TempHome::home()));
-
-    // A first start where only the application-data candidate exists.
-    QVERIFY(QDir().mkpath(inAppData));
-    globals = GlobalsInfo::getInstance();
-    QCOMPARE(GlobalsInfo::getInstance(), globals);
-    QCOMPARE(globals->getDocumentsPath(), inAppData);
-    QCOMPARE(globals->appSettings()->fileName(), inAppData + QStringLiteral("/zelk.ini"));
-    QCOMPARE(globals->appSettings()->format(), QSettings::IniFormat);
-}
-
-void tst_GlobalsInfo::documentsFolderCandidates_data()
-{
-    QTest::addColumn<bool>("documentsExists");
-    QTest::addColumn<bool>("appDataExists");
-    QTest::addColumn<QString>("expected");
-
-    QTest::newRow("documents only") << true << false << "documents";
-    QTest::newRow("application data only") << false << true << "appdata";
-    QTest::newRow("both: documents wins") << true << true << "documents";
-    QTest::newRow("neither") << false << false << "";
-}
-
-void tst_GlobalsInfo::documentsFolderCandidates()
-{
-    QFETCH(bool, documentsExists);
-    QFETCH(bool, appDataExists);
-    QFETCH(QString, expected);
-
-    // Move the folders aside rather than deleting them: the store's settings file lives in one.
-    const auto setPresent = [](const QString &path, bool present) {
-        const QString aside = path + QStringLiteral(".aside");
-        if (present && !QFileInfo::exists(path))
-            QVERIFY(QFileInfo::exists(aside) ? QDir().rename(aside, path) : QDir().mkpath(path));
-        if (!present && QFileInfo::exists(path))
-            QVERIFY(QDir().rename(path, aside));
-    };
-    setPresent(inDocuments, documentsExists);
-    setPresent(inAppData, appDataExists);
-
-    const QString answer = globals->getDocumentsPath();
-    setPresent(inAppData, true);
-    setPresent(inDocuments, false);
-
-    QCOMPARE(answer, expected == QLatin1String("documents") ? inDocuments
-                     : expected == QLatin1String("appdata") ? inAppData
-                                                            : QString());
-}
-
-void tst_GlobalsInfo::folderGetters_data()
-{
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QString>("subFolder");
-
-    QTest::newRow("save") << "default_path_save" << "Save";
-    QTest::newRow("open") << "default_path_open" << "Audio";
-    QTest::newRow("logs") << "default_path_logs" << "Logs";
-    QTest::newRow("temp") << "default_path_temp" << "Temp";
-}
-
-void tst_GlobalsInfo::folderGetters()
-{
-    QFETCH(QString, key);
-    QFETCH(QString, subFolder);
-
-    const auto getter = [this, &subFolder]() {
-        return subFolder == QLatin1String("Save") ? globals->getSavePath()
-            : subFolder == QLatin1String("Audio") ? globals->getOpenPath()
-            : subFolder == QLatin1String("Logs")  ? globals->getLogsAppPath()
-                                                  : globals->getTempPath();
-    };
-
-    // The default is created on demand.
-    QSettings *settings = globals->appSettings();
-    settings->remove(key);
-    const QString fallback = inAppData + QLatin1Char('/') + subFolder;
-    QDir(fallback).removeRecursively();
-    QCOMPARE(getter(), fallback);
-    QVERIFY(QFileInfo(fallback).isDir());
-
-    // A stored folder whose parent exists: only its last level is made.
-    const QString stored = TempHome::home() + QStringLiteral("/chosen ") + subFolder;
-    settings->setValue(key, stored);
-    QCOMPARE(getter(), stored);
-    QVERIFY(QFileInfo(stored).isDir());
-
-    // Missing parents are not made up: the folder is unusable.
-    const QString deep = TempHome::home() + QStringLiteral("/missing/") + subFolder;
-    settings->setValue(key, deep);
-    QCOMPARE(getter(), QString());
-    QVERIFY(!QFileInfo::exists(TempHome::home() + QStringLiteral("/missing")));
-
-    settings->remove(key);
-}
-
-void tst_GlobalsInfo::guiScale_data()
-{
-    QTest::addColumn<QVariant>("stored");
-    QTest::addColumn<double>("expected");
-
-    QTest::newRow("absent") << QVariant() << 1.0;
-    QTest::newRow("text 1.25") << QVariant(QStringLiteral("1.25")) << 1.25;
-    QTest::newRow("garbage") << QVariant(QStringLiteral("big")) << 0.0;
-    QTest::newRow("written as a number") << QVariant(1.5) << 1.5;
-}
-
-void tst_GlobalsInfo::guiScale()
-{
-    QFETCH(QVariant, stored);
-    QFETCH(double, expected);
-
-    if (stored.isValid())
-        globals->appSettings()->setValue(QStringLiteral("settings_gui_scale"), stored);
-    else
-        globals->appSettings()->remove(QStringLiteral("settings_gui_scale"));
-    QCOMPARE(globals->getSettingsGuiScale(), expected);
-
-    globals->setSettingsGuiScale(0.75);
-    QCOMPARE(globals->getSettingsGuiScale(), 0.75);
-    globals->appSettings()->remove(QStringLiteral("settings_gui_scale"));
-}
-
-void tst_GlobalsInfo::sidebarUrls_data()
-{
-    QTest::addColumn<QString>("storedText");
-    QTest::addColumn<QString>("extraPath");
-    QTest::addColumn<QStringList>("expected");
-
-    QTest::newRow("two entries") << "file:///home/a|||file:///mnt/b" << ""
-                                 << QStringList { "file:///home/a", "file:///mnt/b" };
-    QTest::newRow("trailing separator adds an empty entry")
-            << "file:///home/a|||" << "" << QStringList { "file:///home/a", "" };
-    QTest::newRow("extra path appended") << "file:///home/a" << "/srv/music"
-                                         << QStringList { "file:///home/a", "file:///srv/music" };
-    QTest::newRow("extra path already listed")
-            << "file:///srv/music|||file:///home/a" << "/srv/music"
-            << QStringList { "file:///srv/music", "file:///home/a" };
-    QTest::newRow("blanks survive") << "file:///home/a/My%20Music" << "/home/a/My Music"
-                                    << QStringList { "file:///home/a/My Music" };
-}
-
-void tst_GlobalsInfo::sidebarUrls()
-{
-    QFETCH(QString, storedText);
-    QFETCH(QString, extraPath);
-    QFETCH(QStringList, expected);
-
-    globals->appSettings()->setValue(QStringLiteral("sidebarUrls"), storedText);
-    const QList<QUrl> urls = globals->getSidebarUrls(extraPath);
-    QStringList texts;
-    for (const QUrl &url : urls)
-        texts << url.toString();
-    QCOMPARE(texts, expected);
-
-    // Storing what was read gives back the same list.
-    globals->setSidebarUrls(urls);
-    QCOMPARE(globals->getSidebarUrls(QString()), urls);
-    globals->appSettings()->remove(QStringLiteral("sidebarUrls"));
-}
-
-void tst_GlobalsInfo::sidebarDefaultListStartsAtHome()
-{
-    globals->appSettings()->remove(QStringLiteral("sidebarUrls"));
-    const QList<QUrl> urls = globals->getSidebarUrls(QString());
-    QVERIFY(urls.size() >= 7);
-    QCOMPARE(urls.at(0), QUrl::fromLocalFile(QDir::homePath()));
-    QCOMPARE(urls.at(2), QUrl::fromLocalFile(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)));
-    QVERIFY(urls.contains(QUrl::fromLocalFile(QStringLiteral("/"))));
-}
-
-void tst_GlobalsInfo::removeAllSettingsKeepsWhatItMust()
-{
-    const QStringList removed { "default_path_open",    "default_path_save",    "default_video_format",
-                                "default_audio_format", "default_instrument",   "default_video_player",
-                                "default_audio_player", "settings_gui_scale" };
-    const QStringList kept { "default_path_logs", "default_path_temp", "auth_public_key",
-                             "sidebarUrls",       "VLC",               "APP_LOGFILE_ENABLED" };
-    QSettings *settings = globals->appSettings();
-    for (const QString &key : removed + kept)
-        settings->setValue(key, QStringLiteral("x"));
-
-    globals->removeAllSettings();
-
-    for (const QString &key : removed)
-        QVERIFY2(!settings->contains(key), qPrintable(key));
-    for (const QString &key : kept) {
-        QVERIFY2(settings->contains(key), qPrintable(key));
-        settings->remove(key);
-    }
-    QCOMPARE(globals->getVideoFormat(), QStringLiteral("none"));
-    QCOMPARE(globals->getAppForAudio(), QStringLiteral("Default Audio Player"));
-}
-
-void tst_GlobalsInfo::accessToken_data()
-{
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QString>("token");
-
-    // Computed with md5sum over the filled-in template.
-    QTest::newRow("abc") << "abc" << "6a02bc80c8a8e18c09e08f874c5d877c";
-    QTest::newRow("ten characters") << "Zq9xY2kLm0" << "1cbd1436cd41d638806c1252024d5e59";
-    QTest::newRow("non-ASCII as UTF-8") << QStringLiteral("\u00e9") << "dccc6b0b38e816d959275a7f2712bb17";
-}
-
-void tst_GlobalsInfo::accessToken()
-{
-    QFETCH(QString, key);
-    QFETCH(QString, token);
-    QCOMPARE(globals->generateAccessToken(key), token);
-}
-
-void tst_GlobalsInfo::randomStringsUseTheAlphabet()
-{
-    const QRegularExpression alphabet(QStringLiteral("^[A-Za-z0-9]*$"));
-    QSet<QChar> seen;
-    for (const int length : { 0, 1, 10, 16, 32, 400 }) {
-        const QString text = globals->generateRandomString(length);
-        QCOMPARE(text.size(), length);
-        QVERIFY2(alphabet.match(text).hasMatch(), qPrintable(text));
-        for (const QChar c : text)
-            seen.insert(c);
-    }
-    // 459 draws from 62 letters leave almost no room for one to be missing.
-    QVERIFY(seen.size() > 55);
-    QVERIFY(globals->generateRandomString(32) != globals->generateRandomString(32));
-}
-
-void tst_GlobalsInfo::webAccessDataIsFreshAndMatching()
-{
-    const QUrlQuery first = globals->generateWebAccessData();
-    const QUrlQuery second = globals->generateWebAccessData();
-    const auto items = first.queryItems();
-    QCOMPARE(items.size(), 2);
-    QCOMPARE(items.at(0).first, QStringLiteral("publicKey"));
-    QCOMPARE(items.at(1).first, QStringLiteral("accessToken"));
-    QCOMPARE(items.at(0).second.size(), 10);
-    QCOMPARE(items.at(1).second, globals->generateAccessToken(items.at(0).second));
-    QVERIFY(first.queryItemValue(QStringLiteral("publicKey")) != second.queryItemValue(QStringLiteral("publicKey")));
-}
-
-void tst_GlobalsInfo::customerInfo()
-{
-    globals->saveCustomerInfo({ { QStringLiteral("user_id"), QStringLiteral("42") },
-                                { QStringLiteral("name"), QStringLiteral("Ada") },
-                                { QStringLiteral("email"), QStringLiteral("ada@example.org") },
-                                { QStringLiteral("hash"), QStringLiteral("h1") } });
-    QCOMPARE(globals->getUserID(), 42);
-    QCOMPARE(globals->getUserName(), QStringLiteral("Ada"));
-    QCOMPARE(globals->getUserHash(), QStringLiteral("h1"));
-
-    globals->updatePersonalInfo(QStringLiteral("Ada L"), QStringLiteral("ada@example.com"));
-    QCOMPARE(globals->getUserEmail(), QStringLiteral("ada@example.com"));
-    QCOMPARE(globals->getUserHash(), QStringLiteral("h1"));
-
-    globals->saveCustomerInfo({ { QStringLiteral("name"), QStringLiteral("Bob") } });
-    QCOMPARE(globals->getUserID(), 0);
-    QCOMPARE(globals->getUserEmail(), QString());
-}
 
 QTEST_GUILESS_MAIN(tst_GlobalsInfo)
 #include "tst_globalsinfo.moc"

@@ -5,20 +5,95 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-
 // Runs the real start-up sequence in a separate process for each case, each with a home of its own.
 class tst_Startup final : public QObject
 {
     Q_OBJECT
-
 public:
     tst_Startup() = default;
 
 private slots:
-    void startup_data();
-    void startup();
-    void oneFolderFailsTheOthersAreStillMade();
+    void startup_data()
+    {
+        QTest::addColumn<bool>("documentsFolder");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("expectedLines");
+        QTest::addColumn<QStringList>("absentLines");
 
+        QTest::newRow("normal start") << true << QStringList() << 0
+                                      << QStringList { "sysinfo: setApplicationInfo 1.004 25.0805 1 1",
+                                                       "updater: startupCheck 1004 1.004", "updater: onQuit",
+                                                       "window: [Zelk 1.004: | DEV MODE: ON] 400x430", "DONE: 0" }
+                                      << QStringList { "box:", "checkForUpdates" };
+        QTest::newRow("no documents folder")
+                << false << QStringList() << 52
+                << QStringList { "!!! ERROR: Couldn't create application documents folder",
+                                 "box: [ERROR] Couldn't create application documents folder" }
+                << QStringList { "startupCheck" };
+        QTest::newRow("update-as a number")
+                << true << QStringList { "--update-as", "1003" } << 0
+                << QStringList { "------------------", "Update as version: 1003", "updater: checkForUpdates 1003 1.004" }
+                << QStringList();
+        QTest::newRow("update-as not a number") << true << QStringList { "--update-as", "v2" } << 0
+                                                << QStringList { "updater: checkForUpdates 0 1.004" } << QStringList();
+        QTest::newRow("update-as empty prints help")
+                << true << QStringList { "--update-as", "" } << 0
+                << QStringList { "--update-as <version>", "update this app as some version", "--uid" }
+                << QStringList { "checkForUpdates", "DONE:" };
+        QTest::newRow("unknown option") << true << QStringList { "--colour" } << 1
+                                        << QStringList { "Unknown option 'colour'" } << QStringList { "DONE:" };
+        QTest::newRow("uid after update-as")
+                << true << QStringList { "--uid", "--update-as", "7" } << 0
+                << QStringList { "updater: checkForUpdates 7 1.004\nsysinfo: showUid" } << QStringList();
+    }
+
+    void startup()
+    {
+        QFETCH(bool, documentsFolder);
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, expectedLines);
+        QFETCH(QStringList, absentLines);
+
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        const QString documents = home.filePath(QStringLiteral("Documents/ZELK"));
+        if (documentsFolder)
+            QVERIFY(QDir().mkpath(documents));
+
+        const ProgramRun run = runProgram(home.path(), arguments);
+        QVERIFY2(run.exitCode == exitCode, qPrintable(QStringLiteral("exit %1:\n%2").arg(run.exitCode).arg(run.output)));
+        for (const QString &line : expectedLines)
+            QVERIFY2(run.output.contains(line), qPrintable(line + QStringLiteral("\n---\n") + run.output));
+        for (const QString &line : absentLines)
+            QVERIFY2(!run.output.contains(line), qPrintable(line + QStringLiteral("\n---\n") + run.output));
+
+        if (documentsFolder && exitCode == 0 && !arguments.contains(QStringLiteral("")))
+            for (const char *name : { "Save", "Audio", "Logs", "Temp" })
+                QVERIFY2(QFileInfo(documents + QLatin1Char('/') + QLatin1String(name)).isDir(), name);
+        if (!documentsFolder)
+            QVERIFY(!QFileInfo::exists(home.filePath(QStringLiteral("Documents"))));
+    }
+
+    void oneFolderFailsTheOthersAreStillMade()
+    {
+        QTemporaryDir home;
+        const QString documents = home.filePath(QStringLiteral("Documents/ZELK"));
+        QVERIFY(QDir().mkpath(documents));
+        // A plain file where "Audio" should be: that folder cannot be made, the ones after it still are.
+        QFile blocker(documents + QStringLiteral("/Audio"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+
+        const ProgramRun run = runProgram(home.path(), {});
+        QVERIFY2(run.exitCode == 65, qPrintable(run.output));
+        const QString message = QStringLiteral("Couldn't create application documents folder: '%1'").arg(documents);
+        QVERIFY2(run.output.contains(QStringLiteral("box: [ERROR] ") + message), qPrintable(run.output));
+        for (const char *name : { "Save", "Logs", "Temp" })
+            QVERIFY2(QFileInfo(documents + QLatin1Char('/') + QLatin1String(name)).isDir(), name);
+        QVERIFY(!run.output.contains(QStringLiteral("startupCheck")));
+    }
 private:
     Q_DISABLE_COPY_MOVE(tst_Startup)
     static ProgramRun runProgram(const QString &home, const QStringList &arguments);
@@ -27,88 +102,6 @@ private:
 ProgramRun tst_Startup::runProgram(const QString &home, const QStringList &arguments)
 {
     return ProgramRun::run(QStringLiteral(STARTUP_DRIVER), home, arguments, {}, 30000);
-}
-
-void tst_Startup::startup_data()
-{
-    QTest::addColumn<bool>("documentsFolder");
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QStringList>("expectedLines");
-    QTest::addColumn<QStringList>("absentLines");
-
-    QTest::newRow("normal start") << true << QStringList() << 0
-                                  << QStringList { "sysinfo: setApplicationInfo 1.004 25.0805 1 1",
-                                                   "updater: startupCheck 1004 1.004", "updater: onQuit",
-                                                   "window: [Zelk 1.004: | DEV MODE: ON] 400x430", "DONE: 0" }
-                                  << QStringList { "box:", "checkForUpdates" };
-    QTest::newRow("no documents folder")
-            << false << QStringList() << 52
-            << QStringList { "!!! ERROR: Couldn't create application documents folder",
-                             "box: [ERROR] Couldn't create application documents folder" }
-            << QStringList { "startupCheck" };
-    QTest::newRow("update-as a number")
-            << true << QStringList { "--update-as", "1003" } << 0
-            << QStringList { "------------------", "Update as version: 1003", "updater: checkForUpdates 1003 1.004" }
-            << QStringList();
-    QTest::newRow("update-as not a number") << true << QStringList { "--update-as", "v2" } << 0
-                                            << QStringList { "updater: checkForUpdates 0 1.004" } << QStringList();
-    QTest::newRow("update-as empty prints help")
-            << true << QStringList { "--update-as", "" } << 0
-            << QStringList { "--update-as <version>", "update this app as some version", "--uid" }
-            << QStringList { "checkForUpdates", "DONE:" };
-    QTest::newRow("unknown option") << true << QStringList { "--colour" } << 1
-                                    << QStringList { "Unknown option 'colour'" } << QStringList { "DONE:" };
-    QTest::newRow("uid after update-as")
-            << true << QStringList { "--uid", "--update-as", "7" } << 0
-            << QStringList { "updater: checkForUpdates 7 1.004\nsysinfo: showUid" } << QStringList();
-}
-
-void tst_Startup::startup()
-{
-    QFETCH(bool, documentsFolder);
-    QFETCH(QStringList, arguments);
-    QFETCH(int, exitCode);
-    QFETCH(QStringList, expectedLines);
-    QFETCH(QStringList, absentLines);
-
-    QTemporaryDir home;
-    QVERIFY(home.isValid());
-    const QString documents = home.filePath(QStringLiteral("Documents/ZELK"));
-    if (documentsFolder)
-        QVERIFY(QDir().mkpath(documents));
-
-    const ProgramRun run = runProgram(home.path(), arguments);
-    QVERIFY2(run.exitCode == exitCode, qPrintable(QStringLiteral("exit %1:\n%2").arg(run.exitCode).arg(run.output)));
-    for (const QString &line : expectedLines)
-        QVERIFY2(run.output.contains(line), qPrintable(line + QStringLiteral("\n---\n") + run.output));
-    for (const QString &line : absentLines)
-        QVERIFY2(!run.output.contains(line), qPrintable(line + QStringLiteral("\n---\n") + run.output));
-
-    if (documentsFolder && exitCode == 0 && !arguments.contains(QStringLiteral("")))
-        for (const char *name : { "Save", "Audio", "Logs", "Temp" })
-            QVERIFY2(QFileInfo(documents + QLatin1Char('/') + QLatin1String(name)).isDir(), name);
-    if (!documentsFolder)
-        QVERIFY(!QFileInfo::exists(home.filePath(QStringLiteral("Documents"))));
-}
-
-void tst_Startup::oneFolderFailsTheOthersAreStillMade()
-{
-    QTemporaryDir home;
-    const QString documents = home.filePath(QStringLiteral("Documents/ZELK"));
-    QVERIFY(QDir().mkpath(documents));
-    // A plain file where "Audio" should be: that folder cannot be made, the ones after it still are.
-    QFile blocker(documents + QStringLiteral("/Audio"));
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-
-    const ProgramRun run = runProgram(home.path(), {});
-    QVERIFY2(run.exitCode == 65, qPrintable(run.output));
-    const QString message = QStringLiteral("Couldn't create application documents folder: '%1'").arg(documents);
-    QVERIFY2(run.output.contains(QStringLiteral("box: [ERROR] ") + message), qPrintable(run.output));
-    for (const char *name : { "Save", "Logs", "Temp" })
-        QVERIFY2(QFileInfo(documents + QLatin1Char('/') + QLatin1String(name)).isDir(), name);
-    QVERIFY(!run.output.contains(QStringLiteral("startupCheck")));
 }
 
 QTEST_GUILESS_MAIN(tst_Startup)
