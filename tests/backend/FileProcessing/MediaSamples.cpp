@@ -87,7 +87,6 @@ Info probe(const QString &path)
         info.problem = QString::fromUtf8(errors);
         return info;
     }
-    info.readable = true;
     for (const QJsonValue &value : QJsonDocument::fromJson(output).object().value(QLatin1String("streams")).toArray()) {
         const QJsonObject stream = value.toObject();
         const QString type = stream.value(QLatin1String("codec_type")).toString();

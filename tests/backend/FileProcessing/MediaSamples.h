@@ -27,7 +27,6 @@ bool makeAudio(const QString &path, const QStringList &codecArguments);
 
 struct Info
 {
-    bool readable = false;
     bool decodes = false;
     bool hasVideo = false;
     bool hasAudio = false;
