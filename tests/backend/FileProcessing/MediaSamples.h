@@ -14,9 +14,8 @@ struct Format
     QStringList codecArguments;
 };
 
-// Each video source container with its usual codecs.
+// Each video source container with its usual codecs, and the audio-only sources.
 QList<Format> videoSources();
-// Audio-only sources.
 QList<Format> audioSources();
 
 // Half a second of a tiny test pattern with a quiet stereo sine, so that the new audio is told apart.
