@@ -1,11 +1,10 @@
-// ConvertingFile against a stand-in ffmpeg: the argument lists, the fallback after a failed picture
-// copy, what is kept and deleted on failure, a missing ffmpeg, and cancelling.
+// ConvertingFile against a stand-in ffmpeg: what is kept and deleted on failure, a missing ffmpeg, an
+// existing output, and cancelling. What the conversions make is checked with the real ffmpeg.
 
 #include "ConversionWorker.h"
 
 #include "FileProcessing/ConvertingFile.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -15,7 +14,6 @@
 #include <csignal>
 
 using Entry = ConversionWorker::Entry;
-using Runs = QList<QStringList>;
 
 namespace {
 
@@ -42,28 +40,6 @@ fi
 [ "$FAKE_NO_OUTPUT" = 1 ] && exit 0
 echo 'converted media' > "$out"
 )";
-
-// Placeholders in the expected lists: IN, OUT, VID and TMP (OUT + ".mp4").
-const QStringList mapping { "-i", "VID", "-i", "IN", "-map", "0:v:0", "-map", "1:a:0" };
-const QStringList h264 { "-c:v", "libx264", "-crf", "23", "-preset", "medium", "-c:a", "aac" };
-const QStringList mpeg2 { "-c:v", "mpeg2video", "-qscale:v", "2", "-c:a", "mp2" };
-const QStringList vp8 { "-c:v", "libvpx", "-crf", "30", "-b:v", "1M", "-c:a", "libvorbis" };
-const QStringList audio { "-i", "IN", "-b:a", "320k", "-vn", "OUT" };
-
-QStringList mux(const QString &target, const QStringList &block = { "-c:v", "copy", "-c:a", "aac" })
-{
-    return mapping + block << target;
-}
-
-QStringList fromTmp(const QStringList &block)
-{
-    return QStringList { "-y", "-i", "TMP" } + block << "OUT";
-}
-
-QStringList withY(const QStringList &list)
-{
-    return QStringList { "-y" } + list;
-}
 
 void setSwitch(const char *name, const QString &value)
 {
@@ -95,9 +71,6 @@ private slots:
     void init();
     void cleanupTestCase() { ConvertingFile::setProgramPath(QString()); }
 
-    void programBesideExecutable();
-    void arguments_data();
-    void arguments();
     void failedConversion_data();
     void failedConversion();
     void existingOutputDoesNotWaitForAnswer();
@@ -109,11 +82,9 @@ private:
 
     QString path(const QString &name) const { return dir->filePath(name); }
     // Creates IN and VID (when named) in the test folder and fills in the job's paths.
-    ConversionWorker::Job makeJob(
-        Entry entry, const QString &in, const QString &out, const QString &vid, bool isMain = true) const;
+    ConversionWorker::Job makeJob(Entry entry, const QString &in, const QString &out, const QString &vid) const;
     // Each run of the stand-in: its process id first, then its arguments.
-    Runs runs() const;
-    Runs expand(const Runs &lists, const ConversionWorker::Job &job) const;
+    QList<QStringList> runs() const;
 
     std::unique_ptr<QTemporaryDir> dir;
 };
@@ -134,117 +105,23 @@ void tst_ConvertingFile::init()
 }
 
 ConversionWorker::Job tst_ConvertingFile::makeJob(
-    Entry entry, const QString &in, const QString &out, const QString &vid, bool isMain) const
+    Entry entry, const QString &in, const QString &out, const QString &vid) const
 {
-    const ConversionWorker::Job job { entry, path(in), path(out), vid.isEmpty() ? QString() : path(vid), isMain };
+    const ConversionWorker::Job job { entry, path(in), path(out), vid.isEmpty() ? QString() : path(vid) };
     writeFile(job.input, "input media\n");
     if (!vid.isEmpty())
         writeFile(job.videoSource, "source video\n");
     return job;
 }
 
-Runs tst_ConvertingFile::runs() const
+QList<QStringList> tst_ConvertingFile::runs() const
 {
-    Runs result;
+    QList<QStringList> result;
     for (const QByteArray &line : readFile(path(QStringLiteral("calls.log"))).split('\n')) {
         if (!line.isEmpty())
             result << QString::fromLocal8Bit(line).split(QLatin1Char('\037'));
     }
     return result;
-}
-
-Runs tst_ConvertingFile::expand(const Runs &lists, const ConversionWorker::Job &job) const
-{
-    const QHash<QString, QString> places { { "IN", job.input }, { "OUT", job.output }, { "VID", job.videoSource },
-        { "TMP", job.output + QStringLiteral(".mp4") } };
-    Runs result;
-    for (QStringList list : lists) {
-        for (QString &item : list)
-            item = places.value(item, item);
-        result << list;
-    }
-    return result;
-}
-
-void tst_ConvertingFile::programBesideExecutable()
-{
-    ConvertingFile::setProgramPath(QString());
-    QCOMPARE(ConvertingFile::programPath(), QCoreApplication::applicationDirPath() + QStringLiteral("/ffmpeg"));
-}
-
-void tst_ConvertingFile::arguments_data()
-{
-    QTest::addColumn<int>("entry");
-    QTest::addColumn<QString>("input");
-    QTest::addColumn<QString>("video");
-    QTest::addColumn<QString>("output");
-    QTest::addColumn<bool>("isMain");
-    QTest::addColumn<bool>("copyFails"); // every run that copies the picture fails, leaving a partial file
-    QTest::addColumn<Runs>("runs");
-
-    const int upload = int(Entry::PrepareToUpload);
-    const int final = int(Entry::PrepareFinal);
-    const int archive = int(Entry::ConvertFile);
-    const auto toWav = [](const QStringList &codec) { return Runs { QStringList { "-i", "IN" } + codec << "-y" << "OUT" }; };
-    QTest::newRow("upload WMV") << upload << "clip.WMV" << "" << "up.wav" << true << false << toWav({});
-    QTest::newRow("upload MKV") << upload << "clip.MKV" << "" << "up.wav" << true << false
-                                << toWav({ "-vn", "-acodec", "pcm_s16le", "-ac", "2" });
-    QTest::newRow("upload FLAC") << upload << "song.FLAC" << "" << "up.wav" << true << false
-                                 << toWav({ "-vn", "-c:a", "pcm_s16le" });
-
-    // A downloaded result under the source's picture: one run into the same container or MP4, else two;
-    // a stored video file is encoded, any other archive file goes under the picture.
-    const auto row = [](const char *name, int entry, const char *video, const char *output, bool isMain,
-                         bool copyFails, const Runs &runs) {
-        const QString input = entry == int(Entry::ConvertFile) ? QStringLiteral("a.wav") : QLatin1String(output) + ".wav";
-        QTest::newRow(name) << entry << input << video << output << isMain << copyFails << runs;
-    };
-    row("final MKV to mkv, the mix", final, "clip.MKV", "vocals - clip.mkv", false, false, { mux("OUT") });
-    row("final avi to mp4", final, "clip.avi", "vocals - clip.mp4", true, false, { mux("OUT") });
-    row("final mp4 to mkv", final, "clip.mp4", "vocals - clip.mkv", true, false, { mux("TMP"), fromTmp(h264) });
-    row("final mov to webm", final, "clip.mov", "bass - clip.webm", true, false, { mux("TMP"), fromTmp(vp8) });
-    row("final video to flac", final, "clip.mp4", "piano - clip.flac", false, false, { audio });
-    row("final audio source to mp3", final, "", "guitar - song.mp3", true, false, { audio });
-    row("archive to mp4", archive, "clip.avi", "a.mp4", true, false, { withY(mux("OUT")) });
-    row("archive to mpg", archive, "clip.mpg", "a.mpg", true, false, { withY(mux("TMP")), fromTmp(mpeg2) });
-    row("archive audio source", archive, "", "a.flac", true, false, { audio });
-    row("fallback, final webm to webm", final, "clip.webm", "a.webm", true, true, { mux("OUT"), mux("OUT", vp8) });
-    row("fallback, final flv to mov", final, "clip.flv", "a.mov", true, true,
-        { mux("TMP"), mux("TMP", h264), fromTmp(h264) });
-    row("fallback, archive rm to mpg", archive, "clip.rm", "a.mpg", true, true,
-        { withY(mux("TMP")), withY(mux("TMP", h264)), fromTmp(mpeg2) });
-    QTest::newRow("archive stored mov to mkv") << archive << "a.mov" << "clip.mp4" << "a.mkv" << true << false
-                                               << Runs { QStringList { "-y", "-i", "IN" } + h264 << "OUT" };
-}
-
-void tst_ConvertingFile::arguments()
-{
-    QFETCH(int, entry);
-    QFETCH(QString, input);
-    QFETCH(QString, video);
-    QFETCH(QString, output);
-    QFETCH(bool, isMain);
-    QFETCH(bool, copyFails);
-    QFETCH(Runs, runs);
-
-    if (copyFails)
-        setSwitch("FAIL_IF", QStringLiteral("copy"));
-    const auto job = makeJob(Entry(entry), input, output, video, isMain);
-    ConversionWorker worker;
-    QVERIFY(worker.run(job));
-
-    Runs seen = this->runs();
-    for (QStringList &run : seen)
-        run.removeFirst();
-    QCOMPARE(seen, expand(runs, job));
-    const char *signal = Entry(entry) == Entry::PrepareToUpload ? "doneUploadConverting"
-        : isMain                                                 ? "doneMain"
-                                                                 : "doneMix";
-    QCOMPARE(worker.doneSignals(), QStringList { signal });
-    QCOMPARE(readFile(job.output), QByteArray("converted media\n"));
-    // Only a downloaded result goes once converted; the user's source and archive file stay.
-    QCOMPARE(QFile::exists(job.input), Entry(entry) != Entry::PrepareFinal);
-    QVERIFY(!QFile::exists(job.output + QStringLiteral(".mp4")));
 }
 
 void tst_ConvertingFile::failedConversion_data()
