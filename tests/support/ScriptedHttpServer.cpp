@@ -126,7 +126,6 @@ void ScriptedHttpServer::readFrom(QTcpSocket *socket)
 
     received.append(request);
     answer(socket, request);
-    emit requestReceived(request.path);
 }
 
 void ScriptedHttpServer::answer(QTcpSocket *socket, const Request &request)

@@ -62,9 +62,6 @@ public:
     // The parts of a multipart/form-data request, in order.
     static QList<Part> multipartParts(const Request &request);
 
-signals:
-    void requestReceived(const QByteArray &path);
-
 private:
     void readFrom(QTcpSocket *socket);
     void answer(QTcpSocket *socket, const Request &request);

@@ -17,6 +17,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <tuple>
+
 using Answer = ScriptedHttpServer::Answer;
 Q_DECLARE_METATYPE(Answer)
 
@@ -70,8 +72,6 @@ private slots:
 private:
     Q_DISABLE_COPY_MOVE(tst_Archive)
 
-    // One song through the local service, from upload to its results being ready.
-    void processSong(const QString &instrument, const QString &extension, const QString &localPath);
     // A scripted service whose archive answers as given, by default with one song (id 7) whose result
     // WAV it serves.
     void useScripted(const QString &extension, const QString &localPath, const Answer &list = Answer());
@@ -86,14 +86,12 @@ private:
     std::unique_ptr<Archive> window;
     std::unique_ptr<QuickWidgetHarness> screen;
     std::unique_ptr<ModalBoxCloser> boxes;
-    GlobalsInfo *globals = nullptr;
     QString ffmpegLog;
 };
 
 void tst_Archive::initTestCase()
 {
     QVERIFY(bed.setUp());
-    globals = GlobalsInfo::getInstance();
     ffmpegLog = bed.documents + QStringLiteral("/ffmpeg-runs.txt");
     qputenv("ZELK_FFMPEG_LOG", ffmpegLog.toUtf8());
 
@@ -129,21 +127,6 @@ void tst_Archive::cleanupTestCase()
     screen.reset();
     window.reset();
     QVERIFY(bed.service.stop());
-}
-
-void tst_Archive::processSong(const QString &instrument, const QString &extension, const QString &localPath)
-{
-    ZelkServer server;
-    QSignalSpy saved(&server, &ZelkServer::savedWithId);
-    QSignalSpy ready(&server, &ZelkServer::filesReady);
-    QVERIFY(server.proceedFile(instrument, bed.resultWav, oddName, globals->getUserHash(), QStringLiteral("full"),
-        localPath, extension));
-    QVERIFY(saved.wait(10000));
-    const int id = saved.first().first().toInt();
-    QVERIFY(QTest::qWaitFor([&] {
-        server.getRemainSeconds(id);
-        return ready.wait(500);
-    }, 20000));
 }
 
 void tst_Archive::useScripted(const QString &extension, const QString &localPath, const Answer &list)
@@ -213,8 +196,21 @@ void tst_Archive::rowsFromTheService()
 {
     const QString video = bed.sourceFolder + QStringLiteral("/clip.mp4");
     QVERIFY(MediaSamples::makeVideo(video, { "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac" }));
-    processSong(QStringLiteral("drums"), QStringLiteral("mp3"), bed.sourceFolder + QStringLiteral("/gone.mp3"));
-    processSong(QStringLiteral("vocals"), QStringLiteral("flac"), video);
+    // Two songs through the local service, each from upload to its results being ready.
+    for (const auto &[instrument, extension, localPath] : { std::tuple { "drums", "mp3", bed.sourceFolder + "/gone.mp3" },
+             std::tuple { "vocals", "flac", video } }) {
+        ZelkServer server;
+        QSignalSpy saved(&server, &ZelkServer::savedWithId);
+        QSignalSpy ready(&server, &ZelkServer::filesReady);
+        QVERIFY(server.proceedFile(instrument, bed.resultWav, oddName, GlobalsInfo::getInstance()->getUserHash(),
+            QStringLiteral("full"), localPath, extension));
+        QVERIFY(saved.wait(10000));
+        const int id = saved.first().first().toInt();
+        QVERIFY(QTest::qWaitFor([&] {
+            server.getRemainSeconds(id);
+            return ready.wait(500);
+        }, 20000));
+    }
     // Of the newer song, the instrument track lies in its stored format and both tracks in WAV.
     for (const QString &present : { result("vocals", "flac"), result("vocals", "wav"), result("mix", "wav") })
         QVERIFY(writeFile(present, "on disk"));
