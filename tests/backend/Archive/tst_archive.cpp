@@ -197,13 +197,14 @@ void tst_Archive::rowsFromTheService()
     const QString video = bed.sourceFolder + QStringLiteral("/clip.mp4");
     QVERIFY(MediaSamples::makeVideo(video, { "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac" }));
     // Two songs through the local service, each from upload to its results being ready.
-    for (const auto &[instrument, extension, localPath] : { std::tuple { "drums", "mp3", bed.sourceFolder + "/gone.mp3" },
-             std::tuple { "vocals", "flac", video } }) {
+    const auto songs = { std::tuple { "drums", "mp3", bed.sourceFolder + "/gone.mp3" },
+        std::tuple { "vocals", "flac", video } };
+    for (const auto &[instrument, extension, localPath] : songs) {
         ZelkServer server;
         QSignalSpy saved(&server, &ZelkServer::savedWithId);
         QSignalSpy ready(&server, &ZelkServer::filesReady);
-        QVERIFY(server.proceedFile(instrument, bed.resultWav, oddName, GlobalsInfo::getInstance()->getUserHash(),
-            QStringLiteral("full"), localPath, extension));
+        const QString hash = GlobalsInfo::getInstance()->getUserHash();
+        QVERIFY(server.proceedFile(instrument, bed.resultWav, oddName, hash, "full", localPath, extension));
         QVERIFY(saved.wait(10000));
         const int id = saved.first().first().toInt();
         QVERIFY(QTest::qWaitFor([&] {

@@ -82,7 +82,8 @@ private:
 
     QString path(const QString &name) const { return dir->filePath(name); }
     // Creates IN and VID (when named) in the test folder and fills in the job's paths.
-    ConversionWorker::Job makeJob(Entry entry, const QString &in, const QString &out, const QString &vid) const;
+    ConversionWorker::Job makeJob(
+        Entry entry, const QString &in, const QString &out, const QString &vid) const;
     // Each run of the stand-in: its process id first, then its arguments.
     QList<QStringList> runs() const;
 
@@ -133,12 +134,13 @@ void tst_ConvertingFile::failedConversion_data()
     QTest::addColumn<QString>("failure");
     QTest::addColumn<int>("runCount");
 
+    const int upload = int(Entry::PrepareToUpload);
     const int final = int(Entry::PrepareFinal);
     const int archive = int(Entry::ConvertFile);
     // Every run fails after writing a partial file, ffmpeg "succeeds" without writing anything, or it
     // is not there at all.
     for (const char *failure : { "FAIL_IF", "NO_OUTPUT", "MISSING" }) {
-        QTest::addRow("upload, %s", failure) << int(Entry::PrepareToUpload) << "clip.mp4" << "" << "up.wav" << failure << 1;
+        QTest::addRow("upload, %s", failure) << upload << "clip.mp4" << "" << "up.wav" << failure << 1;
         QTest::addRow("final audio, %s", failure) << final << "a.mp3.wav" << "" << "a.mp3" << failure << 1;
         QTest::addRow("final one run, %s", failure) << final << "a.mp4.wav" << "clip.mkv" << "a.mp4" << failure << 2;
         QTest::addRow("final two runs, %s", failure) << final << "a.mov.wav" << "clip.mkv" << "a.mov" << failure << 2;
@@ -206,14 +208,14 @@ void tst_ConvertingFile::cancelWhileRunning_data()
     const QStringList uploaded { "doneUploadConverting" };
     QTest::newRow("final, first run") << final << "a.mov.wav" << "a.mov" << "copy" << false << none;
     QTest::newRow("archive, first run") << archive << "a.mov.wav" << "a.mov" << "copy" << false << none;
-    QTest::newRow("final, ffmpeg ignores terminate") << final << "a.mov.wav" << "a.mov" << "copy" << true << none;
+    QTest::newRow("final, ignoring terminate") << final << "a.mov.wav" << "a.mov" << "copy" << true << none;
     QTest::newRow("upload, last run") << upload << "clip.mp4" << "up.wav" << "-i" << false << uploaded;
     QTest::newRow("final, last run") << final << "a.mp3.wav" << "a.mp3" << "-i" << false << main;
     QTest::newRow("archive, last run") << archive << "a.wav" << "a.flac" << "-i" << false << main;
     // A download that completes after the window closed starts a conversion with the flag already set.
     QTest::newRow("upload, before the start") << upload << "a.wav" << "up.wav" << "" << false << uploaded;
     QTest::newRow("final one run, before the start") << final << "a.wav" << "a.mp4" << "" << false << none;
-    QTest::newRow("archive two runs, before the start") << archive << "a.wav" << "a.webm" << "" << false << none;
+    QTest::newRow("archive, before the start") << archive << "a.wav" << "a.webm" << "" << false << none;
 }
 
 void tst_ConvertingFile::cancelWhileRunning()

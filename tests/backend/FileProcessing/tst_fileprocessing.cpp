@@ -232,11 +232,12 @@ void tst_FileProcessing::interruptedRun_data()
     const QByteArray remains = "/zelk-server/remains.php";
     const QByteArray mix = "/r/mix.wav";
     // Once the service holds the upload, the prepared WAV stays for the next PROCESS of the file.
-    QTest::newRow("cancel preparing") << QByteArray() << Answer() << "hang-prepare" << "converting" << "" << 0;
+    const QByteArray none;
+    QTest::newRow("cancel preparing") << none << Answer() << "hang-prepare" << "converting" << "" << 0;
     QTest::newRow("cancel uploading") << proceed << Answer::silent() << "" << "uploading" << "" << 0;
     QTest::newRow("cancel processing") << remains << Answer::text("30") << "" << "processing" << "" << 1;
     QTest::newRow("cancel downloading") << mix << stalled << "" << "downloading" << "" << 1;
-    QTest::newRow("cancel converting") << QByteArray() << Answer() << "hang-final" << "converting" << "" << 1;
+    QTest::newRow("cancel converting") << none << Answer() << "hang-final" << "converting" << "" << 1;
 
     const QString error = QStringLiteral("[File Processing Error] ");
     const QString noAnswer = error + QStringLiteral("The service gave no answer while ");
@@ -251,12 +252,13 @@ void tst_FileProcessing::interruptedRun_data()
     QTest::newRow("one result missing") << mix << Answer::text("gone", 404) << "" << ""
                                         << error + "Download error:\n\n" << 1;
     const QString converting = QStringLiteral("[Converting Error] ");
-    QTest::newRow("ffmpeg missing") << QByteArray() << Answer() << "missing" << ""
+    QTest::newRow("ffmpeg missing") << none << Answer() << "missing" << ""
                                     << converting + "An error occurred preparing the file for upload" << 0;
-    QTest::newRow("prepared WAV unreadable") << QByteArray() << Answer() << "unreadable-prepare" << ""
-                                             << converting + "The file prepared for upload could not be read:" << -1;
+    QTest::newRow("prepared WAV unreadable")
+        << none << Answer() << "unreadable-prepare" << ""
+        << converting + "The file prepared for upload could not be read:" << -1;
     // The downloaded WAVs stay when they could not be converted.
-    QTest::newRow("final conversion fails") << QByteArray() << Answer() << "fail-final" << ""
+    QTest::newRow("final conversion fails") << none << Answer() << "fail-final" << ""
                                             << error + "Could not convert to the selected format:" << 1;
 }
 

@@ -318,7 +318,8 @@ void tst_ZelkServer::replies()
     QFETCH(QString, event);
 
     const QHash<QString, QByteArray> paths { { "remains", remainsPath }, { "upload", proceedPath },
-        { "repeat", repeatPath }, { "urls", downloadPath }, { "probe", probePath }, { "file", "/files/r.wav" } };
+        { "repeat", repeatPath }, { "urls", downloadPath }, { "probe", probePath },
+        { "file", "/files/r.wav" } };
     server->script(paths.value(operation), answer);
     const QString base = refused ? closedBase() : server->baseUrl().toString();
     if (operation == QLatin1String("probe"))
