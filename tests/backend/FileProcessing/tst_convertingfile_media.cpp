@@ -49,15 +49,6 @@ QList<qint64> processesMentioning(const QString &text)
     return ids;
 }
 
-QStringList codecOf(const QString &suffix)
-{
-    for (const MediaSamples::Format &format : MediaSamples::videoSources() + MediaSamples::audioSources()) {
-        if (format.suffix == suffix)
-            return format.codecArguments;
-    }
-    return {};
-}
-
 } // namespace
 
 class tst_ConvertingFileMedia final : public QObject
@@ -85,8 +76,11 @@ private:
 void tst_ConvertingFileMedia::initTestCase()
 {
     QVERIFY(dir.isValid());
-    for (const MediaSamples::Format &format : MediaSamples::videoSources())
-        QVERIFY(MediaSamples::makeVideo(path(QStringLiteral("clip.") + format.suffix), format.codecArguments));
+    const auto codecs = MediaSamples::sourceCodecs();
+    for (auto format = codecs.cbegin(); format != codecs.cend(); ++format) {
+        if (format->contains(QStringLiteral("-c:v")))
+            QVERIFY(MediaSamples::makeVideo(path(QStringLiteral("clip.") + format.key()), *format));
+    }
     QVERIFY(MediaSamples::makeResultWav(path(QStringLiteral("result.wav"))));
     QVERIFY(writeFile(path(QStringLiteral("noise.bin")), noise()));
 }
@@ -163,7 +157,7 @@ void tst_ConvertingFileMedia::conversion()
         QVERIFY(writeFile(job.input, input.startsWith(QLatin1String("noise")) ? noise() : QByteArray()));
     } else {
         job.input = rowDir.filePath(QStringLiteral("source.") + input);
-        const QStringList codecArguments = codecOf(input.toLower());
+        const QStringList codecArguments = MediaSamples::sourceCodecs().value(input.toLower());
         QVERIFY(!codecArguments.isEmpty());
         const bool isVideo = codecArguments.contains(QStringLiteral("-c:v"));
         QVERIFY(isVideo ? MediaSamples::makeVideo(job.input, codecArguments)
