@@ -4,9 +4,6 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-#include <algorithm>
-#include <iterator>
-
 namespace {
 
 const QByteArray headerEnd = QByteArrayLiteral("\r\n\r\n");
@@ -27,24 +24,17 @@ QList<QPair<QByteArray, QByteArray>> headerLines(const QByteArray &block)
 
 ScriptedHttpServer::Answer ScriptedHttpServer::Answer::text(const QByteArray &body, int status)
 {
-    Answer answer;
-    answer.status = status;
-    answer.pieces = { body };
-    return answer;
+    return Answer { status, { body } };
 }
 
 ScriptedHttpServer::Answer ScriptedHttpServer::Answer::silent()
 {
-    Answer answer;
-    answer.mode = Mode::Silent;
-    return answer;
+    return Answer { 200, {}, 0, true, -1, End::Close, Mode::Silent };
 }
 
 ScriptedHttpServer::Answer ScriptedHttpServer::Answer::reset()
 {
-    Answer answer;
-    answer.mode = Mode::Reset;
-    return answer;
+    return Answer { 200, {}, 0, true, -1, End::Close, Mode::Reset };
 }
 
 QByteArray ScriptedHttpServer::Request::header(const QByteArray &name) const
@@ -82,8 +72,6 @@ ScriptedHttpServer::ScriptedHttpServer(QObject *parent)
     });
 }
 
-ScriptedHttpServer::~ScriptedHttpServer() = default;
-
 bool ScriptedHttpServer::listen()
 {
     return server.listen(QHostAddress::LocalHost);
@@ -109,8 +97,10 @@ void ScriptedHttpServer::script(const QByteArray &path, const Answer &answer)
 QList<ScriptedHttpServer::Request> ScriptedHttpServer::requestsTo(const QByteArray &path) const
 {
     QList<Request> matching;
-    std::copy_if(received.cbegin(), received.cend(), std::back_inserter(matching),
-        [&path](const Request &request) { return request.path == path; });
+    for (const Request &request : received) {
+        if (request.path == path)
+            matching << request;
+    }
     return matching;
 }
 
@@ -136,7 +126,6 @@ void ScriptedHttpServer::readFrom(QTcpSocket *socket)
 
     received.append(request);
     answer(socket, request);
-    emit requestReceived(request.path);
 }
 
 void ScriptedHttpServer::answer(QTcpSocket *socket, const Request &request)
@@ -196,7 +185,10 @@ QList<ScriptedHttpServer::Part> ScriptedHttpServer::multipartParts(const Request
             break;
         const QByteArray raw = request.body.mid(from + 2, next - from - 2);
         const qsizetype split = raw.indexOf(headerEnd);
-        parts.append({ headerLines(raw.left(split)), raw.mid(split + headerEnd.size()) });
+        Part part;
+        part.headers = headerLines(raw.left(split));
+        part.body = raw.mid(split + headerEnd.size());
+        parts.append(part);
         from = next + 2;
     }
     return parts;

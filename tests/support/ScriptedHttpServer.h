@@ -1,20 +1,13 @@
 #pragma once
 
-#include <QByteArray>
 #include <QHash>
-#include <QList>
-#include <QObject>
-#include <QPair>
-#include <QString>
 #include <QTcpServer>
 #include <QUrl>
 
 class QTcpSocket;
 
-// A small HTTP/1.1 server on 127.0.0.1 for tests, scripted per path and with raw control over the
-// answer: status, body written in timed pieces, with or without Content-Length, a Content-Length
-// larger than the body (a cut body), a stall, a reset or no answer at all. Every request is recorded
-// with its method, path, headers and body for wire-format checks. Each answer closes its connection.
+// An HTTP/1.1 server on 127.0.0.1 scripted per path, with raw control over the answer (timed pieces, a
+// cut body, a stall, a reset, silence), recording every request for wire-format checks.
 class ScriptedHttpServer : public QObject
 {
     Q_OBJECT
@@ -23,15 +16,8 @@ class ScriptedHttpServer : public QObject
 public:
     struct Answer
     {
-        enum class End {
-            Close, // after the last piece, close the connection
-            Stall, // after the last piece, keep the connection open and send nothing more
-        };
-        enum class Mode {
-            Respond, // status line, headers, pieces
-            Silent, // read the request and never answer
-            Reset, // drop the connection as soon as the request is in
-        };
+        enum class End { Close, Stall }; // after the last piece: close, or keep the connection idle
+        enum class Mode { Respond, Silent, Reset }; // Silent never answers, Reset drops the connection
 
         int status = 200;
         QList<QByteArray> pieces; // the body, written one piece at a time
@@ -59,14 +45,9 @@ public:
         QList<QPair<QString, QString>> formItems() const;
     };
 
-    struct Part
-    {
-        QList<QPair<QByteArray, QByteArray>> headers;
-        QByteArray body;
-    };
+    using Part = Request; // only headers and body are filled in
 
     explicit ScriptedHttpServer(QObject *parent = nullptr);
-    ~ScriptedHttpServer() override;
 
     bool listen();
     QUrl baseUrl() const;
@@ -80,9 +61,6 @@ public:
 
     // The parts of a multipart/form-data request, in order.
     static QList<Part> multipartParts(const Request &request);
-
-signals:
-    void requestReceived(const QByteArray &path);
 
 private:
     void readFrom(QTcpSocket *socket);

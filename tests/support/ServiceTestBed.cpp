@@ -12,19 +12,15 @@
 #include <QDir>
 #include <QQuickStyle>
 
-QString ServiceTestBed::oddFolder()
-{
-    return QStringLiteral("Ünïcode 'quoted' \"dq\" #1 + & more");
-}
-
 bool ServiceTestBed::setUp()
 {
+    const QString oddFolder = QStringLiteral("Ünïcode 'quoted' \"dq\" #1 + & more");
     QQuickStyle::setStyle(QStringLiteral("Basic"));
     registerQmlTypes();
     documents = TempHome::createDocumentsFolder();
-    savePath = documents + QStringLiteral("/Save ") + oddFolder();
-    tempPath = documents + QStringLiteral("/Temp ") + oddFolder();
-    sourceFolder = documents + QStringLiteral("/Music ") + oddFolder();
+    savePath = documents + QStringLiteral("/Save ") + oddFolder;
+    tempPath = documents + QStringLiteral("/Temp ") + oddFolder;
+    sourceFolder = documents + QStringLiteral("/Music ") + oddFolder;
     for (const QString &folder : { savePath, tempPath, sourceFolder }) {
         if (!QDir().mkpath(folder))
             return (qWarning() << "cannot make" << folder, false);

@@ -6,16 +6,13 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
-// What the window tests against the local service share: folders whose names carry blanks, quotes,
-// "#", "+", "&" and non-ASCII letters, the stand-in ffmpeg, a result WAV, the running service and a
-// signed-up account.
+// What the window tests share: folders with blanks, quotes, "#", "+", "&" and non-ASCII letters in their
+// names, the stand-in ffmpeg, a result WAV, the running local service and a signed-up account.
 class ServiceTestBed final
 {
 public:
     ServiceTestBed() = default;
     Q_DISABLE_COPY_MOVE(ServiceTestBed)
-
-    static QString oddFolder();
 
     // False, with a warning, when any piece could not be made.
     bool setUp();

@@ -17,6 +17,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <tuple>
+
 using Answer = ScriptedHttpServer::Answer;
 Q_DECLARE_METATYPE(Answer)
 
@@ -45,7 +47,8 @@ QByteArray readFile(const QString &path)
 } // namespace
 
 // The Archive window worked through its document as a user would: the rows the service lists, the
-// format choice, and fetching a result again through the download-and-convert window.
+// format choice, and fetching a result again through the download-and-convert window. One fetch against
+// the local service is the journey tests' part.
 class tst_Archive final : public QObject
 {
     Q_OBJECT
@@ -69,8 +72,6 @@ private slots:
 private:
     Q_DISABLE_COPY_MOVE(tst_Archive)
 
-    // One song through the local service, from upload to its results being ready.
-    void processSong(const QString &instrument, const QString &extension, const QString &localPath);
     // A scripted service whose archive answers as given, by default with one song (id 7) whose result
     // WAV it serves.
     void useScripted(const QString &extension, const QString &localPath, const Answer &list = Answer());
@@ -85,14 +86,12 @@ private:
     std::unique_ptr<Archive> window;
     std::unique_ptr<QuickWidgetHarness> screen;
     std::unique_ptr<ModalBoxCloser> boxes;
-    GlobalsInfo *globals = nullptr;
     QString ffmpegLog;
 };
 
 void tst_Archive::initTestCase()
 {
     QVERIFY(bed.setUp());
-    globals = GlobalsInfo::getInstance();
     ffmpegLog = bed.documents + QStringLiteral("/ffmpeg-runs.txt");
     qputenv("ZELK_FFMPEG_LOG", ffmpegLog.toUtf8());
 
@@ -128,21 +127,6 @@ void tst_Archive::cleanupTestCase()
     screen.reset();
     window.reset();
     QVERIFY(bed.service.stop());
-}
-
-void tst_Archive::processSong(const QString &instrument, const QString &extension, const QString &localPath)
-{
-    ZelkServer server;
-    QSignalSpy saved(&server, &ZelkServer::savedWithId);
-    QSignalSpy ready(&server, &ZelkServer::filesReady);
-    QVERIFY(server.proceedFile(instrument, bed.resultWav, oddName, globals->getUserHash(), QStringLiteral("full"),
-        localPath, extension));
-    QVERIFY(saved.wait(10000));
-    const int id = saved.first().first().toInt();
-    QVERIFY(QTest::qWaitFor([&] {
-        server.getRemainSeconds(id);
-        return ready.wait(500);
-    }, 20000));
 }
 
 void tst_Archive::useScripted(const QString &extension, const QString &localPath, const Answer &list)
@@ -212,8 +196,22 @@ void tst_Archive::rowsFromTheService()
 {
     const QString video = bed.sourceFolder + QStringLiteral("/clip.mp4");
     QVERIFY(MediaSamples::makeVideo(video, { "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac" }));
-    processSong(QStringLiteral("drums"), QStringLiteral("mp3"), bed.sourceFolder + QStringLiteral("/gone.mp3"));
-    processSong(QStringLiteral("vocals"), QStringLiteral("flac"), video);
+    // Two songs through the local service, each from upload to its results being ready.
+    const auto songs = { std::tuple { "drums", "mp3", bed.sourceFolder + "/gone.mp3" },
+        std::tuple { "vocals", "flac", video } };
+    for (const auto &[instrument, extension, localPath] : songs) {
+        ZelkServer server;
+        QSignalSpy saved(&server, &ZelkServer::savedWithId);
+        QSignalSpy ready(&server, &ZelkServer::filesReady);
+        const QString hash = GlobalsInfo::getInstance()->getUserHash();
+        QVERIFY(server.proceedFile(instrument, bed.resultWav, oddName, hash, "full", localPath, extension));
+        QVERIFY(saved.wait(10000));
+        const int id = saved.first().first().toInt();
+        QVERIFY(QTest::qWaitFor([&] {
+            server.getRemainSeconds(id);
+            return ready.wait(500);
+        }, 20000));
+    }
     // Of the newer song, the instrument track lies in its stored format and both tracks in WAV.
     for (const QString &present : { result("vocals", "flac"), result("vocals", "wav"), result("mix", "wav") })
         QVERIFY(writeFile(present, "on disk"));
@@ -240,14 +238,6 @@ void tst_Archive::rowsFromTheService()
     choose(0, QStringLiteral("M4A"));
     QCOMPARE(icon("instrumentButton_0") + icon("mixButton_0"), QStringLiteral("downloaddownload"));
     QVERIFY(!window->handlerWindow());
-
-    // Fetching the older song's mix from the service: downloaded and made into its stored MP3.
-    QVERIFY(screen->click(QStringLiteral("mixButton_1")));
-    QTRY_COMPARE_WITH_TIMEOUT(icon("mixButton_1"), QStringLiteral("play"), 20000);
-    QCOMPARE(boxes->seen(), QStringList());
-    const QString drumsMix = QStringLiteral("%1/Mix Without drums - %2.mp3").arg(bed.savePath, oddName);
-    QCOMPARE(MediaSamples::probe(drumsMix).audioCodec, QStringLiteral("mp3"));
-    QVERIFY(!window->handlerWindow()->isVisible());
 }
 
 void tst_Archive::listFailures_data()
@@ -294,8 +284,6 @@ void tst_Archive::fetch_data()
     const QStringList none;
     QTest::newRow("stored missing, same format") << "mp3" << "MP3" << none << "" << "" << QStringList { "download" }
                                                  << 1 << noBox << made;
-    QTest::newRow("stored missing, other format") << "mp3" << "FLAC" << none << "" << ""
-                                                  << QStringList { "download", "stored" } << 1 << noBox << made;
     QTest::newRow("stored present, target missing") << "mp3" << "FLAC" << QStringList { "mp3" } << "" << ""
                                                     << QStringList { "stored" } << 0 << noBox << made;
     QTest::newRow("stored WAV is moved") << "wav" << "WAV" << none << "" << "" << none << 1 << noBox << made;

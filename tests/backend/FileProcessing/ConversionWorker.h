@@ -31,16 +31,13 @@ public:
     ~ConversionWorker() override { cancel(); }
 
     void start(const Job &job);
-    // Starts the job and waits for its done signal, then stops the thread. False on a time-out.
+    // Starts the job, waits for its done signal and stops the thread; false on a time-out.
     bool run(const Job &job, int timeoutMs = 60000);
-    // What closing a window does: set the cancel flag, quit the thread and wait for it. Returns the
-    // milliseconds the stop took.
+    // What closing a window does: set the cancel flag, quit the thread and wait. Returns its milliseconds.
     qint64 cancel();
     void stop();
     void setCancelFlag(int value) { cancelFlag.store(value, std::memory_order_release); }
-
-    // Names of the done signals received, in order.
-    QStringList doneSignals() const { return received; }
+    QStringList doneSignals() const { return received; } // in order
 
 signals:
     void done();

@@ -44,18 +44,13 @@ bool generate(const QStringList &inputs, const QStringList &codecArguments, cons
 
 } // namespace
 
-QList<Format> videoSources()
+QMap<QString, QStringList> sourceCodecs()
 {
     const QStringList h264 { "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac" };
     return { { "mp4", h264 }, { "mkv", h264 }, { "mov", h264 }, { "avi", { "-c:v", "mpeg4", "-c:a", "libmp3lame" } },
         { "wmv", { "-c:v", "wmv2", "-c:a", "wmav2" } }, { "mpg", { "-c:v", "mpeg2video", "-c:a", "mp2" } },
-        { "webm", { "-c:v", "libvpx", "-c:a", "libvorbis" } }, { "flv", { "-c:v", "flv", "-c:a", "libmp3lame" } } };
-}
-
-QList<Format> audioSources()
-{
-    return { { "mp3", { "-c:a", "libmp3lame" } }, { "m4a", { "-c:a", "aac" } }, { "flac", { "-c:a", "flac" } },
-        { "WAV", { "-c:a", "pcm_s16le" } } };
+        { "webm", { "-c:v", "libvpx", "-c:a", "libvorbis" } }, { "flv", { "-c:v", "flv", "-c:a", "libmp3lame" } },
+        { "mp3", { "-c:a", "libmp3lame" } }, { "flac", { "-c:a", "flac" } } };
 }
 
 bool makeVideo(const QString &path, const QStringList &codecArguments)
@@ -87,7 +82,6 @@ Info probe(const QString &path)
         info.problem = QString::fromUtf8(errors);
         return info;
     }
-    info.readable = true;
     for (const QJsonValue &value : QJsonDocument::fromJson(output).object().value(QLatin1String("streams")).toArray()) {
         const QJsonObject stream = value.toObject();
         const QString type = stream.value(QLatin1String("codec_type")).toString();

@@ -1,23 +1,14 @@
 #pragma once
 
-#include <QList>
-#include <QString>
+#include <QMap>
 #include <QStringList>
 
 // Media made at test time with ffmpeg's own sources (test pattern, sine), and what ffprobe and a full
 // decode say about a file. Uses the ffmpeg beside the test program and the ffprobe found at build time.
 namespace MediaSamples {
 
-struct Format
-{
-    QString suffix;
-    QStringList codecArguments;
-};
-
-// Each video source container with its usual codecs.
-QList<Format> videoSources();
-// Audio-only sources.
-QList<Format> audioSources();
+// The usual codecs of each source kind by suffix; the video ones name a "-c:v".
+QMap<QString, QStringList> sourceCodecs();
 
 // Half a second of a tiny test pattern with a quiet stereo sine, so that the new audio is told apart.
 bool makeVideo(const QString &path, const QStringList &codecArguments);
@@ -27,7 +18,6 @@ bool makeAudio(const QString &path, const QStringList &codecArguments);
 
 struct Info
 {
-    bool readable = false;
     bool decodes = false;
     bool hasVideo = false;
     bool hasAudio = false;

@@ -15,7 +15,6 @@
 #include <QtTest>
 
 #include <functional>
-#include <memory>
 
 using Answer = ScriptedHttpServer::Answer;
 Q_DECLARE_METATYPE(Answer)
@@ -67,11 +66,6 @@ QList<double> values(const QSignalSpy &spy)
     return list;
 }
 
-bool reached100(const QSignalSpy &spy)
-{
-    return !spy.isEmpty() && spy.last().first().toDouble() == 100.0;
-}
-
 // Every outcome a client reports, as "signal:argument", downloads only when complete.
 QStringList *record(ZelkServer &client)
 {
@@ -85,6 +79,24 @@ QStringList *record(ZelkServer &client)
     QObject::connect(&client, &ZelkServer::downloadingFirst, [add](double p) { if (p == 100.0) add("first"); });
     QObject::connect(&client, &ZelkServer::downloadingSecond, [add](double p) { if (p == 100.0) add("second"); });
     return events;
+}
+
+void setUrl(const char *key, const QString &url)
+{
+    GlobalsInfo::getInstance()->appSettings()->setValue(QLatin1String(key), url);
+}
+
+// download.php's answer: two URLs joined by a bar.
+QByteArray urlPair(const QString &base, const char *first, const char *second)
+{
+    return (base + QLatin1String(first) + QLatin1Char('|') + base + QLatin1String(second)).toUtf8();
+}
+
+std::unique_ptr<ZelkServer> makeClient(std::chrono::milliseconds inactivity = 500ms)
+{
+    auto client = std::make_unique<ZelkServer>();
+    client->setTimeLimits(500ms, inactivity);
+    return client;
 }
 
 void startRepeat(ZelkServer &client)
@@ -117,18 +129,14 @@ private slots:
     void replies();
     void trackedRequestAbortsThePrevious();
     void cancelAbortsTrackedButNotDownloads();
-    void downloadProgress_data();
     void downloadProgress();
     void downloads();
     void removeUploadedWaits();
     void destroyedWhileBusy();
 
 private:
-    std::unique_ptr<ZelkServer> makeClient(std::chrono::milliseconds inactivity = 500ms) const;
     bool startUpload(ZelkServer &client) const;
-    QByteArray urlPair(const QString &base, const char *first, const char *second) const;
     QString pathIn(const QString &name) const { return temp->filePath(name); }
-    static void setUrl(const char *key, const QString &url);
 
     std::unique_ptr<ScriptedHttpServer> server;
     std::unique_ptr<QTemporaryDir> temp;
@@ -150,30 +158,12 @@ void tst_ZelkServer::cleanup()
     temp.reset();
 }
 
-void tst_ZelkServer::setUrl(const char *key, const QString &url)
-{
-    GlobalsInfo::getInstance()->appSettings()->setValue(QLatin1String(key), url);
-}
-
-std::unique_ptr<ZelkServer> tst_ZelkServer::makeClient(std::chrono::milliseconds inactivity) const
-{
-    auto client = std::make_unique<ZelkServer>();
-    client->setTimeLimits(500ms, inactivity);
-    return client;
-}
-
 bool tst_ZelkServer::startUpload(ZelkServer &client) const
 {
     const QString wav = pathIn(QStringLiteral("a.wav"));
     return writeFile(wav, "RIFFdata")
         && client.proceedFile(QStringLiteral("bass"), wav, QStringLiteral("a"), QStringLiteral("h"),
             QStringLiteral("full"), QStringLiteral("/a.mp3"), QStringLiteral("mp3"));
-}
-
-// download.php's answer: two URLs joined by a bar.
-QByteArray tst_ZelkServer::urlPair(const QString &base, const char *first, const char *second) const
-{
-    return (base + QLatin1String(first) + QLatin1Char('|') + base + QLatin1String(second)).toUtf8();
 }
 
 void tst_ZelkServer::percent_data()
@@ -184,17 +174,14 @@ void tst_ZelkServer::percent_data()
     QTest::addColumn<qint64>("expectedSize");
     QTest::addColumn<double>("percent"); // -1: nothing reported
     QTest::newRow("upload, two thirds rounds down") << true << qint64(2) << qint64(3) << qint64(0) << 66.6;
-    QTest::newRow("upload, just short of all") << true << qint64(9999) << qint64(10000) << qint64(0) << 99.9;
     QTest::newRow("upload, all sent") << true << qint64(3) << qint64(3) << qint64(0) << 100.0;
     QTest::newRow("upload, large file") << true << qint64(4'000'000'000) << qint64(8'000'000'000) << qint64(0) << 50.0;
     QTest::newRow("upload, total zero") << true << qint64(0) << qint64(0) << qint64(0) << -1.0;
-    QTest::newRow("upload, total unknown") << true << qint64(10) << qint64(-1) << qint64(0) << -1.0;
     QTest::newRow("total wins over expected") << false << qint64(250) << qint64(1000) << qint64(500) << 25.0;
     QTest::newRow("all of total is capped") << false << qint64(1000) << qint64(1000) << qint64(-1) << 99.8;
     QTest::newRow("no total, no expected") << false << qint64(700) << qint64(-1) << qint64(-1) << 95.0;
     QTest::newRow("no total, past expected") << false << qint64(1200) << qint64(-1) << qint64(1000) << 99.8;
     QTest::newRow("total zero uses expected") << false << qint64(100) << qint64(0) << qint64(1000) << 10.0;
-    QTest::newRow("expected zero does not divide") << false << qint64(0) << qint64(-1) << qint64(0) << 95.0;
 }
 
 void tst_ZelkServer::percent()
@@ -286,22 +273,14 @@ void tst_ZelkServer::replies_data()
     QTest::addColumn<bool>("refused");
     QTest::addColumn<QString>("event");
 
+    // The plain answers of a good run are the window tests' part; here the odd ones.
     const auto text = [](const char *body) { return Answer::text(body); };
-    QTest::newRow("upload accepted") << "upload" << text("1207") << false << "saved:1207";
     QTest::newRow("upload refused with text") << "upload" << text("Wrong file type") << false << "error:Wrong file type";
     QTest::newRow("upload refused with 0") << "upload" << text("0") << false << "error:0";
-    QTest::newRow("repeat accepted") << "repeat" << text("88") << false << "saved:88";
-    QTest::newRow("repeat refused") << "repeat" << text("No such upload") << false << "error:No such upload";
     QTest::newRow("zero seconds") << "remains" << text("0") << false << "remain:0";
-    QTest::newRow("seconds left") << "remains" << text("125") << false << "remain:125";
-    QTest::newRow("ready") << "remains" << text("-1") << false << "ready";
-    QTest::newRow("remains empty") << "remains" << text("") << false << "error:";
     QTest::newRow("remains text") << "remains" << text("Song not found") << false << "error:Song not found";
     QTest::newRow("three urls") << "urls" << text("http://127.0.0.1:1/1|http://127.0.0.1:1/2|http://127.0.0.1:1/3")
                                 << false << "error:http://127.0.0.1:1/1|http://127.0.0.1:1/2|http://127.0.0.1:1/3";
-    QTest::newRow("urls refused with text") << "urls" << text("Song is not ready") << false << "error:Song is not ready";
-    QTest::newRow("urls empty") << "urls" << text("") << false << "error:";
-    QTest::newRow("probe answered") << "probe" << Answer::text({}, 204) << false << "online";
     QTest::newRow("probe, no answer") << "probe" << Answer::silent() << false << "offline";
     Answer trickle = text("");
     // Bytes keep moving, so only a limit on the whole exchange ends it.
@@ -324,13 +303,10 @@ void tst_ZelkServer::replies_data()
     QTest::newRow("upload, refused") << "upload" << cut << true << "error:File uploading error:\n\nConnection refused";
     QTest::newRow("repeat, stall") << "repeat" << stall << false << "error:File repeating error:\n\n" + timeout;
     QTest::newRow("urls, cut body") << "urls" << cut << false << "error:Downloading error:\n\n" + closed;
-    QTest::newRow("urls, reset") << "urls" << Answer::reset() << false << "error:Downloading error:\n\n" + closed;
     QTest::newRow("file, http 500") << "file" << failed << false << "error:Download error:\n\n" + http500;
     QTest::newRow("file, refused") << "file" << cut << true << "error:Download error:\n\nConnection refused";
     QTest::newRow("file, stall") << "file" << stall << false << "error:Download error:\n\n" + timeout;
-    QTest::newRow("file, cut body") << "file" << cut << false << "error:Download error:\n\n" + closed;
     QTest::newRow("file, reset") << "file" << Answer::reset() << false << "error:Download error:\n\n" + closed;
-    QTest::newRow("probe, http 500") << "probe" << failed << false << "offline";
     QTest::newRow("probe, refused") << "probe" << failed << true << "offline";
 }
 
@@ -341,13 +317,10 @@ void tst_ZelkServer::replies()
     QFETCH(bool, refused);
     QFETCH(QString, event);
 
-    const QByteArray path = operation == QLatin1String("remains") ? remainsPath
-        : operation == QLatin1String("upload")                    ? proceedPath
-        : operation == QLatin1String("repeat")                    ? repeatPath
-        : operation == QLatin1String("urls")                      ? downloadPath
-        : operation == QLatin1String("probe")                     ? probePath
-                                                                  : QByteArray("/files/r.wav");
-    server->script(path, answer);
+    const QHash<QString, QByteArray> paths { { "remains", remainsPath }, { "upload", proceedPath },
+        { "repeat", repeatPath }, { "urls", downloadPath }, { "probe", probePath },
+        { "file", "/files/r.wav" } };
+    server->script(paths.value(operation), answer);
     const QString base = refused ? closedBase() : server->baseUrl().toString();
     if (operation == QLatin1String("probe"))
         setUrl("probe_url", base + QLatin1String(probePath));
@@ -395,7 +368,6 @@ void tst_ZelkServer::trackedRequestAbortsThePrevious()
     server->script(repeatPath, Answer::silent());
     auto client = makeClient(60s);
     const QStringList *events = record(*client);
-    QSignalSpy received(server.get(), &ScriptedHttpServer::requestReceived);
 
     // Each new tracked request ends the one in flight, which reports that before the new one leaves.
     const QList<std::pair<std::function<void()>, QString>> steps {
@@ -406,6 +378,7 @@ void tst_ZelkServer::trackedRequestAbortsThePrevious()
             QStringLiteral("File repeating error:\n\n") },
     };
     QStringList expected;
+    qsizetype sent = 0;
     for (const auto &[start, error] : steps) {
         if (expected.size() == 2)
             server->script(downloadPath, Answer::text("bad reply"));
@@ -413,7 +386,8 @@ void tst_ZelkServer::trackedRequestAbortsThePrevious()
         if (!error.isNull())
             expected << "error:" + error + cancelled;
         QCOMPARE(*events, expected);
-        QVERIFY(received.wait());
+        ++sent;
+        QTRY_COMPARE(server->requests().size(), sent);
     }
     expected << "error:bad reply";
     QTRY_COMPARE(*events, expected);
@@ -449,49 +423,29 @@ void tst_ZelkServer::cancelAbortsTrackedButNotDownloads()
     QCOMPARE(readFile(target), QByteArray(400, 'a') + QByteArray(600, 'b'));
 }
 
-void tst_ZelkServer::downloadProgress_data()
-{
-    QTest::addColumn<bool>("contentLength");
-    QTest::addColumn<qint64>("expectedSize");
-    QTest::addColumn<QList<double>>("mustSee");
-    QTest::addColumn<bool>("isFirst");
-    QTest::newRow("with total") << true << qint64(-1) << QList<double> { 50.0, 99.8 } << true;
-    QTest::newRow("no total, no expected size") << false << qint64(-1) << QList<double> { 95.0 } << false;
-    QTest::newRow("no total, expected 1000") << false << qint64(1000) << QList<double> { 50.0, 99.8 } << true;
-}
-
 void tst_ZelkServer::downloadProgress()
 {
-    QFETCH(bool, contentLength);
-    QFETCH(qint64, expectedSize);
-    QFETCH(QList<double>, mustSee);
-    QFETCH(bool, isFirst);
-
-    // Headers alone first: the network layer holds back progress for 100 ms after them.
+    // Headers alone first: the network layer holds back progress for 100 ms after them. No total: the
+    // expected size stands in for it.
     Answer answer;
-    answer.pieces = { QByteArray(), QByteArray(500, 'a'), QByteArray(contentLength ? 500 : 700, 'b') };
+    answer.pieces = { QByteArray(), QByteArray(500, 'a'), QByteArray(700, 'b') };
     answer.pieceDelayMs = 250;
-    answer.contentLength = contentLength;
+    answer.contentLength = false;
     server->script("/files/r.wav", answer);
 
     auto client = makeClient();
     QSignalSpy first(client.get(), &ZelkServer::downloadingFirst);
     QSignalSpy second(client.get(), &ZelkServer::downloadingSecond);
     const QString target = pathIn(QStringLiteral("r.wav"));
-    client->downloadFile(server->url(QStringLiteral("/files/r.wav")), target, isFirst, expectedSize);
+    client->downloadFile(server->url(QStringLiteral("/files/r.wav")), target, false, 1000);
 
-    QSignalSpy &reported = isFirst ? first : second;
-    QTRY_VERIFY(reached100(reported));
-    QCOMPARE((isFirst ? second : first).size(), 0);
+    QTRY_VERIFY(!second.isEmpty() && second.last().first().toDouble() == 100.0);
+    QCOMPARE(first.size(), 0);
     QCOMPARE(readFile(target), answer.pieces.join());
-    QList<double> running = values(reported);
+    QList<double> running = values(second);
     running.removeLast();
-    QVERIFY(!running.isEmpty());
-    for (double percent : running)
-        QVERIFY2(percent < 100.0 && (contentLength || expectedSize != -1 || percent == 95.0),
-            qPrintable(QString::number(percent)));
-    for (double percent : mustSee)
-        QVERIFY2(running.contains(percent), qPrintable(QStringLiteral("%1 not in reports").arg(percent)));
+    QVERIFY(running.contains(50.0) && running.contains(99.8));
+    QVERIFY(std::all_of(running.cbegin(), running.cend(), [](double percent) { return percent < 100.0; }));
 }
 
 void tst_ZelkServer::downloads()
