@@ -28,6 +28,10 @@ using Fields = QList<QPair<QString, QString>>;
 
 const QString denied = QStringLiteral("Access denied: the request signature is missing or wrong");
 const QString uploadGone = QStringLiteral("Upload not found. Please upload the file again");
+const QString success = QStringLiteral("success");
+const QString tooMany = QStringLiteral("Too many recovery requests. Please try again later");
+// What remains.php answers once a song is done.
+const QString done = QStringLiteral("-1");
 const QByteArray boundary = "----zelktest";
 // The loopback address requests go out from; a client thread of clientsAtOnce sets its own.
 thread_local QString peer = QStringLiteral("127.0.0.1");
@@ -122,25 +126,24 @@ private slots:
         const Account ann = registerAccount(QStringLiteral("ann"));
         const QString second = hashedPassword(QStringLiteral("second-secret"));
         const auto answer = [this](const char *endpoint, const Fields &fields) {
-            return post(QStringLiteral("/zelk-server/auth/") + endpoint, fields).text();
+            return post(QStringLiteral("auth/") + endpoint, fields).text();
         };
         const Fields reset { { "password", second }, { "email", ann.email } };
         const QString confirmFirst = QStringLiteral("Please confirm the recovery code first");
 
         QCOMPARE(answer("registration.php", { { "email", ann.email }, { "name", "Ann" }, { "password", second } }),
             QStringLiteral("This email is already registered"));
-        QCOMPARE(answer("recover.php", { { "email", ann.email } }), QStringLiteral("success"));
-        QFile outbox(dataDir.filePath("outbox.txt"));
-        QVERIFY(outbox.open(QIODevice::ReadOnly | QIODevice::Text));
-        const QString code = QString::fromUtf8(outbox.readAll()).trimmed().split('\n').last().section('\t', 2);
+        QCOMPARE(answer("recover.php", { { "email", ann.email } }), success);
+        const QStringList mails = outbox();
+        const QString code = mails.value(mails.size() - 1).section('\t', 2);
         QVERIFY(QRegularExpression("^[1-9][0-9]{5}$").match(code).hasMatch());
         QTRY_VERIFY(service.output().contains(QStringLiteral("recovery code for %1: %2").arg(ann.email, code)));
         QCOMPARE(answer("resetpassword.php", reset), confirmFirst);
-        QCOMPARE(answer("checkCode.php", { { "code", code }, { "email", ann.email } }), QStringLiteral("success"));
-        QCOMPARE(answer("resetpassword.php", reset), QStringLiteral("success"));
+        QCOMPARE(answer("checkCode.php", { { "code", code }, { "email", ann.email } }), success);
+        QCOMPARE(answer("resetpassword.php", reset), success);
         QCOMPARE(answer("login.php", { { "email", ann.email }, { "password", ann.password } }),
             QStringLiteral("Incorrect email or password"));
-        QCOMPARE(answer("login.php", { { "email", ann.email }, { "password", second } }), QStringLiteral("success"));
+        QCOMPARE(answer("login.php", { { "email", ann.email }, { "password", second } }), success);
         QCOMPARE(answer("resetpassword.php", reset), confirmFirst);
     }
 
@@ -152,11 +155,11 @@ private slots:
 
         GlobalsInfo *globals = GlobalsInfo::getInstance();
         const QString key = QStringLiteral("Ab3dE6gH9k");
-        QTest::newRow("no signature") << "/zelk-server/auth/login.php" << QString() << QString();
-        QTest::newRow("key without token") << "/zelk-server/auth/getInfo.php" << key << QString();
-        QTest::newRow("token of another key") << "/zelk-server/remains.php" << key << globals->generateAccessToken("Zz3dE6gH9k");
-        QTest::newRow("token in capitals") << "/zelk-server/download.php" << key << globals->generateAccessToken(key).toUpper();
-        QTest::newRow("token of an empty key") << "/zelk-server/auth/archive.php" << QString() << globals->generateAccessToken(QString());
+        QTest::newRow("no signature") << "auth/login.php" << QString() << QString();
+        QTest::newRow("key without token") << "auth/getInfo.php" << key << QString();
+        QTest::newRow("token of another key") << "remains.php" << key << globals->generateAccessToken("Zz3dE6gH9k");
+        QTest::newRow("token in capitals") << "download.php" << key << globals->generateAccessToken(key).toUpper();
+        QTest::newRow("token of an empty key") << "auth/archive.php" << QString() << globals->generateAccessToken(QString());
     }
 
     void refusedSignatures()
@@ -206,7 +209,7 @@ private slots:
         const WavData input = WavData::tones(channels, sampleRate, sampleRate * 3 / 2, gain);
         const QString songId = uploadSong(me, input, instrument).text();
         QVERIFY2(songId.toInt() > 0, qPrintable(songId));
-        QCOMPARE(waitForResults(songId), QStringLiteral("-1"));
+        QCOMPARE(waitForResults(songId), done);
         WavData isolated;
         WavData mix;
         QCOMPARE(checkResults(songId, input, &isolated, &mix), QString());
@@ -225,32 +228,31 @@ private slots:
         const QString cancelled = uploadSong(me, input, "drums").text();
         QVERIFY2(kept.toInt() > 0 && cancelled.toInt() > 0, qPrintable(kept + ' ' + cancelled));
 
-        QCOMPARE(post(QStringLiteral("/zelk-server/download.php"), { { "songID", kept } }).text(),
+        QCOMPARE(post("download.php", { { "songID", kept } }).text(),
             QStringLiteral("The song is still being processed"));
 
         // A song cancelled while held loses its finished results.
         QTRY_COMPARE(resultFiles(cancelled).size(), 2);
-        QCOMPARE(post(QStringLiteral("/zelk-server/cancel.php"), { { "songID", cancelled } }).text(), QStringLiteral("success"));
+        QCOMPARE(post("cancel.php", { { "songID", cancelled } }).text(), success);
         QCOMPARE(waitForResults(cancelled), QStringLiteral("This song was cancelled"));
-        QCOMPARE(post(QStringLiteral("/zelk-server/download.php"), { { "songID", cancelled } }).text(),
+        QCOMPARE(post("download.php", { { "songID", cancelled } }).text(),
             QStringLiteral("This song was cancelled"));
         QTRY_VERIFY(resultFiles(cancelled).isEmpty());
 
         // The estimate counts down while the song is held back, then "-1".
         QList<int> countdown;
-        QCOMPARE(waitForResults(kept, &countdown), QStringLiteral("-1"));
+        QCOMPARE(waitForResults(kept, &countdown), done);
         QVERIFY(!countdown.isEmpty() && countdown.first() >= 1 && countdown.first() <= 3);
         QVERIFY(std::is_sorted(countdown.rbegin(), countdown.rend()));
         QCOMPARE(checkResults(kept, input), QString());
-        const QJsonArray archive = post(QStringLiteral("/zelk-server/auth/archive.php"), { { "hash", me.hash } }).array();
+        const QJsonArray archive = post("auth/archive.php", { { "hash", me.hash } }).array();
         QVERIFY(!archive.isEmpty());
         for (const QJsonValue &song : archive)
             QVERIFY(song.toObject().value("ai_id").toInt() != cancelled.toInt());
         // Once over its limit of unknown ids a peer cannot tell a real id from a made-up one; others still can.
         const QString refused = QStringLiteral("Too many unknown song ids, please try again in a minute");
         int source = 3;
-        for (const char *endpoint : { "remains.php", "download.php", "cancel.php" }) {
-            const QString path = QStringLiteral("/zelk-server/") + endpoint;
+        for (const char *path : { "remains.php", "download.php", "cancel.php" }) {
             const QString peer = QStringLiteral("127.0.0.%1").arg(source++);
             for (int i = 0; i < 30; ++i) {
                 const QString guess = QString::number(QRandomGenerator::global()->bounded(1, 0x7fffffff));
@@ -273,33 +275,33 @@ private slots:
         QVERIFY2(first.toInt() > 0, qPrintable(first));
         QCOMPARE(uploadsFolder().size(), before.size() + 1);
         const Fields byName { { "fileName", QFileInfo(filePath).fileName() } };
-        const QString removeUploaded = QStringLiteral("/zelk-server/removeUploaded.php");
 
         // Another account can neither process the upload again nor remove it.
         QCOMPARE(repeat(other, filePath, "drums").text(), uploadGone);
-        QCOMPARE(post(removeUploaded, byName + Fields { { "hash", other.hash } }).text(), QStringLiteral("Upload not found"));
+        QCOMPARE(post("removeUploaded.php", byName + Fields { { "hash", other.hash } }).text(), QStringLiteral("Upload not found"));
         const QString again = repeat(owner, filePath, "bass").text();
         QVERIFY2(again.toInt() > 0 && again != first, qPrintable(again));
-        QCOMPARE(waitForResults(first), QStringLiteral("-1"));
-        QCOMPARE(waitForResults(again), QStringLiteral("-1"));
+        QCOMPARE(waitForResults(first), done);
+        QCOMPARE(waitForResults(again), done);
 
-        const QJsonArray songs = post(QStringLiteral("/zelk-server/auth/archive.php"), { { "hash", owner.hash } }).array();
+        const QJsonArray songs = post("auth/archive.php", { { "hash", owner.hash } }).array();
         QCOMPARE(songs.size(), 2);
         // Newest first, each with its own request's fields.
-        const QJsonObject newest = songs.at(0).toObject();
-        QCOMPARE(newest.value("ai_id").toInt(), again.toInt());
-        QCOMPARE(newest.value("instrument").toString(), QStringLiteral("bass"));
-        QCOMPARE(newest.value("extension").toString(), QStringLiteral("wav"));
-        QCOMPARE(newest.value("name").toString(), QStringLiteral("My Song.live"));
-        QCOMPARE(newest.value("local_file_path").toString(), QStringLiteral("/home/me/Music/My Song.live.mp3"));
-        QCOMPARE(newest.value("deleted").toString(), QDateTime::currentDateTimeUtc().addDays(30).date().toString(Qt::ISODate));
-        QCOMPARE(songs.at(1).toObject().value("ai_id").toInt(), first.toInt());
-        QCOMPARE(songs.at(1).toObject().value("instrument").toString(), QStringLiteral("vocals"));
-        QCOMPARE(post(QStringLiteral("/zelk-server/auth/archive.php"), { { "hash", QString(32, '0') } }).text(),
+        const auto fields = [](const QJsonValue &song, const QStringList &keys) {
+            QStringList values;
+            for (const QString &key : keys)
+                values << song[key].toVariant().toString();
+            return values;
+        };
+        const QString deleted = QDateTime::currentDateTimeUtc().addDays(30).date().toString(Qt::ISODate);
+        QCOMPARE(fields(songs[0], { "ai_id", "instrument", "extension", "name", "local_file_path", "deleted" }),
+            QStringList({ again, "bass", "wav", "My Song.live", "/home/me/Music/My Song.live.mp3", deleted }));
+        QCOMPARE(fields(songs[1], { "ai_id", "instrument" }), QStringList({ first, "vocals" }));
+        QCOMPARE(post("auth/archive.php", { { "hash", QString(32, '0') } }).text(),
             QStringLiteral("Unknown user"));
 
         // Results lie behind unguessable names only.
-        const QStringList urls = post(QStringLiteral("/zelk-server/download.php"), { { "songID", again } }).text().split('|');
+        const QStringList urls = post("download.php", { { "songID", again } }).text().split('|');
         QCOMPARE(urls.size(), 2);
         const QRegularExpression shape(QStringLiteral("^http://127\\.0\\.0\\.1:\\d+/zelk-server/result/[0-9a-f]{32}\\.wav$"));
         QVERIFY(shape.match(urls[0]).hasMatch() && shape.match(urls[1]).hasMatch() && urls[0] != urls[1]);
@@ -309,12 +311,12 @@ private slots:
         const Reply refused = send("GET", QUrl(forged).path());
         QCOMPARE(refused.status, 404);
         QCOMPARE(refused.text(), QStringLiteral("Not found"));
-        QCOMPARE(send("GET", QStringLiteral("/zelk-server/result/%1.wav").arg(again)).status, 404);
+        QCOMPARE(send("GET", QStringLiteral("result/%1.wav").arg(again)).status, 404);
 
         // Removed, the upload is gone for good; results already made stay.
-        QCOMPARE(post(removeUploaded, byName).text(), QStringLiteral("success"));
+        QCOMPARE(post("removeUploaded.php", byName).text(), success);
         QCOMPARE(uploadsFolder(), before);
-        QCOMPARE(post(removeUploaded, byName).text(), QStringLiteral("Upload not found"));
+        QCOMPARE(post("removeUploaded.php", byName).text(), QStringLiteral("Upload not found"));
         QCOMPARE(repeat(owner, filePath, "bass").text(), uploadGone);
         QCOMPARE(checkResults(first, input), QString());
     }
@@ -327,8 +329,8 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("reply");
 
-        const QString registration = QStringLiteral("/zelk-server/auth/registration.php");
-        const QString remains = QStringLiteral("/zelk-server/remains.php");
+        const QString registration = QStringLiteral("auth/registration.php");
+        const QString remains = QStringLiteral("remains.php");
         const QByteArray digest = hashedPassword(QStringLiteral("secret")).toLatin1();
         // A new address for every row.
         const QByteArray run = QByteArray::number(QRandomGenerator::global()->generate());
@@ -342,25 +344,25 @@ private slots:
         add("overlong UTF-8", registration, address() + "&name=Zo%C0%AE&password=" + digest, "Field \"name\" is not UTF-8 text");
         add("password not a digest", registration, address() + "&name=Zoe&password=my%20secret", "Invalid password format");
         add("password digest in capitals", registration, address() + "&name=Zoe&password=" + digest.toUpper(), "Invalid password format");
-        add("password digest cut short", "/zelk-server/auth/login.php", address() + "&password=" + digest.left(31), "Invalid password format");
-        add("current password not a digest", "/zelk-server/auth/updatePassword.php",
+        add("password digest cut short", "auth/login.php", address() + "&password=" + digest.left(31), "Invalid password format");
+        add("current password not a digest", "auth/updatePassword.php",
             "password=" + digest + "&current_password=secret&id=12345", "Invalid password format");
-        add("new password not a digest", "/zelk-server/auth/resetpassword.php", "password=secret&" + address(), "Invalid password format");
+        add("new password not a digest", "auth/resetpassword.php", "password=secret&" + address(), "Invalid password format");
         add("registration without password", registration, address() + "&name=Abe", "Missing field \"password\"");
         add("registration with a bad address", registration, "email=a%40example.c&name=Abe&password=" + digest, "Invalid email format");
-        add("song name that is not UTF-8", "/zelk-server/repeat.php",
+        add("song name that is not UTF-8", "repeat.php",
             "instrument=bass&uploadedFileName=a.wav&fileName=%FFx&version=full&hash=" + QByteArray(32, 'f')
                 + "&extension=mp3&originalFilePath=%2Fx.mp3",
             "Field \"fileName\" is not UTF-8 text");
         add("UTF-8 name is kept", registration, address() + "&name=Zo%C3%AB%20%E6%9D%8E%20%F0%9F%8E%B8&password=" + digest, "success");
         add("remains of unknown song", remains, "songID=1", "Unknown song id");
-        add("download of unknown song", "/zelk-server/download.php", "songID=2147483647", "Unknown song id");
-        add("cancel of unknown song", "/zelk-server/cancel.php", "songID=7", "Unknown song id");
+        add("download of unknown song", "download.php", "songID=2147483647", "Unknown song id");
+        add("cancel of unknown song", "cancel.php", "songID=7", "Unknown song id");
         add("song id not a number", remains, "songID=12abc", "Invalid songID");
         add("song id out of range", remains, "songID=2147483648", "Invalid songID");
-        add("upload as a form", "/zelk-server/proceed.php", "instrument=vocals", "Missing file \"uploadedFile\"");
-        add("malformed multipart", "/zelk-server/proceed.php", "--" + boundary + "\r\nbroken", "Malformed request", 400);
-        add("unknown endpoint", "/zelk-server/nothing.php", "", "Not found", 404);
+        add("upload as a form", "proceed.php", "instrument=vocals", "Missing file \"uploadedFile\"");
+        add("malformed multipart", "proceed.php", "--" + boundary + "\r\nbroken", "Malformed request", 400);
+        add("unknown endpoint", "nothing.php", "", "Not found", 404);
     }
 
     void refusedForms()
@@ -377,7 +379,7 @@ private slots:
         // A registration stores nothing it refused, and gives back exactly what it took.
         if (path.endsWith(QLatin1String("registration.php"))) {
             const QString email = QUrlQuery(QString::fromLatin1(form)).queryItemValue("email", QUrl::FullyDecoded);
-            const Reply info = post(QStringLiteral("/zelk-server/auth/getInfo.php"), { { "email", email } });
+            const Reply info = post("auth/getInfo.php", { { "email", email } });
             QCOMPARE(reply == QLatin1String("success") ? info.object().value("name").toString() : info.text(),
                 reply == QLatin1String("success") ? QStringLiteral("Zo\u00eb \u674e \U0001F3B8")
                                                   : QStringLiteral("This email not registered yet!"));
@@ -444,7 +446,7 @@ private slots:
         QString filePath;
         const WavData input = WavData::tones(2, 8000, 8000);
         const QString songId = uploadSong(me, input, "bass", &filePath).text();
-        QCOMPARE(waitForResults(songId), QStringLiteral("-1"));
+        QCOMPARE(waitForResults(songId), done);
         QVERIFY(service.stop());
         const QDir results(dataDir.filePath(QStringLiteral("results")));
         const QString result = results.filePath(QStringLiteral("%1-%2.wav").arg(songId, file));
@@ -456,10 +458,10 @@ private slots:
         QVERIFY2(service.start(dataDir.path(), 0), qPrintable(service.output()));
 
         QVERIFY(!QFile::exists(stray));
-        QCOMPARE(post(QStringLiteral("/zelk-server/auth/login.php"), { { "email", me.email }, { "password", me.password } }).text(),
-            QStringLiteral("success"));
+        QCOMPARE(post("auth/login.php", { { "email", me.email }, { "password", me.password } }).text(),
+            success);
         // Never a damaged result with 200: the song is made again from its upload.
-        QCOMPARE(waitForResults(songId), QStringLiteral("-1"));
+        QCOMPARE(waitForResults(songId), done);
         QCOMPARE(checkResults(songId, input), QString());
         QVERIFY(repeat(me, filePath, "drums").text().toInt() > 0);
     }
@@ -486,7 +488,7 @@ private slots:
     void filesArePrivate()
     {
         // Password hashes, bearer hashes, recovery codes and everyone's audio: for the service's user only.
-        QCOMPARE(post(QStringLiteral("/zelk-server/auth/recover.php"), { { "email", me.email } }).text(), QStringLiteral("success"));
+        QCOMPARE(post("auth/recover.php", { { "email", me.email } }).text(), success);
         QVERIFY(!uploadsFolder().isEmpty());
         QCOMPARE(loosePaths(), QStringList());
 
@@ -515,7 +517,7 @@ private slots:
         // The song did not fail: it runs again at the next start.
         QCOMPARE(resultFiles(songId), QStringList());
         QVERIFY2(service.start(dataDir.path(), 0), qPrintable(service.output()));
-        QCOMPARE(waitForResults(songId), QStringLiteral("-1"));
+        QCOMPARE(waitForResults(songId), done);
         QCOMPARE(resultFiles(songId).size(), 2);
     }
 
@@ -534,20 +536,19 @@ private slots:
             queued << uploadSong(me, input, "vocals", &path).text();
         // Two long songs wait ahead of the short ones: their estimates count them.
         const auto remains = [this](const QString &song) {
-            return post(QStringLiteral("/zelk-server/remains.php"), { { "songID", song } }).text().toInt();
+            return post("remains.php", { { "songID", song } }).text().toInt();
         };
         QVERIFY(remains(queued[0]) >= remains(songs[2]));
         const auto byName = [](const QString &path) { return Fields { { "fileName", QFileInfo(path).fileName() } }; };
-        const QString removeUploaded = QStringLiteral("/zelk-server/removeUploaded.php");
 
         // The first uploaded again under its name, the second removed by name alone, the third by its owner.
         songs << upload(songFields(me.hash, "bass"), WavData::tones(1, 8000, 4000).toBytes(), paths[0]).text();
-        QCOMPARE(post(removeUploaded, byName(paths[1])).text(), QStringLiteral("The upload is still needed by a song in progress"));
-        QCOMPARE(post(removeUploaded, byName(paths[2]) + Fields { { "hash", me.hash } }).text(), QStringLiteral("success"));
+        QCOMPARE(post("removeUploaded.php", byName(paths[1])).text(), QStringLiteral("The upload is still needed by a song in progress"));
+        QCOMPARE(post("removeUploaded.php", byName(paths[2]) + Fields { { "hash", me.hash } }).text(), success);
 
         for (const QString &song : songs + queued) {
             QVERIFY2(song.toInt() > 0, qPrintable(song));
-            QCOMPARE(waitForResults(song), QStringLiteral("-1"));
+            QCOMPARE(waitForResults(song), done);
         }
         for (const QString &song : queued) {
             QCOMPARE(checkResults(song, input), QString());
@@ -620,7 +621,7 @@ private slots:
         QVERIFY2(started, qPrintable(service.output()));
 
         const QString songId = uploadSong(me, WavData::tones(1, 8000, 8000), "vocals").text();
-        QCOMPARE(waitForResults(songId), QStringLiteral("-1"));
+        QCOMPARE(waitForResults(songId), done);
         QVERIFY2(restart(), qPrintable(service.output()));
 
         QFile file(log);
@@ -639,10 +640,10 @@ private slots:
         QTest::addColumn<QString>("reply");
 
         // The way the client orders its parts: the signature comes after the file.
-        QTest::newRow("unsigned uploads") << "/zelk-server/proceed.php" << false << 200 << denied;
+        QTest::newRow("unsigned uploads") << "proceed.php" << false << 200 << denied;
         // Another sender may put its signature first: the rest of its file is never read.
-        QTest::newRow("forged upload, signature first") << "/zelk-server/proceed.php" << true << 200 << denied;
-        QTest::newRow("large multipart form") << "/zelk-server/remains.php" << false << 413 << "The request is too large";
+        QTest::newRow("forged upload, signature first") << "proceed.php" << true << 200 << denied;
+        QTest::newRow("large multipart form") << "remains.php" << false << 413 << "The request is too large";
     }
 
     void bodiesAreBounded()
@@ -679,102 +680,97 @@ private slots:
 
     void recoveryIsLimited_data()
     {
-        QTest::addColumn<QString>("limit");
+        // count requests get reply from source, the next one is refused; a pattern names a new address each time.
         QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("reply");
 
-        QTest::newRow("wrong codes across codes") << "codes" << "127.0.0.20";
-        QTest::newRow("recover for one account") << "account" << "127.0.0.21";
-        QTest::newRow("recover from one address") << "peer" << "127.0.0.22";
-        // Each account from an address of its own: only the total is limited.
-        QTest::newRow("mails in all") << "mails" << "127.0.1.%1";
+        QTest::newRow("recover for one account") << "127.0.0.21" << "" << 3 << success;
+        // Unknown addresses count too: one address cannot look for accounts either.
+        QTest::newRow("recover from one address") << "127.0.0.22" << "nobody%1@example.com" << 10 << "This email not registered yet!";
     }
 
     void recoveryIsLimited()
     {
-        QFETCH(QString, limit);
         QFETCH(QString, source);
+        QFETCH(QString, pattern);
+        QFETCH(int, count);
+        QFETCH(QString, reply);
 
-        const QString recover = QStringLiteral("/zelk-server/auth/recover.php");
-        const QString checkCode = QStringLiteral("/zelk-server/auth/checkCode.php");
-        const QString tooMany = QStringLiteral("Too many recovery requests. Please try again later");
-        const auto mails = [this] {
-            QFile outbox(dataDir.filePath(QStringLiteral("outbox.txt")));
-            outbox.open(QIODevice::ReadOnly | QIODevice::Text);
-            return QString::fromUtf8(outbox.readAll()).split('\n', Qt::SkipEmptyParts);
-        };
-        const auto codeFor = [&mails](const QString &email) { return mails().filter('\t' + email + '\t').last().split('\t').value(2); };
+        const QString email = registerAccount(QStringLiteral("mailed")).email;
+        for (int i = 0; i < count; ++i)
+            QCOMPARE(postFrom(source, "auth/recover.php", { { "email", pattern.isEmpty() ? email : pattern.arg(i) } }).text(), reply);
+        QCOMPARE(postFrom(source, "auth/recover.php", { { "email", email } }).text(), tooMany);
+    }
 
-        if (limit == QLatin1String("codes")) {
-            // Three wrong guesses at one code and two at the next use up the hour, right code or not.
-            const Account account = registerAccount(QStringLiteral("guess"));
-            for (const int wrong : { 3, 2 }) {
-                QCOMPARE(postFrom(source, recover, { { "email", account.email } }).text(), QStringLiteral("success"));
-                const QString code = codeFor(account.email);
-                const QString other = QString::number(code.toInt() == 999999 ? 100000 : code.toInt() + 1);
-                for (int i = 0; i < wrong; ++i)
-                    QCOMPARE(postFrom(source, checkCode, { { "code", other }, { "email", account.email } }).text(),
-                        QStringLiteral("Invalid code"));
-            }
-            QCOMPARE(postFrom(source, checkCode, { { "code", codeFor(account.email) }, { "email", account.email } }).text(),
-                QStringLiteral("Too many wrong codes. Please try again in an hour"));
-        } else if (limit == QLatin1String("account")) {
-            const Account account = registerAccount(QStringLiteral("mailed"));
-            for (int i = 0; i < 3; ++i)
-                QCOMPARE(postFrom(source, recover, { { "email", account.email } }).text(), QStringLiteral("success"));
-            QCOMPARE(postFrom(source, recover, { { "email", account.email } }).text(), tooMany);
-        } else if (limit == QLatin1String("peer")) {
-            // Unknown addresses count too: one address cannot look for accounts either.
-            for (int i = 0; i < 10; ++i)
-                QCOMPARE(postFrom(source, recover, { { "email", QStringLiteral("nobody%1@example.com").arg(i) } }).text(),
-                    QStringLiteral("This email not registered yet!"));
-            QCOMPARE(postFrom(source, recover, { { "email", "nobody@example.com" } }).text(), tooMany);
-        } else {
-            const qsizetype before = mails().size();
-            QStringList replies;
-            for (int i = 1; i <= 21 && !replies.contains(tooMany); ++i) {
-                const QString email = registerAccount(QStringLiteral("many")).email;
-                for (int k = 0; k < 3 && !replies.contains(tooMany); ++k)
-                    replies.append(postFrom(source.arg(i), recover, { { "email", email } }).text());
-            }
-            QCOMPARE(replies.last(), tooMany);
-            QVERIFY(replies.count(QStringLiteral("success")) <= 60);
-            QCOMPARE(mails().size() - before, replies.count(QStringLiteral("success")));
+    void wrongCodesAreLimited()
+    {
+        // Three wrong guesses at one code and two at the next use up the hour, right code or not.
+        const QString source = QStringLiteral("127.0.0.20");
+        const Account account = registerAccount(QStringLiteral("guess"));
+        const auto codeFor = [&] { return outbox().filter('\t' + account.email + '\t').last().section('\t', 2); };
+        for (const int wrong : { 3, 2 }) {
+            QCOMPARE(postFrom(source, "auth/recover.php", { { "email", account.email } }).text(), success);
+            const int code = codeFor().toInt();
+            const QString other = QString::number(code == 999999 ? 100000 : code + 1);
+            for (int i = 0; i < wrong; ++i)
+                QCOMPARE(postFrom(source, "auth/checkCode.php", { { "code", other }, { "email", account.email } }).text(),
+                    QStringLiteral("Invalid code"));
         }
+        QCOMPARE(postFrom(source, "auth/checkCode.php", { { "code", codeFor() }, { "email", account.email } }).text(),
+            QStringLiteral("Too many wrong codes. Please try again in an hour"));
+    }
+
+    void recoveryMailsAreLimitedInAll()
+    {
+        // Each account from an address of its own: only the total is limited.
+        const qsizetype before = outbox().size();
+        QStringList replies;
+        for (int i = 1; i <= 21 && !replies.contains(tooMany); ++i) {
+            const QString email = registerAccount(QStringLiteral("many")).email;
+            for (int k = 0; k < 3 && !replies.contains(tooMany); ++k)
+                replies.append(postFrom(QStringLiteral("127.0.1.%1").arg(i), "auth/recover.php", { { "email", email } }).text());
+        }
+        QCOMPARE(replies.last(), tooMany);
+        QVERIFY(replies.count(success) <= 60);
+        QCOMPARE(outbox().size() - before, replies.count(success));
     }
 
     void accountNeedsSignedInPeer_data()
     {
+        // form: names and values in turn; @email, @id and @password stand for the account's own.
         QTest::addColumn<QString>("endpoint");
         QTest::addColumn<QString>("source");
+        QTest::addColumn<QStringList>("form");
 
-        QTest::newRow("read the user hash") << "getInfo.php" << "127.0.0.40";
-        QTest::newRow("change name and address") << "updateInfo.php" << "127.0.0.41";
-        QTest::newRow("change the password") << "updatePassword.php" << "127.0.0.42";
+        QTest::newRow("read the user hash") << "getInfo.php" << "127.0.0.40" << QStringList { "email", "@email" };
+        QTest::newRow("change name and address")
+            << "updateInfo.php" << "127.0.0.41" << QStringList { "email", "moved.@email", "name", "Moved", "id", "@id" };
+        QTest::newRow("change the password") << "updatePassword.php" << "127.0.0.42"
+            << QStringList { "password", hashedPassword("new"), "current_password", "@password", "id", "@id" };
     }
 
     void accountNeedsSignedInPeer()
     {
         QFETCH(QString, endpoint);
         QFETCH(QString, source);
+        QFETCH(QStringList, form);
 
         const Account account = registerAccount(QStringLiteral("peer"));
-        const QString id = QString::number(account.id);
-        const QString path = QStringLiteral("/zelk-server/auth/") + endpoint;
-        const Fields fields = endpoint == QLatin1String("getInfo.php") ? Fields { { "email", account.email } }
-            : endpoint == QLatin1String("updateInfo.php")
-            ? Fields { { "email", "moved." + account.email }, { "name", "Moved" }, { "id", id } }
-            : Fields { { "password", hashedPassword("new") }, { "current_password", account.password }, { "id", id } };
+        Fields fields;
+        for (qsizetype i = 0; i + 1 < form.size(); i += 2) {
+            QString value = form[i + 1];
+            value.replace("@email", account.email).replace("@id", QString::number(account.id)).replace("@password", account.password);
+            fields.append({ form[i], value });
+        }
 
         // Knowing the address or the id is not enough from an address that never signed in.
-        QCOMPARE(postFrom(source, path, fields).text(), QStringLiteral("Please sign in again from this computer"));
-        QCOMPARE(postFrom(source, QStringLiteral("/zelk-server/auth/login.php"), { { "email", account.email }, { "password", account.password } })
-                     .text(),
-            QStringLiteral("success"));
-        const Reply signedIn = postFrom(source, path, fields);
-        if (endpoint == QLatin1String("getInfo.php"))
-            QCOMPARE(signedIn.object().value("hash").toString(), account.hash);
-        else
-            QCOMPARE(signedIn.text(), QStringLiteral("success"));
+        QCOMPARE(postFrom(source, "auth/" + endpoint, fields).text(), QStringLiteral("Please sign in again from this computer"));
+        QCOMPARE(postFrom(source, "auth/login.php", { { "email", account.email }, { "password", account.password } }).text(), success);
+        // getInfo answers the account's hash, the changes "success".
+        const Reply signedIn = postFrom(source, "auth/" + endpoint, fields);
+        QCOMPARE(signedIn.object().value("hash").toString(signedIn.text()), endpoint == "getInfo.php" ? account.hash : success);
     }
 
     void openHostIsWarned()
@@ -846,11 +842,11 @@ private slots:
         }
         QVERIFY2(songId.toInt() > 0, qPrintable(songId));
         QCOMPARE(waitForResults(songId), reason);
-        QCOMPARE(post(QStringLiteral("/zelk-server/download.php"), { { "songID", songId } }).text(), reason);
+        QCOMPARE(post("download.php", { { "songID", songId } }).text(), reason);
 
         const WavData input = WavData::tones(2, 44100, 44100);
         const QString next = uploadSong(account, input, QStringLiteral("vocals")).text();
-        QCOMPARE(waitForResults(next), QStringLiteral("-1"));
+        QCOMPARE(waitForResults(next), done);
         QCOMPARE(checkResults(next, input), QString());
         QVERIFY2(restart(), qPrintable(service.output()));
     }
@@ -867,8 +863,8 @@ private:
         service.stop();
         return service.start(dataDir.path(), holdSeconds);
     }
-    // One request on a connection of its own, from source or else peer. Blocking calls only: it also runs
-    // on threads without an event loop.
+    // One request on a connection of its own, from source or else peer; a path without a leading "/" lies
+    // under /zelk-server/. Blocking calls only: it also runs on threads without an event loop.
     Reply send(const QByteArray &method, const QString &path, const QByteArray &body = {}, const QString &source = {});
     // A signed form post, from source or else peer.
     Reply post(const QString &path, const Fields &fields, const QString &source = {})
@@ -881,7 +877,7 @@ private:
         Fields parts = sign ? withSignature(fields) : fields;
         if (!filePath.isEmpty())
             parts.prepend({ "uploadedFile", filePath });
-        return send("POST", QStringLiteral("/zelk-server/proceed.php"), multipart(parts, file));
+        return send("POST", QStringLiteral("proceed.php"), multipart(parts, file));
     }
     Reply uploadSong(const Account &account, const WavData &wav, const QString &instrument, QString *filePath = nullptr)
     {
@@ -892,7 +888,7 @@ private:
     }
     Reply repeat(const Account &account, const QString &filePath, const QString &instrument)
     {
-        return post(QStringLiteral("/zelk-server/repeat.php"),
+        return post("repeat.php",
             songFields(account.hash, instrument, "wav") << qMakePair(QStringLiteral("uploadedFileName"), QFileInfo(filePath).fileName()));
     }
     Account registerAccount(const QString &tag);
@@ -909,6 +905,13 @@ private:
     QStringList resultFiles(const QString &songId) const
     {
         return QDir(dataDir.filePath(QStringLiteral("results"))).entryList({ songId + "-*" }, QDir::Files);
+    }
+    // The mails sent, one a line.
+    QStringList outbox() const
+    {
+        QFile file(dataDir.filePath(QStringLiteral("outbox.txt")));
+        return file.open(QIODevice::ReadOnly | QIODevice::Text) ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)
+                                                                : QStringList();
     }
     // Every path under the data folder, itself included, whose mode is not 0700 (folder) or 0600.
     QStringList loosePaths() const;
@@ -931,7 +934,8 @@ Reply tst_ZelkService::send(const QByteArray &method, const QString &path, const
     socket.connectToHost(QHostAddress::LocalHost, quint16(service.url(QString()).port()));
     if (!socket.waitForConnected(2000))
         return result;
-    QByteArray head = method + ' ' + path.toUtf8() + " HTTP/1.1\r\nHost: 127.0.0.1:"
+    const QString target = path.startsWith('/') ? path : "/zelk-server/" + path;
+    QByteArray head = method + ' ' + target.toUtf8() + " HTTP/1.1\r\nHost: 127.0.0.1:"
         + QByteArray::number(socket.peerPort()) + "\r\nConnection: close\r\n";
     if (method == "POST") {
         head += "Content-Type: " + (body.startsWith("--") ? "multipart/form-data; boundary=" + boundary
@@ -954,11 +958,11 @@ Account tst_ZelkService::registerAccount(const QString &tag)
     Account account;
     account.email = QStringLiteral("%1+%2@example.com").arg(tag).arg(++accounts);
     account.password = hashedPassword(QStringLiteral("secret-%1").arg(tag));
-    const Reply registered = post(QStringLiteral("/zelk-server/auth/registration.php"),
+    const Reply registered = post("auth/registration.php",
         { { "email", account.email }, { "name", "User " + tag }, { "password", account.password } });
     if (registered.text() != QLatin1String("success"))
         qWarning() << "registration answered" << registered.text();
-    const QJsonObject info = post(QStringLiteral("/zelk-server/auth/getInfo.php"), { { "email", account.email } }).object();
+    const QJsonObject info = post("auth/getInfo.php", { { "email", account.email } }).object();
     account.hash = info.value(QStringLiteral("hash")).toString();
     account.id = info.value(QStringLiteral("user_id")).toInt();
     return account;
@@ -968,7 +972,7 @@ QString tst_ZelkService::waitForResults(const QString &songId, QList<int> *count
 {
     QDeadlineTimer deadline(60000);
     while (!deadline.hasExpired()) {
-        const QString text = post(QStringLiteral("/zelk-server/remains.php"), { { "songID", songId } }).text();
+        const QString text = post("remains.php", { { "songID", songId } }).text();
         bool isNumber = false;
         const int seconds = text.toInt(&isNumber);
         if (!isNumber || seconds <= 0)
@@ -982,7 +986,7 @@ QString tst_ZelkService::waitForResults(const QString &songId, QList<int> *count
 
 QString tst_ZelkService::checkResults(const QString &songId, const WavData &input, WavData *instrument, WavData *mix)
 {
-    const QStringList urls = post(QStringLiteral("/zelk-server/download.php"), { { "songID", songId } }).text().split('|');
+    const QStringList urls = post("download.php", { { "songID", songId } }).text().split('|');
     WavData parts[2];
     for (int i = 0; i < 2; ++i) {
         const Reply file = send("GET", QUrl(urls.value(i)).path());

@@ -133,10 +133,9 @@ private slots:
         QFETCH(QVariant, stored);
         QFETCH(double, expected);
 
+        globals->appSettings()->remove(QStringLiteral("settings_gui_scale"));
         if (stored.isValid())
             globals->appSettings()->setValue(QStringLiteral("settings_gui_scale"), stored);
-        else
-            globals->appSettings()->remove(QStringLiteral("settings_gui_scale"));
         QCOMPARE(globals->getSettingsGuiScale(), expected);
 
         globals->setSettingsGuiScale(0.75);
@@ -150,17 +149,12 @@ private slots:
         QTest::addColumn<QString>("extraPath");
         QTest::addColumn<QStringList>("expected");
 
-        QTest::newRow("two entries") << "file:///home/a|||file:///mnt/b" << ""
-                                     << QStringList { "file:///home/a", "file:///mnt/b" };
-        QTest::newRow("trailing separator adds an empty entry")
-                << "file:///home/a|||" << "" << QStringList { "file:///home/a", "" };
-        QTest::newRow("extra path appended") << "file:///home/a" << "/srv/music"
-                                             << QStringList { "file:///home/a", "file:///srv/music" };
+        QTest::newRow("two entries") << "file:///home/a|||file:///mnt/b" << "" << QStringList { "file:///home/a", "file:///mnt/b" };
+        QTest::newRow("trailing separator adds an empty entry") << "file:///home/a|||" << "" << QStringList { "file:///home/a", "" };
+        QTest::newRow("extra path appended") << "file:///home/a" << "/srv/music" << QStringList { "file:///home/a", "file:///srv/music" };
         QTest::newRow("extra path already listed")
-                << "file:///srv/music|||file:///home/a" << "/srv/music"
-                << QStringList { "file:///srv/music", "file:///home/a" };
-        QTest::newRow("blanks survive") << "file:///home/a/My%20Music" << "/home/a/My Music"
-                                        << QStringList { "file:///home/a/My Music" };
+            << "file:///srv/music|||file:///home/a" << "/srv/music" << QStringList { "file:///srv/music", "file:///home/a" };
+        QTest::newRow("blanks survive") << "file:///home/a/My%20Music" << "/home/a/My Music" << QStringList { "file:///home/a/My Music" };
     }
 
     void sidebarUrls()
@@ -171,10 +165,7 @@ private slots:
 
         globals->appSettings()->setValue(QStringLiteral("sidebarUrls"), storedText);
         const QList<QUrl> urls = globals->getSidebarUrls(extraPath);
-        QStringList texts;
-        for (const QUrl &url : urls)
-            texts << url.toString();
-        QCOMPARE(texts, expected);
+        QCOMPARE(QUrl::toStringList(urls), expected);
 
         // Storing what was read gives back the same list.
         globals->setSidebarUrls(urls);
@@ -194,11 +185,9 @@ private slots:
 
     void removeAllSettingsKeepsWhatItMust()
     {
-        const QStringList removed { "default_path_open",    "default_path_save",    "default_video_format",
-                                    "default_audio_format", "default_instrument",   "default_video_player",
-                                    "default_audio_player", "settings_gui_scale" };
-        const QStringList kept { "default_path_logs", "default_path_temp", "auth_public_key",
-                                 "sidebarUrls",       "VLC",               "APP_LOGFILE_ENABLED" };
+        const QStringList removed { "default_path_open", "default_path_save", "default_video_format", "default_audio_format",
+            "default_instrument", "default_video_player", "default_audio_player", "settings_gui_scale" };
+        const QStringList kept { "default_path_logs", "default_path_temp", "auth_public_key", "sidebarUrls", "VLC", "APP_LOGFILE_ENABLED" };
         QSettings *settings = globals->appSettings();
         for (const QString &key : removed + kept)
             settings->setValue(key, QStringLiteral("x"));
