@@ -294,6 +294,7 @@ private slots:
             return values;
         };
         const QString deleted = QDateTime::currentDateTimeUtc().addDays(30).date().toString(Qt::ISODate);
+        QVERIFY(songs[0]["ai_id"].isDouble()); // a number, not a quoted id
         QCOMPARE(fields(songs[0], { "ai_id", "instrument", "extension", "name", "local_file_path", "deleted" }),
             QStringList({ again, "bass", "wav", "My Song.live", "/home/me/Music/My Song.live.mp3", deleted }));
         QCOMPARE(fields(songs[1], { "ai_id", "instrument" }), QStringList({ first, "vocals" }));
