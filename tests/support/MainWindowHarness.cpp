@@ -4,6 +4,7 @@
 #include "main/Startup.h"
 
 #include <QGuiApplication>
+#include <QMimeData>
 #include <QQmlContext>
 #include <QQuickStyle>
 #include <QTest>
@@ -64,4 +65,22 @@ void MainWindowHarness::typeInto(const QString &fieldName, const QString &text) 
     QTest::keyClick(mainWindow.data(), Qt::Key_End);
     for (const QChar c : text)
         QTest::keyClick(mainWindow.data(), c.toLatin1());
+}
+
+void MainWindowHarness::drop(const QList<QUrl> &files) const
+{
+    QMimeData data;
+    data.setUrls(files);
+    const QPoint centre(mainWindow->width() / 2, mainWindow->height() / 2);
+    QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(mainWindow, &enter);
+    QDropEvent drop(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(mainWindow, &drop);
+}
+
+bool MainWindowHarness::openHelpMenu() const
+{
+    click(item(QStringLiteral("helpButton")));
+    const QObject *menu = mainWindow->findChild<QObject *>(QStringLiteral("helpMenu"));
+    return menu && QTest::qWaitFor([menu] { return menu->property("opened").toBool(); }, 5000);
 }

@@ -30,6 +30,10 @@ public:
     void click(QQuickItem *target) const;
     // Clicks into the input of the named sign-in field and types the text at its end.
     void typeInto(const QString &fieldName, const QString &text) const;
+    // Drags the files onto the window's centre and drops them there.
+    void drop(const QList<QUrl> &files) const;
+    // Clicks the help button; true once its menu is open.
+    bool openHelpMenu() const;
 
 private:
     std::unique_ptr<QQmlApplicationEngine> engine;

@@ -23,12 +23,6 @@ class tst_BackendLoader final : public QObject
 {
     Q_OBJECT
 
-public:
-    tst_BackendLoader() = default;
-
-private:
-    Q_DISABLE_COPY_MOVE(tst_BackendLoader)
-
     GlobalsInfo *globals = nullptr;
     std::unique_ptr<BackendLoader> loader;
     QStringList events;

@@ -38,12 +38,6 @@ class tst_MyAccount final : public QObject
 {
     Q_OBJECT
 
-public:
-    tst_MyAccount() = default;
-
-private:
-    Q_DISABLE_COPY_MOVE(tst_MyAccount)
-
     void useService(const QUrl &base) const
     {
         globals->appSettings()->setValue(QStringLiteral("service_url"), base.toString());
@@ -57,15 +51,6 @@ private:
         QVERIFY(screen->typeInto(QStringLiteral("emailField"), email));
         QVERIFY(screen->typeInto(QStringLiteral("passwordField"), password));
         QVERIFY(screen->click(QStringLiteral("saveButton")));
-    }
-    // Saves a new password and fills the panel that then asks for its confirmation and the current one.
-    void submitPassword(const QString &newPassword, const QString &confirmation, const QString &current)
-    {
-        editAndSave(startName, email, newPassword);
-        QVERIFY(flag("updatingPassword"));
-        QVERIFY(screen->typeInto(QStringLiteral("confirmPassword"), confirmation));
-        QVERIFY(screen->typeInto(QStringLiteral("currentPassword"), current));
-        QVERIFY(screen->click(QStringLiteral("submitButton")));
     }
     QString shown(const char *property) const { return screen->rootProperty(property).toString(); }
     bool flag(const char *property) const { return screen->rootProperty(property).toBool(); }
@@ -238,7 +223,12 @@ private slots:
         QFETCH(QString, message);
         QFETCH(QStringList, marked);
 
-        submitPassword(fresh, confirmation, current);
+        // A new password opens a panel that asks for its confirmation and the current one.
+        editAndSave(startName, email, fresh);
+        QVERIFY(flag("updatingPassword"));
+        QVERIFY(screen->typeInto(QStringLiteral("confirmPassword"), confirmation));
+        QVERIFY(screen->typeInto(QStringLiteral("currentPassword"), current));
+        QVERIFY(screen->click(QStringLiteral("submitButton")));
         const bool accepted = message.isEmpty();
         QCOMPARE(shown("passwordError"), message);
         QCOMPARE(screen->item(QStringLiteral("passwordErrorBox"))->isVisible(), !accepted);

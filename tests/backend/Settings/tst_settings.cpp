@@ -19,12 +19,6 @@ class tst_Settings final : public QObject
 {
     Q_OBJECT
 
-public:
-    tst_Settings() = default;
-
-private:
-    Q_DISABLE_COPY_MOVE(tst_Settings)
-
     // Creates the window on first use, as the main window does, and opens it.
     void open()
     {

@@ -1,7 +1,6 @@
-// Runs the real program and plays a user at its main window, printing what the user sees, then
-// quits. The script in ZELK_E2E either only looks ("report") or lives one user's whole story
-// ("journey:FILE:NAME:EMAIL:PASSWORD:NEW NAME", see journey() below). When ZELK_E2E_SHOTS names a
-// folder, every screen of the processing run is pictured into it.
+// Runs the real program as a user at its main window, printing what the user sees, then quits.
+// ZELK_E2E is empty (only look) or "journey:FILE:NAME:EMAIL:PASSWORD:NEW NAME"; ZELK_E2E_SHOTS names
+// a folder for a picture of every screen of the processing run.
 #include "Archive/Archive.h"
 #include "Archive/ArchiveHandler.h"
 #include "FileProcessing/FileProcessing.h"
@@ -15,7 +14,7 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QMimeData>
+#include <QFile>
 #include <QQuickWindow>
 #include <QTest>
 #include <QTimer>
@@ -35,33 +34,17 @@ QString textOf(const QQuickItem *item)
     return item ? item->property("text").toString() : QString();
 }
 
-QQuickWindow *mainWindow()
+// While the sign-in layer covers the window, no button under it may answer.
+QString cover(const MainWindowHarness &main)
 {
-    for (QWindow *window : QGuiApplication::topLevelWindows())
-        if (auto *quick = qobject_cast<QQuickWindow *>(window);
-            quick && quick->findChild<QObject *>(QStringLiteral("authLayer")))
-            return quick;
-    return nullptr;
-}
-
-void report(const MainWindowHarness &main)
-{
-    say(QStringLiteral("layer: %1\nsize: %2x%3\naccount: %4")
-            .arg(main.item(QStringLiteral("authLayer"))->isVisible() ? "shown" : "hidden")
-            .arg(main.window()->width())
-            .arg(main.window()->height())
-            .arg(GlobalsInfo::getInstance()->getUserEmail()));
-}
-
-void dropOn(QQuickWindow *window, const QString &file)
-{
-    QMimeData data;
-    data.setUrls({ QUrl::fromLocalFile(file) });
-    const QPoint centre(window->width() / 2, window->height() / 2);
-    QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(window, &enter);
-    QDropEvent drop(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(window, &drop);
+    QStringList usable;
+    for (const char *button : { "myAccountButton", "helpButton", "selectFileButton", "settingsButton", "archiveButton" })
+        if (main.item(QLatin1String(button))->isEnabled())
+            usable << QLatin1String(button);
+    return QStringLiteral("layer %1, usable '%2', size %3x%4")
+        .arg(main.item(QStringLiteral("authLayer"))->isVisible() ? "shown" : "hidden", usable.join(' '))
+        .arg(main.window()->width())
+        .arg(main.window()->height());
 }
 
 template <class Window> Window *waitForWindow()
@@ -91,7 +74,7 @@ void waitForMainWindow(const MainWindowHarness &main)
 // both results were opened.
 bool process(const MainWindowHarness &main, const QString &file, const QString &instrument, const QString &format)
 {
-    dropOn(main.window(), file);
+    main.drop({ QUrl::fromLocalFile(file) });
     auto *window = waitForWindow<FileProcessing>();
     if (!window)
         return false;
@@ -138,17 +121,6 @@ bool process(const MainWindowHarness &main, const QString &file, const QString &
     window->close();
     waitForMainWindow(main);
     return true;
-}
-
-void registerThroughTheForm(
-    const MainWindowHarness &main, const QString &name, const QString &email, const QString &password)
-{
-    main.click(main.item(QStringLiteral("cornerLink")));
-    main.typeInto(QStringLiteral("name"), name);
-    main.typeInto(QStringLiteral("email"), email);
-    main.typeInto(QStringLiteral("password"), password);
-    main.typeInto(QStringLiteral("password2"), password);
-    main.click(main.item(QStringLiteral("submit")));
 }
 
 // Once the form has had its answer: the layer gone or an error shown.
@@ -209,7 +181,7 @@ void changeDefaultVideoFormat(const MainWindowHarness &main, const QString &file
     say(QStringLiteral("settings: ") + (settings->isVisible() ? "still open" : "saved"));
     waitForMainWindow(main);
 
-    dropOn(main.window(), file);
+    main.drop({ QUrl::fromLocalFile(file) });
     auto *window = waitForWindow<FileProcessing>();
     if (!window)
         return;
@@ -251,27 +223,40 @@ void journey(const MainWindowHarness &main, const QStringList &script)
     // A box would stop the story unattended; each one is closed and told.
     ModalBoxCloser boxes(nullptr, ModalBoxCloser::Scope::MessageBoxesOnly);
 
-    registerThroughTheForm(main, script.at(2), email, password);
+    say(QStringLiteral("first start: ") + cover(main));
+    main.click(main.item(QStringLiteral("cornerLink")));
+    QQuickItem *passwordField = main.item(QStringLiteral("password"));
+    main.click(passwordField->findChild<QQuickItem *>(QStringLiteral("eye")));
+    say(QStringLiteral("eye: ") + (passwordField->property("passwordVisible").toBool() ? "open" : "closed"));
+    main.typeInto(QStringLiteral("name"), script.at(2));
+    main.typeInto(QStringLiteral("email"), email);
+    main.typeInto(QStringLiteral("password"), password);
+    main.typeInto(QStringLiteral("password2"), password);
+    main.click(main.item(QStringLiteral("submit")));
     say(QStringLiteral("registered: ") + signInState(main));
     if (process(main, file, QStringLiteral("vocals"), QStringLiteral("MP4"))) {
         fetchFromArchive(main, QStringLiteral("FLAC"));
         changeDefaultVideoFormat(main, file, QStringLiteral("MKV"));
         myAccount(main, script.at(5));
 
-        main.click(main.item(QStringLiteral("helpButton")));
-        auto *menu = main.window()->findChild<QObject *>(QStringLiteral("helpMenu"));
-        if (!QTest::qWaitFor([menu] { return menu->property("opened").toBool(); }, 5000))
+        if (!main.openHelpMenu())
             say(QStringLiteral("help menu: not opened"));
         main.click(main.item(QStringLiteral("logoutItem")));
         QQuickItem *layer = main.item(QStringLiteral("authLayer"));
-        const bool shown = QTest::qWaitFor([layer] { return layer->isVisible(); }, 5000);
-        // Usable again would mean a button under the layer still answers.
-        say(QStringLiteral("logged out: layer %1, archive button %2")
-                .arg(shown ? "shown" : "hidden",
-                    main.item(QStringLiteral("archiveButton"))->isEnabled() ? "enabled" : "disabled"));
+        if (!QTest::qWaitFor([layer] { return layer->isVisible(); }, 5000))
+            say(QStringLiteral("logout: no layer"));
+        // The form used last comes back emptied, and a password typed now must not show in clear.
+        QStringList kept;
+        for (const char *name : { "name", "email", "password", "password2" }) {
+            const QQuickItem *field = main.item(QLatin1String(name));
+            if (!field->property("value").toString().isEmpty() || field->property("passwordVisible").toBool())
+                kept << QLatin1String(name);
+        }
+        say(QStringLiteral("logged out: %1, form %2, kept '%3', sign-in %4")
+                .arg(cover(main), layer->property("mode").toString(), kept.join(' '),
+                    QFile::exists(GlobalsInfo::getInstance()->authFilePath()) ? "kept" : "deleted"));
 
-        if (layer->property("mode").toString() != QLatin1String("login"))
-            main.click(main.item(QStringLiteral("cornerLink")));
+        main.click(main.item(QStringLiteral("cornerLink")));
         main.typeInto(QStringLiteral("email"), email);
         main.typeInto(QStringLiteral("password"), password);
         main.click(main.item(QStringLiteral("submit")));
@@ -284,9 +269,12 @@ void journey(const MainWindowHarness &main, const QStringList &script)
 // Waits for the window and for the start-up check to finish before the user acts.
 void waitForTheWindow()
 {
-    QQuickWindow *window = mainWindow();
-    QObject *cover = window ? window->findChild<QObject *>(QStringLiteral("initialLoader")) : nullptr;
-    if (!cover || cover->property("visible").toBool()) {
+    QQuickWindow *window = nullptr;
+    for (QWindow *top : QGuiApplication::topLevelWindows())
+        if (top->findChild<QObject *>(QStringLiteral("authLayer")))
+            window = qobject_cast<QQuickWindow *>(top);
+    QObject *loading = window ? window->findChild<QObject *>(QStringLiteral("initialLoader")) : nullptr;
+    if (!loading || loading->property("visible").toBool()) {
         QTimer::singleShot(50, qApp, &waitForTheWindow);
         return;
     }
@@ -294,7 +282,7 @@ void waitForTheWindow()
     const QStringList script = qEnvironmentVariable("ZELK_E2E").split(QLatin1Char(':'));
     if (script.value(0) == QLatin1String("journey") && script.size() == 6)
         journey(main, script);
-    report(main);
+    say(QStringLiteral("end: %1, account %2").arg(cover(main), GlobalsInfo::getInstance()->getUserEmail()));
     QCoreApplication::quit();
 }
 

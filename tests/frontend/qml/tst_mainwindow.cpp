@@ -8,7 +8,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QMimeData>
 #include <QRegularExpression>
 #include <QStyleHints>
 #include <QTemporaryDir>
@@ -36,12 +35,6 @@ class tst_MainWindow final : public QObject
 {
     Q_OBJECT
 
-public:
-    tst_MainWindow() = default;
-
-private:
-    Q_DISABLE_COPY_MOVE(tst_MainWindow)
-
     QQuickItem *item(const char *name) const { return main->item(QLatin1String(name)); }
     QString layer(const char *property) const { return item("authLayer")->property(property).toString(); }
     QString error() const { return layer("error"); }
@@ -67,11 +60,6 @@ private:
         main = std::make_unique<MainWindowHarness>();
         QVERIFY(main->waitUntilDecided());
     }
-    void openHelpMenu() const
-    {
-        clickItem("helpButton");
-        QTRY_VERIFY(main->window()->findChild<QObject *>(QStringLiteral("helpMenu"))->property("opened").toBool());
-    }
     QString mailedCode(const QString &email) const
     {
         QFile outbox(serviceData.filePath(QStringLiteral("outbox.txt")));
@@ -81,12 +69,6 @@ private:
                 if (const QStringList fields = line.split(QLatin1Char('\t')); fields.size() == 3 && fields.at(1) == email)
                     code = fields.at(2);
         return code;
-    }
-    void checkSignedIn(bool signedIn) const
-    {
-        QCOMPARE(item("authLayer")->isVisible(), !signedIn);
-        for (const char *button : { "myAccountButton", "helpButton", "selectFileButton", "settingsButton", "archiveButton" })
-            QVERIFY2(item(button)->isEnabled() == signedIn, button);
     }
 
     GlobalsInfo *globals = nullptr;
@@ -149,14 +131,7 @@ private slots:
             QVERIFY(file.open(QIODevice::WriteOnly));
             urls << QUrl::fromLocalFile(file.fileName());
         }
-        QMimeData data;
-        data.setUrls(urls);
-        const QPointF centre(main->window()->width() / 2.0, main->window()->height() / 2.0);
-        QDragEnterEvent enter(centre.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(main->window(), &enter);
-        QDropEvent drop(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(main->window(), &drop);
-
+        main->drop(urls);
         QCOMPARE(loadedFiles, signedIn ? QStringList { urls.first().toLocalFile() } : QStringList());
         // The processing window takes over.
         QTRY_COMPARE(main->window()->isVisible(), !signedIn);
@@ -173,7 +148,7 @@ private slots:
         QCOMPARE(resetItem->height(), 22 * 1.5);
         QCOMPARE(item("loggingItem")->property("text").toString(), QStringLiteral("Logging: ON"));
 
-        openHelpMenu();
+        QVERIFY(main->openHelpMenu());
         // Laid out at the current scale: the last of nine entries sits below the eight others.
         QCOMPARE(resetItem->y(), 8 * 22 * 1.5);
         const auto *indicator = item("loggingItem")->property("indicator").value<QQuickItem *>();
@@ -203,7 +178,7 @@ private slots:
         QFETCH(QString, item);
         QFETCH(QString, box);
         reopen(true);
-        openHelpMenu();
+        QVERIFY(main->openHelpMenu());
         main->click(main->item(item));
         QTRY_COMPARE(boxes->seen(), QStringList { box });
         boxes->clear();
@@ -254,41 +229,6 @@ private slots:
         QTest::keyClick(main->window(), 'y');
         QCOMPARE(value("email"), QStringLiteral("ada@example.orgxy"));
         QCOMPARE(value("password"), QStringLiteral("secret12"));
-    }
-
-    void registrationSignsInAndLogoutComesBack()
-    {
-        globals->setSettingsGuiScale(1.5);
-        reopen(false);
-        checkSignedIn(false);
-        clickItem("cornerLink");
-        main->click(item("password")->findChild<QQuickItem *>(QStringLiteral("eye")));
-        QVERIFY(item("password")->property("passwordVisible").toBool());
-        // Back to login and to a fresh register form, as a user who changes their mind.
-        clickItem("cornerLink");
-        clickItem("cornerLink");
-        type("name", QStringLiteral("Grace"));
-        type("email", QStringLiteral("grace@example.org"));
-        type("password", QStringLiteral("cobol1959"));
-        type("password2", QStringLiteral("cobol1959"));
-        clickItem("submit");
-        QCOMPARE(error(), QString());
-        checkSignedIn(true);
-        QTRY_COMPARE(main->window()->size(), QSize(705, 315));
-        QCOMPARE(globals->getUserEmail(), QStringLiteral("grace@example.org"));
-
-        // Logout from the help menu brings the layer back, on the form used last, emptied.
-        openHelpMenu();
-        clickItem("logoutItem");
-        QTRY_VERIFY(item("authLayer")->isVisible());
-        QCOMPARE(layer("mode"), QStringLiteral("register"));
-        for (const char *field : { "name", "email", "password", "password2" })
-            QVERIFY2(value(field).isEmpty(), field);
-        // A password typed now must not show in clear, whatever the eye showed before.
-        for (const char *field : { "password", "password2" })
-            QVERIFY2(!item(field)->property("passwordVisible").toBool(), field);
-        QVERIFY(!QFile::exists(globals->authFilePath()));
-        QTRY_COMPARE(main->window()->size(), QSize(600, 645));
     }
 
     void recoveryWithTheMailedCode()
