@@ -58,8 +58,21 @@ elif [ "$what" = package ]; then
         grep -qx "$file" <<< "$contents" || fail "the package lacks $file"
     done
     depends=$(dpkg-deb -f "$deb" Depends)
-    for package in ffmpeg libqt6core6 libqt6quick6 libqt6quickwidgets6 qml6-module-qtquick-controls; do
+    for package in ffmpeg qml6-module-qtquick-controls; do
         grep -qw "$package" <<< "$depends" || fail "no dependency on $package"
+    done
+    # Every library the shipped binaries link directly comes from a package the .deb depends on.
+    unpacked=$work/unpacked
+    dpkg-deb -x "$deb" "$unpacked"
+    for binary in "$unpacked"/usr/lib/zelk/zelk "$unpacked"/usr/lib/zelk/zelk-service "$unpacked"/usr/lib/zelk/*.so; do
+        for library in $(objdump -p "$binary" | awk '/NEEDED/ { print $2 }'); do
+            [ -e "$unpacked/usr/lib/zelk/$library" ] && continue
+            path=$(ldconfig -p | awk -v lib="$library" '$1 == lib && /x86-64|x86_64|64bit/ { print $NF; exit }')
+            [ -n "$path" ] || fail "$(basename "$binary") needs $library, which is not installed here"
+            package=$(dpkg -S "$(readlink -f "$path")" 2>/dev/null | head -n 1 | cut -d: -f1)
+            case $package in libc6 | libstdc++6 | libgcc-s1) continue ;; esac
+            grep -qw "$package" <<< "$depends" || fail "$(basename "$binary") needs $library from $package, not a dependency"
+        done
     done
     echo "$(basename "$deb"): $(du -k "$deb" | cut -f1) KiB; Depends: $depends"
 else
