@@ -1,5 +1,6 @@
 #include "Archive/Archive.h"
 #include "Archive/ArchiveHandler.h"
+#include "FileBytes.h"
 #include "FileProcessing/ConvertingFile.h"
 #include "FileProcessing/ZelkServer.h"
 #include "GlobalsInfo/GlobalsInfo.h"
@@ -30,18 +31,6 @@ const QString oddName = QStringLiteral("Björk's \"Song\" %2 + & Säng.live");
 QStringList filesIn(const QString &folder)
 {
     return QDir(folder).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
-}
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // existing output, and cancelling. What the conversions make is checked with the real ffmpeg.
 
 #include "ConversionWorker.h"
+#include "FileBytes.h"
 
 #include "FileProcessing/ConvertingFile.h"
 
@@ -44,18 +45,6 @@ echo 'converted media' > "$out"
 void setSwitch(const char *name, const QString &value)
 {
     qputenv(QByteArray("FAKE_") + name, value.toLocal8Bit());
-}
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace

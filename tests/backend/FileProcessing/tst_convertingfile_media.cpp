@@ -3,6 +3,7 @@
 // through the window tests' runs.
 
 #include "ConversionWorker.h"
+#include "FileBytes.h"
 #include "MediaSamples.h"
 
 #include <QDir>
@@ -20,12 +21,6 @@
 using Entry = ConversionWorker::Entry;
 
 namespace {
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
 
 QByteArray noise()
 {
