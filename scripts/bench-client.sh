@@ -45,6 +45,8 @@ export XDG_RUNTIME_DIR=$work/runtime
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 
+# Made first, so that the wait below never reads before the service has opened it.
+: >"$work/service.log"
 "$bin/zelk-service" --port 0 --data "$work/data" >"$work/service.log" 2>&1 &
 service_pid=$!
 port=

@@ -7,6 +7,7 @@
 #include "plugins/MessageBoxCustom.h"
 #include "plugins/SysInfoManager.h"
 #include "plugins/UpdateManager.h"
+#include "RendererChoice.h"
 #include "UserAuth/UserAuth.h"
 
 #include <QApplication>
@@ -102,6 +103,7 @@ int runZelk(int argc, char *argv[])
     QCoreApplication::setApplicationName(AppIdentity::applicationName);
     QCoreApplication::setApplicationVersion(AppIdentity::versionText);
 
+    RendererChoice::apply();
     auto app = std::make_unique<QApplication>(argc, argv);
     QQuickStyle::setStyle(QStringLiteral("Basic"));
 
