@@ -2,7 +2,8 @@
 # Measures the client side by side with references run on the same machine in the same run, and
 # prints each figure as a ratio with its goal:
 #   start-up     the program with a signed-in user, launch to the main window's first frame, against
-#                the barest Qt Quick window (median of RUNS interleaved starts each);
+#                the barest Qt Quick window (median of RUNS interleaved starts each), each with the
+#                renderer it chooses, and both again with Qt's software renderer;
 #   whole run    drop of a 3-minute MP3 to both MP3 results converted, against the same steps done
 #                with ffmpeg and curl on the same file and service (median of two runs each);
 #   memory       the client's peak resident size while two 100 MB results download, above its idle peak;
@@ -90,28 +91,31 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 now_us() { echo "${EPOCHREALTIME/./}"; }
 
 # --- start-up ---------------------------------------------------------------------------------------
+# Prints "MS RENDERER" for one start of program $2 with the environment assignments in $1.
 first_frame() {
     local out
-    out=$(ZELK_FIRST_FRAME=$(now_us) timeout 30 "$1" 2>/dev/null) || true
-    sed -n 's/^first frame: \([0-9.]*\) ms$/\1/p' <<<"$out"
+    out=$(env $1 ZELK_FIRST_FRAME=$(now_us) timeout 30 "$2" 2>/dev/null) || true
+    sed -n 's/^first frame: \([0-9.]*\) ms, \([a-z]*\) renderer$/\1 \2/p' <<<"$out"
 }
-echo "timing $runs start-ups of each ..." >&2
-# One start of each first fills the caches (QML, fonts) as any earlier start would have.
-first_frame "$bin/zelk" >/dev/null
-first_frame "$bench/zelk_bench_bare" >/dev/null
-: >"$work/zelk.ms"
-: >"$work/bare.ms"
-for i in $(seq "$runs"); do
-    if [ $((i % 2)) = 1 ]; then
-        first_frame "$bin/zelk" >>"$work/zelk.ms"
-        first_frame "$bench/zelk_bench_bare" >>"$work/bare.ms"
-    else
-        first_frame "$bench/zelk_bench_bare" >>"$work/bare.ms"
-        first_frame "$bin/zelk" >>"$work/zelk.ms"
-    fi
+# Each program as it starts by itself, and both with Qt's software renderer for a like-for-like view.
+series=("zelk|X=|$bin/zelk" "bare|X=|$bench/zelk_bench_bare"
+    "zelk-software|QT_QUICK_BACKEND=software|$bin/zelk" "bare-software|QT_QUICK_BACKEND=software|$bench/zelk_bench_bare")
+echo "timing $runs start-ups of each of ${#series[@]} ..." >&2
+for entry in "${series[@]}"; do
+    IFS='|' read -r name vars program <<<"$entry"
+    # One start first fills the caches (QML, fonts, shaders) as any earlier start would have.
+    first_frame "$vars" "$program" | cut -d' ' -f2 >"$work/$name.renderer"
+    : >"$work/$name.ms"
 done
-zelk_start=$(median <"$work/zelk.ms")
-bare_start=$(median <"$work/bare.ms")
+for i in $(seq "$runs"); do
+    # Each round starts with another series, so that no series always follows the same one.
+    for k in 0 1 2 3; do
+        IFS='|' read -r name vars program <<<"${series[$(((i + k) % 4))]}"
+        first_frame "$vars" "$program" | cut -d' ' -f1 >>"$work/$name.ms"
+    done
+done
+start_ms() { median <"$work/$1.ms"; }
+renderer() { cat "$work/$1.renderer"; }
 
 # --- whole run --------------------------------------------------------------------------------------
 # What a user would do by hand: the same conversions and requests, with the results polled each second.
@@ -171,7 +175,11 @@ echo
 echo "ZELK client benchmark ($(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg))"
 printf '%-44s %12s %12s %8s %8s\n' measure program reference ratio goal
 printf '%-44s %9.1f ms %9.1f ms %8s %8s\n' "start-up to first frame (median of $runs)" \
-    "$zelk_start" "$bare_start" "$(ratio "$zelk_start" "$bare_start")" "<= 1.30"
+    "$(start_ms zelk)" "$(start_ms bare)" "$(ratio "$(start_ms zelk)" "$(start_ms bare)")" "<= 1.30"
+printf '%-44s %12s %12s\n' "  renderer each chose" "$(renderer zelk)" "$(renderer bare)"
+printf '%-44s %9.1f ms %9.1f ms %8s %8s\n' "  both with the software renderer" \
+    "$(start_ms zelk-software)" "$(start_ms bare-software)" \
+    "$(ratio "$(start_ms zelk-software)" "$(start_ms bare-software)")" -
 printf '%-44s %9.0f ms %9.0f ms %8s %8s\n' "drop to both results (median of 2)" \
     "$program_wall" "$hand_wall" "$(ratio "$program_wall" "$hand_wall")" "<= 1.10"
 printf '%-44s %9.1f MB %9.1f MB %8s %8s\n' "peak while two 100 MB results download" \

@@ -20,10 +20,12 @@ int main(int argc, char *argv[])
     const qint64 launched = qEnvironmentVariable("ZELK_FIRST_FRAME").toLongLong();
     QObject::connect(
         window, &QQuickWindow::frameSwapped, window,
-        [launched] {
+        [launched, window] {
             using namespace std::chrono;
             const auto now = duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
-            std::printf("first frame: %.1f ms\n", double(now - launched) / 1000.0);
+            const bool software = window->rendererInterface()->graphicsApi() == QSGRendererInterface::Software;
+            std::printf("first frame: %.1f ms, %s renderer\n", double(now - launched) / 1000.0,
+                software ? "software" : "graphics");
             std::fflush(stdout);
             std::_Exit(0);
         },
