@@ -41,9 +41,9 @@ Answer archiveList(const QJsonArray &songs)
 
 } // namespace
 
-// The Archive window worked through its document as a user would: the rows the service lists, the
-// format choice, and fetching a result again through the download-and-convert window. One fetch against
-// the local service is the journey tests' part.
+// The Archive window worked through its document as a user would, against a scripted service: the rows
+// it lists, the format choice, and fetching a result again through the download-and-convert window. The
+// local service's list and one fetch against it are the journey tests' part.
 class tst_Archive final : public QObject
 {
     Q_OBJECT
