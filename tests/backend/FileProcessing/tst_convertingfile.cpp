@@ -1,20 +1,23 @@
-// ConvertingFile against a stand-in ffmpeg: what is kept and deleted on failure, a missing ffmpeg, an
-// existing output, and cancelling. What the conversions make is checked with the real ffmpeg.
+// ConvertingFile on a worker thread, as the windows run it. With the real ffmpeg: the upload WAV from each
+// kind of source, every audio output and the new audio under a video's picture in every container. With a
+// stand-in: what is kept and deleted on failure, a missing ffmpeg, an existing output, and cancelling.
+// Odd names go through the window tests' runs.
 
-#include "ConversionWorker.h"
 #include "FileBytes.h"
+#include "MediaSamples.h"
 
 #include "FileProcessing/ConvertingFile.h"
 
-#include <QFile>
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
-
-using Entry = ConversionWorker::Entry;
+#include <tuple>
 
 namespace {
 
@@ -47,7 +50,86 @@ void setSwitch(const char *name, const QString &value)
     qputenv(QByteArray("FAKE_") + name, value.toLocal8Bit());
 }
 
+enum class Entry { PrepareToUpload, PrepareFinal, ConvertFile };
+
+struct Job
+{
+    Entry entry = Entry::PrepareFinal;
+    QString input;
+    QString output;
+    QString videoSource;
+};
+
 } // namespace
+
+// Runs one ConvertingFile the way the windows do: a fresh thread, the converter moved to it, the thread's
+// start connected to the entry slot, finished to deleteLater, the done signals queued back to this object.
+class ConversionWorker final : public QObject
+{
+    Q_OBJECT
+
+public:
+    ConversionWorker() = default;
+    ~ConversionWorker() override { cancel(); }
+
+    void start(const Job &job)
+    {
+        stop();
+        received.clear();
+        workerThread = std::make_unique<QThread>();
+        // Owned by its thread: deleted there through the finished → deleteLater connection.
+        auto *converter = new ConvertingFile(&cancelFlag, job.input, job.output, job.videoSource, true);
+        converter->moveToThread(workerThread.get());
+        const char *entry = job.entry == Entry::PrepareToUpload ? SLOT(prepareToUpload())
+            : job.entry == Entry::PrepareFinal                  ? SLOT(prepareFinal())
+                                                                : SLOT(convertFile());
+        connect(workerThread.get(), SIGNAL(started()), converter, entry);
+        connect(workerThread.get(), &QThread::finished, converter, &QObject::deleteLater);
+        const auto record = [this](const char *name) { return [this, name] { received << name; }; };
+        connect(converter, &ConvertingFile::doneUploadConverting, this, record("doneUploadConverting"),
+            Qt::QueuedConnection);
+        connect(converter, &ConvertingFile::doneMain, this, record("doneMain"), Qt::QueuedConnection);
+        workerThread->start();
+    }
+
+    // Starts the job, waits for its done signal and stops the thread; false on a time-out.
+    bool run(const Job &job, int timeoutMs = 60000)
+    {
+        start(job);
+        const bool arrived = QTest::qWaitFor([this] { return !received.isEmpty(); }, timeoutMs);
+        stop();
+        return arrived;
+    }
+
+    // What closing a window does: set the cancel flag, quit the thread and wait. Returns its milliseconds.
+    qint64 cancel()
+    {
+        QElapsedTimer timer;
+        timer.start();
+        setCancelFlag(1);
+        stop();
+        return timer.elapsed();
+    }
+
+    void setCancelFlag(int value) { cancelFlag.store(value, std::memory_order_release); }
+    QStringList doneSignals() const { return received; } // in order
+
+private:
+    Q_DISABLE_COPY_MOVE(ConversionWorker)
+
+    void stop()
+    {
+        if (!workerThread)
+            return;
+        workerThread->quit();
+        workerThread->wait();
+        workerThread.reset();
+    }
+
+    std::atomic<int> cancelFlag { 0 };
+    std::unique_ptr<QThread> workerThread;
+    QStringList received;
+};
 
 class tst_ConvertingFile final : public QObject
 {
@@ -57,190 +139,281 @@ public:
     tst_ConvertingFile() = default;
 
 private slots:
-    void init();
-    void cleanupTestCase() { ConvertingFile::setProgramPath(QString()); }
+    void initTestCase()
+    {
+        QVERIFY(samples.isValid());
+        const auto codecs = MediaSamples::sourceCodecs();
+        for (auto format = codecs.cbegin(); format != codecs.cend(); ++format) {
+            if (format->contains(QStringLiteral("-c:v")))
+                QVERIFY(MediaSamples::makeVideo(sample(QStringLiteral("clip.") + format.key()), *format));
+        }
+        QVERIFY(MediaSamples::makeResultWav(sample(QStringLiteral("result.wav"))));
+    }
 
-    void failedConversion_data();
-    void failedConversion();
-    void existingOutputDoesNotWaitForAnswer();
-    void cancelWhileRunning_data();
-    void cancelWhileRunning();
+    void init()
+    {
+        dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir->isValid());
+    }
+
+    // Back to the real ffmpeg beside the test program.
+    void cleanup() { ConvertingFile::setProgramPath(QString()); }
+
+    void conversion_data()
+    {
+        QTest::addColumn<int>("entry");
+        QTest::addColumn<QString>("input"); // a suffix: a fresh sample of that kind; "result": the result WAV
+        QTest::addColumn<QString>("video");
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QString>("codec"); // the output's audio codec, empty for a video
+
+        const int upload = int(Entry::PrepareToUpload);
+        const int final = int(Entry::PrepareFinal);
+        const int archive = int(Entry::ConvertFile);
+        // The upload WAV from each branch of source kinds, the WMV one in capitals.
+        for (const char *source : { "mp3", "flac", "mp4", "webm", "avi" })
+            QTest::addRow("upload from %s", source) << upload << source << "" << "wav" << "pcm_s16le";
+        QTest::newRow("upload from WMV") << upload << "WMV" << "" << "wav" << "pcm_s16le";
+
+        const QList<QPair<const char *, const char *>> audio { { "mp3", "mp3" }, { "wav", "pcm_s16le" },
+            { "m4a", "aac" }, { "aiff", "pcm_s16be" }, { "flac", "flac" }, { "wma", "wmav2" } };
+        for (qsizetype i = 0; i < audio.size(); ++i) {
+            const int entry = i % 2 ? archive : final;
+            QTest::addRow("%s %s", entry == final ? "final" : "archive", audio.at(i).first)
+                << entry << "result" << "mp4" << audio.at(i).first << audio.at(i).second;
+        }
+
+        // Every source container and every video output at least once through each entry, including the
+        // pairs where copying the picture fails and the fallback has to encode it.
+        const QList<std::tuple<int, const char *, const char *>> videos { { final, "mkv", "mkv" },
+            { final, "webm", "webm" }, { final, "webm", "mp4" }, { final, "flv", "mov" }, { final, "mpg", "mpg" },
+            { final, "mp4", "wmv" }, { archive, "mp4", "mkv" }, { archive, "wmv", "mp4" }, { archive, "mpg", "mpg" },
+            { archive, "avi", "webm" }, { archive, "mov", "wmv" }, { archive, "flv", "mov" } };
+        for (const auto &[entry, source, format] : videos)
+            QTest::addRow("%s %s picture to %s", entry == final ? "final" : "archive", source, format)
+                << entry << "result" << source << format << "";
+        // A stored video re-encoded into another container.
+        for (const char *stored : { "mkv", "wmv", "webm" })
+            QTest::addRow("archive stored %s to mov", stored) << archive << stored << "mp4" << "mov" << "";
+    }
+
+    void conversion()
+    {
+        QFETCH(int, entry);
+        QFETCH(QString, input);
+        QFETCH(QString, video);
+        QFETCH(QString, output);
+        QFETCH(QString, codec);
+
+        Job job { Entry(entry), {}, path(QStringLiteral("vocals - clip.") + output),
+            video.isEmpty() ? QString() : sample(QStringLiteral("clip.") + video) };
+        const bool isResult = input == QLatin1String("result");
+        if (isResult) {
+            job.input = job.output + QStringLiteral(".wav");
+            QVERIFY(QFile::copy(sample(QStringLiteral("result.wav")), job.input));
+        } else {
+            job.input = path(QStringLiteral("source.") + input);
+            const QStringList codecArguments = MediaSamples::sourceCodecs().value(input.toLower());
+            QVERIFY(!codecArguments.isEmpty());
+            const bool isVideo = codecArguments.contains(QStringLiteral("-c:v"));
+            QVERIFY(isVideo ? MediaSamples::makeVideo(job.input, codecArguments)
+                            : MediaSamples::makeAudio(job.input, codecArguments));
+        }
+        ConversionWorker worker;
+        QVERIFY(worker.run(job));
+        QCOMPARE(worker.doneSignals().size(), 1);
+        QVERIFY(!QFile::exists(job.output + QStringLiteral(".mp4")));
+
+        const MediaSamples::Info info = MediaSamples::probe(job.output);
+        QVERIFY2(info.decodes, qPrintable(info.problem));
+        QVERIFY(info.hasAudio);
+        if (!codec.isEmpty())
+            QCOMPARE(info.audioCodec, codec);
+        if (Entry(entry) == Entry::PrepareToUpload)
+            QCOMPARE(info.channels, 2);
+        QCOMPARE(info.hasVideo, codec.isEmpty());
+        // The result's loud sound, not the quiet one of the source video; any sound at all from a source.
+        QVERIFY2(info.meanVolumeDb > (isResult ? MediaSamples::newAudioThresholdDb : -80),
+            qPrintable(QStringLiteral("%1 dB").arg(info.meanVolumeDb)));
+        QCOMPARE(QFile::exists(job.input), Entry(entry) != Entry::PrepareFinal);
+    }
+
+    void failedConversion_data()
+    {
+        QTest::addColumn<int>("entry");
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("video");
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<int>("runCount");
+
+        const int upload = int(Entry::PrepareToUpload);
+        const int final = int(Entry::PrepareFinal);
+        const int archive = int(Entry::ConvertFile);
+        // Every run fails after writing a partial file, ffmpeg "succeeds" without writing anything, or it
+        // is not there at all.
+        for (const char *failure : { "FAIL_IF", "NO_OUTPUT", "MISSING" }) {
+            QTest::addRow("upload, %s", failure) << upload << "clip.mp4" << "" << "up.wav" << failure << 1;
+            QTest::addRow("final audio, %s", failure) << final << "a.mp3.wav" << "" << "a.mp3" << failure << 1;
+            QTest::addRow("final one run, %s", failure) << final << "a.mp4.wav" << "clip.mkv" << "a.mp4" << failure << 2;
+            QTest::addRow("final two runs, %s", failure) << final << "a.mov.wav" << "clip.mkv" << "a.mov" << failure << 2;
+            QTest::addRow("archive video file, %s", failure)
+                << archive << "a.mov" << "clip.mov" << "a.mkv" << failure << 1;
+            QTest::addRow("archive two runs, %s", failure)
+                << archive << "a.wav" << "clip.mp4" << "a.webm" << failure << 2;
+        }
+    }
+
+    void failedConversion()
+    {
+        QFETCH(int, entry);
+        QFETCH(QString, input);
+        QFETCH(QString, video);
+        QFETCH(QString, output);
+        QFETCH(QString, failure);
+        QFETCH(int, runCount);
+
+        useStandIn();
+        const QString missing = path("no-such-folder/ffmpeg");
+        if (failure == QLatin1String("MISSING")) {
+            ConvertingFile::setProgramPath(missing);
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^ffmpeg could not be started: ")
+                                                   + QRegularExpression::escape(missing)));
+        } else {
+            setSwitch(failure.toLatin1().constData(), failure == QLatin1String("FAIL_IF") ? "-i" : "1");
+        }
+        const Job job = makeJob(Entry(entry), input, output, video);
+        ConversionWorker worker;
+        QVERIFY(worker.run(job, 10000));
+
+        QCOMPARE(runs().size(), failure == QLatin1String("MISSING") ? 0 : runCount);
+        QCOMPARE(worker.doneSignals().size(), 1);
+        QVERIFY2(!QFile::exists(job.output), "no partial output is left behind");
+        QVERIFY2(QFile::exists(job.input), "the input is kept when nothing was produced");
+        QVERIFY(!QFile::exists(job.output + QStringLiteral(".mp4")));
+    }
+
+    void existingOutputDoesNotWaitForAnswer()
+    {
+        // Without "-y" the stand-in asks on its input, as ffmpeg does; an open input would hang it.
+        useStandIn();
+        const Job job = makeJob(Entry::PrepareFinal, "a.mp3.wav", "a.mp3", QString());
+        QVERIFY(writeFile(job.output, "the user's earlier file"));
+        ConversionWorker worker;
+        QVERIFY(worker.run(job, 10000));
+        QCOMPARE(runs().size(), 1);
+        QCOMPARE(readFile(job.output), QByteArray("the user's earlier file"));
+        QVERIFY(QFile::exists(job.input));
+    }
+
+    void cancelWhileRunning_data()
+    {
+        QTest::addColumn<int>("entry");
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QString>("hangIf"); // none: cancelled before the start
+        QTest::addColumn<bool>("ignoreTerm");
+        QTest::addColumn<QStringList>("expectedSignals");
+
+        const int upload = int(Entry::PrepareToUpload);
+        const int final = int(Entry::PrepareFinal);
+        const int archive = int(Entry::ConvertFile);
+        // In the first of two runs the conversion ends silently; in the last its signal still comes, and
+        // the owner ignores it because its flag is set.
+        const QStringList none;
+        const QStringList main { "doneMain" };
+        const QStringList uploaded { "doneUploadConverting" };
+        QTest::newRow("final, first run") << final << "a.mov.wav" << "a.mov" << "copy" << false << none;
+        QTest::newRow("archive, first run") << archive << "a.mov.wav" << "a.mov" << "copy" << false << none;
+        QTest::newRow("final, ignoring terminate") << final << "a.mov.wav" << "a.mov" << "copy" << true << none;
+        QTest::newRow("upload, last run") << upload << "clip.mp4" << "up.wav" << "-i" << false << uploaded;
+        QTest::newRow("final, last run") << final << "a.mp3.wav" << "a.mp3" << "-i" << false << main;
+        QTest::newRow("archive, last run") << archive << "a.wav" << "a.flac" << "-i" << false << main;
+        // A download that completes after the window closed starts a conversion with the flag already set.
+        QTest::newRow("upload, before the start") << upload << "a.wav" << "up.wav" << "" << false << uploaded;
+        QTest::newRow("final one run, before the start") << final << "a.wav" << "a.mp4" << "" << false << none;
+        QTest::newRow("archive, before the start") << archive << "a.wav" << "a.webm" << "" << false << none;
+    }
+
+    void cancelWhileRunning()
+    {
+        QFETCH(int, entry);
+        QFETCH(QString, input);
+        QFETCH(QString, output);
+        QFETCH(QString, hangIf);
+        QFETCH(bool, ignoreTerm);
+        QFETCH(QStringList, expectedSignals);
+
+        useStandIn();
+        const bool beforeStart = hangIf.isEmpty();
+        setSwitch("HANG_IF", hangIf);
+        setSwitch("IGNORE_TERM", QLatin1String(ignoreTerm ? "1" : ""));
+        const Job job = makeJob(Entry(entry), input, output, "clip.avi");
+        const QString intermediate = job.output + QStringLiteral(".mp4");
+        ConversionWorker worker;
+        worker.setCancelFlag(beforeStart ? 1 : 0);
+        worker.start(job);
+        if (beforeStart)
+            QTest::qWait(100);
+        QTRY_VERIFY(beforeStart || QFile::exists(job.output) || QFile::exists(intermediate));
+
+        // An ignored terminate request is followed by a kill after half a second.
+        const qint64 stopMs = worker.cancel();
+        QVERIFY2(stopMs < (ignoreTerm ? 1500 : 1000) && (!ignoreTerm || stopMs >= 450),
+            qPrintable(QString::number(stopMs)));
+        QTest::qWait(200);
+        QCOMPARE(worker.doneSignals(), expectedSignals);
+        QCOMPARE(runs().size(), beforeStart ? 0 : 1);
+        if (!beforeStart) {
+            const pid_t pid = runs().first().first().toInt();
+            QVERIFY(::kill(pid, 0) != 0 && errno == ESRCH);
+        }
+        QCOMPARE(QFile::exists(job.input), Entry(entry) != Entry::PrepareFinal);
+        QVERIFY2(!QFile::exists(job.output) && !QFile::exists(intermediate), "the half-written output is removed");
+    }
 
 private:
     Q_DISABLE_COPY_MOVE(tst_ConvertingFile)
 
     QString path(const QString &name) const { return dir->filePath(name); }
-    // Creates IN and VID (when named) in the test folder and fills in the job's paths.
-    ConversionWorker::Job makeJob(
-        Entry entry, const QString &in, const QString &out, const QString &vid) const;
-    // Each run of the stand-in: its process id first, then its arguments.
-    QList<QStringList> runs() const;
+    QString sample(const QString &name) const { return samples.filePath(name); }
 
+    // Points the conversions at the stand-in, every switch off.
+    void useStandIn()
+    {
+        for (const char *name : { "FAIL_IF", "HANG_IF", "IGNORE_TERM", "NO_OUTPUT" })
+            setSwitch(name, QString());
+        setSwitch("LOG", path(QStringLiteral("calls.log")));
+        const QString program = path(QStringLiteral("ffmpeg"));
+        QVERIFY(writeFile(program, fakeFfmpeg));
+        QVERIFY(QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner));
+        ConvertingFile::setProgramPath(program);
+    }
+
+    // Creates IN and VID (when named) in the test folder and fills in the job's paths.
+    Job makeJob(Entry entry, const QString &in, const QString &out, const QString &vid) const
+    {
+        const Job job { entry, path(in), path(out), vid.isEmpty() ? QString() : path(vid) };
+        writeFile(job.input, "input media\n");
+        if (!vid.isEmpty())
+            writeFile(job.videoSource, "source video\n");
+        return job;
+    }
+
+    // Each run of the stand-in: its process id first, then its arguments.
+    QList<QStringList> runs() const
+    {
+        QList<QStringList> result;
+        for (const QByteArray &line : readFile(path(QStringLiteral("calls.log"))).split('\n')) {
+            if (!line.isEmpty())
+                result << QString::fromLocal8Bit(line).split(QLatin1Char('\037'));
+        }
+        return result;
+    }
+
+    QTemporaryDir samples;
     std::unique_ptr<QTemporaryDir> dir;
 };
-
-void tst_ConvertingFile::init()
-{
-    dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir->isValid());
-    for (const char *name : { "FAIL_IF", "HANG_IF", "IGNORE_TERM", "NO_OUTPUT" })
-        setSwitch(name, QString());
-    setSwitch("LOG", path(QStringLiteral("calls.log")));
-    const QString program = path(QStringLiteral("ffmpeg"));
-    QFile file(program);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(fakeFfmpeg) == qint64(sizeof fakeFfmpeg - 1));
-    file.close();
-    QVERIFY(file.setPermissions(file.permissions() | QFileDevice::ExeOwner));
-    ConvertingFile::setProgramPath(program);
-}
-
-ConversionWorker::Job tst_ConvertingFile::makeJob(
-    Entry entry, const QString &in, const QString &out, const QString &vid) const
-{
-    const ConversionWorker::Job job { entry, path(in), path(out), vid.isEmpty() ? QString() : path(vid) };
-    writeFile(job.input, "input media\n");
-    if (!vid.isEmpty())
-        writeFile(job.videoSource, "source video\n");
-    return job;
-}
-
-QList<QStringList> tst_ConvertingFile::runs() const
-{
-    QList<QStringList> result;
-    for (const QByteArray &line : readFile(path(QStringLiteral("calls.log"))).split('\n')) {
-        if (!line.isEmpty())
-            result << QString::fromLocal8Bit(line).split(QLatin1Char('\037'));
-    }
-    return result;
-}
-
-void tst_ConvertingFile::failedConversion_data()
-{
-    QTest::addColumn<int>("entry");
-    QTest::addColumn<QString>("input");
-    QTest::addColumn<QString>("video");
-    QTest::addColumn<QString>("output");
-    QTest::addColumn<QString>("failure");
-    QTest::addColumn<int>("runCount");
-
-    const int upload = int(Entry::PrepareToUpload);
-    const int final = int(Entry::PrepareFinal);
-    const int archive = int(Entry::ConvertFile);
-    // Every run fails after writing a partial file, ffmpeg "succeeds" without writing anything, or it
-    // is not there at all.
-    for (const char *failure : { "FAIL_IF", "NO_OUTPUT", "MISSING" }) {
-        QTest::addRow("upload, %s", failure) << upload << "clip.mp4" << "" << "up.wav" << failure << 1;
-        QTest::addRow("final audio, %s", failure) << final << "a.mp3.wav" << "" << "a.mp3" << failure << 1;
-        QTest::addRow("final one run, %s", failure) << final << "a.mp4.wav" << "clip.mkv" << "a.mp4" << failure << 2;
-        QTest::addRow("final two runs, %s", failure) << final << "a.mov.wav" << "clip.mkv" << "a.mov" << failure << 2;
-        QTest::addRow("archive video file, %s", failure) << archive << "a.mov" << "clip.mov" << "a.mkv" << failure << 1;
-        QTest::addRow("archive two runs, %s", failure) << archive << "a.wav" << "clip.mp4" << "a.webm" << failure << 2;
-    }
-}
-
-void tst_ConvertingFile::failedConversion()
-{
-    QFETCH(int, entry);
-    QFETCH(QString, input);
-    QFETCH(QString, video);
-    QFETCH(QString, output);
-    QFETCH(QString, failure);
-    QFETCH(int, runCount);
-
-    const QString missing = path(QStringLiteral("no-such-folder/ffmpeg"));
-    if (failure == QLatin1String("MISSING")) {
-        ConvertingFile::setProgramPath(missing);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^ffmpeg could not be started: ")
-                                               + QRegularExpression::escape(missing)));
-    } else {
-        setSwitch(failure.toLatin1().constData(), failure == QLatin1String("FAIL_IF") ? "-i" : "1");
-    }
-    const auto job = makeJob(Entry(entry), input, output, video);
-    ConversionWorker worker;
-    QVERIFY(worker.run(job, 10000));
-
-    QCOMPARE(runs().size(), failure == QLatin1String("MISSING") ? 0 : runCount);
-    QCOMPARE(worker.doneSignals().size(), 1);
-    QVERIFY2(!QFile::exists(job.output), "no partial output is left behind");
-    QVERIFY2(QFile::exists(job.input), "the input is kept when nothing was produced");
-    QVERIFY(!QFile::exists(job.output + QStringLiteral(".mp4")));
-}
-
-void tst_ConvertingFile::existingOutputDoesNotWaitForAnswer()
-{
-    // Without "-y" the stand-in asks on its input, as ffmpeg does; an open input would hang it.
-    const auto job = makeJob(Entry::PrepareFinal, QStringLiteral("a.mp3.wav"), QStringLiteral("a.mp3"), QString());
-    QVERIFY(writeFile(job.output, "the user's earlier file"));
-    ConversionWorker worker;
-    QVERIFY(worker.run(job, 10000));
-    QCOMPARE(runs().size(), 1);
-    QCOMPARE(readFile(job.output), QByteArray("the user's earlier file"));
-    QVERIFY(QFile::exists(job.input));
-}
-
-void tst_ConvertingFile::cancelWhileRunning_data()
-{
-    QTest::addColumn<int>("entry");
-    QTest::addColumn<QString>("input");
-    QTest::addColumn<QString>("output");
-    QTest::addColumn<QString>("hangIf"); // none: cancelled before the start
-    QTest::addColumn<bool>("ignoreTerm");
-    QTest::addColumn<QStringList>("expectedSignals");
-
-    const int upload = int(Entry::PrepareToUpload);
-    const int final = int(Entry::PrepareFinal);
-    const int archive = int(Entry::ConvertFile);
-    // In the first of two runs the conversion ends silently; in the last its signal still comes, and the
-    // owner ignores it because its flag is set.
-    const QStringList none;
-    const QStringList main { "doneMain" };
-    const QStringList uploaded { "doneUploadConverting" };
-    QTest::newRow("final, first run") << final << "a.mov.wav" << "a.mov" << "copy" << false << none;
-    QTest::newRow("archive, first run") << archive << "a.mov.wav" << "a.mov" << "copy" << false << none;
-    QTest::newRow("final, ignoring terminate") << final << "a.mov.wav" << "a.mov" << "copy" << true << none;
-    QTest::newRow("upload, last run") << upload << "clip.mp4" << "up.wav" << "-i" << false << uploaded;
-    QTest::newRow("final, last run") << final << "a.mp3.wav" << "a.mp3" << "-i" << false << main;
-    QTest::newRow("archive, last run") << archive << "a.wav" << "a.flac" << "-i" << false << main;
-    // A download that completes after the window closed starts a conversion with the flag already set.
-    QTest::newRow("upload, before the start") << upload << "a.wav" << "up.wav" << "" << false << uploaded;
-    QTest::newRow("final one run, before the start") << final << "a.wav" << "a.mp4" << "" << false << none;
-    QTest::newRow("archive, before the start") << archive << "a.wav" << "a.webm" << "" << false << none;
-}
-
-void tst_ConvertingFile::cancelWhileRunning()
-{
-    QFETCH(int, entry);
-    QFETCH(QString, input);
-    QFETCH(QString, output);
-    QFETCH(QString, hangIf);
-    QFETCH(bool, ignoreTerm);
-    QFETCH(QStringList, expectedSignals);
-
-    const bool beforeStart = hangIf.isEmpty();
-    setSwitch("HANG_IF", hangIf);
-    setSwitch("IGNORE_TERM", QLatin1String(ignoreTerm ? "1" : ""));
-    const auto job = makeJob(Entry(entry), input, output, QStringLiteral("clip.avi"));
-    const QString intermediate = job.output + QStringLiteral(".mp4");
-    ConversionWorker worker;
-    worker.setCancelFlag(beforeStart ? 1 : 0);
-    worker.start(job);
-    if (beforeStart)
-        QTest::qWait(100);
-    QTRY_VERIFY(beforeStart || QFile::exists(job.output) || QFile::exists(intermediate));
-
-    // An ignored terminate request is followed by a kill after half a second.
-    const qint64 stopMs = worker.cancel();
-    QVERIFY2(stopMs < (ignoreTerm ? 1500 : 1000) && (!ignoreTerm || stopMs >= 450), qPrintable(QString::number(stopMs)));
-    QTest::qWait(200);
-    QCOMPARE(worker.doneSignals(), expectedSignals);
-    QCOMPARE(runs().size(), beforeStart ? 0 : 1);
-    if (!beforeStart) {
-        const pid_t pid = runs().first().first().toInt();
-        QVERIFY(::kill(pid, 0) != 0 && errno == ESRCH);
-    }
-    QCOMPARE(QFile::exists(job.input), Entry(entry) != Entry::PrepareFinal);
-    QVERIFY2(!QFile::exists(job.output) && !QFile::exists(intermediate), "the half-written output is removed");
-}
 
 QTEST_GUILESS_MAIN(tst_ConvertingFile)
 #include "tst_convertingfile.moc"

@@ -1,6 +1,7 @@
 #include "FileProcessing/TransferProgress.h"
 #include "FileProcessing/ZelkServer.h"
 
+#include "FileBytes.h"
 #include "GlobalsInfo/GlobalsInfo.h"
 #include "ScriptedHttpServer.h"
 #include "TempHome.h"
@@ -46,18 +47,6 @@ QString closedBase()
     return QStringLiteral("http://127.0.0.1:%1").arg(probe.serverPort());
 }
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
 QList<double> values(const QSignalSpy &spy)
 {
     QList<double> list;
@@ -92,6 +81,11 @@ QByteArray urlPair(const QString &base, const char *first, const char *second)
     return (base + QLatin1String(first) + QLatin1Char('|') + base + QLatin1String(second)).toUtf8();
 }
 
+QPair<QString, QString> formItem(const QString &name, const QString &value)
+{
+    return { name, value };
+}
+
 std::unique_ptr<ZelkServer> makeClient(std::chrono::milliseconds inactivity = 500ms)
 {
     auto client = std::make_unique<ZelkServer>();
@@ -101,8 +95,7 @@ std::unique_ptr<ZelkServer> makeClient(std::chrono::milliseconds inactivity = 50
 
 void startRepeat(ZelkServer &client)
 {
-    client.repeatFile(QStringLiteral("bass"), QStringLiteral("a.wav"), QStringLiteral("a"), QStringLiteral("h"),
-        QStringLiteral("full"), QStringLiteral("/a.mp3"), QStringLiteral("mp3"));
+    client.repeatFile("bass", "a.wav", "a", "h", "full", "/a.mp3", "mp3");
 }
 
 } // namespace
@@ -118,434 +111,420 @@ public:
 
 private slots:
     void initTestCase() { TempHome::createDocumentsFolder(); }
-    void init();
-    void cleanup();
 
-    void percent_data();
-    void percent();
-    void formWireFormat();
-    void multipartWireFormat();
-    void replies_data();
-    void replies();
-    void trackedRequestAbortsThePrevious();
-    void cancelAbortsTrackedButNotDownloads();
-    void downloadProgress();
-    void downloads();
-    void removeUploadedWaits();
-    void destroyedWhileBusy();
+    void init()
+    {
+        server = std::make_unique<ScriptedHttpServer>();
+        QVERIFY(server->listen());
+        temp = std::make_unique<QTemporaryDir>();
+        QVERIFY(temp->isValid());
+        setUrl("service_url", base());
+        setUrl("probe_url", server->url(QString::fromLatin1(probePath)).toString());
+    }
+
+    void cleanup()
+    {
+        server.reset();
+        temp.reset();
+    }
+
+    void percent_data()
+    {
+        QTest::addColumn<bool>("upload");
+        QTest::addColumn<qint64>("done");
+        QTest::addColumn<qint64>("total");
+        QTest::addColumn<qint64>("expectedSize");
+        QTest::addColumn<double>("percent"); // -1: nothing reported
+        const auto row
+            = [](const char *name, bool upload, qint64 done, qint64 total, qint64 expected, double percent) {
+                  QTest::newRow(name) << upload << done << total << expected << percent;
+              };
+        row("upload, two thirds rounds down", true, 2, 3, 0, 66.6);
+        row("upload, all sent", true, 3, 3, 0, 100.0);
+        row("upload, large file", true, 4'000'000'000, 8'000'000'000, 0, 50.0);
+        row("upload, total zero", true, 0, 0, 0, -1.0);
+        row("total wins over expected", false, 250, 1000, 500, 25.0);
+        row("all of total is capped", false, 1000, 1000, -1, 99.8);
+        row("no total, no expected", false, 700, -1, -1, 95.0);
+        row("no total, past expected", false, 1200, -1, 1000, 99.8);
+        row("total zero uses expected", false, 100, 0, 1000, 10.0);
+    }
+
+    void percent()
+    {
+        QFETCH(bool, upload);
+        QFETCH(qint64, done);
+        QFETCH(qint64, total);
+        QFETCH(qint64, expectedSize);
+        QFETCH(double, percent);
+        QCOMPARE(upload ? TransferProgress::uploadPercent(done, total).value_or(-1.0)
+                        : TransferProgress::downloadPercent(done, total, expectedSize),
+            percent);
+    }
+
+    void formWireFormat()
+    {
+        server->script(repeatPath, Answer::text("31"));
+        server->script(remainsPath, Answer::text("30"));
+        auto client = makeClient();
+        const QStringList *events = record(*client);
+
+        // Argument order differs from the field order: version/hash and extension/originalFilePath swap.
+        client->repeatFile(
+            "vocals", "up load.wav", "Rock+Roll & Blü 1%", "hash=1#2", "full", "/music/My Song.mp3", "mp3");
+        QTRY_COMPARE(*events, QStringList { "saved:31" });
+        client->getRemainSeconds(5);
+        QTRY_COMPARE(events->size(), 2);
+
+        const auto requests = server->requests();
+        QCOMPARE(requests.first().method, QByteArray("POST"));
+        QCOMPARE(requests.first().header("Content-Type"), QByteArray("application/x-www-form-urlencoded"));
+        const QRegularExpression pattern("^publicKey=([A-Za-z0-9]{10})&accessToken=([0-9a-f]{32})&(.*)$");
+        const auto repeat = pattern.match(QString::fromLatin1(requests.at(0).body));
+        const auto remains = pattern.match(QString::fromLatin1(requests.at(1).body));
+        QVERIFY2(repeat.hasMatch() && remains.hasMatch(), requests.at(0).body.constData());
+        QCOMPARE(repeat.captured(2).toLatin1(), expectedToken(repeat.captured(1)));
+        QCOMPARE(repeat.captured(3),
+            QStringLiteral("instrument=vocals&uploadedFileName=up%20load.wav"
+                           "&fileName=Rock+Roll%20%26%20Bl%C3%BC%201%25&version=full&hash=hash%3D1%232"
+                           "&extension=mp3&originalFilePath=%2Fmusic%2FMy%20Song.mp3"));
+        QCOMPARE(remains.captured(3), QStringLiteral("songID=5"));
+        QVERIFY2(repeat.captured(1) != remains.captured(1), "a new key for every request");
+    }
+
+    void multipartWireFormat()
+    {
+        server->script(proceedPath, Answer::text("42"));
+        const QString wav = pathIn("up \"load\".wav");
+        const QByteArray content = QByteArray("RIFF") + QByteArray(200'000, 'x');
+        QVERIFY(writeFile(wav, content));
+        auto client = makeClient();
+        const QStringList *events = record(*client);
+        QSignalSpy progress(client.get(), &ZelkServer::progressPercents);
+        // A file that cannot be read sends and reports nothing.
+        QVERIFY(!client->proceedFile("bass", pathIn("missing.wav"), "x", "h", "full", "/x.mp3", "mp3"));
+        QVERIFY(client->proceedFile("drums", wav, "My Song", "h4sh", "full", "/music/My Song.mp4", "mp4"));
+        QCOMPARE(values(progress), QList<double> { 0.0 });
+        QTRY_COMPARE(*events, QStringList { "saved:42" });
+        const QList<double> percents = values(progress);
+        QCOMPARE(percents.last(), 100.0);
+        QVERIFY(std::is_sorted(percents.begin(), percents.end()));
+
+        QCOMPARE(server->requests().size(), 1);
+        const auto request = server->requests().first();
+        QVERIFY(request.header("Content-Type").startsWith("multipart/form-data; boundary="));
+        QStringList names { QStringLiteral("form-data; name=\"uploadedFile\"; filename=\"%1\"").arg(wav) };
+        for (const char *name : { "instrument", "version", "fileName", "publicKey", "accessToken", "hash",
+                 "extension", "originalFilePath" })
+            names << QStringLiteral("form-data; name=\"%1\"").arg(QLatin1String(name));
+        QByteArrayList bodies;
+        for (const auto &part : ScriptedHttpServer::multipartParts(request)) {
+            QCOMPARE(part.headers.size(), 1);
+            QCOMPARE(part.headers.first().first, QByteArray("Content-Disposition"));
+            QCOMPARE(QString::fromUtf8(part.headers.first().second), names.takeFirst());
+            bodies << part.body;
+        }
+        QVERIFY(names.isEmpty());
+        QCOMPARE(bodies.takeAt(5), expectedToken(QString::fromLatin1(bodies.at(4))));
+        QVERIFY(QRegularExpression("^[A-Za-z0-9]{10}$").match(QString::fromLatin1(bodies.takeAt(4))).hasMatch());
+        QCOMPARE(bodies,
+            (QByteArrayList { content, "drums", "full", "My Song", "h4sh", "mp4", "/music/My Song.mp4" }));
+    }
+
+    void replies_data()
+    {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<Answer>("answer");
+        QTest::addColumn<bool>("refused");
+        QTest::addColumn<QString>("event");
+
+        // The plain answers of a good run are the window tests' part; here the odd ones.
+        const auto text = [](const char *body) { return Answer::text(body); };
+        QTest::newRow("upload refused with text")
+            << "upload" << text("Wrong file type") << false << "error:Wrong file type";
+        QTest::newRow("upload refused with 0") << "upload" << text("0") << false << "error:0";
+        QTest::newRow("zero seconds") << "remains" << text("0") << false << "remain:0";
+        QTest::newRow("remains text") << "remains" << text("Song not found") << false << "error:Song not found";
+        const char *threeUrls = "http://127.0.0.1:1/1|http://127.0.0.1:1/2|http://127.0.0.1:1/3";
+        QTest::newRow("three urls") << "urls" << text(threeUrls) << false << "error:" + QString(threeUrls);
+        QTest::newRow("probe, no answer") << "probe" << Answer::silent() << false << "offline";
+        Answer trickle = text("");
+        // Bytes keep moving, so only a limit on the whole exchange ends it.
+        trickle.pieces = QList<QByteArray>(8, QByteArray("ok"));
+        trickle.pieceDelayMs = 150;
+        QTest::newRow("probe, answer trickles past the limit") << "probe" << trickle << false << "offline";
+
+        // Every operation's error prefix once, every network fault against a request and against a result.
+        Answer failed = text("12345678");
+        failed.status = 500;
+        Answer cut = text("12345678");
+        cut.declaredLength = 100;
+        Answer stall = cut;
+        stall.end = Answer::End::Stall;
+        // "*" stands for the network layer's own words about the URL.
+        const QString http500 = QStringLiteral("*server replied: Internal Server Error");
+        const QString timeout = QStringLiteral("Network timeout: nothing was transferred for 0.5 seconds");
+        const QString closed = QStringLiteral("Connection closed");
+        QTest::newRow("remains, http 500")
+            << "remains" << failed << false << "error:Remains operation error:\n\n" + http500;
+        QTest::newRow("upload, refused")
+            << "upload" << cut << true << "error:File uploading error:\n\nConnection refused";
+        QTest::newRow("repeat, stall")
+            << "repeat" << stall << false << "error:File repeating error:\n\n" + timeout;
+        QTest::newRow("urls, cut body") << "urls" << cut << false << "error:Downloading error:\n\n" + closed;
+        QTest::newRow("file, http 500") << "file" << failed << false << "error:Download error:\n\n" + http500;
+        QTest::newRow("file, refused") << "file" << cut << true << "error:Download error:\n\nConnection refused";
+        QTest::newRow("file, stall") << "file" << stall << false << "error:Download error:\n\n" + timeout;
+        QTest::newRow("file, reset") << "file" << Answer::reset() << false << "error:Download error:\n\n" + closed;
+        QTest::newRow("probe, refused") << "probe" << failed << true << "offline";
+    }
+
+    void replies()
+    {
+        QFETCH(QString, operation);
+        QFETCH(Answer, answer);
+        QFETCH(bool, refused);
+        QFETCH(QString, event);
+
+        const QHash<QString, QByteArray> paths { { "remains", remainsPath }, { "upload", proceedPath },
+            { "repeat", repeatPath }, { "urls", downloadPath }, { "probe", probePath },
+            { "file", "/files/r.wav" } };
+        server->script(paths.value(operation), answer);
+        const QString url = refused ? closedBase() : base();
+        if (operation == QLatin1String("probe"))
+            setUrl("probe_url", url + QLatin1String(probePath));
+        else if (operation == QLatin1String("file"))
+            server->script(downloadPath, Answer::text(urlPair(url, "/files/r.wav", "/files/r.wav")));
+        else
+            setUrl("service_url", url);
+
+        const QString target = pathIn("r.wav");
+        auto client = makeClient();
+        QStringList *events = record(*client);
+        if (operation == QLatin1String("remains"))
+            client->getRemainSeconds(9);
+        else if (operation == QLatin1String("upload"))
+            QVERIFY(startUpload(*client));
+        else if (operation == QLatin1String("repeat"))
+            startRepeat(*client);
+        else if (operation == QLatin1String("probe")) {
+            QElapsedTimer clock;
+            clock.start();
+            events->append(QLatin1String(client->checkInternetConnection() ? "online" : "offline"));
+            QVERIFY(clock.elapsed() < 2000);
+            QCOMPARE(server->requestsTo(probePath).value(0).method, QByteArray(refused ? "" : "GET"));
+        } else
+            client->downloadSingle(1, target, false);
+
+        QTRY_VERIFY_WITH_TIMEOUT(!events->isEmpty(), 3000);
+        QTest::qWait(50); // and nothing follows
+        QCOMPARE(events->size(), 1);
+        const QStringList ends = event.split(QLatin1Char('*'));
+        if (ends.size() == 1)
+            QCOMPARE(events->first(), event);
+        else
+            QVERIFY2(events->first().startsWith(ends.first()) && events->first().endsWith(ends.last()),
+                qPrintable(events->first()));
+        QVERIFY(!QFile::exists(target));
+        if (operation == QLatin1String("remains"))
+            QCOMPARE(server->requestsTo(remainsPath).value(0).formItems().value(2).second, "9");
+    }
+
+    void trackedRequestAbortsThePrevious()
+    {
+        server->script(downloadPath, Answer::silent());
+        server->script(proceedPath, Answer::silent());
+        server->script(repeatPath, Answer::silent());
+        auto client = makeClient(60s);
+        const QStringList *events = record(*client);
+
+        // Each new tracked request ends the one in flight, which reports that before the new one leaves.
+        const QList<std::pair<std::function<void()>, QString>> steps {
+            { [&] { client->downloadSingle(4, pathIn("one.wav"), false); }, QString() },
+            { [&] { QVERIFY(startUpload(*client)); }, "Downloading error:\n\n" },
+            { [&] { startRepeat(*client); }, "File uploading error:\n\n" },
+            { [&] { client->downloadFiles(3, pathIn("a.wav"), pathIn("b.wav"), -1); },
+                "File repeating error:\n\n" },
+        };
+        QStringList expected;
+        qsizetype sent = 0;
+        for (const auto &[start, error] : steps) {
+            if (expected.size() == 2)
+                server->script(downloadPath, Answer::text("bad reply"));
+            start();
+            if (!error.isNull())
+                expected << "error:" + error + cancelled;
+            QCOMPARE(*events, expected);
+            ++sent;
+            QTRY_COMPARE(server->requests().size(), sent);
+        }
+        expected << "error:bad reply";
+        QTRY_COMPARE(*events, expected);
+        QCOMPARE(server->requests().size(), steps.size());
+    }
+
+    void cancelAbortsTrackedButNotDownloads()
+    {
+        // A result download in flight, then a tracked URL request: cancel ends the latter only.
+        Answer slowFile;
+        slowFile.pieces = { QByteArray(400, 'a'), QByteArray(600, 'b') };
+        slowFile.pieceDelayMs = 500;
+        server->script("/files/slow.wav", slowFile);
+        server->script(downloadPath, Answer::silent());
+        server->script(cancelPath, Answer::text("canceled"));
+
+        auto client = makeClient(60s);
+        const QStringList *events = record(*client);
+        const QString target = pathIn("slow.wav");
+        client->downloadFile(server->url("/files/slow.wav"), target, true, -1);
+        client->downloadSingle(8, pathIn("other.wav"), true);
+        QTRY_COMPARE(server->requestsTo(downloadPath).size(), 1);
+
+        QVERIFY(!QFile::exists(target)); // still on its way
+        QTest::ignoreMessage(QtDebugMsg, "Successfully canceled! \"canceled\"");
+        client->cancelProcces(8);
+        const QString aborted = "error:Downloading error:\n\n" + cancelled;
+        QCOMPARE(*events, QStringList { aborted });
+        QTRY_COMPARE(server->requestsTo(cancelPath).size(), 1);
+        QCOMPARE(server->requestsTo(cancelPath).first().formItems().last(), formItem("songID", "8"));
+        QTRY_COMPARE(*events, (QStringList { aborted, "first" }));
+        QCOMPARE(readFile(target), QByteArray(400, 'a') + QByteArray(600, 'b'));
+    }
+
+    void downloadProgress()
+    {
+        // Headers alone first: the network layer holds back progress for 100 ms after them. No total: the
+        // expected size stands in for it.
+        Answer answer;
+        answer.pieces = { QByteArray(), QByteArray(500, 'a'), QByteArray(700, 'b') };
+        answer.pieceDelayMs = 250;
+        answer.contentLength = false;
+        server->script("/files/r.wav", answer);
+
+        auto client = makeClient();
+        QSignalSpy first(client.get(), &ZelkServer::downloadingFirst);
+        QSignalSpy second(client.get(), &ZelkServer::downloadingSecond);
+        const QString target = pathIn("r.wav");
+        client->downloadFile(server->url("/files/r.wav"), target, false, 1000);
+
+        QTRY_VERIFY(!second.isEmpty() && second.last().first().toDouble() == 100.0);
+        QCOMPARE(first.size(), 0);
+        QCOMPARE(readFile(target), answer.pieces.join());
+        QList<double> running = values(second);
+        running.removeLast();
+        QVERIFY(running.contains(50.0) && running.contains(99.8));
+        QVERIFY(std::all_of(running.cbegin(), running.cend(), [](double percent) { return percent < 100.0; }));
+    }
+
+    void downloads()
+    {
+        server->script("/files/vocals.wav", Answer::text("VOCALS"));
+        server->script("/files/mix.wav", Answer::text("MIX"));
+        server->script(downloadPath, Answer::text(urlPair(base(), "/files/vocals.wav", "/files/mix.wav")));
+        const QString one = pathIn("vocals - song.mp3.wav");
+        const QString two = pathIn("Mix Without vocals - song.mp3.wav");
+        const QString mix = pathIn("Mix Without drums.wav");
+        for (const QString &path : { one, two, mix })
+            QVERIFY(writeFile(path, "stale"));
+        auto client = makeClient();
+        QStringList *events = record(*client);
+        client->downloadFiles(12, one, two, 100);
+        QVERIFY2(!QFile::exists(one) && !QFile::exists(two), "old targets go before the URLs are asked for");
+        QTRY_COMPARE(events->size(), 2);
+        QCOMPARE(QSet<QString>(events->cbegin(), events->cend()), (QSet<QString> { "first", "second" }));
+        QCOMPARE(readFile(one), QByteArray("VOCALS"));
+        QCOMPARE(readFile(two), QByteArray("MIX"));
+        QCOMPARE(server->requestsTo(downloadPath).value(0).formItems().last(), formItem("songID", "12"));
+        QCOMPARE(server->requestsTo("/files/mix.wav").value(0).method, QByteArray("GET"));
+
+        // A single mix: the second URL, reported as the first download.
+        client->downloadSingle(6, mix, true);
+        QVERIFY(!QFile::exists(mix));
+        QTRY_COMPARE(events->size(), 3);
+        QCOMPARE(events->last(), "first");
+        QCOMPARE(readFile(mix), QByteArray("MIX"));
+        QCOMPARE(server->requestsTo("/files/vocals.wav").size(), 1);
+
+        // A result that cannot be written is an error, never a complete file; a full disk included.
+        QStringList targets { pathIn("no such folder/r.wav") };
+        if (QFile::exists("/dev/full"))
+            targets << "/dev/full";
+        for (const QString &target : targets) {
+            client->downloadFile(server->url("/files/mix.wav"), target, true, -1);
+            QTRY_COMPARE(events->size(), 4);
+            QCOMPARE(events->takeLast(), (target == targets.first() ? "error:Failed to open file for writing:\n\n"
+                                                                    : "error:Failed to write file:\n\n")
+                    + target);
+        }
+    }
+
+    void removeUploadedWaits()
+    {
+        Answer slow = Answer::text({});
+        slow.pieces = { "remo", "ved" };
+        slow.pieceDelayMs = 200;
+        server->script(removePath, slow);
+        auto client = makeClient();
+        QTest::ignoreMessage(QtDebugMsg, "Removing File Result:  \"removed\"");
+        client->removeUploaded("up load.wav");
+        QCOMPARE(server->requestsTo(removePath).value(0).formItems().last(), formItem("fileName", "up load.wav"));
+
+        // A service that never answers does not hold the window forever.
+        server->script(removePath, Answer::silent());
+        QElapsedTimer clock;
+        clock.start();
+        client->removeUploaded("x.wav");
+        QVERIFY(clock.elapsed() < 3000);
+    }
+
+    void destroyedWhileBusy()
+    {
+        Answer endless;
+        endless.pieces = { QByteArray(), QByteArray(1000, 'a') };
+        endless.pieceDelayMs = 250;
+        endless.declaredLength = 1'000'000;
+        endless.end = Answer::End::Stall;
+        server->script("/files/a.wav", endless);
+        server->script("/files/b.wav", endless);
+        server->script(downloadPath, Answer::text(urlPair(base(), "/files/a.wav", "/files/b.wav")));
+        server->script(repeatPath, Answer::silent());
+        server->script(removePath, Answer::silent());
+
+        auto client = makeClient(60s);
+        QSignalSpy first(client.get(), &ZelkServer::downloadingFirst);
+        QSignalSpy second(client.get(), &ZelkServer::downloadingSecond);
+        client->downloadFiles(1, pathIn("a.wav"), pathIn("b.wav"), -1);
+        QTRY_VERIFY(!first.isEmpty() && !second.isEmpty());
+        client->cancelProcces(1); // the downloads outlive a cancel ...
+        startRepeat(*client);
+        QTRY_COMPARE(server->requestsTo(repeatPath).size(), 1);
+
+        // ... but not their ZelkServer, which may go while removeUploaded spins its local loop.
+        ZelkServer *owner = client.release();
+        const QPointer<ZelkServer> watch(owner);
+        QTimer::singleShot(100, owner, [owner] { owner->deleteLater(); });
+        QElapsedTimer clock;
+        clock.start();
+        owner->removeUploaded("x.wav");
+        QVERIFY(watch.isNull());
+        QVERIFY(clock.elapsed() < 2000);
+        QTest::qWait(200);
+        QVERIFY(!QFile::exists(pathIn("a.wav")) && !QFile::exists(pathIn("b.wav")));
+    }
 
 private:
-    bool startUpload(ZelkServer &client) const;
+    bool startUpload(ZelkServer &client) const
+    {
+        const QString wav = pathIn("a.wav");
+        return writeFile(wav, "RIFFdata") && client.proceedFile("bass", wav, "a", "h", "full", "/a.mp3", "mp3");
+    }
+
     QString pathIn(const QString &name) const { return temp->filePath(name); }
+    QString base() const { return server->baseUrl().toString(); }
 
     std::unique_ptr<ScriptedHttpServer> server;
     std::unique_ptr<QTemporaryDir> temp;
 };
-
-void tst_ZelkServer::init()
-{
-    server = std::make_unique<ScriptedHttpServer>();
-    QVERIFY(server->listen());
-    temp = std::make_unique<QTemporaryDir>();
-    QVERIFY(temp->isValid());
-    setUrl("service_url", server->baseUrl().toString());
-    setUrl("probe_url", server->url(QString::fromLatin1(probePath)).toString());
-}
-
-void tst_ZelkServer::cleanup()
-{
-    server.reset();
-    temp.reset();
-}
-
-bool tst_ZelkServer::startUpload(ZelkServer &client) const
-{
-    const QString wav = pathIn(QStringLiteral("a.wav"));
-    return writeFile(wav, "RIFFdata")
-        && client.proceedFile(QStringLiteral("bass"), wav, QStringLiteral("a"), QStringLiteral("h"),
-            QStringLiteral("full"), QStringLiteral("/a.mp3"), QStringLiteral("mp3"));
-}
-
-void tst_ZelkServer::percent_data()
-{
-    QTest::addColumn<bool>("upload");
-    QTest::addColumn<qint64>("done");
-    QTest::addColumn<qint64>("total");
-    QTest::addColumn<qint64>("expectedSize");
-    QTest::addColumn<double>("percent"); // -1: nothing reported
-    QTest::newRow("upload, two thirds rounds down") << true << qint64(2) << qint64(3) << qint64(0) << 66.6;
-    QTest::newRow("upload, all sent") << true << qint64(3) << qint64(3) << qint64(0) << 100.0;
-    QTest::newRow("upload, large file") << true << qint64(4'000'000'000) << qint64(8'000'000'000) << qint64(0) << 50.0;
-    QTest::newRow("upload, total zero") << true << qint64(0) << qint64(0) << qint64(0) << -1.0;
-    QTest::newRow("total wins over expected") << false << qint64(250) << qint64(1000) << qint64(500) << 25.0;
-    QTest::newRow("all of total is capped") << false << qint64(1000) << qint64(1000) << qint64(-1) << 99.8;
-    QTest::newRow("no total, no expected") << false << qint64(700) << qint64(-1) << qint64(-1) << 95.0;
-    QTest::newRow("no total, past expected") << false << qint64(1200) << qint64(-1) << qint64(1000) << 99.8;
-    QTest::newRow("total zero uses expected") << false << qint64(100) << qint64(0) << qint64(1000) << 10.0;
-}
-
-void tst_ZelkServer::percent()
-{
-    QFETCH(bool, upload);
-    QFETCH(qint64, done);
-    QFETCH(qint64, total);
-    QFETCH(qint64, expectedSize);
-    QFETCH(double, percent);
-    QCOMPARE(upload ? TransferProgress::uploadPercent(done, total).value_or(-1.0)
-                    : TransferProgress::downloadPercent(done, total, expectedSize),
-        percent);
-}
-
-void tst_ZelkServer::formWireFormat()
-{
-    server->script(repeatPath, Answer::text("31"));
-    server->script(remainsPath, Answer::text("30"));
-    auto client = makeClient();
-    const QStringList *events = record(*client);
-
-    // Argument order differs from the field order: version/hash and extension/originalFilePath swap.
-    client->repeatFile(QStringLiteral("vocals"), QStringLiteral("up load.wav"), QStringLiteral("Rock+Roll & Blü 1%"),
-        QStringLiteral("hash=1#2"), QStringLiteral("full"), QStringLiteral("/music/My Song.mp3"),
-        QStringLiteral("mp3"));
-    QTRY_COMPARE(*events, QStringList { "saved:31" });
-    client->getRemainSeconds(5);
-    QTRY_COMPARE(events->size(), 2);
-
-    const auto requests = server->requests();
-    QCOMPARE(requests.first().method, QByteArray("POST"));
-    QCOMPARE(requests.first().header("Content-Type"), QByteArray("application/x-www-form-urlencoded"));
-    const QRegularExpression pattern(QStringLiteral("^publicKey=([A-Za-z0-9]{10})&accessToken=([0-9a-f]{32})&(.*)$"));
-    const auto repeat = pattern.match(QString::fromLatin1(requests.at(0).body));
-    const auto remains = pattern.match(QString::fromLatin1(requests.at(1).body));
-    QVERIFY2(repeat.hasMatch() && remains.hasMatch(), requests.at(0).body.constData());
-    QCOMPARE(repeat.captured(2).toLatin1(), expectedToken(repeat.captured(1)));
-    QCOMPARE(repeat.captured(3),
-        QStringLiteral("instrument=vocals&uploadedFileName=up%20load.wav&fileName=Rock+Roll%20%26%20Bl%C3%BC%201%25"
-                       "&version=full&hash=hash%3D1%232&extension=mp3&originalFilePath=%2Fmusic%2FMy%20Song.mp3"));
-    QCOMPARE(remains.captured(3), QStringLiteral("songID=5"));
-    QVERIFY2(repeat.captured(1) != remains.captured(1), "a new key for every request");
-}
-
-void tst_ZelkServer::multipartWireFormat()
-{
-    server->script(proceedPath, Answer::text("42"));
-    const QString wav = pathIn(QStringLiteral("up \"load\".wav"));
-    const QByteArray content = QByteArray("RIFF") + QByteArray(200'000, 'x');
-    QVERIFY(writeFile(wav, content));
-    auto client = makeClient();
-    const QStringList *events = record(*client);
-    QSignalSpy progress(client.get(), &ZelkServer::progressPercents);
-    // A file that cannot be read sends and reports nothing.
-    QVERIFY(!client->proceedFile(QStringLiteral("bass"), pathIn(QStringLiteral("missing.wav")), QStringLiteral("x"),
-        QStringLiteral("h"), QStringLiteral("full"), QStringLiteral("/x.mp3"), QStringLiteral("mp3")));
-    QVERIFY(client->proceedFile(QStringLiteral("drums"), wav, QStringLiteral("My Song"), QStringLiteral("h4sh"),
-        QStringLiteral("full"), QStringLiteral("/music/My Song.mp4"), QStringLiteral("mp4")));
-    QCOMPARE(values(progress), QList<double> { 0.0 });
-    QTRY_COMPARE(*events, QStringList { "saved:42" });
-    const QList<double> percents = values(progress);
-    QCOMPARE(percents.last(), 100.0);
-    QVERIFY(std::is_sorted(percents.begin(), percents.end()));
-
-    QCOMPARE(server->requests().size(), 1);
-    const auto request = server->requests().first();
-    QVERIFY(request.header("Content-Type").startsWith("multipart/form-data; boundary="));
-    QStringList names { QStringLiteral("form-data; name=\"uploadedFile\"; filename=\"%1\"").arg(wav) };
-    for (const char *name :
-        { "instrument", "version", "fileName", "publicKey", "accessToken", "hash", "extension", "originalFilePath" })
-        names << QStringLiteral("form-data; name=\"%1\"").arg(QLatin1String(name));
-    QByteArrayList bodies;
-    for (const auto &part : ScriptedHttpServer::multipartParts(request)) {
-        QCOMPARE(part.headers.size(), 1);
-        QCOMPARE(part.headers.first().first, QByteArray("Content-Disposition"));
-        QCOMPARE(QString::fromUtf8(part.headers.first().second), names.takeFirst());
-        bodies << part.body;
-    }
-    QVERIFY(names.isEmpty());
-    QCOMPARE(bodies.takeAt(5), expectedToken(QString::fromLatin1(bodies.at(4))));
-    QVERIFY(QRegularExpression(QStringLiteral("^[A-Za-z0-9]{10}$")).match(QString::fromLatin1(bodies.takeAt(4))).hasMatch());
-    QCOMPARE(bodies, (QByteArrayList { content, "drums", "full", "My Song", "h4sh", "mp4", "/music/My Song.mp4" }));
-}
-
-void tst_ZelkServer::replies_data()
-{
-    QTest::addColumn<QString>("operation");
-    QTest::addColumn<Answer>("answer");
-    QTest::addColumn<bool>("refused");
-    QTest::addColumn<QString>("event");
-
-    // The plain answers of a good run are the window tests' part; here the odd ones.
-    const auto text = [](const char *body) { return Answer::text(body); };
-    QTest::newRow("upload refused with text") << "upload" << text("Wrong file type") << false << "error:Wrong file type";
-    QTest::newRow("upload refused with 0") << "upload" << text("0") << false << "error:0";
-    QTest::newRow("zero seconds") << "remains" << text("0") << false << "remain:0";
-    QTest::newRow("remains text") << "remains" << text("Song not found") << false << "error:Song not found";
-    QTest::newRow("three urls") << "urls" << text("http://127.0.0.1:1/1|http://127.0.0.1:1/2|http://127.0.0.1:1/3")
-                                << false << "error:http://127.0.0.1:1/1|http://127.0.0.1:1/2|http://127.0.0.1:1/3";
-    QTest::newRow("probe, no answer") << "probe" << Answer::silent() << false << "offline";
-    Answer trickle = text("");
-    // Bytes keep moving, so only a limit on the whole exchange ends it.
-    trickle.pieces = QList<QByteArray>(8, QByteArray("ok"));
-    trickle.pieceDelayMs = 150;
-    QTest::newRow("probe, answer trickles past the limit") << "probe" << trickle << false << "offline";
-
-    // Every operation's error prefix once, every network fault against a request and against a result.
-    Answer failed = text("12345678");
-    failed.status = 500;
-    Answer cut = text("12345678");
-    cut.declaredLength = 100;
-    Answer stall = cut;
-    stall.end = Answer::End::Stall;
-    // "*" stands for the network layer's own words about the URL.
-    const QString http500 = QStringLiteral("*server replied: Internal Server Error");
-    const QString timeout = QStringLiteral("Network timeout: nothing was transferred for 0.5 seconds");
-    const QString closed = QStringLiteral("Connection closed");
-    QTest::newRow("remains, http 500") << "remains" << failed << false << "error:Remains operation error:\n\n" + http500;
-    QTest::newRow("upload, refused") << "upload" << cut << true << "error:File uploading error:\n\nConnection refused";
-    QTest::newRow("repeat, stall") << "repeat" << stall << false << "error:File repeating error:\n\n" + timeout;
-    QTest::newRow("urls, cut body") << "urls" << cut << false << "error:Downloading error:\n\n" + closed;
-    QTest::newRow("file, http 500") << "file" << failed << false << "error:Download error:\n\n" + http500;
-    QTest::newRow("file, refused") << "file" << cut << true << "error:Download error:\n\nConnection refused";
-    QTest::newRow("file, stall") << "file" << stall << false << "error:Download error:\n\n" + timeout;
-    QTest::newRow("file, reset") << "file" << Answer::reset() << false << "error:Download error:\n\n" + closed;
-    QTest::newRow("probe, refused") << "probe" << failed << true << "offline";
-}
-
-void tst_ZelkServer::replies()
-{
-    QFETCH(QString, operation);
-    QFETCH(Answer, answer);
-    QFETCH(bool, refused);
-    QFETCH(QString, event);
-
-    const QHash<QString, QByteArray> paths { { "remains", remainsPath }, { "upload", proceedPath },
-        { "repeat", repeatPath }, { "urls", downloadPath }, { "probe", probePath },
-        { "file", "/files/r.wav" } };
-    server->script(paths.value(operation), answer);
-    const QString base = refused ? closedBase() : server->baseUrl().toString();
-    if (operation == QLatin1String("probe"))
-        setUrl("probe_url", base + QLatin1String(probePath));
-    else if (operation == QLatin1String("file"))
-        server->script(downloadPath, Answer::text(urlPair(base, "/files/r.wav", "/files/r.wav")));
-    else
-        setUrl("service_url", base);
-
-    const QString target = pathIn(QStringLiteral("r.wav"));
-    auto client = makeClient();
-    QStringList *events = record(*client);
-    if (operation == QLatin1String("remains"))
-        client->getRemainSeconds(9);
-    else if (operation == QLatin1String("upload"))
-        QVERIFY(startUpload(*client));
-    else if (operation == QLatin1String("repeat"))
-        startRepeat(*client);
-    else if (operation == QLatin1String("probe")) {
-        QElapsedTimer clock;
-        clock.start();
-        events->append(QLatin1String(client->checkInternetConnection() ? "online" : "offline"));
-        QVERIFY(clock.elapsed() < 2000);
-        QCOMPARE(server->requestsTo(probePath).value(0).method, QByteArray(refused ? "" : "GET"));
-    } else
-        client->downloadSingle(1, target, false);
-
-    QTRY_VERIFY_WITH_TIMEOUT(!events->isEmpty(), 3000);
-    QTest::qWait(50); // and nothing follows
-    QCOMPARE(events->size(), 1);
-    const QStringList ends = event.split(QLatin1Char('*'));
-    if (ends.size() == 1)
-        QCOMPARE(events->first(), event);
-    else
-        QVERIFY2(events->first().startsWith(ends.first()) && events->first().endsWith(ends.last()),
-            qPrintable(events->first()));
-    QVERIFY(!QFile::exists(target));
-    if (operation == QLatin1String("remains"))
-        QCOMPARE(server->requestsTo(remainsPath).value(0).formItems().value(2).second, QStringLiteral("9"));
-}
-
-void tst_ZelkServer::trackedRequestAbortsThePrevious()
-{
-    server->script(downloadPath, Answer::silent());
-    server->script(proceedPath, Answer::silent());
-    server->script(repeatPath, Answer::silent());
-    auto client = makeClient(60s);
-    const QStringList *events = record(*client);
-
-    // Each new tracked request ends the one in flight, which reports that before the new one leaves.
-    const QList<std::pair<std::function<void()>, QString>> steps {
-        { [&] { client->downloadSingle(4, pathIn(QStringLiteral("one.wav")), false); }, QString() },
-        { [&] { QVERIFY(startUpload(*client)); }, QStringLiteral("Downloading error:\n\n") },
-        { [&] { startRepeat(*client); }, QStringLiteral("File uploading error:\n\n") },
-        { [&] { client->downloadFiles(3, pathIn(QStringLiteral("a.wav")), pathIn(QStringLiteral("b.wav")), -1); },
-            QStringLiteral("File repeating error:\n\n") },
-    };
-    QStringList expected;
-    qsizetype sent = 0;
-    for (const auto &[start, error] : steps) {
-        if (expected.size() == 2)
-            server->script(downloadPath, Answer::text("bad reply"));
-        start();
-        if (!error.isNull())
-            expected << "error:" + error + cancelled;
-        QCOMPARE(*events, expected);
-        ++sent;
-        QTRY_COMPARE(server->requests().size(), sent);
-    }
-    expected << "error:bad reply";
-    QTRY_COMPARE(*events, expected);
-    QCOMPARE(server->requests().size(), steps.size());
-}
-
-void tst_ZelkServer::cancelAbortsTrackedButNotDownloads()
-{
-    // A result download in flight, then a tracked URL request: cancel ends the latter only.
-    Answer slowFile;
-    slowFile.pieces = { QByteArray(400, 'a'), QByteArray(600, 'b') };
-    slowFile.pieceDelayMs = 500;
-    server->script("/files/slow.wav", slowFile);
-    server->script(downloadPath, Answer::silent());
-    server->script(cancelPath, Answer::text("canceled"));
-
-    auto client = makeClient(60s);
-    const QStringList *events = record(*client);
-    const QString target = pathIn(QStringLiteral("slow.wav"));
-    client->downloadFile(server->url(QStringLiteral("/files/slow.wav")), target, true, -1);
-    client->downloadSingle(8, pathIn(QStringLiteral("other.wav")), true);
-    QTRY_COMPARE(server->requestsTo(downloadPath).size(), 1);
-
-    QVERIFY(!QFile::exists(target)); // still on its way
-    QTest::ignoreMessage(QtDebugMsg, "Successfully canceled! \"canceled\"");
-    client->cancelProcces(8);
-    const QString aborted = "error:Downloading error:\n\n" + cancelled;
-    QCOMPARE(*events, QStringList { aborted });
-    QTRY_COMPARE(server->requestsTo(cancelPath).size(), 1);
-    QCOMPARE(server->requestsTo(cancelPath).first().formItems().last(),
-        qMakePair(QStringLiteral("songID"), QStringLiteral("8")));
-    QTRY_COMPARE(*events, (QStringList { aborted, "first" }));
-    QCOMPARE(readFile(target), QByteArray(400, 'a') + QByteArray(600, 'b'));
-}
-
-void tst_ZelkServer::downloadProgress()
-{
-    // Headers alone first: the network layer holds back progress for 100 ms after them. No total: the
-    // expected size stands in for it.
-    Answer answer;
-    answer.pieces = { QByteArray(), QByteArray(500, 'a'), QByteArray(700, 'b') };
-    answer.pieceDelayMs = 250;
-    answer.contentLength = false;
-    server->script("/files/r.wav", answer);
-
-    auto client = makeClient();
-    QSignalSpy first(client.get(), &ZelkServer::downloadingFirst);
-    QSignalSpy second(client.get(), &ZelkServer::downloadingSecond);
-    const QString target = pathIn(QStringLiteral("r.wav"));
-    client->downloadFile(server->url(QStringLiteral("/files/r.wav")), target, false, 1000);
-
-    QTRY_VERIFY(!second.isEmpty() && second.last().first().toDouble() == 100.0);
-    QCOMPARE(first.size(), 0);
-    QCOMPARE(readFile(target), answer.pieces.join());
-    QList<double> running = values(second);
-    running.removeLast();
-    QVERIFY(running.contains(50.0) && running.contains(99.8));
-    QVERIFY(std::all_of(running.cbegin(), running.cend(), [](double percent) { return percent < 100.0; }));
-}
-
-void tst_ZelkServer::downloads()
-{
-    server->script("/files/vocals.wav", Answer::text("VOCALS"));
-    server->script("/files/mix.wav", Answer::text("MIX"));
-    server->script(downloadPath, Answer::text(urlPair(server->baseUrl().toString(), "/files/vocals.wav", "/files/mix.wav")));
-    const QString one = pathIn(QStringLiteral("vocals - song.mp3.wav"));
-    const QString two = pathIn(QStringLiteral("Mix Without vocals - song.mp3.wav"));
-    const QString mix = pathIn(QStringLiteral("Mix Without drums.wav"));
-    for (const QString &path : { one, two, mix })
-        QVERIFY(writeFile(path, "stale"));
-    auto client = makeClient();
-    QStringList *events = record(*client);
-    client->downloadFiles(12, one, two, 100);
-    QVERIFY2(!QFile::exists(one) && !QFile::exists(two), "old targets go before the URLs are asked for");
-    QTRY_COMPARE(events->size(), 2);
-    QCOMPARE(QSet<QString>(events->cbegin(), events->cend()), (QSet<QString> { "first", "second" }));
-    QCOMPARE(readFile(one), QByteArray("VOCALS"));
-    QCOMPARE(readFile(two), QByteArray("MIX"));
-    QCOMPARE(server->requestsTo(downloadPath).value(0).formItems().last(),
-        qMakePair(QStringLiteral("songID"), QStringLiteral("12")));
-    QCOMPARE(server->requestsTo("/files/mix.wav").value(0).method, QByteArray("GET"));
-
-    // A single mix: the second URL, reported as the first download.
-    client->downloadSingle(6, mix, true);
-    QVERIFY(!QFile::exists(mix));
-    QTRY_COMPARE(events->size(), 3);
-    QCOMPARE(events->last(), QStringLiteral("first"));
-    QCOMPARE(readFile(mix), QByteArray("MIX"));
-    QCOMPARE(server->requestsTo("/files/vocals.wav").size(), 1);
-
-    // A result that cannot be written is an error, never a complete file; a full disk included.
-    QStringList targets { pathIn(QStringLiteral("no such folder/r.wav")) };
-    if (QFile::exists(QStringLiteral("/dev/full")))
-        targets << QStringLiteral("/dev/full");
-    for (const QString &target : targets) {
-        client->downloadFile(server->url(QStringLiteral("/files/mix.wav")), target, true, -1);
-        QTRY_COMPARE(events->size(), 4);
-        QCOMPARE(events->takeLast(), (target == targets.first() ? "error:Failed to open file for writing:\n\n"
-                                                                : "error:Failed to write file:\n\n")
-                + target);
-    }
-}
-
-void tst_ZelkServer::removeUploadedWaits()
-{
-    Answer slow = Answer::text({});
-    slow.pieces = { "remo", "ved" };
-    slow.pieceDelayMs = 200;
-    server->script(removePath, slow);
-    auto client = makeClient();
-    QTest::ignoreMessage(QtDebugMsg, "Removing File Result:  \"removed\"");
-    client->removeUploaded(QStringLiteral("up load.wav"));
-    QCOMPARE(server->requestsTo(removePath).value(0).formItems().last(),
-        qMakePair(QStringLiteral("fileName"), QStringLiteral("up load.wav")));
-
-    // A service that never answers does not hold the window forever.
-    server->script(removePath, Answer::silent());
-    QElapsedTimer clock;
-    clock.start();
-    client->removeUploaded(QStringLiteral("x.wav"));
-    QVERIFY(clock.elapsed() < 3000);
-}
-
-void tst_ZelkServer::destroyedWhileBusy()
-{
-    Answer endless;
-    endless.pieces = { QByteArray(), QByteArray(1000, 'a') };
-    endless.pieceDelayMs = 250;
-    endless.declaredLength = 1'000'000;
-    endless.end = Answer::End::Stall;
-    server->script("/files/a.wav", endless);
-    server->script("/files/b.wav", endless);
-    server->script(downloadPath, Answer::text(urlPair(server->baseUrl().toString(), "/files/a.wav", "/files/b.wav")));
-    server->script(repeatPath, Answer::silent());
-    server->script(removePath, Answer::silent());
-
-    auto client = makeClient(60s);
-    QSignalSpy first(client.get(), &ZelkServer::downloadingFirst);
-    QSignalSpy second(client.get(), &ZelkServer::downloadingSecond);
-    client->downloadFiles(1, pathIn(QStringLiteral("a.wav")), pathIn(QStringLiteral("b.wav")), -1);
-    QTRY_VERIFY(!first.isEmpty() && !second.isEmpty());
-    client->cancelProcces(1); // the downloads outlive a cancel ...
-    startRepeat(*client);
-    QTRY_COMPARE(server->requestsTo(repeatPath).size(), 1);
-
-    // ... but not their ZelkServer, which may go while removeUploaded spins its local loop.
-    ZelkServer *owner = client.release();
-    const QPointer<ZelkServer> watch(owner);
-    QTimer::singleShot(100, owner, [owner] { owner->deleteLater(); });
-    QElapsedTimer clock;
-    clock.start();
-    owner->removeUploaded(QStringLiteral("x.wav"));
-    QVERIFY(watch.isNull());
-    QVERIFY(clock.elapsed() < 2000);
-    QTest::qWait(200);
-    QVERIFY(!QFile::exists(pathIn(QStringLiteral("a.wav"))));
-    QVERIFY(!QFile::exists(pathIn(QStringLiteral("b.wav"))));
-}
 
 QTEST_GUILESS_MAIN(tst_ZelkServer)
 #include "tst_zelkserver.moc"
