@@ -11,6 +11,7 @@ class tst_Startup final : public QObject
     Q_OBJECT
 public:
     tst_Startup() = default;
+    Q_DISABLE_COPY_MOVE(tst_Startup)
 
 private slots:
     void startup_data()
@@ -25,7 +26,7 @@ private slots:
                                       << QStringList { "sysinfo: setApplicationInfo 1.004 25.0805 1 1",
                                                        "updater: startupCheck 1004 1.004", "updater: onQuit",
                                                        "window: [Zelk 1.004: | DEV MODE: ON] 400x430", "DONE: 0" }
-                                      << QStringList { "box:", "checkForUpdates" };
+                                      << QStringList { "box:", "checkForUpdates", "libUpdater.so", "libSysInfo.so" };
         QTest::newRow("no documents folder")
                 << false << QStringList() << 52
                 << QStringList { "!!! ERROR: Couldn't create application documents folder",
@@ -94,15 +95,13 @@ private slots:
             QVERIFY2(QFileInfo(documents + QLatin1Char('/') + QLatin1String(name)).isDir(), name);
         QVERIFY(!run.output.contains(QStringLiteral("startupCheck")));
     }
-private:
-    Q_DISABLE_COPY_MOVE(tst_Startup)
-    static ProgramRun runProgram(const QString &home, const QStringList &arguments);
-};
 
-ProgramRun tst_Startup::runProgram(const QString &home, const QStringList &arguments)
-{
-    return ProgramRun::run(QStringLiteral(STARTUP_DRIVER), home, arguments, {}, 30000);
-}
+private:
+    static ProgramRun runProgram(const QString &home, const QStringList &arguments)
+    {
+        return ProgramRun::run(QStringLiteral(STARTUP_DRIVER), home, arguments, {}, 30000);
+    }
+};
 
 QTEST_GUILESS_MAIN(tst_Startup)
 #include "tst_startup.moc"
