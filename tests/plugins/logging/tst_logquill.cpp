@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
 #include <QSettings>
@@ -322,6 +323,53 @@ private slots:
         QVERIFY(QDir().mkdir(other));
         QVERIFY(LogQuill::caseSensitiveNames(folder));
         QCOMPARE(LogQuill::logFolderPath(folder), QDir(folder).filePath(QStringLiteral("Logs")));
+    }
+
+    // In the program: the log file holds the start-up's trace lines, each also on the console.
+    void programWritesStartUpTraceLines()
+    {
+        const QString documents = tempDir->filePath(QStringLiteral("home/Documents/ZELK"));
+        QVERIFY(QDir().mkpath(documents));
+        QSettings(QDir(documents).filePath(settingsName), QSettings::IniFormat).setValue(enabledKey, true);
+        QProcess zelk;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("HOME"), tempDir->filePath(QStringLiteral("home")));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        zelk.setProcessEnvironment(environment);
+        zelk.setWorkingDirectory(tempDir->filePath(QStringLiteral("home")));
+        zelk.start(QStringLiteral(ZELK_PROGRAM_PATH), {});
+        QVERIFY2(zelk.waitForStarted(), qPrintable(zelk.errorString()));
+
+        // The updater is the last plug-in the start-up asks for, just before the event loop runs.
+        const QDir logs(QDir(documents).filePath(QStringLiteral("Logs")));
+        const auto logText = [&logs] {
+            const QStringList names = logs.entryList({ QStringLiteral("log*.txt") }, QDir::Files);
+            return names.size() == 1 ? QString::fromUtf8(readFile(logs.filePath(names.first()))) : QString();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(logText().contains(QLatin1String("libUpdater")), 20000);
+        QCOMPARE(zelk.state(), QProcess::Running);
+        // The program has no way to be asked to quit from outside, so its shutdown line is not awaited.
+        zelk.terminate();
+        QVERIFY(zelk.waitForFinished(10000));
+
+        const QString console = QString::fromLocal8Bit(zelk.readAllStandardOutput());
+        const QString errors = QString::fromLocal8Bit(zelk.readAllStandardError());
+        const QString text = logText();
+        QVERIFY2(!text.contains(QLatin1String("LogQuill")) && !errors.contains(QLatin1String("LogQuill")),
+            qPrintable(text + errors));
+        const QRegularExpression loadError(
+            QStringLiteral("^W: \\[\\d\\d:\\d\\d:\\d{3}\\] QDebug PluginManagerHelper::Warning\\(\\) "
+                           "\\[MGR\\] WARNING: \".*/lib(\\w+)\\.\\w+\" load error: \".+\"$"));
+        QStringList missing;
+        for (const QString &line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            const QRegularExpressionMatch match = loadError.match(line);
+            if (match.hasMatch())
+                missing << match.captured(1);
+            QVERIFY2(console.contains(line + QLatin1Char('\n')), qPrintable(line));
+        }
+        QCOMPARE(missing, QStringList({ QStringLiteral("SysInfo"), QStringLiteral("Updater") }));
+        const QString logName = logs.filePath(logs.entryList({ QStringLiteral("log*.txt") }).value(0));
+        QVERIFY(console.startsWith(QStringLiteral("Save Logs in: %1\n").arg(logName)));
     }
 private:
     // Names the log file under `folder` with the switch stored as given (absent when not set).
