@@ -148,36 +148,6 @@ private slots:
         QCOMPARE(answer("resetpassword.php", reset), confirmFirst);
     }
 
-    void refusedSignatures_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("publicKey");
-        QTest::addColumn<QString>("accessToken");
-
-        GlobalsInfo *globals = GlobalsInfo::getInstance();
-        const QString key = QStringLiteral("Ab3dE6gH9k");
-        QTest::newRow("no signature") << "auth/login.php" << QString() << QString();
-        QTest::newRow("key without token") << "auth/getInfo.php" << key << QString();
-        QTest::newRow("token of another key") << "remains.php" << key << globals->generateAccessToken("Zz3dE6gH9k");
-        QTest::newRow("token in capitals") << "download.php" << key << globals->generateAccessToken(key).toUpper();
-        QTest::newRow("token of an empty key") << "auth/archive.php" << QString() << globals->generateAccessToken(QString());
-    }
-
-    void refusedSignatures()
-    {
-        QFETCH(QString, path);
-        QFETCH(QString, publicKey);
-        QFETCH(QString, accessToken);
-        Fields signing;
-        if (!publicKey.isEmpty())
-            signing.append({ "publicKey", publicKey });
-        if (!accessToken.isEmpty())
-            signing.append({ "accessToken", accessToken });
-        const Fields fields = Fields { { "email", me.email }, { "password", me.password }, { "songID", "12345" },
-            { "hash", me.hash } } + signing;
-        QCOMPARE(send("POST", path, urlEncoded(fields)).text(), denied);
-    }
-
     void songLife_data()
     {
         QTest::addColumn<int>("channels");
@@ -317,9 +287,11 @@ private slots:
 
     void refusedForms_data()
     {
-        // form: the operation's own fields, already percent-encoded; the signature is added.
+        // form: the operation's own fields, already percent-encoded; the client's signature is added unless
+        // the row brings its own signing fields, or none.
         QTest::addColumn<QString>("path");
         QTest::addColumn<QByteArray>("form");
+        QTest::addColumn<bool>("clientSigned");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("reply");
 
@@ -330,9 +302,19 @@ private slots:
         const QByteArray run = QByteArray::number(QRandomGenerator::global()->generate());
         int row = 0;
         const auto address = [&] { return "email=text%2B" + run + '-' + QByteArray::number(++row) + "%40example.com"; };
-        const auto add = [](const char *tag, const QString &path, const QByteArray &form, const char *reply, int status = 200) {
-            QTest::newRow(tag) << path << form << status << QString::fromUtf8(reply);
+        const auto add = [](const char *tag, const QString &path, const QByteArray &form, const QString &reply,
+                             int status = 200, bool clientSigned = true) {
+            QTest::newRow(tag) << path << form << clientSigned << status << reply;
         };
+        const auto token = [](const char *key) { return GlobalsInfo::getInstance()->generateAccessToken(key).toLatin1(); };
+        const QByteArray key = "publicKey=Ab3dE6gH9k";
+        add("no signature", "auth/login.php", address() + "&password=" + digest, denied, 200, false);
+        add("key without token", "auth/getInfo.php", address() + '&' + key, denied, 200, false);
+        add("token of another key", remains, "songID=12345&" + key + "&accessToken=" + token("Zz3dE6gH9k"), denied, 200, false);
+        add("token in capitals", "download.php", "songID=12345&" + key + "&accessToken=" + token("Ab3dE6gH9k").toUpper(),
+            denied, 200, false);
+        add("token of an empty key", "auth/archive.php", "hash=" + me.hash.toLatin1() + "&accessToken=" + token(""), denied,
+            200, false);
         add("name that is not UTF-8", registration, address() + "&name=Zo%EB%20Lee&password=" + digest, "Field \"name\" is not UTF-8 text");
         add("name with a NUL", registration, address() + "&name=Zoe%00Lee&password=" + digest, "Field \"name\" holds a NUL character");
         add("overlong UTF-8", registration, address() + "&name=Zo%C0%AE&password=" + digest, "Field \"name\" is not UTF-8 text");
@@ -360,10 +342,11 @@ private slots:
     {
         QFETCH(QString, path);
         QFETCH(QByteArray, form);
+        QFETCH(bool, clientSigned);
         QFETCH(int, status);
         QFETCH(QString, reply);
 
-        const Reply answer = send("POST", path, form + '&' + urlEncoded(withSignature({})));
+        const Reply answer = send("POST", path, clientSigned ? form + '&' + urlEncoded(withSignature({})) : form);
         QCOMPARE(answer.status, status);
         QCOMPARE(answer.text(), reply);
 
