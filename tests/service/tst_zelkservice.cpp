@@ -287,8 +287,8 @@ private slots:
 
     void refusedForms_data()
     {
-        // form: the operation's own fields, already percent-encoded; the client's signature is added unless
-        // the row brings its own signing fields, or none.
+        // form: the operation's own fields, percent-encoded, with the client's signature added; or, sent as
+        // it is, a form with signing fields of its own or none, or a signed multipart upload.
         QTest::addColumn<QString>("path");
         QTest::addColumn<QByteArray>("form");
         QTest::addColumn<bool>("clientSigned");
@@ -303,18 +303,38 @@ private slots:
         int row = 0;
         const auto address = [&] { return "email=text%2B" + run + '-' + QByteArray::number(++row) + "%40example.com"; };
         const auto add = [](const char *tag, const QString &path, const QByteArray &form, const QString &reply,
-                             int status = 200, bool clientSigned = true) {
-            QTest::newRow(tag) << path << form << clientSigned << status << reply;
+                             int status = 200) { QTest::newRow(tag) << path << form << true << status << reply; };
+        const auto addAsIs = [](const char *tag, const QString &path, const QByteArray &form, const QString &reply) {
+            QTest::newRow(tag) << path << form << false << 200 << reply;
         };
         const auto token = [](const char *key) { return GlobalsInfo::getInstance()->generateAccessToken(key).toLatin1(); };
         const QByteArray key = "publicKey=Ab3dE6gH9k";
-        add("no signature", "auth/login.php", address() + "&password=" + digest, denied, 200, false);
-        add("key without token", "auth/getInfo.php", address() + '&' + key, denied, 200, false);
-        add("token of another key", remains, "songID=12345&" + key + "&accessToken=" + token("Zz3dE6gH9k"), denied, 200, false);
-        add("token in capitals", "download.php", "songID=12345&" + key + "&accessToken=" + token("Ab3dE6gH9k").toUpper(),
-            denied, 200, false);
-        add("token of an empty key", "auth/archive.php", "hash=" + me.hash.toLatin1() + "&accessToken=" + token(""), denied,
-            200, false);
+        addAsIs("no signature", "auth/login.php", address() + "&password=" + digest, denied);
+        addAsIs("key without token", "auth/getInfo.php", address() + '&' + key, denied);
+        addAsIs("token of another key", remains, "songID=12345&" + key + "&accessToken=" + token("Zz3dE6gH9k"), denied);
+        addAsIs("token in capitals", "download.php", "songID=12345&" + key + "&accessToken=" + token("Ab3dE6gH9k").toUpper(),
+            denied);
+        addAsIs("token of an empty key", "auth/archive.php", "hash=" + me.hash.toLatin1() + "&accessToken=" + token(""), denied);
+        // Uploads, signed, with one of the client's song fields changed (an empty value leaves it out).
+        const auto uploadForm = [this](const QString &field, const QString &value, const QByteArray &file) {
+            Fields parts { { "uploadedFile", uploadPath() } };
+            for (const auto &[name, own] : withSignature(songFields(me.hash, "vocals")))
+                if (name != field || !value.isEmpty())
+                    parts.append({ name, name == field ? value : own });
+            return multipart(parts, file);
+        };
+        const QString proceed = QStringLiteral("proceed.php");
+        const QByteArray wav = WavData::tones(1, 8000, 800).toBytes();
+        QByteArray eightBit = wav;
+        eightBit[34] = 8; // bits per sample in the fmt chunk
+        addAsIs("text file as WAV", proceed, uploadForm({}, {}, "just some text\n"), "The uploaded file is not a WAV file");
+        addAsIs("WAV without audio", proceed, uploadForm({}, {}, WavData::tones(2, 8000, 0).toBytes()),
+            "The uploaded WAV file holds no audio");
+        addAsIs("8-bit WAV", proceed, uploadForm({}, {}, eightBit), "The uploaded file is not a 16-bit PCM WAV file");
+        addAsIs("missing instrument", proceed, uploadForm("instrument", {}, wav), "Missing field \"instrument\"");
+        addAsIs("unknown instrument", proceed, uploadForm("instrument", "kazoo", wav), "Unknown instrument \"kazoo\"");
+        addAsIs("oversized field", proceed, uploadForm("fileName", QString(5000, 'a'), wav), "Field \"fileName\" is too long");
+        addAsIs("unknown hash", proceed, uploadForm("hash", QString(32, 'f'), wav), "Unknown user");
         add("name that is not UTF-8", registration, address() + "&name=Zo%EB%20Lee&password=" + digest, "Field \"name\" is not UTF-8 text");
         add("name with a NUL", registration, address() + "&name=Zoe%00Lee&password=" + digest, "Field \"name\" holds a NUL character");
         add("overlong UTF-8", registration, address() + "&name=Zo%C0%AE&password=" + digest, "Field \"name\" is not UTF-8 text");
@@ -333,8 +353,8 @@ private slots:
         add("UTF-8 name is kept", registration, address() + "&name=Zo%C3%AB%20%E6%9D%8E%20%F0%9F%8E%B8&password=" + digest, "success");
         add("song id not a number", remains, "songID=12abc", "Invalid songID");
         add("song id out of range", remains, "songID=2147483648", "Invalid songID");
-        add("upload as a form", "proceed.php", "instrument=vocals", "Missing file \"uploadedFile\"");
-        add("malformed multipart", "proceed.php", "--" + boundary + "\r\nbroken", "Malformed request", 400);
+        add("upload as a form", proceed, "instrument=vocals", "Missing file \"uploadedFile\"");
+        add("malformed multipart", proceed, "--" + boundary + "\r\nbroken", "Malformed request", 400);
         add("unknown endpoint", "nothing.php", "", "Not found", 404);
     }
 
@@ -346,11 +366,13 @@ private slots:
         QFETCH(int, status);
         QFETCH(QString, reply);
 
+        const QStringList uploadsBefore = uploadsFolder();
         const Reply answer = send("POST", path, clientSigned ? form + '&' + urlEncoded(withSignature({})) : form);
         QCOMPARE(answer.status, status);
         QCOMPARE(answer.text(), reply);
 
-        // A registration stores nothing it refused, and gives back exactly what it took.
+        // A refused request stores nothing; a registration gives back exactly what it took.
+        QCOMPARE(uploadsFolder(), uploadsBefore);
         if (path.endsWith(QLatin1String("registration.php"))) {
             const QString email = QUrlQuery(QString::fromLatin1(form)).queryItemValue("email", QUrl::FullyDecoded);
             const Reply info = post("auth/getInfo.php", { { "email", email } });
@@ -358,45 +380,6 @@ private slots:
                 reply == QLatin1String("success") ? QStringLiteral("Zo\u00eb \u674e \U0001F3B8")
                                                   : QStringLiteral("This email not registered yet!"));
         }
-    }
-
-    void refusedUploads_data()
-    {
-        QTest::addColumn<QString>("field");
-        QTest::addColumn<QString>("value");
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QString>("reply");
-
-        const QByteArray wav = WavData::tones(1, 8000, 800).toBytes();
-        QByteArray eightBit = wav;
-        eightBit[34] = 8; // bits per sample in the fmt chunk
-        QTest::newRow("text file as WAV") << "" << "" << QByteArray("just some text\n") << "The uploaded file is not a WAV file";
-        QTest::newRow("WAV without audio") << "" << "" << WavData::tones(2, 8000, 0).toBytes() << "The uploaded WAV file holds no audio";
-        QTest::newRow("8-bit WAV") << "" << "" << eightBit << "The uploaded file is not a 16-bit PCM WAV file";
-        QTest::newRow("no file part") << "" << "" << QByteArray() << "Missing file \"uploadedFile\"";
-        QTest::newRow("missing instrument") << "instrument" << "" << wav << "Missing field \"instrument\"";
-        QTest::newRow("unknown instrument") << "instrument" << "kazoo" << wav << "Unknown instrument \"kazoo\"";
-        QTest::newRow("oversized field") << "fileName" << QString(5000, 'a') << wav << "Field \"fileName\" is too long";
-        QTest::newRow("unknown hash") << "hash" << QString(32, 'f') << wav << "Unknown user";
-    }
-
-    void refusedUploads()
-    {
-        QFETCH(QString, field);
-        QFETCH(QString, value);
-        QFETCH(QByteArray, file);
-        QFETCH(QString, reply);
-
-        Fields fields;
-        for (const auto &[name, own] : songFields(me.hash, "vocals")) {
-            if (name != field)
-                fields.append({ name, own });
-            else if (!value.isEmpty())
-                fields.append({ name, value });
-        }
-        const QStringList before = uploadsFolder();
-        QCOMPARE(upload(fields, file, file.isEmpty() ? QString() : uploadPath()).text(), reply);
-        QCOMPARE(uploadsFolder(), before);
     }
 
     void restartKeepsData_data()
@@ -597,9 +580,7 @@ private slots:
         QCOMPARE(waitForResults(songId), done);
         QVERIFY2(restart(), qPrintable(service.output()));
 
-        QFile file(log);
-        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
-        const QStringList renames = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+        const QStringList renames = QString::fromUtf8(readFile(log)).split('\n', Qt::SkipEmptyParts);
         // The upload and the two results.
         QCOMPARE(renames.filter(QStringLiteral(".part")).size(), 3);
         QCOMPARE(renames.filter(QRegularExpression(QStringLiteral("^unsynced "))), QStringList());
@@ -861,10 +842,7 @@ private:
     }
     Reply upload(const Fields &fields, const QByteArray &file, const QString &filePath)
     {
-        Fields parts = withSignature(fields);
-        if (!filePath.isEmpty())
-            parts.prepend({ "uploadedFile", filePath });
-        return send("POST", QStringLiteral("proceed.php"), multipart(parts, file));
+        return send("POST", QStringLiteral("proceed.php"), multipart(Fields { { "uploadedFile", filePath } } + withSignature(fields), file));
     }
     Reply uploadSong(const Account &account, const WavData &wav, const QString &instrument, QString *filePath = nullptr)
     {
