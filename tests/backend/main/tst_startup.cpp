@@ -1,11 +1,27 @@
 #include "ProgramRun.h"
+#include "plugins/LoggingInterface.h"
+#include "plugins/PluginManager.h"
 
 #include <QDir>
 #include <QFile>
+#include <QPluginLoader>
 #include <QTemporaryDir>
 #include <QTest>
 
-// Runs the real start-up sequence in a separate process for each case, each with a home of its own.
+namespace {
+
+QStringList capturedWarnings;
+
+void captureWarnings(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtWarningMsg)
+        capturedWarnings << message;
+}
+
+} // namespace
+
+// Runs the real start-up sequence in a separate process for each case, each with a home of its own; the
+// plug-ins it binds there match, and the libraries its plug-in manager must refuse are tried here.
 class tst_Startup final : public QObject
 {
     Q_OBJECT
@@ -94,6 +110,35 @@ private slots:
         for (const char *name : { "Save", "Logs", "Temp" })
             QVERIFY2(QFileInfo(documents + QLatin1Char('/') + QLatin1String(name)).isDir(), name);
         QVERIFY(!run.output.contains(QStringLiteral("startupCheck")));
+    }
+
+    void unusableLibraryIsNotBound_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("problem");
+
+        QTest::newRow("missing") << "NotInstalled" << "load error: \"";
+        QTest::newRow("another program's interface") << "ForeignLogger" << "iface mismatch";
+    }
+
+    void unusableLibraryIsNotBound()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, problem);
+
+        // Looked up beside the executable, warned about once, not tried again.
+        const QString path = QCoreApplication::applicationDirPath() + QStringLiteral("/lib%1.so").arg(name);
+        capturedWarnings.clear();
+        const QtMessageHandler previousHandler = qInstallMessageHandler(captureWarnings);
+        PluginManager<LoggingInterface> manager(name);
+        const bool available = manager.available() || manager || manager.operator->();
+        qInstallMessageHandler(previousHandler);
+        QVERIFY(!available);
+        QCOMPARE(capturedWarnings.size(), 1);
+        QVERIFY2(capturedWarnings.first().startsWith(
+                     QStringLiteral("QDebug PluginManagerHelper::Warning() [MGR] WARNING: \"%1\" %2").arg(path, problem)),
+            qPrintable(capturedWarnings.first()));
+        QVERIFY(!QPluginLoader(path).isLoaded());
     }
 
 private:

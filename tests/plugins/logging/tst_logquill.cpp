@@ -1,4 +1,3 @@
-#include "ConsoleCapture.h"
 #include "FileBytes.h"
 #include "LogQuill.h"
 
@@ -11,13 +10,49 @@
 #include <QSet>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 #include <QThread>
 
+#include <cstdio>
 #include <memory>
+#include <unistd.h>
 #include <vector>
 
 namespace {
+
+// Diverts stdout or stderr into a temporary file until finish(), so that a test reads what the code printed.
+class ConsoleCapture final
+{
+public:
+    explicit ConsoleCapture(FILE *captured) : stream(captured)
+    {
+        if (!file.open())
+            return;
+        std::fflush(stream);
+        saved = ::dup(::fileno(stream));
+        ::dup2(file.handle(), ::fileno(stream));
+    }
+    ~ConsoleCapture() { finish(); }
+    Q_DISABLE_COPY_MOVE(ConsoleCapture)
+
+    // Restores the stream and answers everything written to it meanwhile.
+    QString finish()
+    {
+        if (saved < 0)
+            return {};
+        std::fflush(stream);
+        ::dup2(saved, ::fileno(stream));
+        ::close(saved);
+        saved = -1;
+        return QString::fromLocal8Bit(readFile(file.fileName()));
+    }
+
+private:
+    FILE *stream;
+    int saved = -1;
+    QTemporaryFile file;
+};
 
 const QString settingsName = QStringLiteral("zelk.ini");
 const QString enabledKey = QStringLiteral("APP_LOGFILE_ENABLED");
