@@ -733,8 +733,17 @@ private slots:
         constexpr int clients = 20;
         std::vector<QString> outcomes(clients);
         std::vector<std::thread> threads;
-        for (int i = 0; i < clients; ++i)
-            threads.emplace_back([this, i, &outcomes] { outcomes[size_t(i)] = clientRun(QStringLiteral("127.0.2.%1").arg(i + 1)); });
+        for (int i = 0; i < clients; ++i) {
+            threads.emplace_back([this, i, &outcomes] {
+                peer = QStringLiteral("127.0.2.%1").arg(i + 1);
+                const Account account = registerAccount(QStringLiteral("load"));
+                // Three seconds of stereo, its parts in the client's order: the file first.
+                const WavData input = WavData::tones(2, 44100, 3 * 44100);
+                const QString songId = uploadSong(account, input, QStringLiteral("vocals")).text();
+                const QString state = songId.toInt() > 0 ? waitForResults(songId) : songId;
+                outcomes[size_t(i)] = state == done ? checkResults(songId, input) : QStringLiteral("song answered ") + state;
+            });
+        }
         for (std::thread &thread : threads)
             thread.join();
         for (int i = 0; i < clients; ++i)
@@ -944,16 +953,6 @@ private:
                 loose.append(QStringLiteral("%1 %2").arg(info.st_mode & 07777, 4, 8, QLatin1Char('0')).arg(path));
         }
         return loose;
-    }
-    // One client's whole run from its own address: three seconds of stereo, its parts in the client's order.
-    QString clientRun(const QString &source)
-    {
-        peer = source;
-        const Account account = registerAccount(QStringLiteral("load"));
-        const WavData input = WavData::tones(2, 44100, 3 * 44100);
-        const QString songId = uploadSong(account, input, QStringLiteral("vocals")).text();
-        const QString state = songId.toInt() > 0 ? waitForResults(songId) : songId;
-        return state == done ? checkResults(songId, input) : QStringLiteral("song answered ") + state;
     }
 
     QTemporaryDir dataDir;
