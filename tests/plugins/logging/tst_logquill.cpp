@@ -57,14 +57,6 @@ private:
 const QString settingsName = QStringLiteral("zelk.ini");
 const QString enabledKey = QStringLiteral("APP_LOGFILE_ENABLED");
 
-// Emits one message and answers what reached standard output meanwhile.
-QString emitCaptured(int type, const QString &text)
-{
-    ConsoleCapture out(stdout);
-    qt_message_output(QtMsgType(type), QMessageLogContext(), text);
-    return out.finish();
-}
-
 QStringList readLines(const QString &path)
 {
     return QString::fromUtf8(readFile(path)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -175,9 +167,11 @@ private slots:
 
         const auto logger = startLogger(true);
         QVERIFY(currentHandler() != testHandler);
+        ConsoleCapture out(stdout);
         const QDateTime before = QDateTime::currentDateTime();
-        const QString console = emitCaptured(type, message);
+        qt_message_output(QtMsgType(type), QMessageLogContext(), message);
         const QDateTime after = QDateTime::currentDateTime();
+        const QString console = out.finish();
         qInfo("after");
 
         const QStringList lines = readLines(logger->fileName());
