@@ -1,3 +1,4 @@
+#include "FileBytes.h"
 #include "GlobalsInfo/GlobalsInfo.h"
 #include "ServiceProcess.h"
 #include "WavData.h"
@@ -147,43 +148,6 @@ private slots:
         QCOMPARE(answer("resetpassword.php", reset), confirmFirst);
     }
 
-    void refusedSignatures_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("publicKey");
-        QTest::addColumn<QString>("accessToken");
-
-        GlobalsInfo *globals = GlobalsInfo::getInstance();
-        const QString key = QStringLiteral("Ab3dE6gH9k");
-        QTest::newRow("no signature") << "auth/login.php" << QString() << QString();
-        QTest::newRow("key without token") << "auth/getInfo.php" << key << QString();
-        QTest::newRow("token of another key") << "remains.php" << key << globals->generateAccessToken("Zz3dE6gH9k");
-        QTest::newRow("token in capitals") << "download.php" << key << globals->generateAccessToken(key).toUpper();
-        QTest::newRow("token of an empty key") << "auth/archive.php" << QString() << globals->generateAccessToken(QString());
-    }
-
-    void refusedSignatures()
-    {
-        QFETCH(QString, path);
-        QFETCH(QString, publicKey);
-        QFETCH(QString, accessToken);
-        Fields signing;
-        if (!publicKey.isEmpty())
-            signing.append({ "publicKey", publicKey });
-        if (!accessToken.isEmpty())
-            signing.append({ "accessToken", accessToken });
-        const Fields fields = Fields { { "email", me.email }, { "password", me.password }, { "songID", "12345" },
-            { "hash", me.hash } } + signing;
-        QCOMPARE(send("POST", path, urlEncoded(fields)).text(), denied);
-
-        // An upload with a forged signature stores nothing.
-        const QStringList before = uploadsFolder();
-        QCOMPARE(upload(songFields(me.hash, "vocals") + signing, WavData::tones(1, 8000, 800).toBytes(), uploadPath(), false)
-                     .text(),
-            denied);
-        QCOMPARE(uploadsFolder(), before);
-    }
-
     void songLife_data()
     {
         QTest::addColumn<int>("channels");
@@ -191,7 +155,6 @@ private slots:
         QTest::addColumn<QString>("instrument");
         QTest::addColumn<double>("gain");
 
-        QTest::newRow("stereo 44.1 kHz vocals") << 2 << 44100 << "vocals" << 1.0;
         QTest::newRow("mono 48 kHz vocals") << 1 << 48000 << "vocals" << 1.0;
         QTest::newRow("5.1 48 kHz drums") << 6 << 48000 << "drums" << 1.0;
         QTest::newRow("mono 44.1 kHz bass, clipped") << 1 << 44100 << "bass" << 3.0;
@@ -256,10 +219,10 @@ private slots:
             const QString peer = QStringLiteral("127.0.0.%1").arg(source++);
             for (int i = 0; i < 30; ++i) {
                 const QString guess = QString::number(QRandomGenerator::global()->bounded(1, 0x7fffffff));
-                QCOMPARE(postFrom(peer, path, { { "songID", guess } }).text(), QStringLiteral("Unknown song id"));
+                QCOMPARE(post(path, { { "songID", guess } }, peer).text(), QStringLiteral("Unknown song id"));
             }
-            QCOMPARE(postFrom(peer, path, { { "songID", "12345" } }).text(), refused);
-            QCOMPARE(postFrom(peer, path, { { "songID", kept } }).text(), refused);
+            QCOMPARE(post(path, { { "songID", "12345" } }, peer).text(), refused);
+            QCOMPARE(post(path, { { "songID", kept } }, peer).text(), refused);
         }
         QVERIFY2(restart(), qPrintable(service.output()));
     }
@@ -324,9 +287,11 @@ private slots:
 
     void refusedForms_data()
     {
-        // form: the operation's own fields, already percent-encoded; the signature is added.
+        // form: the operation's own fields, percent-encoded, with the client's signature added; or, sent as
+        // it is, a form with signing fields of its own or none, or a signed multipart upload.
         QTest::addColumn<QString>("path");
         QTest::addColumn<QByteArray>("form");
+        QTest::addColumn<bool>("clientSigned");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("reply");
 
@@ -337,9 +302,39 @@ private slots:
         const QByteArray run = QByteArray::number(QRandomGenerator::global()->generate());
         int row = 0;
         const auto address = [&] { return "email=text%2B" + run + '-' + QByteArray::number(++row) + "%40example.com"; };
-        const auto add = [](const char *tag, const QString &path, const QByteArray &form, const char *reply, int status = 200) {
-            QTest::newRow(tag) << path << form << status << QString::fromUtf8(reply);
+        const auto add = [](const char *tag, const QString &path, const QByteArray &form, const QString &reply,
+                             int status = 200) { QTest::newRow(tag) << path << form << true << status << reply; };
+        const auto addAsIs = [](const char *tag, const QString &path, const QByteArray &form, const QString &reply) {
+            QTest::newRow(tag) << path << form << false << 200 << reply;
         };
+        const auto token = [](const char *key) { return GlobalsInfo::getInstance()->generateAccessToken(key).toLatin1(); };
+        const QByteArray key = "publicKey=Ab3dE6gH9k";
+        addAsIs("no signature", "auth/login.php", address() + "&password=" + digest, denied);
+        addAsIs("key without token", "auth/getInfo.php", address() + '&' + key, denied);
+        addAsIs("token of another key", remains, "songID=12345&" + key + "&accessToken=" + token("Zz3dE6gH9k"), denied);
+        addAsIs("token in capitals", "download.php", "songID=12345&" + key + "&accessToken=" + token("Ab3dE6gH9k").toUpper(),
+            denied);
+        addAsIs("token of an empty key", "auth/archive.php", "hash=" + me.hash.toLatin1() + "&accessToken=" + token(""), denied);
+        // Uploads, signed, with one of the client's song fields changed (an empty value leaves it out).
+        const auto uploadForm = [this](const QString &field, const QString &value, const QByteArray &file) {
+            Fields parts { { "uploadedFile", uploadPath() } };
+            for (const auto &[name, own] : withSignature(songFields(me.hash, "vocals")))
+                if (name != field || !value.isEmpty())
+                    parts.append({ name, name == field ? value : own });
+            return multipart(parts, file);
+        };
+        const QString proceed = QStringLiteral("proceed.php");
+        const QByteArray wav = WavData::tones(1, 8000, 800).toBytes();
+        QByteArray eightBit = wav;
+        eightBit[34] = 8; // bits per sample in the fmt chunk
+        addAsIs("text file as WAV", proceed, uploadForm({}, {}, "just some text\n"), "The uploaded file is not a WAV file");
+        addAsIs("WAV without audio", proceed, uploadForm({}, {}, WavData::tones(2, 8000, 0).toBytes()),
+            "The uploaded WAV file holds no audio");
+        addAsIs("8-bit WAV", proceed, uploadForm({}, {}, eightBit), "The uploaded file is not a 16-bit PCM WAV file");
+        addAsIs("missing instrument", proceed, uploadForm("instrument", {}, wav), "Missing field \"instrument\"");
+        addAsIs("unknown instrument", proceed, uploadForm("instrument", "kazoo", wav), "Unknown instrument \"kazoo\"");
+        addAsIs("oversized field", proceed, uploadForm("fileName", QString(5000, 'a'), wav), "Field \"fileName\" is too long");
+        addAsIs("unknown hash", proceed, uploadForm("hash", QString(32, 'f'), wav), "Unknown user");
         add("name that is not UTF-8", registration, address() + "&name=Zo%EB%20Lee&password=" + digest, "Field \"name\" is not UTF-8 text");
         add("name with a NUL", registration, address() + "&name=Zoe%00Lee&password=" + digest, "Field \"name\" holds a NUL character");
         add("overlong UTF-8", registration, address() + "&name=Zo%C0%AE&password=" + digest, "Field \"name\" is not UTF-8 text");
@@ -356,13 +351,10 @@ private slots:
                 + "&extension=mp3&originalFilePath=%2Fx.mp3",
             "Field \"fileName\" is not UTF-8 text");
         add("UTF-8 name is kept", registration, address() + "&name=Zo%C3%AB%20%E6%9D%8E%20%F0%9F%8E%B8&password=" + digest, "success");
-        add("remains of unknown song", remains, "songID=1", "Unknown song id");
-        add("download of unknown song", "download.php", "songID=2147483647", "Unknown song id");
-        add("cancel of unknown song", "cancel.php", "songID=7", "Unknown song id");
         add("song id not a number", remains, "songID=12abc", "Invalid songID");
         add("song id out of range", remains, "songID=2147483648", "Invalid songID");
-        add("upload as a form", "proceed.php", "instrument=vocals", "Missing file \"uploadedFile\"");
-        add("malformed multipart", "proceed.php", "--" + boundary + "\r\nbroken", "Malformed request", 400);
+        add("upload as a form", proceed, "instrument=vocals", "Missing file \"uploadedFile\"");
+        add("malformed multipart", proceed, "--" + boundary + "\r\nbroken", "Malformed request", 400);
         add("unknown endpoint", "nothing.php", "", "Not found", 404);
     }
 
@@ -370,14 +362,17 @@ private slots:
     {
         QFETCH(QString, path);
         QFETCH(QByteArray, form);
+        QFETCH(bool, clientSigned);
         QFETCH(int, status);
         QFETCH(QString, reply);
 
-        const Reply answer = send("POST", path, form + '&' + urlEncoded(withSignature({})));
+        const QStringList uploadsBefore = uploadsFolder();
+        const Reply answer = send("POST", path, clientSigned ? form + '&' + urlEncoded(withSignature({})) : form);
         QCOMPARE(answer.status, status);
         QCOMPARE(answer.text(), reply);
 
-        // A registration stores nothing it refused, and gives back exactly what it took.
+        // A refused request stores nothing; a registration gives back exactly what it took.
+        QCOMPARE(uploadsFolder(), uploadsBefore);
         if (path.endsWith(QLatin1String("registration.php"))) {
             const QString email = QUrlQuery(QString::fromLatin1(form)).queryItemValue("email", QUrl::FullyDecoded);
             const Reply info = post("auth/getInfo.php", { { "email", email } });
@@ -385,45 +380,6 @@ private slots:
                 reply == QLatin1String("success") ? QStringLiteral("Zo\u00eb \u674e \U0001F3B8")
                                                   : QStringLiteral("This email not registered yet!"));
         }
-    }
-
-    void refusedUploads_data()
-    {
-        QTest::addColumn<QString>("field");
-        QTest::addColumn<QString>("value");
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QString>("reply");
-
-        const QByteArray wav = WavData::tones(1, 8000, 800).toBytes();
-        QByteArray eightBit = wav;
-        eightBit[34] = 8; // bits per sample in the fmt chunk
-        QTest::newRow("text file as WAV") << "" << "" << QByteArray("just some text\n") << "The uploaded file is not a WAV file";
-        QTest::newRow("WAV without audio") << "" << "" << WavData::tones(2, 8000, 0).toBytes() << "The uploaded WAV file holds no audio";
-        QTest::newRow("8-bit WAV") << "" << "" << eightBit << "The uploaded file is not a 16-bit PCM WAV file";
-        QTest::newRow("no file part") << "" << "" << QByteArray() << "Missing file \"uploadedFile\"";
-        QTest::newRow("missing instrument") << "instrument" << "" << wav << "Missing field \"instrument\"";
-        QTest::newRow("unknown instrument") << "instrument" << "kazoo" << wav << "Unknown instrument \"kazoo\"";
-        QTest::newRow("oversized field") << "fileName" << QString(5000, 'a') << wav << "Field \"fileName\" is too long";
-        QTest::newRow("unknown hash") << "hash" << QString(32, 'f') << wav << "Unknown user";
-    }
-
-    void refusedUploads()
-    {
-        QFETCH(QString, field);
-        QFETCH(QString, value);
-        QFETCH(QByteArray, file);
-        QFETCH(QString, reply);
-
-        Fields fields;
-        for (const auto &[name, own] : songFields(me.hash, "vocals")) {
-            if (name != field)
-                fields.append({ name, own });
-            else if (!value.isEmpty())
-                fields.append({ name, value });
-        }
-        const QStringList before = uploadsFolder();
-        QCOMPARE(upload(fields, file, file.isEmpty() ? QString() : uploadPath()).text(), reply);
-        QCOMPARE(uploadsFolder(), before);
     }
 
     void restartKeepsData_data()
@@ -563,31 +519,30 @@ private slots:
 
     void slowClientsDoNotBlock()
     {
+        const auto connected = [this] {
+            auto socket = std::make_unique<QTcpSocket>();
+            socket->connectToHost(QHostAddress::LocalHost, quint16(service.url(QString()).port()));
+            return socket->waitForConnected(2000) ? std::move(socket) : nullptr;
+        };
         // A client that falls silent halfway through its request line is dropped after the read limit.
-        QTcpSocket silent;
-        silent.connectToHost(QHostAddress::LocalHost, quint16(service.url(QString()).port()));
-        QVERIFY(silent.waitForConnected(2000));
-        silent.write("POST /zelk-server/rem");
-        QVERIFY(silent.waitForBytesWritten(1000));
+        const std::unique_ptr<QTcpSocket> silent = connected();
+        QVERIFY(silent && silent->write("POST /zelk-server/rem") > 0 && silent->waitForBytesWritten(1000));
         QElapsedTimer silence;
         silence.start();
         qint64 dropped = -1;
-        connect(&silent, &QTcpSocket::disconnected, this, [&] { dropped = silence.elapsed(); });
+        connect(silent.get(), &QTcpSocket::disconnected, this, [&] { dropped = silence.elapsed(); });
 
-        // Sixteen clients that trickle their headers, never finishing a request.
+        // Sixteen clients that trickle a header line every half second, never finishing a request.
         std::vector<std::unique_ptr<QTcpSocket>> slow;
         for (int i = 0; i < 16; ++i) {
-            slow.push_back(std::make_unique<QTcpSocket>());
-            slow.back()->connectToHost(QHostAddress::LocalHost, quint16(service.url(QString()).port()));
-            QVERIFY(slow.back()->waitForConnected(2000));
+            slow.push_back(connected());
+            QVERIFY(slow.back());
             slow.back()->write("POST /zelk-server/remains.php HTTP/1.1\r\nHost: 127.0.0.1\r\n");
         }
-        int line = 0;
         QTimer trickle;
-        connect(&trickle, &QTimer::timeout, this, [&] {
-            ++line;
+        connect(&trickle, &QTimer::timeout, this, [&slow] {
             for (const auto &socket : slow)
-                socket->write("X-Slow-" + QByteArray::number(line) + ": 1\r\n");
+                socket->write("X-Slow: 1\r\n");
         });
         trickle.start(500);
 
@@ -625,9 +580,7 @@ private slots:
         QCOMPARE(waitForResults(songId), done);
         QVERIFY2(restart(), qPrintable(service.output()));
 
-        QFile file(log);
-        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
-        const QStringList renames = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+        const QStringList renames = QString::fromUtf8(readFile(log)).split('\n', Qt::SkipEmptyParts);
         // The upload and the two results.
         QCOMPARE(renames.filter(QStringLiteral(".part")).size(), 3);
         QCOMPARE(renames.filter(QRegularExpression(QStringLiteral("^unsynced "))), QStringList());
@@ -641,7 +594,7 @@ private slots:
         QTest::addColumn<QString>("reply");
 
         // The way the client orders its parts: the signature comes after the file.
-        QTest::newRow("unsigned uploads") << "proceed.php" << false << 200 << denied;
+        QTest::newRow("forged upload, signature last") << "proceed.php" << false << 200 << denied;
         // Another sender may put its signature first: the rest of its file is never read.
         QTest::newRow("forged upload, signature first") << "proceed.php" << true << 200 << denied;
         QTest::newRow("large multipart form") << "remains.php" << false << 413 << "The request is too large";
@@ -657,21 +610,18 @@ private slots:
         const QString pid = servicePid();
         QVERIFY(!pid.isEmpty());
         // Starts the peak resident size afresh.
-        QFile clear(QStringLiteral("/proc/%1/clear_refs").arg(pid));
-        QVERIFY(clear.open(QIODevice::WriteOnly) && clear.write("5") == 1);
-        clear.close();
+        QVERIFY(writeFile(QStringLiteral("/proc/%1/clear_refs").arg(pid), "5"));
         const auto peakKilobytes = [&pid] {
-            QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-            status.open(QIODevice::ReadOnly);
-            return QRegularExpression(QStringLiteral("VmHWM:\\s+(\\d+) kB")).match(status.readAll()).captured(1).toLongLong();
+            const QByteArray status = readFile(QStringLiteral("/proc/%1/status").arg(pid));
+            return QRegularExpression(QStringLiteral("VmHWM:\\s+(\\d+) kB")).match(status).captured(1).toLongLong();
         };
         const qint64 before = peakKilobytes();
         const QStringList uploadsBefore = uploadsFolder();
 
         // 64 MB of zeros in a file part, to an upload or to a form that takes a few short fields.
         const Fields signing { { "publicKey", "Ab3dE6gH9k" }, { "accessToken", QString(32, '0') } };
-        const Fields parts = (signingFirst ? signing : Fields()) + Fields { { "uploadedFile", uploadPath() }, { "instrument", "vocals" } };
-        const Reply answer = send("POST", path, multipart(parts, QByteArray(64 << 20, '\0')));
+        const Fields file { { "uploadedFile", uploadPath() }, { "instrument", "vocals" } };
+        const Reply answer = send("POST", path, multipart(signingFirst ? signing + file : file + signing, QByteArray(64 << 20, '\0')));
         QCOMPARE(answer.status, status);
         QCOMPARE(answer.text(), reply);
         const qint64 growth = peakKilobytes() - before;
@@ -701,8 +651,8 @@ private slots:
 
         const QString email = registerAccount(QStringLiteral("mailed")).email;
         for (int i = 0; i < count; ++i)
-            QCOMPARE(postFrom(source, "auth/recover.php", { { "email", pattern.isEmpty() ? email : pattern.arg(i) } }).text(), reply);
-        QCOMPARE(postFrom(source, "auth/recover.php", { { "email", email } }).text(), tooMany);
+            QCOMPARE(post("auth/recover.php", { { "email", pattern.isEmpty() ? email : pattern.arg(i) } }, source).text(), reply);
+        QCOMPARE(post("auth/recover.php", { { "email", email } }, source).text(), tooMany);
     }
 
     void wrongCodesAreLimited()
@@ -712,14 +662,14 @@ private slots:
         const Account account = registerAccount(QStringLiteral("guess"));
         const auto codeFor = [&] { return outbox().filter('\t' + account.email + '\t').last().section('\t', 2); };
         for (const int wrong : { 3, 2 }) {
-            QCOMPARE(postFrom(source, "auth/recover.php", { { "email", account.email } }).text(), success);
+            QCOMPARE(post("auth/recover.php", { { "email", account.email } }, source).text(), success);
             const int code = codeFor().toInt();
             const QString other = QString::number(code == 999999 ? 100000 : code + 1);
             for (int i = 0; i < wrong; ++i)
-                QCOMPARE(postFrom(source, "auth/checkCode.php", { { "code", other }, { "email", account.email } }).text(),
+                QCOMPARE(post("auth/checkCode.php", { { "code", other }, { "email", account.email } }, source).text(),
                     QStringLiteral("Invalid code"));
         }
-        QCOMPARE(postFrom(source, "auth/checkCode.php", { { "code", codeFor() }, { "email", account.email } }).text(),
+        QCOMPARE(post("auth/checkCode.php", { { "code", codeFor() }, { "email", account.email } }, source).text(),
             QStringLiteral("Too many wrong codes. Please try again in an hour"));
     }
 
@@ -731,7 +681,7 @@ private slots:
         for (int i = 1; i <= 21 && !replies.contains(tooMany); ++i) {
             const QString email = registerAccount(QStringLiteral("many")).email;
             for (int k = 0; k < 3 && !replies.contains(tooMany); ++k)
-                replies.append(postFrom(QStringLiteral("127.0.1.%1").arg(i), "auth/recover.php", { { "email", email } }).text());
+                replies.append(post("auth/recover.php", { { "email", email } }, QStringLiteral("127.0.1.%1").arg(i)).text());
         }
         QCOMPARE(replies.last(), tooMany);
         QVERIFY(replies.count(success) <= 60);
@@ -740,37 +690,29 @@ private slots:
 
     void accountNeedsSignedInPeer_data()
     {
-        // form: names and values in turn; @email, @id and @password stand for the account's own.
         QTest::addColumn<QString>("endpoint");
-        QTest::addColumn<QString>("source");
-        QTest::addColumn<QStringList>("form");
 
-        QTest::newRow("read the user hash") << "getInfo.php" << "127.0.0.40" << QStringList { "email", "@email" };
-        QTest::newRow("change name and address")
-            << "updateInfo.php" << "127.0.0.41" << QStringList { "email", "moved.@email", "name", "Moved", "id", "@id" };
-        QTest::newRow("change the password") << "updatePassword.php" << "127.0.0.42"
-            << QStringList { "password", hashedPassword("new"), "current_password", "@password", "id", "@id" };
+        QTest::newRow("read the user hash") << "getInfo.php";
+        QTest::newRow("change name and address") << "updateInfo.php";
+        QTest::newRow("change the password") << "updatePassword.php";
     }
 
     void accountNeedsSignedInPeer()
     {
         QFETCH(QString, endpoint);
-        QFETCH(QString, source);
-        QFETCH(QStringList, form);
 
         const Account account = registerAccount(QStringLiteral("peer"));
-        Fields fields;
-        for (qsizetype i = 0; i + 1 < form.size(); i += 2) {
-            QString value = form[i + 1];
-            value.replace("@email", account.email).replace("@id", QString::number(account.id)).replace("@password", account.password);
-            fields.append({ form[i], value });
-        }
+        const QString id = QString::number(account.id);
+        const QHash<QString, Fields> forms { { "getInfo.php", { { "email", account.email } } },
+            { "updateInfo.php", { { "email", "moved." + account.email }, { "name", "Moved" }, { "id", id } } },
+            { "updatePassword.php", { { "password", hashedPassword("new") }, { "current_password", account.password }, { "id", id } } } };
+        const QString source = QStringLiteral("127.0.0.40");
 
-        // Knowing the address or the id is not enough from an address that never signed in.
-        QCOMPARE(postFrom(source, "auth/" + endpoint, fields).text(), QStringLiteral("Please sign in again from this computer"));
-        QCOMPARE(postFrom(source, "auth/login.php", { { "email", account.email }, { "password", account.password } }).text(), success);
+        // Knowing the address or the id is not enough from an address that never signed in to this account.
+        QCOMPARE(post("auth/" + endpoint, forms[endpoint], source).text(), QStringLiteral("Please sign in again from this computer"));
+        QCOMPARE(post("auth/login.php", { { "email", account.email }, { "password", account.password } }, source).text(), success);
         // getInfo answers the account's hash, the changes "success".
-        const Reply signedIn = postFrom(source, "auth/" + endpoint, fields);
+        const Reply signedIn = post("auth/" + endpoint, forms[endpoint], source);
         QCOMPARE(signedIn.object().value("hash").toString(signedIn.text()), endpoint == "getInfo.php" ? account.hash : success);
     }
 
@@ -791,8 +733,17 @@ private slots:
         constexpr int clients = 20;
         std::vector<QString> outcomes(clients);
         std::vector<std::thread> threads;
-        for (int i = 0; i < clients; ++i)
-            threads.emplace_back([this, i, &outcomes] { outcomes[size_t(i)] = clientRun(QStringLiteral("127.0.2.%1").arg(i + 1)); });
+        for (int i = 0; i < clients; ++i) {
+            threads.emplace_back([this, i, &outcomes] {
+                peer = QStringLiteral("127.0.2.%1").arg(i + 1);
+                const Account account = registerAccount(QStringLiteral("load"));
+                // Three seconds of stereo, its parts in the client's order: the file first.
+                const WavData input = WavData::tones(2, 44100, 3 * 44100);
+                const QString songId = uploadSong(account, input, QStringLiteral("vocals")).text();
+                const QString state = songId.toInt() > 0 ? waitForResults(songId) : songId;
+                outcomes[size_t(i)] = state == done ? checkResults(songId, input) : QStringLiteral("song answered ") + state;
+            });
+        }
         for (std::thread &thread : threads)
             thread.join();
         for (int i = 0; i < clients; ++i)
@@ -866,19 +817,41 @@ private:
     }
     // One request on a connection of its own, from source or else peer; a path without a leading "/" lies
     // under /zelk-server/. Blocking calls only: it also runs on threads without an event loop.
-    Reply send(const QByteArray &method, const QString &path, const QByteArray &body = {}, const QString &source = {});
+    Reply send(const QByteArray &method, const QString &path, const QByteArray &body = {}, const QString &source = {})
+    {
+        QTcpSocket socket;
+        Reply result;
+        if (!socket.bind(QHostAddress(source.isEmpty() ? peer : source)))
+            return result;
+        socket.connectToHost(QHostAddress::LocalHost, quint16(service.url(QString()).port()));
+        if (!socket.waitForConnected(2000))
+            return result;
+        const QString target = path.startsWith('/') ? path : "/zelk-server/" + path;
+        QByteArray head = method + ' ' + target.toUtf8() + " HTTP/1.1\r\nHost: 127.0.0.1:"
+            + QByteArray::number(socket.peerPort()) + "\r\nConnection: close\r\n";
+        if (method == "POST") {
+            head += "Content-Type: " + (body.startsWith("--") ? "multipart/form-data; boundary=" + boundary
+                                                              : QByteArray("application/x-www-form-urlencoded"));
+            head += "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
+        }
+        socket.write(head + "\r\n" + body);
+        QByteArray raw;
+        while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(30000))
+            raw += socket.readAll();
+        raw += socket.readAll();
+        const qsizetype split = raw.indexOf("\r\n\r\n");
+        if (split >= 0)
+            result = { raw.mid(9, 3).toInt(), raw.mid(split + 4) };
+        return result;
+    }
     // A signed form post, from source or else peer.
     Reply post(const QString &path, const Fields &fields, const QString &source = {})
     {
         return send("POST", path, urlEncoded(withSignature(fields)), source);
     }
-    Reply postFrom(const QString &source, const QString &path, const Fields &fields) { return post(path, fields, source); }
-    Reply upload(const Fields &fields, const QByteArray &file, const QString &filePath, bool sign = true)
+    Reply upload(const Fields &fields, const QByteArray &file, const QString &filePath)
     {
-        Fields parts = sign ? withSignature(fields) : fields;
-        if (!filePath.isEmpty())
-            parts.prepend({ "uploadedFile", filePath });
-        return send("POST", QStringLiteral("proceed.php"), multipart(parts, file));
+        return send("POST", QStringLiteral("proceed.php"), multipart(Fields { { "uploadedFile", filePath } } + withSignature(fields), file));
     }
     Reply uploadSong(const Account &account, const WavData &wav, const QString &instrument, QString *filePath = nullptr)
     {
@@ -892,13 +865,68 @@ private:
         return post("repeat.php",
             songFields(account.hash, instrument, "wav") << qMakePair(QStringLiteral("uploadedFileName"), QFileInfo(filePath).fileName()));
     }
-    Account registerAccount(const QString &tag);
+    Account registerAccount(const QString &tag)
+    {
+        Account account;
+        account.email = QStringLiteral("%1+%2@example.com").arg(tag).arg(++accounts);
+        account.password = hashedPassword(QStringLiteral("secret-%1").arg(tag));
+        const Reply registered = post("auth/registration.php",
+            { { "email", account.email }, { "name", "User " + tag }, { "password", account.password } });
+        if (registered.text() != QLatin1String("success"))
+            qWarning() << "registration answered" << registered.text();
+        const QJsonObject info = post("auth/getInfo.php", { { "email", account.email } }).object();
+        account.hash = info.value(QStringLiteral("hash")).toString();
+        account.id = info.value(QStringLiteral("user_id")).toInt();
+        return account;
+    }
     // Polls remains.php until it stops counting and answers its last reply; countdown gets every number seen.
-    QString waitForResults(const QString &songId, QList<int> *countdown = nullptr);
+    QString waitForResults(const QString &songId, QList<int> *countdown = nullptr)
+    {
+        QDeadlineTimer deadline(60000);
+        while (!deadline.hasExpired()) {
+            const QString text = post("remains.php", { { "songID", songId } }).text();
+            bool isNumber = false;
+            const int seconds = text.toInt(&isNumber);
+            if (!isNumber || seconds <= 0)
+                return text;
+            if (countdown)
+                countdown->append(seconds);
+            QThread::msleep(100);
+        }
+        return QStringLiteral("timed out");
+    }
     // Empty when both results download and add up to the upload, sample by sample.
-    QString checkResults(const QString &songId, const WavData &input, WavData *instrument = nullptr, WavData *mix = nullptr);
+    QString checkResults(const QString &songId, const WavData &input, WavData *instrument = nullptr, WavData *mix = nullptr)
+    {
+        const QStringList urls = post("download.php", { { "songID", songId } }).text().split('|');
+        WavData parts[2];
+        for (int i = 0; i < 2; ++i) {
+            const Reply file = send("GET", QUrl(urls.value(i)).path());
+            if (urls.size() != 2 || file.status != 200 || !WavData::fromBytes(file.body, parts[i]))
+                return QStringLiteral("download failed");
+            if (parts[i].channels != input.channels || parts[i].sampleRate != input.sampleRate
+                || parts[i].samples.size() != input.samples.size())
+                return QStringLiteral("results of another shape");
+        }
+        for (qsizetype i = 0; i < input.samples.size(); ++i) {
+            if (int(parts[0].samples[i]) + int(parts[1].samples[i]) != int(input.samples[i]))
+                return QStringLiteral("sample %1 does not sum to the upload").arg(i);
+        }
+        if (instrument)
+            *instrument = parts[0];
+        if (mix)
+            *mix = parts[1];
+        return QString();
+    }
     // The service's process id, found by its data folder on its command line.
-    QString servicePid() const;
+    QString servicePid() const
+    {
+        for (const QString &pid : QDir(QStringLiteral("/proc")).entryList({ "[0-9]*" }, QDir::Dirs)) {
+            if (readFile(QStringLiteral("/proc/%1/cmdline").arg(pid)).split('\0').contains(dataDir.path().toUtf8()))
+                return pid;
+        }
+        return QString();
+    }
     QStringList uploadsFolder() const
     {
         return QDir(dataDir.filePath(QStringLiteral("uploads"))).entryList(QDir::Files, QDir::Name);
@@ -910,14 +938,22 @@ private:
     // The mails sent, one a line.
     QStringList outbox() const
     {
-        QFile file(dataDir.filePath(QStringLiteral("outbox.txt")));
-        return file.open(QIODevice::ReadOnly | QIODevice::Text) ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)
-                                                                : QStringList();
+        return QString::fromUtf8(readFile(dataDir.filePath(QStringLiteral("outbox.txt")))).split('\n', Qt::SkipEmptyParts);
     }
     // Every path under the data folder, itself included, whose mode is not 0700 (folder) or 0600.
-    QStringList loosePaths() const;
-    // One client's whole run from its own address.
-    QString clientRun(const QString &source);
+    QStringList loosePaths() const
+    {
+        QStringList loose;
+        QDirIterator it(dataDir.path(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System,
+            QDirIterator::Subdirectories);
+        for (QString path = dataDir.path(); !path.isEmpty(); path = it.hasNext() ? it.next() : QString()) {
+            struct stat info {};
+            if (::lstat(QFile::encodeName(path).constData(), &info) == 0
+                && (info.st_mode & 07777) != (S_ISDIR(info.st_mode) ? 0700 : 0600))
+                loose.append(QStringLiteral("%1 %2").arg(info.st_mode & 07777, 4, 8, QLatin1Char('0')).arg(path));
+        }
+        return loose;
+    }
 
     QTemporaryDir dataDir;
     ServiceProcess service;
@@ -925,123 +961,6 @@ private:
     Account me;
     std::atomic<int> accounts = 0;
 };
-
-Reply tst_ZelkService::send(const QByteArray &method, const QString &path, const QByteArray &body, const QString &source)
-{
-    QTcpSocket socket;
-    Reply result;
-    if (!socket.bind(QHostAddress(source.isEmpty() ? peer : source)))
-        return result;
-    socket.connectToHost(QHostAddress::LocalHost, quint16(service.url(QString()).port()));
-    if (!socket.waitForConnected(2000))
-        return result;
-    const QString target = path.startsWith('/') ? path : "/zelk-server/" + path;
-    QByteArray head = method + ' ' + target.toUtf8() + " HTTP/1.1\r\nHost: 127.0.0.1:"
-        + QByteArray::number(socket.peerPort()) + "\r\nConnection: close\r\n";
-    if (method == "POST") {
-        head += "Content-Type: " + (body.startsWith("--") ? "multipart/form-data; boundary=" + boundary
-                                                          : QByteArray("application/x-www-form-urlencoded"));
-        head += "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
-    }
-    socket.write(head + "\r\n" + body);
-    QByteArray raw;
-    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(30000))
-        raw += socket.readAll();
-    raw += socket.readAll();
-    const qsizetype split = raw.indexOf("\r\n\r\n");
-    if (split >= 0)
-        result = { raw.mid(9, 3).toInt(), raw.mid(split + 4) };
-    return result;
-}
-
-Account tst_ZelkService::registerAccount(const QString &tag)
-{
-    Account account;
-    account.email = QStringLiteral("%1+%2@example.com").arg(tag).arg(++accounts);
-    account.password = hashedPassword(QStringLiteral("secret-%1").arg(tag));
-    const Reply registered = post("auth/registration.php",
-        { { "email", account.email }, { "name", "User " + tag }, { "password", account.password } });
-    if (registered.text() != QLatin1String("success"))
-        qWarning() << "registration answered" << registered.text();
-    const QJsonObject info = post("auth/getInfo.php", { { "email", account.email } }).object();
-    account.hash = info.value(QStringLiteral("hash")).toString();
-    account.id = info.value(QStringLiteral("user_id")).toInt();
-    return account;
-}
-
-QString tst_ZelkService::waitForResults(const QString &songId, QList<int> *countdown)
-{
-    QDeadlineTimer deadline(60000);
-    while (!deadline.hasExpired()) {
-        const QString text = post("remains.php", { { "songID", songId } }).text();
-        bool isNumber = false;
-        const int seconds = text.toInt(&isNumber);
-        if (!isNumber || seconds <= 0)
-            return text;
-        if (countdown)
-            countdown->append(seconds);
-        QThread::msleep(100);
-    }
-    return QStringLiteral("timed out");
-}
-
-QString tst_ZelkService::checkResults(const QString &songId, const WavData &input, WavData *instrument, WavData *mix)
-{
-    const QStringList urls = post("download.php", { { "songID", songId } }).text().split('|');
-    WavData parts[2];
-    for (int i = 0; i < 2; ++i) {
-        const Reply file = send("GET", QUrl(urls.value(i)).path());
-        if (urls.size() != 2 || file.status != 200 || !WavData::fromBytes(file.body, parts[i]))
-            return QStringLiteral("download failed");
-        if (parts[i].channels != input.channels || parts[i].sampleRate != input.sampleRate
-            || parts[i].samples.size() != input.samples.size())
-            return QStringLiteral("results of another shape");
-    }
-    for (qsizetype i = 0; i < input.samples.size(); ++i) {
-        if (int(parts[0].samples[i]) + int(parts[1].samples[i]) != int(input.samples[i]))
-            return QStringLiteral("sample %1 does not sum to the upload").arg(i);
-    }
-    if (instrument)
-        *instrument = parts[0];
-    if (mix)
-        *mix = parts[1];
-    return QString();
-}
-
-QString tst_ZelkService::servicePid() const
-{
-    for (const QString &pid : QDir(QStringLiteral("/proc")).entryList({ "[0-9]*" }, QDir::Dirs)) {
-        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
-        if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().split('\0').contains(dataDir.path().toUtf8()))
-            return pid;
-    }
-    return QString();
-}
-
-QStringList tst_ZelkService::loosePaths() const
-{
-    QStringList loose;
-    QDirIterator it(dataDir.path(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System,
-        QDirIterator::Subdirectories);
-    for (QString path = dataDir.path(); !path.isEmpty(); path = it.hasNext() ? it.next() : QString()) {
-        struct stat info {};
-        if (::lstat(QFile::encodeName(path).constData(), &info) == 0
-            && (info.st_mode & 07777) != (S_ISDIR(info.st_mode) ? 0700 : 0600))
-            loose.append(QStringLiteral("%1 %2").arg(info.st_mode & 07777, 4, 8, QLatin1Char('0')).arg(path));
-    }
-    return loose;
-}
-
-QString tst_ZelkService::clientRun(const QString &source)
-{
-    peer = source;
-    const Account account = registerAccount(QStringLiteral("load"));
-    // Three seconds of stereo, its parts in the client's order: the file first.
-    const WavData input = WavData::tones(2, 44100, 3 * 44100);
-    const QString songId = uploadSong(account, input, QStringLiteral("vocals")).text();
-    const QString state = songId.toInt() > 0 ? waitForResults(songId) : songId;
-    return state == QLatin1String("-1") ? checkResults(songId, input) : QStringLiteral("song answered ") + state;
-}
 
 QTEST_GUILESS_MAIN(tst_ZelkService)
 #include "tst_zelkservice.moc"

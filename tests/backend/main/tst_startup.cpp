@@ -1,16 +1,33 @@
 #include "ProgramRun.h"
+#include "plugins/LoggingInterface.h"
+#include "plugins/PluginManager.h"
 
 #include <QDir>
 #include <QFile>
+#include <QPluginLoader>
 #include <QTemporaryDir>
 #include <QTest>
 
-// Runs the real start-up sequence in a separate process for each case, each with a home of its own.
+namespace {
+
+QStringList capturedWarnings;
+
+void captureWarnings(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtWarningMsg)
+        capturedWarnings << message;
+}
+
+} // namespace
+
+// Runs the real start-up sequence in a separate process for each case, each with a home of its own; the
+// plug-ins it binds there match, and the libraries its plug-in manager must refuse are tried here.
 class tst_Startup final : public QObject
 {
     Q_OBJECT
 public:
     tst_Startup() = default;
+    Q_DISABLE_COPY_MOVE(tst_Startup)
 
 private slots:
     void startup_data()
@@ -25,7 +42,7 @@ private slots:
                                       << QStringList { "sysinfo: setApplicationInfo 1.004 25.0805 1 1",
                                                        "updater: startupCheck 1004 1.004", "updater: onQuit",
                                                        "window: [Zelk 1.004: | DEV MODE: ON] 400x430", "DONE: 0" }
-                                      << QStringList { "box:", "checkForUpdates" };
+                                      << QStringList { "box:", "checkForUpdates", "libUpdater.so", "libSysInfo.so" };
         QTest::newRow("no documents folder")
                 << false << QStringList() << 52
                 << QStringList { "!!! ERROR: Couldn't create application documents folder",
@@ -94,15 +111,42 @@ private slots:
             QVERIFY2(QFileInfo(documents + QLatin1Char('/') + QLatin1String(name)).isDir(), name);
         QVERIFY(!run.output.contains(QStringLiteral("startupCheck")));
     }
-private:
-    Q_DISABLE_COPY_MOVE(tst_Startup)
-    static ProgramRun runProgram(const QString &home, const QStringList &arguments);
-};
 
-ProgramRun tst_Startup::runProgram(const QString &home, const QStringList &arguments)
-{
-    return ProgramRun::run(QStringLiteral(STARTUP_DRIVER), home, arguments, {}, 30000);
-}
+    void unusableLibraryIsNotBound_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("problem");
+
+        QTest::newRow("missing") << "NotInstalled" << "load error: \"";
+        QTest::newRow("another program's interface") << "ForeignLogger" << "iface mismatch";
+    }
+
+    void unusableLibraryIsNotBound()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, problem);
+
+        // Looked up beside the executable, warned about once, not tried again.
+        const QString path = QCoreApplication::applicationDirPath() + QStringLiteral("/lib%1.so").arg(name);
+        capturedWarnings.clear();
+        const QtMessageHandler previousHandler = qInstallMessageHandler(captureWarnings);
+        PluginManager<LoggingInterface> manager(name);
+        const bool available = manager.available() || manager || manager.operator->();
+        qInstallMessageHandler(previousHandler);
+        QVERIFY(!available);
+        QCOMPARE(capturedWarnings.size(), 1);
+        QVERIFY2(capturedWarnings.first().startsWith(
+                     QStringLiteral("QDebug PluginManagerHelper::Warning() [MGR] WARNING: \"%1\" %2").arg(path, problem)),
+            qPrintable(capturedWarnings.first()));
+        QVERIFY(!QPluginLoader(path).isLoaded());
+    }
+
+private:
+    static ProgramRun runProgram(const QString &home, const QStringList &arguments)
+    {
+        return ProgramRun::run(QStringLiteral(STARTUP_DRIVER), home, arguments, {}, 30000);
+    }
+};
 
 QTEST_GUILESS_MAIN(tst_Startup)
 #include "tst_startup.moc"
