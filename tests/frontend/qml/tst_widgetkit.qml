@@ -149,8 +149,9 @@ Item {
         }
 
         function test_scaleAndFill_data() {
-            return [[1, 30, 50, 0.5], [2, 15, 150, 1], [0.75, 40, -20, 0]].map(([scale, interval, percents, fraction]) =>
-                ({ tag: scale + "x, " + percents + "%", scale, interval, percents, fraction }))
+            return [[1, 30, 50, 0.5], [2, 15, 150, 1], [0.75, 40, -20, 0]].map(
+                ([scale, interval, percents, fraction]) =>
+                    ({ tag: scale + "x, " + percents + "%", scale, interval, percents, fraction }))
         }
 
         function test_scaleAndFill(data) {
