@@ -52,7 +52,6 @@ private slots:
         QTest::addColumn<WindowGetter>("window");
         QTest::addColumn<QString>("title");
         QTest::addColumn<QStringList>("closing");
-        // Settings re-applies the scale before the main window shows again.
         QTest::newRow("settings") << Opener(&BackendLoader::openSettingsWindow)
                                   << WindowGetter(&BackendLoader::settingsWindowObject) << "Option Settings"
                                   << QStringList { "hide", "scf 1.25", "show" };
@@ -78,6 +77,7 @@ private slots:
         QVERIFY(first && first->isVisible() && first->isWindow());
         QCOMPARE(first->windowTitle(), title);
         QVERIFY(!(first->windowFlags() & Qt::WindowMaximizeButtonHint));
+        // A scale chosen meanwhile: closing Settings re-applies it before the main window shows again.
         globals->setSettingsGuiScale(1.25);
         first->close();
         QCOMPARE(events, closing);
