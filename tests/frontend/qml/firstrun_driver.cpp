@@ -237,11 +237,12 @@ void waitForTheWindow()
     for (QWindow *top : QGuiApplication::topLevelWindows())
         if (top->findChild<QObject *>(QStringLiteral("authLayer")))
             window = qobject_cast<QQuickWindow *>(top);
-    if (!window)
-        return QTimer::singleShot(50, qApp, &waitForTheWindow);
+    QObject *loading = window ? window->findChild<QObject *>(QStringLiteral("initialLoader")) : nullptr;
+    if (!loading || loading->property("visible").toBool()) {
+        QTimer::singleShot(50, qApp, &waitForTheWindow);
+        return;
+    }
     const MainWindowHarness main(window);
-    if (!main.waitUntilDecided())
-        say(QStringLiteral("start-up check: undecided"));
     const QStringList script = qEnvironmentVariable("ZELK_E2E").split(QLatin1Char(':'));
     if (script.value(0) == QLatin1String("journey") && script.size() == 6)
         journey(main, script);
