@@ -39,10 +39,9 @@ ScriptedHttpServer::Answer ScriptedHttpServer::Answer::reset()
 
 QByteArray ScriptedHttpServer::Request::header(const QByteArray &name) const
 {
-    for (const auto &[key, value] : headers) {
+    for (const auto &[key, value] : headers)
         if (key.compare(name, Qt::CaseInsensitive) == 0)
             return value;
-    }
     return {};
 }
 
@@ -84,9 +83,7 @@ QUrl ScriptedHttpServer::baseUrl() const
 
 QUrl ScriptedHttpServer::url(const QString &path) const
 {
-    QUrl url = baseUrl();
-    url.setPath(path);
-    return url;
+    return baseUrl().resolved(QUrl(path));
 }
 
 void ScriptedHttpServer::script(const QByteArray &path, const Answer &answer)
@@ -97,10 +94,9 @@ void ScriptedHttpServer::script(const QByteArray &path, const Answer &answer)
 QList<ScriptedHttpServer::Request> ScriptedHttpServer::requestsTo(const QByteArray &path) const
 {
     QList<Request> matching;
-    for (const Request &request : received) {
+    for (const Request &request : received)
         if (request.path == path)
             matching << request;
-    }
     return matching;
 }
 

@@ -1,6 +1,6 @@
 #include "ServiceTestBed.h"
 
-#include "FaultyFfmpeg.h"
+#include "FileBytes.h"
 #include "FileProcessing/ConvertingFile.h"
 #include "GlobalsInfo/GlobalsInfo.h"
 #include "MediaSamples.h"
@@ -8,9 +8,35 @@
 #include "UserAuth/UserAuth.h"
 #include "main/Startup.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QQuickStyle>
+
+namespace {
+
+// Preparation is the run that writes 16-bit PCM; every other run is a final conversion.
+const char ffmpegScript[] = R"(#!/bin/sh
+[ -n "$ZELK_FFMPEG_LOG" ] && printf '%s\n' "$*" >> "$ZELK_FFMPEG_LOG"
+for last; do :; done
+case "$*" in *pcm_s16le*) step=prepare;; *) step=final;; esac
+case "$ZELK_FFMPEG_FAULT" in
+  "hang-$step") exec sleep 60;;
+  "fail-$step") exit 1;;
+  "unreadable-$step") mkdir "$last"; exit 0;;
+esac
+exec "%1" "$@"
+)";
+
+// The stand-in runs the real ffmpeg beside the test program.
+bool installFaultyFfmpeg(const QString &path)
+{
+    const QString real = QCoreApplication::applicationDirPath() + QStringLiteral("/ffmpeg");
+    return writeFile(path, QString::fromLatin1(ffmpegScript).arg(real).toUtf8())
+        && QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner);
+}
+
+} // namespace
 
 bool ServiceTestBed::setUp()
 {
@@ -31,7 +57,7 @@ bool ServiceTestBed::setUp()
 
     // Conversions run the stand-in, which runs the real ffmpeg unless a test asks for a fault.
     ffmpegWrapper = documents + QStringLiteral("/ffmpeg-wrapper.sh");
-    if (!FaultyFfmpeg::install(ffmpegWrapper))
+    if (!installFaultyFfmpeg(ffmpegWrapper))
         return (qWarning() << "cannot write" << ffmpegWrapper, false);
     ConvertingFile::setProgramPath(ffmpegWrapper);
     resultWav = documents + QStringLiteral("/result.wav");

@@ -8,6 +8,9 @@
 
 // What the window tests share: folders with blanks, quotes, "#", "+", "&" and non-ASCII letters in their
 // names, the stand-in ffmpeg, a result WAV, the running local service and a signed-up account.
+// The stand-in ffmpeg is the real one except for the one fault a test asks for through ZELK_FFMPEG_FAULT
+// ("hang-", "fail-" or "unreadable-" followed by "prepare" or "final"); with ZELK_FFMPEG_LOG set, every
+// run appends its arguments to that file, one line each.
 class ServiceTestBed final
 {
 public:

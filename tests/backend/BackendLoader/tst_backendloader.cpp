@@ -51,12 +51,15 @@ private slots:
         QTest::addColumn<Opener>("open");
         QTest::addColumn<WindowGetter>("window");
         QTest::addColumn<QString>("title");
+        QTest::addColumn<QStringList>("closing");
         QTest::newRow("settings") << Opener(&BackendLoader::openSettingsWindow)
-                                  << WindowGetter(&BackendLoader::settingsWindowObject) << "Option Settings";
+                                  << WindowGetter(&BackendLoader::settingsWindowObject) << "Option Settings"
+                                  << QStringList { "hide", "scf 1.25", "show" };
         QTest::newRow("my account") << Opener(&BackendLoader::openMyAccountWindow)
-                                    << WindowGetter(&BackendLoader::myAccountWindow) << "My Account Settings";
+                                    << WindowGetter(&BackendLoader::myAccountWindow) << "My Account Settings"
+                                    << QStringList { "hide", "show" };
         QTest::newRow("archive") << Opener(&BackendLoader::openArchive) << WindowGetter(&BackendLoader::archiveWindow)
-                                 << "ZELK Archive";
+                                 << "ZELK Archive" << QStringList { "hide", "show" };
     }
 
     void windowsAreCreatedOnceAndReused()
@@ -64,6 +67,7 @@ private slots:
         QFETCH(Opener, open);
         QFETCH(WindowGetter, window);
         QFETCH(QString, title);
+        QFETCH(QStringList, closing);
         // No service here: the archive says it could not get its list.
         ModalBoxCloser boxes;
 
@@ -73,55 +77,38 @@ private slots:
         QVERIFY(first && first->isVisible() && first->isWindow());
         QCOMPARE(first->windowTitle(), title);
         QVERIFY(!(first->windowFlags() & Qt::WindowMaximizeButtonHint));
+        // A scale chosen meanwhile: closing Settings re-applies it before the main window shows again.
+        globals->setSettingsGuiScale(1.25);
         first->close();
+        QCOMPARE(events, closing);
         QVERIFY(first); // hidden, not destroyed
         QVERIFY(!first->isVisible());
 
         ((*loader).*open)();
         QCOMPARE(((*loader).*window)(), first.data());
         QVERIFY(first->isVisible());
-        QCOMPARE(events.count(QStringLiteral("hide")), 2);
+        QCOMPARE(events.constLast(), QStringLiteral("hide"));
         loader->clearMemory();
         QVERIFY(first.isNull());
     }
 
-    void closingWindowsShowsTheMainWindow()
+    // A file that is not there: the processing window says so and gives the main window back.
+    void missingFileShowsTheMainWindowAgain()
     {
-        // Closing Settings re-applies the scale before the main window shows again.
-        loader->openSettingsWindow();
-        globals->setSettingsGuiScale(1.25);
-        loader->settingsWindowObject()->close();
-        QCOMPARE(events, (QStringList { "hide", "scf 1.25", "show" }));
-
-        events.clear();
         ModalBoxCloser boxes;
-        loader->openArchive();
-        loader->archiveWindow()->close();
-        // No service here: the archive has said it could not get its list.
-        boxes.clear();
-        // A file that is not there: the processing window says so and gives the main window back.
         loader->loadFile(QStringLiteral("/music/song.mp3"));
         QCOMPARE(boxes.seen(), QStringList { "[File Processing Error] This file cannot be opened:\n\n/music/song.mp3" });
-        QCOMPARE(events, (QStringList { "hide", "show", "hide", "show" }));
+        QCOMPARE(events, (QStringList { "hide", "show" }));
     }
 
-    void windowSizeFollowsTheScale_data()
-    {
-        QTest::addColumn<double>("scale");
-        QTest::addColumn<double>("used");
-        QTest::newRow("1.25, truncated") << 1.25 << 1.25;
-        // 670 x 2 = 1340 is more than the screen holds: the largest hundredth that fits.
-        const QSize available = QGuiApplication::primaryScreen()->availableGeometry().size();
-        QTest::newRow("2, taller than the screen") << 2.0 << std::floor(available.height() / 670.0 * 100) / 100;
-    }
-
+    // Too large for the screen: the largest hundredth that fits (670 x 2 = 1340 is more than it holds).
     void windowSizeFollowsTheScale()
     {
-        QFETCH(double, scale);
-        QFETCH(double, used);
-        globals->setSettingsGuiScale(scale);
+        globals->setSettingsGuiScale(2);
         loader->openSettingsWindow();
         const HostedWindow *settings = loader->settingsWindowObject();
+        const int available = QGuiApplication::primaryScreen()->availableGeometry().height();
+        const double used = std::floor(available / 670.0 * 100) / 100;
         const QSize size(int(540 * used), int(670 * used));
         QCOMPARE(settings->minimumSize(), size);
         QCOMPARE(settings->maximumSize(), size);
@@ -131,7 +118,7 @@ private slots:
         // The archive can grow: only its minimum follows the scale.
         ModalBoxCloser boxes;
         loader->openArchive();
-        QCOMPARE(loader->archiveWindow()->minimumSize(), QSize(int(540 * scale), int(400 * scale)));
+        QCOMPARE(loader->archiveWindow()->minimumSize(), QSize(1080, 800));
         QCOMPARE(loader->archiveWindow()->maximumSize(), QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
     }
 

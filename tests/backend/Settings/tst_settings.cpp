@@ -1,3 +1,4 @@
+#include "FileBytes.h"
 #include "GlobalsInfo/GlobalsInfo.h"
 #include "QuickWidgetHarness.h"
 #include "Settings/Settings.h"
@@ -59,13 +60,11 @@ class tst_Settings final : public QObject
         const QDir folder(apps->path());
         const QString program = folder.filePath(QStringLiteral("bin/") + name);
         folder.mkpath(QStringLiteral("bin"));
-        QFile executable(program);
-        executable.open(QIODevice::WriteOnly);
-        executable.write("#!/bin/sh\n");
-        executable.setPermissions(executable.permissions() | QFile::ExeOwner);
-        QFile entry(folder.filePath(QStringLiteral("com.orvane.%1.desktop").arg(folder.entryList(QDir::Files).size())));
-        entry.open(QIODevice::WriteOnly);
-        entry.write(QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\nExec=\"%2\" %F\n").arg(name, program).toUtf8());
+        writeFile(program, "#!/bin/sh\n");
+        QFile::setPermissions(program, QFile::permissions(program) | QFile::ExeOwner);
+        const QString entry = QStringLiteral("com.orvane.%1.desktop").arg(folder.entryList(QDir::Files).size());
+        const QString text = QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\nExec=\"%2\" %F\n");
+        writeFile(folder.filePath(entry), text.arg(name, program).toUtf8());
         return program;
     }
 
@@ -138,42 +137,37 @@ private slots:
     void playerLookup_data()
     {
         QTest::addColumn<QStringList>("installed");
-        QTest::addColumn<bool>("knownPathExists");
-        QTest::addColumn<QString>("dialogAnswer");
         QTest::addColumn<QString>("stored"); // an installed name, "known", "picked" or nothing at all
-        QTest::addColumn<bool>("dialogShown");
-
-        QTest::newRow("blank-free name first") << QStringList { "Tunewright 6", "Tunewright6", "Tunewright 5" } << false
-                                               << "" << "Tunewright6" << false;
-        QTest::newRow("name as written next") << QStringList { "Tunewright 5", "Tunewright 6" } << false << ""
-                                              << "Tunewright 6" << false;
-        QTest::newRow("older version last") << QStringList { "Tunewright5" } << false << "" << "Tunewright5" << false;
-        QTest::newRow("known path kept") << QStringList { "Tunewright 6" } << true << "" << "known" << false;
-        QTest::newRow("none found, user picks") << QStringList {} << false << "picked" << "picked" << true;
-        QTest::newRow("none found, user gives up") << QStringList {} << false << "" << "" << true;
+        QTest::newRow("blank-free name first") << QStringList { "Tunewright 6", "Tunewright6", "Tunewright 5" }
+                                               << "Tunewright6";
+        QTest::newRow("name as written next") << QStringList { "Tunewright 5", "Tunewright 6" } << "Tunewright 6";
+        QTest::newRow("older version last") << QStringList { "Tunewright5" } << "Tunewright5";
+        QTest::newRow("known path kept") << QStringList { "Tunewright 6" } << "known";
+        QTest::newRow("none found, user picks") << QStringList {} << "picked";
+        QTest::newRow("none found, user gives up") << QStringList {} << "";
     }
 
     void playerLookup()
     {
         QFETCH(QStringList, installed);
-        QFETCH(bool, knownPathExists);
-        QFETCH(QString, dialogAnswer);
         QFETCH(QString, stored);
-        QFETCH(bool, dialogShown);
 
-        QHash<QString, QString> paths;
+        QHash<QString, QString> paths { { "known", install(QStringLiteral("Known Tunewright")) },
+                                        { "picked", install(QStringLiteral("Picked Tunewright")) } };
         for (const QString &name : installed)
             paths.insert(name, install(name));
-        paths.insert(QStringLiteral("known"), install(QStringLiteral("Known Tunewright")));
-        paths.insert(QStringLiteral("picked"), install(QStringLiteral("Picked Tunewright")));
-        const QString before = knownPathExists ? paths.value(QStringLiteral("known")) : apps->filePath(QStringLiteral("gone"));
+        // A stored path whose program is gone is looked up again.
+        const QString gone = apps->filePath(QStringLiteral("gone"));
+        const QString before = stored == QLatin1String("known") ? paths.value(stored) : gone;
         store->setValue(QStringLiteral("Tunewright"), before);
-        applicationAnswer = paths.value(dialogAnswer);
+        applicationAnswer = stored == QLatin1String("picked") ? paths.value(stored) : QString();
 
         open();
         choose(QStringLiteral("videoPlayer"), QStringLiteral("Tunewright"));
 
-        QCOMPARE(dialogs, dialogShown ? QStringList { "Please select where Tunewright installed" } : QStringList {});
+        // The user is asked only when no installed player is found.
+        const QStringList asked { "Please select where Tunewright installed" };
+        QCOMPARE(dialogs, installed.isEmpty() ? asked : QStringList {});
         QCOMPARE(store->value(QStringLiteral("Tunewright")).toString(), stored.isEmpty() ? before : paths.value(stored));
         QCOMPARE(shown(QStringLiteral("videoPlayer")), stored.isEmpty() ? "Default Video Player" : "Tunewright");
     }
