@@ -1,6 +1,8 @@
 // Runs the real program as a user at its main window, printing what the user sees, then quits.
 // ZELK_E2E is empty (only look) or "journey:FILE:NAME:EMAIL:PASSWORD:NEW NAME"; ZELK_E2E_SHOTS names
 // a folder for a picture of every screen of the processing run.
+#include "Archive/Archive.h"
+#include "Archive/ArchiveHandler.h"
 #include "FileProcessing/FileProcessing.h"
 #include "GlobalsInfo/GlobalsInfo.h"
 #include "MainWindowHarness.h"
@@ -11,6 +13,7 @@
 #include "main/Startup.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QQuickWindow>
 #include <QTest>
@@ -132,6 +135,38 @@ QString signInState(const MainWindowHarness &main)
             GlobalsInfo::getInstance()->getUserEmail());
 }
 
+// Fetches the newest row's mix in another format through the download window.
+void fetchFromArchive(const MainWindowHarness &main, const QString &format)
+{
+    main.click(main.item(QStringLiteral("archiveButton")));
+    auto *archive = waitForWindow<Archive>();
+    if (!archive)
+        return;
+    QuickWidgetHarness list(archive);
+    if (!QTest::qWaitFor(
+            [&list] { return !list.rootProperty("isProcessing").toBool() && list.item(QStringLiteral("title_0")); },
+            10000))
+        return say(QStringLiteral("archive: empty"));
+    // The list lays its rows out at the next frame.
+    QTest::qWait(50);
+    say(QStringLiteral("archive: ") + textOf(list.item(QStringLiteral("title_0"))));
+    list.choose(QStringLiteral("format_0"), format);
+    list.click(QStringLiteral("mixButton_0"));
+    ArchiveHandler *handler = archive->handlerWindow();
+    if (!handler || !handler->isVisible())
+        return say(QStringLiteral("download window: not shown"));
+    QuickWidgetHarness busy(handler, "mode");
+    const QString first = busy.rootProperty("mode").toString();
+    if (!QTest::qWaitFor([handler] { return !handler->isVisible(); }, 30000))
+        return say(QStringLiteral("download window: still open"));
+    say(QStringLiteral("download window: ") + (QStringList { first } + busy.layers()).join(' '));
+    const QStringList fetched = QDir(GlobalsInfo::getInstance()->getSavePath())
+                                    .entryList({ QStringLiteral("*.") + format.toLower() }, QDir::Files);
+    say(QStringLiteral("fetched: ") + fetched.join(QStringLiteral(" | ")));
+    list.click(QStringLiteral("closeButton"));
+    waitForMainWindow(main);
+}
+
 // Sets the default output format for videos in the Settings window, then drops the video again to
 // see it chosen already; the run is not started.
 void changeDefaultVideoFormat(const MainWindowHarness &main, const QString &file, const QString &format)
@@ -178,8 +213,8 @@ void myAccount(const MainWindowHarness &main, const QString &newName = {})
     waitForMainWindow(main);
 }
 
-// One user's story from the first start: registers, takes a video to its results, changes a default
-// and the account's name, logs out and signs in again.
+// One user's story from the first start: registers, takes a video to its results, fetches the mix
+// again from the archive, changes a default and the account's name, logs out and signs in again.
 void journey(const MainWindowHarness &main, const QStringList &script)
 {
     const QString &file = script.at(1);
@@ -200,6 +235,7 @@ void journey(const MainWindowHarness &main, const QStringList &script)
     main.click(main.item(QStringLiteral("submit")));
     say(QStringLiteral("registered: ") + signInState(main));
     if (process(main, file, QStringLiteral("vocals"), QStringLiteral("MP4"))) {
+        fetchFromArchive(main, QStringLiteral("FLAC"));
         changeDefaultVideoFormat(main, file, QStringLiteral("MKV"));
         myAccount(main, script.at(5));
 

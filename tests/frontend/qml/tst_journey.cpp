@@ -75,6 +75,9 @@ private slots:
             QStringLiteral("title: Process is Successful!\n"),
             QStringLiteral("results: %1 \\| %2\n")
                 .arg(QRegularExpression::escape(mainResult), QRegularExpression::escape(mixResult)),
+            QStringLiteral("archive: %1\n").arg(title),
+            QStringLiteral("download window: (downloading )?converting\n"),
+            QStringLiteral("fetched: Mix Without vocals - %1\\.flac\n").arg(title),
             QStringLiteral("settings: saved\n"),
             QStringLiteral("preselected: MKV\n"),
             QStringLiteral("renamed: saved\nmy account: Ada King\n"),
@@ -102,6 +105,7 @@ private slots:
             return files;
         };
         QTRY_COMPARE(opened(), (QStringList { mixResult, mainResult }));
+        QVERIFY(QFileInfo(save + QStringLiteral("Mix Without vocals - %1.flac").arg(title)).size() > 0);
 
         // The next start signs in from the stored sign-in, without the form.
         const ProgramRun again = ProgramRun::run(QStringLiteral(FIRSTRUN_DRIVER), home.path(), {}, {});
