@@ -29,12 +29,12 @@ ScriptedHttpServer::Answer ScriptedHttpServer::Answer::text(const QByteArray &bo
 
 ScriptedHttpServer::Answer ScriptedHttpServer::Answer::silent()
 {
-    return Answer { 200, {}, 0, true, -1, End::Close, Mode::Silent };
+    return Answer { 200, {}, 0, -1, End::Close, Mode::Silent };
 }
 
 ScriptedHttpServer::Answer ScriptedHttpServer::Answer::reset()
 {
-    return Answer { 200, {}, 0, true, -1, End::Close, Mode::Reset };
+    return Answer { 200, {}, 0, -1, End::Close, Mode::Reset };
 }
 
 QByteArray ScriptedHttpServer::Request::header(const QByteArray &name) const
@@ -135,11 +135,9 @@ void ScriptedHttpServer::answer(QTcpSocket *socket, const Request &request)
     static const QHash<int, QByteArray> reasons { { 200, "OK" }, { 204, "No Content" }, { 404, "Not Found" },
         { 500, "Internal Server Error" } };
     const qint64 size = answer.declaredLength >= 0 ? answer.declaredLength : answer.pieces.join().size();
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + ' ' + reasons.value(answer.status, "Status")
-        + "\r\nContent-Type: text/plain\r\nConnection: close\r\n";
-    if (answer.contentLength)
-        head += "Content-Length: " + QByteArray::number(size) + "\r\n";
-    socket->write(head + "\r\n");
+    socket->write("HTTP/1.1 " + QByteArray::number(answer.status) + ' ' + reasons.value(answer.status, "Status")
+        + "\r\nContent-Type: text/plain\r\nConnection: close\r\nContent-Length: " + QByteArray::number(size)
+        + "\r\n\r\n");
     writePieces(socket, answer, 0);
 }
 
@@ -161,7 +159,7 @@ void ScriptedHttpServer::writePieces(QTcpSocket *socket, const Answer &answer, i
         socket->disconnectFromHost();
 }
 
-QList<ScriptedHttpServer::Part> ScriptedHttpServer::multipartParts(const Request &request)
+QList<ScriptedHttpServer::Request> ScriptedHttpServer::multipartParts(const Request &request)
 {
     const QByteArray contentType = request.header("Content-Type");
     const qsizetype at = contentType.indexOf("boundary=");
@@ -172,7 +170,7 @@ QList<ScriptedHttpServer::Part> ScriptedHttpServer::multipartParts(const Request
         boundary = boundary.mid(1, boundary.size() - 2);
     const QByteArray delimiter = "--" + boundary;
 
-    QList<Part> parts;
+    QList<Request> parts;
     // Each part runs from the CRLF after its delimiter to the CRLF before the next; "--" closes the body.
     for (qsizetype from = request.body.indexOf(delimiter); from >= 0;) {
         from += delimiter.size();
@@ -181,7 +179,7 @@ QList<ScriptedHttpServer::Part> ScriptedHttpServer::multipartParts(const Request
             break;
         const QByteArray raw = request.body.mid(from + 2, next - from - 2);
         const qsizetype split = raw.indexOf(headerEnd);
-        Part part;
+        Request part;
         part.headers = headerLines(raw.left(split));
         part.body = raw.mid(split + headerEnd.size());
         parts.append(part);

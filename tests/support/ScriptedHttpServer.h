@@ -22,7 +22,6 @@ public:
         int status = 200;
         QList<QByteArray> pieces; // the body, written one piece at a time
         int pieceDelayMs = 0; // pause before every piece after the first
-        bool contentLength = true;
         qint64 declaredLength = -1; // Content-Length to announce instead of the body's size
         End end = End::Close;
         Mode mode = Mode::Respond;
@@ -45,8 +44,6 @@ public:
         QList<QPair<QString, QString>> formItems() const;
     };
 
-    using Part = Request; // only headers and body are filled in
-
     explicit ScriptedHttpServer(QObject *parent = nullptr);
 
     bool listen();
@@ -59,8 +56,8 @@ public:
     QList<Request> requests() const { return received; }
     QList<Request> requestsTo(const QByteArray &path) const;
 
-    // The parts of a multipart/form-data request, in order.
-    static QList<Part> multipartParts(const Request &request);
+    // The parts of a multipart/form-data request, in order: only their headers and bodies are filled in.
+    static QList<Request> multipartParts(const Request &request);
 
 private:
     void readFrom(QTcpSocket *socket);
