@@ -1,6 +1,6 @@
 // Runs the real program as a user at its main window, printing what the user sees, then quits.
-// ZELK_E2E is empty (only look) or "journey:FILE:NAME:EMAIL:PASSWORD:NEW NAME"; ZELK_E2E_SHOTS names
-// a folder for a picture of every screen of the processing run.
+// ZELK_E2E is "journey:FILE:NAME:EMAIL:PASSWORD:NEW NAME"; ZELK_E2E_SHOTS names a folder for a picture
+// of every screen of the processing run.
 #include "Archive/Archive.h"
 #include "Archive/ArchiveHandler.h"
 #include "FileProcessing/FileProcessing.h"

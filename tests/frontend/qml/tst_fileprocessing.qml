@@ -188,21 +188,16 @@ Item {
             compare(child("openMixButton").label.text, "Open Mix In\n" + data.player)
         }
 
-        // Had the first request stayed armed, the layer would pass through "downloading" first.
-        function test_secondDelayedLayerReplacesFirst() {
+        // Only the newest layer request counts, delayed or direct.
+        function test_newestLayerRequestWins() {
             show("processing")
             layerSpy.clear()
             doc.changeLayerWithDelay("downloading")
             doc.changeLayerWithDelay("converting")
             tryCompare(doc, "currentLayer", "converting", 2000)
             compare(layerSpy.count, 1)
-        }
-
-        function test_directLayerCancelsDelayed() {
-            show("downloading")
-            doc.changeLayerWithDelay("converting")
+            doc.changeLayerWithDelay("downloading")
             doc.currentLayer = "success"
-            // Past the delay: the request set aside stays set aside.
             wait(900)
             compare(doc.currentLayer, "success")
         }

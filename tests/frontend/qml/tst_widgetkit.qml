@@ -280,8 +280,7 @@ Item {
 
         function test_title_data() {
             return [
-                // The test engine sets neither APP_VER nor DEV_MODE; the start-up test sees both set.
-                { tag: "no context", props: null, title: "Zelk 1" },
+                // The start-up test sees both APP_VER and DEV_MODE set.
                 { tag: "version only", props: { APP_VER: "1.004" }, title: "Zelk 1.004" },
                 { tag: "developer mode without version", props: { DEV_MODE: "DEV MODE: OFF" },
                   title: "Zelk 1: | DEV MODE: OFF" }
@@ -289,8 +288,7 @@ Item {
         }
 
         function test_title(data) {
-            var functions = data.props ? testHelper.createWithContext(Qt.resolvedUrl("qrc:/qml/Functions.qml"), data.props)
-                                       : mainFunctions
+            var functions = testHelper.createWithContext(Qt.resolvedUrl("qrc:/qml/Functions.qml"), data.props)
             compare(functions.setApplicationWindowTitle(), data.title)
         }
 
