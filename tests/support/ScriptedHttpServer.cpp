@@ -132,12 +132,10 @@ void ScriptedHttpServer::answer(QTcpSocket *socket, const Request &request)
     if (answer.mode != Answer::Mode::Respond)
         return;
 
-    static const QHash<int, QByteArray> reasons { { 200, "OK" }, { 204, "No Content" }, { 404, "Not Found" },
-        { 500, "Internal Server Error" } };
+    // The program reads the status code only, never the reason phrase.
     const qint64 size = answer.declaredLength >= 0 ? answer.declaredLength : answer.pieces.join().size();
-    socket->write("HTTP/1.1 " + QByteArray::number(answer.status) + ' ' + reasons.value(answer.status, "Status")
-        + "\r\nContent-Type: text/plain\r\nConnection: close\r\nContent-Length: " + QByteArray::number(size)
-        + "\r\n\r\n");
+    socket->write("HTTP/1.1 " + QByteArray::number(answer.status) + " Scripted\r\nContent-Type: text/plain\r\n"
+        + "Connection: close\r\nContent-Length: " + QByteArray::number(size) + "\r\n\r\n");
     writePieces(socket, answer, 0);
 }
 

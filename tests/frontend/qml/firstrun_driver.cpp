@@ -92,9 +92,7 @@ bool process(const MainWindowHarness &main, const QString &file, const QString &
     const QString shots = qEnvironmentVariable("ZELK_E2E_SHOTS");
     QStringList countdown;
     QString layer, pictured;
-    QElapsedTimer time;
-    time.start();
-    for (;; QTest::qWait(20)) {
+    const bool ended = QTest::qWaitFor([&] {
         layer = screen.rootProperty("currentLayer").toString();
         if (layer == QLatin1String("processing")) {
             const QString remaining = textOf(screen.item(QStringLiteral("remainingText")))
@@ -108,11 +106,10 @@ bool process(const MainWindowHarness &main, const QString &file, const QString &
             window->grab().save(QStringLiteral("%1/%2-%3.png").arg(shots).arg(screen.layers().size()).arg(layer));
             pictured = layer;
         }
-        if (layer == QLatin1String("success") || layer == QLatin1String("select_instrument") || time.elapsed() > 60000)
-            break;
-    }
+        return layer == QLatin1String("success") || layer == QLatin1String("select_instrument");
+    }, 60000);
     say(QStringLiteral("screens: %1\ncountdown: %2").arg(screen.layers().join(' '), countdown.join(' ')));
-    if (layer != QLatin1String("success"))
+    if (!ended || layer != QLatin1String("success"))
         return false;
     say(QStringLiteral("title: ") + textOf(screen.item(QStringLiteral("successTitle"))));
     screen.click(QStringLiteral("openMainButton"));

@@ -51,7 +51,6 @@ private slots:
         const ProgramRun run
             = ProgramRun::run(QStringLiteral(FIRSTRUN_DRIVER), home.path(), {}, environment, 90000);
         qInfo().noquote() << run.output;
-        const QByteArray shown = run.output.right(3000).toUtf8();
 
         const QString save = documents + QStringLiteral("/Save/");
         const QString mainResult = save + QStringLiteral("vocals - %1.mp4").arg(title);
@@ -88,19 +87,15 @@ private slots:
         qsizetype from = 0;
         for (const QString &step : steps) {
             const QRegularExpressionMatch match = QRegularExpression(step).match(run.output, from);
-            QVERIFY2(match.hasMatch(),
-                qPrintable(QStringLiteral("no step «%1» in:\n%2").arg(step, QString::fromUtf8(shown))));
+            QVERIFY2(match.hasMatch(), qPrintable(step));
             from = match.capturedEnd();
         }
-        QVERIFY2(run.exitCode == 0, shown);
-        // Both players start at once and may write in either order.
-        const auto opened = [&home] {
-            const QString log = QString::fromUtf8(readFile(home.filePath(QStringLiteral("opened.txt"))));
-            QStringList files = log.split('\n', Qt::SkipEmptyParts);
-            files.sort();
-            return files;
-        };
-        QTRY_COMPARE(opened(), (QStringList { mixResult, mainResult }));
+        QCOMPARE(run.exitCode, 0);
+        // Both players start at once and may write in either order; the story went on long after.
+        QStringList opened = QString::fromUtf8(readFile(home.filePath(QStringLiteral("opened.txt"))))
+                                 .split('\n', Qt::SkipEmptyParts);
+        opened.sort();
+        QCOMPARE(opened, (QStringList { mixResult, mainResult }));
         QVERIFY(QFileInfo(save + QStringLiteral("Mix Without vocals - %1.flac").arg(title)).size() > 0);
         QVERIFY(service.stop());
     }
