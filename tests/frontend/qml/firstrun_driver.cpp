@@ -149,14 +149,10 @@ void fetchFromArchive(const MainWindowHarness &main, const QString &format)
     say(QStringLiteral("archive: ") + textOf(list.item(QStringLiteral("title_0"))));
     list.choose(QStringLiteral("format_0"), format);
     list.click(QStringLiteral("mixButton_0"));
-    ArchiveHandler *handler = archive->handlerWindow();
-    if (!handler || !handler->isVisible())
-        return say(QStringLiteral("download window: not shown"));
-    QuickWidgetHarness busy(handler, "mode");
-    const QString first = busy.rootProperty("mode").toString();
-    if (!QTest::qWaitFor([handler] { return !handler->isVisible(); }, 30000))
+    // The download window closes once the mix is fetched and converted.
+    const ArchiveHandler *handler = archive->handlerWindow();
+    if (!handler || !QTest::qWaitFor([handler] { return !handler->isVisible(); }, 30000))
         return say(QStringLiteral("download window: still open"));
-    say(QStringLiteral("download window: ") + (QStringList { first } + busy.layers()).join(' '));
     const QStringList fetched = QDir(GlobalsInfo::getInstance()->getSavePath())
                                     .entryList({ QStringLiteral("*.") + format.toLower() }, QDir::Files);
     say(QStringLiteral("fetched: ") + fetched.join(QStringLiteral(" | ")));

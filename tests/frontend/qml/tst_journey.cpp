@@ -70,7 +70,6 @@ private slots:
             QStringLiteral("results: %1 \\| %2\n")
                 .arg(QRegularExpression::escape(mainResult), QRegularExpression::escape(mixResult)),
             QStringLiteral("archive: %1\n").arg(title),
-            QStringLiteral("download window: (downloading )?converting\n"),
             QStringLiteral("fetched: Mix Without vocals - %1\\.flac\n").arg(title),
             QStringLiteral("settings: saved\n"),
             QStringLiteral("preselected: MKV\n"),
