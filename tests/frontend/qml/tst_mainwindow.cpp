@@ -90,7 +90,6 @@ private slots:
         main.reset();
         QCOMPARE(boxes->seen(), QStringList());
         boxes.reset();
-        QFile::remove(globals->authFilePath());
         globals->appSettings()->remove(QStringLiteral("settings_gui_scale"));
     }
 
