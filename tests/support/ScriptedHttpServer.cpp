@@ -29,12 +29,12 @@ ScriptedHttpServer::Answer ScriptedHttpServer::Answer::text(const QByteArray &bo
 
 ScriptedHttpServer::Answer ScriptedHttpServer::Answer::silent()
 {
-    return Answer { 200, {}, 0, -1, End::Close, Mode::Silent };
+    return Answer { 200, {}, 0, true, -1, End::Close, Mode::Silent };
 }
 
 ScriptedHttpServer::Answer ScriptedHttpServer::Answer::reset()
 {
-    return Answer { 200, {}, 0, -1, End::Close, Mode::Reset };
+    return Answer { 200, {}, 0, true, -1, End::Close, Mode::Reset };
 }
 
 QByteArray ScriptedHttpServer::Request::header(const QByteArray &name) const
@@ -132,10 +132,14 @@ void ScriptedHttpServer::answer(QTcpSocket *socket, const Request &request)
     if (answer.mode != Answer::Mode::Respond)
         return;
 
-    // The program reads the status code only, never the reason phrase.
+    static const QHash<int, QByteArray> reasons { { 200, "OK" }, { 204, "No Content" }, { 404, "Not Found" },
+        { 500, "Internal Server Error" } };
     const qint64 size = answer.declaredLength >= 0 ? answer.declaredLength : answer.pieces.join().size();
-    socket->write("HTTP/1.1 " + QByteArray::number(answer.status) + " Scripted\r\nContent-Type: text/plain\r\n"
-        + "Connection: close\r\nContent-Length: " + QByteArray::number(size) + "\r\n\r\n");
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + ' ' + reasons.value(answer.status, "Status")
+        + "\r\nContent-Type: text/plain\r\nConnection: close\r\n";
+    if (answer.contentLength)
+        head += "Content-Length: " + QByteArray::number(size) + "\r\n";
+    socket->write(head + "\r\n");
     writePieces(socket, answer, 0);
 }
 

@@ -22,6 +22,7 @@ public:
         int status = 200;
         QList<QByteArray> pieces; // the body, written one piece at a time
         int pieceDelayMs = 0; // pause before every piece after the first
+        bool contentLength = true;
         qint64 declaredLength = -1; // Content-Length to announce instead of the body's size
         End end = End::Close;
         Mode mode = Mode::Respond;
