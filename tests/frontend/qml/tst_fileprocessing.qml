@@ -19,9 +19,9 @@ Item {
         FileProcessing { width: root.width; height: root.height }
     }
 
-    SignalSpy { id: rootSpy }
-    SignalSpy { id: layerSpy; signalName: "currentLayerChanged" }
-    SignalSpy { id: querySpy; signalName: "getRemainsSeconds" }
+    SignalSpy { id: rootSpy; target: root.doc }
+    SignalSpy { id: layerSpy; target: root.doc; signalName: "currentLayerChanged" }
+    SignalSpy { id: querySpy; target: root.doc; signalName: "getRemainsSeconds" }
 
     TestCase {
         name: "FileProcessing"
@@ -30,10 +30,8 @@ Item {
         function init() {
             doc = createTemporaryObject(processingDocument, root)
             verify(doc !== null)
-            for (var spy of [rootSpy, layerSpy, querySpy]) {
-                spy.target = doc
+            for (var spy of [rootSpy, layerSpy, querySpy])
                 spy.clear()
-            }
         }
 
         function child(name) {
