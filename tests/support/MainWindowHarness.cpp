@@ -21,8 +21,7 @@ MainWindowHarness::MainWindowHarness()
     engine = std::make_unique<QQmlApplicationEngine>();
     engine->rootContext()->setContextProperty(QStringLiteral("APP_VER"), QStringLiteral("1.004"));
     engine->load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
-    if (!engine->rootObjects().isEmpty())
-        mainWindow = qobject_cast<QQuickWindow *>(engine->rootObjects().constFirst());
+    mainWindow = qobject_cast<QQuickWindow *>(engine->rootObjects().value(0));
     if (mainWindow && !QTest::qWaitForWindowExposed(mainWindow))
         qWarning("The main window was not exposed");
 }

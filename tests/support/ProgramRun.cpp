@@ -14,11 +14,10 @@ ProgramRun ProgramRun::run(const QString &program, const QString &home, const QS
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
     process.closeWriteChannel();
-    if (!process.waitForFinished(timeoutMs)) {
+    const bool finished = process.waitForFinished(timeoutMs);
+    if (!finished)
         process.kill();
-        process.waitForFinished();
-        return { -1, QString::fromUtf8(process.readAll()) };
-    }
-    return { process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2,
-             QString::fromUtf8(process.readAll()) };
+    process.waitForFinished();
+    const bool crashed = process.exitStatus() == QProcess::CrashExit;
+    return { !finished ? -1 : crashed ? -2 : process.exitCode(), QString::fromUtf8(process.readAll()) };
 }

@@ -10,16 +10,16 @@ class QQuickItem;
 class QQuickWidget;
 
 // Works a hosted window's document as a user would: finds items by object name and clicks them,
-// and writes down every screen the document shows (by default the values of its `currentLayer`).
+// and writes down every screen the document shows (the values of its `currentLayer`).
 class QuickWidgetHarness : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit QuickWidgetHarness(QQuickWidget *window, const char *screenProperty = "currentLayer");
+    explicit QuickWidgetHarness(QQuickWidget *window);
     Q_DISABLE_COPY(QuickWidgetHarness)
 
-    // Every value the root's screen property took since the last clear, in order.
+    // Every value the root's `currentLayer` took since the last clear, in order.
     QStringList layers() const { return layerLog; }
     void clearLayers() { layerLog.clear(); }
 
@@ -45,7 +45,6 @@ private:
     void clickCentre(QQuickItem *target);
 
     QQuickWidget *window;
-    const char *screenProperty;
     QElapsedTimer lastClick;
     QStringList layerLog;
 };

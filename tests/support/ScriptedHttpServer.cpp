@@ -161,7 +161,7 @@ void ScriptedHttpServer::writePieces(QTcpSocket *socket, const Answer &answer, i
         socket->disconnectFromHost();
 }
 
-QList<ScriptedHttpServer::Part> ScriptedHttpServer::multipartParts(const Request &request)
+QList<ScriptedHttpServer::Request> ScriptedHttpServer::multipartParts(const Request &request)
 {
     const QByteArray contentType = request.header("Content-Type");
     const qsizetype at = contentType.indexOf("boundary=");
@@ -172,7 +172,7 @@ QList<ScriptedHttpServer::Part> ScriptedHttpServer::multipartParts(const Request
         boundary = boundary.mid(1, boundary.size() - 2);
     const QByteArray delimiter = "--" + boundary;
 
-    QList<Part> parts;
+    QList<Request> parts;
     // Each part runs from the CRLF after its delimiter to the CRLF before the next; "--" closes the body.
     for (qsizetype from = request.body.indexOf(delimiter); from >= 0;) {
         from += delimiter.size();
@@ -181,7 +181,7 @@ QList<ScriptedHttpServer::Part> ScriptedHttpServer::multipartParts(const Request
             break;
         const QByteArray raw = request.body.mid(from + 2, next - from - 2);
         const qsizetype split = raw.indexOf(headerEnd);
-        Part part;
+        Request part;
         part.headers = headerLines(raw.left(split));
         part.body = raw.mid(split + headerEnd.size());
         parts.append(part);

@@ -45,8 +45,6 @@ public:
         QList<QPair<QString, QString>> formItems() const;
     };
 
-    using Part = Request; // only headers and body are filled in
-
     explicit ScriptedHttpServer(QObject *parent = nullptr);
 
     bool listen();
@@ -59,8 +57,8 @@ public:
     QList<Request> requests() const { return received; }
     QList<Request> requestsTo(const QByteArray &path) const;
 
-    // The parts of a multipart/form-data request, in order.
-    static QList<Part> multipartParts(const Request &request);
+    // The parts of a multipart/form-data request, in order: only their headers and bodies are filled in.
+    static QList<Request> multipartParts(const Request &request);
 
 private:
     void readFrom(QTcpSocket *socket);

@@ -1,6 +1,5 @@
 #include "ServiceProcess.h"
 
-#include <QDeadlineTimer>
 #include <QRegularExpression>
 
 ServiceProcess::~ServiceProcess()
@@ -11,27 +10,17 @@ ServiceProcess::~ServiceProcess()
 bool ServiceProcess::start(const QString &dataDir, int minSeconds)
 {
     log.clear();
-    port = 0;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(QStringLiteral(ZELK_SERVICE_BINARY),
         { QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--data"), dataDir,
             QStringLiteral("--min-seconds"), QString::number(minSeconds) });
-    if (!process.waitForStarted())
-        return false;
+    // Its first line names the port it took.
+    while (!process.canReadLine() && process.waitForReadyRead(10000))
+        continue;
+    log = process.readLine();
     const QRegularExpression firstLine(QStringLiteral("^listening on 127\\.0\\.0\\.1:(\\d+)\n"));
-    QDeadlineTimer deadline(10000);
-    while (!deadline.hasExpired()) {
-        process.waitForReadyRead(100);
-        log += process.readAll();
-        const QRegularExpressionMatch match = firstLine.match(QString::fromUtf8(log));
-        if (match.hasMatch()) {
-            port = match.captured(1).toInt();
-            return port > 0;
-        }
-        if (process.state() == QProcess::NotRunning)
-            return false;
-    }
-    return false;
+    port = firstLine.match(QString::fromUtf8(log)).captured(1).toInt();
+    return port > 0;
 }
 
 bool ServiceProcess::stop()
@@ -39,13 +28,10 @@ bool ServiceProcess::stop()
     if (process.state() == QProcess::NotRunning)
         return true;
     process.terminate();
-    const bool finished = process.waitForFinished(10000);
-    log += process.readAll();
-    if (!finished) {
+    if (!process.waitForFinished(10000))
         process.kill();
-        process.waitForFinished();
-        return false;
-    }
+    process.waitForFinished();
+    log += process.readAll();
     return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 

@@ -1,6 +1,6 @@
 // Runs the real program as a user at its main window, printing what the user sees, then quits.
-// ZELK_E2E is empty (only look) or "journey:FILE:NAME:EMAIL:PASSWORD:NEW NAME"; ZELK_E2E_SHOTS names
-// a folder for a picture of every screen of the processing run.
+// ZELK_E2E is "journey:FILE:NAME:EMAIL:PASSWORD:NEW NAME"; ZELK_E2E_SHOTS names a folder for a picture
+// of every screen of the processing run.
 #include "Archive/Archive.h"
 #include "Archive/ArchiveHandler.h"
 #include "FileProcessing/FileProcessing.h"
@@ -92,9 +92,7 @@ bool process(const MainWindowHarness &main, const QString &file, const QString &
     const QString shots = qEnvironmentVariable("ZELK_E2E_SHOTS");
     QStringList countdown;
     QString layer, pictured;
-    QElapsedTimer time;
-    time.start();
-    for (;; QTest::qWait(20)) {
+    const bool ended = QTest::qWaitFor([&] {
         layer = screen.rootProperty("currentLayer").toString();
         if (layer == QLatin1String("processing")) {
             const QString remaining = textOf(screen.item(QStringLiteral("remainingText")))
@@ -108,11 +106,10 @@ bool process(const MainWindowHarness &main, const QString &file, const QString &
             window->grab().save(QStringLiteral("%1/%2-%3.png").arg(shots).arg(screen.layers().size()).arg(layer));
             pictured = layer;
         }
-        if (layer == QLatin1String("success") || layer == QLatin1String("select_instrument") || time.elapsed() > 60000)
-            break;
-    }
+        return layer == QLatin1String("success") || layer == QLatin1String("select_instrument");
+    }, 60000);
     say(QStringLiteral("screens: %1\ncountdown: %2").arg(screen.layers().join(' '), countdown.join(' ')));
-    if (layer != QLatin1String("success"))
+    if (!ended || layer != QLatin1String("success"))
         return false;
     say(QStringLiteral("title: ") + textOf(screen.item(QStringLiteral("successTitle"))));
     screen.click(QStringLiteral("openMainButton"));
@@ -152,14 +149,10 @@ void fetchFromArchive(const MainWindowHarness &main, const QString &format)
     say(QStringLiteral("archive: ") + textOf(list.item(QStringLiteral("title_0"))));
     list.choose(QStringLiteral("format_0"), format);
     list.click(QStringLiteral("mixButton_0"));
-    ArchiveHandler *handler = archive->handlerWindow();
-    if (!handler || !handler->isVisible())
-        return say(QStringLiteral("download window: not shown"));
-    QuickWidgetHarness busy(handler, "mode");
-    const QString first = busy.rootProperty("mode").toString();
-    if (!QTest::qWaitFor([handler] { return !handler->isVisible(); }, 30000))
+    // The download window closes once the mix is fetched and converted.
+    const ArchiveHandler *handler = archive->handlerWindow();
+    if (!handler || !QTest::qWaitFor([handler] { return !handler->isVisible(); }, 30000))
         return say(QStringLiteral("download window: still open"));
-    say(QStringLiteral("download window: ") + (QStringList { first } + busy.layers()).join(' '));
     const QStringList fetched = QDir(GlobalsInfo::getInstance()->getSavePath())
                                     .entryList({ QStringLiteral("*.") + format.toLower() }, QDir::Files);
     say(QStringLiteral("fetched: ") + fetched.join(QStringLiteral(" | ")));

@@ -4,15 +4,14 @@
 #include "ServiceProcess.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
 // One user's whole story in the real program, against the local service and ffmpeg: from the first
-// start to signing in again after a logout, then a second start that signs in silently. The driver
-// prints what the user saw at each step; every line is checked here.
+// start to signing in again after a logout. The driver prints what the user saw at each step; every
+// line is checked here.
 class tst_Journey final : public QObject
 {
     Q_OBJECT
@@ -49,19 +48,14 @@ private slots:
         QProcessEnvironment environment;
         environment.insert(QStringLiteral("ZELK_E2E"),
             QStringLiteral("journey:%1:Ada Lovelace:ada@example.org:engine1843:Ada King").arg(video));
-        QElapsedTimer time;
-        time.start();
         const ProgramRun run
             = ProgramRun::run(QStringLiteral(FIRSTRUN_DRIVER), home.path(), {}, environment, 90000);
-        qInfo().noquote() << run.output << QStringLiteral("The journey took %1 ms").arg(time.elapsed());
-        const QByteArray shown = run.output.right(3000).toUtf8();
+        qInfo().noquote() << run.output;
 
         const QString save = documents + QStringLiteral("/Save/");
         const QString mainResult = save + QStringLiteral("vocals - %1.mp4").arg(title);
         const QString mixResult = save + QStringLiteral("Mix Without vocals - %1.mp4").arg(title);
         const QString signedIn = QStringLiteral("error '', layer hidden, account ada@example.org");
-        const QString end = QStringLiteral("end: layer hidden, usable 'myAccountButton helpButton selectFileButton "
-                                           "settingsButton archiveButton', size 470x210, account ada@example.org\n");
         // In the order the user lives them; the short file is fetched and converted within the delay of
         // those two screens, so they may pass unseen.
         const QStringList steps {
@@ -76,7 +70,6 @@ private slots:
             QStringLiteral("results: %1 \\| %2\n")
                 .arg(QRegularExpression::escape(mainResult), QRegularExpression::escape(mixResult)),
             QStringLiteral("archive: %1\n").arg(title),
-            QStringLiteral("download window: (downloading )?converting\n"),
             QStringLiteral("fetched: Mix Without vocals - %1\\.flac\n").arg(title),
             QStringLiteral("settings: saved\n"),
             QStringLiteral("preselected: MKV\n"),
@@ -87,31 +80,22 @@ private slots:
             // Read back from the service at sign-in, not from the window that changed it.
             QStringLiteral("my account: Ada King\n"),
             QStringLiteral("boxes: \n"),
-            end,
+            QStringLiteral("end: layer hidden, usable 'myAccountButton helpButton selectFileButton settingsButton "
+                           "archiveButton', size 470x210, account ada@example.org\n"),
         };
         qsizetype from = 0;
         for (const QString &step : steps) {
             const QRegularExpressionMatch match = QRegularExpression(step).match(run.output, from);
-            QVERIFY2(match.hasMatch(),
-                qPrintable(QStringLiteral("no step «%1» in:\n%2").arg(step, QString::fromUtf8(shown))));
+            QVERIFY2(match.hasMatch(), qPrintable(step));
             from = match.capturedEnd();
         }
-        QVERIFY2(run.exitCode == 0, shown);
-        // Both players start at once and may write in either order.
-        const auto opened = [&home] {
-            const QString log = QString::fromUtf8(readFile(home.filePath(QStringLiteral("opened.txt"))));
-            QStringList files = log.split('\n', Qt::SkipEmptyParts);
-            files.sort();
-            return files;
-        };
-        QTRY_COMPARE(opened(), (QStringList { mixResult, mainResult }));
+        QCOMPARE(run.exitCode, 0);
+        // Both players start at once and may write in either order; the story went on long after.
+        QStringList opened = QString::fromUtf8(readFile(home.filePath(QStringLiteral("opened.txt"))))
+                                 .split('\n', Qt::SkipEmptyParts);
+        opened.sort();
+        QCOMPARE(opened, (QStringList { mixResult, mainResult }));
         QVERIFY(QFileInfo(save + QStringLiteral("Mix Without vocals - %1.flac").arg(title)).size() > 0);
-
-        // The next start signs in from the stored sign-in, without the form.
-        const ProgramRun again = ProgramRun::run(QStringLiteral(FIRSTRUN_DRIVER), home.path(), {}, {});
-        QVERIFY2(again.output.contains(end), qPrintable(again.output));
-        QCOMPARE(again.exitCode, 0);
-
         QVERIFY(service.stop());
     }
 };

@@ -47,10 +47,6 @@ Item {
 
     readonly property var accountWindow: ({ editing: true })
 
-    function pictureOf(item) {
-        return decodeURIComponent(String(item.background.source))
-    }
-
     TestCase {
         name: "Btn"
         when: windowShown
@@ -81,7 +77,8 @@ Item {
             if (data.press)
                 mousePress(button, 65, 65)
             compare(button.state, data.state)
-            compare(pictureOf(button), "qrc:/icons/Select File-" + data.picture + ".svg")
+            var picture = decodeURIComponent(String(button.background.source))
+            compare(picture, "qrc:/icons/Select File-" + data.picture + ".svg")
             tryCompare(button.background, "status", Image.Ready)
             if (data.press) {
                 mouseRelease(button, 65, 65)
@@ -247,17 +244,15 @@ Item {
         name: "KitSample"
         when: windowShown
 
-        function closeColours(a, b) {
-            return Math.abs(a.r - b.r) < 0.03 && Math.abs(a.g - b.g) < 0.03 && Math.abs(a.b - b.b) < 0.03
-        }
-
         // Inside the frames, left of their texts, the fill matches the window gradient beside them;
         // the frame line itself is lighter.
         function test_fillsBlendIntoBackground() {
             root.gradiendVar++
             var image = grabImage(root)
             var blends = function(point) {
-                return closeColours(image.pixel(point.x, point.y), image.pixel(root.width - 2, point.y))
+                var a = image.pixel(point.x, point.y)
+                var b = image.pixel(root.width - 2, point.y)
+                return Math.abs(a.r - b.r) < 0.03 && Math.abs(a.g - b.g) < 0.03 && Math.abs(a.b - b.b) < 0.03
             }
             verify(blends(sampleSection.mapToItem(root, 6, sampleSection.height / 2)))
             verify(blends(sampleGroup.mapToItem(root, 6, sampleGroup.height - 6)))
@@ -280,8 +275,7 @@ Item {
 
         function test_title_data() {
             return [
-                // The test engine sets neither APP_VER nor DEV_MODE; the start-up test sees both set.
-                { tag: "no context", props: null, title: "Zelk 1" },
+                // The start-up test sees both APP_VER and DEV_MODE set.
                 { tag: "version only", props: { APP_VER: "1.004" }, title: "Zelk 1.004" },
                 { tag: "developer mode without version", props: { DEV_MODE: "DEV MODE: OFF" },
                   title: "Zelk 1: | DEV MODE: OFF" }
@@ -289,8 +283,7 @@ Item {
         }
 
         function test_title(data) {
-            var functions = data.props ? testHelper.createWithContext(Qt.resolvedUrl("qrc:/qml/Functions.qml"), data.props)
-                                       : mainFunctions
+            var functions = testHelper.createWithContext(Qt.resolvedUrl("qrc:/qml/Functions.qml"), data.props)
             compare(functions.setApplicationWindowTitle(), data.title)
         }
 
