@@ -1,7 +1,6 @@
 // Preloaded into the service by the power-loss test: notes for every rename whether its source file was
 // fsynced first, one line each in the file named by ZELK_SYNC_LOG ("synced PATH" or "unsynced PATH").
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <climits>
@@ -25,14 +24,10 @@ std::string resolved(const char *path)
 void note(const std::string &line)
 {
     const char *log = std::getenv("ZELK_SYNC_LOG");
-    if (!log)
-        return;
-    const int fd = ::open(log, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return;
-    const std::string text = line + "\n";
-    if (::write(fd, text.data(), text.size()) < 0) { }
-    ::close(fd);
+    if (FILE *file = log ? std::fopen(log, "ae") : nullptr) {
+        std::fprintf(file, "%s\n", line.c_str());
+        std::fclose(file);
+    }
 }
 
 } // namespace

@@ -117,8 +117,7 @@ private slots:
         QCOMPARE(parts.mix.size(), audio.samples.size());
         for (size_t i = 0; i < audio.samples.size(); ++i) {
             if (parts.instrument[i] + parts.mix[i] != audio.samples[i])
-                QFAIL(qPrintable(QStringLiteral("sample %1: %2 + %3 != %4")
-                                     .arg(i).arg(parts.instrument[i]).arg(parts.mix[i]).arg(audio.samples[i])));
+                QFAIL(qPrintable(QStringLiteral("sample %1 does not sum to the input").arg(i)));
         }
         if (silent)
             QCOMPARE(parts.instrument, audio.samples);

@@ -1,7 +1,7 @@
+#include "FileBytes.h"
 #include "main/RendererChoice.h"
 
 #include <QDir>
-#include <QFile>
 #include <QQuickWindow>
 #include <QTemporaryDir>
 #include <QTest>
@@ -35,10 +35,8 @@ private slots:
 
         const QTemporaryDir dev;
         QVERIFY(QDir(dev.path()).mkpath(QStringLiteral("dri")));
-        for (const QString &device : devices) {
-            QFile file(dev.filePath(device));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-        }
+        for (const QString &device : devices)
+            QVERIFY(writeFile(dev.filePath(device), {}));
         qputenv("LIBGL_ALWAYS_SOFTWARE", mesaSoftware);
         QCOMPARE(RendererChoice::openGlIsEmulated(dev.path()), emulated);
         qunsetenv("LIBGL_ALWAYS_SOFTWARE");
