@@ -15,10 +15,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <functional>
-
 using Answer = ScriptedHttpServer::Answer;
 Q_DECLARE_METATYPE(Answer)
+using FormItem = QPair<QString, QString>;
 using namespace std::chrono_literals;
 
 namespace {
@@ -79,11 +78,6 @@ void setUrl(const char *key, const QString &url)
 QByteArray urlPair(const QString &base, const char *first, const char *second)
 {
     return (base + QLatin1String(first) + QLatin1Char('|') + base + QLatin1String(second)).toUtf8();
-}
-
-QPair<QString, QString> formItem(const QString &name, const QString &value)
-{
-    return { name, value };
 }
 
 std::unique_ptr<ZelkServer> makeClient(std::chrono::milliseconds inactivity = 500ms)
@@ -261,18 +255,21 @@ private slots:
         cut.declaredLength = 100;
         Answer stall = cut;
         stall.end = Answer::End::Stall;
-        // "*" stands for the network layer's own words about the URL.
-        const QString http500 = QStringLiteral("*server replied: Internal Server Error");
+        // The network layer's words, "%1" standing for the base URL the request went to.
+        const auto http500 = [](const QString &path) {
+            return "Error transferring %1" + path + " - server replied: Internal Server Error";
+        };
         const QString timeout = QStringLiteral("Network timeout: nothing was transferred for 0.5 seconds");
         const QString closed = QStringLiteral("Connection closed");
         QTest::newRow("remains, http 500")
-            << "remains" << failed << false << "error:Remains operation error:\n\n" + http500;
+            << "remains" << failed << false << "error:Remains operation error:\n\n" + http500(remainsPath);
         QTest::newRow("upload, refused")
             << "upload" << cut << true << "error:File uploading error:\n\nConnection refused";
         QTest::newRow("repeat, stall")
             << "repeat" << stall << false << "error:File repeating error:\n\n" + timeout;
         QTest::newRow("urls, cut body") << "urls" << cut << false << "error:Downloading error:\n\n" + closed;
-        QTest::newRow("file, http 500") << "file" << failed << false << "error:Download error:\n\n" + http500;
+        QTest::newRow("file, http 500")
+            << "file" << failed << false << "error:Download error:\n\n" + http500("/files/r.wav");
         QTest::newRow("file, refused") << "file" << cut << true << "error:Download error:\n\nConnection refused";
         QTest::newRow("file, stall") << "file" << stall << false << "error:Download error:\n\n" + timeout;
         QTest::newRow("file, reset") << "file" << Answer::reset() << false << "error:Download error:\n\n" + closed;
@@ -318,13 +315,7 @@ private slots:
 
         QTRY_VERIFY_WITH_TIMEOUT(!events->isEmpty(), 3000);
         QTest::qWait(50); // and nothing follows
-        QCOMPARE(events->size(), 1);
-        const QStringList ends = event.split(QLatin1Char('*'));
-        if (ends.size() == 1)
-            QCOMPARE(events->first(), event);
-        else
-            QVERIFY2(events->first().startsWith(ends.first()) && events->first().endsWith(ends.last()),
-                qPrintable(events->first()));
+        QCOMPARE(*events, QStringList { event.replace(QLatin1String("%1"), url) });
         QVERIFY(!QFile::exists(target));
         if (operation == QLatin1String("remains"))
             QCOMPARE(server->requestsTo(remainsPath).value(0).formItems().value(2).second, "9");
@@ -339,28 +330,20 @@ private slots:
         const QStringList *events = record(*client);
 
         // Each new tracked request ends the one in flight, which reports that before the new one leaves.
-        const QList<std::pair<std::function<void()>, QString>> steps {
-            { [&] { client->downloadSingle(4, pathIn("one.wav"), false); }, QString() },
-            { [&] { QVERIFY(startUpload(*client)); }, "Downloading error:\n\n" },
-            { [&] { startRepeat(*client); }, "File uploading error:\n\n" },
-            { [&] { client->downloadFiles(3, pathIn("a.wav"), pathIn("b.wav"), -1); },
-                "File repeating error:\n\n" },
-        };
-        QStringList expected;
-        qsizetype sent = 0;
-        for (const auto &[start, error] : steps) {
-            if (expected.size() == 2)
-                server->script(downloadPath, Answer::text("bad reply"));
-            start();
-            if (!error.isNull())
-                expected << "error:" + error + cancelled;
-            QCOMPARE(*events, expected);
-            ++sent;
-            QTRY_COMPARE(server->requests().size(), sent);
-        }
-        expected << "error:bad reply";
-        QTRY_COMPARE(*events, expected);
-        QCOMPARE(server->requests().size(), steps.size());
+        client->downloadSingle(4, pathIn("one.wav"), false);
+        QTRY_COMPARE(server->requests().size(), 1);
+        QVERIFY(startUpload(*client));
+        QCOMPARE(*events, QStringList { "error:Downloading error:\n\n" + cancelled });
+        QTRY_COMPARE(server->requests().size(), 2);
+        startRepeat(*client);
+        QCOMPARE(events->last(), "error:File uploading error:\n\n" + cancelled);
+        QTRY_COMPARE(server->requests().size(), 3);
+        server->script(downloadPath, Answer::text("bad reply"));
+        client->downloadFiles(3, pathIn("a.wav"), pathIn("b.wav"), -1);
+        QCOMPARE(events->last(), "error:File repeating error:\n\n" + cancelled);
+        QTRY_COMPARE(events->last(), "error:bad reply");
+        QCOMPARE(events->size(), 4);
+        QCOMPARE(server->requests().size(), 4);
     }
 
     void cancelAbortsTrackedButNotDownloads()
@@ -386,7 +369,7 @@ private slots:
         const QString aborted = "error:Downloading error:\n\n" + cancelled;
         QCOMPARE(*events, QStringList { aborted });
         QTRY_COMPARE(server->requestsTo(cancelPath).size(), 1);
-        QCOMPARE(server->requestsTo(cancelPath).first().formItems().last(), formItem("songID", "8"));
+        QCOMPARE(server->requestsTo(cancelPath).first().formItems().last(), FormItem("songID", "8"));
         QTRY_COMPARE(*events, (QStringList { aborted, "first" }));
         QCOMPARE(readFile(target), QByteArray(400, 'a') + QByteArray(600, 'b'));
     }
@@ -434,7 +417,7 @@ private slots:
         QCOMPARE(QSet<QString>(events->cbegin(), events->cend()), (QSet<QString> { "first", "second" }));
         QCOMPARE(readFile(one), QByteArray("VOCALS"));
         QCOMPARE(readFile(two), QByteArray("MIX"));
-        QCOMPARE(server->requestsTo(downloadPath).value(0).formItems().last(), formItem("songID", "12"));
+        QCOMPARE(server->requestsTo(downloadPath).value(0).formItems().last(), FormItem("songID", "12"));
         QCOMPARE(server->requestsTo("/files/mix.wav").value(0).method, QByteArray("GET"));
 
         // A single mix: the second URL, reported as the first download.
@@ -467,7 +450,7 @@ private slots:
         auto client = makeClient();
         QTest::ignoreMessage(QtDebugMsg, "Removing File Result:  \"removed\"");
         client->removeUploaded("up load.wav");
-        QCOMPARE(server->requestsTo(removePath).value(0).formItems().last(), formItem("fileName", "up load.wav"));
+        QCOMPARE(server->requestsTo(removePath).value(0).formItems().last(), FormItem("fileName", "up load.wav"));
 
         // A service that never answers does not hold the window forever.
         server->script(removePath, Answer::silent());
@@ -495,11 +478,10 @@ private slots:
         QSignalSpy second(client.get(), &ZelkServer::downloadingSecond);
         client->downloadFiles(1, pathIn("a.wav"), pathIn("b.wav"), -1);
         QTRY_VERIFY(!first.isEmpty() && !second.isEmpty());
-        client->cancelProcces(1); // the downloads outlive a cancel ...
         startRepeat(*client);
         QTRY_COMPARE(server->requestsTo(repeatPath).size(), 1);
 
-        // ... but not their ZelkServer, which may go while removeUploaded spins its local loop.
+        // Downloads and a tracked request in flight, and the client goes while removeUploaded spins its loop.
         ZelkServer *owner = client.release();
         const QPointer<ZelkServer> watch(owner);
         QTimer::singleShot(100, owner, [owner] { owner->deleteLater(); });
