@@ -339,9 +339,8 @@ private:
 
     QString result(const QString &kind, const QString &extension) const
     {
-        const QString pattern = kind == QLatin1String("mix") ? QStringLiteral("%1/Mix Without vocals - %2.%3")
-                                                             : QStringLiteral("%1/vocals - %2.%3");
-        return pattern.arg(bed.savePath, oddName, extension);
+        const QString mix = kind == QLatin1String("mix") ? QStringLiteral("Mix Without ") : QString();
+        return QStringLiteral("%1/%2vocals - %3.%4").arg(bed.savePath, mix, oddName, extension);
     }
 
     // Each ffmpeg run by what it read: the downloaded WAV ("download") or the stored-format file ("stored").

@@ -113,13 +113,6 @@ private slots:
         temp = std::make_unique<QTemporaryDir>();
         QVERIFY(temp->isValid());
         setUrl("service_url", base());
-        setUrl("probe_url", server->url(QString::fromLatin1(probePath)).toString());
-    }
-
-    void cleanup()
-    {
-        server.reset();
-        temp.reset();
     }
 
     void percent_data()
