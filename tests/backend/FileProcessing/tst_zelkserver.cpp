@@ -54,21 +54,6 @@ QList<double> values(const QSignalSpy &spy)
     return list;
 }
 
-// Every outcome a client reports, as "signal:argument", downloads only when complete.
-QStringList *record(ZelkServer &client)
-{
-    auto *events = new QStringList;
-    QObject::connect(&client, &QObject::destroyed, [events] { delete events; });
-    const auto add = [events](const QString &event) { events->append(event); };
-    QObject::connect(&client, &ZelkServer::showError, [add](const QString &text) { add("error:" + text); });
-    QObject::connect(&client, &ZelkServer::savedWithId, [add](int id) { add("saved:" + QString::number(id)); });
-    QObject::connect(&client, &ZelkServer::remainSeconds, [add](int s) { add("remain:" + QString::number(s)); });
-    QObject::connect(&client, &ZelkServer::filesReady, [add] { add("ready"); });
-    QObject::connect(&client, &ZelkServer::downloadingFirst, [add](double p) { if (p == 100.0) add("first"); });
-    QObject::connect(&client, &ZelkServer::downloadingSecond, [add](double p) { if (p == 100.0) add("second"); });
-    return events;
-}
-
 void setUrl(const char *key, const QString &url)
 {
     GlobalsInfo::getInstance()->appSettings()->setValue(QLatin1String(key), url);
@@ -113,6 +98,7 @@ private slots:
         temp = std::make_unique<QTemporaryDir>();
         QVERIFY(temp->isValid());
         setUrl("service_url", base());
+        events.clear();
     }
 
     void percent_data()
@@ -154,14 +140,14 @@ private slots:
         server->script(repeatPath, Answer::text("31"));
         server->script(remainsPath, Answer::text("30"));
         auto client = makeClient();
-        const QStringList *events = record(*client);
+        record(*client);
 
         // Argument order differs from the field order: version/hash and extension/originalFilePath swap.
         client->repeatFile(
             "vocals", "up load.wav", "Rock+Roll & Blü 1%", "hash=1#2", "full", "/music/My Song.mp3", "mp3");
-        QTRY_COMPARE(*events, QStringList { "saved:31" });
+        QTRY_COMPARE(events, QStringList { "saved:31" });
         client->getRemainSeconds(5);
-        QTRY_COMPARE(events->size(), 2);
+        QTRY_COMPARE(events.size(), 2);
 
         const auto requests = server->requests();
         QCOMPARE(requests.first().method, QByteArray("POST"));
@@ -186,13 +172,13 @@ private slots:
         const QByteArray content = QByteArray("RIFF") + QByteArray(200'000, 'x');
         QVERIFY(writeFile(wav, content));
         auto client = makeClient();
-        const QStringList *events = record(*client);
+        record(*client);
         QSignalSpy progress(client.get(), &ZelkServer::progressPercents);
         // A file that cannot be read sends and reports nothing.
         QVERIFY(!client->proceedFile("bass", pathIn("missing.wav"), "x", "h", "full", "/x.mp3", "mp3"));
         QVERIFY(client->proceedFile("drums", wav, "My Song", "h4sh", "full", "/music/My Song.mp4", "mp4"));
         QCOMPARE(values(progress), QList<double> { 0.0 });
-        QTRY_COMPARE(*events, QStringList { "saved:42" });
+        QTRY_COMPARE(events, QStringList { "saved:42" });
         const QList<double> percents = values(progress);
         QCOMPARE(percents.last(), 100.0);
         QVERIFY(std::is_sorted(percents.begin(), percents.end()));
@@ -290,7 +276,7 @@ private slots:
 
         const QString target = pathIn("r.wav");
         auto client = makeClient();
-        QStringList *events = record(*client);
+        record(*client);
         if (operation == QLatin1String("remains"))
             client->getRemainSeconds(9);
         else if (operation == QLatin1String("upload"))
@@ -300,15 +286,15 @@ private slots:
         else if (operation == QLatin1String("probe")) {
             QElapsedTimer clock;
             clock.start();
-            events->append(QLatin1String(client->checkInternetConnection() ? "online" : "offline"));
+            events.append(QLatin1String(client->checkInternetConnection() ? "online" : "offline"));
             QVERIFY(clock.elapsed() < 2000);
             QCOMPARE(server->requestsTo(probePath).value(0).method, QByteArray(refused ? "" : "GET"));
         } else
             client->downloadSingle(1, target, false);
 
-        QTRY_VERIFY_WITH_TIMEOUT(!events->isEmpty(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(!events.isEmpty(), 3000);
         QTest::qWait(50); // and nothing follows
-        QCOMPARE(*events, QStringList { event.replace(QLatin1String("%1"), url) });
+        QCOMPARE(events, QStringList { event.replace(QLatin1String("%1"), url) });
         QVERIFY(!QFile::exists(target));
         if (operation == QLatin1String("remains"))
             QCOMPARE(server->requestsTo(remainsPath).value(0).formItems().value(2).second, "9");
@@ -320,22 +306,22 @@ private slots:
         server->script(proceedPath, Answer::silent());
         server->script(repeatPath, Answer::silent());
         auto client = makeClient(60s);
-        const QStringList *events = record(*client);
+        record(*client);
 
         // Each new tracked request ends the one in flight, which reports that before the new one leaves.
         client->downloadSingle(4, pathIn("one.wav"), false);
         QTRY_COMPARE(server->requests().size(), 1);
         QVERIFY(startUpload(*client));
-        QCOMPARE(*events, QStringList { "error:Downloading error:\n\n" + cancelled });
+        QCOMPARE(events, QStringList { "error:Downloading error:\n\n" + cancelled });
         QTRY_COMPARE(server->requests().size(), 2);
         startRepeat(*client);
-        QCOMPARE(events->last(), "error:File uploading error:\n\n" + cancelled);
+        QCOMPARE(events.last(), "error:File uploading error:\n\n" + cancelled);
         QTRY_COMPARE(server->requests().size(), 3);
         server->script(downloadPath, Answer::text("bad reply"));
         client->downloadFiles(3, pathIn("a.wav"), pathIn("b.wav"), -1);
-        QCOMPARE(events->last(), "error:File repeating error:\n\n" + cancelled);
-        QTRY_COMPARE(events->last(), "error:bad reply");
-        QCOMPARE(events->size(), 4);
+        QCOMPARE(events.last(), "error:File repeating error:\n\n" + cancelled);
+        QTRY_COMPARE(events.last(), "error:bad reply");
+        QCOMPARE(events.size(), 4);
         QCOMPARE(server->requests().size(), 4);
     }
 
@@ -350,7 +336,7 @@ private slots:
         server->script(cancelPath, Answer::text("canceled"));
 
         auto client = makeClient(60s);
-        const QStringList *events = record(*client);
+        record(*client);
         const QString target = pathIn("slow.wav");
         client->downloadFile(server->url("/files/slow.wav"), target, true, -1);
         client->downloadSingle(8, pathIn("other.wav"), true);
@@ -360,10 +346,10 @@ private slots:
         QTest::ignoreMessage(QtDebugMsg, "Successfully canceled! \"canceled\"");
         client->cancelProcces(8);
         const QString aborted = "error:Downloading error:\n\n" + cancelled;
-        QCOMPARE(*events, QStringList { aborted });
+        QCOMPARE(events, QStringList { aborted });
         QTRY_COMPARE(server->requestsTo(cancelPath).size(), 1);
         QCOMPARE(server->requestsTo(cancelPath).first().formItems().last(), FormItem("songID", "8"));
-        QTRY_COMPARE(*events, (QStringList { aborted, "first" }));
+        QTRY_COMPARE(events, (QStringList { aborted, "first" }));
         QCOMPARE(readFile(target), QByteArray(400, 'a') + QByteArray(600, 'b'));
     }
 
@@ -403,11 +389,11 @@ private slots:
         for (const QString &path : { one, two, mix })
             QVERIFY(writeFile(path, "stale"));
         auto client = makeClient();
-        QStringList *events = record(*client);
+        record(*client);
         client->downloadFiles(12, one, two, 100);
         QVERIFY2(!QFile::exists(one) && !QFile::exists(two), "old targets go before the URLs are asked for");
-        QTRY_COMPARE(events->size(), 2);
-        QCOMPARE(QSet<QString>(events->cbegin(), events->cend()), (QSet<QString> { "first", "second" }));
+        QTRY_COMPARE(events.size(), 2);
+        QCOMPARE(QSet<QString>(events.cbegin(), events.cend()), (QSet<QString> { "first", "second" }));
         QCOMPARE(readFile(one), QByteArray("VOCALS"));
         QCOMPARE(readFile(two), QByteArray("MIX"));
         QCOMPARE(server->requestsTo(downloadPath).value(0).formItems().last(), FormItem("songID", "12"));
@@ -416,8 +402,8 @@ private slots:
         // A single mix: the second URL, reported as the first download.
         client->downloadSingle(6, mix, true);
         QVERIFY(!QFile::exists(mix));
-        QTRY_COMPARE(events->size(), 3);
-        QCOMPARE(events->last(), "first");
+        QTRY_COMPARE(events.size(), 3);
+        QCOMPARE(events.last(), "first");
         QCOMPARE(readFile(mix), QByteArray("MIX"));
         QCOMPARE(server->requestsTo("/files/vocals.wav").size(), 1);
 
@@ -427,8 +413,8 @@ private slots:
             targets << "/dev/full";
         for (const QString &target : targets) {
             client->downloadFile(server->url("/files/mix.wav"), target, true, -1);
-            QTRY_COMPARE(events->size(), 4);
-            QCOMPARE(events->takeLast(), (target == targets.first() ? "error:Failed to open file for writing:\n\n"
+            QTRY_COMPARE(events.size(), 4);
+            QCOMPARE(events.takeLast(), (target == targets.first() ? "error:Failed to open file for writing:\n\n"
                                                                     : "error:Failed to write file:\n\n")
                     + target);
         }
@@ -488,6 +474,18 @@ private slots:
     }
 
 private:
+    // Every outcome a client reports, as "signal:argument", downloads only when complete.
+    void record(const ZelkServer &client)
+    {
+        const auto add = [this](const QString &event) { events.append(event); };
+        connect(&client, &ZelkServer::showError, this, [add](const QString &text) { add("error:" + text); });
+        connect(&client, &ZelkServer::savedWithId, this, [add](int id) { add("saved:" + QString::number(id)); });
+        connect(&client, &ZelkServer::remainSeconds, this, [add](int s) { add("remain:" + QString::number(s)); });
+        connect(&client, &ZelkServer::filesReady, this, [add] { add("ready"); });
+        connect(&client, &ZelkServer::downloadingFirst, this, [add](double p) { if (p == 100.0) add("first"); });
+        connect(&client, &ZelkServer::downloadingSecond, this, [add](double p) { if (p == 100.0) add("second"); });
+    }
+
     bool startUpload(ZelkServer &client) const
     {
         const QString wav = pathIn("a.wav");
@@ -499,6 +497,7 @@ private:
 
     std::unique_ptr<ScriptedHttpServer> server;
     std::unique_ptr<QTemporaryDir> temp;
+    QStringList events;
 };
 
 QTEST_GUILESS_MAIN(tst_ZelkServer)
