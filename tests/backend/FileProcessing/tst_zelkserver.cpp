@@ -29,6 +29,7 @@ const QByteArray cancelPath = "/zelk-server/cancel.php";
 const QByteArray downloadPath = "/zelk-server/download.php";
 const QByteArray removePath = "/zelk-server/removeUploaded.php";
 const QByteArray probePath = "/generate_204";
+const QByteArray resultPath = "/files/r.wav";
 const QString cancelled = QStringLiteral("Operation canceled");
 
 // The service's check: MD5 of the key put three times into the token template.
@@ -206,7 +207,7 @@ private slots:
 
     void replies_data()
     {
-        QTest::addColumn<QString>("operation");
+        QTest::addColumn<QByteArray>("path");
         QTest::addColumn<Answer>("answer");
         QTest::addColumn<bool>("refused");
         QTest::addColumn<QString>("event");
@@ -214,18 +215,20 @@ private slots:
         // The plain answers of a good run are the window tests' part; here the odd ones.
         const auto text = [](const char *body) { return Answer::text(body); };
         QTest::newRow("upload refused with text")
-            << "upload" << text("Wrong file type") << false << "error:Wrong file type";
-        QTest::newRow("upload refused with 0") << "upload" << text("0") << false << "error:0";
-        QTest::newRow("zero seconds") << "remains" << text("0") << false << "remain:0";
-        QTest::newRow("remains text") << "remains" << text("Song not found") << false << "error:Song not found";
+            << proceedPath << text("Wrong file type") << false << "error:Wrong file type";
+        QTest::newRow("upload refused with 0") << proceedPath << text("0") << false << "error:0";
+        QTest::newRow("zero seconds") << remainsPath << text("0") << false << "remain:0";
+        QTest::newRow("remains text")
+            << remainsPath << text("Song not found") << false << "error:Song not found";
         const char *threeUrls = "http://127.0.0.1:1/1|http://127.0.0.1:1/2|http://127.0.0.1:1/3";
-        QTest::newRow("three urls") << "urls" << text(threeUrls) << false << "error:" + QString(threeUrls);
-        QTest::newRow("probe, no answer") << "probe" << Answer::silent() << false << "offline";
+        QTest::newRow("three urls") << downloadPath << text(threeUrls) << false
+                                    << "error:" + QString(threeUrls);
+        QTest::newRow("probe, no answer") << probePath << Answer::silent() << false << "offline";
         Answer trickle = text("");
         // Bytes keep moving, so only a limit on the whole exchange ends it.
         trickle.pieces = QList<QByteArray>(8, QByteArray("ok"));
         trickle.pieceDelayMs = 150;
-        QTest::newRow("probe, answer trickles past the limit") << "probe" << trickle << false << "offline";
+        QTest::newRow("probe, answer trickles past the limit") << probePath << trickle << false << "offline";
 
         // Every operation's error prefix once, every network fault against a request and against a result.
         Answer failed = text("12345678");
@@ -241,35 +244,35 @@ private slots:
         const QString timeout = QStringLiteral("Network timeout: nothing was transferred for 0.5 seconds");
         const QString closed = QStringLiteral("Connection closed");
         QTest::newRow("remains, http 500")
-            << "remains" << failed << false << "error:Remains operation error:\n\n" + http500(remainsPath);
+            << remainsPath << failed << false << "error:Remains operation error:\n\n" + http500(remainsPath);
         QTest::newRow("upload, refused")
-            << "upload" << cut << true << "error:File uploading error:\n\nConnection refused";
+            << proceedPath << cut << true << "error:File uploading error:\n\nConnection refused";
         QTest::newRow("repeat, stall")
-            << "repeat" << stall << false << "error:File repeating error:\n\n" + timeout;
-        QTest::newRow("urls, cut body") << "urls" << cut << false << "error:Downloading error:\n\n" + closed;
+            << repeatPath << stall << false << "error:File repeating error:\n\n" + timeout;
+        QTest::newRow("urls, cut body")
+            << downloadPath << cut << false << "error:Downloading error:\n\n" + closed;
         QTest::newRow("file, http 500")
-            << "file" << failed << false << "error:Download error:\n\n" + http500("/files/r.wav");
-        QTest::newRow("file, refused") << "file" << cut << true << "error:Download error:\n\nConnection refused";
-        QTest::newRow("file, stall") << "file" << stall << false << "error:Download error:\n\n" + timeout;
-        QTest::newRow("file, reset") << "file" << Answer::reset() << false << "error:Download error:\n\n" + closed;
-        QTest::newRow("probe, refused") << "probe" << failed << true << "offline";
+            << resultPath << failed << false << "error:Download error:\n\n" + http500(resultPath);
+        QTest::newRow("file, refused")
+            << resultPath << cut << true << "error:Download error:\n\nConnection refused";
+        QTest::newRow("file, stall") << resultPath << stall << false << "error:Download error:\n\n" + timeout;
+        QTest::newRow("file, reset") << resultPath << Answer::reset() << false
+                                     << "error:Download error:\n\n" + closed;
+        QTest::newRow("probe, refused") << probePath << failed << true << "offline";
     }
 
     void replies()
     {
-        QFETCH(QString, operation);
+        QFETCH(QByteArray, path);
         QFETCH(Answer, answer);
         QFETCH(bool, refused);
         QFETCH(QString, event);
 
-        const QHash<QString, QByteArray> paths { { "remains", remainsPath }, { "upload", proceedPath },
-            { "repeat", repeatPath }, { "urls", downloadPath }, { "probe", probePath },
-            { "file", "/files/r.wav" } };
-        server->script(paths.value(operation), answer);
+        server->script(path, answer);
         const QString url = refused ? closedBase() : base();
-        if (operation == QLatin1String("probe"))
+        if (path == probePath)
             setUrl("probe_url", url + QLatin1String(probePath));
-        else if (operation == QLatin1String("file"))
+        else if (path == resultPath)
             server->script(downloadPath, Answer::text(urlPair(url, "/files/r.wav", "/files/r.wav")));
         else
             setUrl("service_url", url);
@@ -277,13 +280,13 @@ private slots:
         const QString target = pathIn("r.wav");
         auto client = makeClient();
         record(*client);
-        if (operation == QLatin1String("remains"))
+        if (path == remainsPath)
             client->getRemainSeconds(9);
-        else if (operation == QLatin1String("upload"))
+        else if (path == proceedPath)
             QVERIFY(startUpload(*client));
-        else if (operation == QLatin1String("repeat"))
+        else if (path == repeatPath)
             startRepeat(*client);
-        else if (operation == QLatin1String("probe")) {
+        else if (path == probePath) {
             QElapsedTimer clock;
             clock.start();
             events.append(QLatin1String(client->checkInternetConnection() ? "online" : "offline"));
@@ -296,7 +299,7 @@ private slots:
         QTest::qWait(50); // and nothing follows
         QCOMPARE(events, QStringList { event.replace(QLatin1String("%1"), url) });
         QVERIFY(!QFile::exists(target));
-        if (operation == QLatin1String("remains"))
+        if (path == remainsPath)
             QCOMPARE(server->requestsTo(remainsPath).value(0).formItems().value(2).second, "9");
     }
 
