@@ -214,9 +214,8 @@ private slots:
         choose(0, chosen);
         QVERIFY(screen->click("instrumentButton_0"));
         const QString target = result("main", chosen.toLower());
-        QVERIFY(QTest::qWaitFor([&] {
-            return !boxes->seen().isEmpty() || (window->handlerWindow() && !window->handlerWindow()->isVisible());
-        }, 20000));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !boxes->seen().isEmpty() || (window->handlerWindow() && !window->handlerWindow()->isVisible()), 20000);
 
         QCOMPARE(boxes->seen().size(), box.isEmpty() ? 0 : 1);
         QVERIFY2(box.isEmpty() || boxes->seen().first().startsWith(box), qPrintable(boxes->seen().value(0)));
