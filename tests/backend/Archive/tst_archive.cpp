@@ -214,9 +214,8 @@ private slots:
         choose(0, chosen);
         QVERIFY(screen->click("instrumentButton_0"));
         const QString target = result("main", chosen.toLower());
-        QVERIFY(QTest::qWaitFor([&] {
-            return !boxes->seen().isEmpty() || (window->handlerWindow() && !window->handlerWindow()->isVisible());
-        }, 20000));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !boxes->seen().isEmpty() || (window->handlerWindow() && !window->handlerWindow()->isVisible()), 20000);
 
         QCOMPARE(boxes->seen().size(), box.isEmpty() ? 0 : 1);
         QVERIFY2(box.isEmpty() || boxes->seen().first().startsWith(box), qPrintable(boxes->seen().value(0)));
@@ -339,9 +338,8 @@ private:
 
     QString result(const QString &kind, const QString &extension) const
     {
-        const QString pattern = kind == QLatin1String("mix") ? QStringLiteral("%1/Mix Without vocals - %2.%3")
-                                                             : QStringLiteral("%1/vocals - %2.%3");
-        return pattern.arg(bed.savePath, oddName, extension);
+        const QString mix = kind == QLatin1String("mix") ? QStringLiteral("Mix Without ") : QString();
+        return QStringLiteral("%1/%2vocals - %3.%4").arg(bed.savePath, mix, oddName, extension);
     }
 
     // Each ffmpeg run by what it read: the downloaded WAV ("download") or the stored-format file ("stored").

@@ -1,4 +1,5 @@
 #include "BackendLoader/BackendLoader.h"
+#include "FileBytes.h"
 #include "GlobalsInfo/GlobalsInfo.h"
 #include "ModalBoxCloser.h"
 #include "TempHome.h"
@@ -146,10 +147,8 @@ private slots:
     {
         const QDir temp(globals->getTempPath());
         QVERIFY(temp.mkpath(QStringLiteral("kept folder")));
-        for (const QString &name : { QStringLiteral("upload.wav"), QStringLiteral(".hidden"), QStringLiteral("kept folder/inner.txt") }) {
-            QFile file(temp.filePath(name));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-        }
+        for (const QString &name : { QStringLiteral("upload.wav"), QStringLiteral(".hidden"), QStringLiteral("kept folder/inner.txt") })
+            QVERIFY(writeFile(temp.filePath(name), {}));
         loader->clearMemory();
         QCOMPARE(temp.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList { "kept folder" });
         QVERIFY(QFile::exists(temp.filePath(QStringLiteral("kept folder/inner.txt"))));
@@ -161,10 +160,8 @@ private slots:
         QVERIFY(authFile.startsWith(globals->getDocumentsPath() + QLatin1Char('/')));
         QVERIFY(QFileInfo(authFile).fileName().contains(QRegularExpression(QStringLiteral("^[0-9a-f]{32}\\.authkey$"))));
         const QString otherMachine = globals->getDocumentsPath() + QStringLiteral("/0123456789abcdef0123456789abcdef.authkey");
-        for (const QString &path : { authFile, otherMachine }) {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-        }
+        for (const QString &path : { authFile, otherMachine })
+            QVERIFY(writeFile(path, {}));
         loader->logout();
         QVERIFY(!QFile::exists(authFile));
         QVERIFY(QFile::exists(otherMachine));

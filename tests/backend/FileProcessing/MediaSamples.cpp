@@ -17,11 +17,9 @@ bool runTool(const QString &program, const QStringList &arguments, QByteArray *o
     QProcess process;
     process.setStandardInputFile(QProcess::nullDevice());
     process.start(program, arguments);
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
+    // One that hangs is killed as the process object goes.
+    if (!process.waitForFinished(60000))
         return false;
-    }
     *output = process.readAllStandardOutput();
     *errors = process.readAllStandardError();
     return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;

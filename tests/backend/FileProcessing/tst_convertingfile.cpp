@@ -50,17 +50,20 @@ void setSwitch(const char *name, const QString &value)
     qputenv(QByteArray("FAKE_") + name, value.toLocal8Bit());
 }
 
-enum class Entry { PrepareToUpload, PrepareFinal, ConvertFile };
+// The slot a window starts a conversion with.
+enum Entry { Upload, Final, Archive };
 
 struct Job
 {
-    Entry entry = Entry::PrepareFinal;
+    Entry entry = Final;
     QString input;
     QString output;
     QString videoSource;
 };
 
 } // namespace
+
+Q_DECLARE_METATYPE(Entry)
 
 // Runs one ConvertingFile the way the windows do: a fresh thread, the converter moved to it, the thread's
 // start connected to the entry slot, finished to deleteLater, the done signals queued back to this object.
@@ -74,31 +77,26 @@ public:
 
     void start(const Job &job)
     {
-        stop();
-        received.clear();
-        workerThread = std::make_unique<QThread>();
         // Owned by its thread: deleted there through the finished → deleteLater connection.
         auto *converter = new ConvertingFile(&cancelFlag, job.input, job.output, job.videoSource, true);
-        converter->moveToThread(workerThread.get());
-        const char *entry = job.entry == Entry::PrepareToUpload ? SLOT(prepareToUpload())
-            : job.entry == Entry::PrepareFinal                  ? SLOT(prepareFinal())
-                                                                : SLOT(convertFile());
-        connect(workerThread.get(), SIGNAL(started()), converter, entry);
-        connect(workerThread.get(), &QThread::finished, converter, &QObject::deleteLater);
+        converter->moveToThread(&workerThread);
+        const char *entry = job.entry == Upload ? SLOT(prepareToUpload())
+            : job.entry == Final                ? SLOT(prepareFinal())
+                                                : SLOT(convertFile());
+        connect(&workerThread, SIGNAL(started()), converter, entry);
+        connect(&workerThread, &QThread::finished, converter, &QObject::deleteLater);
         const auto record = [this](const char *name) { return [this, name] { received << name; }; };
         connect(converter, &ConvertingFile::doneUploadConverting, this, record("doneUploadConverting"),
             Qt::QueuedConnection);
         connect(converter, &ConvertingFile::doneMain, this, record("doneMain"), Qt::QueuedConnection);
-        workerThread->start();
+        workerThread.start();
     }
 
-    // Starts the job, waits for its done signal and stops the thread; false on a time-out.
-    bool run(const Job &job, int timeoutMs = 60000)
+    // Starts the job and waits for its done signal, the converter's last step; false on a time-out.
+    bool run(const Job &job)
     {
         start(job);
-        const bool arrived = QTest::qWaitFor([this] { return !received.isEmpty(); }, timeoutMs);
-        stop();
-        return arrived;
+        return QTest::qWaitFor([this] { return !received.isEmpty(); }, 60000);
     }
 
     // What closing a window does: set the cancel flag, quit the thread and wait. Returns its milliseconds.
@@ -107,7 +105,8 @@ public:
         QElapsedTimer timer;
         timer.start();
         setCancelFlag(1);
-        stop();
+        workerThread.quit();
+        workerThread.wait();
         return timer.elapsed();
     }
 
@@ -117,17 +116,8 @@ public:
 private:
     Q_DISABLE_COPY_MOVE(ConversionWorker)
 
-    void stop()
-    {
-        if (!workerThread)
-            return;
-        workerThread->quit();
-        workerThread->wait();
-        workerThread.reset();
-    }
-
     std::atomic<int> cancelFlag { 0 };
-    std::unique_ptr<QThread> workerThread;
+    QThread workerThread;
     QStringList received;
 };
 
@@ -161,51 +151,48 @@ private slots:
 
     void conversion_data()
     {
-        QTest::addColumn<int>("entry");
+        QTest::addColumn<Entry>("entry");
         QTest::addColumn<QString>("input"); // a suffix: a fresh sample of that kind; "result": the result WAV
         QTest::addColumn<QString>("video");
         QTest::addColumn<QString>("output");
         QTest::addColumn<QString>("codec"); // the output's audio codec, empty for a video
 
-        const int upload = int(Entry::PrepareToUpload);
-        const int final = int(Entry::PrepareFinal);
-        const int archive = int(Entry::ConvertFile);
         // The upload WAV from each branch of source kinds, the WMV one in capitals.
         for (const char *source : { "mp3", "flac", "mp4", "webm", "avi" })
-            QTest::addRow("upload from %s", source) << upload << source << "" << "wav" << "pcm_s16le";
-        QTest::newRow("upload from WMV") << upload << "WMV" << "" << "wav" << "pcm_s16le";
+            QTest::addRow("upload from %s", source) << Upload << source << "" << "wav" << "pcm_s16le";
+        QTest::newRow("upload from WMV") << Upload << "WMV" << "" << "wav" << "pcm_s16le";
 
         const QList<QPair<const char *, const char *>> audio { { "mp3", "mp3" }, { "wav", "pcm_s16le" },
             { "m4a", "aac" }, { "aiff", "pcm_s16be" }, { "flac", "flac" }, { "wma", "wmav2" } };
         for (qsizetype i = 0; i < audio.size(); ++i) {
-            const int entry = i % 2 ? archive : final;
-            QTest::addRow("%s %s", entry == final ? "final" : "archive", audio.at(i).first)
+            const Entry entry = i % 2 ? Archive : Final;
+            QTest::addRow("%s %s", entry == Final ? "final" : "archive", audio.at(i).first)
                 << entry << "result" << "mp4" << audio.at(i).first << audio.at(i).second;
         }
 
         // Every source container and every video output at least once through each entry, including the
         // pairs where copying the picture fails and the fallback has to encode it.
-        const QList<std::tuple<int, const char *, const char *>> videos { { final, "mkv", "mkv" },
-            { final, "webm", "webm" }, { final, "webm", "mp4" }, { final, "flv", "mov" }, { final, "mpg", "mpg" },
-            { final, "mp4", "wmv" }, { archive, "mp4", "mkv" }, { archive, "wmv", "mp4" }, { archive, "mpg", "mpg" },
-            { archive, "avi", "webm" }, { archive, "mov", "wmv" }, { archive, "flv", "mov" } };
+        const QList<std::tuple<Entry, const char *, const char *>> videos { { Final, "mkv", "mkv" },
+            { Final, "webm", "webm" }, { Final, "webm", "mp4" }, { Final, "flv", "mov" }, { Final, "mpg", "mpg" },
+            { Final, "mp4", "wmv" }, { Archive, "mp4", "mkv" }, { Archive, "wmv", "mp4" }, { Archive, "mpg", "mpg" },
+            { Archive, "avi", "webm" }, { Archive, "mov", "wmv" }, { Archive, "flv", "mov" } };
         for (const auto &[entry, source, format] : videos)
-            QTest::addRow("%s %s picture to %s", entry == final ? "final" : "archive", source, format)
+            QTest::addRow("%s %s picture to %s", entry == Final ? "final" : "archive", source, format)
                 << entry << "result" << source << format << "";
         // A stored video re-encoded into another container.
         for (const char *stored : { "mkv", "wmv", "webm" })
-            QTest::addRow("archive stored %s to mov", stored) << archive << stored << "mp4" << "mov" << "";
+            QTest::addRow("archive stored %s to mov", stored) << Archive << stored << "mp4" << "mov" << "";
     }
 
     void conversion()
     {
-        QFETCH(int, entry);
+        QFETCH(Entry, entry);
         QFETCH(QString, input);
         QFETCH(QString, video);
         QFETCH(QString, output);
         QFETCH(QString, codec);
 
-        Job job { Entry(entry), {}, path(QStringLiteral("vocals - clip.") + output),
+        Job job { entry, {}, path(QStringLiteral("vocals - clip.") + output),
             video.isEmpty() ? QString() : sample(QStringLiteral("clip.") + video) };
         const bool isResult = input == QLatin1String("result");
         if (isResult) {
@@ -229,44 +216,41 @@ private slots:
         QVERIFY(info.hasAudio);
         if (!codec.isEmpty())
             QCOMPARE(info.audioCodec, codec);
-        if (Entry(entry) == Entry::PrepareToUpload)
+        if (entry == Upload)
             QCOMPARE(info.channels, 2);
         QCOMPARE(info.hasVideo, codec.isEmpty());
         // The result's loud sound, not the quiet one of the source video; any sound at all from a source.
         QVERIFY2(info.meanVolumeDb > (isResult ? MediaSamples::newAudioThresholdDb : -80),
             qPrintable(QStringLiteral("%1 dB").arg(info.meanVolumeDb)));
-        QCOMPARE(QFile::exists(job.input), Entry(entry) != Entry::PrepareFinal);
+        QCOMPARE(QFile::exists(job.input), entry != Final);
     }
 
     void failedConversion_data()
     {
-        QTest::addColumn<int>("entry");
+        QTest::addColumn<Entry>("entry");
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("video");
         QTest::addColumn<QString>("output");
         QTest::addColumn<QString>("failure");
         QTest::addColumn<int>("runCount");
 
-        const int upload = int(Entry::PrepareToUpload);
-        const int final = int(Entry::PrepareFinal);
-        const int archive = int(Entry::ConvertFile);
         // Every run fails after writing a partial file, ffmpeg "succeeds" without writing anything, or it
         // is not there at all.
         for (const char *failure : { "FAIL_IF", "NO_OUTPUT", "MISSING" }) {
-            QTest::addRow("upload, %s", failure) << upload << "clip.mp4" << "" << "up.wav" << failure << 1;
-            QTest::addRow("final audio, %s", failure) << final << "a.mp3.wav" << "" << "a.mp3" << failure << 1;
-            QTest::addRow("final one run, %s", failure) << final << "a.mp4.wav" << "clip.mkv" << "a.mp4" << failure << 2;
-            QTest::addRow("final two runs, %s", failure) << final << "a.mov.wav" << "clip.mkv" << "a.mov" << failure << 2;
+            QTest::addRow("upload, %s", failure) << Upload << "clip.mp4" << "" << "up.wav" << failure << 1;
+            QTest::addRow("final audio, %s", failure) << Final << "a.mp3.wav" << "" << "a.mp3" << failure << 1;
+            QTest::addRow("final one run, %s", failure) << Final << "a.mp4.wav" << "clip.mkv" << "a.mp4" << failure << 2;
+            QTest::addRow("final two runs, %s", failure) << Final << "a.mov.wav" << "clip.mkv" << "a.mov" << failure << 2;
             QTest::addRow("archive video file, %s", failure)
-                << archive << "a.mov" << "clip.mov" << "a.mkv" << failure << 1;
+                << Archive << "a.mov" << "clip.mov" << "a.mkv" << failure << 1;
             QTest::addRow("archive two runs, %s", failure)
-                << archive << "a.wav" << "clip.mp4" << "a.webm" << failure << 2;
+                << Archive << "a.wav" << "clip.mp4" << "a.webm" << failure << 2;
         }
     }
 
     void failedConversion()
     {
-        QFETCH(int, entry);
+        QFETCH(Entry, entry);
         QFETCH(QString, input);
         QFETCH(QString, video);
         QFETCH(QString, output);
@@ -282,9 +266,9 @@ private slots:
         } else {
             setSwitch(failure.toLatin1().constData(), failure == QLatin1String("FAIL_IF") ? "-i" : "1");
         }
-        const Job job = makeJob(Entry(entry), input, output, video);
+        const Job job = makeJob(entry, input, output, video);
         ConversionWorker worker;
-        QVERIFY(worker.run(job, 10000));
+        QVERIFY(worker.run(job));
 
         QCOMPARE(runs().size(), failure == QLatin1String("MISSING") ? 0 : runCount);
         QCOMPARE(worker.doneSignals().size(), 1);
@@ -297,10 +281,10 @@ private slots:
     {
         // Without "-y" the stand-in asks on its input, as ffmpeg does; an open input would hang it.
         useStandIn();
-        const Job job = makeJob(Entry::PrepareFinal, "a.mp3.wav", "a.mp3", QString());
+        const Job job = makeJob(Final, "a.mp3.wav", "a.mp3", QString());
         QVERIFY(writeFile(job.output, "the user's earlier file"));
         ConversionWorker worker;
-        QVERIFY(worker.run(job, 10000));
+        QVERIFY(worker.run(job));
         QCOMPARE(runs().size(), 1);
         QCOMPARE(readFile(job.output), QByteArray("the user's earlier file"));
         QVERIFY(QFile::exists(job.input));
@@ -308,36 +292,33 @@ private slots:
 
     void cancelWhileRunning_data()
     {
-        QTest::addColumn<int>("entry");
+        QTest::addColumn<Entry>("entry");
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("output");
         QTest::addColumn<QString>("hangIf"); // none: cancelled before the start
         QTest::addColumn<bool>("ignoreTerm");
         QTest::addColumn<QStringList>("expectedSignals");
 
-        const int upload = int(Entry::PrepareToUpload);
-        const int final = int(Entry::PrepareFinal);
-        const int archive = int(Entry::ConvertFile);
         // In the first of two runs the conversion ends silently; in the last its signal still comes, and
         // the owner ignores it because its flag is set.
         const QStringList none;
         const QStringList main { "doneMain" };
         const QStringList uploaded { "doneUploadConverting" };
-        QTest::newRow("final, first run") << final << "a.mov.wav" << "a.mov" << "copy" << false << none;
-        QTest::newRow("archive, first run") << archive << "a.mov.wav" << "a.mov" << "copy" << false << none;
-        QTest::newRow("final, ignoring terminate") << final << "a.mov.wav" << "a.mov" << "copy" << true << none;
-        QTest::newRow("upload, last run") << upload << "clip.mp4" << "up.wav" << "-i" << false << uploaded;
-        QTest::newRow("final, last run") << final << "a.mp3.wav" << "a.mp3" << "-i" << false << main;
-        QTest::newRow("archive, last run") << archive << "a.wav" << "a.flac" << "-i" << false << main;
+        QTest::newRow("final, first run") << Final << "a.mov.wav" << "a.mov" << "copy" << false << none;
+        QTest::newRow("archive, first run") << Archive << "a.mov.wav" << "a.mov" << "copy" << false << none;
+        QTest::newRow("final, ignoring terminate") << Final << "a.mov.wav" << "a.mov" << "copy" << true << none;
+        QTest::newRow("upload, last run") << Upload << "clip.mp4" << "up.wav" << "-i" << false << uploaded;
+        QTest::newRow("final, last run") << Final << "a.mp3.wav" << "a.mp3" << "-i" << false << main;
+        QTest::newRow("archive, last run") << Archive << "a.wav" << "a.flac" << "-i" << false << main;
         // A download that completes after the window closed starts a conversion with the flag already set.
-        QTest::newRow("upload, before the start") << upload << "a.wav" << "up.wav" << "" << false << uploaded;
-        QTest::newRow("final one run, before the start") << final << "a.wav" << "a.mp4" << "" << false << none;
-        QTest::newRow("archive, before the start") << archive << "a.wav" << "a.webm" << "" << false << none;
+        QTest::newRow("upload, before the start") << Upload << "a.wav" << "up.wav" << "" << false << uploaded;
+        QTest::newRow("final one run, before the start") << Final << "a.wav" << "a.mp4" << "" << false << none;
+        QTest::newRow("archive, before the start") << Archive << "a.wav" << "a.webm" << "" << false << none;
     }
 
     void cancelWhileRunning()
     {
-        QFETCH(int, entry);
+        QFETCH(Entry, entry);
         QFETCH(QString, input);
         QFETCH(QString, output);
         QFETCH(QString, hangIf);
@@ -348,7 +329,7 @@ private slots:
         const bool beforeStart = hangIf.isEmpty();
         setSwitch("HANG_IF", hangIf);
         setSwitch("IGNORE_TERM", QLatin1String(ignoreTerm ? "1" : ""));
-        const Job job = makeJob(Entry(entry), input, output, "clip.avi");
+        const Job job = makeJob(entry, input, output, "clip.avi");
         const QString intermediate = job.output + QStringLiteral(".mp4");
         ConversionWorker worker;
         worker.setCancelFlag(beforeStart ? 1 : 0);
@@ -368,7 +349,7 @@ private slots:
             const pid_t pid = runs().first().first().toInt();
             QVERIFY(::kill(pid, 0) != 0 && errno == ESRCH);
         }
-        QCOMPARE(QFile::exists(job.input), Entry(entry) != Entry::PrepareFinal);
+        QCOMPARE(QFile::exists(job.input), entry != Final);
         QVERIFY2(!QFile::exists(job.output) && !QFile::exists(intermediate), "the half-written output is removed");
     }
 

@@ -98,8 +98,6 @@ private slots:
         row("update password: unchanged", "updatePassword", { "same1234", "same1234", "same1234" },
             "New Password cannot be the same as existing one", current);
         row("personal info: empty name", "updatePersonalInfo", { "", "a@b.com" }, "Field Name cannot be empty", {});
-        row("personal info: short name", "updatePersonalInfo", { "Al", "a@b.com" }, "Name must be 3 characters or more",
-            {});
         row("personal info: bad address", "updatePersonalInfo", { "Ada", "ada@" }, badEmail, email);
     }
 
@@ -144,12 +142,10 @@ private slots:
         const auto requests = server->requestsTo(endpoint("login.php"));
         QCOMPARE(requests.size(), 1);
         const auto items = requests.first().formItems();
-        QCOMPARE(items.size(), 4);
-        QCOMPARE(items.at(0), qMakePair(QStringLiteral("email"), QStringLiteral("first.last+tag-x@mail.example.co")));
-        QCOMPARE(items.at(1), qMakePair(QStringLiteral("password"), UserAuth::hashPassword(QStringLiteral("secret12"))));
-        QCOMPARE(items.at(2).first, QStringLiteral("publicKey"));
-        QCOMPARE(items.at(3).first, QStringLiteral("accessToken"));
-        QCOMPARE(items.at(3).second, globals->generateAccessToken(items.at(2).second));
+        const QString key = items.value(2).second;
+        QCOMPARE(items, (QList<QPair<QString, QString>> { { "email", "first.last+tag-x@mail.example.co" },
+                            { "password", UserAuth::hashPassword("secret12") }, { "publicKey", key },
+                            { "accessToken", globals->generateAccessToken(key) } }));
         QVERIFY(requests.first().body.contains("email=first.last+tag-x%40mail.example.co"));
         // The probe went first.
         QCOMPARE(server->requests().first().path, probePath);
