@@ -1,23 +1,14 @@
 #include "MainWindowHarness.h"
 
 #include "QuickWidgetHarness.h"
-#include "main/Startup.h"
 
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QQmlContext>
-#include <QQuickStyle>
 #include <QTest>
 
 MainWindowHarness::MainWindowHarness()
 {
-    static const bool registered = [] {
-        QQuickStyle::setStyle(QStringLiteral("Basic"));
-        registerQmlTypes();
-        return true;
-    }();
-    Q_UNUSED(registered)
-
     engine = std::make_unique<QQmlApplicationEngine>();
     engine->rootContext()->setContextProperty(QStringLiteral("APP_VER"), QStringLiteral("1.004"));
     engine->load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
@@ -31,17 +22,15 @@ MainWindowHarness::MainWindowHarness(QQuickWindow *existing)
 {
 }
 
-MainWindowHarness::~MainWindowHarness() = default;
-
 QQuickItem *MainWindowHarness::item(const QString &objectName) const
 {
     return mainWindow ? mainWindow->findChild<QQuickItem *>(objectName) : nullptr;
 }
 
-bool MainWindowHarness::waitUntilDecided(int timeoutMs) const
+bool MainWindowHarness::waitUntilDecided() const
 {
     QQuickItem *cover = item(QStringLiteral("initialLoader"));
-    return cover && QTest::qWaitFor([cover] { return !cover->isVisible(); }, timeoutMs);
+    return cover && QTest::qWaitFor([cover] { return !cover->isVisible(); }, 10000);
 }
 
 void MainWindowHarness::click(QQuickItem *target) const

@@ -14,18 +14,17 @@
 class MainWindowHarness
 {
 public:
-    // Loads main.qml into an engine of its own.
+    // Loads main.qml into an engine of its own; the program's QML types must be registered already.
     MainWindowHarness();
     // Works a main window that the program itself has loaded.
     explicit MainWindowHarness(QQuickWindow *existing);
-    ~MainWindowHarness();
     Q_DISABLE_COPY(MainWindowHarness)
 
     QQuickWindow *window() const { return mainWindow; }
     QQuickItem *item(const QString &objectName) const;
 
     // True once the start-up check has decided, with the loading cover gone.
-    bool waitUntilDecided(int timeoutMs = 10000) const;
+    bool waitUntilDecided() const;
 
     void click(QQuickItem *target) const;
     // Clicks into the input of the named sign-in field and types the text at its end.

@@ -25,9 +25,13 @@ QQuickItem *findItem(QQuickItem *root, const std::function<bool(QQuickItem *)> &
     return nullptr;
 }
 
-bool usable(QQuickItem *item)
+// Waits until the item is shown and enabled; warns, naming what it is, when it never is.
+bool usable(QQuickItem *item, const QString &what)
 {
-    return item && QTest::qWaitFor([item] { return item->isVisible() && item->isEnabled(); }, 5000);
+    if (item && QTest::qWaitFor([item] { return item->isVisible() && item->isEnabled(); }, 5000))
+        return true;
+    qWarning().noquote() << what << "is not there to use";
+    return false;
 }
 
 } // namespace
@@ -66,10 +70,8 @@ void QuickWidgetHarness::clickCentre(QQuickItem *target)
 bool QuickWidgetHarness::click(const QString &objectName)
 {
     QQuickItem *target = item(objectName);
-    if (!usable(target)) {
-        qWarning().noquote() << objectName << "is not there to click";
+    if (!usable(target, objectName))
         return false;
-    }
     clickCentre(target);
     return true;
 }
@@ -77,10 +79,8 @@ bool QuickWidgetHarness::click(const QString &objectName)
 bool QuickWidgetHarness::typeInto(const QString &objectName, const QString &text)
 {
     QQuickItem *input = findItem(item(objectName), [](QQuickItem *i) { return i->inherits("QQuickTextInput"); });
-    if (!usable(input)) {
-        qWarning().noquote() << objectName << "has no input to type into";
+    if (!usable(input, objectName + QStringLiteral("'s input")))
         return false;
-    }
     clickCentre(input);
     QTest::keySequence(window, QKeySequence::SelectAll);
     if (text.isEmpty())
@@ -109,10 +109,8 @@ bool QuickWidgetHarness::choose(const QString &listName, const QString &text)
     QQuickItem *entry = findItem(view, [&text](QQuickItem *i) {
         return i->inherits("QQuickAbstractButton") && i->isVisible() && i->property("text").toString() == text;
     });
-    if (!entry) {
-        qWarning().noquote() << listName << "shows no" << text;
+    if (!usable(entry, listName + QStringLiteral("'s ") + text))
         return false;
-    }
     clickCentre(entry);
     return list->property("currentText").toString() == text;
 }

@@ -28,14 +28,6 @@ esac
 exec "%1" "$@"
 )";
 
-// The stand-in runs the real ffmpeg beside the test program.
-bool installFaultyFfmpeg(const QString &path)
-{
-    const QString real = QCoreApplication::applicationDirPath() + QStringLiteral("/ffmpeg");
-    return writeFile(path, QString::fromLatin1(ffmpegScript).arg(real).toUtf8())
-        && QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner);
-}
-
 } // namespace
 
 bool ServiceTestBed::setUp()
@@ -47,17 +39,19 @@ bool ServiceTestBed::setUp()
     savePath = documents + QStringLiteral("/Save ") + oddFolder;
     tempPath = documents + QStringLiteral("/Temp ") + oddFolder;
     sourceFolder = documents + QStringLiteral("/Music ") + oddFolder;
-    for (const QString &folder : { savePath, tempPath, sourceFolder }) {
+    for (const QString &folder : { savePath, tempPath, sourceFolder })
         if (!QDir().mkpath(folder))
             return (qWarning() << "cannot make" << folder, false);
-    }
     QSettings *settings = GlobalsInfo::getInstance()->appSettings();
     settings->setValue(QStringLiteral("default_path_save"), savePath);
     settings->setValue(QStringLiteral("default_path_temp"), tempPath);
 
-    // Conversions run the stand-in, which runs the real ffmpeg unless a test asks for a fault.
+    // Conversions run the stand-in, which runs the real ffmpeg beside the test program unless a test asks
+    // for a fault.
     ffmpegWrapper = documents + QStringLiteral("/ffmpeg-wrapper.sh");
-    if (!installFaultyFfmpeg(ffmpegWrapper))
+    const QString real = QCoreApplication::applicationDirPath() + QStringLiteral("/ffmpeg");
+    if (!writeFile(ffmpegWrapper, QString::fromLatin1(ffmpegScript).arg(real).toUtf8())
+        || !QFile::setPermissions(ffmpegWrapper, QFile::permissions(ffmpegWrapper) | QFileDevice::ExeOwner))
         return (qWarning() << "cannot write" << ffmpegWrapper, false);
     ConvertingFile::setProgramPath(ffmpegWrapper);
     resultWav = documents + QStringLiteral("/result.wav");

@@ -259,7 +259,8 @@ void journey(const MainWindowHarness &main, const QStringList &script)
     say(QStringLiteral("boxes: ") + boxes.seen().join(QStringLiteral(" | ")));
 }
 
-// Waits for the window and for the start-up check to finish before the user acts.
+// Waits, from the program's start, for the window and for the start-up check to finish before the
+// user acts.
 void waitForTheWindow()
 {
     QQuickWindow *window = nullptr;
@@ -279,14 +280,9 @@ void waitForTheWindow()
     QCoreApplication::quit();
 }
 
-void startScript()
-{
-    QTimer::singleShot(50, qApp, &waitForTheWindow);
-}
-
 } // namespace
 
-Q_COREAPP_STARTUP_FUNCTION(startScript)
+Q_COREAPP_STARTUP_FUNCTION(waitForTheWindow)
 
 int main(int argc, char *argv[])
 {

@@ -1,11 +1,8 @@
-#include <QPointer>
 #include <QQmlComponent>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QQuickStyle>
 #include <QtQuickTest>
-
-#include <vector>
 
 // Prepares each test file's engine: the program's style, and `testHelper` for the tests.
 class QmlTestSetup final : public QObject
@@ -25,7 +22,7 @@ public:
     {
         // The context owns the object; the engine owns the context until releaseCreated.
         auto *context = new QQmlContext(engine->rootContext(), engine);
-        contexts.emplace_back(context);
+        context->setObjectName(createdContext);
         for (auto it = contextProperties.cbegin(); it != contextProperties.cend(); ++it)
             context->setContextProperty(it.key(), it.value());
         QQmlComponent component(engine, url);
@@ -42,9 +39,7 @@ public:
     // Deletes what createWithContext made, before the objects its context properties name go away.
     Q_INVOKABLE void releaseCreated()
     {
-        for (const QPointer<QQmlContext> &context : contexts)
-            delete context.data();
-        contexts.clear();
+        qDeleteAll(engine->findChildren<QQmlContext *>(createdContext, Qt::FindDirectChildrenOnly));
     }
 
 public slots:
@@ -53,13 +48,12 @@ public slots:
     void qmlEngineAvailable(QQmlEngine *qmlEngine)
     {
         engine = qmlEngine;
-        contexts.clear();
         engine->rootContext()->setContextProperty(QStringLiteral("testHelper"), this);
     }
 
 private:
+    const QString createdContext = QStringLiteral("createdByTestHelper");
     QQmlEngine *engine = nullptr;
-    std::vector<QPointer<QQmlContext>> contexts;
 };
 
 QUICK_TEST_MAIN_WITH_SETUP(tst_qml, QmlTestSetup)

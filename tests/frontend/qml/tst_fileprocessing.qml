@@ -130,12 +130,10 @@ Item {
             compare(child("instrumentButton").iconName, data.name)
         }
 
+        // Videos get the six video formats before the six audio ones.
         function test_formatListOffersPreselectsAndSets_data() {
-            return [
-                { tag: "video, none chosen", isVideo: true, format: "none", count: 12, index: -1 },
-                { tag: "video, video format", isVideo: true, format: "WEBM", count: 12, index: 5 },
-                { tag: "audio, audio format", isVideo: false, format: "FLAC", count: 6, index: 4 }
-            ]
+            return [[true, "none", -1], [true, "WEBM", 5], [false, "FLAC", 4]].map(([isVideo, format, index]) =>
+                ({ tag: (isVideo ? "video, " : "audio, ") + format, isVideo, format, index }))
         }
 
         function test_formatListOffersPreselectsAndSets(data) {
@@ -143,8 +141,9 @@ Item {
             doc.selectedOutputFormat = data.format
             show("select_instrument")
             var list = child("formatList")
-            compare(list.count, data.count)
-            compare(list.textAt(data.count - 6), "MP3")
+            var count = data.isVideo ? 12 : 6
+            compare(list.count, count)
+            compare(list.textAt(count - 6), "MP3")
             mouseClick(child("formatButton"))
             tryCompare(list.popup, "opened", true)
             compare(list.currentIndex, data.index)
@@ -159,15 +158,14 @@ Item {
             compare(child("formatButton").iconName, "open in")
         }
 
+        // From a video source, an audio format opens in the audio player.
         function test_audioOrVideoFormat_data() {
-            return [
-                { tag: "WAV from a video source", isVideo: true, format: "WAV", player: "Music Box", icon: "audio" },
-                { tag: "MP4 from a video source", isVideo: true, format: "MP4", player: "Movie Box", icon: "video" }
-            ]
+            return [["WAV", "Music Box", "audio"], ["MP4", "Movie Box", "video"]].map(
+                ([format, player, icon]) => ({ tag: format, format, player, icon }))
         }
 
         function test_audioOrVideoFormat(data) {
-            doc.isVideo = data.isVideo
+            doc.isVideo = true
             doc.selectedInstrument = "piano"
             doc.selectedOutputFormat = data.format
             doc.playerForAudio = "Music Box"

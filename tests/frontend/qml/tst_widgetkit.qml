@@ -45,8 +45,6 @@ Item {
     SectionLabel { id: sampleSection; x: 20; y: 390; text: "OPTION SETTINGS" }
     GroupBox { id: sampleGroup; x: 20; y: 465; width: 440; label: "Output Format" }
 
-    readonly property var accountWindow: ({ editing: true })
-
     TestCase {
         name: "Btn"
         when: windowShown
@@ -226,7 +224,7 @@ Item {
             compare(nameField.children[0].children[0].text, "Name:")
             // In the My Account window while it edits, an input in clear instead.
             var field = testHelper.createWithContext(Qt.resolvedUrl("qrc:/qml/TextField.qml"), {
-                myAccount: accountWindow, scf: 1, prop: prop
+                myAccount: { editing: true }, scf: 1, prop: prop
             })
             verify(field !== null)
             field.label = "Password"
