@@ -16,8 +16,7 @@ void ModalBoxCloser::closeActiveBox()
     QWidget *modal = QApplication::activeModalWidget();
     if (!modal)
         return;
-    const auto *box = qobject_cast<QMessageBox *>(modal);
-    if (box)
+    if (const auto *box = qobject_cast<QMessageBox *>(modal))
         boxes << QStringLiteral("[%1] %2").arg(box->windowTitle(), box->text());
     else if (scope == Scope::MessageBoxesOnly)
         return;

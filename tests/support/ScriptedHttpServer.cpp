@@ -1,6 +1,5 @@
 #include "ScriptedHttpServer.h"
 
-#include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -149,11 +148,9 @@ void ScriptedHttpServer::writePieces(QTcpSocket *socket, const Answer &answer, i
         socket->write(answer.pieces.at(next));
         socket->flush();
         if (next + 1 < answer.pieces.size()) {
-            const QPointer<QTcpSocket> alive(socket);
-            QTimer::singleShot(answer.pieceDelayMs, this, [this, alive, answer, next] {
-                if (alive)
-                    writePieces(alive, answer, next + 1);
-            });
+            // Within the socket's life only: a closed connection drops the rest.
+            QTimer::singleShot(answer.pieceDelayMs, socket,
+                [this, socket, answer, next] { writePieces(socket, answer, next + 1); });
             return;
         }
     }
@@ -167,10 +164,8 @@ QList<ScriptedHttpServer::Request> ScriptedHttpServer::multipartParts(const Requ
     const qsizetype at = contentType.indexOf("boundary=");
     if (at < 0)
         return {};
-    QByteArray boundary = contentType.mid(at + 9);
-    if (boundary.startsWith('"') && boundary.endsWith('"'))
-        boundary = boundary.mid(1, boundary.size() - 2);
-    const QByteArray delimiter = "--" + boundary;
+    // A boundary may be quoted; it never holds a quote itself.
+    const QByteArray delimiter = "--" + contentType.mid(at + 9).replace('"', QByteArray());
 
     QList<Request> parts;
     // Each part runs from the CRLF after its delimiter to the CRLF before the next; "--" closes the body.

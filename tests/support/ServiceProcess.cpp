@@ -9,7 +9,6 @@ ServiceProcess::~ServiceProcess()
 
 bool ServiceProcess::start(const QString &dataDir, int minSeconds)
 {
-    log.clear();
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(QStringLiteral(ZELK_SERVICE_BINARY),
         { QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--data"), dataDir,

@@ -55,7 +55,7 @@ class tst_MainWindow final : public QObject
     GlobalsInfo *globals = nullptr;
     QTemporaryDir serviceData;
     ServiceProcess service;
-    std::unique_ptr<ModalBoxCloser> boxes;
+    ModalBoxCloser boxes;
     std::unique_ptr<MainWindowHarness> main;
 
 private slots:
@@ -78,15 +78,14 @@ private slots:
 
     void init()
     {
-        boxes = std::make_unique<ModalBoxCloser>();
+        boxes.clear();
         reopen(false);
     }
 
     void cleanup()
     {
         main.reset();
-        QCOMPARE(boxes->seen(), QStringList());
-        boxes.reset();
+        QCOMPARE(boxes.seen(), QStringList());
         globals->appSettings()->remove(QStringLiteral("settings_gui_scale"));
     }
 
@@ -162,8 +161,8 @@ private slots:
         reopen(true);
         QVERIFY(main->openHelpMenu());
         main->click(main->item(item));
-        QTRY_COMPARE(boxes->seen(), QStringList { box });
-        boxes->clear();
+        QTRY_COMPARE(boxes.seen(), QStringList { box });
+        boxes.clear();
     }
 
     void comesBackWhereItWas()
