@@ -35,12 +35,8 @@ bool MainWindowHarness::waitUntilDecided() const
 
 void MainWindowHarness::click(QQuickItem *target) const
 {
-    QuickWidgetHarness::pauseBetweenClicks(lastClick);
-    // A form that has just changed may not be laid out yet: click where the target will be drawn.
-    for (QQuickItem *up = target->parentItem(); up; up = up->parentItem())
-        up->ensurePolished();
-    const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
-    QTest::mouseClick(mainWindow.data(), Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+    const QPoint centre = QuickWidgetHarness::clickPoint(target, lastClick);
+    QTest::mouseClick(mainWindow.data(), Qt::LeftButton, Qt::NoModifier, centre);
 }
 
 void MainWindowHarness::typeInto(const QString &fieldName, const QString &text) const

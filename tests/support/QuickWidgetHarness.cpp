@@ -62,9 +62,7 @@ QVariant QuickWidgetHarness::rootProperty(const char *name) const
 
 void QuickWidgetHarness::clickCentre(QQuickItem *target)
 {
-    pauseBetweenClicks(lastClick);
-    const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
-    QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+    QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, clickPoint(target, lastClick));
 }
 
 bool QuickWidgetHarness::click(const QString &objectName)
@@ -115,10 +113,14 @@ bool QuickWidgetHarness::choose(const QString &listName, const QString &text)
     return list->property("currentText").toString() == text;
 }
 
-void QuickWidgetHarness::pauseBetweenClicks(QElapsedTimer &lastClick)
+QPoint QuickWidgetHarness::clickPoint(QQuickItem *target, QElapsedTimer &lastClick)
 {
     const int pause = QGuiApplication::styleHints()->mouseDoubleClickInterval() + 50;
     if (lastClick.isValid() && lastClick.elapsed() < pause)
         QTest::qWait(int(pause - lastClick.elapsed()));
     lastClick.start();
+    // A form that has just changed may not be laid out yet: click where the target will be drawn.
+    for (QQuickItem *up = target->parentItem(); up; up = up->parentItem())
+        up->ensurePolished();
+    return target->mapToScene(QPointF(target->width() / 2, target->height() / 2)).toPoint();
 }

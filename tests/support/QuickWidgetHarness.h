@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QPoint>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -35,8 +36,9 @@ public:
     // false when there was no such entry to click.
     bool choose(const QString &listName, const QString &text);
 
-    // Two clicks in quick succession arrive as a double click, which buttons do not answer.
-    static void pauseBetweenClicks(QElapsedTimer &lastClick);
+    // The target's centre in the scene, once any click within the double-click time is past: two
+    // clicks in quick succession arrive as a double click, which buttons do not answer.
+    static QPoint clickPoint(QQuickItem *target, QElapsedTimer &lastClick);
 
 private slots:
     void recordLayer();
