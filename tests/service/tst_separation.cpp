@@ -8,10 +8,8 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <random>
-
-Q_DECLARE_METATYPE(std::string)
-Q_DECLARE_METATYPE(std::vector<int>)
 
 // The separation called directly: the transform, the two parts' sum, and how much of each
 // instrument it recovers from synthetic songs whose stems are known.
@@ -46,8 +44,7 @@ private slots:
         std::mt19937 random(7);
         std::uniform_real_distribution<float> uniform(-20000.0f, 20000.0f);
         std::vector<float> input(static_cast<size_t>(length) * channels);
-        for (float &sample : input)
-            sample = uniform(random);
+        std::generate(input.begin(), input.end(), [&] { return uniform(random); });
 
         std::vector<float> output;
         std::int64_t next = 0;

@@ -1,9 +1,9 @@
+#include "FileBytes.h"
 #include "ProgramRun.h"
 #include "plugins/LoggingInterface.h"
 #include "plugins/PluginManager.h"
 
 #include <QDir>
-#include <QFile>
 #include <QPluginLoader>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -88,9 +88,7 @@ private slots:
         const QString documents = home.filePath(QStringLiteral("Documents/ZELK"));
         QVERIFY(QDir().mkpath(documents));
         // A plain file where "Audio" should be: that folder cannot be made, the ones after it still are.
-        QFile blocker(documents + QStringLiteral("/Audio"));
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
+        QVERIFY(writeFile(documents + QStringLiteral("/Audio"), {}));
 
         const ProgramRun run = ProgramRun::run(QStringLiteral(STARTUP_DRIVER), home.path(), {}, {}, 30000);
         QVERIFY2(run.exitCode == 65, qPrintable(run.output));

@@ -20,38 +20,21 @@
 
 namespace {
 
-// Diverts stdout or stderr into a temporary file until finish(), so that a test reads what the code printed.
-class ConsoleCapture final
+// Runs action with stream diverted into a temporary file and answers what it printed meanwhile.
+template<typename Action>
+QString printedBy(FILE *stream, Action action)
 {
-public:
-    explicit ConsoleCapture(FILE *captured) : stream(captured)
-    {
-        if (!file.open())
-            return;
-        std::fflush(stream);
-        saved = ::dup(::fileno(stream));
-        ::dup2(file.handle(), ::fileno(stream));
-    }
-    ~ConsoleCapture() { finish(); }
-    Q_DISABLE_COPY_MOVE(ConsoleCapture)
-
-    // Restores the stream and answers everything written to it meanwhile.
-    QString finish()
-    {
-        if (saved < 0)
-            return {};
-        std::fflush(stream);
-        ::dup2(saved, ::fileno(stream));
-        ::close(saved);
-        saved = -1;
-        return QString::fromLocal8Bit(readFile(file.fileName()));
-    }
-
-private:
-    FILE *stream;
-    int saved = -1;
     QTemporaryFile file;
-};
+    std::fflush(stream);
+    const int saved = ::dup(::fileno(stream));
+    if (file.open())
+        ::dup2(file.handle(), ::fileno(stream));
+    action();
+    std::fflush(stream);
+    ::dup2(saved, ::fileno(stream));
+    ::close(saved);
+    return QString::fromLocal8Bit(readFile(file.fileName()));
+}
 
 const QString settingsName = QStringLiteral("zelk.ini");
 const QString enabledKey = QStringLiteral("APP_LOGFILE_ENABLED");
@@ -162,11 +145,11 @@ private slots:
 
         const auto logger = startLogger(true);
         QVERIFY(currentHandler() != testHandler);
-        ConsoleCapture out(stdout);
         const QDateTime before = QDateTime::currentDateTime();
-        qt_message_output(QtMsgType(type), QMessageLogContext(), message);
+        const QString console = printedBy(stdout, [&] {
+            qt_message_output(QtMsgType(type), QMessageLogContext(), message);
+        });
         const QDateTime after = QDateTime::currentDateTime();
-        const QString console = out.finish();
         qInfo("after");
 
         const QStringList lines = readLines(logger->fileName());
@@ -228,10 +211,9 @@ private slots:
         QVERIFY(currentHandler() == testHandler);
 
         const auto switchTo = [&](bool on) {
-            ConsoleCapture out(stdout);
-            logger->switchLogging(on);
+            const QString printed = printedBy(stdout, [&] { logger->switchLogging(on); });
             const QSettings stored(QDir(folder).filePath(settingsName), QSettings::IniFormat);
-            return out.finish() + (stored.value(enabledKey).toBool() ? "stored on" : "stored off");
+            return printed + (stored.value(enabledKey).toBool() ? "stored on" : "stored off");
         };
         QCOMPARE(switchTo(true), QStringLiteral("~ Logging: Enable\nSave Logs in: %1\nstored on").arg(name));
         QVERIFY(logger->isEnabled());
@@ -255,10 +237,9 @@ private slots:
         // A plain file where the log folder belongs: the folder cannot be made, nor the log file opened.
         QVERIFY(writeFile(LogQuill::logFolderPath(folder), {}));
 
-        ConsoleCapture err(stderr);
         QString console;
-        const auto logger = startLogger(true, &console);
-        const QString errors = err.finish();
+        std::unique_ptr<LogQuill> logger;
+        const QString errors = printedBy(stderr, [&] { logger = startLogger(true, &console); });
 
         QCOMPARE(console, QString());
         QVERIFY2(errors.startsWith(QLatin1String("!!! ERROR in file output: ")), qPrintable(errors));
@@ -276,11 +257,10 @@ private slots:
         QVERIFY(writeAgedFile(stranger, 30));
 
         LogQuill logger;
-        ConsoleCapture out(stdout);
-        ConsoleCapture err(stderr);
-        logger.install(QString(), settingsName);
-        const QString errors = err.finish();
-        const QString console = out.finish();
+        QString errors;
+        const QString console = printedBy(stdout, [&] {
+            errors = printedBy(stderr, [&] { logger.install(QString(), settingsName); });
+        });
         QVERIFY(QDir::setCurrent(working));
 
         QVERIFY(QFile::exists(stranger));
@@ -297,19 +277,19 @@ private slots:
         constexpr int perThread = 1000;
         const auto logger = startLogger(true);
 
-        ConsoleCapture out(stdout);
-        std::vector<std::unique_ptr<QThread>> threads;
-        for (int t = 0; t < threadCount; ++t) {
-            threads.push_back(std::unique_ptr<QThread>(QThread::create([t] {
-                for (int i = 0; i < perThread; ++i)
-                    qInfo().noquote() << QStringLiteral("thread %1 message %2").arg(t).arg(i);
-            })));
-            threads.back()->start();
-        }
-        for (const auto &thread : threads)
-            QVERIFY(thread->wait(60000));
-        logger->close();
-        const QStringList echoed = out.finish().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        const QString echoed = printedBy(stdout, [&] {
+            std::vector<std::unique_ptr<QThread>> threads;
+            for (int t = 0; t < threadCount; ++t) {
+                threads.push_back(std::unique_ptr<QThread>(QThread::create([t] {
+                    for (int i = 0; i < perThread; ++i)
+                        qInfo().noquote() << QStringLiteral("thread %1 message %2").arg(t).arg(i);
+                })));
+                threads.back()->start();
+            }
+            for (const auto &thread : threads)
+                QVERIFY(thread->wait(60000));
+            logger->close();
+        });
 
         // Every message once, each whole on a line of its own, in the file and on the console.
         QStringList expected;
@@ -323,7 +303,7 @@ private slots:
             return lines;
         };
         QCOMPARE(messages(readLines(logger->fileName())), expected);
-        QCOMPARE(messages(echoed), expected);
+        QCOMPARE(messages(echoed.split(QLatin1Char('\n'), Qt::SkipEmptyParts)), expected);
     }
 
     void separateFolderOfSwappedCaseIsNotTakenForTheSame()
@@ -342,7 +322,6 @@ private slots:
         QProcess zelk;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("HOME"), tempDir->filePath(QStringLiteral("home")));
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         zelk.setProcessEnvironment(environment);
         zelk.setWorkingDirectory(tempDir->filePath(QStringLiteral("home")));
         zelk.start(QStringLiteral(ZELK_PROGRAM_PATH), {});
@@ -350,11 +329,11 @@ private slots:
 
         // The updater is the last plug-in the start-up asks for, just before the event loop runs.
         const QDir logs(QDir(documents).filePath(QStringLiteral("Logs")));
-        const auto logText = [&logs] {
+        const auto logName = [&logs] {
             const QStringList names = logs.entryList({ QStringLiteral("log*.txt") }, QDir::Files);
-            return names.size() == 1 ? QString::fromUtf8(readFile(logs.filePath(names.first()))) : QString();
+            return names.size() == 1 ? logs.filePath(names.first()) : QString();
         };
-        QTRY_VERIFY_WITH_TIMEOUT(logText().contains(QLatin1String("libUpdater")), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(readFile(logName()).contains("libUpdater"), 20000);
         QCOMPARE(zelk.state(), QProcess::Running);
         // The program has no way to be asked to quit from outside, so its shutdown line is not awaited.
         zelk.terminate();
@@ -362,7 +341,7 @@ private slots:
 
         const QString console = QString::fromLocal8Bit(zelk.readAllStandardOutput());
         const QString errors = QString::fromLocal8Bit(zelk.readAllStandardError());
-        const QString text = logText();
+        const QString text = QString::fromUtf8(readFile(logName()));
         QVERIFY2(!text.contains(QLatin1String("LogQuill")) && !errors.contains(QLatin1String("LogQuill")),
             qPrintable(text + errors));
         // The two plug-ins not installed beside it, each warned about once.
@@ -374,8 +353,7 @@ private slots:
         QCOMPARE(lines.filter(loadError).size(), 2);
         for (const QString &line : lines)
             QVERIFY2(console.contains(line + QLatin1Char('\n')), qPrintable(line));
-        const QString logName = logs.filePath(logs.entryList({ QStringLiteral("log*.txt") }).value(0));
-        QVERIFY(console.startsWith(QStringLiteral("Save Logs in: %1\n").arg(logName)));
+        QVERIFY(console.startsWith(QStringLiteral("Save Logs in: %1\n").arg(logName())));
     }
 private:
     // Names the log file under `folder` with the switch stored as given (absent when not set).
@@ -384,9 +362,7 @@ private:
         if (enabled.isValid())
             QSettings(QDir(folder).filePath(settingsName), QSettings::IniFormat).setValue(enabledKey, enabled);
         auto logger = std::make_unique<LogQuill>();
-        ConsoleCapture out(stdout);
-        logger->install(folder, settingsName);
-        const QString printed = out.finish();
+        const QString printed = printedBy(stdout, [&] { logger->install(folder, settingsName); });
         if (console)
             *console = printed;
         return logger;
