@@ -16,8 +16,6 @@
 
 using Opener = void (BackendLoader::*)();
 using WindowGetter = HostedWindow *(BackendLoader::*)() const;
-Q_DECLARE_METATYPE(Opener)
-Q_DECLARE_METATYPE(WindowGetter)
 
 // The main window's controller: the windows it opens and hides behind, the scale, and the clean-ups.
 class tst_BackendLoader final : public QObject

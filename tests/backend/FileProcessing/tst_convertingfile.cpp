@@ -1,7 +1,5 @@
-// ConvertingFile on a worker thread, as the windows run it. With the real ffmpeg: the upload WAV from each
-// kind of source, every audio output and the new audio under a video's picture in every container. With a
-// stand-in: what is kept and deleted on failure, a missing ffmpeg, an existing output, and cancelling.
-// Odd names go through the window tests' runs.
+// ConvertingFile on a worker thread, as the windows run it: real conversions with the real ffmpeg, failures
+// and cancelling with a stand-in. Odd names go through the window tests' runs.
 
 #include "FileBytes.h"
 #include "MediaSamples.h"
@@ -63,10 +61,7 @@ struct Job
 
 } // namespace
 
-Q_DECLARE_METATYPE(Entry)
-
-// Runs one ConvertingFile the way the windows do: a fresh thread, the converter moved to it, the thread's
-// start connected to the entry slot, finished to deleteLater, the done signals queued back to this object.
+// Runs one ConvertingFile the way the windows do, on a fresh thread, the done signals queued back here.
 class ConversionWorker final : public QObject
 {
     Q_OBJECT
@@ -220,8 +215,7 @@ private slots:
             QCOMPARE(info.channels, 2);
         QCOMPARE(info.hasVideo, codec.isEmpty());
         // The result's loud sound, not the quiet one of the source video; any sound at all from a source.
-        QVERIFY2(info.meanVolumeDb > (isResult ? MediaSamples::newAudioThresholdDb : -80),
-            qPrintable(QStringLiteral("%1 dB").arg(info.meanVolumeDb)));
+        QCOMPARE_GT(info.meanVolumeDb, isResult ? MediaSamples::newAudioThresholdDb : -80.0);
         QCOMPARE(QFile::exists(job.input), entry != Final);
     }
 
@@ -340,8 +334,8 @@ private slots:
 
         // An ignored terminate request is followed by a kill after half a second.
         const qint64 stopMs = worker.cancel();
-        QVERIFY2(stopMs < (ignoreTerm ? 1500 : 1000) && (!ignoreTerm || stopMs >= 450),
-            qPrintable(QString::number(stopMs)));
+        QCOMPARE_LT(stopMs, ignoreTerm ? 1500 : 1000);
+        QCOMPARE_GE(stopMs, ignoreTerm ? 450 : 0);
         QTest::qWait(200);
         QCOMPARE(worker.doneSignals(), expectedSignals);
         QCOMPARE(runs().size(), beforeStart ? 0 : 1);
@@ -359,7 +353,6 @@ private:
     QString path(const QString &name) const { return dir->filePath(name); }
     QString sample(const QString &name) const { return samples.filePath(name); }
 
-    // Points the conversions at the stand-in, every switch off.
     void useStandIn()
     {
         for (const char *name : { "FAIL_IF", "HANG_IF", "IGNORE_TERM", "NO_OUTPUT" })
@@ -371,7 +364,6 @@ private:
         ConvertingFile::setProgramPath(program);
     }
 
-    // Creates IN and VID (when named) in the test folder and fills in the job's paths.
     Job makeJob(Entry entry, const QString &in, const QString &out, const QString &vid) const
     {
         const Job job { entry, path(in), path(out), vid.isEmpty() ? QString() : path(vid) };
@@ -385,10 +377,9 @@ private:
     QList<QStringList> runs() const
     {
         QList<QStringList> result;
-        for (const QByteArray &line : readFile(path(QStringLiteral("calls.log"))).split('\n')) {
-            if (!line.isEmpty())
-                result << QString::fromLocal8Bit(line).split(QLatin1Char('\037'));
-        }
+        const QString log = QString::fromLocal8Bit(readFile(path(QStringLiteral("calls.log"))));
+        for (const QString &line : log.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            result << line.split(QLatin1Char('\037'));
         return result;
     }
 

@@ -14,7 +14,6 @@
 #include <QTest>
 
 using Answer = ScriptedHttpServer::Answer;
-Q_DECLARE_METATYPE(Answer)
 
 namespace {
 
@@ -110,7 +109,7 @@ private slots:
         const QString source = bed.sourceFolder + "/100%2.b.wav";
         QVERIFY(QFile::copy(bed.resultWav, source));
         startRun(source);
-        QVERIFY(waitForLayer("success"));
+        waitForLayer("success");
 
         // A WAV source goes up as it is, after the two layers of the instrument choice.
         QCOMPARE(screen->layers().value(2), "uploading");
@@ -208,7 +207,7 @@ private slots:
         // Another instrument of the same file asks the service to process its upload again, sending nothing.
         useScriptedServer();
         startRun(makeSource());
-        QVERIFY(waitForLayer("success"));
+        waitForLayer("success");
         const QStringList prepared = filesIn(bed.tempPath);
         click("isolateAnotherButton");
         QCOMPARE(layer(), choosing);
@@ -216,7 +215,7 @@ private slots:
         click("instrument_bass");
         screen->clearLayers();
         click("processButton");
-        QVERIFY(waitForLayer("success"));
+        waitForLayer("success");
         QCOMPARE(screen->layers().value(0), "uploading");
         QCOMPARE(scripted->requestsTo("/zelk-server/proceed.php").size(), 1);
         const auto repeat = scripted->requestsTo("/zelk-server/repeat.php").value(0).formItems();
@@ -268,13 +267,12 @@ private:
     void click(const QString &name) { QVERIFY(screen->click(name)); }
     QString layer() const { return screen->rootProperty("currentLayer").toString(); }
 
-    bool waitForLayer(const QString &expected) const
+    // A message box ends the wait early.
+    void waitForLayer(const QString &expected) const
     {
-        if (QTest::qWaitFor([&] { return layer() == expected || !boxes->seen().isEmpty(); }, 30000)
-            && layer() == expected && boxes->seen().isEmpty())
-            return true;
-        qWarning().noquote() << "On" << layer() << "after" << screen->layers() << "with" << boxes->seen();
-        return false;
+        QTRY_VERIFY_WITH_TIMEOUT(layer() == expected || !boxes->seen().isEmpty(), 30000);
+        QCOMPARE(boxes->seen(), QStringList());
+        QCOMPARE(layer(), expected);
     }
 
     // A service that takes the upload as song 42, says it is ready and serves the result WAV for both,
@@ -305,7 +303,6 @@ private:
         return MediaSamples::makeAudio(path, { "-c:a", "libmp3lame" }) ? path : QString();
     }
 
-    // Opens the window on the file, picks vocals on the screen and presses PROCESS.
     void startRun(const QString &source)
     {
         QVERIFY(!source.isEmpty());

@@ -6,17 +6,10 @@
 #include "ScriptedHttpServer.h"
 #include "TempHome.h"
 
-#include <QCryptographicHash>
-#include <QElapsedTimer>
-#include <QPointer>
-#include <QRegularExpression>
-#include <QSignalSpy>
 #include <QTcpServer>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using Answer = ScriptedHttpServer::Answer;
-Q_DECLARE_METATYPE(Answer)
 using FormItem = QPair<QString, QString>;
 using namespace std::chrono_literals;
 
@@ -71,11 +64,6 @@ std::unique_ptr<ZelkServer> makeClient(std::chrono::milliseconds inactivity = 50
     auto client = std::make_unique<ZelkServer>();
     client->setTimeLimits(500ms, inactivity);
     return client;
-}
-
-void startRepeat(ZelkServer &client)
-{
-    client.repeatFile("bass", "a.wav", "a", "h", "full", "/a.mp3", "mp3");
 }
 
 } // namespace
@@ -285,7 +273,7 @@ private slots:
         else if (path == proceedPath)
             QVERIFY(startUpload(*client));
         else if (path == repeatPath)
-            startRepeat(*client);
+            client->repeatFile("bass", "a.wav", "a", "h", "full", "/a.mp3", "mp3");
         else if (path == probePath) {
             QElapsedTimer clock;
             clock.start();
@@ -317,7 +305,7 @@ private slots:
         QVERIFY(startUpload(*client));
         QCOMPARE(events, QStringList { "error:Downloading error:\n\n" + cancelled });
         QTRY_COMPARE(server->requests().size(), 2);
-        startRepeat(*client);
+        client->repeatFile("bass", "a.wav", "a", "h", "full", "/a.mp3", "mp3");
         QCOMPARE(events.last(), "error:File uploading error:\n\n" + cancelled);
         QTRY_COMPARE(server->requests().size(), 3);
         server->script(downloadPath, Answer::text("bad reply"));
@@ -457,7 +445,7 @@ private slots:
         QSignalSpy second(client.get(), &ZelkServer::downloadingSecond);
         client->downloadFiles(1, pathIn("a.wav"), pathIn("b.wav"), -1);
         QTRY_VERIFY(!first.isEmpty() && !second.isEmpty());
-        startRepeat(*client);
+        client->repeatFile("bass", "a.wav", "a", "h", "full", "/a.mp3", "mp3");
         QTRY_COMPARE(server->requestsTo(repeatPath).size(), 1);
 
         // Downloads and a tracked request in flight, and the client goes while removeUploaded spins its loop.

@@ -4,17 +4,13 @@
 #include "MyAccount/MyAccount.h"
 #include "QuickWidgetHarness.h"
 #include "ScriptedHttpServer.h"
-#include "ServiceProcess.h"
-#include "TempHome.h"
+#include "ServiceTestBed.h"
 #include "UserAuth/UserAuth.h"
-#include "main/Startup.h"
 
 #include <QGuiApplication>
 #include <QQuickItem>
-#include <QQuickStyle>
 #include <QSignalSpy>
 #include <QStyleHints>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -32,12 +28,6 @@ class tst_MyAccount final : public QObject
 {
     Q_OBJECT
 
-    void useService(const QUrl &base) const
-    {
-        globals->appSettings()->setValue(QStringLiteral("service_url"), base.toString());
-        globals->appSettings()->setValue(QStringLiteral("probe_url"), base.resolved(QUrl(QStringLiteral("/generate_204"))).toString());
-    }
-    // EDIT, the three values typed over the old ones, SAVE.
     void editAndSave(const QString &name, const QString &email, const QString &password)
     {
         QVERIFY(screen->click(QStringLiteral("editButton")));
@@ -76,8 +66,7 @@ class tst_MyAccount final : public QObject
             window->grab().save(QStringLiteral("%1/account-%2-%3.png").arg(folder).arg(window->guiScale()).arg(name));
     }
 
-    QTemporaryDir serviceData;
-    ServiceProcess service;
+    ServiceTestBed bed;
     std::unique_ptr<MyAccount> window;
     std::unique_ptr<QuickWidgetHarness> screen;
     std::unique_ptr<ModalBoxCloser> boxes;
@@ -88,14 +77,10 @@ class tst_MyAccount final : public QObject
 private slots:
     void initTestCase()
     {
-        QQuickStyle::setStyle(QStringLiteral("Basic"));
+        QVERIFY(bed.setUp());
         // The harness waits out the double-click time between clicks; a short one keeps the runs quick.
         QGuiApplication::styleHints()->setMouseDoubleClickInterval(60);
-        registerQmlTypes();
-        TempHome::createDocumentsFolder();
         globals = GlobalsInfo::getInstance();
-        QVERIFY(service.start(serviceData.path(), 0));
-        useService(service.url(QString()));
         QCOMPARE(UserAuth().registration(startName, takenAddress, startPassword, startPassword), QString());
         window = std::make_unique<MyAccount>();
         QVERIFY2(window->rootObject(), "the document did not load");
@@ -104,7 +89,7 @@ private slots:
 
     void init()
     {
-        useService(service.url(QString()));
+        ServiceTestBed::useService(bed.service.url(QString()));
         email = QStringLiteral("ada.%1@example.org").arg(++accounts);
         QCOMPARE(UserAuth().registration(startName, email, startPassword, startPassword), QString());
         boxes = std::make_unique<ModalBoxCloser>();
@@ -122,14 +107,14 @@ private slots:
     {
         screen.reset();
         window.reset();
-        QVERIFY(service.stop());
+        QVERIFY(bed.service.stop());
     }
 
     void saveWithoutChangeSendsNothing()
     {
         ScriptedHttpServer recorder;
         QVERIFY(recorder.listen());
-        useService(recorder.baseUrl());
+        ServiceTestBed::useService(recorder.baseUrl());
         editAndSave(startName, email, fresh);
 
         QVERIFY(recorder.requests().isEmpty());
