@@ -3,6 +3,7 @@
 #include "ArchiveHandler.h"
 #include "FileProcessing/ResultOpener.h"
 #include "GlobalsInfo/GlobalsInfo.h"
+#include "GlobalsInfo/MediaFormats.h"
 #include "GlobalsInfo/TraceLog.h"
 #include "UserAuth/UserAuth.h"
 #include "plugins/MessageBoxCustom.h"
@@ -17,9 +18,9 @@ const HostedWindow::Description archiveWindow { QStringLiteral("ZELK Archive"),
     QUrl(QStringLiteral("qrc:/qml/Archive.qml")), QSize(540, 400), true };
 
 // Decides which formats a row offers.
-const QStringList sourceVideoSuffixes { "avi", "flv", "m4v", "mov", "mp4", "mpg", "rm", "vob", "webm", "wmv", "mkv" };
+const QStringList &sourceVideoSuffixes = MediaFormats::videoSources();
 // Decides whether a format is a video one: its player, and whether a picture is at hand for it.
-const QStringList outputVideoSuffixes { "mov", "mp4", "mpg", "webm", "wmv", "mkv" };
+const QStringList &outputVideoSuffixes = MediaFormats::videoOutputs();
 
 QString buttonFor(const QString &path)
 {

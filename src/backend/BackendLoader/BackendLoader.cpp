@@ -1,14 +1,15 @@
 #include "BackendLoader.h"
 
 #include "GlobalsInfo/AppIdentity.h"
+#include "GlobalsInfo/DesktopOpener.h"
 #include "GlobalsInfo/GlobalsInfo.h"
+#include "GlobalsInfo/MediaFormats.h"
 #include "GlobalsInfo/TraceLog.h"
 #include "MyAccount/MyAccount.h"
 #include "plugins/LoggingManager.h"
 #include "plugins/MessageBoxCustom.h"
 #include "plugins/UpdateManager.h"
 
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -32,23 +33,15 @@ BackendLoader::~BackendLoader()
     qCritical("LOG_CLOSE");
 }
 
-QStringList BackendLoader::audioSuffixes()
-{
-    return { "aac", "aif", "aiff", "m4a", "mp1", "mp3", "mp4", "ogg", "wav", "wma", "flac" };
-}
-
-QStringList BackendLoader::videoSuffixes()
-{
-    return { "avi", "flv", "m4v", "mov", "mp4", "mpg", "rm", "vob", "webm", "wmv", "mkv" };
-}
-
 QString BackendLoader::fileDialogFilter()
 {
     const QString separator = QStringLiteral(" *.");
+    const QStringList &audio = MediaFormats::audioSources();
+    const QStringList &video = MediaFormats::videoSources();
     const QStringList filters {
-        QStringLiteral("All Openable Files (*.") + (audioSuffixes() + videoSuffixes()).join(separator),
-        QStringLiteral("Audio Files (*.") + audioSuffixes().join(separator),
-        QStringLiteral("Video Files (*.") + videoSuffixes().join(separator),
+        QStringLiteral("All Openable Files (*.") + (audio + video).join(separator),
+        QStringLiteral("Audio Files (*.") + audio.join(separator),
+        QStringLiteral("Video Files (*.") + video.join(separator),
     };
     return filters.join(QStringLiteral(");;\n")) + QLatin1Char(')');
 }
@@ -157,7 +150,7 @@ void BackendLoader::clearMemory()
 void BackendLoader::openUrl(QString url)
 {
     ZELK_TRACE() << url;
-    openOrExplain(QUrl(url, QUrl::TolerantMode), url);
+    DesktopOpener::openOrExplain(QUrl(url, QUrl::TolerantMode), url);
 }
 
 void BackendLoader::checkForUpdates()
@@ -175,15 +168,7 @@ void BackendLoader::showLogs()
 {
     ZELK_TRACE();
     const QString folder = globals->getLogsAppPath();
-    openOrExplain(QUrl::fromLocalFile(folder), folder);
-}
-
-void BackendLoader::openOrExplain(const QUrl &url, const QString &shown)
-{
-    // Without a browser or file manager nothing would happen at all: say so, and show the address.
-    if (!QDesktopServices::openUrl(url))
-        MessageBoxCustom::warning(nullptr, QStringLiteral("Cannot Open"),
-            QStringLiteral("The desktop could not open:\n\n%1").arg(shown));
+    DesktopOpener::openPathOrExplain(folder);
 }
 
 void BackendLoader::logout()

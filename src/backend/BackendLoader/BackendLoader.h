@@ -42,8 +42,6 @@ public:
     Q_INVOKABLE QString makerPageUrl(const QString &path) const;
     Q_INVOKABLE QString servicePageUrl(const QString &path) const;
 
-    static QStringList audioSuffixes();
-    static QStringList videoSuffixes();
     static QString fileDialogFilter();
 
     // The windows as they are now; null until first opened. For the controller's own tests.
@@ -63,8 +61,6 @@ public slots:
 
 private:
     Q_DISABLE_COPY(BackendLoader)
-
-    void openOrExplain(const QUrl &url, const QString &shown);
 
     GlobalsInfo *globals;
     std::unique_ptr<HostedWindow> myAccount;

@@ -1,5 +1,7 @@
 #include "ConvertingFile.h"
 
+#include "GlobalsInfo/MediaFormats.h"
+
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
@@ -9,28 +11,8 @@
 
 namespace {
 
-const QStringList &videoSourceSuffixes()
-{
-    static const QStringList suffixes { "avi", "flv", "m4v", "mov", "mp4", "mpg", "rm", "vob", "webm", "wmv",
-        "mkv" };
-    return suffixes;
-}
-
-const QStringList &videoOutputSuffixes()
-{
-    static const QStringList suffixes { "mov", "mp4", "mpg", "webm", "wmv", "mkv" };
-    return suffixes;
-}
-
-QString suffixOf(const QString &path)
-{
-    return QFileInfo(path).suffix().toLower();
-}
-
-bool isVideoOutput(const QString &suffix)
-{
-    return videoOutputSuffixes().contains(suffix);
-}
+using MediaFormats::isVideoOutput;
+using MediaFormats::suffixOf;
 
 // The per-format video encoding arguments; "mov", "mkv" and "mp4" share the H.264 block.
 QStringList encoderBlock(const QString &suffix)
@@ -92,7 +74,7 @@ void ConvertingFile::prepareToUpload()
     QStringList arguments;
     if (suffix == QLatin1String("wma") || suffix == QLatin1String("wmv"))
         arguments = QStringList { "-i", inputPath, "-y", outputPath };
-    else if (videoSourceSuffixes().contains(suffix))
+    else if (MediaFormats::videoSources().contains(suffix))
         arguments
             = QStringList { "-i", inputPath, "-vn", "-acodec", "pcm_s16le", "-ac", "2", "-y", outputPath };
     else

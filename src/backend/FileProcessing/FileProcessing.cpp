@@ -3,6 +3,7 @@
 #include "ConvertingFile.h"
 #include "ResultOpener.h"
 #include "GlobalsInfo/GlobalsInfo.h"
+#include "GlobalsInfo/MediaFormats.h"
 #include "GlobalsInfo/TraceLog.h"
 #include "ZelkServer.h"
 #include "plugins/MessageBoxCustom.h"
@@ -20,20 +21,6 @@ const HostedWindow::Description processingWindow { QStringLiteral("ZELK: Selecti
 
 const QString errorTitle = QStringLiteral("File Processing Error");
 const QString choiceLayer = QStringLiteral("select_instrument");
-
-bool hasVideoSuffix(const QString &path)
-{
-    static const QStringList suffixes { "avi", "flv", "m4v", "mov", "mp4", "mpg", "rm", "vob", "webm", "wmv",
-        "mkv" };
-    return suffixes.contains(QFileInfo(path).suffix().toLower());
-}
-
-// The results that a video player opens; any other suffix goes to the audio player.
-bool isVideoResult(const QString &path)
-{
-    static const QStringList suffixes { "mov", "mp4", "mpg", "webm", "wmv", "mkv" };
-    return suffixes.contains(QFileInfo(path).suffix().toLower());
-}
 
 void removeIfPresent(const QString &path)
 {
@@ -112,7 +99,7 @@ void FileProcessing::fillDocument()
     setScreen("fileName", QFileInfo(sourcePath).fileName());
     setScreen("currentLayer", choiceLayer);
     setScreen("selectedInstrument", globals->getInstrument().toLower());
-    const bool isVideo = hasVideoSuffix(sourcePath);
+    const bool isVideo = MediaFormats::hasPicture(sourcePath);
     setScreen("selectedOutputFormat", isVideo ? globals->getVideoFormat() : globals->getAudioFormat());
     setScreen("isVideo", isVideo);
     setScreen("playerForVideo", globals->getAppForVideo());
@@ -345,7 +332,7 @@ void FileProcessing::openFinalFiles(const QString &type)
         MessageBoxCustom::critical(this, errorTitle, QStringLiteral("Downloaded files not exists:\n\n%1").arg(target));
         return;
     }
-    ResultOpener::open(target, isVideoResult(target));
+    ResultOpener::open(target, MediaFormats::isVideoOutput(MediaFormats::suffixOf(target)));
 }
 
 void FileProcessing::proceedAnotherFile()

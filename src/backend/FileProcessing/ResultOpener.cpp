@@ -1,11 +1,10 @@
 #include "ResultOpener.h"
 
+#include "GlobalsInfo/DesktopOpener.h"
 #include "GlobalsInfo/GlobalsInfo.h"
 
-#include <QDesktopServices>
 #include <QFileInfo>
 #include <QProcess>
-#include <QUrl>
 
 void ResultOpener::open(const QString &path, bool isVideo)
 {
@@ -18,5 +17,5 @@ void ResultOpener::open(const QString &path, bool isVideo)
     if (!application.isEmpty() && QFileInfo::exists(application)
         && QProcess::startDetached(application, { path }, QString()))
         return;
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    DesktopOpener::openPathOrExplain(path);
 }

@@ -3,6 +3,7 @@
 #include "GlobalsInfo/GlobalsInfo.h"
 #include "NetworkWait.h"
 #include "ReplyTimeout.h"
+#include "ServiceMessages.h"
 #include "TransferProgress.h"
 
 #include <QFile>
@@ -149,7 +150,7 @@ bool ZelkServer::proceedFile(const QString &instrument, const QString &filePath,
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         finishSongIdReply(reply,
             { QStringLiteral("File uploading error:\n\n"), QStringLiteral("File uploading error:"),
-                QStringLiteral("File Not uploaded. Error. Server response:") });
+                QStringLiteral("File Not uploaded. Error. Server response:"), QStringLiteral("uploading the file") });
     });
     return true;
 }
@@ -173,7 +174,8 @@ void ZelkServer::repeatFile(const QString &instrument, const QString &uploadedFi
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         finishSongIdReply(reply,
             { QStringLiteral("File repeating error:\n\n"), QStringLiteral("File repeating error:"),
-                QStringLiteral("File Not repeated. Error. Server response:") });
+                QStringLiteral("File Not repeated. Error. Server response:"),
+                QStringLiteral("sending the file again") });
     });
 }
 
@@ -181,17 +183,17 @@ void ZelkServer::finishSongIdReply(QNetworkReply *reply, const SongIdTexts &text
 {
     const QString body = bodyText(reply);
     if (reply->error() != QNetworkReply::NoError) {
-        const QString error = ReplyTimeout::errorString(reply);
-        qDebug() << texts.logPrefix << error << body;
+        qDebug() << texts.logPrefix << ReplyTimeout::errorString(reply) << body;
+        const QString text = ServiceMessages::failure(reply, texts.errorPrefix);
         releaseTracked(reply);
-        emit showError(texts.errorPrefix + error);
+        emit showError(text);
         return;
     }
     const int songId = body.toInt(nullptr, 10);
     releaseTracked(reply);
     if (songId == 0) {
         qDebug() << texts.refusedLog << body;
-        emit showError(body);
+        emit showError(body.isEmpty() ? ServiceMessages::noAnswer(texts.step) : body);
         return;
     }
     emit savedWithId(songId);
@@ -205,9 +207,12 @@ void ZelkServer::getRemainSeconds(int songId)
         reply->deleteLater();
         const QString body = bodyText(reply);
         if (reply->error() != QNetworkReply::NoError) {
-            const QString error = ReplyTimeout::errorString(reply);
-            qDebug() << "Remains operation error:" << error << body;
-            emit showError(QStringLiteral("Remains operation error:\n\n") + error);
+            qDebug() << "Remains operation error:" << ReplyTimeout::errorString(reply) << body;
+            emit showError(ServiceMessages::failure(reply, QStringLiteral("Remains operation error:\n\n")));
+            return;
+        }
+        if (body.isEmpty()) {
+            emit showError(ServiceMessages::noAnswer(QStringLiteral("asking for the remaining time")));
             return;
         }
         const int seconds = body.toInt(nullptr, 10);
@@ -282,9 +287,12 @@ void ZelkServer::requestResultUrls(int songId, std::function<void(const QUrl &, 
         const QString body = bodyText(reply);
         releaseTracked(reply);
         if (reply->error() != QNetworkReply::NoError) {
-            const QString error = ReplyTimeout::errorString(reply);
-            qDebug() << "Downloading error:" << error << body;
-            emit showError(QStringLiteral("Downloading error:\n\n") + error);
+            qDebug() << "Downloading error:" << ReplyTimeout::errorString(reply) << body;
+            emit showError(ServiceMessages::failure(reply, QStringLiteral("Downloading error:\n\n")));
+            return;
+        }
+        if (body.isEmpty()) {
+            emit showError(ServiceMessages::noAnswer(QStringLiteral("asking for the results")));
             return;
         }
         const QStringList urls = body.split(QLatin1Char('|'), Qt::KeepEmptyParts);
@@ -338,9 +346,8 @@ void ZelkServer::finishDownload(QNetworkReply *reply, QFileDevice *file, const Q
 {
     // Whatever was written so far goes with the reply, which owns the file.
     if (reply->error() != QNetworkReply::NoError) {
-        const QString error = ReplyTimeout::errorString(reply);
-        qDebug() << "Download error:" << error;
-        emit showError(QStringLiteral("Download error:\n\n") + error);
+        qDebug() << "Download error:" << ReplyTimeout::errorString(reply);
+        emit showError(ServiceMessages::failure(reply, QStringLiteral("Download error:\n\n")));
         return;
     }
     if (!file->isOpen()) {

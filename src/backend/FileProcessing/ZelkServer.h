@@ -64,6 +64,7 @@ private:
         QString errorPrefix;
         QString logPrefix;
         QString refusedLog;
+        QString step; // names the exchange in the text for an empty answer
     };
 
     QNetworkReply *postForm(const QString &path, const SignedForm::Fields &fields);

@@ -233,20 +233,27 @@ private slots:
         const QString closed = QStringLiteral("Connection closed");
         QTest::newRow("remains, http 500")
             << remainsPath << failed << false << "error:Remains operation error:\n\n" + http500(remainsPath);
-        QTest::newRow("upload, refused")
-            << proceedPath << cut << true << "error:File uploading error:\n\nConnection refused";
+        const QString unreachable = QStringLiteral(
+            "error:The ZELK service at %1 cannot be reached: Connection refused. Check that it is running.");
+        QTest::newRow("upload, refused") << proceedPath << cut << true << unreachable;
         QTest::newRow("repeat, stall")
             << repeatPath << stall << false << "error:File repeating error:\n\n" + timeout;
         QTest::newRow("urls, cut body")
             << downloadPath << cut << false << "error:Downloading error:\n\n" + closed;
         QTest::newRow("file, http 500")
             << resultPath << failed << false << "error:Download error:\n\n" + http500(resultPath);
-        QTest::newRow("file, refused")
-            << resultPath << cut << true << "error:Download error:\n\nConnection refused";
+        QTest::newRow("file, refused") << resultPath << cut << true << unreachable;
         QTest::newRow("file, stall") << resultPath << stall << false << "error:Download error:\n\n" + timeout;
         QTest::newRow("file, reset") << resultPath << Answer::reset() << false
                                      << "error:Download error:\n\n" + closed;
         QTest::newRow("probe, refused") << probePath << failed << true << "offline";
+
+        // A reply that succeeds with nothing in it names the step it was waiting for.
+        const QString noAnswer = QStringLiteral("error:The service gave no answer while ");
+        QTest::newRow("upload, empty") << proceedPath << text("") << false << noAnswer + "uploading the file.";
+        QTest::newRow("remains, empty")
+            << remainsPath << text("") << false << noAnswer + "asking for the remaining time.";
+        QTest::newRow("urls, empty") << downloadPath << text("") << false << noAnswer + "asking for the results.";
     }
 
     void replies()
