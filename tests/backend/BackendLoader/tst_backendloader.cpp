@@ -119,6 +119,14 @@ private slots:
         loader->openArchive();
         QCOMPARE(loader->archiveWindow()->minimumSize(), QSize(1080, 800));
         QCOMPARE(loader->archiveWindow()->maximumSize(), QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
+
+        // "Reset Gui Resizing": the archive keeps its larger size, and its document still fills it all.
+        loader->archiveWindow()->close();
+        loader->resetScf();
+        loader->openArchive();
+        const QQuickWidget *archive = loader->archiveWindow();
+        QCOMPARE(archive->size(), QSize(1080, 800));
+        QCOMPARE(archive->rootObject()->size(), QSizeF(archive->size()));
     }
 
     void fittingScale_data()
