@@ -71,8 +71,11 @@ class tst_MyAccount final : public QObject
     void picture(const QString &name) const
     {
         const QString folder = qEnvironmentVariable("ZELK_SCREENSHOT_DIR");
-        if (!folder.isEmpty())
-            window->grab().save(QStringLiteral("%1/account-%2-%3.png").arg(folder).arg(window->guiScale()).arg(name));
+        if (folder.isEmpty())
+            return;
+        // Typing shows once the next frame is drawn.
+        QTest::qWait(100);
+        window->grab().save(QStringLiteral("%1/account-%2-%3.png").arg(folder).arg(window->guiScale()).arg(name));
     }
 
     ServiceTestBed bed;

@@ -52,6 +52,9 @@ class tst_Settings final : public QObject
         if (!box)
             return;
         boxes << QStringLiteral("[%1] %2").arg(box->windowTitle(), box->text());
+        const QString folder = qEnvironmentVariable("ZELK_SCREENSHOT_DIR");
+        if (!folder.isEmpty())
+            box->grab().save(QStringLiteral("%1/box-%2-%3.png").arg(folder, QTest::currentTestFunction(), QTest::currentDataTag()));
         if (QAbstractButton *button = box->button(answer))
             button->click();
         else
