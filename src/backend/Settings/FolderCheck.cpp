@@ -35,21 +35,24 @@ Outcome prepare(const QString &label, const QString &path, Use use)
         return { path, QStringLiteral("Please choose a folder for \"%1\".").arg(label) };
     const QString expanded = expandHome(path);
     if (!QDir::isAbsolutePath(expanded))
-        return { path, named(QStringLiteral("A full path is needed for"), label, path,
-                           QStringLiteral("Choose the folder with \"...\" or type its whole path.")) };
+        return { path,
+            named(QStringLiteral("A full path is needed for"), label, path,
+                QStringLiteral("Choose the folder with \"...\" or type its whole path.")) };
 
     const QString folder = QDir::cleanPath(expanded);
-    const QString otherFolder = QStringLiteral("Choose another folder.");
     const QFileInfo info(folder);
+    QString problem;
     if (info.exists() && !info.isDir())
-        return { folder, named(QStringLiteral("A file, not a folder, is given for"), label, folder, otherFolder) };
-    if (!info.exists() && !QDir().mkpath(folder))
-        return { folder, named(QStringLiteral("ZELK cannot create the folder for"), label, folder, otherFolder) };
-    if (use == Use::Writing && !acceptsFiles(folder))
-        return { folder, named(QStringLiteral("ZELK cannot write to the folder for"), label, folder, otherFolder) };
-    if (use == Use::Reading && !QDir(folder).isReadable())
-        return { folder, named(QStringLiteral("ZELK cannot read the folder for"), label, folder, otherFolder) };
-    return { folder, {} };
+        problem = QStringLiteral("A file, not a folder, is given for");
+    else if (!info.exists() && !QDir().mkpath(folder))
+        problem = QStringLiteral("ZELK cannot create the folder for");
+    else if (use == Use::Writing && !acceptsFiles(folder))
+        problem = QStringLiteral("ZELK cannot write to the folder for");
+    else if (use == Use::Reading && !QDir(folder).isReadable())
+        problem = QStringLiteral("ZELK cannot read the folder for");
+    if (problem.isEmpty())
+        return { folder, {} };
+    return { folder, named(problem, label, folder, QStringLiteral("Choose another folder.")) };
 }
 
 } // namespace FolderCheck

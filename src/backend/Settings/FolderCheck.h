@@ -10,7 +10,7 @@ enum class Use { Reading, Writing };
 
 struct Outcome
 {
-    QString path;    // the folder to store: "~" expanded, cleaned
+    QString path; // the folder to store: "~" expanded, cleaned
     QString refusal; // empty when the folder is ready, otherwise the reason to show, naming it
 };
 

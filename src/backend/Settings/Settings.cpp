@@ -111,14 +111,16 @@ void Settings::showScale(double chosen)
 
 bool Settings::prepareFolders(QVariantMap &values)
 {
-    const struct {
+    const struct
+    {
         const QString &key;
         QString label;
         FolderCheck::Use use;
     } folders[] = { { keySave, QStringLiteral("Save File Location"), FolderCheck::Use::Writing },
         { keyOpen, QStringLiteral("Open File Location"), FolderCheck::Use::Reading } };
     for (const auto &folder : folders) {
-        const auto outcome = FolderCheck::prepare(folder.label, values.value(folder.key).toString(), folder.use);
+        const auto outcome
+            = FolderCheck::prepare(folder.label, values.value(folder.key).toString(), folder.use);
         if (!outcome.refusal.isEmpty()) {
             MessageBoxCustom::warning(this, QStringLiteral("Cannot Save Settings"), outcome.refusal);
             return false;
@@ -175,8 +177,9 @@ void Settings::defaultSettings()
 {
     ZELK_TRACE();
     const auto answer = MessageBoxCustom::warning(this, QStringLiteral("Restore Default Settings"),
-        QStringLiteral("Put the folders, formats, instrument, players and GUI scale back to their defaults?\n\n"
-                       "This takes effect at once; CANCEL does not undo it."),
+        QStringLiteral(
+            "Put the folders, formats, instrument, players and GUI scale back to their defaults?\n\n"
+            "This takes effect at once; CANCEL does not undo it."),
         QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;

@@ -75,7 +75,8 @@ class tst_MyAccount final : public QObject
             return;
         // Typing shows once the next frame is drawn.
         QTest::qWait(100);
-        window->grab().save(QStringLiteral("%1/account-%2-%3.png").arg(folder).arg(window->guiScale()).arg(name));
+        window->grab().save(
+            QStringLiteral("%1/account-%2-%3.png").arg(folder).arg(window->guiScale()).arg(name));
     }
 
     ServiceTestBed bed;

@@ -54,7 +54,8 @@ class tst_Settings final : public QObject
         boxes << QStringLiteral("[%1] %2").arg(box->windowTitle(), box->text());
         const QString folder = qEnvironmentVariable("ZELK_SCREENSHOT_DIR");
         if (!folder.isEmpty())
-            box->grab().save(QStringLiteral("%1/box-%2-%3.png").arg(folder, QTest::currentTestFunction(), QTest::currentDataTag()));
+            box->grab().save(QStringLiteral("%1/box-%2-%3.png")
+                                 .arg(folder, QTest::currentTestFunction(), QTest::currentDataTag()));
         if (QAbstractButton *button = box->button(answer))
             button->click();
         else
@@ -131,8 +132,13 @@ private slots:
         QTest::newRow("audio format chosen") << "default_audio_format" << "audioFormat" << "FLAC" << "FLAC";
         QTest::newRow("instrument chosen") << "default_instrument" << "instrument" << "Piano" << "Piano";
         // Another version's player stays as it is; none at all is the default one.
-        QTest::newRow("player not offered") << "default_video_player" << "videoPlayer" << "Winamp" << "Winamp";
-        QTest::newRow("player empty") << "default_video_player" << "videoPlayer" << ""
+        QTest::newRow("player not offered") << "default_video_player"
+                                            << "videoPlayer"
+                                            << "Winamp"
+                                            << "Winamp";
+        QTest::newRow("player empty") << "default_video_player"
+                                      << "videoPlayer"
+                                      << ""
                                       << "Default Video Player";
         QTest::newRow("player offered") << "default_audio_player" << "audioPlayer" << "Singwright" << "Singwright";
     }
@@ -161,14 +167,16 @@ private slots:
         const QString home = TempHome::home();
         const QString underFile = home + QStringLiteral("/notes.txt/Save");
         const QString advice = QStringLiteral("\n\nChoose another folder.");
-        QTest::newRow("missing save folder made") << "saveField" << "~/My Songs/new//Save/" << home + "/My Songs/new/Save"
-                                                  << QString();
+        QTest::newRow("missing save folder made")
+            << "saveField"
+            << "~/My Songs/new//Save/" << home + "/My Songs/new/Save" << QString();
         QTest::newRow("open folder changed") << "openField" << home << home << QString();
         QTest::newRow("save folder not creatable")
             << "saveField" << underFile << QString()
             << "ZELK cannot create the folder for \"Save File Location\":\n\n" + underFile + advice;
         QTest::newRow("save folder not writable")
-            << "saveField" << "/proc" << QString()
+            << "saveField"
+            << "/proc" << QString()
             << "ZELK cannot write to the folder for \"Save File Location\":\n\n/proc" + advice;
         QTest::newRow("open folder not creatable")
             << "openField" << underFile << QString()
@@ -187,7 +195,8 @@ private slots:
         QVERIFY(screen->typeInto(field, typed));
         click(QStringLiteral("okButton"));
 
-        QCOMPARE(boxes, refusal.isEmpty() ? QStringList() : QStringList { "[Cannot Save Settings] " + refusal });
+        QCOMPARE(
+            boxes, refusal.isEmpty() ? QStringList() : QStringList { "[Cannot Save Settings] " + refusal });
         // Refused: nothing at all is written, and the window stays with the user's entries.
         QCOMPARE(window->isVisible(), saved.isEmpty());
         QCOMPARE(store->contains(QStringLiteral("default_instrument")), !saved.isEmpty());
@@ -246,7 +255,8 @@ private slots:
     void restoreAsksThenCancelKeepsTheDefaults()
     {
         QFETCH(bool, confirmed);
-        const QStringList keys { "default_video_format", "default_instrument", "default_path_save", "settings_gui_scale" };
+        const QStringList keys { "default_video_format", "default_instrument", "default_path_save",
+            "settings_gui_scale" };
         store->setValue(keys[0], QStringLiteral("MKV"));
         store->setValue(keys[1], QStringLiteral("Drums"));
         store->setValue(keys[2], TempHome::home());
@@ -256,9 +266,12 @@ private slots:
 
         answer = confirmed ? QMessageBox::Yes : QMessageBox::No;
         click(QStringLiteral("restoreButton"));
-        QCOMPARE(boxes, QStringList { "[Restore Default Settings] Put the folders, formats, instrument, players and GUI "
-                                      "scale back to their defaults?\n\nThis takes effect at once; CANCEL does not undo it." });
-        QCOMPARE(shown(QStringLiteral("videoFormat")), confirmed ? QStringLiteral("Not Set") : QStringLiteral("MKV"));
+        QCOMPARE(boxes,
+            QStringList {
+                "[Restore Default Settings] Put the folders, formats, instrument, players and GUI "
+                "scale back to their defaults?\n\nThis takes effect at once; CANCEL does not undo it." });
+        QCOMPARE(shown(QStringLiteral("videoFormat")),
+            confirmed ? QStringLiteral("Not Set") : QStringLiteral("MKV"));
         QCOMPARE(window->guiScale(), confirmed ? 1.0 : 1.25);
         QCOMPARE(window->size(), confirmed ? QSize(540, 670) : QSize(675, 837));
         click(QStringLiteral("cancelButton"));
@@ -267,8 +280,10 @@ private slots:
         for (const QString &key : keys)
             QVERIFY2(store->contains(key) != confirmed, qPrintable(key));
         open();
-        QCOMPARE(shown(QStringLiteral("instrument")), confirmed ? QStringLiteral("Not Set") : QStringLiteral("Drums"));
-        QCOMPARE(savePathShown(), confirmed ? globals->getDocumentsPath() + QStringLiteral("/Save") : TempHome::home());
+        QCOMPARE(shown(QStringLiteral("instrument")),
+            confirmed ? QStringLiteral("Not Set") : QStringLiteral("Drums"));
+        QCOMPARE(savePathShown(),
+            confirmed ? globals->getDocumentsPath() + QStringLiteral("/Save") : TempHome::home());
     }
 
     void scaleListAndItsOwnOk()
@@ -300,7 +315,8 @@ private slots:
         QTest::addColumn<double>("stored");
         QTest::addColumn<QString>("picked");
         QTest::addColumn<QString>("listed");
-        QTest::newRow("picked, then OK") << 1.25 << "0.80" << "1.25";
+        QTest::newRow("picked, then OK") << 1.25 << "0.80"
+                                         << "1.25";
         QTest::newRow("left alone") << 1.25 << QString() << "1.25";
         // Taller than the 1200-pixel screen: drawn at a smaller scale; the list offers no 2.00.
         QTest::newRow("fitted to the screen") << 2.0 << QString() << QString();

@@ -267,7 +267,8 @@ private slots:
         QCOMPARE(error(), QString());
         // The login form says so, with the address filled in.
         QCOMPARE(layer("mode"), QStringLiteral("login"));
-        QCOMPARE(layer("notice"), QStringLiteral("Your password has been changed. Please sign in with the new password."));
+        QCOMPARE(layer("notice"),
+            QStringLiteral("Your password has been changed. Please sign in with the new password."));
         QVERIFY(errorBoxShown("errorBox"));
         QVERIFY(item("errorBox")->property("good").toBool());
         QCOMPARE(value("email"), ada);
