@@ -30,5 +30,6 @@ UserAuth {
         authLayer.layerMode = "basic"
         authLayer.mode = "create new password"
     }
-    onShowLoginAgain: authLayer.showLogin(recoveredEmail(), "Your password has been changed. Please sign in with the new password.")
+    onShowLoginAgain: authLayer.showLogin(recoveredEmail(),
+                                          "Your password has been changed. Please sign in with the new password.")
 }
