@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-bash scripts/build.sh
+# Only what running needs: the program, its logging plug-in and the local service, not the tests.
+ZELK_TARGETS="zelk LogQuill zelk-service" bash scripts/build.sh
 export ZELK_LIB_DIR="$PWD/${BUILD_DIR:-build}/bin"
 # Songs are held a few seconds, so that the countdown can be watched.
 export ZELK_SERVICE_OPTIONS="${ZELK_SERVICE_OPTIONS:---min-seconds 5}"

@@ -75,6 +75,8 @@ void BackendLoader::openSettingsWindow()
     if (!settingsWindow) {
         settingsWindow = std::make_unique<Settings>();
         connect(settingsWindow.get(), &Settings::showParent, this, &BackendLoader::afterSettings);
+        connect(settingsWindow.get(), &Settings::openFolderChanged, this,
+            [this](const QString &folder) { lastOpenPath = folder; });
     }
     emit hideMainWindow();
     settingsWindow->openWindow();

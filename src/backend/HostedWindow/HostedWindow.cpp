@@ -62,8 +62,13 @@ void HostedWindow::applyScale(double chosen)
     setMinimumSize(scaled);
     if (!description.resizable)
         setMaximumSize(scaled);
-    if (root)
-        root->setProperty("scf", scf);
+    if (!root)
+        return;
+    root->setProperty("scf", scf);
+    // The view sizes its root only when its own size changes, and not at all when the root's implicit
+    // size matched it: such a root would follow the new scale's implicit size and leave a bare strip.
+    if (auto *item = qobject_cast<QQuickItem *>(root))
+        item->setSize(size());
 }
 
 double HostedWindow::fittingScale(const QSize &base, double chosen, const QSize &available)

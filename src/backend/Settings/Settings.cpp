@@ -1,8 +1,10 @@
 #include "Settings.h"
 
 #include "AppLookup.h"
+#include "FolderCheck.h"
 #include "GlobalsInfo/GlobalsInfo.h"
 #include "GlobalsInfo/TraceLog.h"
+#include "plugins/MessageBoxCustom.h"
 
 #include <QFileDialog>
 #include <QFileInfo>
@@ -13,6 +15,11 @@ namespace {
 
 const HostedWindow::Description settingsWindow { QStringLiteral("Option Settings"),
     QUrl(QStringLiteral("qrc:/qml/Settings.qml")), QSize(540, 670) };
+
+const QString keySave = QStringLiteral("default_path_save");
+const QString keyOpen = QStringLiteral("default_path_open");
+// Sent by the document with the other values only when the user picked another scale.
+const QString keyScale = QStringLiteral("settings_gui_scale");
 
 // The installed names of the players this window can hand results to, newest first.
 QStringList knownNames(const QString &key)
@@ -79,8 +86,8 @@ void Settings::initQMLconnections()
 void Settings::prepareSettings()
 {
     cache.clear();
-    cache.insert(QStringLiteral("default_path_open"), globals->getOpenPath());
-    cache.insert(QStringLiteral("default_path_save"), globals->getSavePath());
+    cache.insert(keyOpen, globals->getOpenPath());
+    cache.insert(keySave, globals->getSavePath());
     cache.insert(QStringLiteral("default_video_format"), globals->getVideoFormat());
     cache.insert(QStringLiteral("default_audio_format"), globals->getAudioFormat());
     cache.insert(QStringLiteral("default_instrument"), globals->getInstrument());
@@ -91,17 +98,61 @@ void Settings::prepareSettings()
 // The cache, not the store: edits dropped by CANCEL stay dropped, saved ones are in it already.
 void Settings::fillDocument()
 {
+    showScale(globals->getSettingsGuiScale());
     emit setProgramSettings(cache);
+}
+
+void Settings::showScale(double chosen)
+{
+    applyScale(chosen);
+    if (root)
+        root->setProperty("chosenScale", chosen);
+}
+
+bool Settings::prepareFolders(QVariantMap &values)
+{
+    const struct
+    {
+        const QString &key;
+        QString label;
+        FolderCheck::Use use;
+    } folders[] = { { keySave, QStringLiteral("Save File Location"), FolderCheck::Use::Writing },
+        { keyOpen, QStringLiteral("Open File Location"), FolderCheck::Use::Reading } };
+    for (const auto &folder : folders) {
+        const auto outcome
+            = FolderCheck::prepare(folder.label, values.value(folder.key).toString(), folder.use);
+        if (!outcome.refusal.isEmpty()) {
+            MessageBoxCustom::warning(this, QStringLiteral("Cannot Save Settings"), outcome.refusal);
+            return false;
+        }
+        values.insert(folder.key, outcome.path);
+    }
+    return true;
 }
 
 void Settings::save(const QVariant &data)
 {
     ZELK_TRACE();
-    const QVariantMap values = toMap(data);
+    QVariantMap values = toMap(data);
+    // Nothing is written unless the results have a folder to go to; the window keeps the edits.
+    if (!prepareFolders(values))
+        return;
+    const double scale = values.take(keyScale).toDouble();
     for (auto it = values.cbegin(); it != values.cend(); ++it)
         store->setValue(it.key(), it.value());
+    if (scale > 0)
+        globals->setSettingsGuiScale(scale);
+    const QString openBefore = cache.value(keyOpen).toString();
     cache = values;
+    announceOpenFolder(openBefore);
     close();
+}
+
+void Settings::announceOpenFolder(const QString &before)
+{
+    const QString now = cache.value(keyOpen).toString();
+    if (now != before)
+        emit openFolderChanged(now);
 }
 
 void Settings::cancel()
@@ -113,8 +164,11 @@ void Settings::cancel()
 void Settings::saveScf(double scale)
 {
     ZELK_TRACE() << scale;
+    // An entry that is no number (none chosen) reads as NaN.
+    if (!(scale > 0))
+        return;
     globals->setSettingsGuiScale(scale);
-    applyScale(scale);
+    showScale(scale);
     // The group boxes pick their fills again once the new layout stands.
     emit loaded();
 }
@@ -122,10 +176,19 @@ void Settings::saveScf(double scale)
 void Settings::defaultSettings()
 {
     ZELK_TRACE();
+    const auto answer = MessageBoxCustom::warning(this, QStringLiteral("Restore Default Settings"),
+        QStringLiteral(
+            "Put the folders, formats, instrument, players and GUI scale back to their defaults?\n\n"
+            "This takes effect at once; CANCEL does not undo it."),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return;
     globals->removeAllSettings();
+    const QString openBefore = cache.value(keyOpen).toString();
     prepareSettings();
+    announceOpenFolder(openBefore);
+    showScale(globals->getSettingsGuiScale());
     emit setProgramSettings(cache);
-    applyScale(globals->getSettingsGuiScale());
     emit loaded();
 }
 

@@ -12,8 +12,8 @@
 class QSettings;
 
 // The window of the user's defaults: folders, formats, instrument, players and GUI scale. It shows
-// what it last loaded or saved, writes the seven defaults on OK, and the scale, a restore and a found
-// player at once.
+// what it last loaded or saved, writes the seven defaults (and a changed scale) on OK once both
+// folders are ready, and the scale's own OK, a confirmed restore and a found player at once.
 class Settings : public HostedWindow
 {
     Q_OBJECT
@@ -38,6 +38,8 @@ signals:
     void setProgramSettings(const QVariant &settings);
     void resetOpening(const QString &field);
     void updatePathField(const QString &path, const QString &key);
+    // The saved "Open File Location" differs from the one before: file choosers start there now.
+    void openFolderChanged(const QString &folder);
 
 public slots:
     void saveScf(double scale);
@@ -55,6 +57,13 @@ private:
 
     void initQMLconnections();
     void prepareSettings();
+    // Sizes the window for `chosen` (smaller if the screen needs it) and shows `chosen` in the list:
+    // fitting to the screen never becomes the user's choice.
+    void showScale(double chosen);
+    // Creates or checks both folders of `values`, writing back their cleaned paths; false, after
+    // telling the user why, when one cannot be used.
+    bool prepareFolders(QVariantMap &values);
+    void announceOpenFolder(const QString &before);
 
     QVariantMap cache;
     QSettings *store = nullptr;

@@ -251,6 +251,11 @@ QString UserAuth::reSetPassword(QString pass, QString pass2)
     return {};
 }
 
+QString UserAuth::signedInEmail() const
+{
+    return globals->getUserEmail();
+}
+
 QString UserAuth::updatePassword(const QString &newPass, const QString &newPass2, const QString &currentPass, int id)
 {
     if (const QString refused = refuseNewPassword(newPass, newPass2); !refused.isEmpty())

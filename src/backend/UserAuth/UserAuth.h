@@ -28,6 +28,10 @@ public:
     Q_INVOKABLE QString recover(QString email);
     Q_INVOKABLE QString checkCode(int code);
     Q_INVOKABLE QString reSetPassword(QString pass, QString pass2);
+    // The addresses the sign-in form offers again: the account signed in last in this run (after a
+    // sign-out), and the one whose password was just reset.
+    Q_INVOKABLE QString signedInEmail() const;
+    Q_INVOKABLE QString recoveredEmail() const { return recoverEmail; }
 
     QString updatePassword(const QString &newPass, const QString &newPass2, const QString &currentPass, int id);
     QString updatePersonalInfo(const QString &name, const QString &email, int id);

@@ -4,6 +4,7 @@ import backend.UserAuth 1.0
 // The main window's account controller and what its signals do to the window.
 UserAuth {
     onNeedLogin: {
+        authLayer.showLogin(signedInEmail(), "")
         initialLoader.visible = false
         prop.isActiveProduct = false
         // Plain assignments: from now on the window keeps this size when the scale changes.
@@ -29,8 +30,6 @@ UserAuth {
         authLayer.layerMode = "basic"
         authLayer.mode = "create new password"
     }
-    onShowLoginAgain: {
-        authLayer.resetAllFields()
-        authLayer.mode = "login"
-    }
+    onShowLoginAgain: authLayer.showLogin(recoveredEmail(),
+                                          "Your password has been changed. Please sign in with the new password.")
 }

@@ -1,9 +1,10 @@
 import QtQuick
 
-// The red box that shows why a submission was refused. Room for a one-line message is kept while
-// there is nothing to say, so the form does not jump when a message comes or goes.
+// The red box that shows why a submission was refused, or green with good news. Room for a one-line
+// message is kept while there is nothing to say, so the form does not jump when a message comes or goes.
 Item {
     property string error: ""
+    property bool good: false
     readonly property alias lineCount: message.lineCount
 
     width: box.width
@@ -21,9 +22,9 @@ Item {
         visible: error !== ""
         width: 250 * scf
         height: message.height + 10 * scf
-        color: "#ff3636"
+        color: good ? "#2e9a48" : "#ff3636"
         border.width: 1
-        border.color: "#910000"
+        border.color: good ? "#145c26" : "#910000"
 
         Text {
             id: message

@@ -9,12 +9,15 @@ Item {
     property string layerMode: "basic"
     property string mode: "login"
     property string error: ""
+    // Good news for the form on show; goes with the next submission or form, as errors do.
+    property string notice: ""
 
     signal resetAllFields()
     signal setFieldError(string field)
 
     function resetErrors() {
         error = ""
+        notice = ""
         for (const input of [name, email, password, password2, code])
             input.isError = false
     }
@@ -37,6 +40,18 @@ Item {
     function hidePasswords() {
         password.passwordVisible = false
         password2.passwordVisible = false
+    }
+
+    // The login form with `address` filled in, saying `message` (may be empty).
+    function showLogin(address, message) {
+        resetAllFields()
+        layerMode = "basic"
+        mode = "login"
+        resetErrors()
+        email.value = address
+        notice = message
+        if (address !== "")
+            password.focusInput()
     }
 
     function submitCode() {
@@ -87,7 +102,8 @@ Item {
         AuthErrorBox {
             objectName: "errorBox"
             anchors.horizontalCenter: parent.horizontalCenter
-            error: layer.error
+            error: layer.error !== "" ? layer.error : layer.notice
+            good: layer.error === ""
         }
         AuthField {
             id: name

@@ -16,7 +16,8 @@ Rectangle {
     Rectangle {
         id: fill
         anchors.fill: parent
-        anchors.margins: scf
+        // Whole pixels: a fractional frame can round away to nothing at the right edge.
+        anchors.margins: Math.max(1, Math.round(scf))
         gradient: Gradient {
             GradientStop {
                 position: 0.0

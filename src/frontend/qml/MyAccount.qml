@@ -30,6 +30,12 @@ Item {
             field.isError = false
     }
 
+    // A typed password is used once: changed, discarded or given up, it is not offered again.
+    function leavePasswordPanel() {
+        passwordField.value = ""
+        updatingPassword = false
+    }
+
     // Whatever an earlier visit left in the panel is not offered again.
     function openPasswordPanel() {
         newPassword.value = passwordField.value
@@ -62,7 +68,7 @@ Item {
         passwordError = err
         isProcessing = false
         if (err === "")
-            updatingPassword = false
+            leavePasswordPanel()
     }
     onFieldError: (field) => {
         const marked = { "pass": newPassword, "pass2": confirmPassword, "pass3": currentPassword }[field]
@@ -188,6 +194,7 @@ Item {
                     visible: myAccount.editing
                     onClicked: {
                         myAccount.editing = false
+                        passwordField.value = ""
                         myAccount.discard()
                     }
                 }
@@ -273,7 +280,7 @@ Item {
                 text: "CANCEL"
                 onClicked: {
                     myAccount.clearErrors()
-                    myAccount.updatingPassword = false
+                    myAccount.leavePasswordPanel()
                 }
             }
         }

@@ -10,6 +10,10 @@ Item {
     property real scf: 1
     property int gradiendVar: 0
     property var scale_list: []
+    // The scale the user chose; the window may be drawn smaller (scf) to fit the screen.
+    property real chosenScale: 1
+    readonly property var videoPlayers: ["Default Video Player", "Tunewright", "Clipwright", "Singwright"]
+    readonly property var audioPlayers: ["Default Audio Player", "Tunewright", "Singwright"]
 
     signal loaded()
     signal setProgramSettings(var data)
@@ -26,17 +30,17 @@ Item {
     implicitHeight: 670 * scf
 
     onLoaded: gradientRefresh.restart()
-    onScfChanged: selectScale()
 
     onSetProgramSettings: (data) => {
         saveField.value = data["default_path_save"]
         openField.value = data["default_path_open"]
-        // A value that is not offered shows as not set; an unknown player shows nothing.
+        // A value that is not offered shows as not set.
         videoFormat.currentIndex = Math.max(0, videoFormat.find(data["default_video_format"]))
         audioFormat.currentIndex = Math.max(0, audioFormat.find(data["default_audio_format"]))
         instrument.currentIndex = Math.max(0, instrument.find(data["default_instrument"]))
-        videoPlayer.currentIndex = videoPlayer.find(data["default_video_player"])
-        audioPlayer.currentIndex = audioPlayer.find(data["default_audio_player"])
+        showPlayer(videoPlayer, videoPlayers, data["default_video_player"])
+        showPlayer(audioPlayer, audioPlayers, data["default_audio_player"])
+        selectScale()
     }
     onUpdatePathField: (path, key) => {
         if (key === "default_path_save")
@@ -59,13 +63,19 @@ Item {
         selectScale()
     }
 
+    // A scale the list does not offer shows nothing, so that no OK can put another in its place.
     function selectScale() {
-        for (var i = 0; i < scale_list.length; ++i) {
-            if (Math.round(parseFloat(scale_list[i]) * 100) === Math.round(scf * 100)) {
-                scaleList.currentIndex = i
-                return
-            }
-        }
+        scaleList.currentIndex = scale_list.findIndex((entry) => hundredths(entry) === Math.round(chosenScale * 100))
+    }
+
+    function hundredths(entry) {
+        return Math.round(parseFloat(entry) * 100)
+    }
+
+    // A player stored by another version stays on offer as it is; none at all is the default one.
+    function showPlayer(box, offered, stored) {
+        box.model = !stored || offered.includes(stored) ? offered : offered.concat([stored])
+        box.currentIndex = Math.max(0, box.find(stored))
     }
 
     function formatValue(box) {
@@ -73,7 +83,7 @@ Item {
     }
 
     function collect() {
-        return {
+        var data = {
             "default_path_save": saveField.value,
             "default_path_open": openField.value,
             "default_video_format": formatValue(videoFormat),
@@ -82,6 +92,10 @@ Item {
             "default_video_player": videoPlayer.currentText,
             "default_audio_player": audioPlayer.currentText
         }
+        // The scale goes with the rest only when the user picked another one.
+        if (scaleList.currentIndex >= 0 && hundredths(scaleList.currentText) !== Math.round(chosenScale * 100))
+            data["settings_gui_scale"] = parseFloat(scaleList.currentText)
+        return data
     }
 
     // Fills that match the background need the final layout's positions.
@@ -127,6 +141,7 @@ Item {
         }
 
         GroupBox {
+            objectName: "pathBox"
             label: "Default Path"
             Layout.fillWidth: true
             Layout.preferredHeight: 140 * scf
@@ -158,6 +173,7 @@ Item {
         }
 
         GroupBox {
+            objectName: "defaultsBox"
             label: "Default Settings"
             Layout.fillWidth: true
             Layout.preferredHeight: 75 * scf
@@ -226,6 +242,7 @@ Item {
         }
 
         GroupBox {
+            objectName: "playersBox"
             label: "Integration With Other Orvane Programs"
             Layout.fillWidth: true
             Layout.preferredHeight: 90 * scf
@@ -249,7 +266,7 @@ Item {
                     objectName: "videoPlayer"
                     width: 200 * scf
                     font: prop.fonts.font10_13
-                    model: ["Default Video Player", "Tunewright", "Clipwright", "Singwright"]
+                    model: settingsWindow.videoPlayers
                     onActivated: (index) => settingsWindow.checkPathIsExisted(textAt(index), "video")
                 }
 
@@ -264,13 +281,14 @@ Item {
                     objectName: "audioPlayer"
                     width: 200 * scf
                     font: prop.fonts.font10_13
-                    model: ["Default Audio Player", "Tunewright", "Singwright"]
+                    model: settingsWindow.audioPlayers
                     onActivated: (index) => settingsWindow.checkPathIsExisted(textAt(index), "audio")
                 }
             }
         }
 
         GroupBox {
+            objectName: "scaleBox"
             label: "Gui Resizing"
             Layout.fillWidth: true
             Layout.preferredHeight: 120 * scf

@@ -12,6 +12,10 @@ Item {
     readonly property bool editing: typeof myAccount !== "undefined" && myAccount !== null
                                     && myAccount.editing === true
     readonly property bool isPassword: label === "Password"
+    // Shows a typed password in clear; every editing starts with it hidden again.
+    property bool passwordVisible: false
+
+    onEditingChanged: passwordVisible = false
 
     width: parent ? parent.width : implicitWidth
     height: caption.height + 37 * scf
@@ -38,13 +42,25 @@ Item {
                 objectName: "valueInput"
                 anchors.fill: parent
                 anchors.leftMargin: 10 * scf
-                anchors.rightMargin: 10 * scf
+                anchors.rightMargin: (field.isPassword ? 30 : 10) * scf
                 verticalAlignment: TextInput.AlignVCenter
                 horizontalAlignment: TextInput.AlignHCenter
                 clip: true
                 color: "black"
                 font: prop.fonts.font11_15
-                echoMode: field.isPassword && !field.editing ? TextInput.Password : TextInput.Normal
+                echoMode: field.isPassword && !field.passwordVisible ? TextInput.Password : TextInput.Normal
+            }
+
+            Btn {
+                objectName: "eye"
+                visible: field.isPassword
+                iconName: field.passwordVisible ? "password-hidden" : "password-visible"
+                iconWidth: 20 * scf
+                iconHeight: 16 * scf
+                anchors.right: parent.right
+                anchors.rightMargin: 5 * scf
+                anchors.verticalCenter: parent.verticalCenter
+                onClicked: field.passwordVisible = !field.passwordVisible
             }
         }
 

@@ -2,15 +2,19 @@
 #include "FileBytes.h"
 #include "GlobalsInfo/GlobalsInfo.h"
 #include "ModalBoxCloser.h"
+#include "QuickWidgetHarness.h"
 #include "TempHome.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QQuickItem>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QTest>
+#include <QTimer>
 
 #include <cmath>
 
@@ -119,6 +123,37 @@ private slots:
         loader->openArchive();
         QCOMPARE(loader->archiveWindow()->minimumSize(), QSize(1080, 800));
         QCOMPARE(loader->archiveWindow()->maximumSize(), QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
+
+        // "Reset Gui Resizing": the archive keeps its larger size, and its document still fills it all.
+        loader->archiveWindow()->close();
+        loader->resetScf();
+        loader->openArchive();
+        const QQuickWidget *archive = loader->archiveWindow();
+        QCOMPARE(archive->size(), QSize(1080, 800));
+        QCOMPARE(archive->rootObject()->size(), QSizeF(archive->size()));
+    }
+
+    // A new "Open File Location" is where the next file chooser starts, without a restart.
+    void fileChooserStartsInTheSavedOpenFolder()
+    {
+        const QString folder = TempHome::home() + QStringLiteral("/Music Here");
+        loader->openSettingsWindow();
+        QuickWidgetHarness settings(loader->settingsWindowObject());
+        QVERIFY(settings.typeInto(QStringLiteral("openField"), folder));
+        QVERIFY(settings.click(QStringLiteral("okButton")));
+        QVERIFY(!loader->settingsWindowObject()->isVisible());
+
+        QString startedIn;
+        QTimer chooser;
+        connect(&chooser, &QTimer::timeout, this, [&startedIn] {
+            if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+                startedIn = dialog->directory().absolutePath();
+                dialog->reject();
+            }
+        });
+        chooser.start(20);
+        loader->selectFile();
+        QCOMPARE(startedIn, folder);
     }
 
     void fittingScale_data()

@@ -4,15 +4,18 @@
 #include "Settings/Settings.h"
 #include "TempHome.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QGuiApplication>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QQuickItem>
 #include <QQuickStyle>
 #include <QSettings>
 #include <QStyleHints>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 // The Settings window, worked through its real document as a user would. The desktop's dialogs are
 // replaced by answers the test gives, and applications are looked up in a folder of the test's own.
@@ -41,6 +44,22 @@ class tst_Settings final : public QObject
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     }
     void click(const QString &name) { QVERIFY(screen->click(name)); }
+    // Answers every message box with `answer` (closes it when it has no such button), keeping "[title] text".
+    void answerBoxes()
+    {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        boxes << QStringLiteral("[%1] %2").arg(box->windowTitle(), box->text());
+        const QString folder = qEnvironmentVariable("ZELK_SCREENSHOT_DIR");
+        if (!folder.isEmpty())
+            box->grab().save(QStringLiteral("%1/box-%2-%3.png")
+                                 .arg(folder, QTest::currentTestFunction(), QTest::currentDataTag()));
+        if (QAbstractButton *button = box->button(answer))
+            button->click();
+        else
+            box->close();
+    }
     QString shown(const QString &dropdown) const { return screen->item(dropdown)->property("currentText").toString(); }
     QString savePathShown() const { return screen->item(QStringLiteral("saveFieldInput"))->property("text").toString(); }
     // Puts an application where the lookup will find it under `name`, declared the XDG way: a desktop
@@ -66,6 +85,9 @@ class tst_Settings final : public QObject
     QString folderAnswer;
     QString applicationAnswer;
     QStringList dialogs;
+    QTimer answering;
+    QMessageBox::StandardButton answer = QMessageBox::NoButton;
+    QStringList boxes;
 
 private slots:
     void initTestCase()
@@ -76,6 +98,8 @@ private slots:
         TempHome::createDocumentsFolder();
         globals = GlobalsInfo::getInstance();
         store = globals->appSettings();
+        connect(&answering, &QTimer::timeout, this, &tst_Settings::answerBoxes);
+        answering.start(20);
     }
 
     void init()
@@ -86,6 +110,8 @@ private slots:
         folderAnswer.clear();
         applicationAnswer.clear();
         dialogs.clear();
+        boxes.clear();
+        answer = QMessageBox::NoButton;
     }
 
     void cleanup()
@@ -104,7 +130,15 @@ private slots:
         QTest::newRow("instrument none") << "default_instrument" << "instrument" << "none" << "Not Set";
         QTest::newRow("audio format chosen") << "default_audio_format" << "audioFormat" << "FLAC" << "FLAC";
         QTest::newRow("instrument chosen") << "default_instrument" << "instrument" << "Piano" << "Piano";
-        QTest::newRow("player not offered") << "default_video_player" << "videoPlayer" << "Winamp" << "";
+        // Another version's player stays as it is; none at all is the default one.
+        QTest::newRow("player not offered") << "default_video_player"
+                                            << "videoPlayer"
+                                            << "Winamp"
+                                            << "Winamp";
+        QTest::newRow("player empty") << "default_video_player"
+                                      << "videoPlayer"
+                                      << ""
+                                      << "Default Video Player";
         QTest::newRow("player offered") << "default_audio_player" << "audioPlayer" << "Singwright" << "Singwright";
     }
 
@@ -120,8 +154,52 @@ private slots:
         QCOMPARE(this->shown(dropdown), shown);
         click(QStringLiteral("okButton"));
         QVERIFY(!window->isVisible());
-        // A value the list does not offer is not kept.
-        QCOMPARE(store->value(key).toString(), shown.isEmpty() ? shown : stored);
+        QCOMPARE(store->value(key).toString(), stored.isEmpty() ? shown : stored);
+    }
+
+    void foldersCheckedAtOk_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("saved"); // the folder stored, empty when nothing may be
+        QTest::addColumn<QString>("refusal");
+        const QString home = TempHome::home();
+        const QString underFile = home + QStringLiteral("/notes.txt/Save");
+        const QString advice = QStringLiteral("\n\nChoose another folder.");
+        QTest::newRow("missing save folder made")
+            << "saveField"
+            << "~/My Songs/new//Save/" << home + "/My Songs/new/Save" << QString();
+        QTest::newRow("save folder not creatable")
+            << "saveField" << underFile << QString()
+            << "ZELK cannot create the folder for \"Save File Location\":\n\n" + underFile + advice;
+        QTest::newRow("save folder not writable")
+            << "saveField"
+            << "/proc" << QString()
+            << "ZELK cannot write to the folder for \"Save File Location\":\n\n/proc" + advice;
+        QTest::newRow("open folder not creatable")
+            << "openField" << underFile << QString()
+            << "ZELK cannot create the folder for \"Open File Location\":\n\n" + underFile + advice;
+    }
+
+    void foldersCheckedAtOk()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, typed);
+        QFETCH(QString, saved);
+        QFETCH(QString, refusal);
+        QVERIFY(writeFile(TempHome::home() + QStringLiteral("/notes.txt"), "a file"));
+        open();
+        QVERIFY(screen->typeInto(field, typed));
+        click(QStringLiteral("okButton"));
+
+        QCOMPARE(
+            boxes, refusal.isEmpty() ? QStringList() : QStringList { "[Cannot Save Settings] " + refusal });
+        // Refused: nothing at all is written, and the window stays with the user's entries.
+        QCOMPARE(window->isVisible(), saved.isEmpty());
+        QCOMPARE(store->contains(QStringLiteral("default_instrument")), !saved.isEmpty());
+        const QString key = field == QLatin1String("saveField") ? "default_path_save" : "default_path_open";
+        QCOMPARE(store->value(key).toString(), saved);
+        QCOMPARE(QFileInfo(saved).isDir(), !saved.isEmpty());
     }
 
     void playerLookup_data()
@@ -162,27 +240,45 @@ private slots:
         QCOMPARE(shown(QStringLiteral("videoPlayer")), stored.isEmpty() ? "Default Video Player" : "Tunewright");
     }
 
-    void restoreThenCancelKeepsTheDefaults()
+    void restoreAsksThenCancelKeepsTheDefaults_data()
     {
-        store->setValue(QStringLiteral("default_video_format"), QStringLiteral("MKV"));
-        store->setValue(QStringLiteral("default_instrument"), QStringLiteral("Drums"));
-        store->setValue(QStringLiteral("default_path_save"), TempHome::home());
-        store->setValue(QStringLiteral("settings_gui_scale"), 1.25);
+        QTest::addColumn<bool>("confirmed");
+        QTest::newRow("yes") << true;
+        QTest::newRow("no") << false;
+    }
+
+    void restoreAsksThenCancelKeepsTheDefaults()
+    {
+        QFETCH(bool, confirmed);
+        const QStringList keys { "default_video_format", "default_instrument", "default_path_save",
+            "settings_gui_scale" };
+        store->setValue(keys[0], QStringLiteral("MKV"));
+        store->setValue(keys[1], QStringLiteral("Drums"));
+        store->setValue(keys[2], TempHome::home());
+        store->setValue(keys[3], 1.25);
         open();
         QCOMPARE(window->guiScale(), 1.25);
 
+        answer = confirmed ? QMessageBox::Yes : QMessageBox::No;
         click(QStringLiteral("restoreButton"));
-        QCOMPARE(shown(QStringLiteral("videoFormat")), QStringLiteral("Not Set"));
-        QCOMPARE(window->guiScale(), 1.0);
-        QCOMPARE(window->size(), QSize(540, 670));
+        QCOMPARE(boxes,
+            QStringList {
+                "[Restore Default Settings] Put the folders, formats, instrument, players and GUI "
+                "scale back to their defaults?\n\nThis takes effect at once; CANCEL does not undo it." });
+        QCOMPARE(shown(QStringLiteral("videoFormat")),
+            confirmed ? QStringLiteral("Not Set") : QStringLiteral("MKV"));
+        QCOMPARE(window->guiScale(), confirmed ? 1.0 : 1.25);
+        QCOMPARE(window->size(), confirmed ? QSize(540, 670) : QSize(675, 837));
         click(QStringLiteral("cancelButton"));
         QVERIFY(!window->isVisible());
 
-        for (const char *key : { "default_video_format", "default_instrument", "default_path_save", "settings_gui_scale" })
-            QVERIFY2(!store->contains(QLatin1String(key)), key);
+        for (const QString &key : keys)
+            QVERIFY2(store->contains(key) != confirmed, qPrintable(key));
         open();
-        QCOMPARE(shown(QStringLiteral("instrument")), QStringLiteral("Not Set"));
-        QCOMPARE(savePathShown(), globals->getDocumentsPath() + QStringLiteral("/Save"));
+        QCOMPARE(shown(QStringLiteral("instrument")),
+            confirmed ? QStringLiteral("Not Set") : QStringLiteral("Drums"));
+        QCOMPARE(savePathShown(),
+            confirmed ? globals->getDocumentsPath() + QStringLiteral("/Save") : TempHome::home());
     }
 
     void scaleListAndItsOwnOk()
@@ -206,6 +302,70 @@ private slots:
         QVERIFY(!window->isVisible());
         open();
         QCOMPARE(shown(QStringLiteral("scaleList")), QStringLiteral("0.80"));
+    }
+
+    // The bottom OK takes a picked scale along; what the window was fitted to is never stored.
+    void scaleIsTheUsersChoice_data()
+    {
+        QTest::addColumn<double>("stored");
+        QTest::addColumn<QString>("picked");
+        QTest::addColumn<QString>("listed");
+        QTest::newRow("picked, then OK") << 1.25 << "0.80"
+                                         << "1.25";
+        QTest::newRow("left alone") << 1.25 << QString() << "1.25";
+        // Taller than the 1200-pixel screen: drawn at a smaller scale; the list offers no 2.00.
+        QTest::newRow("fitted to the screen") << 2.0 << QString() << QString();
+    }
+
+    void scaleIsTheUsersChoice()
+    {
+        QFETCH(double, stored);
+        QFETCH(QString, picked);
+        QFETCH(QString, listed);
+        store->setValue(QStringLiteral("settings_gui_scale"), stored);
+        open();
+        QCOMPARE(shown(QStringLiteral("scaleList")), listed);
+        QCOMPARE(window->guiScale() < stored, listed.isEmpty());
+        if (!picked.isEmpty())
+            QVERIFY(screen->choose(QStringLiteral("scaleList"), picked));
+        click(QStringLiteral("okButton"));
+        QVERIFY(!window->isVisible());
+        QCOMPARE(globals->getSettingsGuiScale(), picked.isEmpty() ? stored : picked.toDouble());
+    }
+
+    // Whole-pixel frames: at a fractional scale the right edge used to fall between two pixels and vanish.
+    void groupBoxesKeepTheirFrames_data()
+    {
+        QTest::addColumn<double>("scale");
+        QTest::newRow("1") << 1.0;
+        QTest::newRow("1.49") << 1.49;
+        QTest::newRow("0.75") << 0.75;
+    }
+
+    void groupBoxesKeepTheirFrames()
+    {
+        QFETCH(double, scale);
+        store->setValue(QStringLiteral("settings_gui_scale"), scale);
+        open();
+        const QImage picture = window->grab().toImage();
+        const QString folder = qEnvironmentVariable("ZELK_SCREENSHOT_DIR");
+        if (!folder.isEmpty())
+            picture.save(QStringLiteral("%1/settings-%2.png").arg(folder).arg(scale));
+        for (const char *name : { "pathBox", "defaultsBox", "playersBox", "scaleBox" }) {
+            const QQuickItem *box = screen->item(QLatin1String(name));
+            const QRectF area = box->mapRectToScene(QRectF(0, 0, box->width(), box->height()));
+            const int y = int(area.center().y());
+            // The frame is lighter than the fill just inside it, on both sides.
+            const auto lightest = [&](double from, double to) {
+                int light = 0;
+                for (int x = int(from); x <= int(to); ++x)
+                    light = std::max(light, qGray(picture.pixel(x, y)));
+                return light;
+            };
+            const int inside = qGray(picture.pixel(int(area.right()) - 6, y));
+            QVERIFY2(lightest(area.left(), area.left() + 1) > inside + 40, name);
+            QVERIFY2(lightest(area.right() - 2, area.right() - 0.5) > inside + 40, name);
+        }
     }
 
     void oddFolderSurvivesSaveAndReopen()

@@ -237,19 +237,18 @@ void journey(const MainWindowHarness &main, const QStringList &script)
         QQuickItem *layer = main.item(QStringLiteral("authLayer"));
         if (!QTest::qWaitFor([layer] { return layer->isVisible(); }, 5000))
             say(QStringLiteral("logout: no layer"));
-        // The form used last comes back emptied, and a password typed now must not show in clear.
+        // The login form comes back with the address alone, and a password typed now must not show in clear.
         QStringList kept;
-        for (const char *name : { "name", "email", "password", "password2" }) {
+        for (const char *name : { "name", "password", "password2" }) {
             const QQuickItem *field = main.item(QLatin1String(name));
             if (!field->property("value").toString().isEmpty() || field->property("passwordVisible").toBool())
                 kept << QLatin1String(name);
         }
-        say(QStringLiteral("logged out: %1, form %2, kept '%3', sign-in %4")
-                .arg(cover(main), layer->property("mode").toString(), kept.join(' '),
+        say(QStringLiteral("logged out: %1, form %2, address %3, kept '%4', sign-in %5")
+                .arg(cover(main), layer->property("mode").toString(),
+                    main.item(QStringLiteral("email"))->property("value").toString(), kept.join(' '),
                     QFile::exists(GlobalsInfo::getInstance()->authFilePath()) ? "kept" : "deleted"));
 
-        main.click(main.item(QStringLiteral("cornerLink")));
-        main.typeInto(QStringLiteral("email"), email);
         main.typeInto(QStringLiteral("password"), password);
         main.click(main.item(QStringLiteral("submit")));
         say(QStringLiteral("signed in: ") + signInState(main));

@@ -44,6 +44,13 @@ class tst_MainWindow final : public QObject
         main = std::make_unique<MainWindowHarness>();
         QVERIFY(main->waitUntilDecided());
     }
+    // Keeps a picture of the main window when ZELK_SCREENSHOT_DIR names a folder.
+    void picture(const QString &name) const
+    {
+        const QString folder = qEnvironmentVariable("ZELK_SCREENSHOT_DIR");
+        if (!folder.isEmpty())
+            main->window()->grabWindow().save(QStringLiteral("%1/%2.png").arg(folder, name));
+    }
     // The last code the service mailed to that address.
     QString mailedCode(const QString &email) const
     {
@@ -79,6 +86,8 @@ private slots:
     void init()
     {
         boxes.clear();
+        // As a new run of the program: nobody signed in before.
+        globals->saveCustomerInfo({});
         reopen(false);
     }
 
@@ -256,15 +265,37 @@ private slots:
         type("password2", QStringLiteral("second-pass"));
         clickItem("submit");
         QCOMPARE(error(), QString());
+        // The login form says so, with the address filled in.
         QCOMPARE(layer("mode"), QStringLiteral("login"));
+        QCOMPARE(layer("notice"),
+            QStringLiteral("Your password has been changed. Please sign in with the new password."));
+        QVERIFY(errorBoxShown("errorBox"));
+        QVERIFY(item("errorBox")->property("good").toBool());
+        QCOMPARE(value("email"), ada);
         QCOMPARE(value("password"), QString());
+        picture(QStringLiteral("login-after-reset"));
 
         // The new password signs in.
-        type("email", ada);
         type("password", QStringLiteral("second-pass"));
         clickItem("submit");
         QCOMPARE(error(), QString());
         QVERIFY(!item("authLayer")->isVisible());
+    }
+
+    // A sign-out offers the login form with the address (after a registration: the journey's part).
+    void logoutShowsLoginWithTheAddress()
+    {
+        reopen(true);
+        QVERIFY(!item("authLayer")->isVisible());
+        QVERIFY(main->openHelpMenu());
+        main->click(item("logoutItem"));
+
+        QTRY_VERIFY(item("authLayer")->isVisible());
+        QCOMPARE(layer("mode"), QStringLiteral("login"));
+        QCOMPARE(value("email"), ada);
+        QCOMPARE(value("password"), QString());
+        QVERIFY(!errorBoxShown("errorBox"));
+        picture(QStringLiteral("login-after-logout"));
     }
 
     void errorKeepsTheFormInPlace_data()

@@ -222,18 +222,25 @@ Item {
             compare(findChild(nameField, "valueText").text, "Alice")
             compare(findChild(passwordField, "valueText").text, "******")
             compare(nameField.children[0].children[0].text, "Name:")
-            // In the My Account window while it edits, an input in clear instead.
+            // In the My Account window while it edits, an input, a password masked until the eye shows it.
             var field = testHelper.createWithContext(Qt.resolvedUrl("qrc:/qml/TextField.qml"), {
                 myAccount: { editing: true }, scf: 1, prop: prop
             })
             verify(field !== null)
+            field.parent = root
+            field.width = 300
             field.label = "Password"
             field.value = "secret12"
             verify(field.editing)
             var input = findChild(field, "valueInput")
             verify(input.parent.visible)
             compare(input.text, "secret12")
+            compare(input.echoMode, TextInput.Password)
+            var eye = findChild(field, "eye")
+            verify(eye.visible)
+            mouseClick(eye)
             compare(input.echoMode, TextInput.Normal)
+            compare(eye.iconName, "password-hidden")
             verify(!findChild(field, "valueText").parent.visible)
         }
     }
