@@ -1,7 +1,7 @@
 #include "ModalBoxCloser.h"
 
+#include <QAbstractButton>
 #include <QApplication>
-#include <QMessageBox>
 
 ModalBoxCloser::ModalBoxCloser(QObject *parent, Scope scope)
     : QObject(parent)
@@ -16,9 +16,15 @@ void ModalBoxCloser::closeActiveBox()
     QWidget *modal = QApplication::activeModalWidget();
     if (!modal)
         return;
-    if (const auto *box = qobject_cast<QMessageBox *>(modal))
+    if (const auto *box = qobject_cast<QMessageBox *>(modal)) {
         boxes << QStringLiteral("[%1] %2").arg(box->windowTitle(), box->text());
-    else if (scope == Scope::MessageBoxesOnly)
+        boxWidths << box->width();
+        if (QAbstractButton *button = box->button(answer)) {
+            button->click();
+            return;
+        }
+    } else if (scope == Scope::MessageBoxesOnly) {
         return;
+    }
     modal->close();
 }
