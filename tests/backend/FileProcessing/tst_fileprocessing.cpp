@@ -285,6 +285,14 @@ private slots:
         QCOMPARE(desktopOpened, (QStringList { bed.savePath, window->mixResultPath() }));
         QCOMPARE(boxes->seen(),
             QStringList { "[File Processing Error] Downloaded files not exists:\n\n" + window->mainResultPath() });
+
+        // A desktop that cannot open them (offscreen has no handler) is said so.
+        QDesktopServices::unsetUrlHandler("file");
+        boxes->clear();
+        click("openFolderButton");
+        click("openMixButton");
+        const QString cannot = "[Cannot Open] The desktop could not open:\n\n";
+        QCOMPARE(boxes->seen(), (QStringList { cannot + bed.savePath, cannot + window->mixResultPath() }));
     }
 
     void newFileCancelsTheRunningOne()
@@ -478,8 +486,11 @@ private slots:
         settings->setValue("default_path_save", folder);
         const auto restore = qScopeGuard([this, folder] {
             settings->setValue("default_path_save", bed.savePath);
-            QFile::remove(folder);
-            QDir(folder).removeRecursively();
+            // Only what the row made: never a system folder.
+            if (folder.startsWith(bed.documents + '/')) {
+                QFile::remove(folder);
+                QDir(folder).removeRecursively();
+            }
         });
         if (!change.isEmpty())
             QVERIFY(QDir().mkpath(folder));
