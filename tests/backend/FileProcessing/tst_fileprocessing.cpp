@@ -8,6 +8,7 @@
 #include "QuickWidgetHarness.h"
 #include "ScriptedHttpServer.h"
 #include "ServiceTestBed.h"
+#include "plugins/MessageBoxCustom.h"
 #include "UserAuth/UserAuth.h"
 
 #include <QDesktopServices>
@@ -314,6 +315,23 @@ private slots:
         QCOMPARE(boxes->seen(), QStringList());
     }
 
+    void lateEstimateOfACancelledRun()
+    {
+        // The first run's estimate is still on its way when it is cancelled and the next run starts.
+        Answer late = Answer::text("99");
+        late.pieces << "9";
+        late.pieceDelayMs = 800;
+        useScriptedServer("/zelk-server/remains.php", late);
+        startRun(makeSource());
+        QTRY_COMPARE(layer(), "processing");
+        click("processingCancel");
+        scripted->script("/zelk-server/remains.php", Answer::text("30"));
+        click("processButton");
+        QTRY_COMPARE(screen->rootProperty("remainingProcessingTime").toInt(), 30);
+        QTest::qWait(1000);
+        QCOMPARE(screen->rootProperty("remainingProcessingTime").toInt(), 30);
+    }
+
     void openingChecksTheFile_data()
     {
         QTest::addColumn<QString>("name");
@@ -350,11 +368,18 @@ private slots:
         QVERIFY(!window->openWindow(path));
         QVERIFY(!window->isVisible());
         QCOMPARE(boxes->seen(), QStringList { QString(box).replace("%BASE%", base) });
-        // The whole title shows: the box is wider than the title in a bold face, with room for its buttons.
+    }
+
+    // A short text made a box too narrow for its title, which the desktop then cut ("File Pro… ng Error").
+    void boxesKeepTheirTitle()
+    {
+        const QString title = "File Processing Error";
+        MessageBoxCustom::critical(nullptr, title, "Refused");
         QFont bold;
         bold.setBold(true);
-        const QString title = box.mid(1, box.indexOf(']') - 1);
-        QVERIFY(boxes->widths().first() > QFontMetrics(bold).horizontalAdvance(title) + 100);
+        // Room for the title in a bold face, a window icon and three title-bar buttons.
+        QCOMPARE(boxes->seen().size(), 1);
+        QVERIFY(boxes->widths().first() > QFontMetrics(bold).horizontalAdvance(title) + 120);
     }
 
     void wideWavIsConvertedAndTaken()
