@@ -98,13 +98,15 @@ bool FileProcessing::acceptFile(const QString &path)
     // Hidden, the window would place its boxes where it last stood.
     QWidget *parent = isVisible() ? this : nullptr;
     if (!QFileInfo(path).isFile()) {
-        MessageBoxCustom::critical(parent, errorTitle, QStringLiteral("This file cannot be opened:\n\n%1").arg(path));
+        MessageBoxCustom::critical(
+            parent, errorTitle, QStringLiteral("This file cannot be opened:\n\n%1").arg(path));
         return false;
     }
     // The same files as the file dialog offers, and only those with a sound stream ffmpeg reads: a
     // text file named ".mp3" or an empty ".wav" would fail only after the upload.
     const QString suffix = MediaFormats::suffixOf(path);
-    const bool offered = MediaFormats::audioSources().contains(suffix) || MediaFormats::videoSources().contains(suffix);
+    const bool offered
+        = MediaFormats::audioSources().contains(suffix) || MediaFormats::videoSources().contains(suffix);
     if (!offered || SourceCheck::sound(path) == SourceCheck::Sound::Unreadable) {
         MessageBoxCustom::critical(parent, QStringLiteral("Unreadable File"),
             QStringLiteral("This file has no sound ZELK can read: %1").arg(QFileInfo(path).fileName()));
@@ -155,7 +157,8 @@ void FileProcessing::startProcess()
     }
     const QString tempPath = globals->getTempPath();
     if (tempPath.isEmpty()) {
-        MessageBoxCustom::critical(this, errorTitle, QStringLiteral("The temporary folder cannot be created."));
+        MessageBoxCustom::critical(
+            this, errorTitle, QStringLiteral("The temporary folder cannot be created."));
         return;
     }
     cancelFlag.store(0, std::memory_order_release);
@@ -367,8 +370,8 @@ bool FileProcessing::reportUnwritten(const QString &lead, const QString &note)
     if (failed.isEmpty())
         return false;
     setScreen("currentLayer", choiceLayer);
-    MessageBoxCustom::critical(this, errorTitle,
-        QStringLiteral("%1\n\n%2").arg(lead, failed.join(QLatin1Char('\n'))) + note);
+    MessageBoxCustom::critical(
+        this, errorTitle, QStringLiteral("%1\n\n%2").arg(lead, failed.join(QLatin1Char('\n'))) + note);
     return true;
 }
 

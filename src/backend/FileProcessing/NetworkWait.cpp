@@ -23,7 +23,7 @@ bool NetworkWait::untilFinished(QNetworkReply *reply, const QObject *owner)
 }
 
 bool NetworkWait::probe(QNetworkAccessManager *manager, const QUrl &url, std::chrono::milliseconds limit,
-                        const QObject *owner, QString *unreachable)
+    const QObject *owner, QString *unreachable)
 {
     QNetworkReply *reply = manager->get(QNetworkRequest(url));
     ReplyTimeout::watch(reply, limit, ReplyTimeout::Kind::Total);
@@ -33,7 +33,8 @@ bool NetworkWait::probe(QNetworkAccessManager *manager, const QUrl &url, std::ch
     if (!online)
         qDebug() << "Connectivity probe failed:" << ReplyTimeout::errorString(reply);
     if (unreachable)
-        *unreachable = ServiceMessages::isUnreachable(reply) ? ServiceMessages::unreachable(reply) : QString();
+        *unreachable
+            = ServiceMessages::isUnreachable(reply) ? ServiceMessages::unreachable(reply) : QString();
     reply->deleteLater();
     return online;
 }

@@ -13,7 +13,8 @@ QString SaveFolder::problem(const QString &path)
     if (!folder.isAbsolute())
         return QStringLiteral("The save folder is not a full path:\n\n%1").arg(path) + advice;
     if (!folder.isDir() && !QDir().mkpath(path))
-        return QStringLiteral("The save folder does not exist and cannot be created:\n\n%1").arg(path) + advice;
+        return QStringLiteral("The save folder does not exist and cannot be created:\n\n%1").arg(path)
+            + advice;
     // Permissions alone do not tell (an administrator, a read-only disk): a file is made and removed.
     QTemporaryFile probe(QStringLiteral("%1/.zelk-write-check.XXXXXX").arg(path));
     if (!probe.open())

@@ -96,7 +96,8 @@ private slots:
     void missingFileKeepsTheMainWindow()
     {
         ModalBoxCloser boxes;
-        connect(loader.get(), &BackendLoader::fileCheck, this, [this](bool busy) { events << (busy ? "cover" : "uncover"); });
+        connect(loader.get(), &BackendLoader::fileCheck, this,
+            [this](bool busy) { events << (busy ? "cover" : "uncover"); });
         loader->loadFile(QStringLiteral("/music/song.mp3"));
         QCOMPARE(boxes.seen(), QStringList { "[File Processing Error] This file cannot be opened:\n\n/music/song.mp3" });
         QCOMPARE(events, (QStringList { "cover", "uncover" }));

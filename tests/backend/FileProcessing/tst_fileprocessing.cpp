@@ -165,7 +165,9 @@ private slots:
         Answer lateId = Answer::text("4");
         lateId.pieces << "2";
         lateId.pieceDelayMs = 600;
-        QTest::newRow("cancel uploading") << proceed << lateId << "" << "uploading" << "" << 0;
+        QTest::newRow("cancel uploading") << proceed << lateId << ""
+                                          << "uploading"
+                                          << "" << 0;
         QTest::newRow("cancel processing") << remains << Answer::text("30") << "" << "processing" << "" << 1;
         QTest::newRow("cancel downloading") << mix << stalled << "" << "downloading" << "" << 1;
         QTest::newRow("cancel converting") << none << Answer() << "hang-final" << "converting" << "" << 1;
@@ -179,16 +181,18 @@ private slots:
         QTest::newRow("one result missing")
             << mix << Answer::text("gone", 404) << "" << "" << error + "Download error:\n\n" << 1;
         // The service stops after answering path: the next step cannot reach it.
-        const QString stopped
-            = error + "The ZELK service at %BASE% cannot be reached: Connection refused. Check that it is running.";
-        QTest::newRow("stopped before the upload") << QByteArray("/generate_204") << Answer::text({}, 204) << "stop"
-                                                   << "" << stopped << 0;
-        QTest::newRow("stopped before the remaining time")
-            << proceed << Answer::text("42") << "stop" << "" << stopped << 1;
-        QTest::newRow("stopped before the result list")
-            << remains << Answer::text("-1") << "stop" << "" << stopped << 1;
-        QTest::newRow("stopped before the results") << QByteArray("/zelk-server/download.php") << Answer() << "stop"
-                                                    << "" << stopped << 1;
+        const QString stopped = error
+            + "The ZELK service at %BASE% cannot be reached: Connection refused. Check that it is running.";
+        QTest::newRow("stopped before the upload")
+            << QByteArray("/generate_204") << Answer::text({}, 204) << "stop"
+            << "" << stopped << 0;
+        QTest::newRow("stopped before the remaining time") << proceed << Answer::text("42") << "stop"
+                                                           << "" << stopped << 1;
+        QTest::newRow("stopped before the result list") << remains << Answer::text("-1") << "stop"
+                                                        << "" << stopped << 1;
+        QTest::newRow("stopped before the results")
+            << QByteArray("/zelk-server/download.php") << Answer() << "stop"
+            << "" << stopped << 1;
         const QString converting = "[Converting Error] ";
         QTest::newRow("ffmpeg missing") << none << Answer() << "missing" << ""
                                         << converting + "An error occurred preparing the file for upload" << 0;
@@ -340,13 +344,15 @@ private slots:
         QTest::addColumn<QString>("box");
 
         const QString noSound = "[Unreadable File] This file has no sound ZELK can read: ";
-        QTest::newRow("text named mp3") << "song.mp3" << QByteArray("just some words\n") << true << noSound + "song.mp3";
+        QTest::newRow("text named mp3")
+            << "song.mp3" << QByteArray("just some words\n") << true << noSound + "song.mp3";
         QTest::newRow("empty wav") << "song.wav" << QByteArray() << true << noSound + "song.wav";
-        QTest::newRow("dropped text file") << "notes.txt" << QByteArray("sound") << true << noSound + "notes.txt";
-        QTest::newRow("service stopped")
-            << "song.mp3" << QByteArray("sound") << false
-            << "[Service Unreachable] The ZELK service at %BASE% cannot be reached: Connection refused. Check that it "
-               "is running.";
+        QTest::newRow("dropped text file")
+            << "notes.txt" << QByteArray("sound") << true << noSound + "notes.txt";
+        QTest::newRow("service stopped") << "song.mp3" << QByteArray("sound") << false
+                                         << "[Service Unreachable] The ZELK service at %BASE% cannot be "
+                                            "reached: Connection refused. Check that it "
+                                            "is running.";
     }
 
     void openingChecksTheFile()
@@ -402,11 +408,13 @@ private slots:
     {
         // The real service makes the song as soon as the upload is in; CANCEL comes before its id.
         const QString source = makeSource();
-        QQmlProperty(window->rootObject(), "uploadingPercent").connectNotifySignal(this, SLOT(cancelWhenSent()));
+        QQmlProperty(window->rootObject(), "uploadingPercent")
+            .connectNotifySignal(this, SLOT(cancelWhenSent()));
         cancelledWhenSent = false;
         cancelledId = 0;
         qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &message) {
-            static const QRegularExpression arrived(QStringLiteral("The id of a cancelled upload arrived: (\\d+)"));
+            static const QRegularExpression arrived(
+                QStringLiteral("The id of a cancelled upload arrived: (\\d+)"));
             if (const auto match = arrived.match(message); match.hasMatch())
                 cancelledId = match.captured(1).toInt();
         });
@@ -439,14 +447,17 @@ private slots:
         stalled.declaredLength = 1 << 20;
         stalled.end = Answer::End::Stall;
         const QByteArray none;
-        QTest::newRow("preparing") << none << Answer() << "hang-prepare" << "converting" << 1;
+        QTest::newRow("preparing") << none << Answer() << "hang-prepare"
+                                   << "converting" << 1;
         // Sent and waiting for its id, which never comes: nothing to cancel yet.
-        QTest::newRow("uploading") << QByteArray("/zelk-server/proceed.php") << Answer::silent() << "" << "uploading"
-                                   << 0;
+        QTest::newRow("uploading") << QByteArray("/zelk-server/proceed.php") << Answer::silent() << ""
+                                   << "uploading" << 0;
         QTest::newRow("processing") << QByteArray("/zelk-server/remains.php") << Answer::text("30") << ""
                                     << "processing" << 1;
-        QTest::newRow("downloading") << QByteArray("/r/mix.wav") << stalled << "" << "downloading" << 1;
-        QTest::newRow("converting") << none << Answer() << "hang-final" << "converting" << 1;
+        QTest::newRow("downloading") << QByteArray("/r/mix.wav") << stalled << ""
+                                     << "downloading" << 1;
+        QTest::newRow("converting") << none << Answer() << "hang-final"
+                                    << "converting" << 1;
     }
 
     void closeDuringRun()
@@ -487,14 +498,25 @@ private slots:
         QTest::addColumn<QString>("change"); // what happens to it after the window opened
         QTest::addColumn<QString>("box"); // empty: the run succeeds, with the results in the folder
 
-        const QString cannotCreate = "[Save Folder Error] The save folder does not exist and cannot be created:\n\n";
-        QTest::newRow("missing and creatable") << "%DOCS%/New Folder/Save Here" << "" << "";
-        QTest::newRow("not creatable") << "/proc/zelk/Save" << "" << cannotCreate + "/proc/zelk/Save";
-        QTest::newRow("not writable") << "/proc" << ""
-                                      << "[Save Folder Error] ZELK cannot write into the save folder:\n\n/proc";
-        QTest::newRow("removed after Settings") << "%DOCS%/Chosen" << "remove" << "";
-        QTest::newRow("replaced by a file after Settings") << "%DOCS%/Chosen" << "file" << cannotCreate + "%DOCS%/Chosen";
-        QTest::newRow("removed during the run") << "%DOCS%/Chosen" << "remove while processing" << "";
+        const QString cannotCreate
+            = "[Save Folder Error] The save folder does not exist and cannot be created:\n\n";
+        QTest::newRow("missing and creatable") << "%DOCS%/New Folder/Save Here"
+                                               << ""
+                                               << "";
+        QTest::newRow("not creatable") << "/proc/zelk/Save"
+                                       << "" << cannotCreate + "/proc/zelk/Save";
+        QTest::newRow("not writable")
+            << "/proc"
+            << ""
+            << "[Save Folder Error] ZELK cannot write into the save folder:\n\n/proc";
+        QTest::newRow("removed after Settings") << "%DOCS%/Chosen"
+                                                << "remove"
+                                                << "";
+        QTest::newRow("replaced by a file after Settings") << "%DOCS%/Chosen"
+                                                           << "file" << cannotCreate + "%DOCS%/Chosen";
+        QTest::newRow("removed during the run") << "%DOCS%/Chosen"
+                                                << "remove while processing"
+                                                << "";
     }
 
     void saveFolderChecks()
@@ -539,7 +561,8 @@ private slots:
         if (box.isEmpty()) {
             waitForLayer("success");
             QCOMPARE(QFileInfo(window->mainResultPath()).absolutePath(), folder);
-            QVERIFY(QFileInfo(window->mainResultPath()).size() > 0 && QFileInfo(window->mixResultPath()).size() > 0);
+            QVERIFY(QFileInfo(window->mainResultPath()).size() > 0
+                && QFileInfo(window->mixResultPath()).size() > 0);
         } else {
             QCOMPARE(boxes->seen(), QStringList { box + "\n\nChoose another save folder in Settings." });
             QCOMPARE(layer(), choosing);
@@ -561,7 +584,8 @@ private:
         QSignalSpy seconds(&asker, &ZelkServer::remainSeconds);
         QSignalSpy ready(&asker, &ZelkServer::filesReady);
         asker.getRemainSeconds(id);
-        if (!QTest::qWaitFor([&] { return !error.isEmpty() || !seconds.isEmpty() || !ready.isEmpty(); }, 5000))
+        if (!QTest::qWaitFor(
+                [&] { return !error.isEmpty() || !seconds.isEmpty() || !ready.isEmpty(); }, 5000))
             return QStringLiteral("not yet");
         return error.isEmpty() ? QStringLiteral("being processed") : error.first().first().toString();
     }
@@ -574,7 +598,8 @@ private:
     void waitForBusy(const QString &busyLayer, const QString &fault) const
     {
         const QString text = fault == QLatin1String("hang-final") ? "Converting 'vocals" : "";
-        QTRY_VERIFY(layer() == busyLayer && screen->rootProperty("convertingText").toString().startsWith(text));
+        QTRY_VERIFY(
+            layer() == busyLayer && screen->rootProperty("convertingText").toString().startsWith(text));
         QTRY_VERIFY(busyLayer != "uploading" || screen->rootProperty("uploadingPercent").toDouble() == 100.0);
     }
 

@@ -95,9 +95,11 @@ private slots:
         QTest::addColumn<bool>("signedIn");
         QTest::addColumn<QString>("first");
         QTest::addColumn<QString>("box");
-        QTest::newRow("signed in") << true << "My Song.mp3" << "";
+        QTest::newRow("signed in") << true << "My Song.mp3"
+                                   << "";
         // The sign-in layer covers the window: nothing is processed for nobody.
-        QTest::newRow("signed out") << false << "My Song.mp3" << "";
+        QTest::newRow("signed out") << false << "My Song.mp3"
+                                    << "";
         QTest::newRow("no sound") << true << "notes.txt"
                                   << "[Unreadable File] This file has no sound ZELK can read: notes.txt";
     }
@@ -111,7 +113,8 @@ private slots:
         const QString music = TempHome::createDocumentsFolder();
         QList<QUrl> urls;
         for (const QString &name : { first, QStringLiteral("other.wav") }) {
-            QVERIFY(MediaSamples::makeAudio(music + QLatin1Char('/') + name, { "-c:a", "libmp3lame", "-f", "mp3" }));
+            QVERIFY(MediaSamples::makeAudio(
+                music + QLatin1Char('/') + name, { "-c:a", "libmp3lame", "-f", "mp3" }));
             urls << QUrl::fromLocalFile(music + QLatin1Char('/') + name);
         }
         // While the file and the service are checked, the main window stays, under its cover.
@@ -119,7 +122,10 @@ private slots:
         auto *loader = main->window()->findChild<BackendLoader *>();
         QVERIFY(loader);
         connect(loader, &BackendLoader::fileCheck, this, [&](bool busy) {
-            covered << QStringLiteral("%1 %2 %3").arg(busy).arg(main->window()->isVisible()).arg(shown("initialLoader"));
+            covered << QStringLiteral("%1 %2 %3")
+                           .arg(busy)
+                           .arg(main->window()->isVisible())
+                           .arg(shown("initialLoader"));
         });
         main->drop(urls);
         const bool opens = signedIn && box.isEmpty();
