@@ -257,17 +257,17 @@ void FileProcessing::filesReady()
     // Two queries in flight may both say the results are ready; only the first starts the downloads.
     if (isCancelled() || !runIs(Stage::Processing))
         return;
-    stage = Stage::Downloading;
-    if (root && root->property("remainingProcessingTime").toInt() > 0)
-        setScreen("remainingProcessingTime", 0);
-    emit changeLayerWithDelay(QStringLiteral("downloading"));
-
     // The folder may have gone while the service worked; the results go into it or nowhere.
     const QString savePath = globals->chosenSavePath();
     if (const QString problem = SaveFolder::problem(savePath); !problem.isEmpty()) {
         reportFailure(SaveFolder::title(), problem);
         return;
     }
+    stage = Stage::Downloading;
+    if (root && root->property("remainingProcessingTime").toInt() > 0)
+        setScreen("remainingProcessingTime", 0);
+    emit changeLayerWithDelay(QStringLiteral("downloading"));
+
     const QString instrument = screenText("selectedInstrument");
     const QString baseName = QFileInfo(sourcePath).completeBaseName();
     const QString format = outputExtension();
