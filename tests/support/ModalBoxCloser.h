@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QList>
+#include <QMessageBox>
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
@@ -17,7 +19,16 @@ public:
     explicit ModalBoxCloser(QObject *parent = nullptr, Scope scope = Scope::AnyModal);
 
     QStringList seen() const { return boxes; }
-    void clear() { boxes.clear(); }
+    // The width each box had when it was closed, in the order of seen().
+    QList<int> widths() const { return boxWidths; }
+    void clear()
+    {
+        boxes.clear();
+        boxWidths.clear();
+    }
+    // A box that offers this button is answered with it; any other box is closed, which answers a
+    // question with its escape button.
+    void answerWith(QMessageBox::StandardButton button) { answer = button; }
 
 private:
     Q_DISABLE_COPY(ModalBoxCloser)
@@ -26,4 +37,6 @@ private:
     QTimer timer;
     Scope scope;
     QStringList boxes;
+    QList<int> boxWidths;
+    QMessageBox::StandardButton answer = QMessageBox::NoButton;
 };

@@ -125,7 +125,10 @@ void ScriptedHttpServer::readFrom(QTcpSocket *socket)
 
 void ScriptedHttpServer::answer(QTcpSocket *socket, const Request &request)
 {
-    const Answer answer = answers.value(request.path.split('?').constFirst(), Answer::text("not scripted", 404));
+    const QByteArray path = request.path.split('?').constFirst();
+    const Answer answer = answers.value(path, Answer::text("not scripted", 404));
+    if (!stopPath.isEmpty() && path == stopPath)
+        server.close();
     if (answer.mode == Answer::Mode::Reset)
         socket->abort();
     if (answer.mode != Answer::Mode::Respond)

@@ -54,6 +54,9 @@ public:
     // The answer for every request to path; unscripted paths get 404.
     void script(const QByteArray &path, const Answer &answer);
 
+    // Stops taking connections once a request to path is answered, as a service that was stopped then.
+    void stopAfter(const QByteArray &path) { stopPath = path; }
+
     QList<Request> requests() const { return received; }
     QList<Request> requestsTo(const QByteArray &path) const;
 
@@ -69,4 +72,5 @@ private:
     QHash<QByteArray, Answer> answers;
     QHash<QTcpSocket *, QByteArray> buffers;
     QList<Request> received;
+    QByteArray stopPath;
 };

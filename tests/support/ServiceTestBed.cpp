@@ -15,11 +15,12 @@
 
 namespace {
 
-// Preparation is the run that writes 16-bit PCM; every other run is a final conversion.
+// The sound check writes to the null muxer, preparation writes 16-bit PCM; every other run is a final
+// conversion.
 const char ffmpegScript[] = R"(#!/bin/sh
 [ -n "$ZELK_FFMPEG_LOG" ] && printf '%s\n' "$*" >> "$ZELK_FFMPEG_LOG"
 for last; do :; done
-case "$*" in *pcm_s16le*) step=prepare;; *) step=final;; esac
+case "$*" in *"-f null"*) step=probe;; *pcm_s16le*) step=prepare;; *) step=final;; esac
 case "$ZELK_FFMPEG_FAULT" in
   "hang-$step") exec sleep 60;;
   "fail-$step") exit 1;;

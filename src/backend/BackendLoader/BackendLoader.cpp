@@ -54,8 +54,17 @@ void BackendLoader::loadFile(QString path)
         connect(fileProcessing.get(), &FileProcessing::showParent, this, &BackendLoader::showMainWindow);
         connect(fileProcessing.get(), &FileProcessing::openAnotherFile, this, &BackendLoader::selectFile);
     }
-    emit hideMainWindow();
-    fileProcessing->openWindow(path);
+    // A second drop while a file is being checked waits for nothing: the first one is answered first.
+    if (checkingFile)
+        return;
+    // The checks can take seconds (ffmpeg, the service): the main window stays, under its cover.
+    checkingFile = true;
+    emit fileCheck(true);
+    const bool opened = fileProcessing->openWindow(path);
+    checkingFile = false;
+    emit fileCheck(false);
+    if (opened)
+        emit hideMainWindow();
 }
 
 void BackendLoader::openMyAccountWindow()

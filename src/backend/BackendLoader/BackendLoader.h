@@ -54,6 +54,8 @@ signals:
     void hideMainWindow();
     void showMainWindow();
     void scfChanged(double scf);
+    // True while a chosen or dropped file is checked before its window opens.
+    void fileCheck(bool busy);
 
 public slots:
     void selectFile();
@@ -68,4 +70,5 @@ private:
     std::unique_ptr<FileProcessing> fileProcessing;
     std::unique_ptr<Archive> archive;
     QString lastOpenPath;
+    bool checkingFile = false;
 };

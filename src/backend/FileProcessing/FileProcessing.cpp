@@ -2,13 +2,16 @@
 
 #include "ConvertingFile.h"
 #include "ResultOpener.h"
+#include "SaveFolder.h"
+#include "SourceCheck.h"
+#include "GlobalsInfo/DesktopOpener.h"
 #include "GlobalsInfo/GlobalsInfo.h"
 #include "GlobalsInfo/MediaFormats.h"
 #include "GlobalsInfo/TraceLog.h"
 #include "ZelkServer.h"
 #include "plugins/MessageBoxCustom.h"
 
-#include <QDesktopServices>
+#include <QCloseEvent>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -67,31 +70,59 @@ void FileProcessing::initQMLconnections()
     connectToRoot(SIGNAL(remainsArrived()));
 }
 
-void FileProcessing::openWindow(const QString &path)
+bool FileProcessing::openWindow(const QString &path)
 {
     ZELK_TRACE() << path;
-    // A run still going belongs to the previous file; its late replies must not act on this one.
+    // A run still going belongs to the previous file; its late replies, which may arrive while the
+    // checks below wait, must not act on this one.
     if (stage != Stage::Choosing)
         cancelProcess();
+    // Opened from this window ("Process Another File"), the window waits under its cover; from the
+    // main window, the main window does.
+    setScreen("checking", true);
+    const bool accepted = acceptFile(path);
+    setScreen("checking", false);
+    if (!accepted)
+        return false;
     cancelFlag.store(0, std::memory_order_release);
-
-    if (!QFileInfo(path).isFile()) {
-        MessageBoxCustom::critical(this, errorTitle, QStringLiteral("This file cannot be opened:\n\n%1").arg(path));
-        close();
-        return;
-    }
-    if (!server->checkInternetConnection()) {
-        MessageBoxCustom::critical(this, QStringLiteral("No Internet Connection"),
-            QStringLiteral("An active internet connection is required to use current application\n"
-                           "Please check your network settings and try again."));
-        close();
-        return;
-    }
     removeUploaded();
     sourcePath = path;
     download1Percent = download2Percent = 0;
     songId = 0;
     showScaled();
+    return true;
+}
+
+bool FileProcessing::acceptFile(const QString &path)
+{
+    // Hidden, the window would place its boxes where it last stood.
+    QWidget *parent = isVisible() ? this : nullptr;
+    if (!QFileInfo(path).isFile()) {
+        MessageBoxCustom::critical(
+            parent, errorTitle, QStringLiteral("This file cannot be opened:\n\n%1").arg(path));
+        return false;
+    }
+    // The same files as the file dialog offers, and only those with a sound stream ffmpeg reads: a
+    // text file named ".mp3" or an empty ".wav" would fail only after the upload.
+    const QString suffix = MediaFormats::suffixOf(path);
+    const bool offered
+        = MediaFormats::audioSources().contains(suffix) || MediaFormats::videoSources().contains(suffix);
+    if (!offered || SourceCheck::sound(path) == SourceCheck::Sound::Unreadable) {
+        MessageBoxCustom::critical(parent, QStringLiteral("Unreadable File"),
+            QStringLiteral("This file has no sound ZELK can read: %1").arg(QFileInfo(path).fileName()));
+        return false;
+    }
+    if (!server->checkInternetConnection()) {
+        const QString unreachable = server->probeFailure();
+        if (!unreachable.isEmpty())
+            MessageBoxCustom::critical(parent, QStringLiteral("Service Unreachable"), unreachable);
+        else
+            MessageBoxCustom::critical(parent, QStringLiteral("No Internet Connection"),
+                QStringLiteral("An active internet connection is required to use current application\n"
+                               "Please check your network settings and try again."));
+        return false;
+    }
+    return true;
 }
 
 void FileProcessing::fillDocument()
@@ -119,6 +150,17 @@ void FileProcessing::startProcess()
     ZELK_TRACE() << sourcePath;
     if (stage != Stage::Choosing)
         return;
+    // Before any work: the results must have a place, and it must be the one the user chose.
+    if (const QString problem = SaveFolder::problem(globals->chosenSavePath()); !problem.isEmpty()) {
+        MessageBoxCustom::critical(this, SaveFolder::title(), problem);
+        return;
+    }
+    const QString tempPath = globals->getTempPath();
+    if (tempPath.isEmpty()) {
+        MessageBoxCustom::critical(
+            this, errorTitle, QStringLiteral("The temporary folder cannot be created."));
+        return;
+    }
     cancelFlag.store(0, std::memory_order_release);
     setScreen("uploadingPercent", 0);
     setScreen("downloading1Percent", 0);
@@ -132,9 +174,10 @@ void FileProcessing::startProcess()
         return;
     }
 
-    uploadWavPath = QStringLiteral("%1/%2.wav").arg(globals->getTempPath(), globals->generateRandomString(16));
+    uploadWavPath = QStringLiteral("%1/%2.wav").arg(tempPath, globals->generateRandomString(16));
     stage = Stage::Preparing;
-    if (QFileInfo(sourcePath).suffix().toLower() == QLatin1String("wav")) {
+    // A WAV goes up as it is only when the service takes it so; any other is converted like the rest.
+    if (MediaFormats::suffixOf(sourcePath) == QLatin1String("wav") && SourceCheck::isServiceWav(sourcePath)) {
         QFile::copy(sourcePath, uploadWavPath);
         doneUploadConverting();
         return;
@@ -214,12 +257,17 @@ void FileProcessing::filesReady()
     // Two queries in flight may both say the results are ready; only the first starts the downloads.
     if (isCancelled() || !runIs(Stage::Processing))
         return;
+    // The folder may have gone while the service worked; the results go into it or nowhere.
+    const QString savePath = globals->chosenSavePath();
+    if (const QString problem = SaveFolder::problem(savePath); !problem.isEmpty()) {
+        reportFailure(SaveFolder::title(), problem);
+        return;
+    }
     stage = Stage::Downloading;
     if (root && root->property("remainingProcessingTime").toInt() > 0)
         setScreen("remainingProcessingTime", 0);
     emit changeLayerWithDelay(QStringLiteral("downloading"));
 
-    const QString savePath = globals->getSavePath();
     const QString instrument = screenText("selectedInstrument");
     const QString baseName = QFileInfo(sourcePath).completeBaseName();
     const QString format = outputExtension();
@@ -277,6 +325,8 @@ void FileProcessing::finalConvert()
             return;
         }
         stage = Stage::Choosing;
+        if (reportUnwritten(QStringLiteral("These results were not written:")))
+            return;
         emit changeLayerWithDelay(QStringLiteral("success"));
         return;
     }
@@ -303,28 +353,33 @@ void FileProcessing::successProcces()
     if (isCancelled() || !runIs(Stage::Converting))
         return;
     stage = Stage::Choosing;
-    // A conversion that made nothing has kept its downloaded WAV: say so rather than claim success.
+    if (!reportUnwritten(QStringLiteral("Could not convert to the selected format:"),
+            QStringLiteral("\n\nThe downloaded WAV is kept beside it, with \".wav\" added to the name.")))
+        setScreen("currentLayer", QStringLiteral("success"));
+}
+
+bool FileProcessing::reportUnwritten(const QString &lead, const QString &note)
+{
+    // "Process is Successful!" only over two results that are there and hold something.
     QStringList failed;
     for (const QString &result : { resultMainPath, resultMixPath }) {
-        if (!QFileInfo::exists(result))
+        const QFileInfo written(result);
+        if (!written.isFile() || written.size() == 0)
             failed << result;
     }
-    if (!failed.isEmpty()) {
-        setScreen("currentLayer", choiceLayer);
-        MessageBoxCustom::critical(this, errorTitle,
-            QStringLiteral("Could not convert to the selected format:\n\n%1\n\n"
-                           "The downloaded WAV is kept beside it, with \".wav\" added to the name.")
-                .arg(failed.join(QLatin1Char('\n'))));
-        return;
-    }
-    setScreen("currentLayer", QStringLiteral("success"));
+    if (failed.isEmpty())
+        return false;
+    setScreen("currentLayer", choiceLayer);
+    MessageBoxCustom::critical(
+        this, errorTitle, QStringLiteral("%1\n\n%2").arg(lead, failed.join(QLatin1Char('\n'))) + note);
+    return true;
 }
 
 void FileProcessing::openFinalFiles(const QString &type)
 {
     ZELK_TRACE() << type;
     if (type == QLatin1String("folder")) {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(resultMainPath).absolutePath()));
+        DesktopOpener::openPathOrExplain(QFileInfo(resultMainPath).absolutePath(), this);
         return;
     }
     const QString target = type == QLatin1String("mix") ? resultMixPath : resultMainPath;
@@ -332,7 +387,7 @@ void FileProcessing::openFinalFiles(const QString &type)
         MessageBoxCustom::critical(this, errorTitle, QStringLiteral("Downloaded files not exists:\n\n%1").arg(target));
         return;
     }
-    ResultOpener::open(target, MediaFormats::isVideoOutput(MediaFormats::suffixOf(target)));
+    ResultOpener::open(target, MediaFormats::isVideoOutput(MediaFormats::suffixOf(target)), this);
 }
 
 void FileProcessing::proceedAnotherFile()
@@ -358,6 +413,22 @@ void FileProcessing::cancelProcess()
 void FileProcessing::cancel()
 {
     close();
+}
+
+void FileProcessing::closeEvent(QCloseEvent *event)
+{
+    // Closed unseen, a run would go on and its results or errors turn up over the main window.
+    if (stage != Stage::Choosing) {
+        const auto answer = MessageBoxCustom::warning(this, QStringLiteral("Stop Processing"),
+            QStringLiteral("Stop processing %1?").arg(QFileInfo(sourcePath).fileName()),
+            MessageBoxCustom::Yes | MessageBoxCustom::No, MessageBoxCustom::No);
+        if (answer != MessageBoxCustom::Yes) {
+            event->ignore();
+            return;
+        }
+        cancelProcess();
+    }
+    HostedWindow::closeEvent(event);
 }
 
 void FileProcessing::showError(const QString &message)
@@ -404,7 +475,9 @@ void FileProcessing::abandonRun(bool tellService)
     stage = Stage::Choosing;
     cancelFlag.store(1, std::memory_order_release);
     stopWorker();
-    if (tellService)
+    server->abortQueries();
+    // Cancelled between the upload and its id, the song is cancelled once its id is known.
+    if (tellService && !(ended == Stage::Uploading && server->cancelWhenSaved()))
         server->cancelProcces(songId);
     // An upload that did not end in an id may have left no copy on the service: the next PROCESS
     // prepares and uploads afresh instead of asking for a copy that is not there.

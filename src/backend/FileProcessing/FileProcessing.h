@@ -23,7 +23,9 @@ public:
     explicit FileProcessing(QWidget *parent = nullptr);
     ~FileProcessing() override;
 
-    void openWindow(const QString &path);
+    // Checks the file (there, with a sound ffmpeg reads) and the service, and opens the window on
+    // it; false, after a box that says why, when either fails. Waits meanwhile under a cover.
+    bool openWindow(const QString &path);
     // Drops the service's copy of the prepared WAV, and the local one.
     void removeUploaded();
 
@@ -60,6 +62,8 @@ public slots:
 
 protected:
     void fillDocument() override;
+    // During a run, asks whether to stop it; closing then cancels it.
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     Q_DISABLE_COPY(FileProcessing)
@@ -68,6 +72,9 @@ private:
     // late or repeated one from a cancelled, failed or earlier run changes nothing.
     enum class Stage { Choosing, Preparing, Uploading, Processing, Downloading, Converting };
 
+    bool acceptFile(const QString &path);
+    // Shows the failure and goes back to the choice when a result is missing or empty.
+    bool reportUnwritten(const QString &lead, const QString &note = QString());
     void finalConvert();
     void repeatWithSameUploaded();
     void takeDownloadProgress(double &field, const char *screenProperty, double percents);

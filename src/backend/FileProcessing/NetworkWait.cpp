@@ -1,6 +1,7 @@
 #include "NetworkWait.h"
 
 #include "ReplyTimeout.h"
+#include "ServiceMessages.h"
 
 #include <QDebug>
 #include <QEventLoop>
@@ -22,7 +23,7 @@ bool NetworkWait::untilFinished(QNetworkReply *reply, const QObject *owner)
 }
 
 bool NetworkWait::probe(QNetworkAccessManager *manager, const QUrl &url, std::chrono::milliseconds limit,
-                        const QObject *owner)
+    const QObject *owner, QString *unreachable)
 {
     QNetworkReply *reply = manager->get(QNetworkRequest(url));
     ReplyTimeout::watch(reply, limit, ReplyTimeout::Kind::Total);
@@ -31,6 +32,9 @@ bool NetworkWait::probe(QNetworkAccessManager *manager, const QUrl &url, std::ch
     const bool online = reply->error() == QNetworkReply::NoError;
     if (!online)
         qDebug() << "Connectivity probe failed:" << ReplyTimeout::errorString(reply);
+    if (unreachable)
+        *unreachable
+            = ServiceMessages::isUnreachable(reply) ? ServiceMessages::unreachable(reply) : QString();
     reply->deleteLater();
     return online;
 }

@@ -17,6 +17,8 @@ namespace NetworkWait {
 bool untilFinished(QNetworkReply *reply, const QObject *owner);
 
 // The connectivity probe: a GET of url, limited to `limit` in all; true when it ends without error.
-bool probe(QNetworkAccessManager *manager, const QUrl &url, std::chrono::milliseconds limit, const QObject *owner);
+// When the host gave no answer at all, `unreachable` (if given) receives the text that says so.
+bool probe(QNetworkAccessManager *manager, const QUrl &url, std::chrono::milliseconds limit,
+    const QObject *owner, QString *unreachable = nullptr);
 
 } // namespace NetworkWait

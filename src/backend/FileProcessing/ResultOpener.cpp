@@ -6,7 +6,7 @@
 #include <QFileInfo>
 #include <QProcess>
 
-void ResultOpener::open(const QString &path, bool isVideo)
+void ResultOpener::open(const QString &path, bool isVideo, QWidget *parent)
 {
     const GlobalsInfo *globals = GlobalsInfo::getInstance();
     // The label without its blanks is the key under which the Settings window stores the path.
@@ -17,5 +17,5 @@ void ResultOpener::open(const QString &path, bool isVideo)
     if (!application.isEmpty() && QFileInfo::exists(application)
         && QProcess::startDetached(application, { path }, QString()))
         return;
-    DesktopOpener::openPathOrExplain(path);
+    DesktopOpener::openPathOrExplain(path, parent);
 }

@@ -104,8 +104,10 @@ void ZelkServer::abortTracked()
 void ZelkServer::releaseTracked(QNetworkReply *reply)
 {
     reply->deleteLater();
-    if (currentReply == reply)
+    if (currentReply == reply) {
         currentReply = nullptr;
+        uploadSent = false;
+    }
 }
 
 bool ZelkServer::proceedFile(const QString &instrument, const QString &filePath, const QString &fileName,
@@ -142,8 +144,11 @@ bool ZelkServer::proceedFile(const QString &instrument, const QString &filePath,
     multiPart.release()->setParent(reply);
     ReplyTimeout::watch(reply, inactivityLimit, ReplyTimeout::Kind::Inactivity);
     currentReply = reply;
+    uploadSent = false;
 
     connect(reply, &QNetworkReply::uploadProgress, this, [this](qint64 sent, qint64 total) {
+        if (total > 0 && sent == total)
+            uploadSent = true;
         if (const auto percent = TransferProgress::uploadPercent(sent, total))
             emit progressPercents(*percent);
     });
@@ -171,6 +176,8 @@ void ZelkServer::repeatFile(const QString &instrument, const QString &uploadedFi
     abortTracked();
     QNetworkReply *reply = postForm(QStringLiteral("/zelk-server/repeat.php"), fields);
     currentReply = reply;
+    // A small form: once asked for, the service may already be making the song.
+    uploadSent = true;
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         finishSongIdReply(reply,
             { QStringLiteral("File repeating error:\n\n"), QStringLiteral("File repeating error:"),
@@ -203,7 +210,9 @@ void ZelkServer::getRemainSeconds(int songId)
 {
     QNetworkReply *reply
         = postForm(QStringLiteral("/zelk-server/remains.php"), { { songIdField, QString::number(songId) } });
+    queries.append(reply);
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
+        queries.removeOne(reply);
         reply->deleteLater();
         const QString body = bodyText(reply);
         if (reply->error() != QNetworkReply::NoError) {
@@ -228,6 +237,39 @@ void ZelkServer::getRemainSeconds(int songId)
 void ZelkServer::cancelProcces(int songId)
 {
     abortTracked();
+    sendCancel(songId);
+}
+
+bool ZelkServer::cancelWhenSaved()
+{
+    QNetworkReply *reply = currentReply;
+    if (!reply || !uploadSent)
+        return false;
+    currentReply = nullptr;
+    uploadSent = false;
+    // Its own steps report nothing any more: the owner has moved on.
+    disconnect(reply, nullptr, this, nullptr);
+    connect(reply, &QNetworkReply::finished, this, [this, reply] {
+        reply->deleteLater();
+        const int songId = reply->error() == QNetworkReply::NoError ? bodyText(reply).toInt(nullptr, 10) : 0;
+        qDebug() << "The id of a cancelled upload arrived:" << songId;
+        if (songId != 0)
+            sendCancel(songId);
+    });
+    return true;
+}
+
+void ZelkServer::abortQueries()
+{
+    for (QNetworkReply *reply : std::exchange(queries, {})) {
+        disconnect(reply, nullptr, this, nullptr);
+        reply->abort();
+        reply->deleteLater();
+    }
+}
+
+void ZelkServer::sendCancel(int songId)
+{
     QNetworkReply *reply
         = postForm(QStringLiteral("/zelk-server/cancel.php"), { { songIdField, QString::number(songId) } });
     connect(reply, &QNetworkReply::finished, this, [reply] {
@@ -256,7 +298,14 @@ void ZelkServer::removeUploaded(const QString &fileName)
 
 bool ZelkServer::checkInternetConnection()
 {
-    return NetworkWait::probe(manager, globals->getProbeUrl(), probeLimit, this);
+    const QUrl probeUrl = globals->getProbeUrl();
+    const QUrl service = globals->getServiceUrl();
+    QString unreachable;
+    const bool online = NetworkWait::probe(manager, probeUrl, probeLimit, this, &unreachable);
+    // A probe of the service's own host that cannot reach it says more than "no internet".
+    const bool asksService = probeUrl.host() == service.host() && probeUrl.port(80) == service.port(80);
+    probeProblem = online || !asksService ? QString() : unreachable;
+    return online;
 }
 
 void ZelkServer::downloadFiles(
@@ -283,6 +332,7 @@ void ZelkServer::requestResultUrls(int songId, std::function<void(const QUrl &, 
     QNetworkReply *reply
         = postForm(QStringLiteral("/zelk-server/download.php"), { { songIdField, QString::number(songId) } });
     currentReply = reply;
+    uploadSent = false;
     connect(reply, &QNetworkReply::finished, this, [this, reply, start = std::move(start)] {
         const QString body = bodyText(reply);
         releaseTracked(reply);

@@ -37,14 +37,24 @@ public:
         const QString &extension);
     void getRemainSeconds(int songId);
     void cancelProcces(int songId);
+    // For a cancel that comes after the upload or resubmission was sent but before its id: the request
+    // goes on untracked, and the id it brings is cancelled at once. Nothing of it is reported. An
+    // upload still sending is aborted instead, which leaves the service no song. False when nothing
+    // was in flight.
+    bool cancelWhenSaved();
     void downloadFiles(int songId, const QString &firstPath, const QString &secondPath, qint64 expectedSize);
     void downloadSingle(int songId, const QString &path, bool mix);
     void downloadFile(const QUrl &url, const QString &path, bool isFirst, qint64 expectedSize);
     // Stops every result download in flight without a word: nothing more is reported or written.
     void abortDownloads();
+    // Drops the remaining-time replies still out, so that none reaches a later run.
+    void abortQueries();
     // Both block in a local event loop until the reply is in.
     void removeUploaded(const QString &fileName);
     bool checkInternetConnection();
+    // Why the last probe failed: the one text for an unreachable service when the probe asks the
+    // service's own host, else empty.
+    QString probeFailure() const { return probeProblem; }
 
     // Tests shorten the limits; the program keeps the defaults of ReplyTimeout.
     void setTimeLimits(std::chrono::milliseconds probe, std::chrono::milliseconds inactivity);
@@ -75,11 +85,17 @@ private:
     void requestResultUrls(int songId, std::function<void(const QUrl &first, const QUrl &second)> start);
     void finishDownload(QNetworkReply *reply, QFileDevice *file, const QString &path, bool isFirst);
     void emitDownloadProgress(bool isFirst, double percents);
+    void sendCancel(int songId);
+    void abortUntracked(QList<QNetworkReply *> &replies);
 
     GlobalsInfo *globals;
     QNetworkAccessManager *manager;
     QNetworkReply *currentReply = nullptr;
     QList<QNetworkReply *> downloads;
+    QList<QNetworkReply *> queries;
+    // The tracked upload has sent all its bytes: the service may be making its song.
+    bool uploadSent = false;
+    QString probeProblem;
     std::chrono::milliseconds probeLimit;
     std::chrono::milliseconds inactivityLimit;
 };

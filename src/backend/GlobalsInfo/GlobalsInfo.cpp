@@ -91,6 +91,11 @@ QString GlobalsInfo::getSavePath() const
     return folderSetting(keyPathSave, QStringLiteral("Save"));
 }
 
+QString GlobalsInfo::chosenSavePath() const
+{
+    return settings->value(keyPathSave, QStringLiteral("%1/Save").arg(getDocumentsPath())).toString();
+}
+
 QString GlobalsInfo::getOpenPath() const
 {
     return folderSetting(keyPathOpen, QStringLiteral("Audio"));

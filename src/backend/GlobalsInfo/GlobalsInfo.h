@@ -28,6 +28,8 @@ public:
 
     QString getDocumentsPath() const;
     QString getSavePath() const;
+    // The save folder as chosen, whether it exists or not: results go there or nowhere.
+    QString chosenSavePath() const;
     QString getOpenPath() const;
     QString getLogsAppPath() const;
     QString getTempPath() const;

@@ -1,5 +1,16 @@
 #include "MessageBoxCustom.h"
 
+#include <QGridLayout>
+#include <QSpacerItem>
+#include <QFontMetrics>
+
+namespace {
+
+// Room the title bar takes besides the title: the window icon and the buttons a desktop puts there.
+constexpr int titleBarExtras = 160;
+
+} // namespace
+
 QMessageBox::StandardButton MessageBoxCustom::runBox(Icon icon, QWidget *parent, const QString &title,
                                                    const QString &text, StandardButtons buttons,
                                                    StandardButton defaultButton)
@@ -12,7 +23,27 @@ QMessageBox::StandardButton MessageBoxCustom::runBox(Icon icon, QWidget *parent,
     box.setTextInteractionFlags(Qt::TextSelectableByMouse);
     box.setStandardButtons(buttons);
     box.setDefaultButton(defaultButton);
+    box.keepTitleWhole();
     return static_cast<StandardButton>(box.exec());
+}
+
+int MessageBoxCustom::widthForTitle(const QString &title) const
+{
+    // Title bars use a bold face of about the size of the box's text.
+    QFont titleFont = font();
+    titleFont.setBold(true);
+    return QFontMetrics(titleFont).horizontalAdvance(title) + titleBarExtras;
+}
+
+void MessageBoxCustom::keepTitleWhole()
+{
+    // A box sizes itself by its text alone, and a short text gave a box whose title the desktop cut
+    // ("File Pro… ng Error"). A spacer across the bottom row holds it at least as wide as its title.
+    auto *grid = qobject_cast<QGridLayout *>(layout());
+    if (!grid)
+        return;
+    grid->addItem(new QSpacerItem(widthForTitle(windowTitle()), 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+        grid->rowCount(), 0, 1, grid->columnCount());
 }
 
 QMessageBox::StandardButton MessageBoxCustom::information(QWidget *parent, const QString &title,

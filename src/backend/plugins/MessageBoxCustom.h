@@ -19,6 +19,10 @@ private:
     using QMessageBox::QMessageBox;
     Q_DISABLE_COPY(MessageBoxCustom)
 
+    // The least width at which a desktop's title bar shows the whole title.
+    int widthForTitle(const QString &title) const;
+    void keepTitleWhole();
+
     static StandardButton runBox(Icon icon, QWidget *parent, const QString &title, const QString &text,
                                StandardButtons buttons, StandardButton defaultButton);
 };

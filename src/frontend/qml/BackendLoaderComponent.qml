@@ -18,4 +18,5 @@ BackendLoader {
         app.y = lastPosition.y
     }
     onScfChanged: (newScf) => app.scf = newScf
+    onFileCheck: (busy) => initialLoader.visible = busy
 }

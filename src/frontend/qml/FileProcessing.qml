@@ -21,6 +21,8 @@ Item {
     property string playerForAudio: "Default Audio Player"
     property bool isVideo: true
     property int gradiendVar: 0
+    // A file chosen from here is being checked: the window waits under its cover.
+    property bool checking: false
 
     readonly property bool isBusy: ["uploading", "processing", "downloading", "converting"].indexOf(currentLayer) >= 0
 
@@ -189,5 +191,10 @@ Item {
         }
 
         Item { Layout.fillHeight: true }
+    }
+
+    LoadingHover {
+        objectName: "checkingCover"
+        visible: process.checking
     }
 }

@@ -34,6 +34,10 @@ Column {
         if (!hasTotal && timeRemains > 0) {
             totalSeconds = timeRemains
             hasTotal = true
+        } else if (hasTotal && totalSeconds - seconds + timeRemains > totalSeconds) {
+            // A later estimate beyond the time left: the total grows, keeping the part already done,
+            // so the percentage never goes below zero.
+            totalSeconds = totalSeconds - seconds + timeRemains
         }
         seconds = timeRemains
         if (timeRemains !== -1)

@@ -95,13 +95,17 @@ private slots:
         QVERIFY(first.isNull());
     }
 
-    // A file that is not there: the processing window says so and gives the main window back.
-    void missingFileShowsTheMainWindowAgain()
+    // A file that is not there: the processing window says so, and the main window, covered while the file
+    // was checked, never went away.
+    void missingFileKeepsTheMainWindow()
     {
         ModalBoxCloser boxes;
+        connect(loader.get(), &BackendLoader::fileCheck, this,
+            [this](bool busy) { events << (busy ? "cover" : "uncover"); });
         loader->loadFile(QStringLiteral("/music/song.mp3"));
         QCOMPARE(boxes.seen(), QStringList { "[File Processing Error] This file cannot be opened:\n\n/music/song.mp3" });
-        QCOMPARE(events, (QStringList { "hide", "show" }));
+        QCOMPARE(events, (QStringList { "cover", "uncover" }));
+        QVERIFY(!loader->processingWindow()->isVisible());
     }
 
     // Too large for the screen: the largest hundredth that fits (670 x 2 = 1340 is more than it holds).

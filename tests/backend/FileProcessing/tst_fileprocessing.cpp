@@ -1,15 +1,25 @@
 #include "FileBytes.h"
 #include "FileProcessing/ConvertingFile.h"
 #include "FileProcessing/FileProcessing.h"
+#include "FileProcessing/ZelkServer.h"
 #include "GlobalsInfo/GlobalsInfo.h"
 #include "MediaSamples.h"
 #include "ModalBoxCloser.h"
 #include "QuickWidgetHarness.h"
 #include "ScriptedHttpServer.h"
 #include "ServiceTestBed.h"
+#include "plugins/MessageBoxCustom.h"
+#include "UserAuth/UserAuth.h"
 
 #include <QDesktopServices>
 #include <QDir>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QStyleHints>
+#include <QQmlProperty>
+#include <QQuickItem>
+#include <QRegularExpression>
+#include <QSignalSpy>
 #include <QScopeGuard>
 #include <QTest>
 
@@ -40,10 +50,20 @@ public:
 public slots:
     // Stands in for the desktop's default handler of local files.
     void openOnDesktop(const QUrl &url) { desktopOpened << url.toLocalFile(); }
+    // CANCEL the moment the upload is all sent, before its id can arrive.
+    void cancelWhenSent()
+    {
+        if (!cancelledWhenSent && screen->rootProperty("uploadingPercent").toDouble() == 100.0) {
+            cancelledWhenSent = true;
+            window->cancelProcess();
+        }
+    }
 
 private slots:
     void initTestCase()
     {
+        // The harness waits out the double-click time between clicks; a short one keeps the runs quick.
+        QGuiApplication::styleHints()->setMouseDoubleClickInterval(60);
         QVERIFY(bed.setUp());
         settings = GlobalsInfo::getInstance()->appSettings();
         window = std::make_unique<FileProcessing>();
@@ -141,7 +161,13 @@ private slots:
         // Once the service holds the upload, the prepared WAV stays for the next PROCESS of the file.
         const QByteArray none;
         QTest::newRow("cancel preparing") << none << Answer() << "hang-prepare" << "converting" << "" << 0;
-        QTest::newRow("cancel uploading") << proceed << Answer::silent() << "" << "uploading" << "" << 0;
+        // The upload is sent; its id comes late and is cancelled then.
+        Answer lateId = Answer::text("4");
+        lateId.pieces << "2";
+        lateId.pieceDelayMs = 600;
+        QTest::newRow("cancel uploading") << proceed << lateId << ""
+                                          << "uploading"
+                                          << "" << 0;
         QTest::newRow("cancel processing") << remains << Answer::text("30") << "" << "processing" << "" << 1;
         QTest::newRow("cancel downloading") << mix << stalled << "" << "downloading" << "" << 1;
         QTest::newRow("cancel converting") << none << Answer() << "hang-final" << "converting" << "" << 1;
@@ -154,6 +180,19 @@ private slots:
             << remains << Answer::text("") << "" << "" << noAnswer + "asking for the remaining time." << 1;
         QTest::newRow("one result missing")
             << mix << Answer::text("gone", 404) << "" << "" << error + "Download error:\n\n" << 1;
+        // The service stops after answering path: the next step cannot reach it.
+        const QString stopped = error
+            + "The ZELK service at %BASE% cannot be reached: Connection refused. Check that it is running.";
+        QTest::newRow("stopped before the upload")
+            << QByteArray("/generate_204") << Answer::text({}, 204) << "stop"
+            << "" << stopped << 0;
+        QTest::newRow("stopped before the remaining time") << proceed << Answer::text("42") << "stop"
+                                                           << "" << stopped << 1;
+        QTest::newRow("stopped before the result list") << remains << Answer::text("-1") << "stop"
+                                                        << "" << stopped << 1;
+        QTest::newRow("stopped before the results")
+            << QByteArray("/zelk-server/download.php") << Answer() << "stop"
+            << "" << stopped << 1;
         const QString converting = "[Converting Error] ";
         QTest::newRow("ffmpeg missing") << none << Answer() << "missing" << ""
                                         << converting + "An error occurred preparing the file for upload" << 0;
@@ -174,18 +213,23 @@ private slots:
         QFETCH(QString, box);
         QFETCH(int, tempFiles);
 
-        useScriptedServer(path, answer);
+        // A stop row without an answer keeps the usual one.
+        const bool stops = fault == QLatin1String("stop");
+        useScriptedServer(stops && answer.pieces.isEmpty() ? QByteArray() : path, answer);
+        const QString base = scripted->baseUrl().toString();
+        if (stops)
+            scripted->stopAfter(path);
         if (fault == QLatin1String("missing"))
             ConvertingFile::setProgramPath(bed.sourceFolder + "/no-ffmpeg-here");
         qputenv("ZELK_FFMPEG_FAULT", fault.toUtf8());
         startRun(makeSource());
         if (cancelOn.isEmpty()) {
             QTRY_COMPARE_WITH_TIMEOUT(boxes->seen().size(), 1, 30000);
-            QVERIFY2(boxes->seen().first().startsWith(box), qPrintable(boxes->seen().first()));
+            const QString expected = QString(box).replace("%BASE%", base);
+            QVERIFY2(boxes->seen().first().startsWith(expected), qPrintable(boxes->seen().first()));
             QCOMPARE(layer(), choosing);
         } else {
-            const QString text = fault == QLatin1String("hang-final") ? "Converting 'vocals" : "";
-            QTRY_VERIFY(layer() == cancelOn && screen->rootProperty("convertingText").toString().startsWith(text));
+            waitForBusy(cancelOn, fault);
             click(cancelOn + "Cancel");
             QTRY_COMPARE(layer(), choosing);
         }
@@ -194,7 +238,13 @@ private slots:
         QTest::qWait(cancelOn.isEmpty() ? 300 : 1000);
         QCOMPARE(layer(), choosing);
         QCOMPARE(boxes->seen().size(), cancelOn.isEmpty() ? 1 : 0);
-        QCOMPARE(scripted->requestsTo("/zelk-server/cancel.php").size(), cancelOn.isEmpty() ? 0 : 1);
+        const auto cancels = scripted->requestsTo("/zelk-server/cancel.php");
+        QCOMPARE(cancels.size(), cancelOn.isEmpty() ? 0 : 1);
+        // Only a cancel while preparing comes before the service knows the song.
+        if (!cancelOn.isEmpty()) {
+            const QString id = fault == QLatin1String("hang-prepare") ? "0" : "42";
+            QVERIFY(cancels.first().formItems().contains(qMakePair(QStringLiteral("songID"), id)));
+        }
         const QString suffix = " - " + oddName + ".mp3.wav";
         const QStringList kept { "Mix Without vocals" + suffix, "vocals" + suffix };
         QCOMPARE(filesIn(bed.savePath), fault == QLatin1String("fail-final") ? kept : QStringList());
@@ -240,6 +290,14 @@ private slots:
         QCOMPARE(desktopOpened, (QStringList { bed.savePath, window->mixResultPath() }));
         QCOMPARE(boxes->seen(),
             QStringList { "[File Processing Error] Downloaded files not exists:\n\n" + window->mainResultPath() });
+
+        // A desktop that cannot open them (offscreen has no handler) is said so.
+        QDesktopServices::unsetUrlHandler("file");
+        boxes->clear();
+        click("openFolderButton");
+        click("openMixButton");
+        const QString cannot = "[Cannot Open] The desktop could not open:\n\n";
+        QCOMPARE(boxes->seen(), (QStringList { cannot + bed.savePath, cannot + window->mixResultPath() }));
     }
 
     void newFileCancelsTheRunningOne()
@@ -261,11 +319,289 @@ private slots:
         QCOMPARE(boxes->seen(), QStringList());
     }
 
+    void lateEstimateOfACancelledRun()
+    {
+        // The first run's estimate is still on its way when it is cancelled and the next run starts.
+        Answer late = Answer::text("99");
+        late.pieces << "9";
+        late.pieceDelayMs = 800;
+        useScriptedServer("/zelk-server/remains.php", late);
+        startRun(makeSource());
+        QTRY_COMPARE(layer(), "processing");
+        click("processingCancel");
+        scripted->script("/zelk-server/remains.php", Answer::text("30"));
+        click("processButton");
+        QTRY_COMPARE(screen->rootProperty("remainingProcessingTime").toInt(), 30);
+        QTest::qWait(1000);
+        QCOMPARE(screen->rootProperty("remainingProcessingTime").toInt(), 30);
+    }
+
+    void openingChecksTheFile_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content"); // "sound" for a real sound
+        QTest::addColumn<bool>("serviceUp");
+        QTest::addColumn<QString>("box");
+
+        const QString noSound = "[Unreadable File] This file has no sound ZELK can read: ";
+        QTest::newRow("text named mp3")
+            << "song.mp3" << QByteArray("just some words\n") << true << noSound + "song.mp3";
+        QTest::newRow("empty wav") << "song.wav" << QByteArray() << true << noSound + "song.wav";
+        QTest::newRow("dropped text file")
+            << "notes.txt" << QByteArray("sound") << true << noSound + "notes.txt";
+        QTest::newRow("service stopped") << "song.mp3" << QByteArray("sound") << false
+                                         << "[Service Unreachable] The ZELK service at %BASE% cannot be "
+                                            "reached: Connection refused. Check that it "
+                                            "is running.";
+    }
+
+    void openingChecksTheFile()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        QFETCH(bool, serviceUp);
+        QFETCH(QString, box);
+
+        useScriptedServer();
+        const QString base = scripted->baseUrl().toString();
+        if (!serviceUp)
+            scripted.reset();
+        const QString path = bed.sourceFolder + '/' + name;
+        if (content == "sound")
+            QVERIFY(MediaSamples::makeAudio(path, { "-c:a", "libmp3lame", "-f", "mp3" }));
+        else
+            QVERIFY(writeFile(path, content));
+        QVERIFY(!window->openWindow(path));
+        QVERIFY(!window->isVisible());
+        QCOMPARE(boxes->seen(), QStringList { QString(box).replace("%BASE%", base) });
+    }
+
+    // A short text made a box too narrow for its title, which the desktop then cut ("File Pro… ng Error").
+    void boxesKeepTheirTitle()
+    {
+        const QString title = "File Processing Error";
+        MessageBoxCustom::critical(nullptr, title, "Refused");
+        QFont bold;
+        bold.setBold(true);
+        // Room for the title in a bold face, a window icon and three title-bar buttons.
+        QCOMPARE(boxes->seen().size(), 1);
+        QVERIFY(boxes->widths().first() > QFontMetrics(bold).horizontalAdvance(title) + 120);
+    }
+
+    void wideWavIsConvertedAndTaken()
+    {
+        // Against the real service, which takes only 16-bit samples.
+        const QString source = bed.sourceFolder + "/wide.wav";
+        QVERIFY(MediaSamples::makeAudio(source, { "-c:a", "pcm_s24le", "-ar", "48000" }));
+        const QString log = bed.documents + "/ffmpeg.log";
+        qputenv("ZELK_FFMPEG_LOG", log.toUtf8());
+        const auto unset = qScopeGuard([] { qunsetenv("ZELK_FFMPEG_LOG"); });
+        settings->setValue("default_audio_format", "WAV");
+        startRun(source);
+        waitForLayer("success");
+        const QString runs = QString::fromUtf8(readFile(log));
+        QVERIFY2(runs.contains(QStringLiteral("-i %1 -vn -c:a pcm_s16le").arg(source)), qPrintable(runs));
+        QVERIFY(QFileInfo(window->mainResultPath()).size() > 0);
+    }
+
+    void cancelBeforeTheId()
+    {
+        // The real service makes the song as soon as the upload is in; CANCEL comes before its id.
+        const QString source = makeSource();
+        QQmlProperty(window->rootObject(), "uploadingPercent")
+            .connectNotifySignal(this, SLOT(cancelWhenSent()));
+        cancelledWhenSent = false;
+        cancelledId = 0;
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &message) {
+            static const QRegularExpression arrived(
+                QStringLiteral("The id of a cancelled upload arrived: (\\d+)"));
+            if (const auto match = arrived.match(message); match.hasMatch())
+                cancelledId = match.captured(1).toInt();
+        });
+        startRun(source);
+        QTRY_VERIFY(cancelledWhenSent);
+        disconnect(window->rootObject(), nullptr, this, nullptr);
+        QCOMPARE(layer(), choosing);
+
+        // The service's own word on the song, whose id only the window's log names.
+        QTRY_VERIFY(cancelledId != 0);
+        qInstallMessageHandler(nullptr);
+        ZelkServer asker;
+        QTRY_COMPARE(songState(asker, cancelledId), QStringLiteral("This song was cancelled"));
+        // Longer than the service holds a song: had the cancel not reached it, the song would be listed.
+        QTest::qWait(1000);
+        for (const QVariant &entry : UserAuth().getArchiveFile(GlobalsInfo::getInstance()->getUserHash()))
+            QVERIFY(entry.toMap().value("name").toString() != oddName);
+        QCOMPARE(boxes->seen(), QStringList());
+    }
+
+    void closeDuringRun_data()
+    {
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<Answer>("answer");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("busyLayer");
+        QTest::addColumn<int>("cancels");
+
+        Answer stalled = Answer::text("RIFF");
+        stalled.declaredLength = 1 << 20;
+        stalled.end = Answer::End::Stall;
+        const QByteArray none;
+        QTest::newRow("preparing") << none << Answer() << "hang-prepare"
+                                   << "converting" << 1;
+        // Sent and waiting for its id, which never comes: nothing to cancel yet.
+        QTest::newRow("uploading") << QByteArray("/zelk-server/proceed.php") << Answer::silent() << ""
+                                   << "uploading" << 0;
+        QTest::newRow("processing") << QByteArray("/zelk-server/remains.php") << Answer::text("30") << ""
+                                    << "processing" << 1;
+        QTest::newRow("downloading") << QByteArray("/r/mix.wav") << stalled << ""
+                                     << "downloading" << 1;
+        QTest::newRow("converting") << none << Answer() << "hang-final"
+                                    << "converting" << 1;
+    }
+
+    void closeDuringRun()
+    {
+        QFETCH(QByteArray, path);
+        QFETCH(Answer, answer);
+        QFETCH(QString, fault);
+        QFETCH(QString, busyLayer);
+        QFETCH(int, cancels);
+
+        useScriptedServer(path, answer);
+        qputenv("ZELK_FFMPEG_FAULT", fault.toUtf8());
+        startRun(makeSource());
+        waitForBusy(busyLayer, fault);
+        QSignalSpy parentShown(window.get(), &HostedWindow::showParent);
+        const QString question = "[Stop Processing] Stop processing " + oddName + ".mp3?";
+
+        boxes->answerWith(QMessageBox::No);
+        QVERIFY(!window->close());
+        QCOMPARE(boxes->seen(), QStringList { question });
+        QVERIFY(window->isVisible());
+        QCOMPARE(layer(), busyLayer);
+        QCOMPARE(parentShown.size(), 0);
+
+        boxes->answerWith(QMessageBox::Yes);
+        QVERIFY(window->close());
+        QCOMPARE(boxes->seen(), (QStringList { question, question }));
+        QVERIFY(!window->isVisible());
+        QCOMPARE(layer(), choosing);
+        QCOMPARE(parentShown.size(), 1);
+        QTRY_COMPARE(scripted->requestsTo("/zelk-server/cancel.php").size(), cancels);
+        QCOMPARE(filesIn(bed.savePath), QStringList());
+    }
+
+    void saveFolderChecks_data()
+    {
+        QTest::addColumn<QString>("folder"); // %DOCS% is the documents folder
+        QTest::addColumn<QString>("change"); // what happens to it after the window opened
+        QTest::addColumn<QString>("box"); // empty: the run succeeds, with the results in the folder
+
+        const QString cannotCreate
+            = "[Save Folder Error] The save folder does not exist and cannot be created:\n\n";
+        QTest::newRow("missing and creatable") << "%DOCS%/New Folder/Save Here"
+                                               << ""
+                                               << "";
+        QTest::newRow("not creatable") << "/proc/zelk/Save"
+                                       << "" << cannotCreate + "/proc/zelk/Save";
+        QTest::newRow("not writable")
+            << "/proc"
+            << ""
+            << "[Save Folder Error] ZELK cannot write into the save folder:\n\n/proc";
+        QTest::newRow("removed after Settings") << "%DOCS%/Chosen"
+                                                << "remove"
+                                                << "";
+        QTest::newRow("replaced by a file after Settings") << "%DOCS%/Chosen"
+                                                           << "file" << cannotCreate + "%DOCS%/Chosen";
+        QTest::newRow("removed during the run") << "%DOCS%/Chosen"
+                                                << "remove while processing"
+                                                << "";
+    }
+
+    void saveFolderChecks()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, change);
+        QFETCH(QString, box);
+        folder.replace("%DOCS%", bed.documents);
+        box.replace("%DOCS%", bed.documents);
+
+        const bool midRun = change == QLatin1String("remove while processing");
+        useScriptedServer("/zelk-server/remains.php", Answer::text(midRun ? "30" : "-1"));
+        settings->setValue("default_audio_format", "WAV");
+        settings->setValue("default_path_save", folder);
+        const auto restore = qScopeGuard([this, folder] {
+            settings->setValue("default_path_save", bed.savePath);
+            // Only what the row made: never a system folder.
+            if (folder.startsWith(bed.documents + '/')) {
+                QFile::remove(folder);
+                QDir(folder).removeRecursively();
+            }
+        });
+        if (!change.isEmpty())
+            QVERIFY(QDir().mkpath(folder));
+        const QString source = makeSource();
+        window->openWindow(source);
+        if (change == QLatin1String("remove") || change == QLatin1String("file"))
+            QVERIFY(QDir(folder).removeRecursively());
+        if (change == QLatin1String("file"))
+            QVERIFY(writeFile(folder, "in the way"));
+        screen->clearLayers();
+        click("instrumentButton");
+        click("instrument_vocals");
+        click("processButton");
+        if (midRun) {
+            QTRY_COMPARE(layer(), "processing");
+            QVERIFY(QDir(folder).removeRecursively());
+            scripted->script("/zelk-server/remains.php", Answer::text("-1"));
+            window->getRemainsSeconds();
+        }
+
+        if (box.isEmpty()) {
+            waitForLayer("success");
+            QCOMPARE(QFileInfo(window->mainResultPath()).absolutePath(), folder);
+            QVERIFY(QFileInfo(window->mainResultPath()).size() > 0
+                && QFileInfo(window->mixResultPath()).size() > 0);
+        } else {
+            QCOMPARE(boxes->seen(), QStringList { box + "\n\nChoose another save folder in Settings." });
+            QCOMPARE(layer(), choosing);
+            QCOMPARE(screen->layers(), (QStringList { "instrument_list", "select_instrument" }));
+            QCOMPARE(scripted->requestsTo("/zelk-server/proceed.php").size(), 0);
+        }
+        // Nothing lands anywhere else.
+        for (const QString &elsewhere : { QStringLiteral("/"), bed.documents, bed.savePath })
+            QCOMPARE(QDir(elsewhere).entryList({ "*vocals*" }, QDir::Files), QStringList());
+    }
+
 private:
     Q_DISABLE_COPY_MOVE(tst_FileProcessing)
 
+    // What remains.php says of a song of the real service: a text, or "not yet" while it has not answered.
+    static QString songState(ZelkServer &asker, int id)
+    {
+        QSignalSpy error(&asker, &ZelkServer::showError);
+        QSignalSpy seconds(&asker, &ZelkServer::remainSeconds);
+        QSignalSpy ready(&asker, &ZelkServer::filesReady);
+        asker.getRemainSeconds(id);
+        if (!QTest::qWaitFor(
+                [&] { return !error.isEmpty() || !seconds.isEmpty() || !ready.isEmpty(); }, 5000))
+            return QStringLiteral("not yet");
+        return error.isEmpty() ? QStringLiteral("being processed") : error.first().first().toString();
+    }
+
     void click(const QString &name) { QVERIFY(screen->click(name)); }
     QString layer() const { return screen->rootProperty("currentLayer").toString(); }
+
+    // Until the run is on that busy layer; an upload, until all of it is sent, so that the service has a
+    // song to cancel.
+    void waitForBusy(const QString &busyLayer, const QString &fault) const
+    {
+        const QString text = fault == QLatin1String("hang-final") ? "Converting 'vocals" : "";
+        QTRY_VERIFY(
+            layer() == busyLayer && screen->rootProperty("convertingText").toString().startsWith(text));
+        QTRY_VERIFY(busyLayer != "uploading" || screen->rootProperty("uploadingPercent").toDouble() == 100.0);
+    }
 
     // A message box ends the wait early.
     void waitForLayer(const QString &expected) const
@@ -322,6 +658,8 @@ private:
     std::unique_ptr<ModalBoxCloser> boxes;
     QSettings *settings = nullptr;
     QStringList desktopOpened;
+    bool cancelledWhenSent = false;
+    static inline int cancelledId = 0;
 };
 
 QTEST_MAIN(tst_FileProcessing)

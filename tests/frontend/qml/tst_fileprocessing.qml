@@ -253,6 +253,30 @@ Item {
             compare(screen.totalSeconds, 50)
         }
 
+        // A later estimate beyond the time left makes the total grow, keeping what is done: never below 0 %.
+        function test_countdownFollowsLargerEstimate_data() {
+            return [
+                ["smaller later", 60, 40, 30, 60, "50.0"],
+                ["larger later", 60, 40, 90, 110, "18.2"],
+                ["larger before a tick", 60, 60, 120, 120, "0.0"],
+                ["larger while held at one", 10, 1, 25, 34, "26.5"]
+            ].map(([tag, first, left, later, total, percent]) => ({ tag, first, left, later, total, percent }))
+        }
+
+        function test_countdownFollowsLargerEstimate(data) {
+            show("processing")
+            var screen = child("processingFile")
+            doc.remainingProcessingTime = data.first
+            doc.remainsArrived()
+            screen.seconds = data.left // the ticks meanwhile
+            doc.remainingProcessingTime = data.later
+            doc.remainsArrived()
+            screen.additionalCalculating = 0
+            compare(screen.totalSeconds, data.total)
+            compare(screen.seconds, data.later)
+            compare(child("processingText").text, "Processing file: " + data.percent + "%")
+        }
+
         function test_countdownHoldsAtOne() {
             show("processing")
             var screen = child("processingFile")

@@ -3,6 +3,7 @@
 #include "FileProcessing/FileProcessing.h"
 #include "GlobalsInfo/GlobalsInfo.h"
 #include "MainWindowHarness.h"
+#include "MediaSamples.h"
 #include "ModalBoxCloser.h"
 #include "ServiceProcess.h"
 #include "TempHome.h"
@@ -101,30 +102,51 @@ private slots:
     void dropOpensTheFirstFileOnly_data()
     {
         QTest::addColumn<bool>("signedIn");
-        QTest::newRow("signed in") << true;
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("box");
+        QTest::newRow("signed in") << true << "My Song.mp3"
+                                   << "";
         // The sign-in layer covers the window: nothing is processed for nobody.
-        QTest::newRow("signed out") << false;
+        QTest::newRow("signed out") << false << "My Song.mp3"
+                                    << "";
+        QTest::newRow("no sound") << true << "notes.txt"
+                                  << "[Unreadable File] This file has no sound ZELK can read: notes.txt";
     }
 
     void dropOpensTheFirstFileOnly()
     {
         QFETCH(bool, signedIn);
+        QFETCH(QString, first);
+        QFETCH(QString, box);
         reopen(signedIn);
-        // The processing window opens only on a file that is there.
         const QString music = TempHome::createDocumentsFolder();
         QList<QUrl> urls;
-        for (const QString &name : { QStringLiteral("My Song.mp3"), QStringLiteral("other.wav") }) {
-            QVERIFY(writeFile(music + QLatin1Char('/') + name, {}));
+        for (const QString &name : { first, QStringLiteral("other.wav") }) {
+            QVERIFY(MediaSamples::makeAudio(
+                music + QLatin1Char('/') + name, { "-c:a", "libmp3lame", "-f", "mp3" }));
             urls << QUrl::fromLocalFile(music + QLatin1Char('/') + name);
         }
+        // While the file and the service are checked, the main window stays, under its cover.
+        QStringList covered;
+        auto *loader = main->window()->findChild<BackendLoader *>();
+        QVERIFY(loader);
+        connect(loader, &BackendLoader::fileCheck, this, [&](bool busy) {
+            covered << QStringLiteral("%1 %2 %3")
+                           .arg(busy)
+                           .arg(main->window()->isVisible())
+                           .arg(shown("initialLoader"));
+        });
         main->drop(urls);
-        // The processing window takes over.
-        QTRY_COMPARE(main->window()->isVisible(), !signedIn);
+        const bool opens = signedIn && box.isEmpty();
+        QTRY_COMPARE(main->window()->isVisible(), !opens);
+        QCOMPARE(covered, signedIn ? (QStringList { "1 1 1", "0 1 0" }) : QStringList());
         QStringList opened;
         for (QWidget *widget : QApplication::topLevelWidgets())
             if (auto *window = qobject_cast<FileProcessing *>(widget); window && window->isVisible())
                 opened << window->rootObject()->property("fileName").toString();
-        QCOMPARE(opened, signedIn ? QStringList { "My Song.mp3" } : QStringList());
+        QCOMPARE(opened, opens ? QStringList { first } : QStringList());
+        QCOMPARE(boxes.seen(), box.isEmpty() ? QStringList() : QStringList { box });
+        boxes.clear();
     }
 
     void helpMenuAtTheScaleAndItsReset()
