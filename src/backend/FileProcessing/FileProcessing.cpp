@@ -1,6 +1,7 @@
 #include "FileProcessing.h"
 
 #include "ConvertingFile.h"
+#include "Archive/ResultRecord.h"
 #include "ResultOpener.h"
 #include "GlobalsInfo/GlobalsInfo.h"
 #include "GlobalsInfo/MediaFormats.h"
@@ -277,6 +278,7 @@ void FileProcessing::finalConvert()
             return;
         }
         stage = Stage::Choosing;
+        ResultRecord::recordRun(songId, sourcePath, outputExtension(), resultMainPath, resultMixPath);
         emit changeLayerWithDelay(QStringLiteral("success"));
         return;
     }
@@ -317,6 +319,7 @@ void FileProcessing::successProcces()
                 .arg(failed.join(QLatin1Char('\n'))));
         return;
     }
+    ResultRecord::recordRun(songId, sourcePath, outputExtension(), resultMainPath, resultMixPath);
     setScreen("currentLayer", QStringLiteral("success"));
 }
 
