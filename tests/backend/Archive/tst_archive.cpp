@@ -117,10 +117,7 @@ private slots:
         QVERIFY(writeFile(player, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"$ZELK_PLAYER_LOG\"\n"));
         QVERIFY(QFile::setPermissions(player, QFile::permissions(player) | QFileDevice::ExeOwner));
         qputenv("ZELK_PLAYER_LOG", playerLog.toUtf8());
-        QSettings *settings = GlobalsInfo::getInstance()->appSettings();
-        for (const char *kind : { "default_audio_player", "default_video_player" })
-            settings->setValue(kind, "Test Player");
-        settings->setValue("TestPlayer", player);
+        GlobalsInfo::getInstance()->appSettings()->setValue("TestPlayer", player);
 
         window = std::make_unique<Archive>();
         screen = std::make_unique<QuickWidgetHarness>(window.get());
@@ -130,6 +127,8 @@ private slots:
     void init()
     {
         ServiceTestBed::useService(bed.service.url(QString()));
+        for (const char *kind : { "default_audio_player", "default_video_player" })
+            GlobalsInfo::getInstance()->appSettings()->setValue(kind, "Test Player");
         // The download-and-convert window is modal itself: only message boxes are closed.
         boxes = std::make_unique<ModalBoxCloser>(nullptr, ModalBoxCloser::Scope::MessageBoxesOnly);
         for (const QString &log : { ffmpegLog, playerLog })
@@ -245,15 +244,18 @@ private slots:
         QVERIFY(writeFile(video, "a video"));
         useScripted(
             archiveList({ song(7, "flac", video), song(8, "mp3", bed.sourceFolder + "/gone.mp3", "drums") }));
-        // The first song made its FLAC pair (the mix since deleted) and fetched a WAV pair; the second made
-        // nothing here, and another song's file has its name.
+        // The first song made its FLAC pair (the mix since deleted) and fetched a WAV pair.
         ResultRecord record;
         QVERIFY(record.addRun(7, video, "flac", result("", ".flac"), result("mix", ".flac"),
             QDateTime(QDate(2026, 12, 1), QTime(9, 5, 7))));
         for (const char *kind : { "", "mix" })
             QVERIFY(record.addFile(7, video, "wav", *kind != 0, result(kind, ".wav")));
-        for (const QString &present :
-            { result("", ".flac"), result("", ".wav"), result("mix", ".wav"), result("", ".mp3", "drums") })
+        // An id that named a song from another source elsewhere (another service or account) is not this
+        // song.
+        QVERIFY(record.addRun(
+            8, "/elsewhere/gone.mp3", "mp3", result("", ".mp3", "drums"), result("mix", ".mp3", "drums")));
+        for (const QString &present : { result("", ".flac"), result("", ".wav"), result("mix", ".wav"),
+                 result("", ".mp3", "drums"), result("mix", ".mp3", "drums") })
             QVERIFY(writeFile(present, "on disk"));
 
         openArchive();
@@ -281,6 +283,31 @@ private slots:
         QVERIFY(screen->choose("format_0", "M4A"));
         QCOMPARE(icons(0), (QStringList { "download", "download" }));
         QVERIFY(scripted->requestsTo("/zelk-server/download.php").isEmpty());
+    }
+
+    // Without a player or a file manager the desktop opens nothing: a box says so.
+    void cannotOpen_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::newRow("play") << "instrumentButton_0";
+        QTest::newRow("Open Saved Folder") << "openFolderButton";
+    }
+
+    void cannotOpen()
+    {
+        QFETCH(QString, button);
+
+        const QString source = bed.sourceFolder + "/song.mp3";
+        useScripted(archiveList({ song(7, "mp3", source) }));
+        QVERIFY(ResultRecord().addRun(7, source, "mp3", result("", ".mp3"), result("mix", ".mp3")));
+        QVERIFY(writeFile(result("", ".mp3"), "on disk"));
+        GlobalsInfo::getInstance()->appSettings()->setValue("default_audio_player", "Default Audio Player");
+        openArchive();
+        QVERIFY(screen->click(button));
+
+        const QString shownPath = button == "openFolderButton" ? bed.savePath : result("", ".mp3");
+        QTRY_COMPARE(
+            boxes->seen(), QStringList { "[Cannot Open] The desktop could not open:\n\n" + shownPath });
     }
 
     void listFailures_data()
