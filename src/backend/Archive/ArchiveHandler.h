@@ -27,9 +27,6 @@ public:
     void openWindow(const QString &target, const QString &picture, const QString &local);
     void download(int id, bool isMix);
 
-    // Where the track is downloaded to before it takes the stored format. For tests.
-    QString downloadFilePath() const { return downloadPath; }
-
 signals:
     void finishWork();
 

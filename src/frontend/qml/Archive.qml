@@ -138,7 +138,6 @@ Item {
                         required property string name
                         required property string deleted
                         required property string instrument
-                        required property string extension
                         required property string btnInstrument
                         required property string btnMix
                         required property bool isVideo

@@ -233,8 +233,8 @@ private slots:
         // Rows of one name are told apart by when they were processed.
         QVERIFY(!processedTimes.contains(QString()));
         QCOMPARE(processedTimes.removeDuplicates(), 0);
-        if (sources.size() > 1 && !qEnvironmentVariableIsEmpty("ZELK_SCREENSHOT_DIR"))
-            window->grab().save(qEnvironmentVariable("ZELK_SCREENSHOT_DIR") + "/archive-same-name.png");
+        if (sources.size() > 1)
+            saveShot("archive-same-name");
     }
 
     void rowsFromTheRecord()
@@ -351,6 +351,8 @@ private slots:
         QCOMPARE(shown("emptyText", "visible"), "true");
         QCOMPARE(shown("emptyText"), text.isEmpty() ? "No processed files for last 30 days" : text);
         QVERIFY(!screen->item("row_0"));
+        if (stopped)
+            saveShot("archive-unreachable");
     }
 
     void fetch_data()
@@ -544,6 +546,13 @@ private:
         QVERIFY(!screen->rootProperty("isProcessing").toBool());
         // The list lays its rows out at the next frame.
         QTest::qWait(50);
+    }
+
+    // With ZELK_SCREENSHOT_DIR set, the window as it is now, for a person to look at.
+    void saveShot(const QString &name) const
+    {
+        if (!qEnvironmentVariableIsEmpty("ZELK_SCREENSHOT_DIR"))
+            window->grab().save(qEnvironmentVariable("ZELK_SCREENSHOT_DIR") + '/' + name + ".png");
     }
 
     // Until the fetch's window has closed, or a box has told why it could not.
