@@ -152,15 +152,12 @@ QString Archive::resultPath(const QVariantMap &entry, bool isMix, const QString 
 
 QString Archive::freeTarget(const QVariantMap &entry, bool isMix, const QString &format) const
 {
-    const int id = songIdOf(entry);
     const std::optional<ResultRecord::Song> song = recordedSong(entry);
     const QString ownPartner = song ? song->file(format, !isMix) : QString();
-    const auto taken
-        = [&](const QString &path) { return QFileInfo::exists(path) || record.belongsToOther(path, id); };
     for (int number = 0;; ++number) {
         const QString path = resultPath(entry, isMix, format, number);
         const QString partner = resultPath(entry, !isMix, format, number);
-        if (!taken(path) && (partner == ownPartner || !taken(partner)))
+        if (!QFileInfo::exists(path) && (partner == ownPartner || !QFileInfo::exists(partner)))
             return path;
     }
 }

@@ -56,8 +56,7 @@ private:
     QString ownFile(const QVariantMap &entry, bool isMix, const QString &format) const;
     // The video whose picture a video format of the row keeps: the source, or the row's own video result.
     QString pictureFor(const QVariantMap &entry) const;
-    // The first name for a new result that is neither on disk nor another song's; numbered like the
-    // processing window's pairs.
+    // The first free name for a new result, numbered like the processing window's pairs.
     QString freeTarget(const QVariantMap &entry, bool isMix, const QString &format) const;
     QString resultPath(const QVariantMap &entry, bool isMix, const QString &format, int number) const;
     bool isKnownRow(int id) const;

@@ -100,20 +100,6 @@ std::optional<ResultRecord::Song> ResultRecord::song(int songId, const QString &
     return song;
 }
 
-bool ResultRecord::belongsToOther(const QString &file, int songId) const
-{
-    const QString own = QString::number(songId);
-    for (auto it = songs.constBegin(); it != songs.constEnd(); ++it) {
-        if (it.key() == own)
-            continue;
-        const QJsonObject files = it.value().toObject().value(filesKey).toObject();
-        for (const QJsonValue &value : files)
-            if (value.toString() == file)
-                return true;
-    }
-    return false;
-}
-
 bool ResultRecord::change(int songId, const QString &source, const std::function<void(QJsonObject &)> &edit)
 {
     reload();

@@ -41,8 +41,6 @@ public:
 
     // The song, only when it was made from that source: an id of another service or account is another song.
     std::optional<Song> song(int songId, const QString &source) const;
-    // Whether the path is the result of a song other than songId, whether or not it is still on disk.
-    bool belongsToOther(const QString &path, int songId) const;
 
 private:
     bool change(int songId, const QString &source, const std::function<void(QJsonObject &)> &edit);

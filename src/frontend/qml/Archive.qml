@@ -37,7 +37,7 @@ Item {
         songs.clear()
         for (const file of files) {
             const offered = formatsFor(file.isVideo)
-            file.chosen = offered[Math.max(0, offered.indexOf(file.extension.toUpperCase()))]
+            file.chosen = offered[Math.max(0, offered.indexOf(String(file.extension).toUpperCase()))]
             songs.append(file)
         }
         for (let row = 0; row < songs.count; ++row)

@@ -285,6 +285,18 @@ private slots:
         QVERIFY(scripted->requestsTo("/zelk-server/download.php").isEmpty());
     }
 
+    // A file written for one song is no longer another's whose deleted result had its name; the record
+    // outlives the program, and a damaged one counts as empty.
+    void recordClaimsFiles()
+    {
+        QVERIFY(writeFile(ResultRecord::defaultPath(), "{ damaged"));
+        QVERIFY(ResultRecord().addRun(1, "/a/song.mp3", "mp3", "/s/v.mp3", "/s/m.mp3"));
+        QVERIFY(ResultRecord().addFile(2, "/b/song.mp3", "mp3", false, "/s/v.mp3"));
+        const ResultRecord restarted;
+        QCOMPARE(restarted.song(1, "/a/song.mp3")->files.values(), QStringList { "/s/m.mp3" });
+        QCOMPARE(restarted.song(2, "/b/song.mp3")->file("mp3", false), "/s/v.mp3");
+    }
+
     // Without a player or a file manager the desktop opens nothing: a box says so.
     void cannotOpen_data()
     {
