@@ -2,6 +2,7 @@
 
 #include "FileProcessing/ConvertingFile.h"
 #include "FileProcessing/ZelkServer.h"
+#include "GlobalsInfo/MediaFormats.h"
 #include "GlobalsInfo/TraceLog.h"
 #include "plugins/MessageBoxCustom.h"
 
@@ -36,11 +37,11 @@ ArchiveHandler::~ArchiveHandler()
     stopWorker();
 }
 
-void ArchiveHandler::openWindow(const QString &stored, const QString &target, const QString &local)
+void ArchiveHandler::openWindow(const QString &target, const QString &picture, const QString &local)
 {
-    ZELK_TRACE() << stored << target << local;
-    storedPath = stored;
+    ZELK_TRACE() << target << picture << local;
     targetPath = target;
+    picturePath = picture;
     localPath = local;
     downloadPath.clear();
     songId = -1;
@@ -69,9 +70,9 @@ void ArchiveHandler::download(int id, bool isMix)
 QString ArchiveHandler::freeDownloadPath() const
 {
     // The download replaces whatever lies at its path, so it must be a name nobody uses.
-    QString path = QStringLiteral("%1.wav").arg(storedPath);
+    QString path = QStringLiteral("%1.wav").arg(targetPath);
     for (int n = 1; QFileInfo::exists(path); ++n)
-        path = QStringLiteral("%1 (%2).wav").arg(storedPath, QString::number(n));
+        path = QStringLiteral("%1 (%2).wav").arg(targetPath, QString::number(n));
     return path;
 }
 
@@ -82,49 +83,28 @@ void ArchiveHandler::downloadingFirst(double percents)
     setScreen("downloadingPercent", percents);
     if (percents != 100.0)
         return;
+    // The transfer is complete: from here on a cancel leaves the service's song alone.
+    stage = Stage::Converting;
     if (!QFileInfo::exists(downloadPath)) {
         showError(QStringLiteral("File not downloaded"));
         return;
     }
-    if (QFileInfo(storedPath).suffix().toLower() == QLatin1String("wav")) {
-        // A rename never replaces a file that appeared at the stored path meanwhile.
-        if (!QFile::rename(downloadPath, storedPath)) {
-            showError(QStringLiteral("The downloaded file could not be moved to:\n\n%1").arg(storedPath));
+    if (MediaFormats::suffixOf(targetPath) == QLatin1String("wav")) {
+        // A rename never replaces a file that appeared at the target meanwhile.
+        if (!QFile::rename(downloadPath, targetPath)) {
+            showError(QStringLiteral("The downloaded file could not be moved to:\n\n%1").arg(targetPath));
             return;
         }
-        doneDownloadedConvert();
-        return;
-    }
-    stage = Stage::Converting;
-    setScreen("mode", QStringLiteral("converting"));
-    startConversion(downloadPath, storedPath, SLOT(prepareFinal()), &ArchiveHandler::doneDownloadedConvert);
-}
-
-void ArchiveHandler::doneDownloadedConvert()
-{
-    if (isCancelled() || stage == Stage::Idle)
-        return;
-    if (!QFileInfo::exists(storedPath)) {
-        reportConversionFailure(storedPath);
-        return;
-    }
-    if (storedPath != targetPath)
-        convert();
-    else
         doneConvert();
-}
-
-void ArchiveHandler::convert()
-{
-    ZELK_TRACE() << storedPath << targetPath;
-    stage = Stage::Converting;
+        return;
+    }
     setScreen("mode", QStringLiteral("converting"));
-    startConversion(storedPath, targetPath, SLOT(convertFile()), &ArchiveHandler::doneConvert);
+    startConversion();
 }
 
 void ArchiveHandler::doneConvert()
 {
-    if (isCancelled() || stage == Stage::Idle)
+    if (isCancelled() || stage != Stage::Converting)
         return;
     if (!QFileInfo::exists(targetPath)) {
         reportConversionFailure(targetPath);
@@ -140,7 +120,8 @@ void ArchiveHandler::reportConversionFailure(const QString &missing)
     stage = Stage::Idle;
     // What the failed step left behind may still change the row, so the row looks at the disk again.
     emit finishWork();
-    MessageBoxCustom::critical(this, errorTitle, QStringLiteral("Could not convert the file to:\n\n%1").arg(missing));
+    MessageBoxCustom::critical(
+        this, errorTitle, QStringLiteral("Could not convert the file to:\n\n%1").arg(missing));
     close();
 }
 
@@ -164,11 +145,13 @@ void ArchiveHandler::closeEvent(QCloseEvent *event)
 {
     ZELK_TRACE() << songId;
     cancelFlag.store(1, std::memory_order_release);
+    // Only a transfer cut short tells the service; after a complete one it would drop the song's results.
+    const bool interrupted = stage == Stage::Downloading;
     stage = Stage::Idle;
     stopWorker();
     // A transfer still running would write into the save folder after the window has gone.
     server->abortDownloads();
-    if (songId != -1)
+    if (interrupted && songId != -1)
         server->cancelProcces(songId);
     // The download's name was free when it was chosen: whatever lies there now is this opening's.
     if (!downloadPath.isEmpty() && QFileInfo(downloadPath).isFile())
@@ -176,17 +159,15 @@ void ArchiveHandler::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
-void ArchiveHandler::startConversion(
-    const QString &input, const QString &output, const char *entrySlot, DoneSlot onDone)
+void ArchiveHandler::startConversion()
 {
     stopWorker();
     thread = new QThread();
-    const QString picture = QFileInfo::exists(localPath) ? localPath : storedPath;
-    converter = new ConvertingFile(&cancelFlag, input, output, picture, true);
+    converter = new ConvertingFile(&cancelFlag, downloadPath, targetPath, picturePath, true);
     converter->moveToThread(thread);
-    connect(thread, SIGNAL(started()), converter, entrySlot);
+    connect(thread, &QThread::started, converter, &ConvertingFile::prepareFinal);
     connect(thread, &QThread::finished, converter, &QObject::deleteLater);
-    connect(converter, &ConvertingFile::doneMain, this, onDone, Qt::QueuedConnection);
+    connect(converter, &ConvertingFile::doneMain, this, &ArchiveHandler::doneConvert, Qt::QueuedConnection);
     thread->start(QThread::InheritPriority);
 }
 

@@ -12,8 +12,8 @@ class QThread;
 class ZelkServer;
 
 // The small modal window that brings one archived result track into the save folder: it downloads the
-// track as WAV when the stored-format file is missing, turns it into the stored format, then converts
-// that into the format the user chose.
+// service's WAV of the track and makes the chosen format straight from it, so that no lossy file is ever
+// encoded again; a video format takes the picture it is given.
 class ArchiveHandler : public HostedWindow
 {
     Q_OBJECT
@@ -22,19 +22,16 @@ public:
     explicit ArchiveHandler(QWidget *parent = nullptr);
     ~ArchiveHandler() override;
 
-    void openWindow(const QString &stored, const QString &target, const QString &local);
+    // target: the file to make; picture: the video whose picture a video target keeps; local: the
+    // song's source, whose name the window shows.
+    void openWindow(const QString &target, const QString &picture, const QString &local);
     void download(int id, bool isMix);
-    void convert();
-
-    // Where the track is downloaded to before it takes the stored format. For tests.
-    QString downloadFilePath() const { return downloadPath; }
 
 signals:
     void finishWork();
 
 public slots:
     void downloadingFirst(double percents);
-    void doneDownloadedConvert();
     void doneConvert();
     void cancelProcess();
     void showError(const QString &message);
@@ -49,18 +46,17 @@ private:
     // Which step the opening is in; signals that arrive in another step are late and change nothing.
     enum class Stage { Idle, Downloading, Converting };
 
-    using DoneSlot = void (ArchiveHandler::*)();
-    void startConversion(const QString &input, const QString &output, const char *entrySlot, DoneSlot onDone);
+    void startConversion();
     void stopWorker();
     void reportConversionFailure(const QString &missing);
     bool isCancelled() const;
     void setScreen(const char *name, const QVariant &value);
-    // The stored path with ".wav" appended, or a numbered variant when a file of the user's is there.
+    // The target with ".wav" appended, or a numbered variant when a file of the user's is there.
     QString freeDownloadPath() const;
 
     std::unique_ptr<ZelkServer> server;
-    QString storedPath;
     QString targetPath;
+    QString picturePath;
     QString localPath;
     QString downloadPath;
     qint32 songId = -1;

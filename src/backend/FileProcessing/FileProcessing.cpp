@@ -1,10 +1,11 @@
 #include "FileProcessing.h"
 
 #include "ConvertingFile.h"
+#include "Archive/ResultRecord.h"
 #include "ResultOpener.h"
-#include "SaveFolder.h"
 #include "SourceCheck.h"
 #include "GlobalsInfo/DesktopOpener.h"
+#include "GlobalsInfo/FolderCheck.h"
 #include "GlobalsInfo/GlobalsInfo.h"
 #include "GlobalsInfo/MediaFormats.h"
 #include "GlobalsInfo/TraceLog.h"
@@ -151,8 +152,8 @@ void FileProcessing::startProcess()
     if (stage != Stage::Choosing)
         return;
     // Before any work: the results must have a place, and it must be the one the user chose.
-    if (const QString problem = SaveFolder::problem(globals->chosenSavePath()); !problem.isEmpty()) {
-        MessageBoxCustom::critical(this, SaveFolder::title(), problem);
+    if (const QString problem = FolderCheck::saveFolderProblem(globals->chosenSavePath()); !problem.isEmpty()) {
+        MessageBoxCustom::critical(this, FolderCheck::saveFolderTitle(), problem);
         return;
     }
     const QString tempPath = globals->getTempPath();
@@ -259,8 +260,8 @@ void FileProcessing::filesReady()
         return;
     // The folder may have gone while the service worked; the results go into it or nowhere.
     const QString savePath = globals->chosenSavePath();
-    if (const QString problem = SaveFolder::problem(savePath); !problem.isEmpty()) {
-        reportFailure(SaveFolder::title(), problem);
+    if (const QString problem = FolderCheck::saveFolderProblem(savePath); !problem.isEmpty()) {
+        reportFailure(FolderCheck::saveFolderTitle(), problem);
         return;
     }
     stage = Stage::Downloading;
@@ -327,6 +328,7 @@ void FileProcessing::finalConvert()
         stage = Stage::Choosing;
         if (reportUnwritten(QStringLiteral("These results were not written:")))
             return;
+        ResultRecord::recordRun(songId, sourcePath, outputExtension(), resultMainPath, resultMixPath);
         emit changeLayerWithDelay(QStringLiteral("success"));
         return;
     }
@@ -353,9 +355,11 @@ void FileProcessing::successProcces()
     if (isCancelled() || !runIs(Stage::Converting))
         return;
     stage = Stage::Choosing;
-    if (!reportUnwritten(QStringLiteral("Could not convert to the selected format:"),
+    if (reportUnwritten(QStringLiteral("Could not convert to the selected format:"),
             QStringLiteral("\n\nThe downloaded WAV is kept beside it, with \".wav\" added to the name.")))
-        setScreen("currentLayer", QStringLiteral("success"));
+        return;
+    ResultRecord::recordRun(songId, sourcePath, outputExtension(), resultMainPath, resultMixPath);
+    setScreen("currentLayer", QStringLiteral("success"));
 }
 
 bool FileProcessing::reportUnwritten(const QString &lead, const QString &note)

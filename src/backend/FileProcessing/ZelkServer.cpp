@@ -405,7 +405,12 @@ void ZelkServer::finishDownload(QNetworkReply *reply, QFileDevice *file, const Q
         return;
     }
     bool written = file->flush() && file->error() == QFileDevice::NoError;
-    if (auto *partial = qobject_cast<QTemporaryFile *>(file); partial && written) {
+    auto *partial = qobject_cast<QTemporaryFile *>(file);
+    if (partial && written && partial->size() == 0) {
+        emit showError(ServiceMessages::noAnswer(QStringLiteral("downloading the result")));
+        return;
+    }
+    if (partial && written) {
         // A temporary file is private to its owner; a result is as readable as any other new file.
         written = partial->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
                       | QFileDevice::ReadGroup | QFileDevice::ReadOther)

@@ -1,7 +1,7 @@
 #include "Settings.h"
 
 #include "AppLookup.h"
-#include "FolderCheck.h"
+#include "GlobalsInfo/FolderCheck.h"
 #include "GlobalsInfo/GlobalsInfo.h"
 #include "GlobalsInfo/TraceLog.h"
 #include "plugins/MessageBoxCustom.h"

@@ -2,6 +2,7 @@
 
 #include "FileProcessing/NetworkWait.h"
 #include "FileProcessing/ReplyTimeout.h"
+#include "FileProcessing/ServiceMessages.h"
 #include "GlobalsInfo/GlobalsInfo.h"
 #include "GlobalsInfo/TraceLog.h"
 #include "plugins/MessageBoxCustom.h"
@@ -292,15 +293,31 @@ QString UserAuth::updatePersonalInfo(const QString &name, const QString &email, 
     return response;
 }
 
-QVariantList UserAuth::getArchiveFile(const QString &hash)
+QVariantList UserAuth::getArchiveFile(const QString &hash, QString *failure)
 {
-    const bool sent = sentRequest({ { QStringLiteral("hash"), hash } }, authPath(QStringLiteral("archive.php")));
-    const QJsonDocument document = QJsonDocument::fromJson(response.toUtf8());
-    if (!sent || !document.isArray()) {
-        MessageBoxCustom::critical(nullptr, QStringLiteral("Archive Error"), response);
+    // Asked without the probe first, so that a failure names the service and the reason it gave.
+    QNetworkReply *reply
+        = manager->post(SignedForm::request(globals->serviceEndpoint(authPath(QStringLiteral("archive.php")))),
+            SignedForm::build({ { QStringLiteral("hash"), hash } }, SignedForm::SigningPair::Last));
+    ReplyTimeout::watch(reply, inactivityLimit, ReplyTimeout::Kind::Inactivity);
+    if (!NetworkWait::untilFinished(reply, this))
         return {};
-    }
-    return document.array().toVariantList();
+    reply->deleteLater();
+    const bool answered = reply->error() == QNetworkReply::NoError;
+    const QByteArray body = answered ? reply->readAll() : QByteArray();
+    const QJsonDocument document = QJsonDocument::fromJson(body);
+    if (answered && document.isArray())
+        return document.array().toVariantList();
+
+    QString text = QString::fromUtf8(body);
+    if (!answered)
+        text = ServiceMessages::failure(reply, QStringLiteral("Error: "));
+    else if (text.trimmed().isEmpty())
+        text = ServiceMessages::noAnswer(QStringLiteral("loading the archive list"));
+    if (failure)
+        *failure = text;
+    MessageBoxCustom::critical(nullptr, QStringLiteral("Archive Error"), text);
+    return {};
 }
 
 void UserAuth::createLoginFile(const QString &email)

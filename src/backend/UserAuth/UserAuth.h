@@ -35,7 +35,8 @@ public:
 
     QString updatePassword(const QString &newPass, const QString &newPass2, const QString &currentPass, int id);
     QString updatePersonalInfo(const QString &name, const QString &email, int id);
-    QVariantList getArchiveFile(const QString &hash);
+    // An empty list and, in failure, the text of the box it showed when the list could not be had.
+    QVariantList getArchiveFile(const QString &hash, QString *failure = nullptr);
     void createLoginFile(const QString &email);
     QString getCustomerAuthInfo(const QString &email);
     bool checkInternetConnection();

@@ -9,6 +9,8 @@ Item {
     property real scf: 1
     property int gradiendVar: 0
     property bool isProcessing: true
+    // Why the list could not be had; the empty list's text would tell the user their songs are gone.
+    property string listError: ""
 
     readonly property var videoFormats: ["MP4", "MKV", "MOV", "WMV", "MPG", "WEBM"]
     readonly property var audioFormats: ["MP3", "WAV", "M4A", "AIFF", "FLAC", "WMA"]
@@ -25,10 +27,21 @@ Item {
     implicitHeight: 500 * scf
 
     onLoaded: gradientRefresh.restart()
+    function formatsFor(isVideo) {
+        return isVideo ? videoFormats.concat(audioFormats) : audioFormats
+    }
+
+    // Each row starts at its stored format, or at its first choice when that is not offered. The choice
+    // lives in the model, so that a row the list makes again keeps it.
     onUpdateFiles: (files) => {
         songs.clear()
-        for (const file of files)
+        for (const file of files) {
+            const offered = formatsFor(file.isVideo)
+            file.chosen = offered[Math.max(0, offered.indexOf(String(file.extension).toUpperCase()))]
             songs.append(file)
+        }
+        for (let row = 0; row < songs.count; ++row)
+            archive.changedFormat(row, songs.get(row).chosen.toLowerCase())
     }
     onChangeButtons: (idx, instrumentButton, mixButton) => {
         if (idx < 0 || idx >= songs.count)
@@ -102,8 +115,11 @@ Item {
                     objectName: "emptyText"
                     anchors.horizontalCenter: parent.horizontalCenter
                     y: 10 * scf
+                    width: parent.width - 20 * scf
+                    horizontalAlignment: Text.AlignHCenter
+                    wrapMode: Text.Wrap
                     visible: songs.count === 0
-                    text: "No processed files for last 30 days"
+                    text: archive.listError !== "" ? archive.listError : "No processed files for last 30 days"
                     font: prop.fonts.font11_15
                     color: "white"
                 }
@@ -122,10 +138,11 @@ Item {
                         required property string name
                         required property string deleted
                         required property string instrument
-                        required property string extension
                         required property string btnInstrument
                         required property string btnMix
                         required property bool isVideo
+                        required property string chosen
+                        required property string processed
 
                         objectName: "row_" + index
                         width: ListView.view.width
@@ -133,7 +150,7 @@ Item {
                         color: index % 2 === 0 ? "#496993" : "#6d8baf"
 
                         function chosenFormat() {
-                            return formatList.currentText.toLowerCase()
+                            return row.chosen.toLowerCase()
                         }
 
                         Column {
@@ -143,13 +160,32 @@ Item {
                             anchors.rightMargin: 8 * scf
                             anchors.verticalCenter: parent.verticalCenter
 
-                            Text {
-                                objectName: "title_" + row.index
+                            // Songs of one name from different folders differ in when they were processed.
+                            Item {
                                 width: parent.width
-                                text: row.name
-                                elide: Text.ElideRight
-                                font: prop.fonts.font10_13
-                                color: "white"
+                                height: title.height
+
+                                Text {
+                                    id: title
+                                    objectName: "title_" + row.index
+                                    anchors.left: parent.left
+                                    anchors.right: processedText.left
+                                    anchors.rightMargin: processedText.text === "" ? 0 : 6 * scf
+                                    text: row.name
+                                    elide: Text.ElideRight
+                                    font: prop.fonts.font10_13
+                                    color: "white"
+                                }
+
+                                Text {
+                                    id: processedText
+                                    objectName: "processed_" + row.index
+                                    anchors.right: parent.right
+                                    anchors.baseline: title.baseline
+                                    text: row.processed
+                                    font: prop.fonts.font8_10
+                                    color: "#e6ecf5"
+                                }
                             }
 
                             Text {
@@ -172,10 +208,12 @@ Item {
                             width: 65 * scf
                             height: 24 * scf
                             font: prop.fonts.font8_10
-                            model: row.isVideo ? archive.videoFormats.concat(archive.audioFormats) : archive.audioFormats
-                            // Set once: the row keeps the user's choice when its buttons change.
-                            Component.onCompleted: currentIndex = Math.max(0, model.indexOf(row.extension.toUpperCase()))
-                            onActivated: (choice) => archive.changedFormat(row.index, textAt(choice).toLowerCase())
+                            model: archive.formatsFor(row.isVideo)
+                            currentIndex: Math.max(0, model.indexOf(row.chosen))
+                            onActivated: (choice) => {
+                                songs.setProperty(row.index, "chosen", textAt(choice))
+                                archive.changedFormat(row.index, row.chosenFormat())
+                            }
                         }
 
                         ArchiveBtn {

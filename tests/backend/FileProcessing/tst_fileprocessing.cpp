@@ -499,7 +499,7 @@ private slots:
         QTest::addColumn<QString>("box"); // empty: the run succeeds, with the results in the folder
 
         const QString cannotCreate
-            = "[Save Folder Error] The save folder does not exist and cannot be created:\n\n";
+            = "[Save Folder Error] ZELK cannot create the folder for \"Save File Location\":\n\n";
         QTest::newRow("missing and creatable") << "%DOCS%/New Folder/Save Here"
                                                << ""
                                                << "";
@@ -508,12 +508,13 @@ private slots:
         QTest::newRow("not writable")
             << "/proc"
             << ""
-            << "[Save Folder Error] ZELK cannot write into the save folder:\n\n/proc";
+            << "[Save Folder Error] ZELK cannot write to the folder for \"Save File Location\":\n\n/proc";
         QTest::newRow("removed after Settings") << "%DOCS%/Chosen"
                                                 << "remove"
                                                 << "";
-        QTest::newRow("replaced by a file after Settings") << "%DOCS%/Chosen"
-                                                           << "file" << cannotCreate + "%DOCS%/Chosen";
+        QTest::newRow("replaced by a file after Settings")
+            << "%DOCS%/Chosen" << "file"
+            << "[Save Folder Error] A file, not a folder, is given for \"Save File Location\":\n\n%DOCS%/Chosen";
         QTest::newRow("removed during the run") << "%DOCS%/Chosen"
                                                 << "remove while processing"
                                                 << "";

@@ -29,7 +29,7 @@ QString named(const QString &what, const QString &label, const QString &path, co
 
 } // namespace
 
-Outcome prepare(const QString &label, const QString &path, Use use)
+Outcome prepare(const QString &label, const QString &path, Use use, const QString &advice)
 {
     if (path.isEmpty())
         return { path, QStringLiteral("Please choose a folder for \"%1\".").arg(label) };
@@ -52,7 +52,19 @@ Outcome prepare(const QString &label, const QString &path, Use use)
         problem = QStringLiteral("ZELK cannot read the folder for");
     if (problem.isEmpty())
         return { folder, {} };
-    return { folder, named(problem, label, folder, QStringLiteral("Choose another folder.")) };
+    return { folder, named(problem, label, folder, advice) };
+}
+
+QString saveFolderProblem(const QString &path)
+{
+    return prepare(QStringLiteral("Save File Location"), path, Use::Writing,
+        QStringLiteral("Choose another save folder in Settings."))
+        .refusal;
+}
+
+QString saveFolderTitle()
+{
+    return QStringLiteral("Save Folder Error");
 }
 
 } // namespace FolderCheck
