@@ -1,15 +1,12 @@
 #pragma once
 
+#include "HttpServer.h"
+
 #include <cstddef>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <string>
-
-namespace httplib {
-struct Request;
-class ContentReader;
-}
 
 // Reads a POST body as it arrives and keeps only what the fields need: each text value up to a bound
 // and, for an upload, the file part written straight to disk. Nothing is ever held whole in memory.
@@ -17,18 +14,24 @@ class FormReader
 {
 public:
     enum class Outcome { Ok, Malformed, TooLarge, Refused };
-    // Looks at the text fields read so far; false stops the reading at once.
+    // Looks at the text fields read so far; false stops the keeping at once.
     using Check = std::function<bool(const std::map<std::string, std::string> &fields)>;
 
-    // filePath empty: no file part is kept. maxBytes bounds the body of a form; an upload is bounded
-    // by the server's payload limit alone.
-    FormReader(std::size_t maxBytes, std::string filePath);
+    // The most a body may carry, whatever its transfer coding: an upload's file part is stored up to
+    // this, and a larger body ends the connection.
+    static constexpr std::size_t maxBodyBytes = 1024UL * 1024 * 1024;
+
+    // filePath empty: no file part is kept and maxBytes bounds the body; an upload is bounded by
+    // maxBodyBytes alone. check runs before every part of a multipart body.
+    FormReader(std::size_t maxBytes, std::string filePath, Check check);
     ~FormReader();
     FormReader(const FormReader &) = delete;
     FormReader &operator=(const FormReader &) = delete;
 
-    // check runs before every part of a multipart body.
-    Outcome read(const httplib::Request &request, const httplib::ContentReader &reader, const Check &check);
+    void begin(const HttpServer::Request &request);
+    // False once the body went past maxBodyBytes: the connection is to be ended.
+    bool receive(const char *data, std::size_t length);
+    Outcome finish();
 
     const std::map<std::string, std::string> &fields() const { return values; }
     // The file part "uploadedFile", when there was one with a file name, as the client named it.
@@ -39,16 +42,31 @@ public:
     bool fileStored();
 
 private:
-    bool receive(const char *data, std::size_t length);
+    static MHD_Result part(void *self, MHD_ValueKind kind, const char *key, const char *filename,
+        const char *contentType, const char *transferEncoding, const char *data, std::uint64_t offset,
+        std::size_t size);
+    void startPart(const std::string &name, const char *filename);
+    void take(const char *data, std::size_t length);
 
     const std::size_t maxBytes;
     const std::string path;
+    const Check check;
     std::map<std::string, std::string> values;
     std::size_t received = 0;
-    // The text part being read, or the file part when writingFile is set; null for a part that is dropped.
+    MHD_PostProcessor *multipart = nullptr;
+    std::string urlEncoded;
+    bool malformed = false;
+    bool refused = false;
+    bool tooLarge = false;
+    // The part being read: its name and how much of it came so far.
+    std::string partName;
+    std::size_t partBytes = 0;
+    bool inPart = false;
+    // The text value being kept, or the file part when writingFile is set; null for a part that is dropped.
     std::string *current = nullptr;
     bool writingFile = false;
     bool fileKept = false;
+    std::size_t fileBytes = 0;
     std::string clientFileName;
     std::ofstream file;
 };

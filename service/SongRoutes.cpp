@@ -10,7 +10,6 @@
 #include "WavAudio.h"
 #include "WorkerPool.h"
 
-#include <httplib.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -84,8 +83,8 @@ SongRoutes::SongRoutes(
 std::vector<std::pair<std::string, SongRoutes::Handler>> SongRoutes::routes()
 {
     const auto bind
-        = [this](std::string (SongRoutes::*method)(const FormFields &, const httplib::Request &)) {
-              return [this, method](const FormFields &fields, const httplib::Request &request) {
+        = [this](std::string (SongRoutes::*method)(const FormFields &, const HttpServer::Request &)) {
+              return [this, method](const FormFields &fields, const HttpServer::Request &request) {
                   return (this->*method)(fields, request);
               };
           };
@@ -190,7 +189,7 @@ std::string SongRoutes::proceed(const FormFields &fields, FormReader &body)
     return createSong(fields, user, upload);
 }
 
-std::string SongRoutes::repeat(const FormFields &fields, const httplib::Request &)
+std::string SongRoutes::repeat(const FormFields &fields, const HttpServer::Request &)
 {
     if (const std::string problem = fields.problem({ "uploadedFileName" }); !problem.empty())
         return problem;
@@ -204,13 +203,13 @@ std::string SongRoutes::repeat(const FormFields &fields, const httplib::Request 
     return createSong(fields, user, *upload);
 }
 
-bool SongRoutes::countUnknown(const httplib::Request &request)
+bool SongRoutes::countUnknown(const HttpServer::Request &request)
 {
-    return unknownIds.take(request.remote_addr, Clock::now());
+    return unknownIds.take(request.peer, Clock::now());
 }
 
 std::optional<Database::Song> SongRoutes::requestedSong(
-    const FormFields &fields, const httplib::Request &request, std::string &problem)
+    const FormFields &fields, const HttpServer::Request &request, std::string &problem)
 {
     std::int32_t id = 0;
     if (!FormFields::readId(fields.value("songID"), id)) {
@@ -218,7 +217,7 @@ std::optional<Database::Song> SongRoutes::requestedSong(
         return std::nullopt;
     }
     // A peer over its limit learns nothing, not even which ids exist.
-    if (unknownIds.exhausted(request.remote_addr, Clock::now())) {
+    if (unknownIds.exhausted(request.peer, Clock::now())) {
         problem = tooManyUnknown;
         return std::nullopt;
     }
@@ -228,7 +227,7 @@ std::optional<Database::Song> SongRoutes::requestedSong(
     return song;
 }
 
-std::string SongRoutes::remains(const FormFields &fields, const httplib::Request &request)
+std::string SongRoutes::remains(const FormFields &fields, const HttpServer::Request &request)
 {
     std::string problem;
     const std::optional<Database::Song> song = requestedSong(fields, request, problem);
@@ -249,13 +248,13 @@ std::string SongRoutes::remains(const FormFields &fields, const httplib::Request
     return "The results of this song have expired";
 }
 
-std::string SongRoutes::cancel(const FormFields &fields, const httplib::Request &request)
+std::string SongRoutes::cancel(const FormFields &fields, const HttpServer::Request &request)
 {
     std::int32_t id = 0;
     if (!FormFields::readId(fields.value("songID"), id))
         return invalidSong;
     const std::int64_t now = Clock::now();
-    if (unknownIds.exhausted(request.remote_addr, now))
+    if (unknownIds.exhausted(request.peer, now))
         return tooManyUnknown;
     const std::optional<std::string> before = database.cancelSong(id, now);
     if (!before)
@@ -276,7 +275,7 @@ std::string SongRoutes::cancel(const FormFields &fields, const httplib::Request 
     return "The song is no longer being processed";
 }
 
-std::string SongRoutes::download(const FormFields &fields, const httplib::Request &request)
+std::string SongRoutes::download(const FormFields &fields, const HttpServer::Request &request)
 {
     std::string problem;
     const std::optional<Database::Song> song = requestedSong(fields, request, problem);
@@ -290,7 +289,7 @@ std::string SongRoutes::download(const FormFields &fields, const httplib::Reques
     return base + resultPath(song->instrumentToken) + "|" + base + resultPath(song->mixToken);
 }
 
-std::string SongRoutes::removeUploaded(const FormFields &fields, const httplib::Request &)
+std::string SongRoutes::removeUploaded(const FormFields &fields, const HttpServer::Request &)
 {
     if (const std::string problem = fields.problem({ "fileName" }); !problem.empty())
         return problem;
@@ -313,9 +312,9 @@ std::string SongRoutes::removeUploaded(const FormFields &fields, const httplib::
     return success;
 }
 
-std::string SongRoutes::baseUrl(const httplib::Request &request) const
+std::string SongRoutes::baseUrl(const HttpServer::Request &request) const
 {
     // The URLs go back to the address the client reached us at.
-    const std::string host = request.get_header_value("Host");
+    const std::string host = request.host;
     return "http://" + (isHostHeader(host) ? host : fallbackHost);
 }
