@@ -23,7 +23,8 @@ bool readInt(const std::string &text, long low, long high, int &value)
 }
 
 constexpr int defaultJobMemory = 1024;
-constexpr int minJobMemory = 64;
+// Below this not even a short song fits: a minute of stereo at 44.1 kHz needs it for every instrument.
+constexpr int minJobMemory = 128;
 constexpr int maxJobMemory = 1024 * 1024;
 
 std::string defaultDataDir()

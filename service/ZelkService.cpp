@@ -11,7 +11,10 @@
 #include <map>
 #include <set>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -106,6 +109,8 @@ ZelkService::~ZelkService()
     workers.stop();
     if (janitorThread.joinable())
         janitorThread.join();
+    if (lockFd >= 0)
+        ::close(lockFd);
 }
 
 bool ZelkService::start(std::string &error)
@@ -120,6 +125,14 @@ bool ZelkService::start(std::string &error)
             error = "cannot create the folder " + dir;
             return false;
         }
+    }
+    const std::string lockPath = options.dataDir + "/zelk-service.lock";
+    lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lockFd < 0 || ::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+        error = errno == EWOULDBLOCK ? "the data folder " + options.dataDir
+                + " is in use by another zelk-service; stop it first or give this one another --data folder"
+                                     : "cannot lock the data folder " + options.dataDir;
+        return false;
     }
     if (!makePrivate(error))
         return false;

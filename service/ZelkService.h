@@ -56,4 +56,6 @@ private:
     bool stopping = false;
     bool serving = false;
     std::thread janitorThread;
+    // Held on the data folder while the service runs: a second one on it would share its files.
+    int lockFd = -1;
 };
