@@ -505,14 +505,11 @@ std::optional<Database::Song> Database::songByToken(const std::string &token, bo
     return song;
 }
 
-std::vector<std::int32_t> Database::queuedSongs()
+int Database::queuedCount(std::int32_t userId)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    std::vector<std::int32_t> ids;
-    Statement query(db, "SELECT id FROM songs WHERE state = 'queued' ORDER BY created");
-    while (query.step() == SQLITE_ROW)
-        ids.push_back(static_cast<std::int32_t>(query.number(0)));
-    return ids;
+    Statement query(db, "SELECT count(*) FROM songs WHERE user_id = ? AND state = 'queued'");
+    return query.bind(userId).step() == SQLITE_ROW ? static_cast<int>(query.number(0)) : 0;
 }
 
 std::vector<std::int32_t> Database::doneSongs()

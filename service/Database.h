@@ -104,7 +104,8 @@ public:
     bool insertSong(Song &song);
     std::optional<Song> song(std::int32_t id);
     std::optional<Song> songByToken(const std::string &token, bool &isMix);
-    std::vector<std::int32_t> queuedSongs();
+    // The user's songs waiting or being processed.
+    int queuedCount(std::int32_t userId);
     std::vector<std::int32_t> doneSongs();
     // Puts a done song back in the queue, without its result tokens.
     bool requeueSong(std::int32_t id);

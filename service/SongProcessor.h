@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 
 // Runs one queued song: splits its upload in a child process of its own, under a memory limit, and
@@ -30,7 +31,11 @@ public:
 
     // When a queued song should be done, from the measured speeds, the progress of the running jobs and
     // the songs queued ahead of it.
-    std::int64_t estimatedDone(const Database::Song &song, std::int64_t now);
+    // order: the queued songs in the order the workers take them.
+    std::int64_t estimatedDone(
+        const Database::Song &song, std::int64_t now, const std::vector<std::int32_t> &order);
+    // Ends the song's running job at once, if it has one.
+    void cancel(std::int32_t songId);
     // Stereo-equivalent milliseconds of audio: what the speeds are measured in.
     static std::int64_t workMilliseconds(std::int64_t frames, int sampleRate, int channels);
 
@@ -66,4 +71,5 @@ private:
     std::mutex mutex;
     std::map<std::int32_t, Running> running;
     std::map<std::string, double> speeds;
+    std::set<std::int32_t> cancelled;
 };

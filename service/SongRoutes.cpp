@@ -10,7 +10,6 @@
 #include "WavAudio.h"
 #include "WorkerPool.h"
 
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -25,6 +24,11 @@ const char *const tooManyUnknown = "Too many unknown song ids, please try again 
 constexpr int unknownIdsPerMinute = 30;
 constexpr size_t maxUploadNameLength = 255;
 constexpr size_t maxExtensionLength = 16;
+// Songs one account may have waiting or in work at once.
+constexpr int maxQueuedPerUser = 10;
+// The separation's frames and bands are laid out for these rates.
+constexpr int minSampleRate = 8000;
+constexpr int maxSampleRate = 192000;
 
 void removeFile(const std::string &path)
 {
@@ -115,6 +119,8 @@ std::string SongRoutes::songFieldsProblem(const FormFields &fields, Database::Us
         return "Unknown instrument \"" + fields.value("instrument") + "\"";
     if (!isExtension(fields.value("extension")))
         return "Invalid extension";
+    if (database.queuedCount(owner->id) >= maxQueuedPerUser)
+        return "Too many songs are waiting for this account. Please wait until some are done";
     user = *owner;
     return {};
 }
@@ -137,12 +143,13 @@ std::string SongRoutes::createSong(
     WavAudio shape;
     std::int64_t frames = 0;
     std::string error;
-    const int channels = WavAudio::probe(uploadsDir + "/" + upload.stored, shape, frames, error) ? shape.channels : 2;
+    const int channels
+        = WavAudio::probe(uploadsDir + "/" + upload.stored, shape, frames, error) ? shape.channels : 2;
     song.workMilliseconds = SongProcessor::workMilliseconds(upload.frames, upload.sampleRate, channels);
-    song.estimatedDone = processor.estimatedDone(song, song.created);
+    song.estimatedDone = processor.estimatedDone(song, song.created, workers.order());
     if (!database.insertSong(song))
         return "Could not create the song, please try again later";
-    workers.enqueue(song.id);
+    workers.enqueue(song.id, song.userId);
     return std::to_string(song.id);
 }
 
@@ -175,6 +182,9 @@ std::string SongRoutes::proceed(const FormFields &fields, FormReader &body)
     std::string error;
     if (!WavAudio::probe(partial, shape, upload.frames, error))
         return error;
+    if (shape.sampleRate < minSampleRate || shape.sampleRate > maxSampleRate)
+        return "The uploaded WAV file's sample rate (" + std::to_string(shape.sampleRate)
+            + " Hz) is outside what the service takes: 8 to 192 kHz";
     upload.sampleRate = shape.sampleRate;
     upload.created = Clock::now();
     std::string replaced;
@@ -238,7 +248,8 @@ std::string SongRoutes::remains(const FormFields &fields, const HttpServer::Requ
         return now >= song->readyAfter ? "-1" : std::to_string(secondsUntil(song->readyAfter, now));
     if (song->state == "queued") {
         // Never "0" or "-1" while the work goes on: the client would stop asking.
-        const std::int64_t target = std::max(song->readyAfter, processor.estimatedDone(*song, now));
+        const std::int64_t target
+            = std::max(song->readyAfter, processor.estimatedDone(*song, now, workers.order()));
         return std::to_string(std::max<std::int64_t>(1, secondsUntil(target, now)));
     }
     if (song->state == "cancelled")
@@ -260,6 +271,7 @@ std::string SongRoutes::cancel(const FormFields &fields, const HttpServer::Reque
     if (!before)
         return countUnknown(request) ? unknownSong : tooManyUnknown;
     if (*before == "queued") {
+        processor.cancel(id);
         if (const std::optional<Database::Song> song = database.song(id))
             processor.releaseUpload(song->uploadStored);
         return success;

@@ -150,8 +150,8 @@ bool ZelkService::start(std::string &error)
 
     processor.expire(Clock::now());
     // Songs that were waiting when the service last stopped run now.
-    for (const std::int32_t songId : database.queuedSongs())
-        workers.enqueue(songId);
+    for (const Database::Song &song : database.queuedSongsInOrder())
+        workers.enqueue(song.id, song.userId);
     janitorThread = std::thread([this] { janitor(); });
     return true;
 }

@@ -18,6 +18,8 @@
 #include <QTimer>
 #include <QUrlQuery>
 
+#include <sqlite3.h>
+
 #include <csignal>
 #include <sys/stat.h>
 
@@ -323,6 +325,9 @@ private slots:
         addAsIs("WAV without audio", proceed, uploadForm({}, {}, WavData::tones(2, 8000, 0).toBytes()),
             "The uploaded WAV file holds no audio");
         addAsIs("8-bit WAV", proceed, uploadForm({}, {}, eightBit), "The uploaded file is not a 16-bit PCM WAV file");
+        for (const int rate : { 560, 7999, 192001 })
+            addAsIs(qPrintable(QStringLiteral("WAV at %1 Hz").arg(rate)), proceed, uploadForm({}, {}, WavData::tones(2, rate, 800).toBytes()),
+                QStringLiteral("The uploaded WAV file's sample rate (%1 Hz) is outside what the service takes: 8 to 192 kHz").arg(rate));
         addAsIs("missing instrument", proceed, uploadForm("instrument", {}, wav), "Missing field \"instrument\"");
         addAsIs("unknown instrument", proceed, uploadForm("instrument", "kazoo", wav), "Unknown instrument \"kazoo\"");
         addAsIs("oversized field", proceed, uploadForm("fileName", QString(5000, 'a'), wav), "Field \"fileName\" is too long");
@@ -503,6 +508,48 @@ private slots:
         QVERIFY(repeat(me, paths[0], "vocals").text().toInt() > 0);
         QVERIFY(repeat(me, paths[1], "vocals").text().toInt() > 0);
         QCOMPARE(repeat(me, paths[2], "vocals").text(), uploadGone);
+    }
+
+    void songsTakenInTurn()
+    {
+        // One account fills its queue with long songs; another's short song goes next, not last.
+        const Account greedy = registerAccount(QStringLiteral("greedy"));
+        const QString path = uploadPath();
+        QStringList waiting { uploadSong(greedy, WavData::tones(1, 44100, 5'000'000), "drums", path).text() };
+        for (int i = 1; i < 10; ++i)
+            waiting << repeat(greedy, path, "drums").text();
+        for (const QString &song : waiting)
+            QVERIFY2(song.toInt() > 0, qPrintable(song));
+        QCOMPARE(repeat(greedy, path, "drums").text(),
+            QStringLiteral("Too many songs are waiting for this account. Please wait until some are done"));
+
+        const WavData input = WavData::tones(2, 8000, 8000);
+        const QString quick = uploadSong(registerAccount(QStringLiteral("modest")), input, "vocals").text();
+        QCOMPARE(waitForResults(quick), done);
+        waiting.removeIf([this](const QString &song) { return post("remains.php", { { "songID", song } }).text().toInt() <= 0; });
+        QVERIFY2(waiting.size() >= 6, qPrintable(QString::number(waiting.size())));
+
+        // Cancelled, the running jobs end at once.
+        QVERIFY(!jobProcesses().isEmpty());
+        for (const QString &song : waiting)
+            QCOMPARE(post("cancel.php", { { "songID", song } }).text(), success);
+        QTRY_VERIFY_WITH_TIMEOUT(jobProcesses().isEmpty(), 1000);
+    }
+
+    void poisonedSpeedsAreBounded()
+    {
+        // A speed left in the database by an odd job, absurdly slow: estimates stay sane.
+        QVERIFY(service.stop());
+        sqlite3 *db = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(dataDir.filePath("zelk-service.sqlite")).constData(), &db), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(db, "INSERT OR REPLACE INTO speeds(instrument, rate) VALUES('vocals', 1e-6)", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+        QVERIFY2(service.start(dataDir.path(), 0), qPrintable(service.output()));
+
+        const QString songId = uploadSong(me, WavData::tones(2, 44100, 10 * 44100), "vocals").text();
+        const int seconds = post("remains.php", { { "songID", songId } }).text().toInt();
+        QVERIFY2(seconds >= 1 && seconds < 60, qPrintable(QString::number(seconds)));
+        QCOMPARE(waitForResults(songId), done);
     }
 
     void slowClientsDoNotBlock()
@@ -985,6 +1032,17 @@ private:
             return 0;
         const QByteArray status = readFile(QStringLiteral("/proc/%1/status").arg(pid));
         return QRegularExpression(QStringLiteral("VmHWM:\\s+(\\d+) kB")).match(status).captured(1).toLongLong();
+    }
+    // The running jobs of this service: their input lies in its data folder.
+    QStringList jobProcesses() const
+    {
+        QStringList jobs;
+        for (const QString &pid : QDir(QStringLiteral("/proc")).entryList({ "[0-9]*" }, QDir::Dirs)) {
+            const QByteArray line = readFile(QStringLiteral("/proc/%1/cmdline").arg(pid));
+            if (line.split('\0').contains("--job") && line.contains(dataDir.path().toUtf8()))
+                jobs << pid;
+        }
+        return jobs;
     }
     // The service's process id, found by its data folder on its command line.
     QString servicePid() const
