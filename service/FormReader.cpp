@@ -27,8 +27,9 @@ bool startsWith(const std::string &text, const char *prefix)
 
 } // namespace
 
-FormReader::FormReader(std::size_t maxBytes, std::string filePath, Check check)
+FormReader::FormReader(std::size_t maxBytes, std::size_t maxBodyBytes, std::string filePath, Check check)
     : maxBytes(maxBytes)
+    , maxBodyBytes(maxBodyBytes)
     , path(std::move(filePath))
     , check(std::move(check))
 { }

@@ -17,13 +17,10 @@ public:
     // Looks at the text fields read so far; false stops the keeping at once.
     using Check = std::function<bool(const std::map<std::string, std::string> &fields)>;
 
-    // The most a body may carry, whatever its transfer coding: an upload's file part is stored up to
-    // this, and a larger body ends the connection.
-    static constexpr std::size_t maxBodyBytes = 1024UL * 1024 * 1024;
-
-    // filePath empty: no file part is kept and maxBytes bounds the body; an upload is bounded by
-    // maxBodyBytes alone. check runs before every part of a multipart body.
-    FormReader(std::size_t maxBytes, std::string filePath, Check check);
+    // maxBodyBytes: the most any body may carry, whatever its transfer coding; a larger one ends the
+    // connection. filePath empty: no file part is kept and maxBytes bounds the body; an upload is bounded
+    // by maxBodyBytes alone. check runs before every part of a multipart body.
+    FormReader(std::size_t maxBytes, std::size_t maxBodyBytes, std::string filePath, Check check);
     ~FormReader();
     FormReader(const FormReader &) = delete;
     FormReader &operator=(const FormReader &) = delete;
@@ -49,6 +46,7 @@ private:
     void take(const char *data, std::size_t length);
 
     const std::size_t maxBytes;
+    const std::size_t maxBodyBytes;
     const std::string path;
     const Check check;
     std::map<std::string, std::string> values;

@@ -73,6 +73,10 @@ bool singleRange(const std::string &range, std::uint64_t size, std::uint64_t &fi
     return true;
 }
 
+// A refused body up to this size is read and dropped before the reply goes out. A reply sent while the
+// body still arrives ends the connection with unread data, and the client's system may then drop the reply.
+constexpr std::uint64_t dropBytes = 64ULL * 1024 * 1024;
+
 // A reply known as soon as the headers are in, sent once the request is read.
 class Ready final : public HttpServer::Exchange
 {
@@ -80,11 +84,16 @@ public:
     explicit Ready(HttpServer::Reply reply)
         : reply(std::move(reply))
     { }
-    bool receive(const char *, std::size_t) override { return true; }
+    bool receive(const char *, std::size_t length) override
+    {
+        dropped += length;
+        return dropped <= dropBytes;
+    }
     HttpServer::Reply finish() override { return reply; }
 
 private:
     const HttpServer::Reply reply;
+    std::uint64_t dropped = 0;
 };
 
 MHD_Result queue(MHD_Connection *connection, int status, MHD_Response *response, const std::string &type)
@@ -239,10 +248,10 @@ MHD_Result HttpServer::access(void *self, MHD_Connection *connection, const char
             request.peer = numericAddress(info->client_addr);
         Reply reply;
         std::unique_ptr<Exchange> exchange = server->router(request, reply);
-        // A reply queued before the request is read whole ends the connection after it: only a
-        // refused body goes that way.
-        const bool bodiless = request.contentLength && *request.contentLength == 0;
-        if (!exchange && !bodiless)
+        // A reply queued before the request is read whole ends the connection after it: only a body
+        // too large to drop goes that way.
+        const bool droppable = !request.contentLength || *request.contentLength <= dropBytes;
+        if (!exchange && !droppable)
             return answer(connection, reply, header(connection, MHD_HTTP_HEADER_RANGE));
         if (!exchange)
             exchange = std::make_unique<Ready>(std::move(reply));

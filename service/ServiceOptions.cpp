@@ -26,6 +26,28 @@ constexpr int defaultJobMemory = 1024;
 // Below this not even a short song fits: a minute of stereo at 44.1 kHz needs it for every instrument.
 constexpr int minJobMemory = 128;
 constexpr int maxJobMemory = 1024 * 1024;
+// About 90 minutes of stereo at 48 kHz.
+constexpr int defaultMaxUpload = 1024;
+
+// The options that take a number of megabytes, each with an environment variable for its default.
+struct Megabytes
+{
+    const char *option;
+    const char *variable;
+    int low;
+    int high;
+    int ServiceOptions::*value;
+};
+const Megabytes megabyteOptions[] = {
+    { "--job-memory", "ZELK_SERVICE_JOB_MEMORY", minJobMemory, maxJobMemory, &ServiceOptions::jobMemory },
+    { "--max-upload", "ZELK_SERVICE_MAX_UPLOAD", 1, 16 * 1024, &ServiceOptions::maxUpload },
+};
+
+std::string megabytesRange(const Megabytes &option)
+{
+    return " takes a number of megabytes from " + std::to_string(option.low) + " to "
+        + std::to_string(option.high);
+}
 
 std::string defaultDataDir()
 {
@@ -42,12 +64,14 @@ bool ServiceOptions::parse(int argc, char **argv, ServiceOptions &options, std::
     options.port = ServiceDefaults::port;
     options.dataDir = defaultDataDir();
     options.jobMemory = defaultJobMemory;
+    options.maxUpload = defaultMaxUpload;
     // The environment gives a default too, for a service started by a script or a test.
-    if (const char *memory = std::getenv("ZELK_SERVICE_JOB_MEMORY");
-        memory && *memory && !readInt(memory, minJobMemory, maxJobMemory, options.jobMemory)) {
-        error = "ZELK_SERVICE_JOB_MEMORY takes a number of megabytes from " + std::to_string(minJobMemory)
-            + " to " + std::to_string(maxJobMemory);
-        return false;
+    for (const Megabytes &option : megabyteOptions) {
+        if (const char *text = std::getenv(option.variable);
+            text && *text && !readInt(text, option.low, option.high, options.*option.value)) {
+            error = option.variable + megabytesRange(option);
+            return false;
+        }
     }
 
     for (int i = 1; i < argc; ++i) {
@@ -56,8 +80,11 @@ bool ServiceOptions::parse(int argc, char **argv, ServiceOptions &options, std::
             options.help = true;
             continue;
         }
+        const Megabytes *megabytes = nullptr;
+        for (const Megabytes &candidate : megabyteOptions)
+            megabytes = option == candidate.option ? &candidate : megabytes;
         if (option != "--port" && option != "--data" && option != "--min-seconds" && option != "--host"
-            && option != "--job-memory") {
+            && !megabytes) {
             error = "unknown option " + option;
             return false;
         }
@@ -75,9 +102,8 @@ bool ServiceOptions::parse(int argc, char **argv, ServiceOptions &options, std::
             error = "--min-seconds takes a number of seconds from 0 to 86400";
             return false;
         }
-        if (option == "--job-memory" && !readInt(value, minJobMemory, maxJobMemory, options.jobMemory)) {
-            error = "--job-memory takes a number of megabytes from " + std::to_string(minJobMemory) + " to "
-                + std::to_string(maxJobMemory);
+        if (megabytes && !readInt(value, megabytes->low, megabytes->high, options.*megabytes->value)) {
+            error = option + megabytesRange(*megabytes);
             return false;
         }
         if (option == "--data") {
@@ -95,7 +121,9 @@ bool ServiceOptions::parse(int argc, char **argv, ServiceOptions &options, std::
 
 std::string ServiceOptions::usage()
 {
-    return "usage: zelk-service [--port N] [--data DIR] [--min-seconds N] [--host ADDRESS] [--job-memory MB]\n"
+    return "usage: zelk-service [--port N] [--data DIR] [--min-seconds N] [--host ADDRESS] [--job-memory "
+           "MB]\n"
+           "                   [--max-upload MB]\n"
            "  --port N         port to listen on (default "
         + std::to_string(ServiceDefaults::port)
         + "; 0 picks a free one)\n"
@@ -107,5 +135,8 @@ std::string ServiceOptions::usage()
         + ")\n"
           "  --job-memory MB  address space one job (one song being split, in a process of its own)\n"
           "                   may use; a job over it fails with a reason (default "
-        + std::to_string(defaultJobMemory) + ", or ZELK_SERVICE_JOB_MEMORY)\n";
+        + std::to_string(defaultJobMemory)
+        + ", or ZELK_SERVICE_JOB_MEMORY)\n"
+          "  --max-upload MB  most one request may carry, chunked or not (default "
+        + std::to_string(defaultMaxUpload) + ", or ZELK_SERVICE_MAX_UPLOAD)\n";
 }

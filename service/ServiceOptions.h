@@ -10,6 +10,7 @@ struct ServiceOptions
     std::string dataDir;
     int minSeconds = 0;
     int jobMemory = 0; // megabytes of address space one job may use
+    int maxUpload = 0; // megabytes one request may carry, whatever its coding
     bool help = false;
 
     // Fills the options from argv; on a bad command line answers false with the reason in error.

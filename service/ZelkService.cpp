@@ -22,6 +22,7 @@ constexpr int workerThreads = 2;
 // Every request but an upload is a form of a few short fields.
 constexpr size_t maxFormBytes = 8 * 1024;
 constexpr auto janitorPeriod = std::chrono::hours(1);
+constexpr int uploadsAtOncePerPeer = 2;
 const char *const denied = "Access denied: the request signature is missing or wrong";
 const char *const uploadPath = "/zelk-server/proceed.php";
 const char *const resultPrefix = "/zelk-server/result/";
@@ -40,9 +41,11 @@ class FormExchange final : public HttpServer::Exchange
 public:
     using Handler = std::function<std::string(const FormFields &fields, FormReader &body)>;
 
-    FormExchange(const HttpServer::Request &request, const std::string &filePath, Handler handler)
+    // done runs once the exchange is over.
+    FormExchange(const HttpServer::Request &request, std::size_t maxBodyBytes, const std::string &filePath,
+        Handler handler, std::function<void()> done = {})
         // Stops keeping anything as soon as both signing fields are in and do not match.
-        : reader(maxFormBytes, filePath,
+        : reader(maxFormBytes, maxBodyBytes, filePath,
             [](const std::map<std::string, std::string> &fields) {
                 const auto key = fields.find("publicKey");
                 const auto token = fields.find("accessToken");
@@ -50,9 +53,17 @@ public:
                     || Credentials::signatureMatches(key->second, token->second);
             })
         , handler(std::move(handler))
+        , done(std::move(done))
     {
         reader.begin(request);
     }
+    ~FormExchange() override
+    {
+        if (done)
+            done();
+    }
+    FormExchange(const FormExchange &) = delete;
+    FormExchange &operator=(const FormExchange &) = delete;
 
     bool receive(const char *data, std::size_t length) override { return reader.receive(data, length); }
 
@@ -77,6 +88,7 @@ public:
 private:
     FormReader reader;
     const Handler handler;
+    const std::function<void()> done;
 };
 
 bool isResultName(const std::string &name)
@@ -228,11 +240,27 @@ std::unique_ptr<HttpServer::Exchange> ZelkService::route(
         reply = text("Compressed requests are not accepted", 415);
         return nullptr;
     }
-    if (request.contentLength && *request.contentLength > FormReader::maxBodyBytes) {
+    const std::size_t maxBodyBytes = static_cast<std::size_t>(options.maxUpload) * 1024 * 1024;
+    if (request.contentLength && *request.contentLength > maxBodyBytes) {
         reply = text("The request is too large", 413);
         return nullptr;
     }
-    return std::make_unique<FormExchange>(request, filePath, handler);
+    if (filePath.empty())
+        return std::make_unique<FormExchange>(request, maxBodyBytes, filePath, handler);
+    {
+        std::lock_guard<std::mutex> lock(uploadsMutex);
+        if (uploadsByPeer[request.peer] >= uploadsAtOncePerPeer) {
+            reply = text("Too many uploads at once from this computer. Please wait until one is done", 429);
+            return nullptr;
+        }
+        ++uploadsByPeer[request.peer];
+    }
+    return std::make_unique<FormExchange>(
+        request, maxBodyBytes, filePath, handler, [this, peer = request.peer] {
+            std::lock_guard<std::mutex> lock(uploadsMutex);
+            if (--uploadsByPeer[peer] <= 0)
+                uploadsByPeer.erase(peer);
+        });
 }
 
 HttpServer::Reply ZelkService::result(const std::string &token)

@@ -10,6 +10,7 @@
 #include "WorkerPool.h"
 
 #include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -56,6 +57,10 @@ private:
     bool stopping = false;
     bool serving = false;
     std::thread janitorThread;
+    // Uploads being received, per address: each holds up to the upload cap on the disk before its
+    // signature, which comes last, can be checked.
+    std::mutex uploadsMutex;
+    std::map<std::string, int> uploadsByPeer;
     // Held on the data folder while the service runs: a second one on it would share its files.
     int lockFd = -1;
 };

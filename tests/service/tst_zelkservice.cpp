@@ -552,34 +552,46 @@ private slots:
         QCOMPARE(waitForResults(songId), done);
     }
 
+    void slowClientsDoNotBlock_data()
+    {
+        // connections that send nothing, or trickle a header line every half second, from one address or
+        // each from its own.
+        QTest::addColumn<int>("connections");
+        QTest::addColumn<bool>("oneAddress");
+        QTest::addColumn<bool>("trickle");
+
+        QTest::newRow("70 slow clients") << 70 << false << true;
+        QTest::newRow("600 silent clients from one address") << 600 << true << false;
+    }
+
     void slowClientsDoNotBlock()
     {
-        const auto connected = [this] {
-            auto socket = std::make_unique<QTcpSocket>();
-            socket->connectToHost(QHostAddress::LocalHost, quint16(service.url(QString()).port()));
-            return socket->waitForConnected(2000) ? std::move(socket) : nullptr;
-        };
-        // A client that falls silent halfway through its request line is dropped after the read limit.
-        const std::unique_ptr<QTcpSocket> silent = connected();
+        QFETCH(int, connections);
+        QFETCH(bool, oneAddress);
+        QFETCH(bool, trickle);
+
+        // A client that falls silent halfway through its request line is dropped after the header deadline.
+        const std::unique_ptr<QTcpSocket> silent = connectFrom({});
         QVERIFY(silent && silent->write("POST /zelk-server/rem") > 0 && silent->waitForBytesWritten(1000));
         QElapsedTimer silence;
         silence.start();
         qint64 dropped = -1;
         connect(silent.get(), &QTcpSocket::disconnected, this, [&] { dropped = silence.elapsed(); });
 
-        // Sixteen clients that trickle a header line every half second, never finishing a request.
         std::vector<std::unique_ptr<QTcpSocket>> slow;
-        for (int i = 0; i < 16; ++i) {
-            slow.push_back(connected());
+        for (int i = 0; i < connections; ++i) {
+            slow.push_back(connectFrom(oneAddress ? QStringLiteral("127.0.0.60") : QStringLiteral("127.0.5.%1").arg(i + 1)));
             QVERIFY(slow.back());
-            slow.back()->write("POST /zelk-server/remains.php HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+            if (trickle)
+                slow.back()->write("POST /zelk-server/remains.php HTTP/1.1\r\nHost: 127.0.0.1\r\n");
         }
-        QTimer trickle;
-        connect(&trickle, &QTimer::timeout, this, [&slow] {
+        QTimer trickling;
+        connect(&trickling, &QTimer::timeout, this, [&slow] {
             for (const auto &socket : slow)
                 socket->write("X-Slow: 1\r\n");
         });
-        trickle.start(500);
+        if (trickle)
+            trickling.start(500);
 
         // Meanwhile a normal request, on a new connection each time, is answered within a second.
         for (int i = 0; i < 3; ++i) {
@@ -593,6 +605,64 @@ private slots:
         }
         QTRY_VERIFY_WITH_TIMEOUT(dropped >= 0, 8000);
         QVERIFY2(dropped < 4000, qPrintable(QStringLiteral("dropped after %1 ms").arg(dropped)));
+        // A request whose headers never end is dropped too, however it trickles.
+        const auto open = [&slow] {
+            return std::count_if(slow.cbegin(), slow.cend(), [](const auto &socket) { return socket->state() == QAbstractSocket::ConnectedState; });
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(open(), 0, 8000);
+    }
+
+    void repliesFollowHttp_data()
+    {
+        // requests sent at once on one connection ("RESULT": the path of a song's result); the statuses of
+        // the replies and the length of the last one's body (-1: the whole result).
+        QTest::addColumn<QByteArray>("requests");
+        QTest::addColumn<QList<int>>("statuses");
+        QTest::addColumn<int>("length");
+
+        const QByteArray get = "GET /generate_204 HTTP/1.1\r\nHost: a\r\n\r\n";
+        const QByteArray last = "GET RESULT HTTP/1.1\r\nHost: a\r\nConnection: close\r\n";
+        QByteArray overlapping = "Range: bytes=0-";
+        for (int i = 0; i < 850; ++i)
+            overlapping += ",0-";
+        QTest::newRow("pipelined") << get + get + last + "\r\n" << QList<int> { 204, 204, 200 } << -1;
+        QTest::newRow("one range") << last + "Range: bytes=10-109\r\n\r\n" << QList<int> { 206 } << 100;
+        QTest::newRow("range to the end") << last + "Range: bytes=-20\r\n\r\n" << QList<int> { 206 } << 20;
+        QTest::newRow("range past the end") << last + "Range: bytes=99999999-\r\n\r\n" << QList<int> { 416 } << 0;
+        QTest::newRow("several ranges") << last + "Range: bytes=0-9,20-29\r\n\r\n" << QList<int> { 200 } << -1;
+        QTest::newRow("850 overlapping ranges") << last + overlapping + "\r\n\r\n" << QList<int> { 200 } << -1;
+    }
+
+    void repliesFollowHttp()
+    {
+        QFETCH(QByteArray, requests);
+        QFETCH(QList<int>, statuses);
+        QFETCH(int, length);
+
+        if (resultPathForRanges.isEmpty()) {
+            const QString songId = uploadSong(me, WavData::tones(2, 8000, 8000), "bass").text();
+            QCOMPARE(waitForResults(songId), done);
+            resultPathForRanges = QUrl(post("download.php", { { "songID", songId } }).text().section('|', 0, 0)).path();
+            resultSizeForRanges = send("GET", resultPathForRanges).body.size();
+        }
+        const std::unique_ptr<QTcpSocket> socket = connectFrom({});
+        QVERIFY(socket);
+        socket->write(QByteArray(requests).replace("RESULT", resultPathForRanges.toUtf8()));
+        QVERIFY(socket->waitForDisconnected(5000));
+        QByteArray raw = socket->readAll();
+        QList<int> seen;
+        qsizetype body = 0;
+        while (!raw.isEmpty()) {
+            const qsizetype end = raw.indexOf("\r\n\r\n");
+            QVERIFY(raw.startsWith("HTTP/1.1 ") && end > 0);
+            seen << raw.mid(9, 3).toInt();
+            const QRegularExpressionMatch size = QRegularExpression(QStringLiteral("(?i)\r\ncontent-length: (\\d+)")).match(QString::fromLatin1(raw.left(end)));
+            body = size.hasMatch() ? size.captured(1).toLongLong() : 0;
+            raw.remove(0, end + 4 + body);
+        }
+        QCOMPARE(seen, statuses);
+        QVERIFY(resultSizeForRanges > 44);
+        QCOMPARE(body, length < 0 ? resultSizeForRanges : length);
     }
 
     void filesReachDiskBeforeRename()
@@ -654,6 +724,65 @@ private slots:
         const qint64 growth = peakKilobytes(false) - before;
         QVERIFY2(growth < 40 * 1024, qPrintable(QStringLiteral("peak memory grew by %1 kB").arg(growth)));
         QCOMPARE(uploadsFolder(), uploadsBefore);
+    }
+
+    void uploadsAreCapped_data()
+    {
+        // The service takes 8 MB at most. An upload of megabytes of WAV is sent with coding ("chunked", "gzip"
+        // or none) while holders other uploads from the same address are still arriving; reply "ID": a song id.
+        QTest::addColumn<QByteArray>("coding");
+        QTest::addColumn<int>("megabytes");
+        QTest::addColumn<int>("holders");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("reply");
+
+        QTest::newRow("chunked, under the cap") << QByteArray("chunked") << 1 << 0 << 200 << "ID";
+        QTest::newRow("second at once") << QByteArray() << 1 << 1 << 200 << "ID";
+        // Ended without a reply: the body went past the cap before its end.
+        QTest::newRow("chunked, past the cap") << QByteArray("chunked") << 9 << 0 << 0 << "";
+        QTest::newRow("length past the cap") << QByteArray() << 9 << 0 << 413 << "The request is too large";
+        QTest::newRow("compressed") << QByteArray("gzip") << 1 << 0 << 415 << "Compressed requests are not accepted";
+        QTest::newRow("third at once") << QByteArray() << 1 << 2 << 429
+                                       << "Too many uploads at once from this computer. Please wait until one is done";
+    }
+
+    void uploadsAreCapped()
+    {
+        QFETCH(QByteArray, coding);
+        QFETCH(int, megabytes);
+        QFETCH(int, holders);
+        QFETCH(int, status);
+        QFETCH(QString, reply);
+
+        qputenv("ZELK_SERVICE_MAX_UPLOAD", "8");
+        const bool started = restart();
+        qunsetenv("ZELK_SERVICE_MAX_UPLOAD");
+        QVERIFY2(started, qPrintable(service.output()));
+        const QString source = QStringLiteral("127.0.0.70");
+        const QByteArray chunkedCoding = "Transfer-Encoding: chunked\r\n";
+        const QStringList before = uploadsFolder();
+        std::vector<std::unique_ptr<QTcpSocket>> held;
+        for (int i = 0; i < holders; ++i) {
+            held.push_back(connectFrom(source));
+            QVERIFY(held.back());
+            const QByteArray start = "--" + boundary + "\r\nContent-Disposition: form-data; name=\"uploadedFile\"; filename=\"held.wav\"\r\n\r\nRIFF";
+            held.back()->write(head("POST", "proceed.php", start, chunkedCoding) + chunked(start, false));
+            QVERIFY(held.back()->waitForBytesWritten(2000));
+        }
+        QTRY_COMPARE(QDir(dataDir.filePath("uploads")).entryList({ "*.part" }, QDir::Files).size(), holders);
+
+        const Fields fields = Fields { { "uploadedFile", uploadPath() } } + withSignature(songFields(me.hash, "vocals"));
+        const QByteArray body = multipart(fields, WavData::tones(2, 44100, megabytes << 18).toBytes());
+        const QByteArray headers = coding == "chunked" ? chunkedCoding : coding.isEmpty() ? QByteArray() : "Content-Encoding: " + coding + "\r\n";
+        const Reply answer = send("POST", "proceed.php", coding == "chunked" ? chunked(body, true) : body, source, headers);
+        QCOMPARE(answer.status, status);
+        if (reply == QLatin1String("ID"))
+            QVERIFY2(answer.text().toInt() > 0, qPrintable(answer.text()));
+        else
+            QCOMPARE(answer.text(), reply);
+        held.clear();
+        QTRY_COMPARE(uploadsFolder().size(), before.size() + (reply == QLatin1String("ID") ? 1 : 0));
+        QVERIFY2(restart(), qPrintable(service.output()));
     }
 
     void guessesAreLimited_data()
@@ -940,30 +1069,55 @@ private:
     }
     // One request on a connection of its own, from source or else peer; a path without a leading "/" lies
     // under /zelk-server/. Blocking calls only: it also runs on threads without an event loop.
-    Reply send(const QByteArray &method, const QString &path, const QByteArray &body = {}, const QString &source = {})
+    // A connection from source, or else peer; null when it failed.
+    std::unique_ptr<QTcpSocket> connectFrom(const QString &source)
     {
-        QTcpSocket socket;
-        if (!socket.bind(QHostAddress(source.isEmpty() ? peer : source)))
-            return {};
-        socket.connectToHost(QHostAddress::LocalHost, quint16(service.url(QString()).port()));
-        if (!socket.waitForConnected(2000))
-            return {};
+        auto socket = std::make_unique<QTcpSocket>();
+        if (!socket->bind(QHostAddress(source.isEmpty() ? peer : source)))
+            return nullptr;
+        socket->connectToHost(QHostAddress::LocalHost, quint16(service.url(QString()).port()));
+        return socket->waitForConnected(2000) ? std::move(socket) : nullptr;
+    }
+    // The head of a request; headers: more header lines, each ending in CRLF. A POST body is sent with its
+    // length unless headers give a transfer coding.
+    QByteArray head(const QByteArray &method, const QString &path, const QByteArray &body, const QByteArray &headers) const
+    {
         const QString target = path.startsWith('/') ? path : "/zelk-server/" + path;
         QByteArray head = method + ' ' + target.toUtf8() + " HTTP/1.1\r\nHost: 127.0.0.1:"
-            + QByteArray::number(socket.peerPort()) + "\r\nConnection: close\r\n";
+            + QByteArray::number(service.url(QString()).port()) + "\r\nConnection: close\r\n" + headers;
         if (method == "POST") {
-            head += "Content-Type: " + (body.startsWith("--") ? "multipart/form-data; boundary=" + boundary
+            head += "Content-Type: " + (body.contains("--" + boundary) ? "multipart/form-data; boundary=" + boundary
                                                               : QByteArray("application/x-www-form-urlencoded"));
-            head += "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
+            head += "\r\n";
+            if (!headers.contains("Transfer-Encoding"))
+                head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
         }
-        socket.write(head + "\r\n" + body);
+        return head + "\r\n";
+    }
+    Reply send(const QByteArray &method, const QString &path, const QByteArray &body = {}, const QString &source = {},
+        const QByteArray &headers = {})
+    {
+        const std::unique_ptr<QTcpSocket> socket = connectFrom(source);
+        if (!socket)
+            return {};
+        socket->write(head(method, path, body, headers) + body);
         // The reply ends where the service closes the connection.
-        socket.waitForDisconnected(30000);
-        const QByteArray raw = socket.readAll();
+        socket->waitForDisconnected(30000);
+        const QByteArray raw = socket->readAll();
         const qsizetype split = raw.indexOf("\r\n\r\n");
         if (split < 0)
             return {};
         return { raw.mid(9, 3).toInt(), raw.mid(split + 4) };
+    }
+    // body in chunks of a chunked transfer, ending with the last chunk when whole.
+    static QByteArray chunked(const QByteArray &body, bool whole)
+    {
+        QByteArray coded;
+        for (qsizetype at = 0; at < body.size(); at += 65536) {
+            const QByteArray piece = body.mid(at, 65536);
+            coded += QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n";
+        }
+        return whole ? coded + "0\r\n\r\n" : coded;
     }
     Reply post(const QString &path, const Fields &fields, const QString &source = {})
     {
@@ -1082,6 +1236,8 @@ private:
 
     QTemporaryDir dataDir;
     ServiceProcess service;
+    QString resultPathForRanges;
+    qsizetype resultSizeForRanges = 0;
     QNetworkAccessManager network;
     Account me;
     std::atomic<int> accounts = 0;
