@@ -126,6 +126,7 @@ void FormReader::take(const char *data, std::size_t length)
             return;
         }
         file.write(data, static_cast<std::streamsize>(length));
+        digest.addData(QByteArrayView(data, static_cast<qsizetype>(length)));
         return;
     }
     if (current && current->size() < keptValueBytes)

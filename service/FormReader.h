@@ -2,6 +2,8 @@
 
 #include "HttpServer.h"
 
+#include <QCryptographicHash>
+
 #include <cstddef>
 #include <fstream>
 #include <functional>
@@ -37,6 +39,8 @@ public:
     const std::string &filePath() const { return path; }
     // Whether the file part reached the disk whole; it is closed and stays until the reader is gone.
     bool fileStored();
+    // The SHA-256 hex of the file part as stored.
+    std::string fileDigest() const { return digest.result().toHex().toStdString(); }
 
 private:
     static MHD_Result part(void *self, MHD_ValueKind kind, const char *key, const char *filename,
@@ -67,4 +71,5 @@ private:
     std::size_t fileBytes = 0;
     std::string clientFileName;
     std::ofstream file;
+    QCryptographicHash digest { QCryptographicHash::Sha256 };
 };

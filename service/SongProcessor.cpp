@@ -127,6 +127,22 @@ void SongProcessor::removeResults(std::int32_t songId) const
     removeFile(resultPath(songId, true));
 }
 
+bool SongProcessor::shareResults(std::int32_t from, std::int32_t to) const
+{
+    // A second name for the same file: the one song expiring or cancelled leaves the other's alone.
+    for (const bool mix : { false, true }) {
+        const std::string source = resultPath(from, mix);
+        const std::string target = resultPath(to, mix);
+        std::error_code failure;
+        if (::link(source.c_str(), target.c_str()) != 0
+            && (!std::filesystem::copy_file(source, target, failure) || !DiskSync::sync(target))) {
+            removeResults(to);
+            return false;
+        }
+    }
+    return DiskSync::sync(resultsDir);
+}
+
 void SongProcessor::releaseUpload(const std::string &stored) const
 {
     if (!stored.empty() && !database.storedFileNeeded(stored))

@@ -24,6 +24,8 @@ public:
     void expire(std::int64_t now);
 
     void removeResults(std::int32_t songId) const;
+    // Gives song to the results of song from, as files of its own; false when they could not be had.
+    bool shareResults(std::int32_t from, std::int32_t to) const;
     // Deletes a stored upload once neither an upload nor a queued song refers to it: a song keeps
     // its file until it is done, whatever happens to the upload meanwhile.
     void releaseUpload(const std::string &stored) const;

@@ -279,6 +279,36 @@ private slots:
         QCOMPARE(checkResults(first, input), QString());
     }
 
+    void repeatWorkIsReused()
+    {
+        // The same audio uploaded again under another name, or repeated, with the same instrument: done at
+        // once, from the results already made, and listed as a song of its own.
+        const Account account = registerAccount(QStringLiteral("again"));
+        const WavData input = WavData::tones(2, 44100, 3 * 44100);
+        const QString first = uploadSong(account, input, "drums").text();
+        QCOMPARE(waitForResults(first), done);
+        const QString path = uploadPath();
+        const QString second = uploadSong(account, input, "drums", path).text();
+        const QString third = repeat(account, path, "drums").text();
+        const QString otherInstrument = repeat(account, path, "bass").text();
+        QCOMPARE(post("remains.php", { { "songID", second } }).text(), done);
+        QCOMPARE(post("remains.php", { { "songID", third } }).text(), done);
+        QVERIFY(post("remains.php", { { "songID", otherInstrument } }).text().toInt() > 0);
+        // Another account's upload of the same audio is its own work.
+        const QString stranger = uploadSong(registerAccount(QStringLiteral("same")), input, "drums").text();
+        QVERIFY(post("remains.php", { { "songID", stranger } }).text().toInt() > 0);
+
+        for (const QString &song : { second, third, otherInstrument, stranger }) {
+            QCOMPARE(waitForResults(song), done);
+            QCOMPARE(checkResults(song, input), QString());
+        }
+        QStringList archived;
+        for (const QJsonValue &entry : post("auth/archive.php", { { "hash", account.hash } }).array())
+            archived << QString::number(entry["ai_id"].toInt());
+        QCOMPARE(QSet<QString>(archived.cbegin(), archived.cend()), QSet<QString>({ first, second, third, otherInstrument }));
+        QCOMPARE(resultFiles(second).size(), 2);
+    }
+
     void refusedForms_data()
     {
         // form as sent: the operation's own fields with the client's signature added (add), or a form with
@@ -680,7 +710,8 @@ private slots:
         qunsetenv("ZELK_SYNC_LOG");
         QVERIFY2(started, qPrintable(service.output()));
 
-        const QString songId = uploadSong(me, WavData::tones(1, 8000, 8000), "vocals").text();
+        // Audio of its own: a song made before from the same audio would be done without a job.
+        const QString songId = uploadSong(me, WavData::tones(1, 8000, 7919), "vocals").text();
         QCOMPARE(waitForResults(songId), done);
         QVERIFY2(restart(), qPrintable(service.output()));
 
