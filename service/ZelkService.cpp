@@ -4,6 +4,7 @@
 #include "Credentials.h"
 #include "FormFields.h"
 #include "FormReader.h"
+#include "UserGuide.h"
 #include "WavAudio.h"
 
 #include <filesystem>
@@ -196,13 +197,9 @@ std::unique_ptr<HttpServer::Exchange> ZelkService::route(
         } else if (path.rfind(resultPrefix, 0) == 0
             && isResultName(path.substr(std::string(resultPrefix).size()))) {
             reply = result(path.substr(std::string(resultPrefix).size(), 32));
-        } else if (path == "/" || path == "/zelk-server/redirect-training-videos.php"
-            || path == "/zelk-server/redirect-user-guide.php") {
-            // The help menu's web pages: the local service answers them with a note of its own.
+        } else if (const std::string page = UserGuide::page(path); !page.empty()) {
             reply.contentType = "text/html; charset=utf-8";
-            reply.body = "<!doctype html><title>ZELK local service</title><h1>ZELK local service</h1>"
-                         "<p>This is the local stand-in for the processing service. The page "
-                + path + " lives on the real service.</p>";
+            reply.body = page;
         } else {
             reply = text("Not found", 404);
         }

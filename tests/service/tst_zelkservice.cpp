@@ -663,6 +663,31 @@ private slots:
         QTest::newRow("850 overlapping ranges") << last + overlapping + "\r\n\r\n" << QList<int> { 200 } << -1;
     }
 
+    void helpPagesAreServed_data()
+    {
+        // The pages the help menu opens, and a text each must hold.
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("text");
+
+        QTest::newRow("user guide") << "/zelk-server/redirect-user-guide.php" << "Where files go";
+        QTest::newRow("training videos") << "/zelk-server/redirect-training-videos.php" << "Where files go";
+        QTest::newRow("other products") << "/" << "ZELK User Guide";
+    }
+
+    void helpPagesAreServed()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, text);
+
+        const Reply page = send("GET", path);
+        QCOMPARE(page.status, 200);
+        QVERIFY2(page.text().contains(text), qPrintable(page.text()));
+        // The guide names every window; no page sends the user elsewhere.
+        for (const char *window : { "Signing in", "Main window", "Processing a file", "Archive", "Settings", "My Account", "Formats" })
+            QVERIFY(text != QLatin1String("Where files go") || page.text().contains(QLatin1String(window)));
+        QVERIFY(!page.text().contains(QLatin1String("real service")));
+    }
+
     void repliesFollowHttp()
     {
         QFETCH(QByteArray, requests);
