@@ -7,16 +7,16 @@ body { font-family: sans-serif; max-width: 46em; margin: 2em auto; padding: 0 1e
        color: #1d2733; background: #f4f7fb; }
 h1 { color: #032a53; } h2 { color: #274c7d; border-bottom: 1px solid #abbed1; padding-bottom: .2em; }
 code, kbd { background: #e3e9f1; padding: 0 .3em; border-radius: 3px; }
-nav a { margin-right: 1em; }
+nav a { white-space: nowrap; }
 </style>)";
 
 const char *const guide = R"(
 <h1>ZELK User Guide</h1>
 <p>ZELK takes one instrument out of a song or a video: you pick the file, the instrument to remove and the
 format you want, and you get two files back, the instrument on its own and the mix without it.</p>
-<nav><a href="#sign-in">Signing in</a><a href="#main">Main window</a><a href="#processing">Processing a file</a>
-<a href="#archive">Archive</a><a href="#settings">Settings</a><a href="#account">My Account</a>
-<a href="#formats">Formats</a><a href="#files">Where files go</a></nav>
+<nav><a href="#sign-in">Signing in</a> · <a href="#main">Main window</a> · <a href="#processing">Processing a
+file</a> · <a href="#archive">Archive</a> · <a href="#settings">Settings</a> · <a href="#account">My Account</a> ·
+<a href="#formats">Formats</a> · <a href="#files">Where files go</a></nav>
 
 <h2 id="sign-in">Signing in</h2>
 <p>The first time, ZELK shows the sign-in screen. Enter your <b>Email</b> and <b>Password</b> and press
@@ -28,7 +28,7 @@ choose <b>Logout</b> in the help menu.</p>
 
 <h2 id="main">Main window</h2>
 <p>Its three large buttons are <b>Select File</b>, <b>Settings</b> and <b>Archive</b>; you can also drop a
-file anywhere on the window. <b>My Account</b> is at the top left. The <b>?</b> button at the top right opens
+file anywhere on the window. <b>My Account</b> is at the top left. The help button at the top right opens
 the help menu: Help Desk, Logout, Training Videos and User Guide (this page), Check For Programs Updates,
 Logging ON/OFF and Show Logs (the log files, for a support request), Other Orvane Software Products, and
 Reset Gui Resizing when the window is scaled. Each button opens a window of its own; closing it brings you
@@ -45,8 +45,8 @@ down while the service separates it. It then downloads both tracks and converts 
 chosen in Settings, or your desktop's default application) and <b>Open Containing Folder</b>.
 <b>Isolate Another Instrument</b> processes the same file again without uploading it anew.</li>
 </ol>
-<p><b>CANCEL</b> stops the run at any stage; nothing half-made is left in your save folder. The same file
-processed again with the same instrument within 30 days is ready at once.</p>
+<p><b>CANCEL</b> stops the run at any stage. The same file processed again with the same instrument within 30
+days is ready at once.</p>
 
 <h2 id="archive">Archive</h2>
 <p>Lists every file you processed during the last 30 days, newest first, with the date until which the
