@@ -5,6 +5,8 @@
 #include <cctype>
 #include <filesystem>
 
+#include <sys/statvfs.h>
+
 namespace {
 
 // One byte past the longest value, so that a longer one is still reported as too long.
@@ -12,6 +14,7 @@ constexpr std::size_t keptValueBytes = FormFields::maxValueLength + 1;
 // Text parts kept per request; the client sends nine.
 constexpr std::size_t maxParts = 64;
 constexpr std::size_t parserBuffer = 16 * 1024;
+constexpr std::size_t roomStep = 4 * 1024 * 1024;
 
 bool startsWith(const std::string &text, const char *prefix)
 {
@@ -27,9 +30,11 @@ bool startsWith(const std::string &text, const char *prefix)
 
 } // namespace
 
-FormReader::FormReader(std::size_t maxBytes, std::size_t maxBodyBytes, std::string filePath, Check check)
+FormReader::FormReader(std::size_t maxBytes, std::size_t maxBodyBytes, std::uint64_t reserveBytes,
+    std::string filePath, Check check)
     : maxBytes(maxBytes)
     , maxBodyBytes(maxBodyBytes)
+    , reserveBytes(reserveBytes)
     , path(std::move(filePath))
     , check(std::move(check))
 { }
@@ -125,6 +130,24 @@ void FormReader::take(const char *data, std::size_t length)
             writingFile = false;
             return;
         }
+        if (length > roomChecked) {
+            // Looked at every few megabytes: the disk is shared with the database, the results and
+            // the other uploads.
+            struct statvfs disk
+            {
+            };
+            const std::string folder = path.substr(0, path.find_last_of('/') + 1);
+            const std::uint64_t free
+                = ::statvfs(folder.c_str(), &disk) == 0 ? std::uint64_t(disk.f_bavail) * disk.f_frsize : 0;
+            if (free < reserveBytes + roomStep) {
+                noSpace = true;
+                writingFile = false;
+                file.close();
+                return;
+            }
+            roomChecked = roomStep;
+        }
+        roomChecked -= std::min(roomChecked, length);
         file.write(data, static_cast<std::streamsize>(length));
         digest.addData(QByteArrayView(data, static_cast<qsizetype>(length)));
         return;
@@ -148,6 +171,8 @@ FormReader::Outcome FormReader::finish()
         return Outcome::Refused;
     if (tooLarge)
         return Outcome::TooLarge;
+    if (noSpace)
+        return Outcome::NoSpace;
     if (malformed)
         return Outcome::Malformed;
     return Outcome::Ok;

@@ -15,14 +15,16 @@
 class FormReader
 {
 public:
-    enum class Outcome { Ok, Malformed, TooLarge, Refused };
+    enum class Outcome { Ok, Malformed, TooLarge, Refused, NoSpace };
     // Looks at the text fields read so far; false stops the keeping at once.
     using Check = std::function<bool(const std::map<std::string, std::string> &fields)>;
 
     // maxBodyBytes: the most any body may carry, whatever its transfer coding; a larger one ends the
     // connection. filePath empty: no file part is kept and maxBytes bounds the body; an upload is bounded
     // by maxBodyBytes alone. check runs before every part of a multipart body.
-    FormReader(std::size_t maxBytes, std::size_t maxBodyBytes, std::string filePath, Check check);
+    // An upload stops being stored, and ends NoSpace, where it would leave less than reserveBytes free.
+    FormReader(std::size_t maxBytes, std::size_t maxBodyBytes, std::uint64_t reserveBytes,
+        std::string filePath, Check check);
     ~FormReader();
     FormReader(const FormReader &) = delete;
     FormReader &operator=(const FormReader &) = delete;
@@ -51,6 +53,7 @@ private:
 
     const std::size_t maxBytes;
     const std::size_t maxBodyBytes;
+    const std::uint64_t reserveBytes;
     const std::string path;
     const Check check;
     std::map<std::string, std::string> values;
@@ -60,6 +63,9 @@ private:
     bool malformed = false;
     bool refused = false;
     bool tooLarge = false;
+    bool noSpace = false;
+    // How much of the file part may still be written before the free space is looked at again.
+    std::size_t roomChecked = 0;
     // The part being read: its name and how much of it came so far.
     std::string partName;
     std::size_t partBytes = 0;

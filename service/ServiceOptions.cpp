@@ -28,6 +28,8 @@ constexpr int minJobMemory = 128;
 constexpr int maxJobMemory = 1024 * 1024;
 // About 90 minutes of stereo at 48 kHz.
 constexpr int defaultMaxUpload = 1024;
+// Room for the database, the results and the outbox, whatever uploads arrive.
+constexpr int defaultDiskReserve = 256;
 
 // The options that take a number of megabytes, each with an environment variable for its default.
 struct Megabytes
@@ -41,6 +43,7 @@ struct Megabytes
 const Megabytes megabyteOptions[] = {
     { "--job-memory", "ZELK_SERVICE_JOB_MEMORY", minJobMemory, maxJobMemory, &ServiceOptions::jobMemory },
     { "--max-upload", "ZELK_SERVICE_MAX_UPLOAD", 1, 16 * 1024, &ServiceOptions::maxUpload },
+    { "--disk-reserve", "ZELK_SERVICE_DISK_RESERVE", 0, 100 * 1000 * 1000, &ServiceOptions::diskReserve },
 };
 
 std::string megabytesRange(const Megabytes &option)
@@ -65,6 +68,7 @@ bool ServiceOptions::parse(int argc, char **argv, ServiceOptions &options, std::
     options.dataDir = defaultDataDir();
     options.jobMemory = defaultJobMemory;
     options.maxUpload = defaultMaxUpload;
+    options.diskReserve = defaultDiskReserve;
     // The environment gives a default too, for a service started by a script or a test.
     for (const Megabytes &option : megabyteOptions) {
         if (const char *text = std::getenv(option.variable);
@@ -123,7 +127,7 @@ std::string ServiceOptions::usage()
 {
     return "usage: zelk-service [--port N] [--data DIR] [--min-seconds N] [--host ADDRESS] [--job-memory "
            "MB]\n"
-           "                   [--max-upload MB]\n"
+           "                   [--max-upload MB] [--disk-reserve MB]\n"
            "  --port N         port to listen on (default "
         + std::to_string(ServiceDefaults::port)
         + "; 0 picks a free one)\n"
@@ -138,5 +142,8 @@ std::string ServiceOptions::usage()
         + std::to_string(defaultJobMemory)
         + ", or ZELK_SERVICE_JOB_MEMORY)\n"
           "  --max-upload MB  most one request may carry, chunked or not (default "
-        + std::to_string(defaultMaxUpload) + ", or ZELK_SERVICE_MAX_UPLOAD)\n";
+        + std::to_string(defaultMaxUpload)
+        + ", or ZELK_SERVICE_MAX_UPLOAD)\n"
+          "  --disk-reserve MB  free space an upload never takes on the data folder's disk (default "
+        + std::to_string(defaultDiskReserve) + ", or ZELK_SERVICE_DISK_RESERVE)\n";
 }

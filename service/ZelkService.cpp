@@ -43,10 +43,10 @@ public:
     using Handler = std::function<std::string(const FormFields &fields, FormReader &body)>;
 
     // done runs once the exchange is over.
-    FormExchange(const HttpServer::Request &request, std::size_t maxBodyBytes, const std::string &filePath,
-        Handler handler, std::function<void()> done = {})
+    FormExchange(const HttpServer::Request &request, std::size_t maxBodyBytes, std::uint64_t reserveBytes,
+        const std::string &filePath, Handler handler, std::function<void()> done = {})
         // Stops keeping anything as soon as both signing fields are in and do not match.
-        : reader(maxFormBytes, maxBodyBytes, filePath,
+        : reader(maxFormBytes, maxBodyBytes, reserveBytes, filePath,
             [](const std::map<std::string, std::string> &fields) {
                 const auto key = fields.find("publicKey");
                 const auto token = fields.find("accessToken");
@@ -79,6 +79,8 @@ public:
             return text("The request is too large", 413);
         case FormReader::Outcome::Malformed:
             return text("Malformed request", 400);
+        case FormReader::Outcome::NoSpace:
+            return text("The service is short of disk space. Please try again later");
         }
         const FormFields fields(reader.fields());
         if (!Credentials::signatureMatches(fields.value("publicKey"), fields.value("accessToken")))
@@ -238,12 +240,13 @@ std::unique_ptr<HttpServer::Exchange> ZelkService::route(
         return nullptr;
     }
     const std::size_t maxBodyBytes = static_cast<std::size_t>(options.maxUpload) * 1024 * 1024;
+    const std::uint64_t reserveBytes = std::uint64_t(options.diskReserve) * 1024 * 1024;
     if (request.contentLength && *request.contentLength > maxBodyBytes) {
         reply = text("The request is too large", 413);
         return nullptr;
     }
     if (filePath.empty())
-        return std::make_unique<FormExchange>(request, maxBodyBytes, filePath, handler);
+        return std::make_unique<FormExchange>(request, maxBodyBytes, reserveBytes, filePath, handler);
     {
         std::lock_guard<std::mutex> lock(uploadsMutex);
         if (uploadsByPeer[request.peer] >= uploadsAtOncePerPeer) {
@@ -253,7 +256,7 @@ std::unique_ptr<HttpServer::Exchange> ZelkService::route(
         ++uploadsByPeer[request.peer];
     }
     return std::make_unique<FormExchange>(
-        request, maxBodyBytes, filePath, handler, [this, peer = request.peer] {
+        request, maxBodyBytes, reserveBytes, filePath, handler, [this, peer = request.peer] {
             std::lock_guard<std::mutex> lock(uploadsMutex);
             if (--uploadsByPeer[peer] <= 0)
                 uploadsByPeer.erase(peer);

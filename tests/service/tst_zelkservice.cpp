@@ -784,22 +784,27 @@ private slots:
 
     void uploadsAreCapped_data()
     {
-        // The service takes 8 MB at most. An upload of megabytes of WAV is sent with coding ("chunked", "gzip"
-        // or none) while holders other uploads from the same address are still arriving; reply "ID": a song id.
+        // The service takes 8 MB at most and leaves reserve MB free on its disk. An upload of megabytes of WAV
+        // is sent with coding ("chunked", "gzip" or none) while holders other uploads from the same address
+        // are still arriving; reply "ID": a song id.
         QTest::addColumn<QByteArray>("coding");
         QTest::addColumn<int>("megabytes");
         QTest::addColumn<int>("holders");
+        QTest::addColumn<QByteArray>("reserve");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("reply");
 
-        QTest::newRow("chunked, under the cap") << QByteArray("chunked") << 1 << 0 << 200 << "ID";
-        QTest::newRow("second at once") << QByteArray() << 1 << 1 << 200 << "ID";
+        QTest::newRow("chunked, under the cap") << QByteArray("chunked") << 1 << 0 << QByteArray("0") << 200 << "ID";
+        QTest::newRow("second at once") << QByteArray() << 1 << 1 << QByteArray("0") << 200 << "ID";
         // Ended without a reply: the body went past the cap before its end.
-        QTest::newRow("chunked, past the cap") << QByteArray("chunked") << 9 << 0 << 0 << "";
-        QTest::newRow("length past the cap") << QByteArray() << 9 << 0 << 413 << "The request is too large";
-        QTest::newRow("compressed") << QByteArray("gzip") << 1 << 0 << 415 << "Compressed requests are not accepted";
-        QTest::newRow("third at once") << QByteArray() << 1 << 2 << 429
+        QTest::newRow("chunked, past the cap") << QByteArray("chunked") << 9 << 0 << QByteArray("0") << 0 << "";
+        QTest::newRow("length past the cap") << QByteArray() << 9 << 0 << QByteArray("0") << 413 << "The request is too large";
+        QTest::newRow("compressed") << QByteArray("gzip") << 1 << 0 << QByteArray("0") << 415 << "Compressed requests are not accepted";
+        QTest::newRow("third at once") << QByteArray() << 1 << 2 << QByteArray("0") << 429
                                        << "Too many uploads at once from this computer. Please wait until one is done";
+        // A reserve larger than any disk: as if the disk were full.
+        QTest::newRow("disk short of space") << QByteArray() << 1 << 0 << QByteArray("100000000") << 200
+                                             << "The service is short of disk space. Please try again later";
     }
 
     void uploadsAreCapped()
@@ -807,12 +812,15 @@ private slots:
         QFETCH(QByteArray, coding);
         QFETCH(int, megabytes);
         QFETCH(int, holders);
+        QFETCH(QByteArray, reserve);
         QFETCH(int, status);
         QFETCH(QString, reply);
 
         qputenv("ZELK_SERVICE_MAX_UPLOAD", "8");
+        qputenv("ZELK_SERVICE_DISK_RESERVE", reserve);
         const bool started = restart();
         qunsetenv("ZELK_SERVICE_MAX_UPLOAD");
+        qunsetenv("ZELK_SERVICE_DISK_RESERVE");
         QVERIFY2(started, qPrintable(service.output()));
         const QString source = QStringLiteral("127.0.0.70");
         const QByteArray chunkedCoding = "Transfer-Encoding: chunked\r\n";
