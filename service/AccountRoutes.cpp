@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <regex>
 
 namespace {
 
@@ -128,8 +127,20 @@ std::vector<std::pair<std::string, AccountRoutes::Handler>> AccountRoutes::route
 
 bool AccountRoutes::isValidEmail(const std::string &email)
 {
-    static const std::regex pattern("^[A-Za-z0-9._%+-]+@[A-Za-z0-9.-]+\\.[A-Za-z]{2,}$");
-    return email.size() <= 254 && std::regex_match(email, pattern);
+    // name@host.tld: the name of letters, digits and "._%+-", the host of letters, digits and ".-", the
+    // top-level domain of two letters or more.
+    const auto only = [](const std::string &text, const char *allowed) {
+        return !text.empty() && text.find_first_not_of(allowed) == std::string::npos;
+    };
+    const char *const alphanumeric = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    const size_t at = email.find('@');
+    const size_t dot = email.rfind('.');
+    if (email.size() > 254 || at == std::string::npos || dot == std::string::npos || dot < at + 2)
+        return false;
+    const std::string tld = email.substr(dot + 1);
+    return only(email.substr(0, at), (std::string(alphanumeric) + "._%+-").c_str())
+        && only(email.substr(at + 1, dot - at - 1), (std::string(alphanumeric) + ".-").c_str())
+        && tld.size() >= 2 && only(tld, std::string(alphanumeric).substr(0, 52).c_str());
 }
 
 std::string AccountRoutes::registration(const FormFields &fields, const std::string &peer)
