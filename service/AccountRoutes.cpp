@@ -12,7 +12,8 @@
 #include <QJsonObject>
 #include <QString>
 
-#include <regex>
+#include <algorithm>
+#include <cctype>
 
 namespace {
 
@@ -27,15 +28,25 @@ constexpr int codeGuesses = 5;
 // Wrong guesses per account per hour, whatever code they aim at: a six-digit code then takes about
 // ten years to guess.
 constexpr int wrongCodesPerHour = 5;
-// Recovery requests per hour from one address, for one account, and mails sent in all: the outbox
-// grows by at most a few kilobytes an hour.
+// Recovery requests per hour from one address and for one account. The cap on mails in all only bounds
+// the outbox (a megabyte an hour): throwaway accounts from a few addresses cannot use it up.
 constexpr int recoversPerPeer = 10;
 constexpr int recoversPerAccount = 3;
-constexpr int mailsPerHour = 60;
+constexpr int mailsPerHour = 10000;
+// Wrong passwords per hour from one address, and for one account from addresses that never signed in
+// to it: its owner, signed in before, is never locked out.
+constexpr int failedLoginsPerPeerHour = 20;
+constexpr int failedLoginsPerAccountHour = 10;
+constexpr int resetsPerPeerHour = 10;
+// How long a checked code lets its checker set a new password.
+constexpr std::int64_t resetWindow = 10LL * 60 * 1000;
 // The protocol names an account by its address or id alone; only an address that signed in to it
 // may read or change it.
 const char *const strangerPeer = "Please sign in again from this computer";
 const char *const tooManyRecovers = "Too many recovery requests. Please try again later";
+const char *const tooManyLogins = "Too many sign-in attempts. Please try again later";
+const char *const confirmFirst = "Please confirm the recovery code first";
+const char *const codeExpired = "The recovery code has expired. Please ask for a new one";
 constexpr size_t maxNameLength = 100;
 
 QString qText(const std::string &text)
@@ -89,13 +100,17 @@ AccountRoutes::AccountRoutes(Database &database, Outbox &outbox)
     , recoverPerAccount(recoversPerAccount, hour)
     , mailsInAll(mailsPerHour, hour)
     , wrongCodes(wrongCodesPerHour, hour)
+    , failedLoginsPerPeer(failedLoginsPerPeerHour, hour)
+    , failedLoginsPerAccount(failedLoginsPerAccountHour, hour)
+    , resetsPerPeer(resetsPerPeerHour, hour)
 { }
 
 std::vector<std::pair<std::string, AccountRoutes::Handler>> AccountRoutes::routes()
 {
     const auto bind = [this](std::string (AccountRoutes::*method)(const FormFields &, const std::string &)) {
-        return [this, method](
-                   const FormFields &fields, const std::string &peer) { return (this->*method)(fields, peer); };
+        return [this, method](const FormFields &fields, const std::string &peer) {
+            return (this->*method)(fields, peer);
+        };
     };
     return {
         { "/zelk-server/auth/registration.php", bind(&AccountRoutes::registration) },
@@ -112,8 +127,20 @@ std::vector<std::pair<std::string, AccountRoutes::Handler>> AccountRoutes::route
 
 bool AccountRoutes::isValidEmail(const std::string &email)
 {
-    static const std::regex pattern("^[A-Za-z0-9._%+-]+@[A-Za-z0-9.-]+\\.[A-Za-z]{2,}$");
-    return email.size() <= 254 && std::regex_match(email, pattern);
+    // name@host.tld: the name of letters, digits and "._%+-", the host of letters, digits and ".-", the
+    // top-level domain of two letters or more.
+    const auto only = [](const std::string &text, const char *allowed) {
+        return !text.empty() && text.find_first_not_of(allowed) == std::string::npos;
+    };
+    const char *const alphanumeric = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    const size_t at = email.find('@');
+    const size_t dot = email.rfind('.');
+    if (email.size() > 254 || at == std::string::npos || dot == std::string::npos || dot < at + 2)
+        return false;
+    const std::string tld = email.substr(dot + 1);
+    return only(email.substr(0, at), (std::string(alphanumeric) + "._%+-").c_str())
+        && only(email.substr(at + 1, dot - at - 1), (std::string(alphanumeric) + ".-").c_str())
+        && tld.size() >= 2 && only(tld, std::string(alphanumeric).substr(0, 52).c_str());
 }
 
 std::string AccountRoutes::registration(const FormFields &fields, const std::string &peer)
@@ -147,9 +174,25 @@ std::string AccountRoutes::login(const FormFields &fields, const std::string &pe
         return problem;
     if (const std::string problem = passwordProblem(fields.value("password")); !problem.empty())
         return problem;
+    const std::int64_t now = Clock::now();
     const std::optional<Database::User> user = database.userByEmail(fields.value("email"));
-    if (!user || !Credentials::verifyPassword(user->password, fields.value("password")))
+    // Counted by the address as typed, known or not, so that the limit tells nothing either.
+    std::string account = fields.value("email");
+    std::transform(
+        account.begin(), account.end(), account.begin(), [](unsigned char c) { return std::tolower(c); });
+    const bool stranger = !user || !database.knownPeer(user->id, peer);
+    if (failedLoginsPerPeer.exhausted(peer, now)
+        || (stranger && failedLoginsPerAccount.exhausted(account, now)))
+        return tooManyLogins;
+    // An unknown address costs a hash too: the time tells nothing.
+    if (!user)
+        Credentials::verifyNobody(fields.value("password"));
+    if (!user || !Credentials::verifyPassword(user->password, fields.value("password"))) {
+        failedLoginsPerPeer.take(peer, now);
+        if (stranger)
+            failedLoginsPerAccount.take(account, now);
         return "Incorrect email or password";
+    }
     database.addPeer(user->id, peer);
     return success;
 }
@@ -158,10 +201,9 @@ std::string AccountRoutes::getInfo(const FormFields &fields, const std::string &
 {
     if (const std::string problem = fields.problem({ "email" }); !problem.empty())
         return problem;
+    // An unknown address gets what a stranger to a known one gets.
     const std::optional<Database::User> user = database.userByEmail(fields.value("email"));
-    if (!user)
-        return notRegistered;
-    if (!database.knownPeer(user->id, peer))
+    if (!user || !database.knownPeer(user->id, peer))
         return strangerPeer;
     QJsonObject info;
     info.insert(QStringLiteral("user_id"), user->id);
@@ -194,20 +236,30 @@ std::string AccountRoutes::recover(const FormFields &fields, const std::string &
     return success;
 }
 
-std::string AccountRoutes::checkCode(const FormFields &fields, const std::string &)
+bool AccountRoutes::checkedBy(std::int32_t userId, const std::string &peer, std::int64_t now)
+{
+    std::lock_guard<std::mutex> lock(checksMutex);
+    for (auto it = checks.begin(); it != checks.end();)
+        it = now - it->second.time > resetWindow ? checks.erase(it) : std::next(it);
+    const auto found = checks.find(userId);
+    return found != checks.end() && found->second.peer == peer;
+}
+
+std::string AccountRoutes::checkCode(const FormFields &fields, const std::string &peer)
 {
     if (const std::string problem = fields.problem({ "code", "email" }); !problem.empty())
         return problem;
+    // An unknown address gets what an account without a code gets.
     const std::optional<Database::User> user = database.userByEmail(fields.value("email"));
     if (!user)
-        return notRegistered;
+        return codeExpired;
     // Counted per account across codes: asking for a new code does not bring new guesses.
     const std::string account = std::to_string(user->id);
     if (wrongCodes.exhausted(account, Clock::now()))
         return "Too many wrong codes. Please try again in an hour";
     std::optional<Database::Recovery> recovery = database.recovery(user->id);
     if (!recovery || recovery->expires < Clock::now())
-        return "The recovery code has expired. Please ask for a new one";
+        return codeExpired;
     if (recovery->failures >= codeGuesses)
         return "Too many wrong codes. Please ask for a new one";
     if (recovery->code != fields.value("code")) {
@@ -220,6 +272,9 @@ std::string AccountRoutes::checkCode(const FormFields &fields, const std::string
     recovery->verified = true;
     recovery->expires = Clock::now() + codeLifetime;
     database.setRecovery(user->id, *recovery);
+    // Only this address may use it, and only for a while.
+    std::lock_guard<std::mutex> lock(checksMutex);
+    checks[user->id] = Check { peer, Clock::now() };
     return success;
 }
 
@@ -229,18 +284,26 @@ std::string AccountRoutes::resetPassword(const FormFields &fields, const std::st
         return problem;
     if (const std::string problem = passwordProblem(fields.value("password")); !problem.empty())
         return problem;
+    const std::int64_t now = Clock::now();
+    if (!resetsPerPeer.take(peer, now))
+        return "Too many password resets. Please try again later";
     const std::optional<Database::User> user = database.userByEmail(fields.value("email"));
     if (!user)
-        return notRegistered;
-    // Only a code checked a moment ago lets the password be replaced without the current one.
+        return confirmFirst;
+    // Only a code checked a moment ago, from this address, lets the password be replaced without the
+    // current one.
     const std::optional<Database::Recovery> recovery = database.recovery(user->id);
-    if (!recovery || !recovery->verified || recovery->expires < Clock::now())
-        return "Please confirm the recovery code first";
+    if (!recovery || !recovery->verified || recovery->expires < now || !checkedBy(user->id, peer, now))
+        return confirmFirst;
     std::string encoded;
     if (!Credentials::hashPassword(fields.value("password"), encoded)
         || !database.setPassword(user->id, encoded))
         return "Could not change the password, please try again later";
     database.removeRecovery(user->id);
+    {
+        std::lock_guard<std::mutex> lock(checksMutex);
+        checks.erase(user->id);
+    }
     database.addPeer(user->id, peer);
     return success;
 }
@@ -257,10 +320,9 @@ std::string AccountRoutes::updatePassword(const FormFields &fields, const std::s
     std::int32_t id = 0;
     if (!FormFields::readId(fields.value("id"), id))
         return "Invalid user id";
+    // An unknown id gets what a stranger to a known one gets.
     const std::optional<Database::User> user = database.userById(id);
-    if (!user)
-        return "Unknown user";
-    if (!database.knownPeer(user->id, peer))
+    if (!user || !database.knownPeer(user->id, peer))
         return strangerPeer;
     if (!Credentials::verifyPassword(user->password, fields.value("current_password")))
         return "Incorrect current password";
@@ -283,7 +345,7 @@ std::string AccountRoutes::updateInfo(const FormFields &fields, const std::strin
     if (!FormFields::readId(fields.value("id"), id))
         return "Invalid user id";
     if (!database.knownPeer(id, peer))
-        return database.userById(id) ? strangerPeer : "Unknown user";
+        return strangerPeer;
     return storeReply(database.setInfo(id, fields.value("name"), fields.value("email")), "Unknown user");
 }
 

@@ -2,7 +2,10 @@
 
 #include "RateLimit.h"
 
+#include <cstdint>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,10 +39,24 @@ private:
     std::string updateInfo(const FormFields &fields, const std::string &peer);
     std::string archive(const FormFields &fields, const std::string &peer);
 
+    // Whether peer passed checkCode for the account a moment ago.
+    bool checkedBy(std::int32_t userId, const std::string &peer, std::int64_t now);
+
     Database &database;
     Outbox &outbox;
     RateLimit recoverPerPeer;
     RateLimit recoverPerAccount;
     RateLimit mailsInAll;
     RateLimit wrongCodes;
+    RateLimit failedLoginsPerPeer;
+    RateLimit failedLoginsPerAccount;
+    RateLimit resetsPerPeer;
+
+    struct Check
+    {
+        std::string peer;
+        std::int64_t time = 0;
+    };
+    std::mutex checksMutex;
+    std::map<std::int32_t, Check> checks;
 };

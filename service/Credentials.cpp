@@ -6,6 +6,8 @@
 
 #include <argon2.h>
 
+#include <condition_variable>
+#include <mutex>
 #include <vector>
 
 namespace {
@@ -16,6 +18,48 @@ constexpr uint32_t memoryCostKiB = 19 * 1024;
 constexpr uint32_t parallelism = 1;
 constexpr uint32_t saltLength = 16;
 constexpr uint32_t hashLength = 32;
+
+// Each hash holds its memory cost for a tenth of a second: at most this many at once, the others wait.
+constexpr int hashesAtOnce = 2;
+
+// A place among the hashes computed at once, held while it lives.
+class HashSlot
+{
+public:
+    HashSlot()
+    {
+        std::unique_lock<std::mutex> lock(mutex());
+        freed().wait(lock, [] { return taken() < hashesAtOnce; });
+        ++taken();
+    }
+    ~HashSlot()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex());
+            --taken();
+        }
+        freed().notify_one();
+    }
+    HashSlot(const HashSlot &) = delete;
+    HashSlot &operator=(const HashSlot &) = delete;
+
+private:
+    static std::mutex &mutex()
+    {
+        static std::mutex shared;
+        return shared;
+    }
+    static std::condition_variable &freed()
+    {
+        static std::condition_variable shared;
+        return shared;
+    }
+    static int &taken()
+    {
+        static int count = 0;
+        return count;
+    }
+};
 
 bool constantTimeEquals(const std::string &a, const std::string &b)
 {
@@ -50,6 +94,7 @@ bool hashPassword(const std::string &password, std::string &encoded)
 {
     quint32 salt[saltLength / sizeof(quint32)];
     QRandomGenerator::system()->fillRange(salt);
+    const HashSlot slot;
     std::vector<char> buffer(
         argon2_encodedlen(timeCost, memoryCostKiB, parallelism, saltLength, hashLength, Argon2_id) + 1);
     const int status = argon2id_hash_encoded(timeCost, memoryCostKiB, parallelism, password.data(),
@@ -62,7 +107,18 @@ bool hashPassword(const std::string &password, std::string &encoded)
 
 bool verifyPassword(const std::string &encoded, const std::string &password)
 {
+    const HashSlot slot;
     return argon2id_verify(encoded.c_str(), password.data(), password.size()) == ARGON2_OK;
+}
+
+void verifyNobody(const std::string &password)
+{
+    static const std::string nobody = [] {
+        std::string encoded;
+        hashPassword(randomHex(16), encoded);
+        return encoded;
+    }();
+    verifyPassword(nobody, password);
 }
 
 std::string randomHex(int bytes)

@@ -14,6 +14,8 @@ std::string accessTokenFor(const std::string &publicKey);
 // Argon2id with a random salt, in its encoded form ("$argon2id$v=19$...").
 bool hashPassword(const std::string &password, std::string &encoded);
 bool verifyPassword(const std::string &encoded, const std::string &password);
+// Costs what verifyPassword does, for an account that does not exist: the time tells nothing.
+void verifyNobody(const std::string &password);
 
 std::string randomHex(int bytes);
 // Uniform in 1 .. 2^31 - 1.

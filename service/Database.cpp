@@ -63,12 +63,16 @@ CREATE TABLE peers(
 INSERT INTO peers SELECT id, '127.0.0.1' FROM users;
 )sql";
 
-// Columns added after the first version, with their definitions: added to an older database at open.
-const char *const laterSongColumns[][2] = {
+// Columns added after the first version, with their tables and definitions: added to an older
+// database at open.
+const char *const laterColumns[][3] = {
     // Stereo-equivalent milliseconds of audio: the work the song's job has to do.
-    { "work_ms", "INTEGER NOT NULL DEFAULT 0" },
+    { "songs", "work_ms", "INTEGER NOT NULL DEFAULT 0" },
     // Jobs started on the song that did not end: a job the service died in counts.
-    { "attempts", "INTEGER NOT NULL DEFAULT 0" },
+    { "songs", "attempts", "INTEGER NOT NULL DEFAULT 0" },
+    // SHA-256 of the audio, so that the same work is not done twice.
+    { "songs", "upload_digest", "TEXT NOT NULL DEFAULT ''" },
+    { "uploads", "digest", "TEXT NOT NULL DEFAULT ''" },
 };
 
 // The measured speed of each instrument's separation, in stereo-equivalent seconds of audio per second.
@@ -81,7 +85,9 @@ CREATE TABLE IF NOT EXISTS speeds(
 
 const char *const songColumns = "id, user_id, upload_stored, instrument, name, extension, original_path, "
                                 "version, state, error, created, ready_after, estimated_done, "
-                                "coalesce(instrument_token, ''), coalesce(mix_token, ''), work_ms, attempts";
+                                "coalesce(instrument_token, ''), coalesce(mix_token, ''), work_ms, attempts, "
+                                "upload_digest";
+const char *const uploadColumns = "id, user_id, name, stored, frames, rate, created, digest";
 
 // One prepared statement, finalised when it goes out of scope.
 class Statement
@@ -149,6 +155,7 @@ Database::Song readSong(const Statement &row)
     song.mixToken = row.text(14);
     song.workMilliseconds = row.number(15);
     song.attempts = static_cast<int>(row.number(16));
+    song.uploadDigest = row.text(17);
     return song;
 }
 
@@ -162,6 +169,7 @@ Database::Upload readUpload(const Statement &row)
     upload.frames = row.number(4);
     upload.sampleRate = static_cast<int>(row.number(5));
     upload.created = row.number(6);
+    upload.digest = row.text(7);
     return upload;
 }
 
@@ -200,13 +208,14 @@ bool Database::open(const std::string &path, std::string &error)
         sqlite3_free(message);
         return false;
     }
-    for (const auto &[column, definition] : laterSongColumns) {
+    for (const auto &[table, column, definition] : laterColumns) {
         bool present = false;
         {
-            Statement query(db, "SELECT 1 FROM pragma_table_info('songs') WHERE name = ?");
-            present = query.bind(std::string(column)).step() == SQLITE_ROW;
+            Statement query(db, "SELECT 1 FROM pragma_table_info(?) WHERE name = ?");
+            present = query.bind(std::string(table)).bind(std::string(column)).step() == SQLITE_ROW;
         }
-        const std::string add = std::string("ALTER TABLE songs ADD COLUMN ") + column + " " + definition;
+        const std::string add
+            = std::string("ALTER TABLE ") + table + " ADD COLUMN " + column + " " + definition;
         if (!present && sqlite3_exec(db, add.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
             error = message ? message : "cannot update the tables";
             sqlite3_free(message);
@@ -366,8 +375,8 @@ bool Database::putUpload(Upload &upload, std::string &replaced)
     }
     Statement remove(db, "DELETE FROM uploads WHERE user_id = ? AND name = ?");
     Statement insert(db,
-        "INSERT INTO uploads(user_id, name, stored, frames, rate, created) "
-        "VALUES(?, ?, ?, ?, ?, ?)");
+        "INSERT INTO uploads(user_id, name, stored, frames, rate, created, digest) "
+        "VALUES(?, ?, ?, ?, ?, ?, ?)");
     const bool stored = remove.bind(upload.userId).bind(upload.name).step() == SQLITE_DONE
         && insert.bind(upload.userId)
                 .bind(upload.name)
@@ -375,6 +384,7 @@ bool Database::putUpload(Upload &upload, std::string &replaced)
                 .bind(upload.frames)
                 .bind(static_cast<std::int64_t>(upload.sampleRate))
                 .bind(upload.created)
+                .bind(upload.digest)
                 .step()
             == SQLITE_DONE;
     if (!stored) {
@@ -393,9 +403,8 @@ bool Database::putUpload(Upload &upload, std::string &replaced)
 std::optional<Database::Upload> Database::upload(std::int32_t userId, const std::string &name)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    Statement query(db,
-        "SELECT id, user_id, name, stored, frames, rate, created FROM uploads "
-        "WHERE user_id = ? AND name = ?");
+    Statement query(
+        db, std::string("SELECT ") + uploadColumns + " FROM uploads WHERE user_id = ? AND name = ?");
     if (query.bind(userId).bind(name).step() != SQLITE_ROW)
         return std::nullopt;
     return readUpload(query);
@@ -462,8 +471,8 @@ bool Database::insertSong(Song &song)
         song.id = Credentials::randomId();
         Statement insert(db,
             "INSERT INTO songs(id, user_id, upload_stored, instrument, name, extension, "
-            "original_path, version, state, created, ready_after, estimated_done, work_ms) "
-            "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+            "original_path, version, state, created, ready_after, estimated_done, work_ms, upload_digest) "
+            "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
         if (insert.bind(song.id)
                 .bind(song.userId)
                 .bind(song.uploadStored)
@@ -477,6 +486,7 @@ bool Database::insertSong(Song &song)
                 .bind(song.readyAfter)
                 .bind(song.estimatedDone)
                 .bind(song.workMilliseconds)
+                .bind(song.uploadDigest)
                 .step()
             == SQLITE_DONE)
             return true;
@@ -505,14 +515,11 @@ std::optional<Database::Song> Database::songByToken(const std::string &token, bo
     return song;
 }
 
-std::vector<std::int32_t> Database::queuedSongs()
+int Database::queuedCount(std::int32_t userId)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    std::vector<std::int32_t> ids;
-    Statement query(db, "SELECT id FROM songs WHERE state = 'queued' ORDER BY created");
-    while (query.step() == SQLITE_ROW)
-        ids.push_back(static_cast<std::int32_t>(query.number(0)));
-    return ids;
+    Statement query(db, "SELECT count(*) FROM songs WHERE user_id = ? AND state = 'queued'");
+    return query.bind(userId).step() == SQLITE_ROW ? static_cast<int>(query.number(0)) : 0;
 }
 
 std::vector<std::int32_t> Database::doneSongs()
@@ -583,6 +590,24 @@ std::vector<Database::Song> Database::doneSongsSince(std::int32_t userId, std::i
     while (query.step() == SQLITE_ROW)
         songs.push_back(readSong(query));
     return songs;
+}
+
+std::optional<Database::Song> Database::sameSong(const Song &song, std::int64_t since)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    Statement query(db,
+        std::string("SELECT ") + songColumns
+            + " FROM songs WHERE user_id = ? AND upload_digest = ? AND instrument = ? AND version = ? "
+              "AND state = 'done' AND created >= ? ORDER BY created DESC LIMIT 1");
+    if (query.bind(song.userId)
+            .bind(song.uploadDigest)
+            .bind(song.instrument)
+            .bind(song.version)
+            .bind(since)
+            .step()
+        != SQLITE_ROW)
+        return std::nullopt;
+    return readSong(query);
 }
 
 std::vector<Database::Song> Database::expireSongsBefore(std::int64_t time)

@@ -40,6 +40,7 @@ public:
         std::int64_t frames = 0;
         int sampleRate = 0;
         std::int64_t created = 0;
+        std::string digest; // SHA-256 hex of the file
     };
 
     struct Song
@@ -61,6 +62,7 @@ public:
         std::string mixToken;
         std::int64_t workMilliseconds = 0; // stereo-equivalent audio: the job's work
         int attempts = 0; // jobs started on it that did not end, the service dying in one included
+        std::string uploadDigest; // SHA-256 hex of the upload it was made from
     };
 
     enum class Outcome { Ok, Duplicate, Failed };
@@ -104,7 +106,8 @@ public:
     bool insertSong(Song &song);
     std::optional<Song> song(std::int32_t id);
     std::optional<Song> songByToken(const std::string &token, bool &isMix);
-    std::vector<std::int32_t> queuedSongs();
+    // The user's songs waiting or being processed.
+    int queuedCount(std::int32_t userId);
     std::vector<std::int32_t> doneSongs();
     // Puts a done song back in the queue, without its result tokens.
     bool requeueSong(std::int32_t id);
@@ -115,6 +118,8 @@ public:
     // ready time, becomes cancelled.
     std::optional<std::string> cancelSong(std::int32_t id, std::int64_t now);
     std::vector<Song> doneSongsSince(std::int32_t userId, std::int64_t since);
+    // The newest done song of the user made since then from the same audio, instrument and version.
+    std::optional<Song> sameSong(const Song &song, std::int64_t since);
     // Marks every song created before time as expired and answers them.
     std::vector<Song> expireSongsBefore(std::int64_t time);
     // The queued songs in the order the workers take them.

@@ -33,7 +33,8 @@ public:
     {
         if (frame <= base)
             return;
-        samples.erase(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>((frame - base) * channels));
+        samples.erase(
+            samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>((frame - base) * channels));
         base = frame;
     }
 
@@ -82,8 +83,8 @@ class Drums final : public Method
 public:
     Drums(const WavAudio &shape, std::int64_t frames, const History &history, Emit emit)
         : channels(shape.channels)
-        , percussiveStage(channels, frames, longFrame(shape.sampleRate) / 4, shortTimeHalfWidth, maskFrames * 4,
-              keep(false, shortTimeHalfWidth, shortFrequencyHalfWidth, 1.0f), std::move(emit))
+        , percussiveStage(channels, frames, longFrame(shape.sampleRate) / 4, shortTimeHalfWidth,
+              maskFrames * 4, keep(false, shortTimeHalfWidth, shortFrequencyHalfWidth, 1.0f), std::move(emit))
         , harmonicStage(channels, frames, longFrame(shape.sampleRate), timeHalfWidth, maskFrames,
               keep(true, timeHalfWidth, drumsFrequencyHalfWidth, 2.0f),
               [this, &history](std::int64_t start, std::int64_t count, const float *data) {
@@ -95,7 +96,10 @@ public:
               })
     { }
 
-    void push(const float *interleaved, std::int64_t frames) override { harmonicStage.push(interleaved, frames); }
+    void push(const float *interleaved, std::int64_t frames) override
+    {
+        harmonicStage.push(interleaved, frames);
+    }
 
 private:
     StftStream::Mask keep(bool wantHarmonic, int timeWidth, int frequencyWidth, float margin)
@@ -124,12 +128,15 @@ class Bass final : public Method
 public:
     Bass(const WavAudio &shape, std::int64_t frames, Emit emit)
         : channels(shape.channels)
-        , stage(channels, frames, longFrame(shape.sampleRate), timeHalfWidth, maskFrames,
+        , stage(
+              channels, frames, longFrame(shape.sampleRate), timeHalfWidth, maskFrames,
               [this](const StftStream::Chunk &chunk, std::vector<float> &gains) { mask(chunk, gains); },
               std::move(emit))
     {
-        const double binWidth = double(shape.sampleRate) / longFrame(shape.sampleRate);
-        for (int k = 0; k * binWidth < 300.0; ++k) {
+        const int size = longFrame(shape.sampleRate);
+        const double binWidth = double(shape.sampleRate) / size;
+        // Never more bins than the spectrum has, whatever the rate.
+        for (int k = 0; k * binWidth < 300.0 && k <= size / 2; ++k) {
             const double f = k * binWidth;
             lowPass.push_back(
                 f <= 150.0 ? 1.0f : static_cast<float>(0.5 + 0.5 * std::cos(M_PI * (f - 150.0) / 150.0)));
@@ -190,7 +197,8 @@ public:
         , instrument(std::move(instrument))
         , size(longFrame(shape.sampleRate))
         , binHz(double(shape.sampleRate) / size)
-        , stage(channels, frames, size, repeatHalfWindow, maskFrames,
+        , stage(
+              channels, frames, size, repeatHalfWindow, maskFrames,
               [this](const StftStream::Chunk &chunk, std::vector<float> &gains) { mask(chunk, gains); },
               std::move(emit))
     {
@@ -283,8 +291,8 @@ private:
             const int frame = chunk.first + i;
             const float *own = features.data() + static_cast<size_t>(frame) * featureBins;
             similar.clear();
-            for (int f = std::max(0, frame - repeatHalfWindow); f < std::min(chunk.frames, frame + repeatHalfWindow + 1);
-                 ++f) {
+            for (int f = std::max(0, frame - repeatHalfWindow);
+                 f < std::min(chunk.frames, frame + repeatHalfWindow + 1); ++f) {
                 if (std::abs(f - frame) < repeatMinimumDistance)
                     continue;
                 const float *other = features.data() + static_cast<size_t>(f) * featureBins;
@@ -327,7 +335,8 @@ private:
             if (k < 0 || k >= static_cast<int>(spectrum.size()))
                 continue;
             const double distance = (k - centre) / 0.9;
-            spectrum[static_cast<size_t>(k)] += static_cast<float>(amplitude * std::exp(-0.5 * distance * distance));
+            spectrum[static_cast<size_t>(k)]
+                += static_cast<float>(amplitude * std::exp(-0.5 * distance * distance));
         }
     }
 
@@ -335,6 +344,7 @@ private:
     {
         lowBin = static_cast<int>(70.0 / binHz);
         highBin = std::min(size / 2, static_cast<int>(5000.0 / binHz));
+        lowBin = std::min(lowBin, highBin);
         const int span = highBin - lowBin;
         const auto add = [&](bool guitar, double f0, double stretch, double tilt) {
             std::vector<float> spectrum(static_cast<size_t>(highBin + 4), 0.0f);
@@ -368,7 +378,8 @@ private:
             for (size_t b = 0; b <= a; ++b) {
                 float dot = 0.0f;
                 for (int k = 0; k < span; ++k)
-                    dot += templates[a].values[static_cast<size_t>(k)] * templates[b].values[static_cast<size_t>(k)];
+                    dot += templates[a].values[static_cast<size_t>(k)]
+                        * templates[b].values[static_cast<size_t>(k)];
                 gram[a * count + b] = gram[b * count + a] = dot;
             }
     }
@@ -423,7 +434,8 @@ private:
                     continue;
                 std::vector<float> &part = templates[t].guitar ? guitarPart : pianoPart;
                 for (int k = 0; k < span; ++k)
-                    part[static_cast<size_t>(k)] += activation[t] * templates[t].values[static_cast<size_t>(k)];
+                    part[static_cast<size_t>(k)]
+                        += activation[t] * templates[t].values[static_cast<size_t>(k)];
             }
             for (int k = 0; k < span; ++k) {
                 const size_t at = static_cast<size_t>(i) * bins + lowBin + k;
@@ -432,7 +444,8 @@ private:
                 share[at] = g * g + p * p > 1e-12f ? g * g / (g * g + p * p) : 0.5f;
                 if (stereo()) {
                     const float pan = pans[at];
-                    const double energy = double(target[static_cast<size_t>(k)]) * target[static_cast<size_t>(k)];
+                    const double energy
+                        = double(target[static_cast<size_t>(k)]) * target[static_cast<size_t>(k)];
                     all += energy;
                     if (std::abs(pan) > 0.15f) {
                         offCentre += energy;
@@ -450,7 +463,8 @@ private:
             guitarSide = 0.7 * guitarSide + 0.3 * lean;
             spread = 0.7 * spread + 0.3 * (offCentre / all);
         }
-        const float trustSides = stereo() ? static_cast<float>(std::clamp((spread - 0.2) / 0.3, 0.0, 1.0)) : 0.0f;
+        const float trustSides
+            = stereo() ? static_cast<float>(std::clamp((spread - 0.2) / 0.3, 0.0, 1.0)) : 0.0f;
         const float side = guitarSide >= 0.0 ? 1.0f : -1.0f;
         for (int i = 0; i < chunk.count; ++i) {
             for (int k = 0; k < bins; ++k) {
@@ -478,8 +492,8 @@ private:
     StftStream stage;
 };
 
-std::unique_ptr<Method> makeMethod(
-    const std::string &instrument, const WavAudio &shape, std::int64_t frames, const History &history, Emit emit)
+std::unique_ptr<Method> makeMethod(const std::string &instrument, const WavAudio &shape, std::int64_t frames,
+    const History &history, Emit emit)
 {
     if (instrument == "drums")
         return std::make_unique<Drums>(shape, frames, history, std::move(emit));
@@ -529,8 +543,8 @@ Outcome separate(const WavAudio &shape, std::int64_t frames, const std::string &
     std::vector<std::int16_t> instrumentOut, mixOut;
     std::int64_t written = 0;
     bool writeFailed = false;
-    const auto method = makeMethod(
-        instrument, shape, frames, history, [&](std::int64_t start, std::int64_t count, const float *isolated) {
+    const auto method = makeMethod(instrument, shape, frames, history,
+        [&](std::int64_t start, std::int64_t count, const float *isolated) {
             if (writeFailed)
                 return;
             const size_t samples = static_cast<size_t>(count * channels);
@@ -586,9 +600,9 @@ bool split(const WavAudio &audio, const std::string &instrument, Parts &parts, c
     return outcome == Outcome::Done;
 }
 
-Outcome splitFile(const std::string &inputPath, const std::string &instrument, const std::string &instrumentPath,
-    const std::string &mixPath, std::string &error, const std::atomic<bool> *stop,
-    const std::function<void(std::int64_t done, std::int64_t total)> &progress)
+Outcome splitFile(const std::string &inputPath, const std::string &instrument,
+    const std::string &instrumentPath, const std::string &mixPath, std::string &error,
+    const std::atomic<bool> *stop, const std::function<void(std::int64_t done, std::int64_t total)> &progress)
 {
     error.clear();
     WavReader reader;

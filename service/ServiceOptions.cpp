@@ -23,8 +23,34 @@ bool readInt(const std::string &text, long low, long high, int &value)
 }
 
 constexpr int defaultJobMemory = 1024;
-constexpr int minJobMemory = 64;
+// Below this not even a short song fits: a minute of stereo at 44.1 kHz needs it for every instrument.
+constexpr int minJobMemory = 128;
 constexpr int maxJobMemory = 1024 * 1024;
+// About 90 minutes of stereo at 48 kHz.
+constexpr int defaultMaxUpload = 1024;
+// Room for the database, the results and the outbox, whatever uploads arrive.
+constexpr int defaultDiskReserve = 256;
+
+// The options that take a number of megabytes, each with an environment variable for its default.
+struct Megabytes
+{
+    const char *option;
+    const char *variable;
+    int low;
+    int high;
+    int ServiceOptions::*value;
+};
+const Megabytes megabyteOptions[] = {
+    { "--job-memory", "ZELK_SERVICE_JOB_MEMORY", minJobMemory, maxJobMemory, &ServiceOptions::jobMemory },
+    { "--max-upload", "ZELK_SERVICE_MAX_UPLOAD", 1, 16 * 1024, &ServiceOptions::maxUpload },
+    { "--disk-reserve", "ZELK_SERVICE_DISK_RESERVE", 0, 100 * 1000 * 1000, &ServiceOptions::diskReserve },
+};
+
+std::string megabytesRange(const Megabytes &option)
+{
+    return " takes a number of megabytes from " + std::to_string(option.low) + " to "
+        + std::to_string(option.high);
+}
 
 std::string defaultDataDir()
 {
@@ -41,12 +67,15 @@ bool ServiceOptions::parse(int argc, char **argv, ServiceOptions &options, std::
     options.port = ServiceDefaults::port;
     options.dataDir = defaultDataDir();
     options.jobMemory = defaultJobMemory;
+    options.maxUpload = defaultMaxUpload;
+    options.diskReserve = defaultDiskReserve;
     // The environment gives a default too, for a service started by a script or a test.
-    if (const char *memory = std::getenv("ZELK_SERVICE_JOB_MEMORY");
-        memory && *memory && !readInt(memory, minJobMemory, maxJobMemory, options.jobMemory)) {
-        error = "ZELK_SERVICE_JOB_MEMORY takes a number of megabytes from " + std::to_string(minJobMemory)
-            + " to " + std::to_string(maxJobMemory);
-        return false;
+    for (const Megabytes &option : megabyteOptions) {
+        if (const char *text = std::getenv(option.variable);
+            text && *text && !readInt(text, option.low, option.high, options.*option.value)) {
+            error = option.variable + megabytesRange(option);
+            return false;
+        }
     }
 
     for (int i = 1; i < argc; ++i) {
@@ -55,8 +84,11 @@ bool ServiceOptions::parse(int argc, char **argv, ServiceOptions &options, std::
             options.help = true;
             continue;
         }
+        const Megabytes *megabytes = nullptr;
+        for (const Megabytes &candidate : megabyteOptions)
+            megabytes = option == candidate.option ? &candidate : megabytes;
         if (option != "--port" && option != "--data" && option != "--min-seconds" && option != "--host"
-            && option != "--job-memory") {
+            && !megabytes) {
             error = "unknown option " + option;
             return false;
         }
@@ -74,9 +106,8 @@ bool ServiceOptions::parse(int argc, char **argv, ServiceOptions &options, std::
             error = "--min-seconds takes a number of seconds from 0 to 86400";
             return false;
         }
-        if (option == "--job-memory" && !readInt(value, minJobMemory, maxJobMemory, options.jobMemory)) {
-            error = "--job-memory takes a number of megabytes from " + std::to_string(minJobMemory) + " to "
-                + std::to_string(maxJobMemory);
+        if (megabytes && !readInt(value, megabytes->low, megabytes->high, options.*megabytes->value)) {
+            error = option + megabytesRange(*megabytes);
             return false;
         }
         if (option == "--data") {
@@ -94,7 +125,9 @@ bool ServiceOptions::parse(int argc, char **argv, ServiceOptions &options, std::
 
 std::string ServiceOptions::usage()
 {
-    return "usage: zelk-service [--port N] [--data DIR] [--min-seconds N] [--host ADDRESS] [--job-memory MB]\n"
+    return "usage: zelk-service [--port N] [--data DIR] [--min-seconds N] [--host ADDRESS] [--job-memory "
+           "MB]\n"
+           "                   [--max-upload MB] [--disk-reserve MB]\n"
            "  --port N         port to listen on (default "
         + std::to_string(ServiceDefaults::port)
         + "; 0 picks a free one)\n"
@@ -106,5 +139,11 @@ std::string ServiceOptions::usage()
         + ")\n"
           "  --job-memory MB  address space one job (one song being split, in a process of its own)\n"
           "                   may use; a job over it fails with a reason (default "
-        + std::to_string(defaultJobMemory) + ", or ZELK_SERVICE_JOB_MEMORY)\n";
+        + std::to_string(defaultJobMemory)
+        + ", or ZELK_SERVICE_JOB_MEMORY)\n"
+          "  --max-upload MB  most one request may carry, chunked or not (default "
+        + std::to_string(defaultMaxUpload)
+        + ", or ZELK_SERVICE_MAX_UPLOAD)\n"
+          "  --disk-reserve MB  free space an upload never takes on the data folder's disk (default "
+        + std::to_string(defaultDiskReserve) + ", or ZELK_SERVICE_DISK_RESERVE)\n";
 }

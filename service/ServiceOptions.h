@@ -10,6 +10,8 @@ struct ServiceOptions
     std::string dataDir;
     int minSeconds = 0;
     int jobMemory = 0; // megabytes of address space one job may use
+    int maxUpload = 0; // megabytes one request may carry, whatever its coding
+    int diskReserve = 0; // megabytes uploads leave free on the data folder's disk
     bool help = false;
 
     // Fills the options from argv; on a bad command line answers false with the reason in error.

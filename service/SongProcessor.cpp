@@ -46,6 +46,14 @@ double priorSpeed(const std::string &instrument)
     return 10.0; // guitar and piano
 }
 
+// A measured speed within a factor of the prior one either way: a job slowed by a busy computer, or an
+// odd upload, must not make every estimate absurd.
+double saneSpeed(const std::string &instrument, double measured)
+{
+    constexpr double factor = 10.0;
+    return std::clamp(measured, priorSpeed(instrument) / factor, priorSpeed(instrument) * factor);
+}
+
 // Seconds a job takes beyond its audio: starting the process, opening the files, flushing the results.
 constexpr double jobOverheadSeconds = 0.2;
 // Jobs shorter than this say more about the overhead than about the speed.
@@ -119,6 +127,22 @@ void SongProcessor::removeResults(std::int32_t songId) const
     removeFile(resultPath(songId, true));
 }
 
+bool SongProcessor::shareResults(std::int32_t from, std::int32_t to) const
+{
+    // A second name for the same file: the one song expiring or cancelled leaves the other's alone.
+    for (const bool mix : { false, true }) {
+        const std::string source = resultPath(from, mix);
+        const std::string target = resultPath(to, mix);
+        std::error_code failure;
+        if (::link(source.c_str(), target.c_str()) != 0
+            && (!std::filesystem::copy_file(source, target, failure) || !DiskSync::sync(target))) {
+            removeResults(to);
+            return false;
+        }
+    }
+    return DiskSync::sync(resultsDir);
+}
+
 void SongProcessor::releaseUpload(const std::string &stored) const
 {
     if (!stored.empty() && !database.storedFileNeeded(stored))
@@ -132,11 +156,15 @@ void SongProcessor::process(std::int32_t songId, const std::atomic<bool> &stop)
         return;
     if (song->state != "queued") {
         releaseUpload(song->uploadStored);
+        const std::lock_guard<std::mutex> lock(mutex);
+        cancelled.erase(songId);
         return;
     }
     run(*song, stop);
     // Unless the song is still queued after a stop, it no longer needs its upload.
     releaseUpload(song->uploadStored);
+    const std::lock_guard<std::mutex> lock(mutex);
+    cancelled.erase(songId);
 }
 
 void SongProcessor::run(const Database::Song &song, const std::atomic<bool> &stop)
@@ -197,7 +225,8 @@ SongProcessor::JobEnd SongProcessor::runChild(const Database::Song &song, const 
     const std::int32_t songId = song.id;
     const std::string input = uploadsDir + "/" + song.uploadStored;
     // Everything the child needs is made before the fork: between fork and exec only system calls.
-    std::vector<std::string> arguments { "zelk-service", "--job", input, song.instrument, instrumentPart, mixPart };
+    std::vector<std::string> arguments { "zelk-service", "--job", input, song.instrument, instrumentPart,
+        mixPart };
     std::vector<char *> argv;
     for (std::string &argument : arguments)
         argv.push_back(argument.data());
@@ -206,8 +235,9 @@ SongProcessor::JobEnd SongProcessor::runChild(const Database::Song &song, const 
     memory.rlim_cur = memory.rlim_max = static_cast<rlim_t>(jobMemoryMegabytes) * 1024 * 1024;
     rlimit files {};
     ::getrlimit(RLIMIT_NOFILE, &files);
-    const int lastFd = files.rlim_cur == RLIM_INFINITY || files.rlim_cur > 65536 ? 65536
-                                                                                  : static_cast<int>(files.rlim_cur);
+    const int lastFd = files.rlim_cur == RLIM_INFINITY || files.rlim_cur > 65536
+        ? 65536
+        : static_cast<int>(files.rlim_cur);
     const pid_t parent = ::getpid();
 
     int pipeFds[2];
@@ -256,8 +286,12 @@ SongProcessor::JobEnd SongProcessor::runChild(const Database::Song &song, const 
     std::string reported;
     bool killed = false;
     char buffer[512];
+    const auto cancelledNow = [this, songId] {
+        const std::lock_guard<std::mutex> lock(mutex);
+        return cancelled.count(songId) > 0;
+    };
     for (;;) {
-        if (stop && !killed) {
+        if ((stop || cancelledNow()) && !killed) {
             ::kill(child, SIGKILL);
             killed = true;
         }
@@ -293,6 +327,7 @@ SongProcessor::JobEnd SongProcessor::runChild(const Database::Song &song, const 
     {
         const std::lock_guard<std::mutex> lock(mutex);
         running.erase(songId);
+        cancelled.erase(songId);
     }
 
     if (killed || stop)
@@ -322,9 +357,9 @@ SongProcessor::JobEnd SongProcessor::runChild(const Database::Song &song, const 
     std::cerr << prefix << "job ended by " << signalName(signal) << ", peak memory " << usage.ru_maxrss / 1024
               << " MB" << std::endl;
     // Nobody here sent it: the system's out-of-memory killer ends a process with SIGKILL.
-    failure = signal == SIGKILL
-        ? "Processing failed: the job was stopped by the system, most likely because the computer ran out of memory"
-        : "Processing failed: the job crashed (" + signalName(signal) + ")";
+    failure = signal == SIGKILL ? "Processing failed: the job was stopped by the system, most likely because "
+                                  "the computer ran out of memory"
+                                : "Processing failed: the job crashed (" + signalName(signal) + ")";
     return JobEnd::Failed;
 }
 
@@ -347,8 +382,8 @@ int SongProcessor::runJob(int argc, char **argv)
     try {
         auto last = std::chrono::steady_clock::now();
         std::string error;
-        const Separator::Outcome outcome = Separator::splitFile(input, instrument, instrumentPart, mixPart, error,
-            nullptr, [&last](std::int64_t done, std::int64_t total) {
+        const Separator::Outcome outcome = Separator::splitFile(input, instrument, instrumentPart, mixPart,
+            error, nullptr, [&last](std::int64_t done, std::int64_t total) {
                 const auto now = std::chrono::steady_clock::now();
                 if (now - last < std::chrono::milliseconds(100) && done < total)
                     return;
@@ -366,7 +401,8 @@ int SongProcessor::runJob(int argc, char **argv)
             const bool readable = WavAudio::probe(input, shape, frames, probeError);
             const bool inputFault = !readable || error == "The uploaded WAV file is truncated";
             writeAll(progressFd,
-                "error " + (readable ? error : "The uploaded file was removed before it was processed") + "\n");
+                "error " + (readable ? error : "The uploaded file was removed before it was processed")
+                    + "\n");
             return inputFault ? jobBadInput : jobServiceError;
         }
         if (!DiskSync::sync(instrumentPart) || !DiskSync::sync(mixPart)) {
@@ -398,7 +434,8 @@ double SongProcessor::speed(const std::string &instrument)
         speeds.emplace("", 0.0);
     }
     const auto found = speeds.find(instrument);
-    return found != speeds.end() && found->second > 0.0 ? found->second : priorSpeed(instrument);
+    return found != speeds.end() && found->second > 0.0 ? saneSpeed(instrument, found->second)
+                                                        : priorSpeed(instrument);
 }
 
 void SongProcessor::measured(const std::string &instrument, std::int64_t workMilliseconds, double seconds)
@@ -406,7 +443,7 @@ void SongProcessor::measured(const std::string &instrument, std::int64_t workMil
     const double working = seconds - jobOverheadSeconds;
     if (working < measurableSeconds || workMilliseconds <= 0)
         return;
-    const double rate = workMilliseconds / 1000.0 / working;
+    const double rate = saneSpeed(instrument, workMilliseconds / 1000.0 / working);
     double smoothed = 0.0;
     {
         const std::lock_guard<std::mutex> lock(mutex);
@@ -417,12 +454,28 @@ void SongProcessor::measured(const std::string &instrument, std::int64_t workMil
     database.setSpeed(instrument, smoothed);
 }
 
-std::int64_t SongProcessor::estimatedDone(const Database::Song &song, std::int64_t now)
+void SongProcessor::cancel(std::int32_t songId)
 {
-    const std::vector<Database::Song> queued = database.queuedSongsInOrder();
+    // Kept until the song's turn ends, in case its job is just starting.
+    const std::lock_guard<std::mutex> lock(mutex);
+    cancelled.insert(songId);
+}
+
+std::int64_t SongProcessor::estimatedDone(
+    const Database::Song &song, std::int64_t now, const std::vector<std::int32_t> &order)
+{
+    std::map<std::int32_t, Database::Song> queuedById;
+    for (Database::Song &queued : database.queuedSongsInOrder())
+        queuedById.emplace(queued.id, std::move(queued));
+    std::vector<Database::Song> queued;
+    for (const std::int32_t id : order) {
+        if (const auto found = queuedById.find(id); found != queuedById.end())
+            queued.push_back(found->second);
+    }
     const std::lock_guard<std::mutex> lock(mutex);
     const auto duration = [this](const std::string &instrument, std::int64_t work, double fraction) {
-        return (1.0 - fraction) * (work / 1000.0) / speed(instrument) + (fraction > 0.0 ? 0.0 : jobOverheadSeconds);
+        return (1.0 - fraction) * (work / 1000.0) / speed(instrument)
+            + (fraction > 0.0 ? 0.0 : jobOverheadSeconds);
     };
     // Each worker is free once its running job is done; the songs ahead go to whichever is free first.
     std::vector<double> freeAt;
@@ -438,10 +491,12 @@ std::int64_t SongProcessor::estimatedDone(const Database::Song &song, std::int64
             break;
         if (running.count(ahead.id) > 0)
             continue;
-        *std::min_element(freeAt.begin(), freeAt.end()) += duration(ahead.instrument, ahead.workMilliseconds, 0.0);
+        *std::min_element(freeAt.begin(), freeAt.end())
+            += duration(ahead.instrument, ahead.workMilliseconds, 0.0);
     }
     const double start = *std::min_element(freeAt.begin(), freeAt.end());
-    return now + static_cast<std::int64_t>((start + duration(song.instrument, song.workMilliseconds, 0.0)) * 1000.0);
+    return now
+        + static_cast<std::int64_t>((start + duration(song.instrument, song.workMilliseconds, 0.0)) * 1000.0);
 }
 
 void SongProcessor::expire(std::int64_t now)

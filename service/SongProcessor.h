@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 
 // Runs one queued song: splits its upload in a child process of its own, under a memory limit, and
@@ -23,6 +24,8 @@ public:
     void expire(std::int64_t now);
 
     void removeResults(std::int32_t songId) const;
+    // Gives song to the results of song from, as files of its own; false when they could not be had.
+    bool shareResults(std::int32_t from, std::int32_t to) const;
     // Deletes a stored upload once neither an upload nor a queued song refers to it: a song keeps
     // its file until it is done, whatever happens to the upload meanwhile.
     void releaseUpload(const std::string &stored) const;
@@ -30,7 +33,11 @@ public:
 
     // When a queued song should be done, from the measured speeds, the progress of the running jobs and
     // the songs queued ahead of it.
-    std::int64_t estimatedDone(const Database::Song &song, std::int64_t now);
+    // order: the queued songs in the order the workers take them.
+    std::int64_t estimatedDone(
+        const Database::Song &song, std::int64_t now, const std::vector<std::int32_t> &order);
+    // Ends the song's running job at once, if it has one.
+    void cancel(std::int32_t songId);
     // Stereo-equivalent milliseconds of audio: what the speeds are measured in.
     static std::int64_t workMilliseconds(std::int64_t frames, int sampleRate, int channels);
 
@@ -66,4 +73,5 @@ private:
     std::mutex mutex;
     std::map<std::int32_t, Running> running;
     std::map<std::string, double> speeds;
+    std::set<std::int32_t> cancelled;
 };

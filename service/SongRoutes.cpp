@@ -10,8 +10,6 @@
 #include "WavAudio.h"
 #include "WorkerPool.h"
 
-#include <httplib.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -26,6 +24,11 @@ const char *const tooManyUnknown = "Too many unknown song ids, please try again 
 constexpr int unknownIdsPerMinute = 30;
 constexpr size_t maxUploadNameLength = 255;
 constexpr size_t maxExtensionLength = 16;
+// Songs one account may have waiting or in work at once.
+constexpr int maxQueuedPerUser = 10;
+// The separation's frames and bands are laid out for these rates.
+constexpr int minSampleRate = 8000;
+constexpr int maxSampleRate = 192000;
 
 void removeFile(const std::string &path)
 {
@@ -84,8 +87,8 @@ SongRoutes::SongRoutes(
 std::vector<std::pair<std::string, SongRoutes::Handler>> SongRoutes::routes()
 {
     const auto bind
-        = [this](std::string (SongRoutes::*method)(const FormFields &, const httplib::Request &)) {
-              return [this, method](const FormFields &fields, const httplib::Request &request) {
+        = [this](std::string (SongRoutes::*method)(const FormFields &, const HttpServer::Request &)) {
+              return [this, method](const FormFields &fields, const HttpServer::Request &request) {
                   return (this->*method)(fields, request);
               };
           };
@@ -116,6 +119,8 @@ std::string SongRoutes::songFieldsProblem(const FormFields &fields, Database::Us
         return "Unknown instrument \"" + fields.value("instrument") + "\"";
     if (!isExtension(fields.value("extension")))
         return "Invalid extension";
+    if (database.queuedCount(owner->id) >= maxQueuedPerUser)
+        return "Too many songs are waiting for this account. Please wait until some are done";
     user = *owner;
     return {};
 }
@@ -138,12 +143,23 @@ std::string SongRoutes::createSong(
     WavAudio shape;
     std::int64_t frames = 0;
     std::string error;
-    const int channels = WavAudio::probe(uploadsDir + "/" + upload.stored, shape, frames, error) ? shape.channels : 2;
+    const int channels
+        = WavAudio::probe(uploadsDir + "/" + upload.stored, shape, frames, error) ? shape.channels : 2;
     song.workMilliseconds = SongProcessor::workMilliseconds(upload.frames, upload.sampleRate, channels);
-    song.estimatedDone = processor.estimatedDone(song, song.created);
+    song.uploadDigest = upload.digest;
+    song.estimatedDone = processor.estimatedDone(song, song.created, workers.order());
     if (!database.insertSong(song))
         return "Could not create the song, please try again later";
-    workers.enqueue(song.id);
+    // The same audio, instrument and version done for this user lately: its results serve at once.
+    const std::optional<Database::Song> earlier = song.uploadDigest.empty()
+        ? std::nullopt
+        : database.sameSong(song, song.created - SongProcessor::keepMilliseconds);
+    if (earlier && processor.shareResults(earlier->id, song.id)) {
+        if (database.finishSong(song.id, Credentials::randomHex(16), Credentials::randomHex(16)))
+            return std::to_string(song.id);
+        processor.removeResults(song.id);
+    }
+    workers.enqueue(song.id, song.userId);
     return std::to_string(song.id);
 }
 
@@ -176,8 +192,12 @@ std::string SongRoutes::proceed(const FormFields &fields, FormReader &body)
     std::string error;
     if (!WavAudio::probe(partial, shape, upload.frames, error))
         return error;
+    if (shape.sampleRate < minSampleRate || shape.sampleRate > maxSampleRate)
+        return "The uploaded WAV file's sample rate (" + std::to_string(shape.sampleRate)
+            + " Hz) is outside what the service takes: 8 to 192 kHz";
     upload.sampleRate = shape.sampleRate;
     upload.created = Clock::now();
+    upload.digest = body.fileDigest();
     std::string replaced;
     // On the disk, name included, before the database refers to it.
     if (!DiskSync::sync(partial) || std::rename(partial.c_str(), path.c_str()) != 0
@@ -190,7 +210,7 @@ std::string SongRoutes::proceed(const FormFields &fields, FormReader &body)
     return createSong(fields, user, upload);
 }
 
-std::string SongRoutes::repeat(const FormFields &fields, const httplib::Request &)
+std::string SongRoutes::repeat(const FormFields &fields, const HttpServer::Request &)
 {
     if (const std::string problem = fields.problem({ "uploadedFileName" }); !problem.empty())
         return problem;
@@ -204,13 +224,13 @@ std::string SongRoutes::repeat(const FormFields &fields, const httplib::Request 
     return createSong(fields, user, *upload);
 }
 
-bool SongRoutes::countUnknown(const httplib::Request &request)
+bool SongRoutes::countUnknown(const HttpServer::Request &request)
 {
-    return unknownIds.take(request.remote_addr, Clock::now());
+    return unknownIds.take(request.peer, Clock::now());
 }
 
 std::optional<Database::Song> SongRoutes::requestedSong(
-    const FormFields &fields, const httplib::Request &request, std::string &problem)
+    const FormFields &fields, const HttpServer::Request &request, std::string &problem)
 {
     std::int32_t id = 0;
     if (!FormFields::readId(fields.value("songID"), id)) {
@@ -218,7 +238,7 @@ std::optional<Database::Song> SongRoutes::requestedSong(
         return std::nullopt;
     }
     // A peer over its limit learns nothing, not even which ids exist.
-    if (unknownIds.exhausted(request.remote_addr, Clock::now())) {
+    if (unknownIds.exhausted(request.peer, Clock::now())) {
         problem = tooManyUnknown;
         return std::nullopt;
     }
@@ -228,7 +248,7 @@ std::optional<Database::Song> SongRoutes::requestedSong(
     return song;
 }
 
-std::string SongRoutes::remains(const FormFields &fields, const httplib::Request &request)
+std::string SongRoutes::remains(const FormFields &fields, const HttpServer::Request &request)
 {
     std::string problem;
     const std::optional<Database::Song> song = requestedSong(fields, request, problem);
@@ -239,7 +259,8 @@ std::string SongRoutes::remains(const FormFields &fields, const httplib::Request
         return now >= song->readyAfter ? "-1" : std::to_string(secondsUntil(song->readyAfter, now));
     if (song->state == "queued") {
         // Never "0" or "-1" while the work goes on: the client would stop asking.
-        const std::int64_t target = std::max(song->readyAfter, processor.estimatedDone(*song, now));
+        const std::int64_t target
+            = std::max(song->readyAfter, processor.estimatedDone(*song, now, workers.order()));
         return std::to_string(std::max<std::int64_t>(1, secondsUntil(target, now)));
     }
     if (song->state == "cancelled")
@@ -249,18 +270,19 @@ std::string SongRoutes::remains(const FormFields &fields, const httplib::Request
     return "The results of this song have expired";
 }
 
-std::string SongRoutes::cancel(const FormFields &fields, const httplib::Request &request)
+std::string SongRoutes::cancel(const FormFields &fields, const HttpServer::Request &request)
 {
     std::int32_t id = 0;
     if (!FormFields::readId(fields.value("songID"), id))
         return invalidSong;
     const std::int64_t now = Clock::now();
-    if (unknownIds.exhausted(request.remote_addr, now))
+    if (unknownIds.exhausted(request.peer, now))
         return tooManyUnknown;
     const std::optional<std::string> before = database.cancelSong(id, now);
     if (!before)
         return countUnknown(request) ? unknownSong : tooManyUnknown;
     if (*before == "queued") {
+        processor.cancel(id);
         if (const std::optional<Database::Song> song = database.song(id))
             processor.releaseUpload(song->uploadStored);
         return success;
@@ -276,7 +298,7 @@ std::string SongRoutes::cancel(const FormFields &fields, const httplib::Request 
     return "The song is no longer being processed";
 }
 
-std::string SongRoutes::download(const FormFields &fields, const httplib::Request &request)
+std::string SongRoutes::download(const FormFields &fields, const HttpServer::Request &request)
 {
     std::string problem;
     const std::optional<Database::Song> song = requestedSong(fields, request, problem);
@@ -290,7 +312,7 @@ std::string SongRoutes::download(const FormFields &fields, const httplib::Reques
     return base + resultPath(song->instrumentToken) + "|" + base + resultPath(song->mixToken);
 }
 
-std::string SongRoutes::removeUploaded(const FormFields &fields, const httplib::Request &)
+std::string SongRoutes::removeUploaded(const FormFields &fields, const HttpServer::Request &)
 {
     if (const std::string problem = fields.problem({ "fileName" }); !problem.empty())
         return problem;
@@ -313,9 +335,9 @@ std::string SongRoutes::removeUploaded(const FormFields &fields, const httplib::
     return success;
 }
 
-std::string SongRoutes::baseUrl(const httplib::Request &request) const
+std::string SongRoutes::baseUrl(const HttpServer::Request &request) const
 {
     // The URLs go back to the address the client reached us at.
-    const std::string host = request.get_header_value("Host");
+    const std::string host = request.host;
     return "http://" + (isHostHeader(host) ? host : fallbackHost);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Database.h"
+#include "HttpServer.h"
 #include "RateLimit.h"
 
 #include <functional>
@@ -8,9 +9,6 @@
 #include <utility>
 #include <vector>
 
-namespace httplib {
-struct Request;
-}
 class FormFields;
 class FormReader;
 class WorkerPool;
@@ -20,7 +18,7 @@ class SongProcessor;
 class SongRoutes
 {
 public:
-    using Handler = std::function<std::string(const FormFields &fields, const httplib::Request &request)>;
+    using Handler = std::function<std::string(const FormFields &fields, const HttpServer::Request &request)>;
 
     SongRoutes(Database &database, WorkerPool &workers, SongProcessor &processor, std::string uploadsDir,
         int minSeconds);
@@ -39,22 +37,22 @@ public:
     static std::string resultPath(const std::string &token);
 
 private:
-    std::string repeat(const FormFields &fields, const httplib::Request &request);
-    std::string remains(const FormFields &fields, const httplib::Request &request);
-    std::string cancel(const FormFields &fields, const httplib::Request &request);
-    std::string download(const FormFields &fields, const httplib::Request &request);
-    std::string removeUploaded(const FormFields &fields, const httplib::Request &request);
+    std::string repeat(const FormFields &fields, const HttpServer::Request &request);
+    std::string remains(const FormFields &fields, const HttpServer::Request &request);
+    std::string cancel(const FormFields &fields, const HttpServer::Request &request);
+    std::string download(const FormFields &fields, const HttpServer::Request &request);
+    std::string removeUploaded(const FormFields &fields, const HttpServer::Request &request);
 
     // Checks the fields shared by proceed.php and repeat.php; fills user on success.
     std::string songFieldsProblem(const FormFields &fields, Database::User &user);
     // The song named by "songID"; when there is none, problem holds the reply.
     std::optional<Database::Song> requestedSong(
-        const FormFields &fields, const httplib::Request &request, std::string &problem);
+        const FormFields &fields, const HttpServer::Request &request, std::string &problem);
     // Counts a song id the peer asked about that names no song; false once the peer asked too many.
-    bool countUnknown(const httplib::Request &request);
+    bool countUnknown(const HttpServer::Request &request);
     std::string createSong(
         const FormFields &fields, const Database::User &user, const Database::Upload &upload);
-    std::string baseUrl(const httplib::Request &request) const;
+    std::string baseUrl(const HttpServer::Request &request) const;
 
     Database &database;
     WorkerPool &workers;

@@ -4,42 +4,101 @@
 #include "Credentials.h"
 #include "FormFields.h"
 #include "FormReader.h"
+#include "UserGuide.h"
 #include "WavAudio.h"
 
-#include <httplib.h>
-
-#include <climits>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <regex>
+#include <map>
 #include <set>
 
-#include <sys/socket.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr int workerThreads = 2;
-// A connection holds its HTTP thread as long as it keeps sending, however slowly; with this many a
-// few dozen slow clients still leave room for everyone else.
-constexpr size_t httpThreads = 64;
-// Longest silence while a request is read or its reply written.
-constexpr time_t readSeconds = 3;
-constexpr time_t writeSeconds = 5;
-// A WAV of about 90 minutes of stereo at 48 kHz.
-constexpr size_t maxRequestBytes = 1024UL * 1024 * 1024;
-// Every other request is a form of a few short fields.
+// Every request but an upload is a form of a few short fields.
 constexpr size_t maxFormBytes = 8 * 1024;
 constexpr auto janitorPeriod = std::chrono::hours(1);
-const char *const textType = "text/plain; charset=utf-8";
+constexpr int uploadsAtOncePerPeer = 2;
 const char *const denied = "Access denied: the request signature is missing or wrong";
+const char *const uploadPath = "/zelk-server/proceed.php";
+const char *const resultPrefix = "/zelk-server/result/";
 
-void replyText(httplib::Response &response, const std::string &text, int status = 200)
+HttpServer::Reply text(const std::string &body, int status = 200)
 {
-    response.status = status;
-    response.set_content(text, textType);
+    HttpServer::Reply reply;
+    reply.status = status;
+    reply.body = body;
+    return reply;
+}
+
+// A signed form: its body as it arrives, then the handler's reply for its fields.
+class FormExchange final : public HttpServer::Exchange
+{
+public:
+    using Handler = std::function<std::string(const FormFields &fields, FormReader &body)>;
+
+    // done runs once the exchange is over.
+    FormExchange(const HttpServer::Request &request, std::size_t maxBodyBytes, std::uint64_t reserveBytes,
+        const std::string &filePath, Handler handler, std::function<void()> done = {})
+        // Stops keeping anything as soon as both signing fields are in and do not match.
+        : reader(maxFormBytes, maxBodyBytes, reserveBytes, filePath,
+            [](const std::map<std::string, std::string> &fields) {
+                const auto key = fields.find("publicKey");
+                const auto token = fields.find("accessToken");
+                return key == fields.end() || token == fields.end()
+                    || Credentials::signatureMatches(key->second, token->second);
+            })
+        , handler(std::move(handler))
+        , done(std::move(done))
+    {
+        reader.begin(request);
+    }
+    ~FormExchange() override
+    {
+        if (done)
+            done();
+    }
+    FormExchange(const FormExchange &) = delete;
+    FormExchange &operator=(const FormExchange &) = delete;
+
+    bool receive(const char *data, std::size_t length) override { return reader.receive(data, length); }
+
+    HttpServer::Reply finish() override
+    {
+        switch (reader.finish()) {
+        case FormReader::Outcome::Ok:
+            break;
+        case FormReader::Outcome::Refused:
+            return text(denied);
+        case FormReader::Outcome::TooLarge:
+            return text("The request is too large", 413);
+        case FormReader::Outcome::Malformed:
+            return text("Malformed request", 400);
+        case FormReader::Outcome::NoSpace:
+            return text("The service is short of disk space. Please try again later");
+        }
+        const FormFields fields(reader.fields());
+        if (!Credentials::signatureMatches(fields.value("publicKey"), fields.value("accessToken")))
+            return text(denied);
+        return text(handler(fields, reader));
+    }
+
+private:
+    FormReader reader;
+    const Handler handler;
+    const std::function<void()> done;
+};
+
+bool isResultName(const std::string &name)
+{
+    // 32 lower-case hex digits and ".wav".
+    return name.size() == 36 && name.compare(32, 4, ".wav") == 0
+        && name.find_first_not_of("0123456789abcdef") == 32;
 }
 
 } // namespace
@@ -51,12 +110,12 @@ ZelkService::ZelkService(ServiceOptions options)
     , outbox(this->options.dataDir + "/outbox.txt")
     , processor(database, uploadsDir, resultsDir, this->options.jobMemory, workerThreads)
     , workers(workerThreads,
-          [this](std::int32_t songId, const std::atomic<bool> &stop) {
-              processor.process(songId, stop);
-          })
+          [this](std::int32_t songId, const std::atomic<bool> &stop) { processor.process(songId, stop); })
     , accountRoutes(database, outbox)
     , songRoutes(database, workers, processor, uploadsDir, this->options.minSeconds)
-    , server(std::make_unique<httplib::Server>())
+    , server([this](const HttpServer::Request &request, HttpServer::Reply &reply) {
+        return route(request, reply);
+    })
 { }
 
 ZelkService::~ZelkService()
@@ -65,6 +124,8 @@ ZelkService::~ZelkService()
     workers.stop();
     if (janitorThread.joinable())
         janitorThread.join();
+    if (lockFd >= 0)
+        ::close(lockFd);
 }
 
 bool ZelkService::start(std::string &error)
@@ -80,43 +141,47 @@ bool ZelkService::start(std::string &error)
             return false;
         }
     }
+    const std::string lockPath = options.dataDir + "/zelk-service.lock";
+    lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lockFd < 0 || ::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+        error = errno == EWOULDBLOCK ? "the data folder " + options.dataDir
+                + " is in use by another zelk-service; stop it first or give this one another --data folder"
+                                     : "cannot lock the data folder " + options.dataDir;
+        return false;
+    }
     if (!makePrivate(error))
         return false;
     if (!database.open(options.dataDir + "/zelk-service.sqlite", error))
         return false;
     removeLeftovers();
 
-    installRoutes();
-    if (options.port == 0) {
-        boundPort = server->bind_to_any_port(options.host);
-    } else if (server->bind_to_port(options.host, options.port)) {
-        boundPort = options.port;
-    }
-    if (boundPort <= 0) {
-        error = "cannot listen on " + options.host + ":" + std::to_string(options.port);
+    if (!server.start(options.host, options.port, error))
         return false;
+    songRoutes.setFallbackHost(options.host + ":" + std::to_string(server.port()));
+    {
+        std::lock_guard<std::mutex> lock(janitorMutex);
+        serving = true;
     }
-    songRoutes.setFallbackHost(options.host + ":" + std::to_string(boundPort));
 
     processor.expire(Clock::now());
     // Songs that were waiting when the service last stopped run now.
-    for (const std::int32_t songId : database.queuedSongs())
-        workers.enqueue(songId);
+    for (const Database::Song &song : database.queuedSongsInOrder())
+        workers.enqueue(song.id, song.userId);
     janitorThread = std::thread([this] { janitor(); });
     return true;
 }
 
 void ZelkService::run()
 {
-    server->listen_after_bind();
+    std::unique_lock<std::mutex> lock(janitorMutex);
+    janitorWake.wait(lock, [this] { return stopping || !serving; });
 }
 
 void ZelkService::stop()
 {
     // Running songs give up at once and stay queued for the next start.
     workers.halt();
-    server->stop();
-    dropConnections();
+    server.stop();
     {
         std::lock_guard<std::mutex> lock(janitorMutex);
         stopping = true;
@@ -124,137 +189,90 @@ void ZelkService::stop()
     janitorWake.notify_all();
 }
 
-void ZelkService::installRoutes()
+std::unique_ptr<HttpServer::Exchange> ZelkService::route(
+    const HttpServer::Request &request, HttpServer::Reply &reply)
 {
-    server->set_payload_max_length(maxRequestBytes);
-    // Replies go out in several writes; with Nagle on, a kept-alive connection waits for the peer's
-    // delayed acknowledgement (about 40 ms) before the last one.
-    server->set_tcp_nodelay(true);
-    server->set_read_timeout(readSeconds);
-    server->set_write_timeout(writeSeconds);
-    server->new_task_queue = [] { return new httplib::ThreadPool(httpThreads); };
-
-    // Reads a body as it arrives; false when it was refused, with the reply already set.
-    const auto readSigned = [](FormReader &body, const httplib::Request &request, httplib::Response &response,
-                                const httplib::ContentReader &reader) {
-        // Stops keeping anything as soon as both signing fields are in and do not match.
-        const auto notForged = [](const std::map<std::string, std::string> &fields) {
-            const auto key = fields.find("publicKey");
-            const auto token = fields.find("accessToken");
-            return key == fields.end() || token == fields.end()
-                || Credentials::signatureMatches(key->second, token->second);
-        };
-        switch (body.read(request, reader, notForged)) {
-        case FormReader::Outcome::Ok:
-            break;
-        case FormReader::Outcome::Refused:
-            replyText(response, denied);
-            return false;
-        case FormReader::Outcome::TooLarge:
-            replyText(response, "The request is too large", 413);
-            return false;
-        case FormReader::Outcome::Malformed:
-            replyText(response, "Malformed request", 400);
-            return false;
+    const std::string &path = request.path;
+    if (request.method == "GET" || request.method == "HEAD") {
+        if (path == "/generate_204") {
+            reply = text({}, 204);
+        } else if (path.rfind(resultPrefix, 0) == 0
+            && isResultName(path.substr(std::string(resultPrefix).size()))) {
+            reply = result(path.substr(std::string(resultPrefix).size(), 32));
+        } else if (const std::string page = UserGuide::page(path); !page.empty()) {
+            reply.contentType = "text/html; charset=utf-8";
+            reply.body = page;
+        } else {
+            reply = text("Not found", 404);
         }
-        const FormFields fields(body.fields());
-        if (!Credentials::signatureMatches(fields.value("publicKey"), fields.value("accessToken"))) {
-            replyText(response, denied);
-            return false;
+        return nullptr;
+    }
+
+    FormExchange::Handler handler;
+    std::string filePath;
+    if (request.method == "POST") {
+        if (path == uploadPath) {
+            // The upload goes to disk part by part as it arrives.
+            filePath = songRoutes.newUploadPath();
+            handler = [this](const FormFields &fields, FormReader &body) {
+                return songRoutes.proceed(fields, body);
+            };
         }
-        return true;
-    };
-    const auto pattern = [](const std::string &path) { return std::regex_replace(path, std::regex("\\."), "\\."); };
-    const auto signedPost = [this, readSigned, pattern](const std::string &path, auto handler) {
-        server->Post(pattern(path),
-            httplib::Server::HandlerWithContentReader([handler, readSigned](const httplib::Request &request,
-                                                          httplib::Response &response,
-                                                          const httplib::ContentReader &reader) {
-                FormReader body(maxFormBytes, std::string());
-                if (readSigned(body, request, response, reader))
-                    replyText(response, handler(FormFields(body.fields()), request));
-            }));
-    };
-    for (const auto &[path, handler] : accountRoutes.routes())
-        signedPost(path, [handler = handler](const FormFields &fields, const httplib::Request &request) {
-            return handler(fields, request.remote_addr);
-        });
-    for (const auto &[path, handler] : songRoutes.routes())
-        signedPost(path, handler);
-    // The upload goes to disk part by part as it arrives.
-    server->Post(pattern("/zelk-server/proceed.php"),
-        httplib::Server::HandlerWithContentReader([this, readSigned](const httplib::Request &request,
-                                                      httplib::Response &response,
-                                                      const httplib::ContentReader &reader) {
-            FormReader body(maxFormBytes, songRoutes.newUploadPath());
-            if (readSigned(body, request, response, reader))
-                replyText(response, songRoutes.proceed(FormFields(body.fields()), body));
-        }));
-
-    // The help menu's web pages: the local service answers them with a note of its own.
-    for (const char *page : { "/", "/zelk-server/redirect-training-videos.php", "/zelk-server/redirect-user-guide.php" })
-        server->Get(std::regex_replace(page, std::regex("\\."), "\\."),
-            [page = std::string(page)](const httplib::Request &, httplib::Response &response) {
-                response.set_content("<!doctype html><title>ZELK local service</title><h1>ZELK local service</h1>"
-                                     "<p>This is the local stand-in for the processing service. The page "
-                                     + page + " lives on the real service.</p>",
-                    "text/html; charset=utf-8");
-            });
-    server->Get("/generate_204",
-        [](const httplib::Request &, httplib::Response &response) { response.status = 204; });
-    server->Get("/zelk-server/result/([0-9a-f]{32})\\.wav",
-        [this](const httplib::Request &request, httplib::Response &response) {
-            serveResult(request, response);
-        });
-
-    server->set_error_handler(
-        httplib::Server::HandlerWithResponse([](const httplib::Request &, httplib::Response &response) {
-            if (!response.body.empty())
-                return httplib::Server::HandlerResponse::Unhandled;
-            switch (response.status) {
-            case 400:
-                replyText(response, "Malformed request", 400);
-                break;
-            case 404:
-                replyText(response, "Not found", 404);
-                break;
-            case 413:
-                replyText(response, "The request is too large", 413);
-                break;
-            default:
-                replyText(response, "Request refused", response.status);
-                break;
-            }
-            return httplib::Server::HandlerResponse::Handled;
-        }));
-    server->set_exception_handler(
-        [](const httplib::Request &, httplib::Response &response, std::exception_ptr) {
-            replyText(response, "Internal error, please try again later", 500);
+        for (const auto &[routePath, routeHandler] : accountRoutes.routes()) {
+            if (routePath == path)
+                handler = [routeHandler = routeHandler, peer = request.peer](
+                              const FormFields &fields, FormReader &) { return routeHandler(fields, peer); };
+        }
+        for (const auto &[routePath, routeHandler] : songRoutes.routes()) {
+            if (routePath == path)
+                handler = [routeHandler = routeHandler, request](const FormFields &fields, FormReader &) {
+                    return routeHandler(fields, request);
+                };
+        }
+    }
+    if (!handler) {
+        reply = text("Not found", 404);
+        return nullptr;
+    }
+    // A compressed body would be decoded past every cap on its size.
+    if (!request.contentEncoding.empty() && request.contentEncoding != "identity") {
+        reply = text("Compressed requests are not accepted", 415);
+        return nullptr;
+    }
+    const std::size_t maxBodyBytes = static_cast<std::size_t>(options.maxUpload) * 1024 * 1024;
+    const std::uint64_t reserveBytes = std::uint64_t(options.diskReserve) * 1024 * 1024;
+    if (request.contentLength && *request.contentLength > maxBodyBytes) {
+        reply = text("The request is too large", 413);
+        return nullptr;
+    }
+    if (filePath.empty())
+        return std::make_unique<FormExchange>(request, maxBodyBytes, reserveBytes, filePath, handler);
+    {
+        std::lock_guard<std::mutex> lock(uploadsMutex);
+        if (uploadsByPeer[request.peer] >= uploadsAtOncePerPeer) {
+            reply = text("Too many uploads at once from this computer. Please wait until one is done", 429);
+            return nullptr;
+        }
+        ++uploadsByPeer[request.peer];
+    }
+    return std::make_unique<FormExchange>(
+        request, maxBodyBytes, reserveBytes, filePath, handler, [this, peer = request.peer] {
+            std::lock_guard<std::mutex> lock(uploadsMutex);
+            if (--uploadsByPeer[peer] <= 0)
+                uploadsByPeer.erase(peer);
         });
 }
 
-void ZelkService::serveResult(const httplib::Request &request, httplib::Response &response)
+HttpServer::Reply ZelkService::result(const std::string &token)
 {
     bool isMix = false;
-    const std::optional<Database::Song> song = database.songByToken(request.matches[1].str(), isMix);
-    const std::string path = song ? processor.resultPath(song->id, isMix) : std::string();
-    auto file = std::make_shared<std::ifstream>(path, std::ios::binary);
-    std::error_code failure;
-    const auto size = path.empty() ? 0 : std::filesystem::file_size(path, failure);
-    if (!song || song->state != "done" || !*file || failure) {
-        replyText(response, "Not found", 404);
-        return;
-    }
-    response.set_content_provider(static_cast<size_t>(size), "audio/wav",
-        [file](size_t offset, size_t length, httplib::DataSink &sink) {
-            std::vector<char> buffer(std::min<size_t>(length, 256 * 1024));
-            file->seekg(static_cast<std::streamoff>(offset));
-            file->read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-            const std::streamsize got = file->gcount();
-            if (got <= 0)
-                return false;
-            return sink.write(buffer.data(), static_cast<size_t>(got));
-        });
+    const std::optional<Database::Song> song = database.songByToken(token, isMix);
+    if (!song || song->state != "done")
+        return text("Not found", 404);
+    HttpServer::Reply reply;
+    reply.contentType = "audio/wav";
+    reply.filePath = processor.resultPath(song->id, isMix);
+    return reply;
 }
 
 bool ZelkService::makePrivate(std::string &error) const
@@ -273,38 +291,6 @@ bool ZelkService::makePrivate(std::string &error) const
         }
     }
     return true;
-}
-
-void ZelkService::dropConnections()
-{
-    // The HTTP threads only look at the stop between requests: an idle kept-alive connection would hold
-    // one for the keep-alive time, a slow client for the read time limit. Shutting the sockets down wakes
-    // them at once. The listening socket is closed already; whatever TCP socket is left is a client's.
-    std::error_code failure;
-    for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd", failure)) {
-        const std::string name = entry.path().filename().string();
-        char *end = nullptr;
-        const long number = std::strtol(name.c_str(), &end, 10);
-        if (name.empty() || *end != '\0' || number < 0 || number > INT_MAX)
-            continue;
-        const int fd = static_cast<int>(number);
-        struct stat info {};
-        int type = 0;
-        int listening = 0;
-        socklen_t length = sizeof type;
-        sockaddr_storage address {};
-        socklen_t addressLength = sizeof address;
-        if (::fstat(fd, &info) != 0 || !S_ISSOCK(info.st_mode)
-            || ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) != 0 || type != SOCK_STREAM)
-            continue;
-        length = sizeof listening;
-        if (::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &length) != 0 || listening != 0)
-            continue;
-        if (::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &addressLength) != 0
-            || (address.ss_family != AF_INET && address.ss_family != AF_INET6))
-            continue;
-        ::shutdown(fd, SHUT_RDWR);
-    }
 }
 
 void ZelkService::removeLeftovers()

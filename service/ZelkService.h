@@ -2,6 +2,7 @@
 
 #include "AccountRoutes.h"
 #include "Database.h"
+#include "HttpServer.h"
 #include "Outbox.h"
 #include "ServiceOptions.h"
 #include "SongProcessor.h"
@@ -9,16 +10,11 @@
 #include "WorkerPool.h"
 
 #include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
-
-namespace httplib {
-class Server;
-struct Request;
-struct Response;
-}
 
 // The stand-in processing service: the HTTP endpoints, the database and the workers.
 class ZelkService
@@ -31,18 +27,18 @@ public:
 
     // Opens the data folder and binds the port; answers false with the reason in error.
     bool start(std::string &error);
-    int port() const { return boundPort; }
+    int port() const { return server.port(); }
     // Serves until stop() is called from another thread.
     void run();
     void stop();
 
 private:
-    void installRoutes();
-    void serveResult(const httplib::Request &request, httplib::Response &response);
+    // The exchange that reads a request's body, or none with the reply already set.
+    std::unique_ptr<HttpServer::Exchange> route(const HttpServer::Request &request, HttpServer::Reply &reply);
+    HttpServer::Reply result(const std::string &path);
     // Gives the data folder, its two subfolders and their files to the service's user alone.
     bool makePrivate(std::string &error) const;
     void removeLeftovers();
-    static void dropConnections();
     void janitor();
 
     const ServiceOptions options;
@@ -54,11 +50,17 @@ private:
     WorkerPool workers;
     AccountRoutes accountRoutes;
     SongRoutes songRoutes;
-    std::unique_ptr<httplib::Server> server;
-    int boundPort = 0;
+    HttpServer server;
 
     std::mutex janitorMutex;
     std::condition_variable janitorWake;
     bool stopping = false;
+    bool serving = false;
     std::thread janitorThread;
+    // Uploads being received, per address: each holds up to the upload cap on the disk before its
+    // signature, which comes last, can be checked.
+    std::mutex uploadsMutex;
+    std::map<std::string, int> uploadsByPeer;
+    // Held on the data folder while the service runs: a second one on it would share its files.
+    int lockFd = -1;
 };

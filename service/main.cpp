@@ -4,6 +4,8 @@
 
 #include <arpa/inet.h>
 
+#include <malloc.h>
+
 #include <csignal>
 #include <iostream>
 #include <pthread.h>
@@ -29,6 +31,10 @@ int main(int argc, char **argv)
     // A job the service started on one song, in a process of its own.
     if (SongProcessor::isJobCommand(argc, argv))
         return SongProcessor::runJob(argc, argv);
+
+    // Large blocks (a password hash's 19 MiB, a request's buffers) go back to the system when freed:
+    // otherwise each thread's arena keeps the largest it ever held.
+    mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
 
     ServiceOptions options;
     std::string error;

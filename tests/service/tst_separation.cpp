@@ -73,16 +73,20 @@ private slots:
         QTest::addColumn<int>("channels");
         QTest::addColumn<std::vector<int>>("channelMap");
         QTest::addColumn<bool>("silent");
+        QTest::addColumn<int>("rate");
 
         const std::vector<int> centreFirst = { SF_CHANNEL_MAP_CENTER, SF_CHANNEL_MAP_LEFT, SF_CHANNEL_MAP_RIGHT,
             SF_CHANNEL_MAP_LFE, SF_CHANNEL_MAP_REAR_LEFT, SF_CHANNEL_MAP_REAR_RIGHT };
         for (const std::string &instrument : SyntheticSong::instruments()) {
             const char *name = instrument.c_str();
             for (const int channels : { 1, 2, 6 }) {
-                QTest::addRow("%s, %d channels", name, channels) << instrument << channels << std::vector<int>() << false;
-                QTest::addRow("%s, %d silent channels", name, channels) << instrument << channels << std::vector<int>() << true;
+                QTest::addRow("%s, %d channels", name, channels) << instrument << channels << std::vector<int>() << false << SyntheticSong::sampleRate;
+                QTest::addRow("%s, %d silent channels", name, channels) << instrument << channels << std::vector<int>() << true << SyntheticSong::sampleRate;
             }
-            QTest::addRow("%s, 5.1 mapped centre first", name) << instrument << 6 << centreFirst << false;
+            QTest::addRow("%s, 5.1 mapped centre first", name) << instrument << 6 << centreFirst << false << SyntheticSong::sampleRate;
+            // The rates an upload may have, and one far below them: every mask fits its spectrum.
+            for (const int rate : { 8000, 192000, 560 })
+                QTest::addRow("%s, stereo at %d Hz", name, rate) << instrument << 2 << std::vector<int>() << false << rate;
         }
     }
 
@@ -94,11 +98,12 @@ private slots:
         QFETCH(int, channels);
         QFETCH(std::vector<int>, channelMap);
         QFETCH(bool, silent);
+        QFETCH(int, rate);
 
         const SyntheticSong song = SyntheticSong::make(3, 0.5, false);
         const std::vector<std::int16_t> stereo = song.mixture();
         const int format = channelMap.empty() ? SF_FORMAT_WAV | SF_FORMAT_PCM_16 : SF_FORMAT_WAVEX | SF_FORMAT_PCM_16;
-        WavAudio audio { channels, SyntheticSong::sampleRate, format, channelMap, {} };
+        WavAudio audio { channels, rate, format, channelMap, {} };
         for (std::int64_t frame = 0; frame < song.frames(); ++frame) {
             for (int c = 0; c < channels; ++c) {
                 const bool fullScale = frame > song.frames() * 3 / 4;
