@@ -31,7 +31,8 @@ QStringList encoderBlock(const QString &suffix)
 // Audio containers that hold a cover picture.
 bool holdsCover(const QString &suffix)
 {
-    return suffix == QLatin1String("mp3") || suffix == QLatin1String("m4a") || suffix == QLatin1String("flac");
+    return suffix == QLatin1String("mp3") || suffix == QLatin1String("m4a")
+        || suffix == QLatin1String("flac");
 }
 
 // The part a result holds, from the name both windows give it: "vocals - song.mp3" holds "Vocals",
@@ -181,7 +182,8 @@ void ConvertingFile::convertFile()
             qDebug() << "Pre init commad:";
             qDebug().noquote() << list.join(QLatin1Char(' '));
             const RunResult first = runFirstThatWorks(
-                { list, QStringList { "-y" } + reencodingBlock(QStringLiteral("mp4")) << intermediate }, intermediate);
+                { list, QStringList { "-y" } + reencodingBlock(QStringLiteral("mp4")) << intermediate },
+                intermediate);
             intermediateReady = producedOutput(first, intermediate);
             attempts << fromIntermediate(outSuffix);
         }
@@ -218,13 +220,14 @@ QList<QStringList> ConvertingFile::taggedAudioAttempts() const
     if (!hasTagSource)
         return { audioArguments() };
     const QStringList head { "-i", inputPath, "-i", videoSourcePath, "-map", "0:a:0" };
-    const QStringList tail = QStringList { "-map_metadata", "1" } + titleArguments() + QStringList { "-b:a", "320k" }
+    const QStringList tail
+        = QStringList { "-map_metadata", "1" } + titleArguments() + QStringList { "-b:a", "320k" }
         << outputPath;
     QList<QStringList> attempts;
     if (coverStream >= 0 && holdsCover(suffixOf(outputPath)))
         attempts << head
-                + QStringList { "-map", QStringLiteral("1:%1").arg(coverStream), "-c:v", "copy", "-disposition:v:0",
-                      "attached_pic" }
+                + QStringList { "-map", QStringLiteral("1:%1").arg(coverStream), "-c:v", "copy",
+                      "-disposition:v:0", "attached_pic" }
                 + tail;
     // A cover the container refuses, or tags it cannot take, must not cost the result.
     attempts << head + tail << audioArguments();
@@ -352,8 +355,8 @@ void ConvertingFile::removeIntermediate() const
 QStringList ConvertingFile::mappingBlock() const
 {
     // The source's own tags come with its picture; only the title is the result's.
-    return QStringList { "-i", videoSourcePath, "-i", inputPath, "-map", "0:v:0", "-map", "1:a:0" }
-        + titleArguments();
+    const QStringList mapping { "-i", videoSourcePath, "-i", inputPath, "-map", "0:v:0", "-map", "1:a:0" };
+    return mapping + titleArguments();
 }
 
 QStringList ConvertingFile::muxingBlock() const

@@ -62,7 +62,8 @@ SourceCheck::Tags parseReport(const QString &report)
             break; // the input's report ends where the outputs' begins
         if (!line.startsWith(QLatin1String("   "))) {
             inFileTags = line == QLatin1String("  Metadata:");
-            if (const QRegularExpressionMatch match = cover.match(line); match.hasMatch() && tags.coverStream < 0)
+            if (const QRegularExpressionMatch match = cover.match(line);
+                match.hasMatch() && tags.coverStream < 0)
                 tags.coverStream = match.captured(1).toInt();
             continue;
         }

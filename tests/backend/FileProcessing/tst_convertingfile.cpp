@@ -181,7 +181,7 @@ private slots:
         for (const auto &[entry, format] : { std::pair(Final, "mp3"), std::pair(Archive, "flac") }) {
             for (const bool mix : { false, true })
                 QTest::addRow("%s %s tagged%s", entry == Final ? "final" : "archive", format, mix ? ", mix" : "")
-                    << entry << "result" << "mp3" << format << (format == QLatin1String("mp3") ? "mp3" : "flac") << mix
+                    << entry << "result" << "mp3" << format << format << mix
                     << (mix ? "Song (Without Vocals)" : "Song (Vocals)") << true;
         }
 
@@ -193,7 +193,8 @@ private slots:
             { Archive, "avi", "webm" }, { Archive, "mov", "wmv" }, { Archive, "flv", "mov" } };
         for (const auto &[entry, source, format] : videos)
             QTest::addRow("%s %s picture to %s", entry == Final ? "final" : "archive", source, format)
-                << entry << "result" << source << format << "" << false << "" << false;
+                << entry << "result" << source << format << "" << false
+                << (QLatin1String(format) == "mpg" ? "" : "clip (Vocals)") << false;
         // A stored video re-encoded into another container.
         for (const char *stored : { "mkv", "wmv", "webm" })
             QTest::addRow("archive stored %s to mov", stored)
