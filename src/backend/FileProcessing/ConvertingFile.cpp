@@ -312,7 +312,8 @@ ConvertingFile::RunResult ConvertingFile::runCommand(const QStringList &argument
     return result;
 }
 
-// Many containers refuse a copied picture (VP8 in MP4, AAC in WEBM or MPG), so a video is encoded next.
+// A refused list is not the end: many containers refuse a copied picture (VP8 in MP4, AAC in WEBM or MPG),
+// which the next list encodes, and a cover or tags an audio container refuses are left out next.
 ConvertingFile::RunResult ConvertingFile::runFirstThatWorks(
     const QList<QStringList> &attempts, const QString &producedPath) const
 {
