@@ -10,7 +10,7 @@ packages=(
     qml6-module-qtquick-dialogs qml6-module-qttest
     libmicrohttpd-dev libsqlite3-dev libargon2-dev libsndfile1-dev libfftw3-dev
     ffmpeg fonts-liberation xvfb xauth
-    desktop-file-utils appstream dpkg
+    desktop-file-utils appstream dpkg shared-mime-info
     time
 )
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks ZELK as a Linux desktop receives it. "install": installed into a temporary prefix, the desktop
-# entry and metainfo pass Debian's validators, and the installed `zelk` command, started in a brand-new
+# entry and metainfo pass Debian's validators, the entry opens every media type the program converts, and
+# the installed `zelk` command, started in a brand-new
 # home, makes the documents folder, starts the local service, reaches the sign-in check and leaves no
-# service behind when the program ends. "package": the Debian package holds the program, plug-in,
+# service behind when the program ends; files given to the launcher reach the program. "package": the Debian package holds the program, plug-in,
 # service, entry, metainfo and icon, and depends on ffmpeg and the Qt libraries.
 set -u
 build=$1
@@ -12,11 +13,25 @@ trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 answers() { (exec 3<>"/dev/tcp/127.0.0.1/18471") 2>/dev/null; }
 app_id=com.orvanesoftware.Zelk
+source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 
 if [ "$what" = install ]; then
     prefix="$work/prefix"
     cmake --install "$build" --prefix "$prefix" >/dev/null || fail "cmake --install"
-    desktop-file-validate "$prefix/share/applications/$app_id.desktop" || fail "desktop entry"
+    entry="$prefix/share/applications/$app_id.desktop"
+    desktop-file-validate "$entry" || fail "desktop entry"
+    # "Open With ZELK": the entry takes files and names a type for each suffix the program opens that
+    # shared-mime-info knows.
+    grep -qx 'Exec=zelk %F' "$entry" || fail "the entry's Exec takes no files"
+    types=";$(sed -n 's/^MimeType=//p' "$entry")"
+    suffixes=$(sed -n '/Sources()$/,/^}/p' "$source_dir/src/backend/GlobalsInfo/MediaFormats.cpp" | grep -o '"[a-z0-9]*"' | tr -d '"')
+    [ -n "$suffixes" ] || fail "no suffixes found in MediaFormats.cpp"
+    for suffix in $suffixes; do
+        known=$(awk -F: -v glob="*.$suffix" '$3 == glob { print $2 }' /usr/share/mime/globs2)
+        listed=
+        for type in $known; do [[ $types == *";$type;"* ]] && listed=yes; done
+        [ -z "$known" ] || [ -n "$listed" ] || fail "the entry's MimeType lacks .$suffix ($(echo $known))"
+    done
     appstreamcli validate --no-net "$prefix/share/metainfo/$app_id.metainfo.xml" >/dev/null || fail "metainfo"
     [ -f "$prefix/share/icons/hicolor/scalable/apps/zelk.svg" ] || fail "icon"
     [ -L "$prefix/lib/zelk/ffmpeg" ] && [ -x "$prefix/lib/zelk/ffmpeg" ] || fail "ffmpeg link"
@@ -46,6 +61,13 @@ if [ "$what" = install ]; then
     wait "$launcher"
     kill -0 "$service" 2>/dev/null && fail "the service still runs"
     answers && fail "the default port still answers"
+
+    mkdir "$work/lib"
+    printf '#!/bin/sh\nprintf "%%s\\n" "$@" > "$ZELK_ARGS"\n' > "$work/lib/zelk"
+    chmod +x "$work/lib/zelk"
+    ZELK_LIB_DIR="$work/lib" ZELK_ARGS="$work/args" "$prefix/bin/zelk" "/music/a b.mp3" "it's.mkv" \
+        || fail "the launcher with files"
+    [ "$(cat "$work/args")" = "$(printf '%s\n' "/music/a b.mp3" "it's.mkv")" ] || fail "the launcher lost the files"
     echo "installed: $(cd "$prefix" && find . -type f -o -type l | sort | tr '\n' ' ')"
 elif [ "$what" = package ]; then
     (cd "$work" && cpack --config "$build/CPackConfig.cmake" -B "$work" >/dev/null) || fail "cpack"

@@ -15,8 +15,8 @@
 
 namespace {
 
-// The sound check writes to the null muxer, preparation writes 16-bit PCM; every other run is a final
-// conversion.
+// The sound check and the look at a source's tags write to the null muxer, preparation writes 16-bit PCM;
+// every other run is a final conversion.
 const char ffmpegScript[] = R"(#!/bin/sh
 [ -n "$ZELK_FFMPEG_LOG" ] && printf '%s\n' "$*" >> "$ZELK_FFMPEG_LOG"
 for last; do :; done

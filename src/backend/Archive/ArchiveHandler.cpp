@@ -163,7 +163,9 @@ void ArchiveHandler::startConversion()
 {
     stopWorker();
     thread = new QThread();
-    converter = new ConvertingFile(&cancelFlag, downloadPath, targetPath, picturePath, true);
+    // An audio target takes the song's tags from the source, when it is still there.
+    converter = new ConvertingFile(
+        &cancelFlag, downloadPath, targetPath, picturePath.isEmpty() ? localPath : picturePath, true);
     converter->moveToThread(thread);
     connect(thread, &QThread::started, converter, &ConvertingFile::prepareFinal);
     connect(thread, &QThread::finished, converter, &QObject::deleteLater);

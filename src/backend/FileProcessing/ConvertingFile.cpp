@@ -1,5 +1,7 @@
 #include "ConvertingFile.h"
 
+#include "SourceCheck.h"
+
 #include "GlobalsInfo/MediaFormats.h"
 
 #include <QCoreApplication>
@@ -24,6 +26,26 @@ QStringList encoderBlock(const QString &suffix)
     if (suffix == QLatin1String("wmv"))
         return { "-c:v", "wmv2", "-c:a", "wmav2" };
     return { "-c:v", "libx264", "-crf", "23", "-preset", "medium", "-c:a", "aac" };
+}
+
+// Audio containers that hold a cover picture.
+bool holdsCover(const QString &suffix)
+{
+    return suffix == QLatin1String("mp3") || suffix == QLatin1String("m4a")
+        || suffix == QLatin1String("flac");
+}
+
+// The part a result holds, from the name both windows give it: "vocals - song.mp3" holds "Vocals",
+// "Mix Without vocals - song.mp3" holds "Without Vocals". Empty for any other name.
+QString partOf(const QString &outputPath)
+{
+    static const QRegularExpression named(QStringLiteral("^(Mix Without )?([A-Za-z]+) - "));
+    const QRegularExpressionMatch match = named.match(QFileInfo(outputPath).fileName());
+    if (!match.hasMatch())
+        return {};
+    const QString name = match.captured(2);
+    const QString part = name.left(1).toUpper() + name.mid(1).toLower();
+    return match.capturedLength(1) > 0 ? QStringLiteral("Without ") + part : part;
 }
 
 QString &programOverride()
@@ -89,25 +111,25 @@ void ConvertingFile::prepareToUpload()
 void ConvertingFile::prepareFinal()
 {
     outputExistedBefore = QFileInfo::exists(outputPath);
+    readSourceTags();
     const QString outSuffix = suffixOf(outputPath);
     const QString intermediate = intermediatePath();
-    QStringList finalList;
-    QStringList finalFallback;
+    QList<QStringList> finalAttempts;
     bool intermediateReady = true;
 
     if (isVideoOutput(outSuffix)) {
         if (suffixOf(videoSourcePath) == outSuffix || outSuffix == QLatin1String("mp4")) {
-            finalList = muxingBlock() << outputPath;
-            finalFallback = reencodingBlock(outSuffix) << outputPath;
+            finalAttempts = { muxingBlock() << outputPath, reencodingBlock(outSuffix) << outputPath };
         } else {
             removeIntermediate();
-            const RunResult first = runWithFallback(muxingBlock() << intermediate,
-                reencodingBlock(QStringLiteral("mp4")) << intermediate, intermediate);
+            const RunResult first = runFirstThatWorks(
+                { muxingBlock() << intermediate, reencodingBlock(QStringLiteral("mp4")) << intermediate },
+                intermediate);
             intermediateReady = producedOutput(first, intermediate);
-            finalList = fromIntermediate(outSuffix);
+            finalAttempts = { fromIntermediate(outSuffix) };
         }
     } else {
-        finalList = audioArguments();
+        finalAttempts = taggedAudioAttempts();
     }
 
     if (isCancelled()) {
@@ -118,9 +140,10 @@ void ConvertingFile::prepareFinal()
 
     RunResult result = RunResult::Failed;
     if (intermediateReady)
-        result = runWithFallback(finalList, finalFallback, outputPath);
+        result = runFirstThatWorks(finalAttempts, outputPath);
     else
-        qDebug().noquote() << "No intermediate video was made, skipping:" << finalList.join(QLatin1Char(' '));
+        qDebug().noquote() << "No intermediate video was made, skipping:"
+                           << finalAttempts.first().join(QLatin1Char(' '));
 
     // The downloaded WAV is the user's only copy of the result until the conversion has produced one.
     if (producedOutput(result, outputPath)) {
@@ -142,29 +165,30 @@ void ConvertingFile::prepareFinal()
 void ConvertingFile::convertFile()
 {
     outputExistedBefore = QFileInfo::exists(outputPath);
+    readSourceTags();
     const QString outSuffix = suffixOf(outputPath);
     const QString intermediate = intermediatePath();
-    QStringList list;
-    QStringList fallback;
+    QList<QStringList> attempts;
     bool intermediateReady = true;
 
     if (isVideoOutput(outSuffix)) {
         if (isVideoOutput(suffixOf(inputPath))) {
-            list = QStringList { "-y", "-i", inputPath } + encoderBlock(outSuffix) << outputPath;
+            attempts << (QStringList { "-y", "-i", inputPath } + encoderBlock(outSuffix) << outputPath);
         } else if (outSuffix == QLatin1String("mp4")) {
-            list = QStringList { "-y" } + muxingBlock() << outputPath;
-            fallback = QStringList { "-y" } + reencodingBlock(outSuffix) << outputPath;
+            attempts << (QStringList { "-y" } + muxingBlock() << outputPath)
+                     << (QStringList { "-y" } + reencodingBlock(outSuffix) << outputPath);
         } else {
-            list = QStringList { "-y" } + muxingBlock() << intermediate;
+            const QStringList list = QStringList { "-y" } + muxingBlock() << intermediate;
             qDebug() << "Pre init commad:";
             qDebug().noquote() << list.join(QLatin1Char(' '));
-            const RunResult first = runWithFallback(list,
-                QStringList { "-y" } + reencodingBlock(QStringLiteral("mp4")) << intermediate, intermediate);
+            const RunResult first = runFirstThatWorks(
+                { list, QStringList { "-y" } + reencodingBlock(QStringLiteral("mp4")) << intermediate },
+                intermediate);
             intermediateReady = producedOutput(first, intermediate);
-            list = fromIntermediate(outSuffix);
+            attempts << fromIntermediate(outSuffix);
         }
     } else {
-        list = audioArguments();
+        attempts = taggedAudioAttempts();
     }
 
     if (isCancelled()) {
@@ -172,10 +196,10 @@ void ConvertingFile::convertFile()
         return;
     }
 
-    qDebug().noquote() << list.join(QLatin1Char(' '));
+    qDebug().noquote() << attempts.first().join(QLatin1Char(' '));
     RunResult result = RunResult::Failed;
     if (intermediateReady)
-        result = runWithFallback(list, fallback, outputPath);
+        result = runFirstThatWorks(attempts, outputPath);
     if (!producedOutput(result, outputPath)) {
         removePartialOutput();
         if (!isCancelled())
@@ -189,6 +213,54 @@ void ConvertingFile::convertFile()
 QStringList ConvertingFile::audioArguments() const
 {
     return { "-i", inputPath, "-b:a", "320k", "-vn", outputPath };
+}
+
+QList<QStringList> ConvertingFile::taggedAudioAttempts() const
+{
+    if (!hasTagSource)
+        return { audioArguments() };
+    const QStringList head { "-i", inputPath, "-i", videoSourcePath, "-map", "0:a:0" };
+    const QStringList tail
+        = QStringList { "-map_metadata", "1" } + titleArguments() + QStringList { "-b:a", "320k" }
+        << outputPath;
+    QList<QStringList> attempts;
+    if (coverStream >= 0 && holdsCover(suffixOf(outputPath)))
+        attempts << head
+                + QStringList { "-map", QStringLiteral("1:%1").arg(coverStream), "-c:v", "copy",
+                      "-disposition:v:0", "attached_pic" }
+                + tail;
+    // A cover the container refuses, or tags it cannot take, must not cost the result.
+    attempts << head + tail << audioArguments();
+    return attempts;
+}
+
+void ConvertingFile::readSourceTags()
+{
+    hasTagSource = QFileInfo(videoSourcePath).isFile();
+    if (!hasTagSource)
+        return;
+    const SourceCheck::Tags tags = SourceCheck::tags(videoSourcePath, [this] { return isCancelled(); });
+    sourceTitle = tags.title;
+    coverStream = tags.coverStream;
+}
+
+// The source's title, or its file name without the suffix, followed by the part: "Song (Vocals)".
+QString ConvertingFile::resultTitle() const
+{
+    const QString part = partOf(outputPath);
+    if (part.isEmpty())
+        return {};
+    const QString title
+        = sourceTitle.trimmed().isEmpty() ? QFileInfo(videoSourcePath).completeBaseName() : sourceTitle;
+    return QStringLiteral("%1 (%2)").arg(title, part);
+}
+
+QStringList ConvertingFile::titleArguments() const
+{
+    const QString title = hasTagSource ? resultTitle() : QString();
+    if (title.isEmpty())
+        return {};
+    return { "-metadata", QStringLiteral("title=") + title };
 }
 
 // The second of two video runs: the intermediate MP4 re-encoded into the output's format.
@@ -240,21 +312,26 @@ ConvertingFile::RunResult ConvertingFile::runCommand(const QStringList &argument
     return result;
 }
 
-ConvertingFile::RunResult ConvertingFile::runWithFallback(
-    const QStringList &arguments, const QStringList &fallback, const QString &producedPath) const
+// A refused list is not the end: many containers refuse a copied picture (VP8 in MP4, AAC in WEBM or MPG),
+// which the next list encodes, and a cover or tags an audio container refuses are left out next.
+ConvertingFile::RunResult ConvertingFile::runFirstThatWorks(
+    const QList<QStringList> &attempts, const QString &producedPath) const
 {
-    const RunResult result = runCommand(arguments);
-    if (fallback.isEmpty() || result == RunResult::NotStarted || result == RunResult::Cancelled
-        || isCancelled() || producedOutput(result, producedPath))
-        return result;
-
-    // Many containers refuse a copied picture (VP8 in MP4, AAC in WEBM or MPG): encode both streams.
-    qDebug().noquote() << "Copying the picture failed, re-encoding:" << fallback.join(QLatin1Char(' '));
-    if (producedPath == outputPath)
-        removePartialOutput();
-    else
-        QFile::remove(producedPath);
-    return runCommand(fallback);
+    RunResult result = RunResult::Failed;
+    for (qsizetype i = 0; i < attempts.size(); ++i) {
+        if (i > 0) {
+            qDebug().noquote() << "ffmpeg failed, trying:" << attempts.at(i).join(QLatin1Char(' '));
+            if (producedPath == outputPath)
+                removePartialOutput();
+            else
+                QFile::remove(producedPath);
+        }
+        result = runCommand(attempts.at(i));
+        if (result == RunResult::NotStarted || result == RunResult::Cancelled || isCancelled()
+            || producedOutput(result, producedPath))
+            break;
+    }
+    return result;
 }
 
 bool ConvertingFile::producedOutput(RunResult result, const QString &path) const
@@ -278,7 +355,9 @@ void ConvertingFile::removeIntermediate() const
 
 QStringList ConvertingFile::mappingBlock() const
 {
-    return { "-i", videoSourcePath, "-i", inputPath, "-map", "0:v:0", "-map", "1:a:0" };
+    // The source's own tags come with its picture; only the title is the result's.
+    const QStringList mapping { "-i", videoSourcePath, "-i", inputPath, "-map", "0:v:0", "-map", "1:a:0" };
+    return mapping + titleArguments();
 }
 
 QStringList ConvertingFile::muxingBlock() const

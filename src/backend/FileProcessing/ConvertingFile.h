@@ -7,7 +7,8 @@
 #include <atomic>
 
 // Runs ffmpeg for one conversion: the WAV made for upload, a downloaded result into the chosen format
-// (under the source video's picture for a video format), or an archive file into another format.
+// (under the source video's picture for a video format), or an archive file into another format. A result
+// keeps the source's tags and cover picture, its title naming the part taken from its file name.
 // The owner moves the object to a worker thread and starts one entry slot from the thread's start; the
 // slot blocks that thread until ffmpeg has ended and then emits its done signal.
 class ConvertingFile : public QObject
@@ -42,9 +43,8 @@ private:
 
     bool isCancelled() const;
     RunResult runCommand(const QStringList &arguments) const;
-    // Runs the list; when ffmpeg refuses to copy the picture into that container, runs the fallback.
-    RunResult runWithFallback(
-        const QStringList &arguments, const QStringList &fallback, const QString &producedPath) const;
+    // Runs each list in turn until one produces the file: the later ones ask less of ffmpeg.
+    RunResult runFirstThatWorks(const QList<QStringList> &attempts, const QString &producedPath) const;
     bool producedOutput(RunResult result, const QString &path) const;
     void removePartialOutput() const;
     void removeIntermediate() const;
@@ -53,6 +53,11 @@ private:
     QStringList mappingBlock() const;
     QStringList muxingBlock() const;
     QStringList audioArguments() const;
+    // An audio output tagged from the source, with its cover in the containers that hold one.
+    QList<QStringList> taggedAudioAttempts() const;
+    void readSourceTags();
+    QString resultTitle() const;
+    QStringList titleArguments() const;
     QStringList fromIntermediate(const QString &outSuffix) const;
     QStringList reencodingBlock(const QString &suffix) const;
     QString intermediatePath() const;
@@ -64,4 +69,8 @@ private:
     const std::atomic<int> *const cancelFlag;
     // A file that was at OUT before the conversion is not ours to remove.
     bool outputExistedBefore = false;
+    // What the source video or song gives the result; read on the worker before the runs.
+    bool hasTagSource = false;
+    QString sourceTitle;
+    int coverStream = -1;
 };

@@ -2,10 +2,12 @@
 
 #include "ConvertingFile.h"
 
+#include <QDeadlineTimer>
 #include <QDebug>
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QtEndian>
 
@@ -36,6 +38,46 @@ bool acceptedFormat(const QByteArray &fmt)
     const quint16 channels = le16(fmt, 2);
     return tag == formatPcm && le16(fmt, 14) == 16 && channels >= 1 && channels <= maxChannels
         && le32(fmt, 4) > 0;
+}
+
+// ffmpeg's report on its input: the file's own "  Metadata:" block, one "    key : value" line per tag
+// (a value's further lines start with blanks and ": "), then a line per stream.
+SourceCheck::Tags parseReport(const QString &report)
+{
+    static const QRegularExpression tag(QStringLiteral("^ {4}(\\S[^:]*?) *: (.*)$"));
+    static const QRegularExpression cover(
+        QStringLiteral("^ {2}Stream #0:(\\d+)[^:]*: Video: .*\\(attached pic\\)"));
+    SourceCheck::Tags tags;
+    bool inInput = false;
+    bool inFileTags = false;
+    QString key;
+    for (QString line : report.split(QLatin1Char('\n'))) {
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+        if (!inInput) {
+            inInput = line.startsWith(QLatin1String("Input #0"));
+            continue;
+        }
+        if (!line.startsWith(QLatin1Char(' ')))
+            break; // the input's report ends where the outputs' begins
+        if (!line.startsWith(QLatin1String("   "))) {
+            inFileTags = line == QLatin1String("  Metadata:");
+            if (const QRegularExpressionMatch match = cover.match(line);
+                match.hasMatch() && tags.coverStream < 0)
+                tags.coverStream = match.captured(1).toInt();
+            continue;
+        }
+        if (!inFileTags)
+            continue;
+        if (const QRegularExpressionMatch match = tag.match(line); match.hasMatch()) {
+            key = match.captured(1).toLower();
+            if (key == QLatin1String("title"))
+                tags.title = match.captured(2);
+        } else if (key == QLatin1String("title") && line.trimmed().startsWith(QLatin1Char(':'))) {
+            tags.title += QLatin1Char('\n') + line.trimmed().mid(1).trimmed();
+        }
+    }
+    return tags;
 }
 
 } // namespace
@@ -70,6 +112,28 @@ SourceCheck::Sound SourceCheck::sound(const QString &path, std::chrono::millisec
         return Sound::Readable;
     qDebug().noquote() << "No readable sound in" << path << ":" << ffmpeg.readAllStandardError().trimmed();
     return Sound::Unreadable;
+}
+
+SourceCheck::Tags SourceCheck::tags(
+    const QString &path, const std::function<bool()> &stop, std::chrono::milliseconds limit)
+{
+    QProcess ffmpeg;
+    ffmpeg.setStandardInputFile(QProcess::nullDevice());
+    ffmpeg.setStandardOutputFile(QProcess::nullDevice());
+    // Opening the file is enough for its report; nothing is decoded.
+    ffmpeg.start(ConvertingFile::programPath(), { "-hide_banner", "-i", path, "-t", "0", "-f", "null", "-" });
+    const QDeadlineTimer deadline(limit);
+    while (ffmpeg.state() != QProcess::NotRunning && !stop() && !deadline.hasExpired())
+        ffmpeg.waitForFinished(100);
+    if (ffmpeg.error() == QProcess::FailedToStart)
+        return {};
+    if (ffmpeg.state() != QProcess::NotRunning) {
+        ffmpeg.kill();
+        ffmpeg.waitForFinished(1000);
+        qDebug() << "No tags read from" << path;
+        return {};
+    }
+    return parseReport(QString::fromUtf8(ffmpeg.readAllStandardError()));
 }
 
 bool SourceCheck::isServiceWav(const QString &path)

@@ -631,8 +631,10 @@ private:
     QStringList ffmpegRuns() const
     {
         QStringList runs;
-        for (const QString &line : QString::fromUtf8(readFile(ffmpegLog)).split('\n', Qt::SkipEmptyParts))
-            runs << (line.contains(".wav -") ? "download" : "stored");
+        for (const QString &line : QString::fromUtf8(readFile(ffmpegLog)).split('\n', Qt::SkipEmptyParts)) {
+            if (!line.endsWith("-f null -")) // a look at the source for its tags
+                runs << (line.contains(".wav -") ? "download" : "stored");
+        }
         return runs;
     }
 

@@ -65,6 +65,17 @@ bool makeAudio(const QString &path, const QStringList &codecArguments)
         codecArguments, path);
 }
 
+bool makeTaggedSong(const QString &path, const QMap<QString, QString> &tags)
+{
+    QStringList arguments { "-map", "0:a", "-map", "1:v", "-frames:v", "1", "-c:v", "mjpeg", "-disposition:v",
+        "attached_pic", "-c:a", "libmp3lame" };
+    for (auto tag = tags.cbegin(); tag != tags.cend(); ++tag)
+        arguments << "-metadata" << tag.key() + QLatin1Char('=') + tag.value();
+    return generate({ "-f", "lavfi", "-i", "sine=frequency=1000:duration=0.5:sample_rate=44100", "-f",
+                        "lavfi", "-i", "color=c=red:size=32x32:duration=0.5" },
+        arguments, path);
+}
+
 bool makeResultWav(const QString &path)
 {
     return makeAudio(path, { "-c:a", "pcm_s16le" });
@@ -75,15 +86,25 @@ Info probe(const QString &path)
     Info info;
     QByteArray output, errors;
     if (!runTool(QStringLiteral(ZELK_FFPROBE),
-            { "-v", "error", "-show_entries", "stream=codec_type,codec_name,channels", "-of", "json", path }, &output,
-            &errors)) {
+            { "-v", "error", "-show_entries",
+                "stream=codec_type,codec_name,channels:stream_disposition=attached_pic:format_tags", "-of",
+                "json", path },
+            &output, &errors)) {
         info.problem = QString::fromUtf8(errors);
         return info;
     }
-    for (const QJsonValue &value : QJsonDocument::fromJson(output).object().value(QLatin1String("streams")).toArray()) {
+    const QJsonObject report = QJsonDocument::fromJson(output).object();
+    const QJsonObject tags
+        = report.value(QLatin1String("format")).toObject().value(QLatin1String("tags")).toObject();
+    for (auto tag = tags.constBegin(); tag != tags.constEnd(); ++tag)
+        info.tags.insert(tag.key().toLower(), tag.value().toString());
+    for (const QJsonValue &value : report.value(QLatin1String("streams")).toArray()) {
         const QJsonObject stream = value.toObject();
         const QString type = stream.value(QLatin1String("codec_type")).toString();
-        info.hasVideo = info.hasVideo || type == QLatin1String("video");
+        const QJsonObject disposition = stream.value(QLatin1String("disposition")).toObject();
+        const bool cover = disposition.value(QLatin1String("attached_pic")).toInt() == 1;
+        info.hasCover = info.hasCover || cover;
+        info.hasVideo = info.hasVideo || (type == QLatin1String("video") && !cover);
         if (type == QLatin1String("audio") && !info.hasAudio) {
             info.hasAudio = true;
             info.audioCodec = stream.value(QLatin1String("codec_name")).toString();

@@ -15,11 +15,15 @@ bool makeVideo(const QString &path, const QStringList &codecArguments);
 // Half a second of a loud stereo sine, the stand-in for a downloaded result WAV.
 bool makeResultWav(const QString &path);
 bool makeAudio(const QString &path, const QStringList &codecArguments);
+// An MP3 song with these tags and a tiny JPEG cover.
+bool makeTaggedSong(const QString &path, const QMap<QString, QString> &tags);
 
 struct Info
 {
     bool decodes = false;
-    bool hasVideo = false;
+    bool hasVideo = false; // a picture stream that is not a cover
+    bool hasCover = false;
+    QMap<QString, QString> tags; // the file's own, keys in lower case
     bool hasAudio = false;
     QString audioCodec;
     int channels = 0;

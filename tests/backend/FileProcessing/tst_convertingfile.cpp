@@ -22,8 +22,10 @@ namespace {
 // Logs its process id and arguments, then writes a small file to its last argument, where ffmpeg writes.
 // Like ffmpeg, without "-y" it asks on its input before overwriting and ends on no. Switches (environment):
 // FAIL_IF / HANG_IF=arg: a run with that argument leaves a partial output and fails or sleeps;
-// IGNORE_TERM=1: only a kill ends it; NO_OUTPUT=1: ends well but writes nothing.
+// IGNORE_TERM=1: only a kill ends it; NO_OUTPUT=1: ends well but writes nothing. A look at a source
+// (written to the null muxer) finds no tags and is not logged.
 const char fakeFfmpeg[] = R"(#!/bin/sh
+case "$*" in *"-f null -") exit 0;; esac
 { printf '%s' "$$"; for a; do printf '\037%s' "$a"; done; echo; } >> "$FAKE_LOG"
 [ "$FAKE_IGNORE_TERM" = 1 ] && trap '' TERM
 yes=; fail=; hang=
@@ -47,6 +49,10 @@ void setSwitch(const char *name, const QString &value)
 {
     qputenv(QByteArray("FAKE_") + name, value.toLocal8Bit());
 }
+
+// The tags of the song sample, which has a cover too.
+const QMap<QString, QString> songTags { { "title", "Song" }, { "artist", "The Band" }, { "album", "First" },
+    { "track", "3" }, { "date", "2001" }, { "genre", "Rock" }, { "comment", "Live, take 2" } };
 
 // The slot a window starts a conversion with.
 enum Entry { Upload, Final, Archive };
@@ -133,6 +139,7 @@ private slots:
                 QVERIFY(MediaSamples::makeVideo(sample(QStringLiteral("clip.") + format.key()), *format));
         }
         QVERIFY(MediaSamples::makeResultWav(sample(QStringLiteral("result.wav"))));
+        QVERIFY(MediaSamples::makeTaggedSong(sample(QStringLiteral("clip.mp3")), songTags));
     }
 
     void init()
@@ -151,18 +158,31 @@ private slots:
         QTest::addColumn<QString>("video");
         QTest::addColumn<QString>("output");
         QTest::addColumn<QString>("codec"); // the output's audio codec, empty for a video
+        QTest::addColumn<bool>("mix"); // the mix without the instrument, rather than the instrument
+        QTest::addColumn<QString>("title"); // the result's, when the container keeps one
+        QTest::addColumn<bool>("cover");
 
         // The upload WAV from each branch of source kinds, the WMV one in capitals.
         for (const char *source : { "mp3", "flac", "mp4", "webm", "avi" })
-            QTest::addRow("upload from %s", source) << Upload << source << "" << "wav" << "pcm_s16le";
-        QTest::newRow("upload from WMV") << Upload << "WMV" << "" << "wav" << "pcm_s16le";
+            QTest::addRow("upload from %s", source) << Upload << source << "" << "wav" << "pcm_s16le" << false << ""
+                                                    << false;
+        QTest::newRow("upload from WMV") << Upload << "WMV" << "" << "wav" << "pcm_s16le" << false << "" << false;
 
         const QList<QPair<const char *, const char *>> audio { { "mp3", "mp3" }, { "wav", "pcm_s16le" },
             { "m4a", "aac" }, { "aiff", "pcm_s16be" }, { "flac", "flac" }, { "wma", "wmav2" } };
+        // A video's picture is no cover; without a title the source's name is the title.
         for (qsizetype i = 0; i < audio.size(); ++i) {
             const Entry entry = i % 2 ? Archive : Final;
             QTest::addRow("%s %s", entry == Final ? "final" : "archive", audio.at(i).first)
-                << entry << "result" << "mp4" << audio.at(i).first << audio.at(i).second;
+                << entry << "result" << "mp4" << audio.at(i).first << audio.at(i).second << (i % 3 == 0)
+                << (i % 3 == 0 ? "clip (Without Vocals)" : "clip (Vocals)") << false;
+        }
+        // The song's tags and cover, for both parts.
+        for (const auto &[entry, format] : { std::pair(Final, "mp3"), std::pair(Archive, "flac") }) {
+            for (const bool mix : { false, true })
+                QTest::addRow("%s %s tagged%s", entry == Final ? "final" : "archive", format, mix ? ", mix" : "")
+                    << entry << "result" << "mp3" << format << format << mix
+                    << (mix ? "Song (Without Vocals)" : "Song (Vocals)") << true;
         }
 
         // Every source container and every video output at least once through each entry, including the
@@ -173,10 +193,12 @@ private slots:
             { Archive, "avi", "webm" }, { Archive, "mov", "wmv" }, { Archive, "flv", "mov" } };
         for (const auto &[entry, source, format] : videos)
             QTest::addRow("%s %s picture to %s", entry == Final ? "final" : "archive", source, format)
-                << entry << "result" << source << format << "";
+                << entry << "result" << source << format << "" << false
+                << (QLatin1String(format) == "mpg" ? "" : "clip (Vocals)") << false;
         // A stored video re-encoded into another container.
         for (const char *stored : { "mkv", "wmv", "webm" })
-            QTest::addRow("archive stored %s to mov", stored) << Archive << stored << "mp4" << "mov" << "";
+            QTest::addRow("archive stored %s to mov", stored)
+                << Archive << stored << "mp4" << "mov" << "" << false << "" << false;
     }
 
     void conversion()
@@ -186,8 +208,11 @@ private slots:
         QFETCH(QString, video);
         QFETCH(QString, output);
         QFETCH(QString, codec);
+        QFETCH(bool, mix);
+        QFETCH(QString, title);
+        QFETCH(bool, cover);
 
-        Job job { entry, {}, path(QStringLiteral("vocals - clip.") + output),
+        Job job { entry, {}, path(QStringLiteral("%1vocals - clip.%2").arg(mix ? "Mix Without " : "", output)),
             video.isEmpty() ? QString() : sample(QStringLiteral("clip.") + video) };
         const bool isResult = input == QLatin1String("result");
         if (isResult) {
@@ -217,6 +242,13 @@ private slots:
         // The result's loud sound, not the quiet one of the source video; any sound at all from a source.
         QCOMPARE_GT(info.meanVolumeDb, isResult ? MediaSamples::newAudioThresholdDb : -80.0);
         QCOMPARE(QFile::exists(job.input), entry != Final);
+        QCOMPARE(info.hasCover, cover);
+        if (!title.isEmpty())
+            QCOMPARE(info.tags.value(QStringLiteral("title")), title);
+        if (video == QLatin1String("mp3")) {
+            for (auto tag = songTags.cbegin(); tag != songTags.cend(); ++tag)
+                QCOMPARE(info.tags.value(tag.key()), tag.key() == QLatin1String("title") ? title : tag.value());
+        }
     }
 
     void failedConversion_data()
