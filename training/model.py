@@ -37,12 +37,13 @@ class Separator(nn.Module):
         self.up = nn.ModuleList()
         for i in reversed(range(depth)):
             into = channels[i + 1] if i == depth - 1 else 2 * channels[i + 1]
-            out = channels[i] if i > 0 else width
+            # The last layers run at full resolution: kept narrow, they cost most.
+            out = channels[i] if i > 0 else max(8, width // 2)
             self.up.append(nn.Sequential(
                 nn.ConvTranspose2d(into, out, kernel, stride=2, padding=pad, output_padding=1),
                 nn.BatchNorm2d(out),
                 nn.ReLU()))
-        self.head = nn.Conv2d(width + 2, 2 * self.sources, 3, padding=1)
+        self.head = nn.Conv2d(max(8, width // 2) + 2, 2 * self.sources, 1)
 
     @staticmethod
     def frames_multiple(depth: int = 6) -> int:
@@ -67,10 +68,11 @@ class Separator(nn.Module):
 
 
 def stft(audio: torch.Tensor) -> torch.Tensor:
-    """audio: (..., samples) -> complex (..., N_FFT // 2 + 1, frames), centred frames."""
+    """audio: (..., samples) -> complex (..., N_FFT // 2 + 1, frames). Frame t is centred on sample
+    t * HOP, zeros outside the signal: samples // HOP + 1 frames."""
     shape = audio.shape
     spec = torch.stft(audio.reshape(-1, shape[-1]), N_FFT, HOP, window=torch.hann_window(N_FFT),
-                      center=True, return_complex=True)
+                      center=True, pad_mode="constant", return_complex=True)
     return spec.reshape(shape[:-1] + spec.shape[-2:])
 
 
@@ -86,3 +88,32 @@ def full_masks(masks: torch.Tensor) -> torch.Tensor:
     top = masks[..., BINS - 1:BINS, :]
     rest = top.expand(masks.shape[:-2] + (N_FFT // 2 + 1 - BINS, masks.shape[-1]))
     return torch.cat([masks, rest], dim=-2)
+
+
+# Chunking: the network sees CHUNK frames at a time; the CONTEXT frames at either end of a chunk only
+# inform its middle, whose masks are kept, so chunks follow each other every CHUNK - 2 * CONTEXT frames.
+CHUNK = 256
+CONTEXT = 32
+
+
+def masks_in_chunks(network, magnitude: torch.Tensor) -> torch.Tensor:
+    """magnitude: (2, BINS, frames) -> masks (sources, 2, BINS, frames), one chunk at a time."""
+    frames = magnitude.shape[-1]
+    step = CHUNK - 2 * CONTEXT
+    out = torch.zeros((len(SOURCES),) + tuple(magnitude.shape))
+    for keep in range(0, frames, step):
+        start = keep - CONTEXT
+        window = torch.zeros(2, BINS, CHUNK)
+        lo, hi = max(0, start), min(frames, start + CHUNK)
+        window[:, :, lo - start:hi - start] = magnitude[:, :, lo:hi]
+        masks = network(window.unsqueeze(0))[0]
+        count = min(step, frames - keep)
+        out[..., keep:keep + count] = masks[..., CONTEXT:CONTEXT + count]
+    return out
+
+
+def separate(network, audio: torch.Tensor) -> torch.Tensor:
+    """audio: (2, samples) in [-1, 1) -> estimates (sources, 2, samples) that add up to the audio."""
+    spectrum = stft(audio)
+    masks = full_masks(masks_in_chunks(network, spectrum.abs()[:, :BINS]))
+    return istft(masks * spectrum.unsqueeze(0), audio.shape[-1])
