@@ -613,13 +613,40 @@ def make_song(seed, soundfont_name, seconds_range, work):
     return out, info
 
 
+def check_effects():
+    """Renders one piano note with the reverb and chorus sends off and full, and prints how the tail's
+    level and the difference between the channels move: both sends must change the sound."""
+
+    def level(x):
+        return 10 * np.log10((x ** 2).mean() + 1e-20)
+
+    settings = {"synth.reverb.room-size": 0.8, "synth.reverb.level": 1.0}
+    song = Song(np.random.default_rng(0), 3)
+    with tempfile.TemporaryDirectory() as work:
+        for name, soundfont in SOUNDFONTS.items():
+            for reverb, chorus in ((0, 0), (127, 0), (0, 127)):
+                part = Part(0, program=0)
+                part.controls = {10: 64, 91: reverb, 93: chorus}
+                part.note(0, 1, 60, 100)
+                audio = render_part(part, song, soundfont, settings, 2 * RATE, work)
+                tail = audio[:, int((60 / song.bpm + 0.05) * RATE):]  # after the note is released
+                print(f"{name} CC91={reverb:3d} CC93={chorus:3d}: tail {level(tail):6.1f} dB, "
+                      f"left minus right {level(audio[0] - audio[1]):6.1f} dB")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--out", required=True)
-    parser.add_argument("--seeds", required=True, help="FIRST:LAST, inclusive")
+    parser.add_argument("--check-effects", action="store_true", help="show that CC91 and CC93 take effect")
+    parser.add_argument("--out")
+    parser.add_argument("--seeds", help="FIRST:LAST, inclusive")
     parser.add_argument("--soundfont", default="alternate", choices=["fluid", "timgm", "alternate"])
     parser.add_argument("--seconds", default="12:20")
     args = parser.parse_args()
+    if args.check_effects:
+        check_effects()
+        return
+    if not args.out or not args.seeds:
+        parser.error("--out and --seeds are needed")
     first, last = (int(x) for x in args.seeds.split(":"))
     seconds = tuple(float(x) for x in args.seconds.split(":"))
     os.makedirs(args.out, exist_ok=True)
