@@ -1,0 +1,119 @@
+"""The separation network: a U-Net estimating soft masks on the stereo magnitude spectrogram.
+
+Contract (see README.md): 44.1 kHz stereo, STFT with a 4096-point periodic Hann window and hop 1024,
+the network sees the lowest BINS bins of |X| for both channels and returns, per source, a mask in
+[0, 1] for each of those bins; the masks of the six sources (five instruments and "other") add up to
+one. Bins above BINS take the mask of the top modelled bin.
+"""
+
+from typing import List
+
+import torch
+from torch import nn
+
+RATE = 44100
+N_FFT = 4096
+HOP = 1024
+BINS = 1024
+SOURCES = ["vocals", "drums", "bass", "guitar", "piano", "other"]
+
+
+class Separator(nn.Module):
+    def __init__(self, width: int = 16, depth: int = 6, kernel: int = 5, max_channels: int = 192):
+        super().__init__()
+        self.depth = depth
+        self.sources = len(SOURCES)
+        # Per-bin scale and offset of the compressed magnitudes, learnt.
+        self.input_scale = nn.Parameter(torch.ones(1, 1, BINS, 1))
+        self.input_shift = nn.Parameter(torch.zeros(1, 1, BINS, 1))
+        channels = [2] + [min(max_channels, width * 2 ** i) for i in range(depth)]
+        pad = kernel // 2
+        self.down = nn.ModuleList()
+        for i in range(depth):
+            self.down.append(nn.Sequential(
+                nn.Conv2d(channels[i], channels[i + 1], kernel, stride=2, padding=pad),
+                nn.BatchNorm2d(channels[i + 1]),
+                nn.LeakyReLU(0.2)))
+        self.up = nn.ModuleList()
+        for i in reversed(range(depth)):
+            into = channels[i + 1] if i == depth - 1 else 2 * channels[i + 1]
+            # The last layers run at full resolution: kept narrow, they cost most.
+            out = channels[i] if i > 0 else max(8, width // 2)
+            self.up.append(nn.Sequential(
+                nn.ConvTranspose2d(into, out, kernel, stride=2, padding=pad, output_padding=1),
+                nn.BatchNorm2d(out),
+                nn.ReLU()))
+        self.head = nn.Conv2d(max(8, width // 2) + 2, 2 * self.sources, 1)
+
+    @staticmethod
+    def frames_multiple(depth: int = 6) -> int:
+        return 2 ** depth
+
+    def forward(self, magnitude: torch.Tensor) -> torch.Tensor:
+        """magnitude: (batch, 2, BINS, frames), frames a multiple of 2**depth.
+        Returns masks (batch, sources, 2, BINS, frames) that add up to one over the sources."""
+        x = torch.log1p(magnitude * 10.0) * self.input_scale + self.input_shift
+        skips: List[torch.Tensor] = []
+        for layer in self.down:
+            skips.append(x)
+            x = layer(x)
+        for i, layer in enumerate(self.up):
+            if i > 0:
+                x = torch.cat([x, skips[self.depth - i]], dim=1)
+            x = layer(x)
+        x = self.head(torch.cat([x, skips[0]], dim=1))
+        batch, _, bins, frames = x.shape
+        x = x.view(batch, self.sources, 2, bins, frames)
+        return torch.softmax(x, dim=1)
+
+
+def stft(audio: torch.Tensor) -> torch.Tensor:
+    """audio: (..., samples) -> complex (..., N_FFT // 2 + 1, frames). Frame t is centred on sample
+    t * HOP, zeros outside the signal: samples // HOP + 1 frames."""
+    shape = audio.shape
+    spec = torch.stft(audio.reshape(-1, shape[-1]), N_FFT, HOP, window=torch.hann_window(N_FFT),
+                      center=True, pad_mode="constant", return_complex=True)
+    return spec.reshape(shape[:-1] + spec.shape[-2:])
+
+
+def istft(spec: torch.Tensor, length: int) -> torch.Tensor:
+    shape = spec.shape
+    audio = torch.istft(spec.reshape((-1,) + shape[-2:]), N_FFT, HOP, window=torch.hann_window(N_FFT),
+                        center=True, length=length)
+    return audio.reshape(shape[:-2] + (length,))
+
+
+def full_masks(masks: torch.Tensor) -> torch.Tensor:
+    """Extends masks from BINS to all N_FFT // 2 + 1 bins with the top modelled bin's value."""
+    top = masks[..., BINS - 1:BINS, :]
+    rest = top.expand(masks.shape[:-2] + (N_FFT // 2 + 1 - BINS, masks.shape[-1]))
+    return torch.cat([masks, rest], dim=-2)
+
+
+# Chunking: the network sees CHUNK frames at a time; the CONTEXT frames at either end of a chunk only
+# inform its middle, whose masks are kept, so chunks follow each other every CHUNK - 2 * CONTEXT frames.
+CHUNK = 256
+CONTEXT = 32
+
+
+def masks_in_chunks(network, magnitude: torch.Tensor) -> torch.Tensor:
+    """magnitude: (2, BINS, frames) -> masks (sources, 2, BINS, frames), one chunk at a time."""
+    frames = magnitude.shape[-1]
+    step = CHUNK - 2 * CONTEXT
+    out = torch.zeros((len(SOURCES),) + tuple(magnitude.shape))
+    for keep in range(0, frames, step):
+        start = keep - CONTEXT
+        window = torch.zeros(2, BINS, CHUNK)
+        lo, hi = max(0, start), min(frames, start + CHUNK)
+        window[:, :, lo - start:hi - start] = magnitude[:, :, lo:hi]
+        masks = network(window.unsqueeze(0))[0]
+        count = min(step, frames - keep)
+        out[..., keep:keep + count] = masks[..., CONTEXT:CONTEXT + count]
+    return out
+
+
+def separate(network, audio: torch.Tensor) -> torch.Tensor:
+    """audio: (2, samples) in [-1, 1) -> estimates (sources, 2, samples) that add up to the audio."""
+    spectrum = stft(audio)
+    masks = full_masks(masks_in_chunks(network, spectrum.abs()[:, :BINS]))
+    return istft(masks * spectrum.unsqueeze(0), audio.shape[-1])

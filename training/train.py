@@ -1,0 +1,186 @@
+#!/usr/bin/python3
+"""Trains the separation U-Net on rendered songs (render.py), resuming from the run folder's checkpoint.
+
+    train.py --data DIR [--data DIR ...] --run RUNDIR [--soundfont fluid|timgm|any] [--minutes M]
+             [--threads N] [--steps N] [--batch B] [--frames T] [--seed S]
+
+Stops after --steps steps in all or --minutes of this call, whichever comes first, and writes
+RUNDIR/checkpoint.pt every --save-minutes and at the end; a second call goes on from there.
+RUNDIR/log.tsv gets one line per --log-every steps.
+"""
+
+import argparse
+import glob
+import json
+import os
+import sys
+import time
+
+import numpy as np
+import torch
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from model import BINS, HOP, SOURCES, Separator, stft  # noqa: E402
+
+
+def song_files(folders, soundfont):
+    files = []
+    for folder in folders:
+        for path in sorted(glob.glob(os.path.join(folder, "*.json"))):
+            name = json.load(open(path))["soundfont"]
+            if soundfont in ("any", name):
+                files.append(path[:-5] + ".npy")
+    return files
+
+
+class Batches:
+    """Random crops of random songs; now and then each stem from a different song (remixing), each
+    stem with its own gain and channel order, the whole at a random loudness."""
+
+    def __init__(self, files, frames, rng, remix=0.3):
+        self.songs = [np.load(f, mmap_mode="r") for f in files]
+        self.samples = (frames - 1) * HOP
+        self.rng = rng
+        self.remix = remix
+
+    def crop(self, song, stems):
+        """The given stems of a song from one random start, zero-padded to the crop's length."""
+        start = int(self.rng.integers(0, max(1, song.shape[2] - self.samples)))
+        piece = np.asarray(song[stems, :, start:start + self.samples], dtype=np.float32)
+        out = np.zeros(piece.shape[:2] + (self.samples,), dtype=np.float32)
+        out[:, :, :piece.shape[2]] = piece
+        return out
+
+    def item(self):
+        rng = self.rng
+        count = len(self.songs)
+        if rng.random() < self.remix:
+            stems = np.concatenate([self.crop(self.songs[int(rng.integers(count))], slice(s, s + 1))
+                                    for s in range(len(SOURCES))])
+        else:
+            stems = self.crop(self.songs[int(rng.integers(count))], slice(None))
+        stems /= 32768.0
+        stems *= (10 ** (rng.uniform(-6, 6, size=(len(SOURCES), 1, 1)) / 20)).astype(np.float32)
+        swap = rng.random(len(SOURCES)) < 0.5
+        stems[swap] = stems[swap][:, ::-1]
+        level = np.sqrt((stems.sum(axis=0) ** 2).mean()) + 1e-8
+        stems *= 10 ** (rng.uniform(-30, -12) / 20) / level
+        return stems
+
+    def add(self, files):
+        known = {song.filename for song in self.songs}
+        self.songs += [np.load(f, mmap_mode="r") for f in files if f not in known]
+
+    def batch(self, size):
+        return torch.from_numpy(np.stack([self.item() for _ in range(size)]))
+
+
+def spectral_loss(model, stems):
+    """L1 between the masked mixture's magnitude and each source's, over the modelled bins."""
+    spectra = stft(stems)  # (batch, sources, 2, bins, frames)
+    mixture = spectra.sum(dim=1)
+    magnitude = mixture.abs()[:, :, :BINS]
+    masks = model(magnitude)
+    target = spectra.abs()[:, :, :, :BINS]
+    return (masks * magnitude.unsqueeze(1) - target).abs().mean()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--data", action="append", required=True)
+    parser.add_argument("--valid", action="append", default=[])
+    parser.add_argument("--run", required=True)
+    parser.add_argument("--soundfont", default="any", choices=["fluid", "timgm", "any"])
+    parser.add_argument("--valid-soundfont", default="any", choices=["fluid", "timgm", "any"])
+    parser.add_argument("--threads", type=int, default=1)
+    parser.add_argument("--steps", type=int, default=1_000_000)
+    parser.add_argument("--minutes", type=float, default=170)
+    parser.add_argument("--save-minutes", type=float, default=10)
+    parser.add_argument("--batch", type=int, default=4)
+    parser.add_argument("--frames", type=int, default=128)
+    parser.add_argument("--lr", type=float, default=1e-3)
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--width", type=int, default=16)
+    parser.add_argument("--depth", type=int, default=6)
+    parser.add_argument("--kernel", type=int, default=3)
+    parser.add_argument("--max-channels", type=int, default=256)
+    parser.add_argument("--log-every", type=int, default=10)
+    parser.add_argument("--valid-every", type=int, default=200)
+    args = parser.parse_args()
+
+    torch.set_num_threads(args.threads)
+    torch.set_flush_denormal(True)
+    os.makedirs(args.run, exist_ok=True)
+    checkpoint_path = os.path.join(args.run, "checkpoint.pt")
+    shape = {k: getattr(args, k) for k in ("width", "depth", "kernel", "max_channels")}
+    torch.manual_seed(args.seed)
+    model = Separator(**shape)
+    optimiser = torch.optim.Adam(model.parameters(), lr=args.lr)
+    step = 0
+    rng = np.random.default_rng(args.seed)
+    if os.path.exists(checkpoint_path):
+        state = torch.load(checkpoint_path)
+        shape = state["shape"]
+        model = Separator(**shape)
+        model.load_state_dict(state["model"])
+        optimiser = torch.optim.Adam(model.parameters(), lr=args.lr)
+        optimiser.load_state_dict(state["optimiser"])
+        step = state["step"]
+        rng.bit_generator.state = state["numpy"]
+        torch.set_rng_state(state["torch"])
+        print(f"resuming at step {step}", flush=True)
+
+    files = song_files(args.data, args.soundfont)
+    batches = Batches(files, args.frames, rng)
+    valid = None
+    if args.valid:
+        # A fixed validation set: the same crops every time.
+        vfiles = song_files(args.valid, args.valid_soundfont)
+        vbatches = Batches(vfiles, 256, np.random.default_rng(12345), remix=0.0)
+        valid = [vbatches.batch(2) for _ in range(8)]
+    print(f"{len(files)} training songs, {sum(p.numel() for p in model.parameters())} parameters", flush=True)
+
+    def save():
+        state = {"model": model.state_dict(), "optimiser": optimiser.state_dict(), "step": step,
+                 "numpy": rng.bit_generator.state, "torch": torch.get_rng_state(), "shape": shape,
+                 "args": vars(args)}
+        torch.save(state, checkpoint_path + ".new")
+        os.replace(checkpoint_path + ".new", checkpoint_path)
+
+    log = open(os.path.join(args.run, "log.tsv"), "a")
+    started = last_save = time.time()
+    running = []
+    end_step = args.steps
+    while step < end_step and time.time() - started < args.minutes * 60:
+        model.train()
+        loss = spectral_loss(model, batches.batch(args.batch))
+        optimiser.zero_grad()
+        loss.backward()
+        optimiser.step()
+        step += 1
+        running.append(loss.item())
+        if step % args.log_every == 0:
+            line = f"{step}\ttrain\t{np.mean(running):.6f}\t{time.time() - started:.0f}"
+            print(line, flush=True)
+            log.write(line + "\n")
+            log.flush()
+            running = []
+        if valid is not None and step % args.valid_every == 0:
+            model.eval()
+            with torch.no_grad():
+                value = np.mean([spectral_loss(model, b).item() for b in valid])
+            line = f"{step}\tvalid\t{value:.6f}\t{time.time() - started:.0f}"
+            print(line, flush=True)
+            log.write(line + "\n")
+            log.flush()
+        if step % 100 == 0:  # songs still being rendered join as they are completed
+            batches.add(song_files(args.data, args.soundfont))
+        if time.time() - last_save > args.save_minutes * 60:
+            save()
+            last_save = time.time()
+    save()
+    print(f"stopped at step {step}", flush=True)
+
+
+if __name__ == "__main__":
+    main()
