@@ -71,14 +71,14 @@ def stft(audio: torch.Tensor) -> torch.Tensor:
     """audio: (..., samples) -> complex (..., N_FFT // 2 + 1, frames). Frame t is centred on sample
     t * HOP, zeros outside the signal: samples // HOP + 1 frames."""
     shape = audio.shape
-    spec = torch.stft(audio.reshape(-1, shape[-1]), N_FFT, HOP, window=torch.hann_window(N_FFT),
-                      center=True, pad_mode="constant", return_complex=True)
-    return spec.reshape(shape[:-1] + spec.shape[-2:])
+    spectrum = torch.stft(audio.reshape(-1, shape[-1]), N_FFT, HOP, window=torch.hann_window(N_FFT),
+                          center=True, pad_mode="constant", return_complex=True)
+    return spectrum.reshape(shape[:-1] + spectrum.shape[-2:])
 
 
-def istft(spec: torch.Tensor, length: int) -> torch.Tensor:
-    shape = spec.shape
-    audio = torch.istft(spec.reshape((-1,) + shape[-2:]), N_FFT, HOP, window=torch.hann_window(N_FFT),
+def istft(spectrum: torch.Tensor, length: int) -> torch.Tensor:
+    shape = spectrum.shape
+    audio = torch.istft(spectrum.reshape((-1,) + shape[-2:]), N_FFT, HOP, window=torch.hann_window(N_FFT),
                         center=True, length=length)
     return audio.reshape(shape[:-2] + (length,))
 
