@@ -25,6 +25,8 @@ public:
     ~BackendLoader() override;
 
     Q_INVOKABLE void loadFile(QString path);
+    // The first file opens the processing window as loadFile does; the others wait in its queue.
+    Q_INVOKABLE void loadFiles(const QStringList &paths);
     Q_INVOKABLE void openMyAccountWindow();
     Q_INVOKABLE void openSettingsWindow();
     Q_INVOKABLE void openArchive();

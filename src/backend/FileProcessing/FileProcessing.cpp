@@ -51,6 +51,7 @@ void FileProcessing::initQMLconnections()
     connectFromRoot(SIGNAL(getRemainsSeconds()), SLOT(getRemainsSeconds()));
     connectFromRoot(SIGNAL(startProcess()), SLOT(startProcess()));
     connectFromRoot(SIGNAL(cancelProcess()), SLOT(cancelProcess()));
+    connectFromRoot(SIGNAL(openResult(QString)), SLOT(openResult(QString)));
     if (root)
         connect(root, SIGNAL(openAnotherFile()), this, SIGNAL(openAnotherFile()));
     connectToRoot(SIGNAL(forceProcessAnotherFile()));
@@ -64,8 +65,7 @@ bool FileProcessing::openWindow(const QString &path)
     ZELK_TRACE() << path;
     // A run still going belongs to the previous file; its late replies, which may arrive while the
     // checks below wait, must not act on this one.
-    if (run->isRunning())
-        cancelProcess();
+    stopAll();
     // Opened from this window ("Process Another File"), the window waits under its cover; from the
     // main window, the main window does.
     setScreen("checking", true);
@@ -118,12 +118,74 @@ void FileProcessing::startProcess()
         MessageBoxCustom::critical(this, problem.title, problem.text);
         return;
     }
+    summary.clear();
+    setScreen("batchSummary", summary);
+    inBatch = !waiting.isEmpty();
+    resetProgress();
+    run->start(screenText("selectedInstrument"), screenText("selectedOutputFormat"));
+}
+
+void FileProcessing::resetProgress()
+{
     setScreen("uploadingPercent", 0);
     setScreen("downloading1Percent", 0);
     setScreen("downloading2Percent", 0);
     setScreen("remainingProcessingTime", 0);
     emit resetProccesing();
-    run->start(screenText("selectedInstrument"), screenText("selectedOutputFormat"));
+}
+
+void FileProcessing::queueFiles(const QStringList &paths)
+{
+    ZELK_TRACE() << paths;
+    waiting << paths;
+    // Queued while a file is under way, they join its batch.
+    inBatch = inBatch || run->isRunning();
+    showWaiting();
+}
+
+void FileProcessing::showWaiting()
+{
+    QStringList names;
+    for (const QString &path : std::as_const(waiting))
+        names << QFileInfo(path).fileName();
+    setScreen("waitingFiles", names);
+}
+
+void FileProcessing::recordOutcome(const QString &mainPath, const QString &mixPath, const QString &error)
+{
+    summary << QVariantMap { { QStringLiteral("file"), QFileInfo(run->source()).fileName() },
+        { QStringLiteral("main"), mainPath }, { QStringLiteral("mix"), mixPath },
+        { QStringLiteral("error"), error } };
+}
+
+void FileProcessing::recordFailure(const QString &title, const QString &text)
+{
+    recordOutcome({}, {}, QStringLiteral("%1: %2").arg(title, text.simplified()));
+}
+
+void FileProcessing::startNext()
+{
+    const QString instrument = run->instrument();
+    const QString format = run->format();
+    while (!waiting.isEmpty()) {
+        const QString next = waiting.takeFirst();
+        showWaiting();
+        run->setSource(next);
+        ProcessingRun::Problem problem = ProcessingRun::sourceProblem(next);
+        if (problem.isEmpty())
+            problem = run->startProblem();
+        if (!problem.isEmpty()) {
+            recordFailure(problem.title, problem.text);
+            continue;
+        }
+        setScreen("fileName", QFileInfo(next).fileName());
+        resetProgress();
+        run->start(instrument, format);
+        return;
+    }
+    inBatch = false;
+    setScreen("batchSummary", summary);
+    setScreen("currentLayer", QStringLiteral("success"));
 }
 
 void FileProcessing::showStage(ProcessingRun::Stage stage)
@@ -165,6 +227,11 @@ void FileProcessing::takeDownloadProgress(int part, double percents)
 
 void FileProcessing::takeSuccess()
 {
+    if (inBatch) {
+        recordOutcome(run->mainResultPath(), run->mixResultPath(), {});
+        startNext();
+        return;
+    }
     // WAV results are moved, not converted: the download screen is still drawing its last step.
     if (run->format() == QLatin1String("wav"))
         emit changeLayerWithDelay(QStringLiteral("success"));
@@ -174,6 +241,12 @@ void FileProcessing::takeSuccess()
 
 void FileProcessing::takeFailure(const QString &title, const QString &text)
 {
+    // In a queue, a failure is one line of the summary and the next file goes on.
+    if (inBatch) {
+        recordFailure(title, text);
+        startNext();
+        return;
+    }
     setScreen("currentLayer", choiceLayer);
     MessageBoxCustom::critical(this, title, text);
 }
@@ -182,7 +255,10 @@ void FileProcessing::openFinalFiles(const QString &type)
 {
     ZELK_TRACE() << type;
     if (type == QLatin1String("folder")) {
-        DesktopOpener::openPathOrExplain(QFileInfo(mainResultPath()).absolutePath(), this);
+        // After a queue, the last file may have failed: its folder is the run's, not its results'.
+        const QString folder
+            = summary.isEmpty() ? QFileInfo(mainResultPath()).absolutePath() : run->resultFolder();
+        DesktopOpener::openPathOrExplain(folder, this);
         return;
     }
     const QString target = type == QLatin1String("mix") ? mixResultPath() : mainResultPath();
@@ -210,7 +286,54 @@ void FileProcessing::cancelProcess()
     if (!run->isRunning())
         return;
     run->cancel();
-    setScreen("currentLayer", choiceLayer);
+    if (!inBatch) {
+        setScreen("currentLayer", choiceLayer);
+        return;
+    }
+    if (!waiting.isEmpty()) {
+        const auto answer = MessageBoxCustom::warning(this, QStringLiteral("Files Waiting"),
+            QStringLiteral("Processing %1 was stopped.\n\nDrop %2 still waiting?")
+                .arg(QFileInfo(run->source()).fileName(),
+                    waiting.size() == 1 ? QStringLiteral("the file")
+                                        : QStringLiteral("the %1 files").arg(waiting.size())),
+            MessageBoxCustom::Yes | MessageBoxCustom::No, MessageBoxCustom::No);
+        if (answer == MessageBoxCustom::Yes) {
+            waiting.clear();
+            showWaiting();
+        }
+    }
+    recordOutcome({}, {}, QStringLiteral("Cancelled"));
+    // Nothing else done or to do: back to the choice, as after a single file.
+    if (waiting.isEmpty() && summary.size() == 1) {
+        stopAll();
+        setScreen("currentLayer", choiceLayer);
+        return;
+    }
+    startNext();
+}
+
+void FileProcessing::stopAll()
+{
+    waiting.clear();
+    summary.clear();
+    inBatch = false;
+    showWaiting();
+    setScreen("batchSummary", summary);
+    if (run->isRunning()) {
+        run->cancel();
+        setScreen("currentLayer", choiceLayer);
+    }
+}
+
+void FileProcessing::openResult(const QString &path)
+{
+    ZELK_TRACE() << path;
+    if (!QFileInfo::exists(path)) {
+        MessageBoxCustom::critical(
+            this, errorTitle, QStringLiteral("Downloaded files not exists:\n\n%1").arg(path));
+        return;
+    }
+    ResultOpener::open(path, MediaFormats::isVideoOutput(MediaFormats::suffixOf(path)), this);
 }
 
 void FileProcessing::cancel()
@@ -229,8 +352,8 @@ void FileProcessing::closeEvent(QCloseEvent *event)
             event->ignore();
             return;
         }
-        cancelProcess();
     }
+    stopAll();
     HostedWindow::closeEvent(event);
 }
 

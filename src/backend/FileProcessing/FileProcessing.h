@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+#include <QVariantList>
 
 #include <memory>
 
@@ -23,6 +25,9 @@ public:
     bool openWindow(const QString &path);
     // Drops the service's copy of the prepared WAV, and the local one.
     void removeUploaded();
+    // Files to process after the current one, with its instrument and format.
+    void queueFiles(const QStringList &paths);
+    QStringList waitingFiles() const { return waiting; }
 
     // For tests: the pair of result names of the current run.
     QString mainResultPath() const { return run->mainResultPath(); }
@@ -44,6 +49,7 @@ public slots:
     void proceedAnotherFile();
     void proceedAnotherInstrument();
     void cancelProcess();
+    void openResult(const QString &path);
 
 protected:
     void fillDocument() override;
@@ -58,10 +64,22 @@ private:
     void takeDownloadProgress(int part, double percents);
     void takeSuccess();
     void takeFailure(const QString &title, const QString &text);
+    // The next waiting file that can be processed starts; with none left, the queue's summary shows.
+    void startNext();
+    void recordOutcome(const QString &mainPath, const QString &mixPath, const QString &error);
+    void recordFailure(const QString &title, const QString &text);
+    // Stops the run and forgets the queue, without asking.
+    void stopAll();
+    void showWaiting();
+    void resetProgress();
     void initQMLconnections();
 
     void setScreen(const char *name, const QVariant &value);
     QString screenText(const char *name) const;
 
     std::unique_ptr<ProcessingRun> run;
+    QStringList waiting;
+    // One entry per file of the queue so far: { file, main, mix, error }.
+    QVariantList summary;
+    bool inBatch = false;
 };

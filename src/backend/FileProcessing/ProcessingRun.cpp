@@ -80,7 +80,7 @@ ProcessingRun::Problem ProcessingRun::serviceProblem()
 ProcessingRun::Problem ProcessingRun::startProblem() const
 {
     // Before any work: the results must have a place, and it must be the one the user chose.
-    if (const QString problem = FolderCheck::saveFolderProblem(savePath()); !problem.isEmpty())
+    if (const QString problem = FolderCheck::saveFolderProblem(resultFolder()); !problem.isEmpty())
         return { FolderCheck::saveFolderTitle(), problem };
     if (globals->getTempPath().isEmpty())
         return { errorTitle, QStringLiteral("The temporary folder cannot be created.") };
@@ -190,7 +190,7 @@ void ProcessingRun::filesReady()
     if (isCancelled() || !runIs(Stage::Processing))
         return;
     // The folder may have gone while the service worked; the results go into it or nowhere.
-    const QString folder = savePath();
+    const QString folder = resultFolder();
     if (const QString problem = FolderCheck::saveFolderProblem(folder); !problem.isEmpty()) {
         reportFailure(FolderCheck::saveFolderTitle(), problem);
         return;
@@ -398,7 +398,7 @@ bool ProcessingRun::isCancelled() const
     return cancelFlag.load(std::memory_order_acquire) == 1;
 }
 
-QString ProcessingRun::savePath() const
+QString ProcessingRun::resultFolder() const
 {
     return saveFolder.isEmpty() ? globals->chosenSavePath() : saveFolder;
 }

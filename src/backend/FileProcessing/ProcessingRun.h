@@ -49,6 +49,8 @@ public:
     QString source() const { return sourcePath; }
     // Results go there instead of the save folder of the settings; empty restores that one.
     void setSaveFolder(const QString &path) { saveFolder = path; }
+    // Where the results go.
+    QString resultFolder() const;
 
     // Starts a run, once startProblem() is empty; the prepared WAV of an earlier run of the same file is
     // asked for again instead of uploaded.
@@ -109,7 +111,6 @@ private:
     void abandonRun(bool tellService);
     QString currentStep() const;
     void reportFailure(const QString &title, const QString &text);
-    QString savePath() const;
     QString mainWavPath() const { return resultMainPath + QStringLiteral(".wav"); }
     QString mixWavPath() const { return resultMixPath + QStringLiteral(".wav"); }
 
