@@ -26,19 +26,6 @@
 
 namespace {
 
-const char *const subFolders[] = { "Save", "Audio", "Logs", "Temp" };
-
-bool createSubFolders(const QString &documentsPath)
-{
-    bool allCreated = true;
-    for (const char *name : subFolders) {
-        const QString path = QStringLiteral("%1/%2").arg(documentsPath, QLatin1String(name));
-        if (!QDir(path).exists() && !QDir().mkpath(path))
-            allCreated = false;
-    }
-    return allCreated;
-}
-
 void notifyUpdaterOfQuit()
 {
     if (UpdateManager::instance())
@@ -71,6 +58,17 @@ void exitAtFirstFrameIfAsked(QObject *root)
 }
 
 } // namespace
+
+bool createSubFolders(const QString &documentsPath)
+{
+    bool allCreated = true;
+    for (const char *name : { "Save", "Audio", "Logs", "Temp" }) {
+        const QString path = QStringLiteral("%1/%2").arg(documentsPath, QLatin1String(name));
+        if (!QDir(path).exists() && !QDir().mkpath(path))
+            allCreated = false;
+    }
+    return allCreated;
+}
 
 void registerQmlTypes()
 {

@@ -5,6 +5,9 @@
 // The whole life of the program: start-up, event loop and shutdown. Returns the exit status.
 int runZelk(int argc, char *argv[]);
 
+// The documents folder's "Save", "Audio", "Logs" and "Temp"; false when one could not be made.
+bool createSubFolders(const QString &documentsPath);
+
 // The controller types that main.qml instantiates.
 void registerQmlTypes();
 
