@@ -124,6 +124,21 @@ void BackendLoader::selectFile()
     loadFiles(dialog.selectedFiles());
 }
 
+void BackendLoader::loadFilesWhenSignedIn(const QStringList &paths)
+{
+    ZELK_TRACE() << paths;
+    if (hasUser)
+        loadFiles(paths);
+    else
+        filesForUser << paths;
+}
+
+void BackendLoader::userSignedIn()
+{
+    hasUser = true;
+    loadFiles(std::exchange(filesForUser, {}));
+}
+
 void BackendLoader::loadFiles(const QStringList &paths)
 {
     if (paths.isEmpty())
@@ -198,6 +213,7 @@ void BackendLoader::showLogs()
 
 void BackendLoader::logout()
 {
+    hasUser = false;
     QFile::remove(globals->authFilePath());
 }
 
