@@ -6,6 +6,7 @@ Column {
 
     property var files: []
     property bool expanded: false
+    readonly property int shown: 4
 
     spacing: 2 * scf
     visible: files.length > 0
@@ -21,7 +22,8 @@ Column {
 
     Repeater {
         objectName: "waitingList"
-        model: queue.expanded ? queue.files : []
+        // A few names; the rest are counted.
+        model: queue.expanded ? queue.files.slice(0, queue.shown) : []
 
         Text {
             required property string modelData
@@ -32,5 +34,13 @@ Column {
             font: prop.fonts.font9_12
             color: "white"
         }
+    }
+
+    Text {
+        anchors.horizontalCenter: parent.horizontalCenter
+        visible: queue.expanded && queue.files.length > queue.shown
+        text: "and " + (queue.files.length - queue.shown) + " more"
+        font: prop.fonts.font9_12
+        color: "white"
     }
 }

@@ -582,8 +582,12 @@ private slots:
         QVERIFY(writeFile(sources[1], "not a sound"));
         desktopOpened.clear();
         startQueue(sources);
+        click("waitingText");
+        QTRY_COMPARE(layer(), "processing");
+        picture("queue");
         QTRY_VERIFY_WITH_TIMEOUT(layer() == "success" || !boxes->seen().isEmpty(), 90000);
         QCOMPARE(boxes->seen(), QStringList());
+        picture("summary");
 
         const QVariantList summary = screen->rootProperty("batchSummary").toList();
         QCOMPARE(summary.size(), 3);
@@ -715,6 +719,14 @@ private:
     {
         const QString path = QStringLiteral("%1/%2.mp3").arg(bed.sourceFolder, oddName);
         return MediaSamples::makeAudio(path, { "-c:a", "libmp3lame" }) ? path : QString();
+    }
+
+    // Keeps a picture of the window when ZELK_SCREENSHOT_DIR names a folder.
+    void picture(const QString &name) const
+    {
+        const QString folder = qEnvironmentVariable("ZELK_SCREENSHOT_DIR");
+        if (!folder.isEmpty())
+            window->grab().save(QStringLiteral("%1/%2.png").arg(folder, name));
     }
 
     // Sound files named "<n> <odd name>.mp3".
