@@ -127,27 +127,27 @@ void BackendLoader::selectFile()
 void BackendLoader::loadFilesWhenSignedIn(const QStringList &paths)
 {
     ZELK_TRACE() << paths;
-    if (hasUser)
-        loadFiles(paths);
-    else
+    if (!hasUser) {
         filesForUser << paths;
+        return;
+    }
+    // An open processing window takes them into its queue, behind whatever it is doing.
+    if (fileProcessing && fileProcessing->isVisible())
+        fileProcessing->queueFiles(paths);
+    else
+        loadFiles(paths);
 }
 
 void BackendLoader::userSignedIn()
 {
     hasUser = true;
-    loadFiles(std::exchange(filesForUser, {}));
+    loadFilesWhenSignedIn(std::exchange(filesForUser, {}));
 }
 
 void BackendLoader::loadFiles(const QStringList &paths)
 {
     if (paths.isEmpty())
         return;
-    // An open processing window takes them into its queue, behind whatever it is doing.
-    if (fileProcessing && fileProcessing->isVisible()) {
-        fileProcessing->queueFiles(paths);
-        return;
-    }
     loadFile(paths.constFirst());
     if (fileProcessing && fileProcessing->isVisible())
         fileProcessing->queueFiles(paths.mid(1));

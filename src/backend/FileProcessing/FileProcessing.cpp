@@ -173,6 +173,8 @@ void FileProcessing::startNext()
         run->setSource(next);
         ProcessingRun::Problem problem = ProcessingRun::sourceProblem(next);
         if (problem.isEmpty())
+            problem = ProcessingRun::formatProblem(next, format);
+        if (problem.isEmpty())
             problem = run->startProblem();
         if (!problem.isEmpty()) {
             recordFailure(problem.title, problem.text);

@@ -65,6 +65,15 @@ ProcessingRun::Problem ProcessingRun::sourceProblem(const QString &path)
     return {};
 }
 
+ProcessingRun::Problem ProcessingRun::formatProblem(const QString &path, const QString &format)
+{
+    if (!MediaFormats::isVideoOutput(format) || MediaFormats::hasPicture(path))
+        return {};
+    return { QStringLiteral("No Picture"),
+        QStringLiteral("%1 has no picture for a %2 result; choose an audio format.")
+            .arg(QFileInfo(path).fileName(), format.toUpper()) };
+}
+
 ProcessingRun::Problem ProcessingRun::serviceProblem()
 {
     if (server->checkInternetConnection())

@@ -39,6 +39,8 @@ public:
 
     // Why this file cannot be processed: missing, not offered or without a sound ffmpeg reads.
     static Problem sourceProblem(const QString &path);
+    // Why this file cannot give results in that format: a video format needs a picture to keep.
+    static Problem formatProblem(const QString &path, const QString &format);
     // Why the service cannot be used now (the probe); blocks until it answers.
     Problem serviceProblem();
     // Why a run cannot start now: the save folder or the temporary folder.

@@ -252,10 +252,8 @@ bool CommandLineRun::processFile(int index)
 {
     const QString path = files.at(index);
     ProcessingRun::Problem problem = ProcessingRun::sourceProblem(path);
-    if (problem.isEmpty() && MediaFormats::isVideoOutput(format) && !MediaFormats::hasPicture(path))
-        problem = { QStringLiteral("No Picture"),
-            QStringLiteral("%1 has no picture for a %2 result; choose an audio format.")
-                .arg(QFileInfo(path).fileName(), format.toUpper()) };
+    if (problem.isEmpty())
+        problem = ProcessingRun::formatProblem(path, format);
     if (!problem.isEmpty()) {
         printError(QStringLiteral("%1%2: %3").arg(filePrefix(), problem.title, problem.text.simplified()));
         return false;
