@@ -27,7 +27,6 @@ public:
     void removeUploaded();
     // Files to process after the current one, with its instrument and format.
     void queueFiles(const QStringList &paths);
-    QStringList waitingFiles() const { return waiting; }
 
     // For tests: the pair of result names of the current run.
     QString mainResultPath() const { return run->mainResultPath(); }
@@ -48,6 +47,7 @@ public slots:
     void openFinalFiles(const QString &type);
     void proceedAnotherFile();
     void proceedAnotherInstrument();
+    // Stops the file under way; in a queue, asks whether to drop the files still waiting.
     void cancelProcess();
     void openResult(const QString &path);
 
