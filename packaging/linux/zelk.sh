@@ -62,6 +62,18 @@ if [ "$host" = 127.0.0.1 ] || [ "$host" = localhost ]; then
     fi
 fi
 
+# The command line runs in the foreground: Ctrl+C reaches it, and it tells the service of the cancel
+# before the traps above stop the service.
+for argument in "$@"; do
+    case $argument in
+    --) break ;;
+    --remove | --remove=* | --help | -h)
+        "$lib/zelk" "$@"
+        exit $?
+        ;;
+    esac
+done
+
 # In the background, so that a TERM to this launcher is answered at once.
 "$lib/zelk" "$@" &
 app_pid=$!

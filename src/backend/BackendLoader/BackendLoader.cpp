@@ -24,8 +24,7 @@ const QString makerSite = QStringLiteral("https://www.orvanesoftware.com");
 BackendLoader::BackendLoader(QObject *)
     : globals(GlobalsInfo::getInstance())
     , lastOpenPath(globals->getOpenPath())
-{
-}
+{ }
 
 BackendLoader::~BackendLoader()
 {
@@ -105,9 +104,10 @@ void BackendLoader::openArchive()
 void BackendLoader::selectFile()
 {
     ZELK_TRACE();
-    QFileDialog dialog(nullptr, QStringLiteral("Please choose a media file"), lastOpenPath, fileDialogFilter());
+    QFileDialog dialog(
+        nullptr, QStringLiteral("Please choose a media file"), lastOpenPath, fileDialogFilter());
     dialog.setWindowFlag(Qt::WindowStaysOnTopHint);
-    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
 #if !defined(Q_OS_MACOS)
     // Only Qt's own dialog shows the remembered sidebar.
     dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -121,7 +121,36 @@ void BackendLoader::selectFile()
         return;
     lastOpenPath = dialog.directory().absolutePath();
     globals->setSidebarUrls(dialog.sidebarUrls());
-    loadFile(dialog.selectedFiles().constFirst());
+    loadFiles(dialog.selectedFiles());
+}
+
+void BackendLoader::loadFilesWhenSignedIn(const QStringList &paths)
+{
+    ZELK_TRACE() << paths;
+    if (!hasUser) {
+        filesForUser << paths;
+        return;
+    }
+    // An open processing window takes them into its queue, behind whatever it is doing.
+    if (fileProcessing && fileProcessing->isVisible())
+        fileProcessing->queueFiles(paths);
+    else
+        loadFiles(paths);
+}
+
+void BackendLoader::userSignedIn()
+{
+    hasUser = true;
+    loadFilesWhenSignedIn(std::exchange(filesForUser, {}));
+}
+
+void BackendLoader::loadFiles(const QStringList &paths)
+{
+    if (paths.isEmpty())
+        return;
+    loadFile(paths.constFirst());
+    if (fileProcessing && fileProcessing->isVisible())
+        fileProcessing->queueFiles(paths.mid(1));
 }
 
 void BackendLoader::onCompleted()
@@ -184,6 +213,7 @@ void BackendLoader::showLogs()
 
 void BackendLoader::logout()
 {
+    hasUser = false;
     QFile::remove(globals->authFilePath());
 }
 

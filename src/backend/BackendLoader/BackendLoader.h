@@ -25,6 +25,12 @@ public:
     ~BackendLoader() override;
 
     Q_INVOKABLE void loadFile(QString path);
+    // The first file opens the processing window as loadFile does; the others wait in its queue.
+    Q_INVOKABLE void loadFiles(const QStringList &paths);
+    // Files from the command line or another start: loaded as a drop once a user is signed in.
+    void loadFilesWhenSignedIn(const QStringList &paths);
+    // The main window has a signed-in user; files that waited for one are loaded.
+    Q_INVOKABLE void userSignedIn();
     Q_INVOKABLE void openMyAccountWindow();
     Q_INVOKABLE void openSettingsWindow();
     Q_INVOKABLE void openArchive();
@@ -68,6 +74,8 @@ private:
     std::unique_ptr<HostedWindow> myAccount;
     std::unique_ptr<Settings> settingsWindow;
     std::unique_ptr<FileProcessing> fileProcessing;
+    bool hasUser = false;
+    QStringList filesForUser;
     std::unique_ptr<Archive> archive;
     QString lastOpenPath;
     bool checkingFile = false;

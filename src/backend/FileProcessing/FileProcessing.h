@@ -1,20 +1,17 @@
 #pragma once
 
 #include <QString>
-#include <QThread>
+#include <QStringList>
+#include <QVariantList>
 
-#include <atomic>
 #include <memory>
 
 #include "HostedWindow/HostedWindow.h"
+#include "ProcessingRun.h"
 
-class ConvertingFile;
-class ZelkServer;
-
-// The processing window and the controller of one run: the choice of instrument and format, the WAV
-// made for upload, the upload, the wait while the service works, the two downloads, their conversion
-// into the chosen format and the opening of the results. The document draws the screens; this class
-// writes its root properties and answers its signals.
+// The processing window: the choice of instrument and format, the screens of a ProcessingRun and the
+// opening of the results. The document draws the screens; this class writes its root properties and
+// answers its signals.
 class FileProcessing : public HostedWindow
 {
     Q_OBJECT
@@ -28,10 +25,12 @@ public:
     bool openWindow(const QString &path);
     // Drops the service's copy of the prepared WAV, and the local one.
     void removeUploaded();
+    // Files to process after the current one, with its instrument and format.
+    void queueFiles(const QStringList &paths);
 
     // For tests: the pair of result names of the current run.
-    QString mainResultPath() const { return resultMainPath; }
-    QString mixResultPath() const { return resultMixPath; }
+    QString mainResultPath() const { return run->mainResultPath(); }
+    QString mixResultPath() const { return run->mixResultPath(); }
 
 signals:
     void openAnotherFile();
@@ -42,23 +41,15 @@ signals:
     void remainsArrived();
 
 public slots:
-    void doneUploadConverting();
     void startProcess();
     void cancel();
-    void showError(const QString &message);
-    void progressPercents(double percent);
-    void savedWithId(int id);
-    void filesReady();
-    void remainSeconds(int seconds);
     void getRemainsSeconds();
-    void downloadingFirst(double percents);
-    void downloadingSecond(double percents);
-    void finalConvertMix();
-    void successProcces();
     void openFinalFiles(const QString &type);
     void proceedAnotherFile();
     void proceedAnotherInstrument();
+    // Stops the file under way; in a queue, asks whether to drop the files still waiting.
     void cancelProcess();
+    void openResult(const QString &path);
 
 protected:
     void fillDocument() override;
@@ -68,48 +59,27 @@ protected:
 private:
     Q_DISABLE_COPY(FileProcessing)
 
-    // Where the run is. Replies and worker signals are taken only in the stage that expects them, so a
-    // late or repeated one from a cancelled, failed or earlier run changes nothing.
-    enum class Stage { Choosing, Preparing, Uploading, Processing, Downloading, Converting };
-
     bool acceptFile(const QString &path);
-    // Shows the failure and goes back to the choice when a result is missing or empty.
-    bool reportUnwritten(const QString &lead, const QString &note = QString());
-    void finalConvert();
-    void repeatWithSameUploaded();
-    void takeDownloadProgress(double &field, const char *screenProperty, double percents);
+    void showStage(ProcessingRun::Stage stage);
+    void takeDownloadProgress(int part, double percents);
+    void takeSuccess();
+    void takeFailure(const QString &title, const QString &text);
+    // The next waiting file that can be processed starts; with none left, the queue's summary shows.
+    void startNext();
+    void recordOutcome(const QString &mainPath, const QString &mixPath, const QString &error);
+    void recordFailure(const QString &title, const QString &text);
+    // Stops the run and forgets the queue, without asking.
+    void stopAll();
+    void showWaiting();
+    void resetProgress();
     void initQMLconnections();
-
-    using DoneSignal = void (ConvertingFile::*)();
-    using DoneSlot = void (FileProcessing::*)();
-    void startWorker(ConvertingFile *job, DoneSignal done, DoneSlot onDone, const char *entrySlot);
-    void stopWorker();
-
-    bool isCancelled() const;
-    bool runIs(Stage expected) const;
-    // Ends the run where it stands: the worker and the downloads stop, nothing half-made stays.
-    void abandonRun(bool tellService);
-    QString currentStep() const;
-    void reportFailure(const QString &title, const QString &text);
 
     void setScreen(const char *name, const QVariant &value);
     QString screenText(const char *name) const;
-    QString outputExtension() const;
-    QString mainWavPath() const;
-    QString mixWavPath() const;
 
-    std::unique_ptr<ZelkServer> server;
-    QString sourcePath;
-    std::unique_ptr<QThread> workerThread;
-    ConvertingFile *converter = nullptr;
-    QString uploadWavPath;
-    qint32 songId = 0;
-    QString resultMainPath;
-    QString resultMixPath;
-    double download1Percent = 0;
-    double download2Percent = 0;
-    std::atomic<int> cancelFlag { 0 };
-    Stage stage = Stage::Choosing;
-    // True while the upload in flight is a resubmission, for the error texts.
-    bool repeating = false;
+    std::unique_ptr<ProcessingRun> run;
+    QStringList waiting;
+    // One entry per file of the queue so far: { file, main, mix, error }.
+    QVariantList summary;
+    bool inBatch = false;
 };

@@ -255,6 +255,8 @@ bool ZelkServer::cancelWhenSaved()
         qDebug() << "The id of a cancelled upload arrived:" << songId;
         if (songId != 0)
             sendCancel(songId);
+        else
+            emit cancelSettled();
     });
     return true;
 }
@@ -272,13 +274,14 @@ void ZelkServer::sendCancel(int songId)
 {
     QNetworkReply *reply
         = postForm(QStringLiteral("/zelk-server/cancel.php"), { { songIdField, QString::number(songId) } });
-    connect(reply, &QNetworkReply::finished, this, [reply] {
+    connect(reply, &QNetworkReply::finished, this, [this, reply] {
         reply->deleteLater();
         const QString body = bodyText(reply);
         if (reply->error() != QNetworkReply::NoError)
             qDebug() << "Canceling error:" << ReplyTimeout::errorString(reply) << body;
         else
             qDebug() << "Successfully canceled!" << body;
+        emit cancelSettled();
     });
 }
 

@@ -67,6 +67,8 @@ signals:
     void filesReady();
     void downloadingFirst(double percents);
     void downloadingSecond(double percents);
+    // A cancel has reached the service, or failed to, or had no song to cancel.
+    void cancelSettled();
 
 private:
     struct SongIdTexts

@@ -16,6 +16,12 @@ const QStringList &MediaFormats::videoSources()
     return suffixes;
 }
 
+const QStringList &MediaFormats::audioOutputs()
+{
+    static const QStringList suffixes { "mp3", "wav", "m4a", "aiff", "flac", "wma" };
+    return suffixes;
+}
+
 const QStringList &MediaFormats::videoOutputs()
 {
     static const QStringList suffixes { "mov", "mp4", "mpg", "webm", "wmv", "mkv" };

@@ -12,6 +12,8 @@ namespace MediaFormats {
 const QStringList &audioSources();
 // Sources that carry a picture a video result can keep.
 const QStringList &videoSources();
+// Results of sound only.
+const QStringList &audioOutputs();
 // Results that carry a picture, and so open in the video player.
 const QStringList &videoOutputs();
 

@@ -145,20 +145,15 @@ QString UserAuth::signIn(const QString &email)
     return result;
 }
 
-void UserAuth::initialCheck()
+QString UserAuth::resumeStoredSignIn(bool *noneStored)
 {
-    ZELK_TRACE();
+    *noneStored = false;
     const QString machineId = GlobalsInfo::machineId();
     const QString storedKey = globals->getPublicKey();
-    if (storedKey.isEmpty()) {
-        emit needLogin();
-        return;
-    }
-
     QFile file(globals->authFilePath());
-    if (!file.exists() || !file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        emit needLogin();
-        return;
+    if (storedKey.isEmpty() || !file.exists() || !file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        *noneStored = true;
+        return {};
     }
     QString content = unscramble(QString::fromUtf8(file.readAll()));
     file.close();
@@ -166,16 +161,24 @@ void UserAuth::initialCheck()
     const QString email = QString::fromUtf8(QByteArray::fromBase64(content.toLatin1()));
 
     const QString result = getCustomerAuthInfo(email);
-    if (result.isEmpty()) {
+    // An account the service no longer knows is no sign-in to keep.
+    if (result == notRegistered)
+        QFile::remove(globals->authFilePath());
+    return result;
+}
+
+void UserAuth::initialCheck()
+{
+    ZELK_TRACE();
+    bool noneStored = false;
+    const QString result = resumeStoredSignIn(&noneStored);
+    if (!noneStored && result.isEmpty()) {
         emit noNeedLogin();
         return;
     }
-    if (result == notRegistered) {
-        QFile::remove(globals->authFilePath());
-    } else {
+    if (!noneStored && result != notRegistered)
         MessageBoxCustom::critical(nullptr, QStringLiteral("Auth Failed"),
                                    QStringLiteral("%1\n\nPlease try again later, or try to login").arg(result));
-    }
     emit needLogin();
 }
 

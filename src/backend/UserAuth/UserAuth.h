@@ -23,6 +23,9 @@ public:
     ~UserAuth() override;
 
     Q_INVOKABLE void initialCheck();
+    // Signs the stored account in again, without any box: empty on success, else why not; noneStored
+    // tells that there was nothing stored to sign in with.
+    QString resumeStoredSignIn(bool *noneStored);
     Q_INVOKABLE QString login(QString email, QString pass);
     Q_INVOKABLE QString registration(QString name, QString email, QString pass, QString pass2);
     Q_INVOKABLE QString recover(QString email);

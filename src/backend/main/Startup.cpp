@@ -8,11 +8,13 @@
 #include "plugins/SysInfoManager.h"
 #include "plugins/UpdateManager.h"
 #include "RendererChoice.h"
+#include "SingleInstance.h"
 #include "UserAuth/UserAuth.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFileInfo>
 #include <QQmlApplicationEngine>
 #include <QQmlEngine>
 #include <QQmlContext>
@@ -25,19 +27,6 @@
 #include <memory>
 
 namespace {
-
-const char *const subFolders[] = { "Save", "Audio", "Logs", "Temp" };
-
-bool createSubFolders(const QString &documentsPath)
-{
-    bool allCreated = true;
-    for (const char *name : subFolders) {
-        const QString path = QStringLiteral("%1/%2").arg(documentsPath, QLatin1String(name));
-        if (!QDir(path).exists() && !QDir().mkpath(path))
-            allCreated = false;
-    }
-    return allCreated;
-}
 
 void notifyUpdaterOfQuit()
 {
@@ -61,7 +50,8 @@ void exitAtFirstFrameIfAsked(QObject *root)
         [launched, window] {
             using namespace std::chrono;
             const auto now = duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
-            const bool software = window->rendererInterface()->graphicsApi() == QSGRendererInterface::Software;
+            const bool software
+                = window->rendererInterface()->graphicsApi() == QSGRendererInterface::Software;
             std::printf("first frame: %.1f ms, %s renderer\n", double(now - launched) / 1000.0,
                 software ? "software" : "graphics");
             std::fflush(stdout);
@@ -72,6 +62,29 @@ void exitAtFirstFrameIfAsked(QObject *root)
 
 } // namespace
 
+bool createSubFolders(const QString &documentsPath)
+{
+    bool allCreated = true;
+    for (const char *name : { "Save", "Audio", "Logs", "Temp" }) {
+        const QString path = QStringLiteral("%1/%2").arg(documentsPath, QLatin1String(name));
+        if (!QDir(path).exists() && !QDir().mkpath(path))
+            allCreated = false;
+    }
+    return allCreated;
+}
+
+QStringList filesOnCommandLine()
+{
+    QCommandLineParser parser;
+    parser.addOption({ QStringLiteral("update-as"), QString(), QStringLiteral("version") });
+    parser.addOption({ QStringLiteral("uid"), QString() });
+    parser.parse(QCoreApplication::arguments());
+    QStringList files;
+    for (const QString &file : parser.positionalArguments())
+        files << QFileInfo(file).absoluteFilePath();
+    return files;
+}
+
 void registerQmlTypes()
 {
     qmlRegisterType<BackendLoader>("backend.BackendLoader", 1, 0, "BackendLoader");
@@ -81,8 +94,8 @@ void registerQmlTypes()
 void initLogging()
 {
     if (LoggingManager::instance())
-        LoggingManager::instance()->install(GlobalsInfo::getInstance()->getDocumentsPath(),
-                                            AppIdentity::settingsFileName);
+        LoggingManager::instance()->install(
+            GlobalsInfo::getInstance()->getDocumentsPath(), AppIdentity::settingsFileName);
 }
 
 void closeLogging()
@@ -95,7 +108,8 @@ int implShowWarningMessageAndExit(const QString &message, uint status)
 {
     qCritical().noquote() << __LINE__ << "void implShowWarningMessageAndExit(const QString &, uint)"
                           << "!!! ERROR:" << message;
-    MessageBoxCustom::warning(nullptr, QStringLiteral("ERROR"), message, QMessageBox::Ok, QMessageBox::NoButton);
+    MessageBoxCustom::warning(
+        nullptr, QStringLiteral("ERROR"), message, QMessageBox::Ok, QMessageBox::NoButton);
     return static_cast<int>(status);
 }
 
@@ -107,38 +121,51 @@ int runZelk(int argc, char *argv[])
 
     RendererChoice::apply();
     auto app = std::make_unique<QApplication>(argc, argv);
+    // Files for a ZELK already running go to it; this start ends there.
+    const QStringList startFiles = filesOnCommandLine();
+    if (!startFiles.isEmpty() && SingleInstance::handOver(startFiles))
+        return 0;
     QQuickStyle::setStyle(QStringLiteral("Basic"));
 
     initLogging();
 
     if (SysInfoManager::instance())
-        SysInfoManager::instance()->setApplicationInfo(AppIdentity::versionText, AppIdentity::buildText, true,
-                                                       true);
+        SysInfoManager::instance()->setApplicationInfo(
+            AppIdentity::versionText, AppIdentity::buildText, true, true);
 
     registerQmlTypes();
 
     const QString documentsPath = GlobalsInfo::getInstance()->getDocumentsPath();
     if (documentsPath.isEmpty())
-        return implShowWarningMessageAndExit(QStringLiteral("Couldn't create application documents folder"), 52);
+        return implShowWarningMessageAndExit(
+            QStringLiteral("Couldn't create application documents folder"), 52);
     if (!createSubFolders(documentsPath))
         return implShowWarningMessageAndExit(
-                QStringLiteral("Couldn't create application documents folder: '%1'").arg(documentsPath), 65);
+            QStringLiteral("Couldn't create application documents folder: '%1'").arg(documentsPath), 65);
 
     auto engine = std::make_unique<QQmlApplicationEngine>();
     engine->rootContext()->setContextProperty(QStringLiteral("APP_VER"), AppIdentity::versionText);
     engine->load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
     if (engine->rootObjects().isEmpty())
         return implShowWarningMessageAndExit(
-                QStringLiteral("RootObjects of QQmlApplicationEngine is empty. We cannot load main.qml"), 75);
+            QStringLiteral("RootObjects of QQmlApplicationEngine is empty. We cannot load main.qml"), 75);
     exitAtFirstFrameIfAsked(engine->rootObjects().constFirst());
+    SingleInstance instance;
+    if (auto *loader = engine->rootObjects().constFirst()->findChild<BackendLoader *>()) {
+        QObject::connect(
+            &instance, &SingleInstance::filesArrived, loader, &BackendLoader::loadFilesWhenSignedIn);
+        loader->loadFilesWhenSignedIn(startFiles);
+    }
+    if (!instance.listen())
+        qWarning() << "Another ZELK holds" << SingleInstance::serverName()
+                   << "- files are not handed to this one";
 
     const QStringList devMode { QStringLiteral("DEV MODE: ON") };
     engine->rootContext()->setContextProperty(QStringLiteral("DEV_MODE"), devMode.join(QLatin1Char(' ')));
 
     QCommandLineParser parser;
     const QCommandLineOption updateAsOption(QStringLiteral("update-as"),
-                                            QStringLiteral("update this app as some version"),
-                                            QStringLiteral("version"));
+        QStringLiteral("update this app as some version"), QStringLiteral("version"));
     const QCommandLineOption uidOption(QStringLiteral("uid"), QStringLiteral("show UID"));
     parser.addOption(updateAsOption);
     parser.addOption(uidOption);
@@ -146,7 +173,7 @@ int runZelk(int argc, char *argv[])
     // teardown instead of exiting from the middle of start-up.
     if (!parser.parse(QCoreApplication::arguments())) {
         std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()),
-                     qPrintable(parser.errorText()));
+            qPrintable(parser.errorText()));
         return 1;
     }
 

@@ -11,7 +11,10 @@ UserAuth {
         app.minimumWidth = 400 * scf
         app.minimumHeight = 430 * scf
     }
-    onNoNeedLogin: initialLoader.visible = false
+    onNoNeedLogin: {
+        initialLoader.visible = false
+        backendLoader.userSignedIn()
+    }
     onFieldError: (field) => authLayer.setFieldError(field)
     onAuthSuccess: {
         initialLoader.visible = false
@@ -20,6 +23,7 @@ UserAuth {
         app.minimumWidth = Qt.binding(() => 470 * app.scf)
         app.minimumHeight = Qt.binding(() => 210 * app.scf)
         authLayer.resetAllFields()
+        backendLoader.userSignedIn()
     }
     onShowRecoverCode: {
         authLayer.resetAllFields()

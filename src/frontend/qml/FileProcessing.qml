@@ -23,6 +23,9 @@ Item {
     property int gradiendVar: 0
     // A file chosen from here is being checked: the window waits under its cover.
     property bool checking: false
+    // Files queued behind this one (names), and what a finished queue came to (see SuccessProcess).
+    property var waitingFiles: []
+    property var batchSummary: []
 
     readonly property bool isBusy: ["uploading", "processing", "downloading", "converting"].indexOf(currentLayer) >= 0
 
@@ -38,6 +41,7 @@ Item {
     signal resetProccesing()
     signal changeLayerWithDelay(string l)
     signal cancelProcess()
+    signal openResult(string path)
     // Sent after every remaining-time reply, so that an unchanged estimate still arms the next query.
     signal remainsArrived()
 
@@ -119,6 +123,14 @@ Item {
             outputFormat: process.selectedOutputFormat
         }
 
+        WaitingFiles {
+            objectName: "waitingFiles"
+            Layout.alignment: Qt.AlignHCenter
+            Layout.topMargin: 4 * scf
+            visible: files.length > 0 && (process.currentLayer === "select_instrument" || process.isBusy)
+            files: process.waitingFiles
+        }
+
         Item { Layout.fillHeight: true }
 
         SelectInstrument {
@@ -185,7 +197,9 @@ Item {
             playerForVideo: process.playerForVideo
             playerForAudio: process.playerForAudio
             onHomeClicked: process.close()
+            summary: process.batchSummary
             onOpenClicked: (type) => process.openFinalFiles(type)
+            onOpenResultClicked: (path) => process.openResult(path)
             onIsolateAnotherClicked: process.proceedAnotherInstrument()
             onProcessAnotherClicked: process.proceedAnotherFile()
         }

@@ -102,11 +102,15 @@ ApplicationWindow {
         onDropped: (drop) => {
             if (!drop.hasUrls)
                 return
-            let path = decodeURIComponent(drop.urls[0].toString())
-            console.log("Drag file: " + path)
             // Unix paths keep their leading slash; Windows paths start after it.
-            path = path.replace(prop.osName === "mac" || prop.osName === "linux" ? "file://" : "file:///", "")
-            backendLoader.loadFile(path)
+            const scheme = prop.osName === "mac" || prop.osName === "linux" ? "file://" : "file:///"
+            let paths = []
+            for (let i = 0; i < drop.urls.length; ++i) {
+                const path = decodeURIComponent(drop.urls[i].toString()).replace(scheme, "")
+                console.log("Drag file: " + path)
+                paths.push(path)
+            }
+            backendLoader.loadFiles(paths)
         }
     }
 

@@ -4,15 +4,18 @@
 #include "ModalBoxCloser.h"
 #include "QuickWidgetHarness.h"
 #include "TempHome.h"
+#include "main/SingleInstance.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QProcess>
 #include <QQuickItem>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -106,6 +109,31 @@ private slots:
         QCOMPARE(boxes.seen(), QStringList { "[File Processing Error] This file cannot be opened:\n\n/music/song.mp3" });
         QCOMPARE(events, (QStringList { "cover", "uncover" }));
         QVERIFY(!loader->processingWindow()->isVisible());
+    }
+
+    // A second start with files hands them over; they wait for a signed-in user, then load as a drop.
+    void filesHandedOverWaitForAUser()
+    {
+        ModalBoxCloser boxes;
+        QTemporaryDir workingFolder;
+        {
+            SingleInstance instance;
+            QVERIFY(instance.listen());
+            connect(&instance, &SingleInstance::filesArrived, loader.get(), &BackendLoader::loadFilesWhenSignedIn);
+            QProcess second;
+            second.setWorkingDirectory(workingFolder.path());
+            second.start(QStringLiteral(ZELK_PROGRAM), { QStringLiteral("song.mp3"), QStringLiteral("/music/two.mp3") });
+            QTRY_COMPARE_WITH_TIMEOUT(second.state(), QProcess::NotRunning, 20000);
+            QCOMPARE(second.exitCode(), 0);
+            QVERIFY(events.isEmpty());
+            QCOMPARE(boxes.seen(), QStringList());
+        }
+        QVERIFY(!SingleInstance::handOver({ QStringLiteral("/music/three.mp3") }, 500));
+
+        loader->userSignedIn();
+        // The first of the files opens, as from a drop; this one is not there.
+        QCOMPARE(boxes.seen(),
+            QStringList { "[File Processing Error] This file cannot be opened:\n\n" + workingFolder.path() + "/song.mp3" });
     }
 
     // Too large for the screen: the largest hundredth that fits (670 x 2 = 1340 is more than it holds).

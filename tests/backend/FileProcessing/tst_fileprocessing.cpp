@@ -575,6 +575,92 @@ private slots:
             QCOMPARE(QDir(elsewhere).entryList({ "*vocals*" }, QDir::Files), QStringList());
     }
 
+    void queueGoesOnPastABrokenFile()
+    {
+        // The real service; the second file is text under a sound file's name.
+        const QStringList sources = makeQueue(3);
+        QVERIFY(writeFile(sources[1], "not a sound"));
+        desktopOpened.clear();
+        startQueue(sources);
+        click("waitingText");
+        QTRY_COMPARE(layer(), "processing");
+        picture("queue");
+        QTRY_VERIFY_WITH_TIMEOUT(layer() == "success" || !boxes->seen().isEmpty(), 90000);
+        QCOMPARE(boxes->seen(), QStringList());
+        picture("summary");
+
+        const QVariantList summary = screen->rootProperty("batchSummary").toList();
+        QCOMPARE(summary.size(), 3);
+        QStringList results;
+        for (const QVariant &entry : summary) {
+            const QVariantMap outcome = entry.toMap();
+            for (const char *part : { "main", "mix" })
+                if (!outcome[part].toString().isEmpty()) {
+                    QVERIFY(QFileInfo(outcome[part].toString()).size() > 0);
+                    results << QFileInfo(outcome[part].toString()).fileName();
+                }
+        }
+        QCOMPARE(summary[1].toMap()["error"].toString(),
+            "Unreadable File: This file has no sound ZELK can read: " + QFileInfo(sources[1]).fileName());
+        // Two whole pairs and nothing else: no download or conversion half-done, nothing opened.
+        results.sort();
+        QCOMPARE(filesIn(bed.savePath), results);
+        QCOMPARE(results.size(), 4);
+        QCOMPARE(screen->rootProperty("waitingFiles").toStringList(), QStringList());
+
+        // Nothing was opened along the way; the summary offers the folder.
+        QDesktopServices::setUrlHandler("file", this, "openOnDesktop");
+        const auto restore = qScopeGuard([] { QDesktopServices::unsetUrlHandler("file"); });
+        click("openSavedFolderButton");
+        QCOMPARE(desktopOpened, QStringList { bed.savePath });
+    }
+
+    void cancelWithFilesWaiting_data()
+    {
+        QTest::addColumn<bool>("drop");
+        QTest::addColumn<QStringList>("outcomes"); // per file: its error, or "ok"
+
+        QTest::newRow("dropping them") << true << QStringList();
+        QTest::newRow("keeping them") << false << QStringList { "Cancelled", "ok", "ok" };
+    }
+
+    void cancelWithFilesWaiting()
+    {
+        QFETCH(bool, drop);
+        QFETCH(QStringList, outcomes);
+
+        useScriptedServer("/zelk-server/remains.php", Answer::text("30"));
+        settings->setValue("default_audio_format", "WAV");
+        const QStringList sources = makeQueue(3);
+        startQueue(sources);
+        QTRY_COMPARE(layer(), "processing");
+        boxes->answerWith(drop ? QMessageBox::Yes : QMessageBox::No);
+        scripted->script("/zelk-server/remains.php", Answer::text("-1"));
+        window->cancelProcess();
+
+        QCOMPARE(boxes->seen(), QStringList { "[Files Waiting] Processing " + QFileInfo(sources[0]).fileName()
+                                    + " was stopped.\n\nDrop the 2 files still waiting?" });
+        QTRY_COMPARE(scripted->requestsTo("/zelk-server/cancel.php").size(), 1);
+        boxes->clear();
+        if (drop) {
+            QCOMPARE(layer(), choosing);
+            QCOMPARE(screen->rootProperty("waitingFiles").toStringList(), QStringList());
+            QCOMPARE(scripted->requestsTo("/zelk-server/proceed.php").size(), 1);
+            QCOMPARE(filesIn(bed.savePath), QStringList());
+            return;
+        }
+        QCOMPARE(screen->rootProperty("fileName").toString(), QFileInfo(sources[1]).fileName());
+        QCOMPARE(screen->rootProperty("waitingFiles").toStringList(), QStringList { QFileInfo(sources[2]).fileName() });
+        waitForLayer("success");
+        QStringList seen;
+        for (const QVariant &entry : screen->rootProperty("batchSummary").toList()) {
+            const QVariantMap outcome = entry.toMap();
+            seen << (outcome["error"].toString().isEmpty() ? "ok" : outcome["error"].toString());
+        }
+        QCOMPARE(seen, outcomes);
+        QCOMPARE(filesIn(bed.savePath).size(), 4);
+    }
+
 private:
     Q_DISABLE_COPY_MOVE(tst_FileProcessing)
 
@@ -638,6 +724,42 @@ private:
     {
         const QString path = QStringLiteral("%1/%2.mp3").arg(bed.sourceFolder, oddName);
         return MediaSamples::makeAudio(path, { "-c:a", "libmp3lame" }) ? path : QString();
+    }
+
+    // Keeps a picture of the window when ZELK_SCREENSHOT_DIR names a folder.
+    void picture(const QString &name) const
+    {
+        const QString folder = qEnvironmentVariable("ZELK_SCREENSHOT_DIR");
+        if (!folder.isEmpty())
+            window->grab().save(QStringLiteral("%1/%2.png").arg(folder, name));
+    }
+
+    // Sound files named "<n> <odd name>.mp3".
+    QStringList makeQueue(int count)
+    {
+        QStringList paths;
+        for (int n = 1; n <= count; ++n) {
+            paths << QStringLiteral("%1/%2 %3.mp3").arg(bed.sourceFolder).arg(n).arg(oddName);
+            if (!MediaSamples::makeAudio(paths.last(), { "-c:a", "libmp3lame" }))
+                return {};
+        }
+        return paths;
+    }
+
+    // The first file opens the window, the others wait behind it; vocals for all.
+    void startQueue(const QStringList &sources)
+    {
+        QVERIFY(!sources.isEmpty());
+        QVERIFY(window->openWindow(sources.first()));
+        QStringList names;
+        for (const QString &path : sources.mid(1))
+            names << QFileInfo(path).fileName();
+        window->queueFiles(sources.mid(1));
+        QCOMPARE(screen->rootProperty("waitingFiles").toStringList(), names);
+        screen->clearLayers();
+        click("instrumentButton");
+        click("instrument_vocals");
+        click("processButton");
     }
 
     void startRun(const QString &source)
