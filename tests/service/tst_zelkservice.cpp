@@ -858,6 +858,39 @@ private slots:
         QVERIFY2(restart(), qPrintable(service.output()));
     }
 
+    void checkedCodeExpires_data()
+    {
+        // resetpassword.php seconds after checkCode passed, from the same address.
+        QTest::addColumn<int>("seconds");
+        QTest::addColumn<QString>("reply");
+
+        QTest::newRow("within ten minutes") << 9 * 60 << success;
+        QTest::newRow("past ten minutes") << 10 * 60 + 1 << "Please confirm the recovery code first";
+    }
+
+    void checkedCodeExpires()
+    {
+        QFETCH(int, seconds);
+        QFETCH(QString, reply);
+
+        QTemporaryDir clockDir;
+        const QString shift = clockDir.filePath(QStringLiteral("shift"));
+        QVERIFY(writeFile(shift, "0"));
+        qputenv("ZELK_SERVICE_CLOCK_SHIFT", QFile::encodeName(shift));
+        const bool started = restart();
+        qunsetenv("ZELK_SERVICE_CLOCK_SHIFT");
+        QVERIFY2(started, qPrintable(service.output()));
+        const QString source = QStringLiteral("127.0.0.25");
+        const Account account = registerAccount(QStringLiteral("late"));
+        QCOMPARE(post("auth/recover.php", { { "email", account.email } }, source).text(), success);
+        const QString code = outbox().filter('\t' + account.email + '\t').last().section('\t', 2);
+        QCOMPARE(post("auth/checkCode.php", { { "code", code }, { "email", account.email } }, source).text(), success);
+        QVERIFY(writeFile(shift, QByteArray::number(seconds * 1000LL)));
+        const Fields reset { { "password", hashedPassword("later") }, { "email", account.email } };
+        QCOMPARE(post("auth/resetpassword.php", reset, source).text(), reply);
+        QVERIFY2(restart(), qPrintable(service.output()));
+    }
+
     void guessesAreLimited_data()
     {
         // count requests to endpoint get reply, the next one, with the right password where it takes one, gets
