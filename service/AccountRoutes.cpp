@@ -40,9 +40,6 @@ constexpr int failedLoginsPerAccountHour = 10;
 constexpr int resetsPerPeerHour = 10;
 // How long a checked code lets its checker set a new password.
 constexpr std::int64_t resetWindow = 10LL * 60 * 1000;
-// The protocol names an account by its address or id alone; only an address that signed in to it
-// may read or change it.
-const char *const strangerPeer = "Please sign in again from this computer";
 const char *const tooManyRecovers = "Too many recovery requests. Please try again later";
 const char *const tooManyLogins = "Too many sign-in attempts. Please try again later";
 const char *const confirmFirst = "Please confirm the recovery code first";

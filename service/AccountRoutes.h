@@ -27,6 +27,9 @@ public:
     std::vector<std::pair<std::string, Handler>> routes();
 
     static bool isValidEmail(const std::string &email);
+    // The protocol names an account by its address or id alone: only an address that signed in to it
+    // may read or change it, and only one that signed in to some account may upload more than a form.
+    static constexpr const char *strangerPeer = "Please sign in again from this computer";
 
 private:
     std::string registration(const FormFields &fields, const std::string &peer);

@@ -63,6 +63,9 @@ CREATE TABLE peers(
 INSERT INTO peers SELECT id, '127.0.0.1' FROM users;
 )sql";
 
+// Uploads look an address up without its account.
+const char *const peersByAddress = "CREATE INDEX IF NOT EXISTS peers_by_address ON peers(address)";
+
 // Columns added after the first version, with their tables and definitions: added to an older
 // database at open.
 const char *const laterColumns[][3] = {
@@ -203,7 +206,8 @@ bool Database::open(const std::string &path, std::string &error)
         Statement query(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'peers'");
         hasPeers = query.step() == SQLITE_ROW;
     }
-    if (!hasPeers && sqlite3_exec(db, peersTable, nullptr, nullptr, &message) != SQLITE_OK) {
+    if ((!hasPeers && sqlite3_exec(db, peersTable, nullptr, nullptr, &message) != SQLITE_OK)
+        || sqlite3_exec(db, peersByAddress, nullptr, nullptr, &message) != SQLITE_OK) {
         error = message ? message : "cannot create the tables";
         sqlite3_free(message);
         return false;
@@ -242,6 +246,13 @@ bool Database::knownPeer(std::int32_t userId, const std::string &address)
     std::lock_guard<std::mutex> lock(mutex);
     Statement query(db, "SELECT 1 FROM peers WHERE user_id = ? AND address = ?");
     return query.bind(userId).bind(address).step() == SQLITE_ROW;
+}
+
+bool Database::knownAddress(const std::string &address)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    Statement query(db, "SELECT 1 FROM peers WHERE address = ? LIMIT 1");
+    return query.bind(address).step() == SQLITE_ROW;
 }
 
 bool Database::execute(const char *sql)

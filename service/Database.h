@@ -86,6 +86,8 @@ public:
     // Remembers that the account signed in from that address; knownPeer tells whether it did.
     bool addPeer(std::int32_t userId, const std::string &address);
     bool knownPeer(std::int32_t userId, const std::string &address);
+    // Whether any account signed in from that address.
+    bool knownAddress(const std::string &address);
 
     bool setRecovery(std::int32_t userId, const Recovery &recovery);
     std::optional<Recovery> recovery(std::int32_t userId);

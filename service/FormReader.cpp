@@ -75,7 +75,7 @@ bool FormReader::receive(const char *data, std::size_t length)
     if (!upload && received > maxBytes)
         tooLarge = true;
     // A refused body is still read to its end, but only to drop it, so that its reply can be sent.
-    if (malformed || refused || tooLarge)
+    if (malformed || refused || tooLarge || capped)
         return true;
     if (MHD_post_process(multipart, data, length) != MHD_YES)
         malformed = true;
@@ -102,8 +102,8 @@ void FormReader::startPart(const std::string &name, const char *filename)
     partBytes = 0;
     writingFile = false;
     current = nullptr;
-    if (refused || tooLarge || !check(values)) {
-        refused = refused || !tooLarge;
+    if (refused || tooLarge || capped || !check(values)) {
+        refused = refused || !(tooLarge || capped);
         return;
     }
     if (filename && *filename) {
@@ -125,9 +125,12 @@ void FormReader::take(const char *data, std::size_t length)
 {
     if (writingFile) {
         fileBytes += length;
-        if (fileBytes > maxBodyBytes) {
-            tooLarge = true;
+        if (fileBytes > fileCap) {
+            (fileCap < maxBodyBytes ? capped : tooLarge) = true;
             writingFile = false;
+            file.close();
+            std::error_code ignored;
+            std::filesystem::remove(path, ignored);
             return;
         }
         if (length > roomChecked) {
@@ -171,6 +174,8 @@ FormReader::Outcome FormReader::finish()
         return Outcome::Refused;
     if (tooLarge)
         return Outcome::TooLarge;
+    if (capped)
+        return Outcome::Capped;
     if (noSpace)
         return Outcome::NoSpace;
     if (malformed)

@@ -4,6 +4,7 @@
 
 #include <QCryptographicHash>
 
+#include <algorithm>
 #include <cstddef>
 #include <fstream>
 #include <functional>
@@ -15,7 +16,7 @@
 class FormReader
 {
 public:
-    enum class Outcome { Ok, Malformed, TooLarge, Refused, NoSpace };
+    enum class Outcome { Ok, Malformed, TooLarge, Refused, NoSpace, Capped };
     // Looks at the text fields read so far; false stops the keeping at once.
     using Check = std::function<bool(const std::map<std::string, std::string> &fields)>;
 
@@ -28,6 +29,9 @@ public:
     ~FormReader();
     FormReader(const FormReader &) = delete;
     FormReader &operator=(const FormReader &) = delete;
+
+    // A file part past bytes is removed at once and the rest of the body only read: finish ends Capped.
+    void capFile(std::size_t bytes) { fileCap = std::min(bytes, maxBodyBytes); }
 
     void begin(const HttpServer::Request &request);
     // False once the body went past maxBodyBytes: the connection is to be ended.
@@ -64,6 +68,8 @@ private:
     bool refused = false;
     bool tooLarge = false;
     bool noSpace = false;
+    std::size_t fileCap = maxBodyBytes;
+    bool capped = false;
     // How much of the file part may still be written before the free space is looked at again.
     std::size_t roomChecked = 0;
     // The part being read: its name and how much of it came so far.

@@ -7,6 +7,7 @@
 #include "UserGuide.h"
 #include "WavAudio.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -24,6 +25,7 @@ constexpr int workerThreads = 2;
 constexpr size_t maxFormBytes = 8 * 1024;
 constexpr auto janitorPeriod = std::chrono::hours(1);
 constexpr int uploadsAtOncePerPeer = 2;
+constexpr size_t maxStrangerFileBytes = 64 * 1024;
 const char *const denied = "Access denied: the request signature is missing or wrong";
 const char *const uploadPath = "/zelk-server/proceed.php";
 const char *const resultPrefix = "/zelk-server/result/";
@@ -42,9 +44,10 @@ class FormExchange final : public HttpServer::Exchange
 public:
     using Handler = std::function<std::string(const FormFields &fields, FormReader &body)>;
 
-    // done runs once the exchange is over.
+    // done runs once the exchange is over; a file part past maxFileBytes is dropped.
     FormExchange(const HttpServer::Request &request, std::size_t maxBodyBytes, std::uint64_t reserveBytes,
-        const std::string &filePath, Handler handler, std::function<void()> done = {})
+        const std::string &filePath, Handler handler, std::size_t maxFileBytes = SIZE_MAX,
+        std::function<void()> done = {})
         // Stops keeping anything as soon as both signing fields are in and do not match.
         : reader(maxFormBytes, maxBodyBytes, reserveBytes, filePath,
             [](const std::map<std::string, std::string> &fields) {
@@ -56,6 +59,7 @@ public:
         , handler(std::move(handler))
         , done(std::move(done))
     {
+        reader.capFile(maxFileBytes);
         reader.begin(request);
     }
     ~FormExchange() override
@@ -81,6 +85,8 @@ public:
             return text("Malformed request", 400);
         case FormReader::Outcome::NoSpace:
             return text("The service is short of disk space. Please try again later");
+        case FormReader::Outcome::Capped:
+            return text(AccountRoutes::strangerPeer);
         }
         const FormFields fields(reader.fields());
         if (!Credentials::signatureMatches(fields.value("publicKey"), fields.value("accessToken")))
@@ -255,8 +261,12 @@ std::unique_ptr<HttpServer::Exchange> ZelkService::route(
         }
         ++uploadsByPeer[request.peer];
     }
+    // The signature comes after the file: an address no account signed in from may send no more than a
+    // form before it is known.
+    const std::size_t maxFileBytes
+        = database.knownAddress(request.peer) ? maxBodyBytes : maxStrangerFileBytes;
     return std::make_unique<FormExchange>(
-        request, maxBodyBytes, reserveBytes, filePath, handler, [this, peer = request.peer] {
+        request, maxBodyBytes, reserveBytes, filePath, handler, maxFileBytes, [this, peer = request.peer] {
             std::lock_guard<std::mutex> lock(uploadsMutex);
             if (--uploadsByPeer[peer] <= 0)
                 uploadsByPeer.erase(peer);

@@ -786,25 +786,30 @@ private slots:
     {
         // The service takes 8 MB at most and leaves reserve MB free on its disk. An upload of megabytes of WAV
         // is sent with coding ("chunked", "gzip" or none) while holders other uploads from the same address
-        // are still arriving; reply "ID": a song id.
+        // are still arriving; reply "ID": a song id. signedIn: the address signed in before and the form is
+        // signed; otherwise neither.
         QTest::addColumn<QByteArray>("coding");
         QTest::addColumn<int>("megabytes");
         QTest::addColumn<int>("holders");
         QTest::addColumn<QByteArray>("reserve");
+        QTest::addColumn<bool>("signedIn");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("reply");
 
-        QTest::newRow("chunked, under the cap") << QByteArray("chunked") << 1 << 0 << QByteArray("0") << 200 << "ID";
-        QTest::newRow("second at once") << QByteArray() << 1 << 1 << QByteArray("0") << 200 << "ID";
+        QTest::newRow("chunked, under the cap") << QByteArray("chunked") << 1 << 0 << QByteArray("0") << true << 200 << "ID";
+        QTest::newRow("second at once") << QByteArray() << 1 << 1 << QByteArray("0") << true << 200 << "ID";
         // Ended without a reply: the body went past the cap before its end.
-        QTest::newRow("chunked, past the cap") << QByteArray("chunked") << 9 << 0 << QByteArray("0") << 0 << "";
-        QTest::newRow("length past the cap") << QByteArray() << 9 << 0 << QByteArray("0") << 413 << "The request is too large";
-        QTest::newRow("compressed") << QByteArray("gzip") << 1 << 0 << QByteArray("0") << 415 << "Compressed requests are not accepted";
-        QTest::newRow("third at once") << QByteArray() << 1 << 2 << QByteArray("0") << 429
+        QTest::newRow("chunked, past the cap") << QByteArray("chunked") << 9 << 0 << QByteArray("0") << true << 0 << "";
+        QTest::newRow("length past the cap") << QByteArray() << 9 << 0 << QByteArray("0") << true << 413 << "The request is too large";
+        QTest::newRow("compressed") << QByteArray("gzip") << 1 << 0 << QByteArray("0") << true << 415 << "Compressed requests are not accepted";
+        QTest::newRow("third at once") << QByteArray() << 1 << 2 << QByteArray("0") << true << 429
                                        << "Too many uploads at once from this computer. Please wait until one is done";
         // A reserve larger than any disk: as if the disk were full.
-        QTest::newRow("disk short of space") << QByteArray() << 1 << 0 << QByteArray("100000000") << 200
+        QTest::newRow("disk short of space") << QByteArray() << 1 << 0 << QByteArray("100000000") << true << 200
                                              << "The service is short of disk space. Please try again later";
+        // Dropped once past the size of a small form, long before the missing signature shows.
+        QTest::newRow("chunked, from a stranger") << QByteArray("chunked") << 1 << 0 << QByteArray("0") << false << 200
+                                                  << "Please sign in again from this computer";
     }
 
     void uploadsAreCapped()
@@ -813,6 +818,7 @@ private slots:
         QFETCH(int, megabytes);
         QFETCH(int, holders);
         QFETCH(QByteArray, reserve);
+        QFETCH(bool, signedIn);
         QFETCH(int, status);
         QFETCH(QString, reply);
 
@@ -822,7 +828,9 @@ private slots:
         qunsetenv("ZELK_SERVICE_MAX_UPLOAD");
         qunsetenv("ZELK_SERVICE_DISK_RESERVE");
         QVERIFY2(started, qPrintable(service.output()));
-        const QString source = QStringLiteral("127.0.0.70");
+        const QString source = signedIn ? QStringLiteral("127.0.0.70") : QStringLiteral("127.0.0.71");
+        if (signedIn)
+            QCOMPARE(post("auth/login.php", { { "email", me.email }, { "password", me.password } }, source).text(), success);
         const QByteArray chunkedCoding = "Transfer-Encoding: chunked\r\n";
         const QStringList before = uploadsFolder();
         std::vector<std::unique_ptr<QTcpSocket>> held;
@@ -835,7 +843,8 @@ private slots:
         }
         QTRY_COMPARE(QDir(dataDir.filePath("uploads")).entryList({ "*.part" }, QDir::Files).size(), holders);
 
-        const Fields fields = Fields { { "uploadedFile", uploadPath() } } + withSignature(songFields(me.hash, "vocals"));
+        const Fields form = songFields(me.hash, "vocals");
+        const Fields fields = Fields { { "uploadedFile", uploadPath() } } + (signedIn ? withSignature(form) : form);
         const QByteArray body = multipart(fields, WavData::tones(2, 44100, megabytes << 18).toBytes());
         const QByteArray headers = coding == "chunked" ? chunkedCoding : coding.isEmpty() ? QByteArray() : "Content-Encoding: " + coding + "\r\n";
         const Reply answer = send("POST", "proceed.php", coding == "chunked" ? chunked(body, true) : body, source, headers);
@@ -846,6 +855,39 @@ private slots:
             QCOMPARE(answer.text(), reply);
         held.clear();
         QTRY_COMPARE(uploadsFolder().size(), before.size() + (reply == QLatin1String("ID") ? 1 : 0));
+        QVERIFY2(restart(), qPrintable(service.output()));
+    }
+
+    void checkedCodeExpires_data()
+    {
+        // resetpassword.php seconds after checkCode passed, from the same address.
+        QTest::addColumn<int>("seconds");
+        QTest::addColumn<QString>("reply");
+
+        QTest::newRow("within ten minutes") << 9 * 60 << success;
+        QTest::newRow("past ten minutes") << 10 * 60 + 1 << "Please confirm the recovery code first";
+    }
+
+    void checkedCodeExpires()
+    {
+        QFETCH(int, seconds);
+        QFETCH(QString, reply);
+
+        QTemporaryDir clockDir;
+        const QString shift = clockDir.filePath(QStringLiteral("shift"));
+        QVERIFY(writeFile(shift, "0"));
+        qputenv("ZELK_SERVICE_CLOCK_SHIFT", QFile::encodeName(shift));
+        const bool started = restart();
+        qunsetenv("ZELK_SERVICE_CLOCK_SHIFT");
+        QVERIFY2(started, qPrintable(service.output()));
+        const QString source = QStringLiteral("127.0.0.25");
+        const Account account = registerAccount(QStringLiteral("late"));
+        QCOMPARE(post("auth/recover.php", { { "email", account.email } }, source).text(), success);
+        const QString code = outbox().filter('\t' + account.email + '\t').last().section('\t', 2);
+        QCOMPARE(post("auth/checkCode.php", { { "code", code }, { "email", account.email } }, source).text(), success);
+        QVERIFY(writeFile(shift, QByteArray::number(seconds * 1000LL)));
+        const Fields reset { { "password", hashedPassword("later") }, { "email", account.email } };
+        QCOMPARE(post("auth/resetpassword.php", reset, source).text(), reply);
         QVERIFY2(restart(), qPrintable(service.output()));
     }
 
