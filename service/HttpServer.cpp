@@ -49,13 +49,13 @@ bool singleRange(const std::string &range, std::uint64_t size, std::uint64_t &fi
     const std::string prefix = "bytes=";
     if (range.compare(0, prefix.size(), prefix) != 0 || range.find(',') != std::string::npos)
         return false;
-    const std::string spec = range.substr(prefix.size());
-    const size_t dash = spec.find('-');
-    if (dash == std::string::npos || spec.find_first_not_of("0123456789-") != std::string::npos
-        || spec.find('-', dash + 1) != std::string::npos || spec.size() > 40)
+    const std::string bounds = range.substr(prefix.size());
+    const size_t dash = bounds.find('-');
+    if (dash == std::string::npos || bounds.find_first_not_of("0123456789-") != std::string::npos
+        || bounds.find('-', dash + 1) != std::string::npos || bounds.size() > 40)
         return false;
-    const std::string from = spec.substr(0, dash);
-    const std::string to = spec.substr(dash + 1);
+    const std::string from = bounds.substr(0, dash);
+    const std::string to = bounds.substr(dash + 1);
     if (from.empty() && to.empty())
         return false;
     if (from.empty()) {

@@ -640,7 +640,9 @@ Outcome splitFile(const std::string &inputPath, const std::string &instrument,
             return true;
         },
         stop);
-    const bool closed = instrumentFile.close() & mixFile.close();
+    // Both files are closed whatever the first one says.
+    const bool instrumentClosed = instrumentFile.close();
+    const bool closed = mixFile.close() && instrumentClosed;
     if (outcome == Outcome::Done && !closed) {
         writeFailed = true;
         outcome = Outcome::Failed;
