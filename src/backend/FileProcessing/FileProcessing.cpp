@@ -263,13 +263,7 @@ void FileProcessing::openFinalFiles(const QString &type)
         DesktopOpener::openPathOrExplain(folder, this);
         return;
     }
-    const QString target = type == QLatin1String("mix") ? mixResultPath() : mainResultPath();
-    if (!QFileInfo::exists(target)) {
-        MessageBoxCustom::critical(
-            this, errorTitle, QStringLiteral("Downloaded files not exists:\n\n%1").arg(target));
-        return;
-    }
-    ResultOpener::open(target, MediaFormats::isVideoOutput(MediaFormats::suffixOf(target)), this);
+    openResult(type == QLatin1String("mix") ? mixResultPath() : mainResultPath());
 }
 
 void FileProcessing::proceedAnotherFile()
