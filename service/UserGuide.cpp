@@ -16,7 +16,8 @@ const char *const guide = R"(
 format you want, and you get two files back, the instrument on its own and the mix without it.</p>
 <nav><a href="#sign-in">Signing in</a> · <a href="#main">Main window</a> · <a href="#processing">Processing a
 file</a> · <a href="#archive">Archive</a> · <a href="#settings">Settings</a> · <a href="#account">My Account</a> ·
-<a href="#formats">Formats</a> · <a href="#files">Where files go</a></nav>
+<a href="#batch">Many files at once</a> · <a href="#command-line">Command line</a> · <a href="#formats">Formats</a> ·
+<a href="#files">Where files go</a></nav>
 
 <h2 id="sign-in">Signing in</h2>
 <p>The first time, ZELK shows the sign-in screen. Enter your <b>Email</b> and <b>Password</b> and press
@@ -46,13 +47,29 @@ chosen in Settings, or your desktop's default application) and <b>Open Containin
 <b>Isolate Another Instrument</b> processes the same file again without uploading it anew.</li>
 </ol>
 <p><b>CANCEL</b> stops the run at any stage. The same file processed again with the same instrument within 30
-days is ready at once.</p>
+days is ready at once. Results keep the source's tags, their title marked with the part (<i>Song (Vocals)</i>),
+and MP3, M4A and FLAC results keep its cover picture.</p>
+
+<h2 id="batch">Many files at once</h2>
+<p>Drop several files on the main window, or choose several in <b>Select File</b>: the first opens as above,
+the others wait below it (<i>2 more files waiting</i>; click to list them) and follow with the same
+instrument and format. A file that fails does not stop the others, and the last screen lists every file
+with its two results or its error. <b>CANCEL</b> stops the current file and asks whether to drop the ones
+still waiting. Opening files with ZELK from the file manager while it runs adds them to the same queue.</p>
+
+<h2 id="command-line">Command line</h2>
+<p>Without any window, with the account last signed in on the computer:
+<code>zelk --remove vocals --format mp3 --save ~/Music/Karaoke Song.mp3 Live.mp4</code>.
+It prints each step and each result's path; Ctrl+C cancels the file under way. It ends with 0 when every
+file succeeded, 1 when any failed, 2 for a wrong use and 3 when nobody is signed in. <code>zelk
+--help</code> lists every option.</p>
 
 <h2 id="archive">Archive</h2>
-<p>Lists every file you processed during the last 30 days, newest first, with the date until which the
-service keeps its results. Each row has a button for the instrument and one for the <b>Mix</b>, and a format
+<p>Lists every file you processed during the last 30 days, newest first, with when it was processed and the
+date until which the service keeps its results. Each row has a button for the instrument and one for the <b>Mix</b>, and a format
 list: a result already in your save folder in that format opens in your player (a play button); otherwise it
-is downloaded again and converted (a download button). <b>Open Saved Folder</b> shows the save folder.</p>
+is downloaded again and converted (a download button). Each row uses only the files its own song produced, and a format other than the one
+on disk is made from the service's original WAV. <b>Open Saved Folder</b> shows the save folder.</p>
 
 <h2 id="settings">Settings</h2>
 <p><b>Save File Location</b> (where results go) and <b>Open File Location</b> (where Select File starts);

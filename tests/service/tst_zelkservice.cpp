@@ -683,7 +683,8 @@ private slots:
         QCOMPARE(page.status, 200);
         QVERIFY2(page.text().contains(text), qPrintable(page.text()));
         // The guide names every window; no page sends the user elsewhere.
-        for (const char *window : { "Signing in", "Main window", "Processing a file", "Archive", "Settings", "My Account", "Formats" })
+        for (const char *window : { "Signing in", "Main window", "Processing a file", "Archive", "Settings", "My Account",
+                 "Many files at once", "Command line", "Formats" })
             QVERIFY(text != QLatin1String("Where files go") || page.text().contains(QLatin1String(window)));
         QVERIFY(!page.text().contains(QLatin1String("real service")));
     }
