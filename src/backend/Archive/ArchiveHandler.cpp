@@ -9,7 +9,6 @@
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileInfo>
-#include <QThread>
 
 namespace {
 
@@ -34,7 +33,7 @@ ArchiveHandler::ArchiveHandler(QWidget *parent)
 ArchiveHandler::~ArchiveHandler()
 {
     cancelFlag.store(1, std::memory_order_release);
-    stopWorker();
+    conversion.stop();
 }
 
 void ArchiveHandler::openWindow(const QString &target, const QString &picture, const QString &local)
@@ -148,7 +147,7 @@ void ArchiveHandler::closeEvent(QCloseEvent *event)
     // Only a transfer cut short tells the service; after a complete one it would drop the song's results.
     const bool interrupted = stage == Stage::Downloading;
     stage = Stage::Idle;
-    stopWorker();
+    conversion.stop();
     // A transfer still running would write into the save folder after the window has gone.
     server->abortDownloads();
     if (interrupted && songId != -1)
@@ -161,30 +160,11 @@ void ArchiveHandler::closeEvent(QCloseEvent *event)
 
 void ArchiveHandler::startConversion()
 {
-    stopWorker();
-    thread = new QThread();
     // An audio target takes the song's tags from the source, when it is still there.
-    converter = new ConvertingFile(
+    auto *job = new ConvertingFile(
         &cancelFlag, downloadPath, targetPath, picturePath.isEmpty() ? localPath : picturePath, true);
-    converter->moveToThread(thread);
-    connect(thread, &QThread::started, converter, &ConvertingFile::prepareFinal);
-    connect(thread, &QThread::finished, converter, &QObject::deleteLater);
-    connect(converter, &ConvertingFile::doneMain, this, &ArchiveHandler::doneConvert, Qt::QueuedConnection);
-    thread->start(QThread::InheritPriority);
-}
-
-void ArchiveHandler::stopWorker()
-{
-    if (converter) {
-        converter->deleteLater();
-        converter = nullptr;
-    }
-    if (thread) {
-        thread->quit();
-        thread->wait();
-        delete thread;
-        thread = nullptr;
-    }
+    connect(job, &ConvertingFile::doneMain, this, &ArchiveHandler::doneConvert, Qt::QueuedConnection);
+    conversion.start(job, &ConvertingFile::prepareFinal);
 }
 
 bool ArchiveHandler::isCancelled() const

@@ -5,10 +5,10 @@
 #include <atomic>
 #include <memory>
 
+#include "FileProcessing/ConversionThread.h"
 #include "HostedWindow/HostedWindow.h"
 
 class ConvertingFile;
-class QThread;
 class ZelkServer;
 
 // The small modal window that brings one archived result track into the save folder: it downloads the
@@ -47,7 +47,6 @@ private:
     enum class Stage { Idle, Downloading, Converting };
 
     void startConversion();
-    void stopWorker();
     void reportConversionFailure(const QString &missing);
     bool isCancelled() const;
     void setScreen(const char *name, const QVariant &value);
@@ -60,8 +59,7 @@ private:
     QString localPath;
     QString downloadPath;
     qint32 songId = -1;
-    QThread *thread = nullptr;
-    ConvertingFile *converter = nullptr;
+    ConversionThread conversion;
     std::atomic<int> cancelFlag { 0 };
     Stage stage = Stage::Idle;
 };

@@ -47,7 +47,7 @@ ProcessingRun::ProcessingRun(QObject *parent)
 ProcessingRun::~ProcessingRun()
 {
     cancelFlag.store(1, std::memory_order_release);
-    stopWorker();
+    conversion.stop();
 }
 
 ProcessingRun::Problem ProcessingRun::sourceProblem(const QString &path)
@@ -140,7 +140,7 @@ void ProcessingRun::start(const QString &instrument, const QString &format)
     emit convertingText(QStringLiteral("Preparing a file for upload"));
     emit stageChanged(stage);
     startWorker(new ConvertingFile(&cancelFlag, sourcePath, uploadWavPath, QString(), true),
-        &ConvertingFile::doneUploadConverting, &ProcessingRun::doneUploadConverting, SLOT(prepareToUpload()));
+        &ConvertingFile::doneUploadConverting, &ProcessingRun::doneUploadConverting, &ConvertingFile::prepareToUpload);
 }
 
 void ProcessingRun::doneUploadConverting()
@@ -260,7 +260,7 @@ void ProcessingRun::finalConvert()
         QStringLiteral("Converting '%1 - file.wav'\nto selected output format").arg(runInstrument));
     emit stageChanged(stage);
     startWorker(new ConvertingFile(&cancelFlag, mainWavPath(), resultMainPath, sourcePath, true),
-        &ConvertingFile::doneMain, &ProcessingRun::finalConvertMix, SLOT(prepareFinal()));
+        &ConvertingFile::doneMain, &ProcessingRun::finalConvertMix, &ConvertingFile::prepareFinal);
 }
 
 void ProcessingRun::finalConvertMix()
@@ -270,7 +270,7 @@ void ProcessingRun::finalConvertMix()
     emit convertingText(QStringLiteral("Converting 'mix without %1 - file.wav'\nto selected output format")
                             .arg(runInstrument));
     startWorker(new ConvertingFile(&cancelFlag, mixWavPath(), resultMixPath, sourcePath, false),
-        &ConvertingFile::doneMix, &ProcessingRun::successProcces, SLOT(prepareFinal()));
+        &ConvertingFile::doneMix, &ProcessingRun::successProcces, &ConvertingFile::prepareFinal);
 }
 
 void ProcessingRun::successProcces()
@@ -354,7 +354,7 @@ void ProcessingRun::abandonRun(bool tellService)
     // First, so that whatever arrives while the rest runs finds the run over.
     stage = Stage::Choosing;
     cancelFlag.store(1, std::memory_order_release);
-    stopWorker();
+    conversion.stop();
     server->abortQueries();
     // Cancelled between the upload and its id, the song is cancelled once its id is known.
     if (tellService && !(ended == Stage::Uploading && server->cancelWhenSaved()))
@@ -377,29 +377,10 @@ void ProcessingRun::enter(Stage next)
     emit stageChanged(stage);
 }
 
-void ProcessingRun::startWorker(ConvertingFile *job, DoneSignal done, DoneSlot onDone, const char *entrySlot)
+void ProcessingRun::startWorker(ConvertingFile *job, DoneSignal done, DoneSlot onDone, EntrySlot entry)
 {
-    stopWorker();
-    workerThread = std::make_unique<QThread>();
-    converter = job;
-    converter->moveToThread(workerThread.get());
-    connect(workerThread.get(), SIGNAL(started()), converter, entrySlot);
-    connect(workerThread.get(), &QThread::finished, converter, &QObject::deleteLater);
-    connect(converter, done, this, onDone, Qt::QueuedConnection);
-    workerThread->start(QThread::InheritPriority);
-}
-
-void ProcessingRun::stopWorker()
-{
-    if (converter) {
-        converter->deleteLater();
-        converter = nullptr;
-    }
-    if (workerThread) {
-        workerThread->quit();
-        workerThread->wait();
-        workerThread.reset();
-    }
+    connect(job, done, this, onDone, Qt::QueuedConnection);
+    conversion.start(job, entry);
 }
 
 bool ProcessingRun::isCancelled() const

@@ -2,7 +2,8 @@
 
 #include <QObject>
 #include <QString>
-#include <QThread>
+
+#include "ConversionThread.h"
 
 #include <atomic>
 #include <memory>
@@ -104,8 +105,8 @@ private:
 
     using DoneSignal = void (ConvertingFile::*)();
     using DoneSlot = void (ProcessingRun::*)();
-    void startWorker(ConvertingFile *job, DoneSignal done, DoneSlot onDone, const char *entrySlot);
-    void stopWorker();
+    using EntrySlot = void (ConvertingFile::*)();
+    void startWorker(ConvertingFile *job, DoneSignal done, DoneSlot onDone, EntrySlot entry);
 
     bool isCancelled() const;
     bool runIs(Stage expected) const { return stage == expected; }
@@ -122,8 +123,7 @@ private:
     QString saveFolder;
     QString runInstrument;
     QString runFormat;
-    std::unique_ptr<QThread> workerThread;
-    ConvertingFile *converter = nullptr;
+    ConversionThread conversion;
     QString uploadWavPath;
     qint32 songId = 0;
     QString resultMainPath;
