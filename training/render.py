@@ -607,6 +607,8 @@ def make_song(seed, soundfont_name, seconds_range, work):
         mix = stems.sum(axis=0)
     peak = np.abs(mix).max()
     scale = float(rng.uniform(0.3, 0.9)) * 32767 / peak
+    # A stem can peak above the mixture where parts cancel; it must fit in 16 bits too.
+    scale = min(scale, 32000 / np.abs(stems).max())
     out = np.round(stems * scale).astype(np.int16)
     # The stored mixture is the integer sum of the stored stems; keep it inside 16 bits.
     assert np.abs(out.astype(np.int32).sum(axis=0)).max() < 32767
