@@ -1,6 +1,5 @@
 import QtQuick
 import QtQuick.Layouts
-import "qrc:/qml/OS" as OS
 
 // The user's defaults. The window class fills it through setProgramSettings and answers the signals
 // below; the pieces inside only report to the root.
@@ -105,15 +104,8 @@ Item {
         onTriggered: settingsWindow.gradiendVar++
     }
 
-    OS.CurrentTheme { id: theme }
-    Properties {
-        id: prop
-        readonly property alias defaultFont: theme.defaultFont
-        readonly property alias fonts: theme.fonts
-        readonly property alias osName: theme.name
-    }
+    Properties { id: prop; scale: scf }
     Background { id: background }
-    Functions { id: mainFunctions }
 
     ColumnLayout {
         anchors.fill: parent
