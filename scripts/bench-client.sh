@@ -10,10 +10,10 @@
 #   stalls       the longest stall of the GUI thread while converting, uploading and downloading.
 # Builds what it needs, starts its own service with a temporary data folder and HOME, and removes
 # both when it ends. Loopback only. Runs under xvfb-run when there is no display.
-#   scripts/bench-client.sh [RUNS]   (default 15)
+#   scripts/bench-client.sh [--startup-only] [RUNS]   (default 15)
+# --startup-only times the start-up alone, in the same way, and skips the rest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-runs=${1:-15}
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${ZELK_BENCH_DISPLAY:-}" ]; then
     if command -v xvfb-run >/dev/null; then
@@ -21,6 +21,13 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${ZELK_BENCH_DISPLAY:-}" ]; then
     fi
     export QT_QPA_PLATFORM=offscreen
 fi
+
+startup_only=false
+if [ "${1:-}" = --startup-only ]; then
+    startup_only=true
+    shift
+fi
+runs=${1:-15}
 
 build=${BUILD_DIR:-build}
 echo "building into $build ..." >&2
@@ -74,17 +81,29 @@ hash=$(curl -sf "$s/auth/getInfo.php" -d "email=bench@example.org&$sign" | sed '
 driver() { ZELK_BENCH=$1 timeout 300 "$bench/zelk_bench_driver" 2>>"$work/driver.log"; }
 driver "signin:bench@example.org:bench secret" >/dev/null
 
-echo "making the media ..." >&2
-media=$work/media
-mkdir -p "$media"
-# A tone over noise: enough for the separation to have work to do.
-tone() {
-    ffmpeg -loglevel error -y -f lavfi -i "sine=frequency=220:duration=$1" -f lavfi -i "anoisesrc=d=$1:a=0.1" \
-        -filter_complex "[0][1]amix=inputs=2,aformat=channel_layouts=stereo" -ar 44100 "${@:3}" "$2"
+startup_report() {
+    printf '%-44s %12s %12s %8s %8s\n' measure program reference ratio goal
+    printf '%-44s %9.1f ms %9.1f ms %8s %8s\n' "start-up to first frame (median of $runs)" \
+        "$(start_ms zelk)" "$(start_ms bare)" "$(ratio "$(start_ms zelk)" "$(start_ms bare)")" "<= 1.30"
+    printf '%-44s %12s %12s\n' "  renderer each chose" "$(renderer zelk)" "$(renderer bare)"
+    printf '%-44s %9.1f ms %9.1f ms %8s %8s\n' "  both with the software renderer" \
+        "$(start_ms zelk-software)" "$(start_ms bare-software)" \
+        "$(ratio "$(start_ms zelk-software)" "$(start_ms bare-software)")" -
 }
-tone 180 "$media/Song.mp3" -c:a libmp3lame -b:a 192k
-# 595 s of 16-bit stereo at 44.1 kHz: each result WAV is 100 MB.
-tone 595 "$media/Long Song.flac" -c:a flac
+
+if ! $startup_only; then
+    echo "making the media ..." >&2
+    media=$work/media
+    mkdir -p "$media"
+    # A tone over noise: enough for the separation to have work to do.
+    tone() {
+        ffmpeg -loglevel error -y -f lavfi -i "sine=frequency=220:duration=$1" -f lavfi -i "anoisesrc=d=$1:a=0.1" \
+            -filter_complex "[0][1]amix=inputs=2,aformat=channel_layouts=stereo" -ar 44100 "${@:3}" "$2"
+    }
+    tone 180 "$media/Song.mp3" -c:a libmp3lame -b:a 192k
+    # 595 s of 16-bit stereo at 44.1 kHz: each result WAV is 100 MB.
+    tone 595 "$media/Long Song.flac" -c:a flac
+fi
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
@@ -116,6 +135,12 @@ for i in $(seq "$runs"); do
 done
 start_ms() { median <"$work/$1.ms"; }
 renderer() { cat "$work/$1.renderer"; }
+header() { echo; echo "ZELK client benchmark ($(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg))"; }
+if $startup_only; then
+    header
+    startup_report
+    exit 0
+fi
 
 # --- whole run --------------------------------------------------------------------------------------
 # What a user would do by hand: the same conversions and requests, with the results polled each second.
@@ -171,15 +196,8 @@ idle_peak=$(sed -n 's/^idle peak: \([0-9.]*\) MB$/\1/p' <<<"$out")
 download_peak=$(sed -n 's/^download peak: \([0-9.]*\) MB.*$/\1/p' <<<"$out")
 longest() { awk -v s="$1:" '$1 == s && $2 > m { m = $2 } END { printf "%.1f", m }' "$work/stalls"; }
 
-echo
-echo "ZELK client benchmark ($(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg))"
-printf '%-44s %12s %12s %8s %8s\n' measure program reference ratio goal
-printf '%-44s %9.1f ms %9.1f ms %8s %8s\n' "start-up to first frame (median of $runs)" \
-    "$(start_ms zelk)" "$(start_ms bare)" "$(ratio "$(start_ms zelk)" "$(start_ms bare)")" "<= 1.30"
-printf '%-44s %12s %12s\n' "  renderer each chose" "$(renderer zelk)" "$(renderer bare)"
-printf '%-44s %9.1f ms %9.1f ms %8s %8s\n' "  both with the software renderer" \
-    "$(start_ms zelk-software)" "$(start_ms bare-software)" \
-    "$(ratio "$(start_ms zelk-software)" "$(start_ms bare-software)")" -
+header
+startup_report
 printf '%-44s %9.0f ms %9.0f ms %8s %8s\n' "drop to both results (median of 2)" \
     "$program_wall" "$hand_wall" "$(ratio "$program_wall" "$hand_wall")" "<= 1.10"
 printf '%-44s %9.1f MB %9.1f MB %8s %8s\n' "peak while two 100 MB results download" \

@@ -3,6 +3,7 @@
 #include "FileBytes.h"
 #include "FileProcessing/ConvertingFile.h"
 #include "GlobalsInfo/GlobalsInfo.h"
+#include "GlobalsInfo/SettingsKeys.h"
 #include "MediaSamples.h"
 #include "TempHome.h"
 #include "UserAuth/UserAuth.h"
@@ -44,8 +45,8 @@ bool ServiceTestBed::setUp()
         if (!QDir().mkpath(folder))
             return (qWarning() << "cannot make" << folder, false);
     QSettings *settings = GlobalsInfo::getInstance()->appSettings();
-    settings->setValue(QStringLiteral("default_path_save"), savePath);
-    settings->setValue(QStringLiteral("default_path_temp"), tempPath);
+    settings->setValue(SettingsKeys::pathSave(), savePath);
+    settings->setValue(SettingsKeys::pathTemp(), tempPath);
 
     // Conversions run the stand-in, which runs the real ffmpeg beside the test program unless a test asks
     // for a fault.
@@ -73,6 +74,7 @@ bool ServiceTestBed::setUp()
 void ServiceTestBed::useService(const QUrl &base)
 {
     QSettings *settings = GlobalsInfo::getInstance()->appSettings();
-    settings->setValue(QStringLiteral("service_url"), base.toString());
-    settings->setValue(QStringLiteral("probe_url"), base.resolved(QUrl(QStringLiteral("/generate_204"))).toString());
+    settings->setValue(SettingsKeys::serviceUrl(), base.toString());
+    settings->setValue(
+        SettingsKeys::probeUrl(), base.resolved(QUrl(QStringLiteral("/generate_204"))).toString());
 }

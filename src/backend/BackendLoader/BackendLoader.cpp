@@ -4,6 +4,7 @@
 #include "GlobalsInfo/DesktopOpener.h"
 #include "GlobalsInfo/GlobalsInfo.h"
 #include "GlobalsInfo/MediaFormats.h"
+#include "GlobalsInfo/SettingsKeys.h"
 #include "GlobalsInfo/TraceLog.h"
 #include "MyAccount/MyAccount.h"
 #include "plugins/LoggingManager.h"
@@ -166,7 +167,7 @@ void BackendLoader::afterSettings()
 
 void BackendLoader::resetScf()
 {
-    globals->appSettings()->remove(QStringLiteral("settings_gui_scale"));
+    globals->appSettings()->remove(SettingsKeys::guiScale());
 }
 
 void BackendLoader::clearMemory()
@@ -226,7 +227,7 @@ void BackendLoader::toggleLogging(bool active)
 
 bool BackendLoader::getLoggingStatus()
 {
-    return globals->appSettings()->value(QStringLiteral("APP_LOGFILE_ENABLED")).toBool();
+    return globals->appSettings()->value(SettingsKeys::logFileEnabled()).toBool();
 }
 
 QString BackendLoader::makerPageUrl(const QString &path) const

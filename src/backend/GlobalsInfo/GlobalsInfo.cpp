@@ -3,6 +3,7 @@
 #include "AppIdentity.h"
 #include "PlatformPaths.h"
 #include "ServiceDefaults.h"
+#include "SettingsKeys.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -15,21 +16,6 @@
 #include <mutex>
 
 namespace {
-
-const QString keyVideoPlayer = QStringLiteral("default_video_player");
-const QString keyAudioPlayer = QStringLiteral("default_audio_player");
-const QString keyVideoFormat = QStringLiteral("default_video_format");
-const QString keyAudioFormat = QStringLiteral("default_audio_format");
-const QString keyInstrument = QStringLiteral("default_instrument");
-const QString keyPathSave = QStringLiteral("default_path_save");
-const QString keyPathOpen = QStringLiteral("default_path_open");
-const QString keyPathLogs = QStringLiteral("default_path_logs");
-const QString keyPathTemp = QStringLiteral("default_path_temp");
-const QString keyGuiScale = QStringLiteral("settings_gui_scale");
-const QString keyPublicKey = QStringLiteral("auth_public_key");
-const QString keySidebar = QStringLiteral("sidebarUrls");
-const QString keyServiceUrl = QStringLiteral("service_url");
-const QString keyProbeUrl = QStringLiteral("probe_url");
 
 const QString sidebarSeparator = QStringLiteral("|||");
 const QString randomAlphabet = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789");
@@ -88,52 +74,53 @@ QString GlobalsInfo::folderSetting(const QString &key, const QString &subFolder)
 
 QString GlobalsInfo::getSavePath() const
 {
-    return folderSetting(keyPathSave, QStringLiteral("Save"));
+    return folderSetting(SettingsKeys::pathSave(), QStringLiteral("Save"));
 }
 
 QString GlobalsInfo::chosenSavePath() const
 {
-    return settings->value(keyPathSave, QStringLiteral("%1/Save").arg(getDocumentsPath())).toString();
+    return settings->value(SettingsKeys::pathSave(), QStringLiteral("%1/Save").arg(getDocumentsPath()))
+        .toString();
 }
 
 QString GlobalsInfo::getOpenPath() const
 {
-    return folderSetting(keyPathOpen, QStringLiteral("Audio"));
+    return folderSetting(SettingsKeys::pathOpen(), QStringLiteral("Audio"));
 }
 
 QString GlobalsInfo::getLogsAppPath() const
 {
-    return folderSetting(keyPathLogs, QStringLiteral("Logs"));
+    return folderSetting(SettingsKeys::pathLogs(), QStringLiteral("Logs"));
 }
 
 QString GlobalsInfo::getTempPath() const
 {
-    return folderSetting(keyPathTemp, QStringLiteral("Temp"));
+    return folderSetting(SettingsKeys::pathTemp(), QStringLiteral("Temp"));
 }
 
 QString GlobalsInfo::getAppForVideo() const
 {
-    return settings->value(keyVideoPlayer, QStringLiteral("Default Video Player")).toString();
+    return settings->value(SettingsKeys::videoPlayer(), QStringLiteral("Default Video Player")).toString();
 }
 
 QString GlobalsInfo::getAppForAudio() const
 {
-    return settings->value(keyAudioPlayer, QStringLiteral("Default Audio Player")).toString();
+    return settings->value(SettingsKeys::audioPlayer(), QStringLiteral("Default Audio Player")).toString();
 }
 
 QString GlobalsInfo::getVideoFormat() const
 {
-    return settings->value(keyVideoFormat, QStringLiteral("none")).toString();
+    return settings->value(SettingsKeys::videoFormat(), QStringLiteral("none")).toString();
 }
 
 QString GlobalsInfo::getAudioFormat() const
 {
-    return settings->value(keyAudioFormat, QStringLiteral("none")).toString();
+    return settings->value(SettingsKeys::audioFormat(), QStringLiteral("none")).toString();
 }
 
 QString GlobalsInfo::getInstrument() const
 {
-    return settings->value(keyInstrument, QStringLiteral("none")).toString();
+    return settings->value(SettingsKeys::instrument(), QStringLiteral("none")).toString();
 }
 
 QString GlobalsInfo::getOrvaneAppPath(const QString &key) const
@@ -143,27 +130,27 @@ QString GlobalsInfo::getOrvaneAppPath(const QString &key) const
 
 double GlobalsInfo::getSettingsGuiScale() const
 {
-    return settings->value(keyGuiScale, QStringLiteral("1")).toString().toDouble();
+    return settings->value(SettingsKeys::guiScale(), QStringLiteral("1")).toString().toDouble();
 }
 
 void GlobalsInfo::setSettingsGuiScale(double scale)
 {
-    settings->setValue(keyGuiScale, scale);
+    settings->setValue(SettingsKeys::guiScale(), scale);
 }
 
 QString GlobalsInfo::getPublicKey() const
 {
-    return settings->value(keyPublicKey).toString();
+    return settings->value(SettingsKeys::publicKey()).toString();
 }
 
 void GlobalsInfo::setPublicKey(const QString &key)
 {
-    settings->setValue(keyPublicKey, key);
+    settings->setValue(SettingsKeys::publicKey(), key);
 }
 
 QList<QUrl> GlobalsInfo::getSidebarUrls(const QString &extraPath) const
 {
-    const QString stored = settings->value(keySidebar).toString();
+    const QString stored = settings->value(SettingsKeys::sidebar()).toString();
     QList<QUrl> urls;
     if (stored.isEmpty()) {
         const QStandardPaths::StandardLocation locations[] = {
@@ -201,17 +188,19 @@ void GlobalsInfo::setSidebarUrls(const QList<QUrl> &urls)
     parts.reserve(urls.size());
     for (const QUrl &url : urls)
         parts << url.toString();
-    settings->setValue(keySidebar, parts.join(sidebarSeparator));
+    settings->setValue(SettingsKeys::sidebar(), parts.join(sidebarSeparator));
 }
 
 QUrl GlobalsInfo::getServiceUrl() const
 {
-    return QUrl(settings->value(keyServiceUrl, localServiceBase()).toString());
+    return QUrl(settings->value(SettingsKeys::serviceUrl(), localServiceBase()).toString());
 }
 
 QUrl GlobalsInfo::getProbeUrl() const
 {
-    return QUrl(settings->value(keyProbeUrl, localServiceBase() + QStringLiteral("/generate_204")).toString());
+    return QUrl(
+        settings->value(SettingsKeys::probeUrl(), localServiceBase() + QStringLiteral("/generate_204"))
+            .toString());
 }
 
 QUrl GlobalsInfo::serviceEndpoint(const QString &path) const
@@ -226,8 +215,7 @@ QUrl GlobalsInfo::serviceEndpoint(const QString &path) const
 
 void GlobalsInfo::removeAllSettings()
 {
-    for (const QString &key : { keyPathOpen, keyPathSave, keyVideoFormat, keyAudioFormat, keyInstrument,
-                                keyVideoPlayer, keyAudioPlayer, keyGuiScale })
+    for (const QString &key : SettingsKeys::userChoices())
         settings->remove(key);
 }
 

@@ -1,9 +1,11 @@
 #include "HostedWindow.h"
 
 #include "GlobalsInfo/GlobalsInfo.h"
+#include "GlobalsInfo/SettingsKeys.h"
 #include "GlobalsInfo/TraceLog.h"
 
 #include <QCloseEvent>
+#include <QQmlContext>
 #include <QQuickItem>
 #include <QScreen>
 
@@ -29,6 +31,8 @@ HostedWindow::HostedWindow(const Description &description, QWidget *parent)
     setWindowTitle(description.title);
     setResizeMode(QQuickWidget::SizeRootObjectToView);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    // Each window has an engine of its own; its document finds the stored settings' names here.
+    rootContext()->setContextProperty(QStringLiteral("settingsKeys"), new SettingsKeys(this));
     setSource(description.document);
     setWindowFlags(description.flags);
 

@@ -3,6 +3,7 @@
 #include "AppLookup.h"
 #include "GlobalsInfo/FolderCheck.h"
 #include "GlobalsInfo/GlobalsInfo.h"
+#include "GlobalsInfo/SettingsKeys.h"
 #include "GlobalsInfo/TraceLog.h"
 #include "plugins/MessageBoxCustom.h"
 
@@ -15,11 +16,6 @@ namespace {
 
 const HostedWindow::Description settingsWindow { QStringLiteral("Option Settings"),
     QUrl(QStringLiteral("qrc:/qml/Settings.qml")), QSize(540, 670) };
-
-const QString keySave = QStringLiteral("default_path_save");
-const QString keyOpen = QStringLiteral("default_path_open");
-// Sent by the document with the other values only when the user picked another scale.
-const QString keyScale = QStringLiteral("settings_gui_scale");
 
 // The installed names of the players this window can hand results to, newest first.
 QStringList knownNames(const QString &key)
@@ -86,13 +82,13 @@ void Settings::initQMLconnections()
 void Settings::prepareSettings()
 {
     cache.clear();
-    cache.insert(keyOpen, globals->getOpenPath());
-    cache.insert(keySave, globals->getSavePath());
-    cache.insert(QStringLiteral("default_video_format"), globals->getVideoFormat());
-    cache.insert(QStringLiteral("default_audio_format"), globals->getAudioFormat());
-    cache.insert(QStringLiteral("default_instrument"), globals->getInstrument());
-    cache.insert(QStringLiteral("default_video_player"), globals->getAppForVideo());
-    cache.insert(QStringLiteral("default_audio_player"), globals->getAppForAudio());
+    cache.insert(SettingsKeys::pathOpen(), globals->getOpenPath());
+    cache.insert(SettingsKeys::pathSave(), globals->getSavePath());
+    cache.insert(SettingsKeys::videoFormat(), globals->getVideoFormat());
+    cache.insert(SettingsKeys::audioFormat(), globals->getAudioFormat());
+    cache.insert(SettingsKeys::instrument(), globals->getInstrument());
+    cache.insert(SettingsKeys::videoPlayer(), globals->getAppForVideo());
+    cache.insert(SettingsKeys::audioPlayer(), globals->getAppForAudio());
 }
 
 // The cache, not the store: edits dropped by CANCEL stay dropped, saved ones are in it already.
@@ -113,11 +109,12 @@ bool Settings::prepareFolders(QVariantMap &values)
 {
     const struct
     {
-        const QString &key;
+        QString key;
         QString label;
         FolderCheck::Use use;
-    } folders[] = { { keySave, QStringLiteral("Save File Location"), FolderCheck::Use::Writing },
-        { keyOpen, QStringLiteral("Open File Location"), FolderCheck::Use::Reading } };
+    } folders[]
+        = { { SettingsKeys::pathSave(), QStringLiteral("Save File Location"), FolderCheck::Use::Writing },
+              { SettingsKeys::pathOpen(), QStringLiteral("Open File Location"), FolderCheck::Use::Reading } };
     for (const auto &folder : folders) {
         const auto outcome
             = FolderCheck::prepare(folder.label, values.value(folder.key).toString(), folder.use);
@@ -137,12 +134,13 @@ void Settings::save(const QVariant &data)
     // Nothing is written unless the results have a folder to go to; the window keeps the edits.
     if (!prepareFolders(values))
         return;
-    const double scale = values.take(keyScale).toDouble();
+    // The document sends the scale only when the user picked another one.
+    const double scale = values.take(SettingsKeys::guiScale()).toDouble();
     for (auto it = values.cbegin(); it != values.cend(); ++it)
         store->setValue(it.key(), it.value());
     if (scale > 0)
         globals->setSettingsGuiScale(scale);
-    const QString openBefore = cache.value(keyOpen).toString();
+    const QString openBefore = cache.value(SettingsKeys::pathOpen()).toString();
     cache = values;
     announceOpenFolder(openBefore);
     close();
@@ -150,7 +148,7 @@ void Settings::save(const QVariant &data)
 
 void Settings::announceOpenFolder(const QString &before)
 {
-    const QString now = cache.value(keyOpen).toString();
+    const QString now = cache.value(SettingsKeys::pathOpen()).toString();
     if (now != before)
         emit openFolderChanged(now);
 }
@@ -184,7 +182,7 @@ void Settings::defaultSettings()
     if (answer != QMessageBox::Yes)
         return;
     globals->removeAllSettings();
-    const QString openBefore = cache.value(keyOpen).toString();
+    const QString openBefore = cache.value(SettingsKeys::pathOpen()).toString();
     prepareSettings();
     announceOpenFolder(openBefore);
     showScale(globals->getSettingsGuiScale());

@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -113,28 +114,19 @@ int implShowWarningMessageAndExit(const QString &message, uint status)
     return static_cast<int>(status);
 }
 
-int runZelk(int argc, char *argv[])
+namespace {
+
+void setApplicationIdentity()
 {
     QCoreApplication::setOrganizationName(AppIdentity::organisationName);
     QCoreApplication::setApplicationName(AppIdentity::applicationName);
     QCoreApplication::setApplicationVersion(AppIdentity::versionText);
+}
 
-    RendererChoice::apply();
-    auto app = std::make_unique<QApplication>(argc, argv);
-    // Files for a ZELK already running go to it; this start ends there.
-    const QStringList startFiles = filesOnCommandLine();
-    if (!startFiles.isEmpty() && SingleInstance::handOver(startFiles))
-        return 0;
-    QQuickStyle::setStyle(QStringLiteral("Basic"));
-
-    initLogging();
-
-    if (SysInfoManager::instance())
-        SysInfoManager::instance()->setApplicationInfo(
-            AppIdentity::versionText, AppIdentity::buildText, true, true);
-
-    registerQmlTypes();
-
+// The documents folder and its sub-folders; the exit status after telling the user when they are
+// missing.
+std::optional<int> prepareDocumentsFolder()
+{
     const QString documentsPath = GlobalsInfo::getInstance()->getDocumentsPath();
     if (documentsPath.isEmpty())
         return implShowWarningMessageAndExit(
@@ -142,16 +134,21 @@ int runZelk(int argc, char *argv[])
     if (!createSubFolders(documentsPath))
         return implShowWarningMessageAndExit(
             QStringLiteral("Couldn't create application documents folder: '%1'").arg(documentsPath), 65);
+    return std::nullopt;
+}
 
-    auto engine = std::make_unique<QQmlApplicationEngine>();
-    engine->rootContext()->setContextProperty(QStringLiteral("APP_VER"), AppIdentity::versionText);
-    engine->load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
-    if (engine->rootObjects().isEmpty())
-        return implShowWarningMessageAndExit(
-            QStringLiteral("RootObjects of QQmlApplicationEngine is empty. We cannot load main.qml"), 75);
-    exitAtFirstFrameIfAsked(engine->rootObjects().constFirst());
-    SingleInstance instance;
-    if (auto *loader = engine->rootObjects().constFirst()->findChild<BackendLoader *>()) {
+// The main window's root object, or null when the document did not load.
+QObject *loadMainWindow(QQmlApplicationEngine &engine)
+{
+    engine.rootContext()->setContextProperty(QStringLiteral("APP_VER"), AppIdentity::versionText);
+    engine.load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
+    return engine.rootObjects().isEmpty() ? nullptr : engine.rootObjects().constFirst();
+}
+
+// The files of this start, and those later starts hand over, wait for a signed-in user.
+void receiveFiles(SingleInstance &instance, const QObject &root, const QStringList &startFiles)
+{
+    if (auto *loader = root.findChild<BackendLoader *>()) {
         QObject::connect(
             &instance, &SingleInstance::filesArrived, loader, &BackendLoader::loadFilesWhenSignedIn);
         loader->loadFilesWhenSignedIn(startFiles);
@@ -159,10 +156,12 @@ int runZelk(int argc, char *argv[])
     if (!instance.listen())
         qWarning() << "Another ZELK holds" << SingleInstance::serverName()
                    << "- files are not handed to this one";
+}
 
-    const QStringList devMode { QStringLiteral("DEV MODE: ON") };
-    engine->rootContext()->setContextProperty(QStringLiteral("DEV_MODE"), devMode.join(QLatin1Char(' ')));
-
+// The updater's start-up check and the options "--update-as" and "--uid"; the exit status when the
+// start ends here.
+std::optional<int> runStartOptions(const QApplication &app)
+{
     QCommandLineParser parser;
     const QCommandLineOption updateAsOption(QStringLiteral("update-as"),
         QStringLiteral("update this app as some version"), QStringLiteral("version"));
@@ -177,7 +176,7 @@ int runZelk(int argc, char *argv[])
         return 1;
     }
 
-    QObject::connect(app.get(), &QCoreApplication::aboutToQuit, &notifyUpdaterOfQuit);
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &notifyUpdaterOfQuit);
 
     if (UpdateManager::instance())
         UpdateManager::instance()->startupCheck(AppIdentity::versionNumber, AppIdentity::versionText);
@@ -197,6 +196,45 @@ int runZelk(int argc, char *argv[])
 
     if (parser.isSet(uidOption) && SysInfoManager::instance())
         SysInfoManager::instance()->showUid();
+    return std::nullopt;
+}
+
+} // namespace
+
+int runZelk(int argc, char *argv[])
+{
+    setApplicationIdentity();
+    RendererChoice::apply();
+    auto app = std::make_unique<QApplication>(argc, argv);
+    // Files for a ZELK already running go to it; this start ends there.
+    const QStringList startFiles = filesOnCommandLine();
+    if (!startFiles.isEmpty() && SingleInstance::handOver(startFiles))
+        return 0;
+    QQuickStyle::setStyle(QStringLiteral("Basic"));
+
+    initLogging();
+    if (SysInfoManager::instance())
+        SysInfoManager::instance()->setApplicationInfo(
+            AppIdentity::versionText, AppIdentity::buildText, true, true);
+    registerQmlTypes();
+
+    if (const std::optional<int> failure = prepareDocumentsFolder())
+        return *failure;
+
+    auto engine = std::make_unique<QQmlApplicationEngine>();
+    QObject *const root = loadMainWindow(*engine);
+    if (!root)
+        return implShowWarningMessageAndExit(
+            QStringLiteral("RootObjects of QQmlApplicationEngine is empty. We cannot load main.qml"), 75);
+    exitAtFirstFrameIfAsked(root);
+    SingleInstance instance;
+    receiveFiles(instance, *root, startFiles);
+
+    const QStringList devMode { QStringLiteral("DEV MODE: ON") };
+    engine->rootContext()->setContextProperty(QStringLiteral("DEV_MODE"), devMode.join(QLatin1Char(' ')));
+
+    if (const std::optional<int> ending = runStartOptions(*app))
+        return *ending;
 
     const int status = app->exec();
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes every icon of the program into this folder, plus icons.qrc and the application icon app/zelk.svg.
+"""Writes every icon of the program into this folder, and the application icon app/zelk.svg.
 
 One description per icon (shape, glyph, caption); the state pictures come from one palette per
 state, so all buttons share the look of the text buttons. The generated files are committed: the
@@ -301,13 +301,7 @@ def main():
     os.makedirs(os.path.join(HERE, "app"), exist_ok=True)
     with open(os.path.join(HERE, "app", "zelk.svg"), "w") as out:
         out.write(button_svg(dict(name="zelk", kind="tile", size=(256, 256), glyph="waveform"), "U"))
-
-    qrc = ['<RCC>', '    <qresource prefix="/icons">']
-    qrc += ['        <file>%s</file>' % name for name in sorted(written)]
-    qrc += ['    </qresource>', '</RCC>', '']
-    with open(os.path.join(HERE, "icons.qrc"), "w") as out:
-        out.write("\n".join(qrc))
-    print("wrote %d icon files and icons.qrc" % len(written))
+    print("wrote %d icon files" % len(written))
 
 
 if __name__ == "__main__":

@@ -1,5 +1,4 @@
 import QtQuick
-import "qrc:/qml/OS" as OS
 
 // The Archive window: one row per song processed in the last 30 days, with a format to choose and a
 // button per result track. The window class fills the list and answers the rows' clicks.
@@ -59,15 +58,8 @@ Item {
         onTriggered: archive.gradiendVar++
     }
 
-    OS.CurrentTheme { id: theme }
-    Properties {
-        id: prop
-        readonly property alias defaultFont: theme.defaultFont
-        readonly property alias fonts: theme.fonts
-        readonly property alias osName: theme.name
-    }
+    Properties { id: prop; scale: scf }
     Background { id: background }
-    Functions { id: mainFunctions }
 
     Item {
         anchors.fill: parent
@@ -223,7 +215,7 @@ Item {
                             anchors.rightMargin: 6 * scf
                             anchors.verticalCenter: parent.verticalCenter
                             width: 85 * scf
-                            text: mainFunctions.capitalizeFirstLetter(row.instrument)
+                            text: Functions.capitalizeFirstLetter(row.instrument)
                             font: prop.fonts.font8_10
                             icon: row.btnInstrument
                             onClicked: archive.operateFile(row.index, false, row.chosenFormat())

@@ -1,5 +1,4 @@
 import QtQuick
-import "qrc:/qml/OS" as OS
 
 // The download-and-convert window of the archive: the download's percentage or a converting notice,
 // and CANCEL. The window class writes `mode`, `downloadingPercent` and `fileName`.
@@ -33,15 +32,8 @@ Item {
         onTriggered: process.gradiendVar++
     }
 
-    OS.CurrentTheme { id: theme }
-    Properties {
-        id: prop
-        readonly property alias defaultFont: theme.defaultFont
-        readonly property alias fonts: theme.fonts
-        readonly property alias osName: theme.name
-    }
+    Properties { id: prop; scale: scf }
     Background { id: background }
-    Functions { id: mainFunctions }
 
     Column {
         objectName: "busyView"

@@ -35,7 +35,7 @@ Column {
                 leftPadding: 16 * scf
 
                 TextClicked {
-                    text: mainFunctions.capitalizeFirstLetter(summary.instrument)
+                    text: Functions.capitalizeFirstLetter(summary.instrument)
                     onClicked: summary.openResult(modelData.main)
                 }
                 TextClicked {

@@ -10,7 +10,7 @@ Column {
 
     signal cancelClicked()
 
-    readonly property string mainName: mainFunctions.capitalizeFirstLetter(instrument) + " - file.wav"
+    readonly property string mainName: Functions.capitalizeFirstLetter(instrument) + " - file.wav"
     readonly property string mixName: "Mix Without " + mainName
 
     function lineFor(name, percent) {

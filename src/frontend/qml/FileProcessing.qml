@@ -1,6 +1,5 @@
 import QtQuick
 import QtQuick.Layouts
-import "qrc:/qml/OS" as OS
 
 // The processing window's screens. The window class writes the root's properties and answers its
 // signals; the screens below only report to the root.
@@ -83,15 +82,8 @@ Item {
         onTriggered: process.gradiendVar++
     }
 
-    OS.CurrentTheme { id: theme }
-    Properties {
-        id: prop
-        readonly property alias defaultFont: theme.defaultFont
-        readonly property alias fonts: theme.fonts
-        readonly property alias osName: theme.name
-    }
+    Properties { id: prop; scale: scf }
     Background { id: background }
-    Functions { id: mainFunctions }
 
     ColumnLayout {
         anchors.fill: parent

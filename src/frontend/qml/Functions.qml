@@ -1,6 +1,7 @@
+pragma Singleton
 import QtQuick
 
-// Helpers shared by every window document.
+// Helpers shared by every window document; one instance for each engine.
 QtObject {
     function setApplicationWindowTitle() {
         var ver = (typeof APP_VER !== "undefined" ? APP_VER : "1") + ":"

@@ -21,11 +21,11 @@ Rectangle {
         gradient: Gradient {
             GradientStop {
                 position: 0.0
-                color: mainFunctions.interpolateColor(background, box, scf, gradiendVar)
+                color: Functions.interpolateColor(background, box, scf, gradiendVar)
             }
             GradientStop {
                 position: 1.0
-                color: mainFunctions.interpolateColor(background, box, scf + fill.height, gradiendVar)
+                color: Functions.interpolateColor(background, box, scf + fill.height, gradiendVar)
             }
         }
     }
@@ -39,11 +39,11 @@ Rectangle {
         gradient: Gradient {
             GradientStop {
                 position: 0.0
-                color: mainFunctions.interpolateColor(background, captionBox, 0, gradiendVar)
+                color: Functions.interpolateColor(background, captionBox, 0, gradiendVar)
             }
             GradientStop {
                 position: 1.0
-                color: mainFunctions.interpolateColor(background, captionBox, captionBox.height - 1, gradiendVar)
+                color: Functions.interpolateColor(background, captionBox, captionBox.height - 1, gradiendVar)
             }
         }
 

@@ -15,11 +15,11 @@ MenuItem {
     icon.width: 16 * scf
     icon.height: 16 * scf
 
+    // No ids below: an id would make the style build its own content item too.
     contentItem: Item {
-        implicitHeight: label.implicitHeight
+        implicitHeight: children[0].implicitHeight
 
         Text {
-            id: label
             x: item.checkable ? 5 * scf : 0
             width: item.elideText ? item.width : item.width - item.leftPadding - item.rightPadding
             anchors.verticalCenter: parent.verticalCenter

@@ -1,5 +1,4 @@
 import QtQuick
-import "qrc:/qml/OS" as OS
 
 // The My Account window: the account's name, address and a masked password, their editing, and the
 // panel that changes the password. The window class writes `name` and `email` and answers the signals.
@@ -83,15 +82,8 @@ Item {
         onTriggered: myAccount.gradiendVar++
     }
 
-    OS.CurrentTheme { id: theme }
-    Properties {
-        id: prop
-        readonly property alias defaultFont: theme.defaultFont
-        readonly property alias fonts: theme.fonts
-        readonly property alias osName: theme.name
-    }
+    Properties { id: prop; scale: scf }
     Background { id: background }
-    Functions { id: mainFunctions }
 
     Item {
         id: mainView

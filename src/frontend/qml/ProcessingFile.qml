@@ -123,7 +123,7 @@ Column {
     Text {
         objectName: "remainingText"
         anchors.horizontalCenter: parent.horizontalCenter
-        text: "Approximate Time Remaining: " + mainFunctions.formatTime(screen.seconds)
+        text: "Approximate Time Remaining: " + Functions.formatTime(screen.seconds)
         font: prop.fonts.font15_19
         color: "white"
     }

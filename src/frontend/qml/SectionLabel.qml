@@ -22,11 +22,11 @@ Rectangle {
         gradient: Gradient {
             GradientStop {
                 position: 0.0
-                color: mainFunctions.interpolateColor(background, section, 2 * scf, gradiendVar)
+                color: Functions.interpolateColor(background, section, 2 * scf, gradiendVar)
             }
             GradientStop {
                 position: 1.0
-                color: mainFunctions.interpolateColor(background, section, 2 * scf + fill.height, gradiendVar)
+                color: Functions.interpolateColor(background, section, 2 * scf + fill.height, gradiendVar)
             }
         }
     }

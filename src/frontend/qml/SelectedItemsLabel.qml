@@ -23,11 +23,11 @@ Rectangle {
         gradient: Gradient {
             GradientStop {
                 position: 0.0
-                color: mainFunctions.interpolateColor(background, box, 2 * scf, gradiendVar)
+                color: Functions.interpolateColor(background, box, 2 * scf, gradiendVar)
             }
             GradientStop {
                 position: 1.0
-                color: mainFunctions.interpolateColor(background, box, 2 * scf + fill.height, gradiendVar)
+                color: Functions.interpolateColor(background, box, 2 * scf + fill.height, gradiendVar)
             }
         }
     }
@@ -38,7 +38,7 @@ Rectangle {
         Text {
             objectName: "selectedInstrumentText"
             anchors.horizontalCenter: parent.horizontalCenter
-            text: "Selected Instrument: " + mainFunctions.capitalizeFirstLetter(box.instrument)
+            text: "Selected Instrument: " + Functions.capitalizeFirstLetter(box.instrument)
             font: prop.fonts.font10_13
             color: "white"
         }

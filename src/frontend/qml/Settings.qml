@@ -1,6 +1,5 @@
 import QtQuick
 import QtQuick.Layouts
-import "qrc:/qml/OS" as OS
 
 // The user's defaults. The window class fills it through setProgramSettings and answers the signals
 // below; the pieces inside only report to the root.
@@ -32,20 +31,20 @@ Item {
     onLoaded: gradientRefresh.restart()
 
     onSetProgramSettings: (data) => {
-        saveField.value = data["default_path_save"]
-        openField.value = data["default_path_open"]
+        saveField.value = data[settingsKeys.pathSave]
+        openField.value = data[settingsKeys.pathOpen]
         // A value that is not offered shows as not set.
-        videoFormat.currentIndex = Math.max(0, videoFormat.find(data["default_video_format"]))
-        audioFormat.currentIndex = Math.max(0, audioFormat.find(data["default_audio_format"]))
-        instrument.currentIndex = Math.max(0, instrument.find(data["default_instrument"]))
-        showPlayer(videoPlayer, videoPlayers, data["default_video_player"])
-        showPlayer(audioPlayer, audioPlayers, data["default_audio_player"])
+        videoFormat.currentIndex = Math.max(0, videoFormat.find(data[settingsKeys.videoFormat]))
+        audioFormat.currentIndex = Math.max(0, audioFormat.find(data[settingsKeys.audioFormat]))
+        instrument.currentIndex = Math.max(0, instrument.find(data[settingsKeys.instrument]))
+        showPlayer(videoPlayer, videoPlayers, data[settingsKeys.videoPlayer])
+        showPlayer(audioPlayer, audioPlayers, data[settingsKeys.audioPlayer])
         selectScale()
     }
     onUpdatePathField: (path, key) => {
-        if (key === "default_path_save")
+        if (key === settingsKeys.pathSave)
             saveField.value = path
-        else if (key === "default_path_open")
+        else if (key === settingsKeys.pathOpen)
             openField.value = path
     }
     onResetOpening: (field) => {
@@ -84,17 +83,17 @@ Item {
 
     function collect() {
         var data = {
-            "default_path_save": saveField.value,
-            "default_path_open": openField.value,
-            "default_video_format": formatValue(videoFormat),
-            "default_audio_format": formatValue(audioFormat),
-            "default_instrument": formatValue(instrument),
-            "default_video_player": videoPlayer.currentText,
-            "default_audio_player": audioPlayer.currentText
+            [settingsKeys.pathSave]: saveField.value,
+            [settingsKeys.pathOpen]: openField.value,
+            [settingsKeys.videoFormat]: formatValue(videoFormat),
+            [settingsKeys.audioFormat]: formatValue(audioFormat),
+            [settingsKeys.instrument]: formatValue(instrument),
+            [settingsKeys.videoPlayer]: videoPlayer.currentText,
+            [settingsKeys.audioPlayer]: audioPlayer.currentText
         }
         // The scale goes with the rest only when the user picked another one.
         if (scaleList.currentIndex >= 0 && hundredths(scaleList.currentText) !== Math.round(chosenScale * 100))
-            data["settings_gui_scale"] = parseFloat(scaleList.currentText)
+            data[settingsKeys.guiScale] = parseFloat(scaleList.currentText)
         return data
     }
 
@@ -105,15 +104,8 @@ Item {
         onTriggered: settingsWindow.gradiendVar++
     }
 
-    OS.CurrentTheme { id: theme }
-    Properties {
-        id: prop
-        readonly property alias defaultFont: theme.defaultFont
-        readonly property alias fonts: theme.fonts
-        readonly property alias osName: theme.name
-    }
+    Properties { id: prop; scale: scf }
     Background { id: background }
-    Functions { id: mainFunctions }
 
     ColumnLayout {
         anchors.fill: parent
@@ -157,7 +149,7 @@ Item {
                     objectName: "saveField"
                     width: parent.width
                     label: "Save File Location"
-                    type: "default_path_save"
+                    type: settingsKeys.pathSave
                     onChooseNewPath: (type, value) => settingsWindow.chooseNewPath(type, value)
                 }
 
@@ -166,7 +158,7 @@ Item {
                     objectName: "openField"
                     width: parent.width
                     label: "Open File Location"
-                    type: "default_path_open"
+                    type: settingsKeys.pathOpen
                     onChooseNewPath: (type, value) => settingsWindow.chooseNewPath(type, value)
                 }
             }

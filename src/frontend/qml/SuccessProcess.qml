@@ -91,7 +91,7 @@ Item {
             Repeater {
                 model: [
                     { name: "openMainButton", type: "main",
-                      text: "Open " + mainFunctions.capitalizeFirstLetter(screen.instrument) + " In\n" + screen.player },
+                      text: "Open " + Functions.capitalizeFirstLetter(screen.instrument) + " In\n" + screen.player },
                     { name: "openMixButton", type: "mix", text: "Open Mix In\n" + screen.player },
                     { name: "openFolderButton", type: "folder", text: "Open Containing\nFolder" }
                 ]

@@ -1,6 +1,5 @@
 import QtQuick
 import QtQuick.Controls
-import "qrc:/qml/OS" as OS
 
 ApplicationWindow {
     id: app
@@ -24,16 +23,10 @@ ApplicationWindow {
     // title again when it arrives; a lookup inside a function alone would not.
     title: {
         try { DEV_MODE } catch (missing) {}
-        return mainFunctions.setApplicationWindowTitle()
+        return Functions.setApplicationWindowTitle()
     }
 
-    OS.CurrentTheme { id: theme }
-    Properties {
-        id: prop
-        readonly property alias defaultFont: theme.defaultFont
-        readonly property alias fonts: theme.fonts
-        readonly property alias osName: theme.name
-    }
+    Properties { id: prop; scale: scf }
     Background { id: background }
 
     Btn {
@@ -92,7 +85,6 @@ ApplicationWindow {
 
     BackendLoaderComponent { id: backendLoader }
     AuthComponent { id: auth }
-    Functions { id: mainFunctions }
 
     DropArea {
         objectName: "dropArea"

@@ -4,6 +4,7 @@
 #include "FileBytes.h"
 #include "FileProcessing/FileProcessing.h"
 #include "GlobalsInfo/GlobalsInfo.h"
+#include "GlobalsInfo/SettingsKeys.h"
 #include "MediaSamples.h"
 #include "ModalBoxCloser.h"
 #include "QuickWidgetHarness.h"
@@ -127,7 +128,7 @@ private slots:
     void init()
     {
         ServiceTestBed::useService(bed.service.url(QString()));
-        for (const char *kind : { "default_audio_player", "default_video_player" })
+        for (const QString &kind : { SettingsKeys::audioPlayer(), SettingsKeys::videoPlayer() })
             GlobalsInfo::getInstance()->appSettings()->setValue(kind, "Test Player");
         // The download-and-convert window is modal itself: only message boxes are closed.
         boxes = std::make_unique<ModalBoxCloser>(nullptr, ModalBoxCloser::Scope::MessageBoxesOnly);
@@ -315,7 +316,8 @@ private slots:
         useScripted(archiveList({ song(7, "mp3", source) }));
         QVERIFY(ResultRecord().addRun(7, source, "mp3", result("", ".mp3"), result("mix", ".mp3")));
         QVERIFY(writeFile(result("", ".mp3"), "on disk"));
-        GlobalsInfo::getInstance()->appSettings()->setValue("default_audio_player", "Default Audio Player");
+        GlobalsInfo::getInstance()->appSettings()->setValue(
+            SettingsKeys::audioPlayer(), "Default Audio Player");
         openArchive();
         QVERIFY(screen->click(button));
 
@@ -546,7 +548,7 @@ private:
     void process(const QString &source, const QString &format)
     {
         QSettings *settings = GlobalsInfo::getInstance()->appSettings();
-        for (const char *kind : { "default_audio_format", "default_video_format" })
+        for (const QString &kind : { SettingsKeys::audioFormat(), SettingsKeys::videoFormat() })
             settings->setValue(kind, format);
         if (!processing) {
             processing = std::make_unique<FileProcessing>();

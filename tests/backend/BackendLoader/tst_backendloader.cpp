@@ -1,6 +1,7 @@
 #include "BackendLoader/BackendLoader.h"
 #include "FileBytes.h"
 #include "GlobalsInfo/GlobalsInfo.h"
+#include "GlobalsInfo/SettingsKeys.h"
 #include "ModalBoxCloser.h"
 #include "QuickWidgetHarness.h"
 #include "TempHome.h"
@@ -42,7 +43,7 @@ private slots:
 
     void init()
     {
-        globals->appSettings()->remove(QStringLiteral("settings_gui_scale"));
+        globals->appSettings()->remove(SettingsKeys::guiScale());
         loader = std::make_unique<BackendLoader>();
         events.clear();
         connect(loader.get(), &BackendLoader::hideMainWindow, this, [this] { events << QStringLiteral("hide"); });

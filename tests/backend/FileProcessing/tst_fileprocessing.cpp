@@ -3,6 +3,7 @@
 #include "FileProcessing/FileProcessing.h"
 #include "FileProcessing/ZelkServer.h"
 #include "GlobalsInfo/GlobalsInfo.h"
+#include "GlobalsInfo/SettingsKeys.h"
 #include "MediaSamples.h"
 #include "ModalBoxCloser.h"
 #include "QuickWidgetHarness.h"
@@ -78,8 +79,8 @@ private slots:
         screen->clearLayers();
         qunsetenv("ZELK_FFMPEG_FAULT");
         ConvertingFile::setProgramPath(bed.ffmpegWrapper);
-        settings->setValue("default_audio_format", "MP3");
-        settings->setValue("default_video_format", "MP4");
+        settings->setValue(SettingsKeys::audioFormat(), "MP3");
+        settings->setValue(SettingsKeys::videoFormat(), "MP4");
     }
 
     void cleanup()
@@ -123,7 +124,7 @@ private slots:
         QFETCH(QString, expectedMain);
 
         useScriptedServer();
-        settings->setValue("default_audio_format", "WAV");
+        settings->setValue(SettingsKeys::audioFormat(), "WAV");
         for (const QString &name : present)
             QVERIFY(writeFile(bed.savePath + '/' + name, "the user's own"));
         const QString source = bed.sourceFolder + "/100%2.b.wav";
@@ -279,13 +280,13 @@ private slots:
         // Opening in a player is the journey tests' part.
         QDesktopServices::setUrlHandler("file", this, "openOnDesktop");
         const auto restore = qScopeGuard([] { QDesktopServices::unsetUrlHandler("file"); });
-        settings->setValue("default_audio_player", "My Player");
+        settings->setValue(SettingsKeys::audioPlayer(), "My Player");
         settings->setValue("MyPlayer", bed.sourceFolder + "/gone-player");
         click("openFolderButton");
         click("openMixButton");
         QFile::remove(window->mainResultPath());
         click("openMainButton");
-        settings->remove("default_audio_player");
+        settings->remove(SettingsKeys::audioPlayer());
 
         QCOMPARE(desktopOpened, (QStringList { bed.savePath, window->mixResultPath() }));
         QCOMPARE(boxes->seen(),
@@ -396,7 +397,7 @@ private slots:
         const QString log = bed.documents + "/ffmpeg.log";
         qputenv("ZELK_FFMPEG_LOG", log.toUtf8());
         const auto unset = qScopeGuard([] { qunsetenv("ZELK_FFMPEG_LOG"); });
-        settings->setValue("default_audio_format", "WAV");
+        settings->setValue(SettingsKeys::audioFormat(), "WAV");
         startRun(source);
         waitForLayer("success");
         const QString runs = QString::fromUtf8(readFile(log));
@@ -530,10 +531,10 @@ private slots:
 
         const bool midRun = change == QLatin1String("remove while processing");
         useScriptedServer("/zelk-server/remains.php", Answer::text(midRun ? "30" : "-1"));
-        settings->setValue("default_audio_format", "WAV");
-        settings->setValue("default_path_save", folder);
+        settings->setValue(SettingsKeys::audioFormat(), "WAV");
+        settings->setValue(SettingsKeys::pathSave(), folder);
         const auto restore = qScopeGuard([this, folder] {
-            settings->setValue("default_path_save", bed.savePath);
+            settings->setValue(SettingsKeys::pathSave(), bed.savePath);
             // Only what the row made: never a system folder.
             if (folder.startsWith(bed.documents + '/')) {
                 QFile::remove(folder);
@@ -630,7 +631,7 @@ private slots:
         QFETCH(QStringList, outcomes);
 
         useScriptedServer("/zelk-server/remains.php", Answer::text("30"));
-        settings->setValue("default_audio_format", "WAV");
+        settings->setValue(SettingsKeys::audioFormat(), "WAV");
         const QStringList sources = makeQueue(3);
         startQueue(sources);
         QTRY_COMPARE(layer(), "processing");

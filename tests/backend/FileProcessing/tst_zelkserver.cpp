@@ -3,6 +3,7 @@
 
 #include "FileBytes.h"
 #include "GlobalsInfo/GlobalsInfo.h"
+#include "GlobalsInfo/SettingsKeys.h"
 #include "ScriptedHttpServer.h"
 #include "TempHome.h"
 
@@ -48,9 +49,9 @@ QList<double> values(const QSignalSpy &spy)
     return list;
 }
 
-void setUrl(const char *key, const QString &url)
+void setUrl(const QString &key, const QString &url)
 {
-    GlobalsInfo::getInstance()->appSettings()->setValue(QLatin1String(key), url);
+    GlobalsInfo::getInstance()->appSettings()->setValue(key, url);
 }
 
 // download.php's answer: two URLs joined by a bar.
@@ -86,7 +87,7 @@ private slots:
         QVERIFY(server->listen());
         temp = std::make_unique<QTemporaryDir>();
         QVERIFY(temp->isValid());
-        setUrl("service_url", base());
+        setUrl(SettingsKeys::serviceUrl(), base());
         events.clear();
     }
 
@@ -266,11 +267,11 @@ private slots:
         server->script(path, answer);
         const QString url = refused ? closedBase() : base();
         if (path == probePath)
-            setUrl("probe_url", url + QLatin1String(probePath));
+            setUrl(SettingsKeys::probeUrl(), url + QLatin1String(probePath));
         else if (path == resultPath)
             server->script(downloadPath, Answer::text(urlPair(url, "/files/r.wav", "/files/r.wav")));
         else
-            setUrl("service_url", url);
+            setUrl(SettingsKeys::serviceUrl(), url);
 
         const QString target = pathIn("r.wav");
         auto client = makeClient();

@@ -1,4 +1,5 @@
 #include "GlobalsInfo/GlobalsInfo.h"
+#include "GlobalsInfo/SettingsKeys.h"
 #include "TempHome.h"
 
 #include <QCoreApplication>
@@ -7,6 +8,8 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
+
+#include <utility>
 
 using FolderGetter = QString (GlobalsInfo::*)() const;
 
@@ -75,10 +78,10 @@ private slots:
         QTest::addColumn<QString>("subFolder");
         QTest::addColumn<FolderGetter>("getter");
 
-        QTest::newRow("save") << "default_path_save" << "Save" << &GlobalsInfo::getSavePath;
-        QTest::newRow("open") << "default_path_open" << "Audio" << &GlobalsInfo::getOpenPath;
-        QTest::newRow("logs") << "default_path_logs" << "Logs" << &GlobalsInfo::getLogsAppPath;
-        QTest::newRow("temp") << "default_path_temp" << "Temp" << &GlobalsInfo::getTempPath;
+        QTest::newRow("save") << SettingsKeys::pathSave() << "Save" << &GlobalsInfo::getSavePath;
+        QTest::newRow("open") << SettingsKeys::pathOpen() << "Audio" << &GlobalsInfo::getOpenPath;
+        QTest::newRow("logs") << SettingsKeys::pathLogs() << "Logs" << &GlobalsInfo::getLogsAppPath;
+        QTest::newRow("temp") << SettingsKeys::pathTemp() << "Temp" << &GlobalsInfo::getTempPath;
     }
 
     void folderGetters()
@@ -125,14 +128,14 @@ private slots:
         QFETCH(QVariant, stored);
         QFETCH(double, expected);
 
-        globals->appSettings()->remove(QStringLiteral("settings_gui_scale"));
+        globals->appSettings()->remove(SettingsKeys::guiScale());
         if (stored.isValid())
-            globals->appSettings()->setValue(QStringLiteral("settings_gui_scale"), stored);
+            globals->appSettings()->setValue(SettingsKeys::guiScale(), stored);
         QCOMPARE(globals->getSettingsGuiScale(), expected);
 
         globals->setSettingsGuiScale(0.75);
         QCOMPARE(globals->getSettingsGuiScale(), 0.75);
-        globals->appSettings()->remove(QStringLiteral("settings_gui_scale"));
+        globals->appSettings()->remove(SettingsKeys::guiScale());
     }
 
     void sidebarUrls_data()
@@ -155,19 +158,19 @@ private slots:
         QFETCH(QString, extraPath);
         QFETCH(QStringList, expected);
 
-        globals->appSettings()->setValue(QStringLiteral("sidebarUrls"), storedText);
+        globals->appSettings()->setValue(SettingsKeys::sidebar(), storedText);
         const QList<QUrl> urls = globals->getSidebarUrls(extraPath);
         QCOMPARE(QUrl::toStringList(urls), expected);
 
         // Storing what was read gives back the same list.
         globals->setSidebarUrls(urls);
         QCOMPARE(globals->getSidebarUrls(QString()), urls);
-        globals->appSettings()->remove(QStringLiteral("sidebarUrls"));
+        globals->appSettings()->remove(SettingsKeys::sidebar());
     }
 
     void sidebarDefaultListStartsAtHome()
     {
-        globals->appSettings()->remove(QStringLiteral("sidebarUrls"));
+        globals->appSettings()->remove(SettingsKeys::sidebar());
         const QList<QUrl> urls = globals->getSidebarUrls(QString());
         QVERIFY(urls.size() >= 7);
         QCOMPARE(urls.at(0), QUrl::fromLocalFile(QDir::homePath()));
@@ -175,11 +178,42 @@ private slots:
         QVERIFY(urls.contains(QUrl::fromLocalFile(QStringLiteral("/"))));
     }
 
+    // Users' settings files hold these names: a renamed key would lose what they chose.
+    void storedNamesStayTheSame_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("stored");
+        const std::pair<QString, const char *> names[] = { { SettingsKeys::pathSave(), "default_path_save" },
+            { SettingsKeys::pathOpen(), "default_path_open" },
+            { SettingsKeys::pathLogs(), "default_path_logs" },
+            { SettingsKeys::pathTemp(), "default_path_temp" },
+            { SettingsKeys::videoFormat(), "default_video_format" },
+            { SettingsKeys::audioFormat(), "default_audio_format" },
+            { SettingsKeys::instrument(), "default_instrument" },
+            { SettingsKeys::videoPlayer(), "default_video_player" },
+            { SettingsKeys::audioPlayer(), "default_audio_player" },
+            { SettingsKeys::guiScale(), "settings_gui_scale" },
+            { SettingsKeys::publicKey(), "auth_public_key" }, { SettingsKeys::sidebar(), "sidebarUrls" },
+            { SettingsKeys::serviceUrl(), "service_url" }, { SettingsKeys::probeUrl(), "probe_url" },
+            { SettingsKeys::logFileEnabled(), "APP_LOGFILE_ENABLED" } };
+        for (const auto &[key, stored] : names)
+            QTest::newRow(stored) << key << QString::fromLatin1(stored);
+    }
+
+    void storedNamesStayTheSame()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, stored);
+        QCOMPARE(key, stored);
+    }
+
     void removeAllSettingsKeepsWhatItMust()
     {
-        const QStringList removed { "default_path_open", "default_path_save", "default_video_format", "default_audio_format",
-            "default_instrument", "default_video_player", "default_audio_player", "settings_gui_scale" };
-        const QStringList kept { "default_path_logs", "default_path_temp", "auth_public_key", "sidebarUrls", "VLC", "APP_LOGFILE_ENABLED" };
+        const QStringList removed { SettingsKeys::pathOpen(), SettingsKeys::pathSave(),
+            SettingsKeys::videoFormat(), SettingsKeys::audioFormat(), SettingsKeys::instrument(),
+            SettingsKeys::videoPlayer(), SettingsKeys::audioPlayer(), SettingsKeys::guiScale() };
+        const QStringList kept { SettingsKeys::pathLogs(), SettingsKeys::pathTemp(),
+            SettingsKeys::publicKey(), SettingsKeys::sidebar(), "VLC", SettingsKeys::logFileEnabled() };
         QSettings *settings = globals->appSettings();
         for (const QString &key : removed + kept)
             settings->setValue(key, QStringLiteral("x"));

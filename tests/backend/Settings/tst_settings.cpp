@@ -1,5 +1,6 @@
 #include "FileBytes.h"
 #include "GlobalsInfo/GlobalsInfo.h"
+#include "GlobalsInfo/SettingsKeys.h"
 #include "QuickWidgetHarness.h"
 #include "Settings/Settings.h"
 #include "TempHome.h"
@@ -126,20 +127,28 @@ private slots:
         QTest::addColumn<QString>("dropdown");
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("video format none") << "default_video_format" << "videoFormat" << "none" << "Not Set";
-        QTest::newRow("instrument none") << "default_instrument" << "instrument" << "none" << "Not Set";
-        QTest::newRow("audio format chosen") << "default_audio_format" << "audioFormat" << "FLAC" << "FLAC";
-        QTest::newRow("instrument chosen") << "default_instrument" << "instrument" << "Piano" << "Piano";
+        QTest::newRow("video format none") << SettingsKeys::videoFormat() << "videoFormat"
+                                           << "none"
+                                           << "Not Set";
+        QTest::newRow("instrument none") << SettingsKeys::instrument() << "instrument"
+                                         << "none"
+                                         << "Not Set";
+        QTest::newRow("audio format chosen") << SettingsKeys::audioFormat() << "audioFormat"
+                                             << "FLAC"
+                                             << "FLAC";
+        QTest::newRow("instrument chosen") << SettingsKeys::instrument() << "instrument"
+                                           << "Piano"
+                                           << "Piano";
         // Another version's player stays as it is; none at all is the default one.
-        QTest::newRow("player not offered") << "default_video_player"
-                                            << "videoPlayer"
+        QTest::newRow("player not offered") << SettingsKeys::videoPlayer() << "videoPlayer"
                                             << "Winamp"
                                             << "Winamp";
-        QTest::newRow("player empty") << "default_video_player"
-                                      << "videoPlayer"
+        QTest::newRow("player empty") << SettingsKeys::videoPlayer() << "videoPlayer"
                                       << ""
                                       << "Default Video Player";
-        QTest::newRow("player offered") << "default_audio_player" << "audioPlayer" << "Singwright" << "Singwright";
+        QTest::newRow("player offered") << SettingsKeys::audioPlayer() << "audioPlayer"
+                                        << "Singwright"
+                                        << "Singwright";
     }
 
     void storedValuesShowAndSave()
@@ -196,8 +205,9 @@ private slots:
             boxes, refusal.isEmpty() ? QStringList() : QStringList { "[Cannot Save Settings] " + refusal });
         // Refused: nothing at all is written, and the window stays with the user's entries.
         QCOMPARE(window->isVisible(), saved.isEmpty());
-        QCOMPARE(store->contains(QStringLiteral("default_instrument")), !saved.isEmpty());
-        const QString key = field == QLatin1String("saveField") ? "default_path_save" : "default_path_open";
+        QCOMPARE(store->contains(SettingsKeys::instrument()), !saved.isEmpty());
+        const QString key
+            = field == QLatin1String("saveField") ? SettingsKeys::pathSave() : SettingsKeys::pathOpen();
         QCOMPARE(store->value(key).toString(), saved);
         QCOMPARE(QFileInfo(saved).isDir(), !saved.isEmpty());
     }
@@ -250,8 +260,8 @@ private slots:
     void restoreAsksThenCancelKeepsTheDefaults()
     {
         QFETCH(bool, confirmed);
-        const QStringList keys { "default_video_format", "default_instrument", "default_path_save",
-            "settings_gui_scale" };
+        const QStringList keys { SettingsKeys::videoFormat(), SettingsKeys::instrument(),
+            SettingsKeys::pathSave(), SettingsKeys::guiScale() };
         store->setValue(keys[0], QStringLiteral("MKV"));
         store->setValue(keys[1], QStringLiteral("Drums"));
         store->setValue(keys[2], TempHome::home());
@@ -283,7 +293,7 @@ private slots:
 
     void scaleListAndItsOwnOk()
     {
-        store->setValue(QStringLiteral("settings_gui_scale"), 1.25);
+        store->setValue(SettingsKeys::guiScale(), 1.25);
         open();
         const QStringList scales = screen->rootProperty("scale_list").toStringList();
         QCOMPARE(scales.size(), 91);
@@ -322,7 +332,7 @@ private slots:
         QFETCH(double, stored);
         QFETCH(QString, picked);
         QFETCH(QString, listed);
-        store->setValue(QStringLiteral("settings_gui_scale"), stored);
+        store->setValue(SettingsKeys::guiScale(), stored);
         open();
         QCOMPARE(shown(QStringLiteral("scaleList")), listed);
         QCOMPARE(window->guiScale() < stored, listed.isEmpty());
@@ -345,7 +355,7 @@ private slots:
     void groupBoxesKeepTheirFrames()
     {
         QFETCH(double, scale);
-        store->setValue(QStringLiteral("settings_gui_scale"), scale);
+        store->setValue(SettingsKeys::guiScale(), scale);
         open();
         const QImage picture = window->grab().toImage();
         const QString folder = qEnvironmentVariable("ZELK_SCREENSHOT_DIR");
@@ -382,7 +392,9 @@ private slots:
 
         // A later run: the file on disk, read afresh, into a new window.
         store->sync();
-        QCOMPARE(QSettings(store->fileName(), QSettings::IniFormat).value("default_path_save").toString(), folder);
+        QCOMPARE(
+            QSettings(store->fileName(), QSettings::IniFormat).value(SettingsKeys::pathSave()).toString(),
+            folder);
         cleanup();
         open();
         QCOMPARE(savePathShown(), folder);

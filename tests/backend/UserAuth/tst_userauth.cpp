@@ -1,5 +1,6 @@
 #include "FileBytes.h"
 #include "GlobalsInfo/GlobalsInfo.h"
+#include "GlobalsInfo/SettingsKeys.h"
 #include "ModalBoxCloser.h"
 #include "ScriptedHttpServer.h"
 #include "TempHome.h"
@@ -47,8 +48,9 @@ private slots:
         server = std::make_unique<ScriptedHttpServer>();
         QVERIFY(server->listen());
         server->script(probePath, Answer::text("", 204));
-        globals->appSettings()->setValue(QStringLiteral("service_url"), server->baseUrl().toString());
-        globals->appSettings()->setValue(QStringLiteral("probe_url"), server->url(QString::fromLatin1(probePath)).toString());
+        globals->appSettings()->setValue(SettingsKeys::serviceUrl(), server->baseUrl().toString());
+        globals->appSettings()->setValue(
+            SettingsKeys::probeUrl(), server->url(QString::fromLatin1(probePath)).toString());
         boxes = std::make_unique<ModalBoxCloser>();
     }
 

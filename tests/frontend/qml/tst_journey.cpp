@@ -1,4 +1,5 @@
 #include "FileBytes.h"
+#include "GlobalsInfo/SettingsKeys.h"
 #include "MediaSamples.h"
 #include "ProgramRun.h"
 #include "ServiceProcess.h"
@@ -35,10 +36,10 @@ private slots:
         QVERIFY(QFile::setPermissions(player, QFile::permissions(player) | QFile::ExeOwner));
         {
             QSettings settings(documents + QStringLiteral("/zelk.ini"), QSettings::IniFormat);
-            settings.setValue(QStringLiteral("service_url"), service.url(QString()).toString());
+            settings.setValue(SettingsKeys::serviceUrl(), service.url(QString()).toString());
             settings.setValue(
-                QStringLiteral("probe_url"), service.url(QStringLiteral("/generate_204")).toString());
-            settings.setValue(QStringLiteral("default_video_player"), QStringLiteral("Clipwright"));
+                SettingsKeys::probeUrl(), service.url(QStringLiteral("/generate_204")).toString());
+            settings.setValue(SettingsKeys::videoPlayer(), QStringLiteral("Clipwright"));
             settings.setValue(QStringLiteral("Clipwright"), player);
         }
         const QString title = QStringLiteral("Fête à Zürich");

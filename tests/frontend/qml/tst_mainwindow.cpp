@@ -2,6 +2,7 @@
 #include "FileBytes.h"
 #include "FileProcessing/FileProcessing.h"
 #include "GlobalsInfo/GlobalsInfo.h"
+#include "GlobalsInfo/SettingsKeys.h"
 #include "MainWindowHarness.h"
 #include "MediaSamples.h"
 #include "ModalBoxCloser.h"
@@ -76,8 +77,9 @@ private slots:
         TempHome::createDocumentsFolder();
         globals = GlobalsInfo::getInstance();
         QVERIFY(service.start(serviceData.path(), 0));
-        globals->appSettings()->setValue(QStringLiteral("service_url"), service.url(QString()).toString());
-        globals->appSettings()->setValue(QStringLiteral("probe_url"), service.url(QStringLiteral("/generate_204")).toString());
+        globals->appSettings()->setValue(SettingsKeys::serviceUrl(), service.url(QString()).toString());
+        globals->appSettings()->setValue(
+            SettingsKeys::probeUrl(), service.url(QStringLiteral("/generate_204")).toString());
         QCOMPARE(UserAuth().registration(QStringLiteral("Ada"), ada, QStringLiteral("engine1843"), QStringLiteral("engine1843")),
                  QString());
     }
@@ -96,7 +98,7 @@ private slots:
     {
         main.reset();
         QCOMPARE(boxes.seen(), QStringList());
-        globals->appSettings()->remove(QStringLiteral("settings_gui_scale"));
+        globals->appSettings()->remove(SettingsKeys::guiScale());
     }
 
     void dropOpensTheFirstFileOnly_data()
@@ -152,9 +154,9 @@ private slots:
     void helpMenuAtTheScaleAndItsReset()
     {
         globals->setSettingsGuiScale(1.5);
-        globals->appSettings()->setValue(QStringLiteral("APP_LOGFILE_ENABLED"), true);
+        globals->appSettings()->setValue(SettingsKeys::logFileEnabled(), true);
         reopen(true);
-        globals->appSettings()->remove(QStringLiteral("APP_LOGFILE_ENABLED"));
+        globals->appSettings()->remove(SettingsKeys::logFileEnabled());
         QTRY_COMPARE(main->window()->size(), QSize(705, 315));
         QQuickItem *resetItem = item("resetScaleItem");
         QCOMPARE(resetItem->height(), 22 * 1.5);
@@ -168,7 +170,7 @@ private slots:
         main->click(resetItem);
 
         QTRY_COMPARE(main->window()->size(), QSize(470, 210));
-        QVERIFY(!globals->appSettings()->contains(QStringLiteral("settings_gui_scale")));
+        QVERIFY(!globals->appSettings()->contains(SettingsKeys::guiScale()));
         // At scale 1 the entry is gone from the menu and takes no room.
         QCOMPARE(resetItem->height(), 0.0);
         QVERIFY(!resetItem->isEnabled());

@@ -2,7 +2,6 @@ import QtQuick
 import QtQuick.Controls
 import QtTest
 import "qrc:/qml"
-import "qrc:/qml/OS" as OS
 
 // Hosts the kit the way a window document does: the kit finds scf, gradiendVar, prop, background
 // and mainFunctions in the document that contains it.
@@ -14,15 +13,8 @@ Item {
     property real scf: 1
     property int gradiendVar: 0
 
-    OS.CurrentTheme { id: theme }
-    Properties {
-        id: prop
-        readonly property alias defaultFont: theme.defaultFont
-        readonly property alias fonts: theme.fonts
-        readonly property alias osName: theme.name
-    }
+    Properties { id: prop; scale: scf }
     Background { id: background }
-    Functions { id: mainFunctions }
 
     Btn { id: button; x: 10; y: 10; iconName: "Select File"; iconWidth: 130 * scf; iconHeight: 130 * scf }
     SignalSpy { id: buttonClicks; target: button; signalName: "clicked" }
@@ -295,13 +287,13 @@ Item {
         // Hours drop out; fractions and negative estimates show as whole seconds.
         function test_formatTime() {
             for (const [seconds, text] of [[-5, "0:00"], [59, "0:59"], [3725, "2:05"], [59.7, "0:59"]])
-                compare(mainFunctions.formatTime(seconds), text, seconds)
+                compare(Functions.formatTime(seconds), text, seconds)
         }
 
         function test_capitalizeFirstLetter() {
-            compare(mainFunctions.capitalizeFirstLetter("gUITAR"), "Guitar")
-            compare(mainFunctions.capitalizeFirstLetter(""), "")
-            compare(mainFunctions.capitalizeFirstLetter(undefined), undefined)
+            compare(Functions.capitalizeFirstLetter("gUITAR"), "Guitar")
+            compare(Functions.capitalizeFirstLetter(""), "")
+            compare(Functions.capitalizeFirstLetter(undefined), undefined)
         }
 
         function test_interpolateColor_data() {
@@ -310,10 +302,10 @@ Item {
 
         function test_interpolateColor(data) {
             probe.y = data.y
-            var colour = mainFunctions.interpolateColor(redGradient, probe, data.offset)
+            var colour = Functions.interpolateColor(redGradient, probe, data.offset)
             fuzzyCompare(colour.r, data.red, 0.01)
             compare([colour.g, colour.b, colour.a], [0, 0, 1])
-            compare(String(mainFunctions.interpolateColor({ height: 0 }, probe, 0)), "#ffffff")
+            compare(String(Functions.interpolateColor({ height: 0 }, probe, 0)), "#ffffff")
         }
     }
 }

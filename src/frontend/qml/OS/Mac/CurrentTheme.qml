@@ -1,20 +1,11 @@
+pragma Singleton
 import QtQuick
 
-// Fonts of the desktop the program runs on; every size follows the window's scale.
+// Fonts of the Mac desktop.
 QtObject {
     readonly property string name: "mac"
     readonly property font defaultFont: Qt.font({ family: "Arial" })
 
-    readonly property QtObject fonts: QtObject {
-        readonly property font font7_9: Qt.font({ family: "Arial", pointSize: 9 * scf })
-        readonly property font font8_10: Qt.font({ family: "Arial", pointSize: 10 * scf })
-        readonly property font font9_12: Qt.font({ family: "Arial", pointSize: 12 * scf })
-        readonly property font font10_13: Qt.font({ family: "Arial", pointSize: 13 * scf })
-        readonly property font font11_15: Qt.font({ family: "Arial", pointSize: 15 * scf })
-        readonly property font font12_16: Qt.font({ family: "Arial", pointSize: 16 * scf })
-        readonly property font font13_17: Qt.font({ family: "Arial", pointSize: 17 * scf })
-        readonly property font font14_18: Qt.font({ family: "Arial", pointSize: 18 * scf })
-        readonly property font font15_19: Qt.font({ family: "Arial", pointSize: 19 * scf })
-        readonly property font font16_21: Qt.font({ family: "Arial", pointSize: 21 * scf })
-    }
+    // Point sizes at scale 1 of the fonts font7_9 to font16_21, in that order.
+    readonly property list<real> pointSizes: [9, 10, 12, 13, 15, 16, 17, 18, 19, 21]
 }
