@@ -13,6 +13,7 @@ import argparse
 import glob
 import json
 import os
+import signal
 import sys
 import time
 
@@ -76,17 +77,20 @@ class Batches:
 
 
 def spectral_loss(model, stems):
-    """L1 between the masked mixture's magnitude and each source's, over the modelled bins, each
-    source's error relative to its own level: with one plain L1 the loud drums and bass ruled the loss
-    and the quieter vocals were never learnt. The mixture's level in the divisor keeps a silent source
-    from weighing without bound."""
+    """Squared error between the masked mixture's magnitude and each source's, over the modelled bins,
+    each source's error relative to its own power plus a sixth of the mixture's.
+    Squared, not absolute: where the network cannot yet tell two sources apart, an absolute error is
+    least when one of them takes the whole bin, and vocals and "other" lost every bin to the guitar
+    until their masks were stuck at zero; a squared error shares the bin and keeps both learning.
+    Relative to the source's power, so a quiet voice counts as much as loud drums; the mixture's share
+    in the divisor keeps a silent source from ruling the loss."""
     spectra = stft(stems)  # (batch, sources, 2, bins, frames)
     mixture = spectra.sum(dim=1)
     magnitude = mixture.abs()[:, :, :BINS]
     masks = model(magnitude)
     target = spectra.abs()[:, :, :, :BINS]
-    error = (masks * magnitude.unsqueeze(1) - target).abs().mean(dim=(2, 3, 4))  # (batch, sources)
-    level = target.mean(dim=(2, 3, 4)) + 0.05 * magnitude.mean(dim=(1, 2, 3)).unsqueeze(1)
+    error = (masks * magnitude.unsqueeze(1) - target).square().mean(dim=(2, 3, 4))  # (batch, sources)
+    level = target.square().mean(dim=(2, 3, 4)) + magnitude.square().mean(dim=(1, 2, 3)).unsqueeze(1) / len(SOURCES)
     return (error / level).mean()
 
 
@@ -111,6 +115,9 @@ def main():
     parser.add_argument("--max-channels", type=int, default=256)
     parser.add_argument("--log-every", type=int, default=10)
     parser.add_argument("--valid-every", type=int, default=200)
+    parser.add_argument("--reset-head", action="store_true",
+                        help="start the output layer afresh (every mask 1/6), keeping the rest: revives "
+                             "masks that a run has driven to zero")
     args = parser.parse_args()
 
     torch.set_num_threads(args.threads)
@@ -134,6 +141,12 @@ def main():
         rng.bit_generator.state = state["numpy"]
         torch.set_rng_state(state["torch"])
         print(f"resuming at step {step}", flush=True)
+        if args.reset_head:
+            with torch.no_grad():
+                model.head.weight.zero_()
+                model.head.bias.zero_()
+            optimiser = torch.optim.Adam(model.parameters(), lr=args.lr)
+            print("output layer reset", flush=True)
 
     files = song_files(args.data, args.soundfont)
     batches = Batches(files, args.frames, rng)
@@ -152,11 +165,16 @@ def main():
         torch.save(state, checkpoint_path + ".new")
         os.replace(checkpoint_path + ".new", checkpoint_path)
 
+    # A stop (kill, Ctrl+C) ends the step under way and saves, rather than losing the minutes since the
+    # last checkpoint.
+    stopping = []
+    signal.signal(signal.SIGTERM, lambda *_: stopping.append(True))
+    signal.signal(signal.SIGINT, lambda *_: stopping.append(True))
     log = open(os.path.join(args.run, "log.tsv"), "a")
     started = last_save = time.time()
     running = []
     end_step = args.steps
-    while step < end_step and time.time() - started < args.minutes * 60:
+    while step < end_step and time.time() - started < args.minutes * 60 and not stopping:
         model.train()
         loss = spectral_loss(model, batches.batch(args.batch))
         optimiser.zero_grad()
