@@ -223,6 +223,40 @@ SongProcessor::JobEnd SongProcessor::runChild(const Database::Song &song, const 
     const std::string &mixPart, const std::atomic<bool> &stop, std::string &failure)
 {
     const std::int32_t songId = song.id;
+    int progressPipe = -1;
+    const auto started = std::chrono::steady_clock::now();
+    const pid_t child = startJob(song, instrumentPart, mixPart, progressPipe);
+    if (child < 0) {
+        failure = "Processing failed on the service";
+        return JobEnd::Failed;
+    }
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        running[songId] = Running { song.instrument, song.workMilliseconds, 0.0 };
+    }
+    std::string reported;
+    const bool killed = followJob(songId, child, progressPipe, stop, reported);
+    int status = 0;
+    rusage usage {};
+    while (::wait4(child, &status, 0, &usage) < 0 && errno == EINTR) { }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        running.erase(songId);
+        cancelled.erase(songId);
+    }
+    if (killed || stop)
+        return JobEnd::Stopped;
+    const JobEnd end = classifyExit(song, status, usage, reported, failure);
+    if (end == JobEnd::Done)
+        measured(song.instrument, song.workMilliseconds, seconds);
+    return end;
+}
+
+pid_t SongProcessor::startJob(const Database::Song &song, const std::string &instrumentPart,
+    const std::string &mixPart, int &progressPipe) const
+{
+    const std::int32_t songId = song.id;
     const std::string input = uploadsDir + "/" + song.uploadStored;
     // Everything the child needs is made before the fork: between fork and exec only system calls.
     std::vector<std::string> arguments { "zelk-service", "--job", input, song.instrument, instrumentPart,
@@ -243,10 +277,8 @@ SongProcessor::JobEnd SongProcessor::runChild(const Database::Song &song, const 
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
         std::cerr << "song " << songId << ": cannot make a pipe" << std::endl;
-        failure = "Processing failed on the service";
-        return JobEnd::Failed;
+        return -1;
     }
-    const auto started = std::chrono::steady_clock::now();
     const pid_t child = ::fork();
     if (child == 0) {
         // The job dies with the service; its progress goes to descriptor 3; nothing else of the
@@ -273,17 +305,17 @@ SongProcessor::JobEnd SongProcessor::runChild(const Database::Song &song, const 
     if (child < 0) {
         ::close(pipeFds[0]);
         std::cerr << "song " << songId << ": cannot start a job" << std::endl;
-        failure = "Processing failed on the service";
-        return JobEnd::Failed;
+        return -1;
     }
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
-        running[songId] = Running { song.instrument, song.workMilliseconds, 0.0 };
-    }
+    progressPipe = pipeFds[0];
+    return child;
+}
 
+bool SongProcessor::followJob(
+    std::int32_t songId, pid_t child, int progressPipe, const std::atomic<bool> &stop, std::string &reported)
+{
     // Reads the job's reports until it closes the pipe, and ends it at once on a stop.
     std::string lines;
-    std::string reported;
     bool killed = false;
     char buffer[512];
     const auto cancelledNow = [this, songId] {
@@ -295,13 +327,13 @@ SongProcessor::JobEnd SongProcessor::runChild(const Database::Song &song, const 
             ::kill(child, SIGKILL);
             killed = true;
         }
-        pollfd watch { pipeFds[0], POLLIN, 0 };
+        pollfd watch { progressPipe, POLLIN, 0 };
         const int ready = ::poll(&watch, 1, 50);
         if (ready < 0 && errno != EINTR)
             break;
         if (ready <= 0)
             continue;
-        const ssize_t got = ::read(pipeFds[0], buffer, sizeof buffer);
+        const ssize_t got = ::read(progressPipe, buffer, sizeof buffer);
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
@@ -319,24 +351,17 @@ SongProcessor::JobEnd SongProcessor::runChild(const Database::Song &song, const 
             }
         }
     }
-    ::close(pipeFds[0]);
-    int status = 0;
-    rusage usage {};
-    while (::wait4(child, &status, 0, &usage) < 0 && errno == EINTR) { }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
-        running.erase(songId);
-        cancelled.erase(songId);
-    }
+    ::close(progressPipe);
+    return killed;
+}
 
-    if (killed || stop)
-        return JobEnd::Stopped;
-    const std::string prefix = "song " + std::to_string(songId) + " (" + song.instrument + "): ";
+SongProcessor::JobEnd SongProcessor::classifyExit(const Database::Song &song, int status, const rusage &usage,
+    const std::string &reported, std::string &failure) const
+{
+    const std::string prefix = "song " + std::to_string(song.id) + " (" + song.instrument + "): ";
     if (WIFEXITED(status)) {
         switch (WEXITSTATUS(status)) {
         case jobOk:
-            measured(song.instrument, song.workMilliseconds, seconds);
             return JobEnd::Done;
         case jobOutOfMemory:
             std::cerr << prefix << "out of memory" << std::endl;

@@ -9,6 +9,9 @@
 #include <set>
 #include <string>
 
+#include <sys/resource.h>
+#include <sys/types.h>
+
 // Runs one queued song: splits its upload in a child process of its own, under a memory limit, and
 // stores the two result WAVs. A job that runs out of memory or crashes fails its song with a reason;
 // the service goes on. A song whose job the service itself died in is tried a few times at most.
@@ -55,6 +58,17 @@ private:
     void run(const Database::Song &song, const std::atomic<bool> &stop);
     JobEnd runChild(const Database::Song &song, const std::string &instrumentPart, const std::string &mixPart,
         const std::atomic<bool> &stop, std::string &failure);
+    // Forks and execs the job under the memory limit; answers its pid and the read end of its progress
+    // pipe, or -1 when it could not be started.
+    pid_t startJob(const Database::Song &song, const std::string &instrumentPart, const std::string &mixPart,
+        int &progressPipe) const;
+    // Follows the job's progress until it closes the pipe, killing it on a stop or a cancel; reported gets
+    // the reason it gave for a failure. Answers whether it was killed.
+    bool followJob(std::int32_t songId, pid_t child, int progressPipe, const std::atomic<bool> &stop,
+        std::string &reported);
+    // What the job's exit status means for the song, with the reason in failure.
+    JobEnd classifyExit(const Database::Song &song, int status, const rusage &usage,
+        const std::string &reported, std::string &failure) const;
     double speed(const std::string &instrument);
     void measured(const std::string &instrument, std::int64_t workMilliseconds, double seconds);
 
