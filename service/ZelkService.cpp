@@ -114,7 +114,8 @@ ZelkService::ZelkService(ServiceOptions options)
     , uploadsDir(this->options.dataDir + "/uploads")
     , resultsDir(this->options.dataDir + "/results")
     , outbox(this->options.dataDir + "/outbox.txt")
-    , processor(database, uploadsDir, resultsDir, this->options.jobMemory, workerThreads)
+    , processor(
+          database, uploadsDir, resultsDir, this->options.jobMemory, workerThreads, this->options.modelsDir)
     , workers(workerThreads,
           [this](std::int32_t songId, const std::atomic<bool> &stop) { processor.process(songId, stop); })
     , accountRoutes(database, outbox)
@@ -170,6 +171,7 @@ bool ZelkService::start(std::string &error)
     }
 
     processor.expire(Clock::now());
+    processor.checkModel();
     // Songs that were waiting when the service last stopped run now.
     for (const Database::Song &song : database.queuedSongsInOrder())
         workers.enqueue(song.id, song.userId);
