@@ -75,7 +75,7 @@ elif [ "$what" = package ]; then
     deb=$(ls "$work"/zelk_*_*.deb 2>/dev/null | head -n 1)
     service_deb=$(ls "$work"/zelk-service_*_*.deb 2>/dev/null | head -n 1)
     [ -n "$deb" ] && [ -n "$service_deb" ] || fail "no zelk_ and zelk-service_<version>_<arch>.deb"
-    contents=$(dpkg-deb -c "$deb" "$service_deb" | awk '{ print $6 }')
+    contents=$( (dpkg-deb -c "$deb"; dpkg-deb -c "$service_deb") | awk '{ print $6 }')
     for file in ./usr/bin/zelk ./usr/lib/zelk/zelk ./usr/lib/zelk/libLogQuill.so ./usr/lib/zelk/zelk-service \
         ./usr/lib/zelk/zelk-model.so ./usr/lib/zelk/models/separator.pt \
         ./usr/lib/zelk/ffmpeg ./usr/share/applications/$app_id.desktop ./usr/share/metainfo/$app_id.metainfo.xml \
