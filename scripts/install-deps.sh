@@ -8,7 +8,7 @@ packages=(
     qml6-module-qtquick qml6-module-qtqml qml6-module-qtquick-controls qml6-module-qtquick-templates
     qml6-module-qtquick-layouts qml6-module-qtquick-window qml6-module-qtqml-workerscript
     qml6-module-qtquick-dialogs qml6-module-qttest qml6-module-qtqml-models qt6-declarative-dev-tools
-    libmicrohttpd-dev libsqlite3-dev libargon2-dev libsndfile1-dev libfftw3-dev
+    libmicrohttpd-dev libsqlite3-dev libargon2-dev libsndfile1-dev libfftw3-dev libtorch-dev
     ffmpeg fonts-liberation xvfb xauth
     desktop-file-utils appstream dpkg shared-mime-info
     time

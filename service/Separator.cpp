@@ -1,6 +1,8 @@
 #include "Separator.h"
 
 #include "Hpss.h"
+#include "MaskModel.h"
+#include "ModelMethod.h"
 #include "Stft.h"
 #include "WavAudio.h"
 
@@ -8,6 +10,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <memory>
+#include <new>
+#include <string>
 
 namespace {
 
@@ -53,6 +57,12 @@ class Method
 public:
     virtual ~Method() = default;
     virtual void push(const float *interleaved, std::int64_t frames) = 0;
+    // Set when the method gave up on the song; error says why.
+    virtual bool failed(std::string &error) const
+    {
+        error.clear();
+        return false;
+    }
 };
 
 // About 90 ms frames: fine enough in frequency to tell notes apart.
@@ -492,9 +502,37 @@ private:
     StftStream stage;
 };
 
-std::unique_ptr<Method> makeMethod(const std::string &instrument, const WavAudio &shape, std::int64_t frames,
-    const History &history, Emit emit)
+// Any instrument, by the learned model's mask.
+class Learned final : public Method
 {
+public:
+    Learned(MaskModel &model, const std::string &instrument, const WavAudio &shape, std::int64_t frames,
+        Emit emit)
+        : method(
+            model, MaskModel::sourceOf(instrument), shape.channels, shape.sampleRate, frames, std::move(emit))
+    { }
+
+    void push(const float *interleaved, std::int64_t frames) override
+    {
+        method.push(interleaved, frames);
+        if (method.outOfMemory())
+            throw std::bad_alloc();
+    }
+    bool failed(std::string &error) const override
+    {
+        error = method.error();
+        return method.failed();
+    }
+
+private:
+    ModelMethod method;
+};
+
+std::unique_ptr<Method> makeMethod(const std::string &instrument, const WavAudio &shape, std::int64_t frames,
+    const History &history, Emit emit, MaskModel *model)
+{
+    if (model)
+        return std::make_unique<Learned>(*model, instrument, shape, frames, std::move(emit));
     if (instrument == "drums")
         return std::make_unique<Drums>(shape, frames, history, std::move(emit));
     if (instrument == "bass")
@@ -533,7 +571,8 @@ bool isInstrument(const std::string &instrument)
 }
 
 Outcome separate(const WavAudio &shape, std::int64_t frames, const std::string &instrument,
-    const Reader &read, const Writer &write, const std::atomic<bool> *stop)
+    const Reader &read, const Writer &write, const std::atomic<bool> *stop, MaskModel *model,
+    std::string *error)
 {
     const int channels = shape.channels;
     if (!isInstrument(instrument) || channels < 1 || shape.sampleRate < 1 || frames < 0)
@@ -543,7 +582,8 @@ Outcome separate(const WavAudio &shape, std::int64_t frames, const std::string &
     std::vector<std::int16_t> instrumentOut, mixOut;
     std::int64_t written = 0;
     bool writeFailed = false;
-    const auto method = makeMethod(instrument, shape, frames, history,
+    const auto method = makeMethod(
+        instrument, shape, frames, history,
         [&](std::int64_t start, std::int64_t count, const float *isolated) {
             if (writeFailed)
                 return;
@@ -555,7 +595,9 @@ Outcome separate(const WavAudio &shape, std::int64_t frames, const std::string &
                 writeFailed = true;
             written = start + count;
             history.dropBefore(written);
-        });
+        },
+        model);
+    std::string modelError;
 
     std::vector<std::int16_t> block(static_cast<size_t>(blockFrames * channels));
     std::vector<float> input;
@@ -570,12 +612,18 @@ Outcome separate(const WavAudio &shape, std::int64_t frames, const std::string &
         history.append(block.data(), got);
         input.assign(block.begin(), block.begin() + got * channels);
         method->push(input.data(), got);
+        if (method->failed(modelError)) {
+            if (error)
+                *error = modelError;
+            return Outcome::ModelFailed;
+        }
         done += got;
     }
     return !writeFailed && written == frames ? Outcome::Done : Outcome::Failed;
 }
 
-bool split(const WavAudio &audio, const std::string &instrument, Parts &parts, const std::atomic<bool> *stop)
+bool split(const WavAudio &audio, const std::string &instrument, Parts &parts, const std::atomic<bool> *stop,
+    MaskModel *model)
 {
     const int channels = audio.channels;
     const std::int64_t frames = audio.frames();
@@ -596,13 +644,14 @@ bool split(const WavAudio &audio, const std::string &instrument, Parts &parts, c
             writeAt += count;
             return true;
         },
-        stop);
+        stop, model);
     return outcome == Outcome::Done;
 }
 
 Outcome splitFile(const std::string &inputPath, const std::string &instrument,
     const std::string &instrumentPath, const std::string &mixPath, std::string &error,
-    const std::atomic<bool> *stop, const std::function<void(std::int64_t done, std::int64_t total)> &progress)
+    const std::atomic<bool> *stop, const std::function<void(std::int64_t done, std::int64_t total)> &progress,
+    MaskModel *model)
 {
     error.clear();
     WavReader reader;
@@ -639,7 +688,7 @@ Outcome splitFile(const std::string &inputPath, const std::string &instrument,
                 progress(done, total);
             return true;
         },
-        stop);
+        stop, model, &error);
     // Both files are closed whatever the first one says.
     const bool instrumentClosed = instrumentFile.close();
     const bool closed = mixFile.close() && instrumentClosed;
@@ -647,7 +696,9 @@ Outcome splitFile(const std::string &inputPath, const std::string &instrument,
         writeFailed = true;
         outcome = Outcome::Failed;
     }
-    if (outcome == Outcome::Failed)
+    if (outcome == Outcome::ModelFailed)
+        error = "the model failed: " + error;
+    else if (outcome == Outcome::Failed)
         error = readShort ? "The uploaded WAV file is truncated"
             : writeFailed ? "cannot write a result: disk full?"
                           : "the separation failed";

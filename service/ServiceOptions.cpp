@@ -3,6 +3,7 @@
 #include "ServiceDefaults.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <limits>
 
 namespace {
@@ -60,6 +61,13 @@ std::string defaultDataDir()
 
 } // namespace
 
+std::string ServiceOptions::defaultModelsDir()
+{
+    std::error_code failure;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", failure);
+    return failure ? std::string("models") : (self.parent_path() / "models").string();
+}
+
 bool ServiceOptions::parse(int argc, char **argv, ServiceOptions &options, std::string &error)
 {
     options = ServiceOptions();
@@ -69,6 +77,9 @@ bool ServiceOptions::parse(int argc, char **argv, ServiceOptions &options, std::
     options.jobMemory = defaultJobMemory;
     options.maxUpload = defaultMaxUpload;
     options.diskReserve = defaultDiskReserve;
+    options.modelsDir = defaultModelsDir();
+    if (const char *models = std::getenv("ZELK_SERVICE_MODELS"); models && *models)
+        options.modelsDir = models;
     // The environment gives a default too, for a service started by a script or a test.
     for (const Megabytes &option : megabyteOptions) {
         if (const char *text = std::getenv(option.variable);
@@ -88,7 +99,7 @@ bool ServiceOptions::parse(int argc, char **argv, ServiceOptions &options, std::
         for (const Megabytes &candidate : megabyteOptions)
             megabytes = option == candidate.option ? &candidate : megabytes;
         if (option != "--port" && option != "--data" && option != "--min-seconds" && option != "--host"
-            && !megabytes) {
+            && option != "--models" && !megabytes) {
             error = "unknown option " + option;
             return false;
         }
@@ -119,6 +130,13 @@ bool ServiceOptions::parse(int argc, char **argv, ServiceOptions &options, std::
         }
         if (option == "--host")
             options.host = value;
+        if (option == "--models") {
+            if (value.empty()) {
+                error = "--models needs a folder";
+                return false;
+            }
+            options.modelsDir = value;
+        }
     }
     return true;
 }
@@ -127,7 +145,7 @@ std::string ServiceOptions::usage()
 {
     return "usage: zelk-service [--port N] [--data DIR] [--min-seconds N] [--host ADDRESS] [--job-memory "
            "MB]\n"
-           "                   [--max-upload MB] [--disk-reserve MB]\n"
+           "                   [--max-upload MB] [--disk-reserve MB] [--models DIR]\n"
            "  --port N         port to listen on (default "
         + std::to_string(ServiceDefaults::port)
         + "; 0 picks a free one)\n"
@@ -145,5 +163,9 @@ std::string ServiceOptions::usage()
         + std::to_string(defaultMaxUpload)
         + ", or ZELK_SERVICE_MAX_UPLOAD)\n"
           "  --disk-reserve MB  free space an upload never takes on the data folder's disk (default "
-        + std::to_string(defaultDiskReserve) + ", or ZELK_SERVICE_DISK_RESERVE)\n";
+        + std::to_string(defaultDiskReserve)
+        + ", or ZELK_SERVICE_DISK_RESERVE)\n"
+          "  --models DIR     folder of the separation model separator.pt (default: models beside this\n"
+          "                   program, or ZELK_SERVICE_MODELS); without a model that loads, songs are split\n"
+          "                   with signal-processing methods\n";
 }

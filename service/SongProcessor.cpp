@@ -3,6 +3,7 @@
 #include "Credentials.h"
 #include "Database.h"
 #include "DiskSync.h"
+#include "MaskModel.h"
 #include "Separator.h"
 #include "WavAudio.h"
 
@@ -37,6 +38,9 @@ void removeFile(const std::string &path)
 // of audio per second, rounded down.
 double priorSpeed(const std::string &instrument)
 {
+    // A model costs about the same for every instrument: the network runs whole each time.
+    if (instrument.rfind("model ", 0) == 0)
+        return 10.0;
     if (instrument == "drums")
         return 25.0;
     if (instrument == "bass")
@@ -107,14 +111,69 @@ std::string signalName(int number)
 
 } // namespace
 
-SongProcessor::SongProcessor(
-    Database &database, std::string uploadsDir, std::string resultsDir, int jobMemoryMegabytes, int workers)
+SongProcessor::SongProcessor(Database &database, std::string uploadsDir, std::string resultsDir,
+    int jobMemoryMegabytes, int workers, std::string modelsDir)
     : database(database)
     , uploadsDir(std::move(uploadsDir))
     , resultsDir(std::move(resultsDir))
     , jobMemoryMegabytes(jobMemoryMegabytes)
     , workers(std::max(1, workers))
+    , modelsDir(std::move(modelsDir))
 { }
+
+SongProcessor::~SongProcessor()
+{
+    if (checkedModel.valid())
+        checkedModel.wait();
+}
+
+void SongProcessor::checkModel()
+{
+    const std::string path = modelsDir + "/" + MaskModel::fileName;
+    checkedModel = std::async(std::launch::async, [this, path] {
+        std::string reason;
+        int progressPipe = -1;
+        const pid_t child
+            = startJob({ "zelk-service", "--check-model", path }, "the model check", progressPipe);
+        if (child >= 0) {
+            std::string said;
+            char buffer[512];
+            for (ssize_t got; (got = ::read(progressPipe, buffer, sizeof buffer)) != 0;) {
+                if (got > 0)
+                    said.append(buffer, static_cast<size_t>(got));
+                else if (errno != EINTR)
+                    break;
+            }
+            ::close(progressPipe);
+            int status = 0;
+            while (::waitpid(child, &status, 0) < 0 && errno == EINTR) { }
+            if (WIFEXITED(status) && WEXITSTATUS(status) == jobOk) {
+                modelInUse = true;
+                std::cerr << "separation model " << path << ": songs are split with it" << std::endl;
+                return path;
+            }
+            reason = WIFEXITED(status) && WEXITSTATUS(status) == jobOutOfMemory
+                ? "it does not fit in the job memory limit of " + std::to_string(jobMemoryMegabytes) + " MB"
+                : said.rfind("error ", 0) == 0 ? said.substr(6, said.find('\n') - 6)
+                                               : "its check ended with status " + std::to_string(status);
+        } else {
+            reason = "its check could not be started";
+        }
+        std::cerr << "no separation model (" << reason
+                  << "): songs are split with the signal-processing methods" << std::endl;
+        return std::string();
+    }).share();
+}
+
+std::string SongProcessor::model()
+{
+    return checkedModel.valid() ? checkedModel.get() : std::string();
+}
+
+std::string SongProcessor::speedKey(const std::string &instrument) const
+{
+    return modelInUse ? "model " + instrument : instrument;
+}
 
 std::string SongProcessor::resultPath(std::int32_t songId, bool mix) const
 {
@@ -223,10 +282,45 @@ SongProcessor::JobEnd SongProcessor::runChild(const Database::Song &song, const 
     const std::string &mixPart, const std::atomic<bool> &stop, std::string &failure)
 {
     const std::int32_t songId = song.id;
-    const std::string input = uploadsDir + "/" + song.uploadStored;
+    std::vector<std::string> arguments { "zelk-service", "--job", uploadsDir + "/" + song.uploadStored,
+        song.instrument, instrumentPart, mixPart };
+    if (const std::string path = model(); !path.empty())
+        arguments.push_back(path);
+    const std::string key = speedKey(song.instrument);
+    int progressPipe = -1;
+    const auto started = std::chrono::steady_clock::now();
+    const pid_t child = startJob(std::move(arguments), "song " + std::to_string(songId), progressPipe);
+    if (child < 0) {
+        failure = "Processing failed on the service";
+        return JobEnd::Failed;
+    }
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        running[songId] = Running { key, song.workMilliseconds, 0.0 };
+    }
+    std::string reported;
+    const bool killed = followJob(songId, child, progressPipe, stop, reported);
+    int status = 0;
+    rusage usage {};
+    while (::wait4(child, &status, 0, &usage) < 0 && errno == EINTR) { }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        running.erase(songId);
+        cancelled.erase(songId);
+    }
+    if (killed || stop)
+        return JobEnd::Stopped;
+    const JobEnd end = classifyExit(song, status, usage, reported, failure);
+    if (end == JobEnd::Done)
+        measured(key, song.workMilliseconds, seconds);
+    return end;
+}
+
+pid_t SongProcessor::startJob(
+    std::vector<std::string> arguments, const std::string &what, int &progressPipe) const
+{
     // Everything the child needs is made before the fork: between fork and exec only system calls.
-    std::vector<std::string> arguments { "zelk-service", "--job", input, song.instrument, instrumentPart,
-        mixPart };
     std::vector<char *> argv;
     for (std::string &argument : arguments)
         argv.push_back(argument.data());
@@ -242,11 +336,9 @@ SongProcessor::JobEnd SongProcessor::runChild(const Database::Song &song, const 
 
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
-        std::cerr << "song " << songId << ": cannot make a pipe" << std::endl;
-        failure = "Processing failed on the service";
-        return JobEnd::Failed;
+        std::cerr << what << ": cannot make a pipe" << std::endl;
+        return -1;
     }
-    const auto started = std::chrono::steady_clock::now();
     const pid_t child = ::fork();
     if (child == 0) {
         // The job dies with the service; its progress goes to descriptor 3; nothing else of the
@@ -272,18 +364,18 @@ SongProcessor::JobEnd SongProcessor::runChild(const Database::Song &song, const 
     ::close(pipeFds[1]);
     if (child < 0) {
         ::close(pipeFds[0]);
-        std::cerr << "song " << songId << ": cannot start a job" << std::endl;
-        failure = "Processing failed on the service";
-        return JobEnd::Failed;
+        std::cerr << what << ": cannot start a job" << std::endl;
+        return -1;
     }
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
-        running[songId] = Running { song.instrument, song.workMilliseconds, 0.0 };
-    }
+    progressPipe = pipeFds[0];
+    return child;
+}
 
+bool SongProcessor::followJob(
+    std::int32_t songId, pid_t child, int progressPipe, const std::atomic<bool> &stop, std::string &reported)
+{
     // Reads the job's reports until it closes the pipe, and ends it at once on a stop.
     std::string lines;
-    std::string reported;
     bool killed = false;
     char buffer[512];
     const auto cancelledNow = [this, songId] {
@@ -295,13 +387,13 @@ SongProcessor::JobEnd SongProcessor::runChild(const Database::Song &song, const 
             ::kill(child, SIGKILL);
             killed = true;
         }
-        pollfd watch { pipeFds[0], POLLIN, 0 };
+        pollfd watch { progressPipe, POLLIN, 0 };
         const int ready = ::poll(&watch, 1, 50);
         if (ready < 0 && errno != EINTR)
             break;
         if (ready <= 0)
             continue;
-        const ssize_t got = ::read(pipeFds[0], buffer, sizeof buffer);
+        const ssize_t got = ::read(progressPipe, buffer, sizeof buffer);
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
@@ -319,24 +411,17 @@ SongProcessor::JobEnd SongProcessor::runChild(const Database::Song &song, const 
             }
         }
     }
-    ::close(pipeFds[0]);
-    int status = 0;
-    rusage usage {};
-    while (::wait4(child, &status, 0, &usage) < 0 && errno == EINTR) { }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
-        running.erase(songId);
-        cancelled.erase(songId);
-    }
+    ::close(progressPipe);
+    return killed;
+}
 
-    if (killed || stop)
-        return JobEnd::Stopped;
-    const std::string prefix = "song " + std::to_string(songId) + " (" + song.instrument + "): ";
+SongProcessor::JobEnd SongProcessor::classifyExit(const Database::Song &song, int status, const rusage &usage,
+    const std::string &reported, std::string &failure) const
+{
+    const std::string prefix = "song " + std::to_string(song.id) + " (" + song.instrument + "): ";
     if (WIFEXITED(status)) {
         switch (WEXITSTATUS(status)) {
         case jobOk:
-            measured(song.instrument, song.workMilliseconds, seconds);
             return JobEnd::Done;
         case jobOutOfMemory:
             std::cerr << prefix << "out of memory" << std::endl;
@@ -365,13 +450,25 @@ SongProcessor::JobEnd SongProcessor::runChild(const Database::Song &song, const 
 
 bool SongProcessor::isJobCommand(int argc, char **argv)
 {
-    return argc >= 2 && std::string(argv[1]) == "--job";
+    return argc >= 2 && (std::string(argv[1]) == "--job" || std::string(argv[1]) == "--check-model");
 }
 
 int SongProcessor::runJob(int argc, char **argv)
 {
-    if (argc != 6) {
-        std::cerr << "usage: zelk-service --job INPUT INSTRUMENT INSTRUMENT_OUT MIX_OUT" << std::endl;
+    if (std::string(argv[1]) == "--check-model") {
+        if (argc != 3) {
+            std::cerr << "usage: zelk-service --check-model MODEL" << std::endl;
+            return jobUsage;
+        }
+        std::string error;
+        bool outOfMemory = false;
+        if (loadModel(argv[2], error, outOfMemory))
+            return jobOk;
+        writeAll(progressFd, "error " + error + "\n");
+        return outOfMemory ? jobOutOfMemory : jobServiceError;
+    }
+    if (argc != 6 && argc != 7) {
+        std::cerr << "usage: zelk-service --job INPUT INSTRUMENT INSTRUMENT_OUT MIX_OUT [MODEL]" << std::endl;
         return jobUsage;
     }
     const std::string input = argv[2];
@@ -380,18 +477,38 @@ int SongProcessor::runJob(int argc, char **argv)
     const std::string mixPart = argv[5];
     ::signal(SIGPIPE, SIG_IGN);
     try {
+        std::unique_ptr<MaskModel> model;
+        if (argc == 7) {
+            // The service checked this model at its start: failing now (a file replaced meanwhile) costs the
+            // song only the model.
+            std::string error;
+            bool outOfMemory = false;
+            model = loadModel(argv[6], error, outOfMemory);
+            if (outOfMemory)
+                return jobOutOfMemory;
+            if (!model)
+                std::cerr << "zelk-service job: " << error << "; this song is split without the model"
+                          << std::endl;
+        }
         auto last = std::chrono::steady_clock::now();
+        const auto progress = [&last](std::int64_t done, std::int64_t total) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now - last < std::chrono::milliseconds(100) && done < total)
+                return;
+            last = now;
+            char line[64];
+            std::snprintf(line, sizeof line, "progress %.4f\n", total > 0 ? double(done) / total : 1.0);
+            writeAll(progressFd, line);
+        };
         std::string error;
-        const Separator::Outcome outcome = Separator::splitFile(input, instrument, instrumentPart, mixPart,
-            error, nullptr, [&last](std::int64_t done, std::int64_t total) {
-                const auto now = std::chrono::steady_clock::now();
-                if (now - last < std::chrono::milliseconds(100) && done < total)
-                    return;
-                last = now;
-                char line[64];
-                std::snprintf(line, sizeof line, "progress %.4f\n", total > 0 ? double(done) / total : 1.0);
-                writeAll(progressFd, line);
-            });
+        Separator::Outcome outcome = Separator::splitFile(
+            input, instrument, instrumentPart, mixPart, error, nullptr, progress, model.get());
+        if (outcome == Separator::Outcome::ModelFailed) {
+            std::cerr << "zelk-service job: " << error << "; this song is split again without the model"
+                      << std::endl;
+            outcome
+                = Separator::splitFile(input, instrument, instrumentPart, mixPart, error, nullptr, progress);
+        }
         if (outcome != Separator::Outcome::Done) {
             // A file that cannot be opened at all was removed before its turn; the others are the
             // upload's fault or the disk's.
@@ -415,6 +532,18 @@ int SongProcessor::runJob(int argc, char **argv)
         return jobOutOfMemory;
     }
     return jobOk;
+}
+
+std::unique_ptr<MaskModel> SongProcessor::loadModel(
+    const std::string &path, std::string &error, bool &outOfMemory)
+{
+    // The network's libraries start their thread pools as they load: one thread each, told before.
+    ::setenv("OMP_NUM_THREADS", "1", 1);
+    ::setenv("OPENBLAS_NUM_THREADS", "1", 1);
+    std::error_code failure;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", failure);
+    const std::string plugin = (self.parent_path() / MaskModel::pluginName).string();
+    return MaskModel::load(plugin, path, error, outOfMemory);
 }
 
 std::int64_t SongProcessor::workMilliseconds(std::int64_t frames, int sampleRate, int channels)
@@ -492,11 +621,12 @@ std::int64_t SongProcessor::estimatedDone(
         if (running.count(ahead.id) > 0)
             continue;
         *std::min_element(freeAt.begin(), freeAt.end())
-            += duration(ahead.instrument, ahead.workMilliseconds, 0.0);
+            += duration(speedKey(ahead.instrument), ahead.workMilliseconds, 0.0);
     }
     const double start = *std::min_element(freeAt.begin(), freeAt.end());
     return now
-        + static_cast<std::int64_t>((start + duration(song.instrument, song.workMilliseconds, 0.0)) * 1000.0);
+        + static_cast<std::int64_t>(
+            (start + duration(speedKey(song.instrument), song.workMilliseconds, 0.0)) * 1000.0);
 }
 
 void SongProcessor::expire(std::int64_t now)

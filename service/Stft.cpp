@@ -14,7 +14,7 @@ std::mutex plannerMutex;
 } // namespace
 
 StftStream::StftStream(int channels, std::int64_t length, int frameSize, int contextFrames, int chunkFrames,
-    Mask mask, Sink sink)
+    Mask mask, Sink sink, bool gainsPerChannel)
     : channels(channels)
     , length(length)
     , size(frameSize)
@@ -22,6 +22,7 @@ StftStream::StftStream(int channels, std::int64_t length, int frameSize, int con
     , chunkFrames(std::max(1, chunkFrames))
     // Frame k starts at k * hop - (size - hop): every sample is covered by four frames.
     , frameCount((length + frameSize - frameSize / 4 + frameSize / 4 - 1) / (frameSize / 4))
+    , gainsPerChannel(gainsPerChannel)
     , mask(std::move(mask))
     , sink(std::move(sink))
     , pending(static_cast<size_t>(channels))
@@ -126,16 +127,18 @@ void StftStream::processReady()
         chunk.count = static_cast<int>(end - nextFrame);
         chunk.atStart = spectraBase == 0;
         chunk.atEnd = spectraEnd == frameCount;
-        gains.assign(static_cast<size_t>(chunk.count) * bins, 1.0f);
+        const int gainRows = gainsPerChannel ? channels : 1;
+        gains.assign(static_cast<size_t>(chunk.count) * gainRows * bins, 1.0f);
         mask(chunk, gains);
 
         // Overlap-add the masked frames.
         const std::int64_t sumsEnd = std::min(length, (end - 1) * hop() - (size - hop()) + size);
         sums.resize(static_cast<size_t>(std::max<std::int64_t>(0, sumsEnd - outputBase) * channels), 0.0f);
         for (std::int64_t frame = nextFrame; frame < end; ++frame) {
-            const float *gain = gains.data() + (frame - nextFrame) * bins;
             const std::int64_t start = frame * hop() - (size - hop());
             for (int c = 0; c < channels; ++c) {
+                const float *gain
+                    = gains.data() + ((frame - nextFrame) * gainRows + (gainsPerChannel ? c : 0)) * bins;
                 const std::complex<float> *spectrum = chunk.at(static_cast<int>(frame - spectraBase), c);
                 for (int k = 0; k < bins; ++k)
                     binBuffer[k] = spectrum[k] * gain[k];

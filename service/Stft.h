@@ -28,13 +28,14 @@ public:
             return spectra.data() + (static_cast<size_t>(frame) * channels + channel) * bins;
         }
     };
-    // Fills gains[count * bins], one gain per frame and bin, applied to every channel.
+    // Fills gains[count * bins], one gain per frame and bin, applied to every channel; or, for a stream
+    // made with gains per channel, gains[count * channels * bins], laid out [frame][channel][bin].
     using Mask = std::function<void(const Chunk &chunk, std::vector<float> &gains)>;
     // Receives the next count frames of the output, interleaved, starting at frame start.
     using Sink = std::function<void(std::int64_t start, std::int64_t count, const float *interleaved)>;
 
     StftStream(int channels, std::int64_t length, int frameSize, int contextFrames, int chunkFrames,
-        Mask mask, Sink sink);
+        Mask mask, Sink sink, bool gainsPerChannel = false);
     ~StftStream();
     StftStream(const StftStream &) = delete;
     StftStream &operator=(const StftStream &) = delete;
@@ -57,6 +58,7 @@ private:
     const int context;
     const int chunkFrames;
     const std::int64_t frameCount;
+    const bool gainsPerChannel;
     Mask mask;
     Sink sink;
 

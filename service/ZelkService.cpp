@@ -42,7 +42,7 @@ HttpServer::Reply text(const std::string &body, int status = 200)
 class FormExchange final : public HttpServer::Exchange
 {
 public:
-    using Handler = std::function<std::string(const FormFields &fields, FormReader &body)>;
+    using Handler = ZelkService::FormHandler;
 
     // done runs once the exchange is over; a file part past maxFileBytes is dropped.
     FormExchange(const HttpServer::Request &request, std::size_t maxBodyBytes, std::uint64_t reserveBytes,
@@ -114,7 +114,8 @@ ZelkService::ZelkService(ServiceOptions options)
     , uploadsDir(this->options.dataDir + "/uploads")
     , resultsDir(this->options.dataDir + "/results")
     , outbox(this->options.dataDir + "/outbox.txt")
-    , processor(database, uploadsDir, resultsDir, this->options.jobMemory, workerThreads)
+    , processor(
+          database, uploadsDir, resultsDir, this->options.jobMemory, workerThreads, this->options.modelsDir)
     , workers(workerThreads,
           [this](std::int32_t songId, const std::atomic<bool> &stop) { processor.process(songId, stop); })
     , accountRoutes(database, outbox)
@@ -170,6 +171,7 @@ bool ZelkService::start(std::string &error)
     }
 
     processor.expire(Clock::now());
+    processor.checkModel();
     // Songs that were waiting when the service last stopped run now.
     for (const Database::Song &song : database.queuedSongsInOrder())
         workers.enqueue(song.id, song.userId);
@@ -198,61 +200,81 @@ void ZelkService::stop()
 std::unique_ptr<HttpServer::Exchange> ZelkService::route(
     const HttpServer::Request &request, HttpServer::Reply &reply)
 {
-    const std::string &path = request.path;
     if (request.method == "GET" || request.method == "HEAD") {
-        if (path == "/generate_204") {
-            reply = text({}, 204);
-        } else if (path.rfind(resultPrefix, 0) == 0
-            && isResultName(path.substr(std::string(resultPrefix).size()))) {
-            reply = result(path.substr(std::string(resultPrefix).size(), 32));
-        } else if (const std::string page = UserGuide::page(path); !page.empty()) {
-            reply.contentType = "text/html; charset=utf-8";
-            reply.body = page;
-        } else {
-            reply = text("Not found", 404);
-        }
+        reply = page(request.path);
         return nullptr;
     }
-
-    FormExchange::Handler handler;
     std::string filePath;
-    if (request.method == "POST") {
-        if (path == uploadPath) {
-            // The upload goes to disk part by part as it arrives.
-            filePath = songRoutes.newUploadPath();
-            handler = [this](const FormFields &fields, FormReader &body) {
-                return songRoutes.proceed(fields, body);
-            };
-        }
-        for (const auto &[routePath, routeHandler] : accountRoutes.routes()) {
-            if (routePath == path)
-                handler = [routeHandler = routeHandler, peer = request.peer](
-                              const FormFields &fields, FormReader &) { return routeHandler(fields, peer); };
-        }
-        for (const auto &[routePath, routeHandler] : songRoutes.routes()) {
-            if (routePath == path)
-                handler = [routeHandler = routeHandler, request](const FormFields &fields, FormReader &) {
-                    return routeHandler(fields, request);
-                };
-        }
-    }
+    const FormHandler handler = formHandler(request, filePath);
     if (!handler) {
         reply = text("Not found", 404);
         return nullptr;
     }
+    if (!acceptableBody(request, reply))
+        return nullptr;
+    if (filePath.empty())
+        return std::make_unique<FormExchange>(request, maxBodyBytes(), reserveBytes(), filePath, handler);
+    return upload(request, filePath, handler, reply);
+}
+
+HttpServer::Reply ZelkService::page(const std::string &path)
+{
+    if (path == "/generate_204")
+        return text({}, 204);
+    const std::string prefix = resultPrefix;
+    if (path.rfind(prefix, 0) == 0 && isResultName(path.substr(prefix.size())))
+        return result(path.substr(prefix.size(), 32));
+    if (const std::string guide = UserGuide::page(path); !guide.empty()) {
+        HttpServer::Reply reply;
+        reply.contentType = "text/html; charset=utf-8";
+        reply.body = guide;
+        return reply;
+    }
+    return text("Not found", 404);
+}
+
+ZelkService::FormHandler ZelkService::formHandler(const HttpServer::Request &request, std::string &filePath)
+{
+    const std::string &path = request.path;
+    FormHandler handler;
+    if (request.method != "POST")
+        return handler;
+    if (path == uploadPath) {
+        // The upload goes to disk part by part as it arrives.
+        filePath = songRoutes.newUploadPath();
+        handler
+            = [this](const FormFields &fields, FormReader &body) { return songRoutes.proceed(fields, body); };
+    }
+    for (const auto &[routePath, routeHandler] : accountRoutes.routes()) {
+        if (routePath == path)
+            handler = [routeHandler = routeHandler, peer = request.peer](
+                          const FormFields &fields, FormReader &) { return routeHandler(fields, peer); };
+    }
+    for (const auto &[routePath, routeHandler] : songRoutes.routes()) {
+        if (routePath == path)
+            handler = [routeHandler = routeHandler, request](
+                          const FormFields &fields, FormReader &) { return routeHandler(fields, request); };
+    }
+    return handler;
+}
+
+bool ZelkService::acceptableBody(const HttpServer::Request &request, HttpServer::Reply &reply) const
+{
     // A compressed body would be decoded past every cap on its size.
     if (!request.contentEncoding.empty() && request.contentEncoding != "identity") {
         reply = text("Compressed requests are not accepted", 415);
-        return nullptr;
+        return false;
     }
-    const std::size_t maxBodyBytes = static_cast<std::size_t>(options.maxUpload) * 1024 * 1024;
-    const std::uint64_t reserveBytes = std::uint64_t(options.diskReserve) * 1024 * 1024;
-    if (request.contentLength && *request.contentLength > maxBodyBytes) {
+    if (request.contentLength && *request.contentLength > maxBodyBytes()) {
         reply = text("The request is too large", 413);
-        return nullptr;
+        return false;
     }
-    if (filePath.empty())
-        return std::make_unique<FormExchange>(request, maxBodyBytes, reserveBytes, filePath, handler);
+    return true;
+}
+
+std::unique_ptr<HttpServer::Exchange> ZelkService::upload(const HttpServer::Request &request,
+    const std::string &filePath, const FormHandler &handler, HttpServer::Reply &reply)
+{
     {
         std::lock_guard<std::mutex> lock(uploadsMutex);
         if (uploadsByPeer[request.peer] >= uploadsAtOncePerPeer) {
@@ -264,13 +286,23 @@ std::unique_ptr<HttpServer::Exchange> ZelkService::route(
     // The signature comes after the file: an address no account signed in from may send no more than a
     // form before it is known.
     const std::size_t maxFileBytes
-        = database.knownAddress(request.peer) ? maxBodyBytes : maxStrangerFileBytes;
-    return std::make_unique<FormExchange>(
-        request, maxBodyBytes, reserveBytes, filePath, handler, maxFileBytes, [this, peer = request.peer] {
+        = database.knownAddress(request.peer) ? maxBodyBytes() : maxStrangerFileBytes;
+    return std::make_unique<FormExchange>(request, maxBodyBytes(), reserveBytes(), filePath, handler,
+        maxFileBytes, [this, peer = request.peer] {
             std::lock_guard<std::mutex> lock(uploadsMutex);
             if (--uploadsByPeer[peer] <= 0)
                 uploadsByPeer.erase(peer);
         });
+}
+
+std::size_t ZelkService::maxBodyBytes() const
+{
+    return static_cast<std::size_t>(options.maxUpload) * 1024 * 1024;
+}
+
+std::uint64_t ZelkService::reserveBytes() const
+{
+    return std::uint64_t(options.diskReserve) * 1024 * 1024;
 }
 
 HttpServer::Reply ZelkService::result(const std::string &token)

@@ -3,8 +3,9 @@
 # entry and metainfo pass Debian's validators, the entry opens every media type the program converts, and
 # the installed `zelk` command, started in a brand-new
 # home, makes the documents folder, starts the local service, reaches the sign-in check and leaves no
-# service behind when the program ends; files given to the launcher reach the program. "package": the Debian package holds the program, plug-in,
-# service, entry, metainfo and icon, and depends on ffmpeg and the Qt libraries.
+# service behind when the program ends; files given to the launcher reach the program. "package": the Debian packages hold the program, plug-in,
+# entry, metainfo and icon (zelk, depending on ffmpeg and the Qt libraries, recommending zelk-service) and
+# the service with its model (zelk-service, depending on LibTorch).
 set -u
 build=$1
 what=$2
@@ -72,14 +73,19 @@ if [ "$what" = install ]; then
 elif [ "$what" = package ]; then
     (cd "$work" && cpack --config "$build/CPackConfig.cmake" -B "$work" >/dev/null) || fail "cpack"
     deb=$(ls "$work"/zelk_*_*.deb 2>/dev/null | head -n 1)
-    [ -n "$deb" ] || fail "no zelk_<version>_<arch>.deb"
-    contents=$(dpkg-deb -c "$deb" | awk '{ print $6 }')
+    service_deb=$(ls "$work"/zelk-service_*_*.deb 2>/dev/null | head -n 1)
+    [ -n "$deb" ] && [ -n "$service_deb" ] || fail "no zelk_ and zelk-service_<version>_<arch>.deb"
+    contents=$( (dpkg-deb -c "$deb"; dpkg-deb -c "$service_deb") | awk '{ print $6 }')
     for file in ./usr/bin/zelk ./usr/lib/zelk/zelk ./usr/lib/zelk/libLogQuill.so ./usr/lib/zelk/zelk-service \
+        ./usr/lib/zelk/zelk-model.so ./usr/lib/zelk/models/separator.pt \
         ./usr/lib/zelk/ffmpeg ./usr/share/applications/$app_id.desktop ./usr/share/metainfo/$app_id.metainfo.xml \
         ./usr/share/icons/hicolor/scalable/apps/zelk.svg; do
-        grep -qx "$file" <<< "$contents" || fail "the package lacks $file"
+        grep -qx "$file" <<< "$contents" || fail "the packages lack $file"
     done
-    depends=$(dpkg-deb -f "$deb" Depends)
+    dpkg-deb -c "$deb" | grep -q zelk-service && fail "the program's package holds the service"
+    [ "$(dpkg-deb -f "$deb" Recommends)" = zelk-service ] || fail "the program does not recommend zelk-service"
+    grep -qw libtorch1.13 <<< "$(dpkg-deb -f "$service_deb" Depends)" || fail "the service does not depend on LibTorch"
+    depends="$(dpkg-deb -f "$deb" Depends), $(dpkg-deb -f "$service_deb" Depends)"
     for package in ffmpeg qml6-module-qtquick-controls; do
         grep -qw "$package" <<< "$depends" || fail "no dependency on $package"
     done
@@ -91,6 +97,7 @@ elif [ "$what" = package ]; then
     done
     unpacked=$work/unpacked
     dpkg-deb -x "$deb" "$unpacked"
+    dpkg-deb -x "$service_deb" "$unpacked"
     for binary in "$unpacked"/usr/lib/zelk/zelk "$unpacked"/usr/lib/zelk/zelk-service "$unpacked"/usr/lib/zelk/*.so; do
         for library in $(objdump -p "$binary" | awk '/NEEDED/ { print $2 }'); do
             [ -e "$unpacked/usr/lib/zelk/$library" ] && continue
@@ -102,7 +109,7 @@ elif [ "$what" = package ]; then
             grep -qw "$package" <<< "$provided" || fail "$(basename "$binary") needs $library from $package, not a dependency"
         done
     done
-    echo "$(basename "$deb"): $(du -k "$deb" | cut -f1) KiB; Depends: $depends"
+    echo "$(basename "$deb"), $(basename "$service_deb"): $(du -k "$deb" "$service_deb" | cut -f1 | tr '\n' ' ')KiB; Depends: $depends"
 else
     fail "usage: tst_install.sh BUILD_DIR install|package"
 fi

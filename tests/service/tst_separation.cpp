@@ -1,15 +1,39 @@
+#include "MaskModel.h"
 #include "Separator.h"
 #include "SiSdr.h"
 #include "Stft.h"
 #include "SyntheticSong.h"
 #include "WavAudio.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QTest>
 
 #include <sndfile.h>
 
 #include <algorithm>
+#include <cmath>
+#include <memory>
 #include <random>
+
+namespace {
+
+// The build's model through the build's plug-in, loaded once for every case.
+MaskModel *buildModel()
+{
+    static std::unique_ptr<MaskModel> model = [] {
+        std::string error;
+        bool outOfMemory = false;
+        auto loaded = MaskModel::load(ZELK_MODEL_PLUGIN, ZELK_MODEL_FILE, error, outOfMemory);
+        if (!loaded)
+            qWarning("%s", error.c_str());
+        return loaded;
+    }();
+    return model.get();
+}
+
+} // namespace
 
 // The separation called directly: the transform, the two parts' sum, and how much of each
 // instrument it recovers from synthetic songs whose stems are known.
@@ -74,20 +98,29 @@ private slots:
         QTest::addColumn<std::vector<int>>("channelMap");
         QTest::addColumn<bool>("silent");
         QTest::addColumn<int>("rate");
+        QTest::addColumn<bool>("model");
 
         const std::vector<int> centreFirst = { SF_CHANNEL_MAP_CENTER, SF_CHANNEL_MAP_LEFT, SF_CHANNEL_MAP_RIGHT,
             SF_CHANNEL_MAP_LFE, SF_CHANNEL_MAP_REAR_LEFT, SF_CHANNEL_MAP_REAR_RIGHT };
         for (const std::string &instrument : SyntheticSong::instruments()) {
             const char *name = instrument.c_str();
             for (const int channels : { 1, 2, 6 }) {
-                QTest::addRow("%s, %d channels", name, channels) << instrument << channels << std::vector<int>() << false << SyntheticSong::sampleRate;
-                QTest::addRow("%s, %d silent channels", name, channels) << instrument << channels << std::vector<int>() << true << SyntheticSong::sampleRate;
+                QTest::addRow("%s, %d channels", name, channels) << instrument << channels << std::vector<int>() << false << SyntheticSong::sampleRate << false;
+                QTest::addRow("%s, %d silent channels", name, channels) << instrument << channels << std::vector<int>() << true << SyntheticSong::sampleRate << false;
             }
-            QTest::addRow("%s, 5.1 mapped centre first", name) << instrument << 6 << centreFirst << false << SyntheticSong::sampleRate;
+            QTest::addRow("%s, 5.1 mapped centre first", name) << instrument << 6 << centreFirst << false << SyntheticSong::sampleRate << false;
             // The rates an upload may have, and one far below them: every mask fits its spectrum.
             for (const int rate : { 8000, 192000, 560 })
-                QTest::addRow("%s, stereo at %d Hz", name, rate) << instrument << 2 << std::vector<int>() << false << rate;
+                QTest::addRow("%s, stereo at %d Hz", name, rate) << instrument << 2 << std::vector<int>() << false << rate << false;
         }
+        // The model's masks are one network's for every instrument: its layouts once, with one of them.
+        const std::string model = "guitar";
+        for (const int channels : { 1, 2, 3, 6 })
+            QTest::addRow("model, %d channels", channels) << model << channels << std::vector<int>() << false << SyntheticSong::sampleRate << true;
+        QTest::newRow("model, 6 silent channels") << model << 6 << std::vector<int>() << true << SyntheticSong::sampleRate << true;
+        QTest::newRow("model, 5.1 mapped centre first") << model << 6 << centreFirst << false << SyntheticSong::sampleRate << true;
+        for (const int rate : { 8000, 48000, 192000, 560 })
+            QTest::addRow("model, stereo at %d Hz", rate) << model << 2 << std::vector<int>() << false << rate << true;
     }
 
     // The instrument and the rest add up to the input sample by sample, at full scale too, where a part
@@ -99,6 +132,8 @@ private slots:
         QFETCH(std::vector<int>, channelMap);
         QFETCH(bool, silent);
         QFETCH(int, rate);
+        QFETCH(bool, model);
+        QVERIFY(!model || buildModel());
 
         const SyntheticSong song = SyntheticSong::make(3, 0.5, false);
         const std::vector<std::int16_t> stereo = song.mixture();
@@ -114,7 +149,7 @@ private slots:
         }
 
         Separator::Parts parts;
-        QVERIFY(Separator::split(audio, instrument, parts));
+        QVERIFY(Separator::split(audio, instrument, parts, nullptr, model ? buildModel() : nullptr));
         QCOMPARE(parts.instrument.size(), audio.samples.size());
         QCOMPARE(parts.mix.size(), audio.samples.size());
         for (size_t i = 0; i < audio.samples.size(); ++i) {
@@ -123,6 +158,65 @@ private slots:
         }
         if (silent)
             QCOMPARE(parts.instrument, audio.samples);
+    }
+
+    // The model loads and isolates each instrument as its own share of the mixture: every part carries
+    // sound, none is the whole song, and the five parts with the rest add up to about the song.
+    void modelSeparates()
+    {
+        MaskModel *model = buildModel();
+        QVERIFY(model);
+        const SyntheticSong song = SyntheticSong::make(1, 6.0, false);
+        const WavAudio audio { SyntheticSong::channels, SyntheticSong::sampleRate, 0, {}, song.mixture() };
+        const auto energy = [](const std::vector<std::int16_t> &samples) {
+            double sum = 0.0;
+            for (const std::int16_t sample : samples)
+                sum += double(sample) * sample;
+            return sum;
+        };
+        double shares = 0.0;
+        for (const std::string &instrument : SyntheticSong::instruments()) {
+            Separator::Parts parts;
+            QVERIFY(Separator::split(audio, instrument, parts, nullptr, model));
+            const double share = energy(parts.instrument) / energy(audio.samples);
+            qInfo("%s: %.1f dB of the mixture", instrument.c_str(), 10.0 * std::log10(share + 1e-12));
+            QVERIFY2(share > 1e-5 && share < 0.9, qPrintable(QStringLiteral("%1: %2").arg(instrument.c_str()).arg(share)));
+            shares += share;
+        }
+        QVERIFY2(shares < 1.5, qPrintable(QString::number(shares)));
+        // A floor on the quality of rendered clips belongs here once they are part of the tests.
+    }
+
+    void unusableModel_data()
+    {
+        QTest::addColumn<QByteArray>("contents"); // empty: no file at all
+        QTest::addColumn<QString>("reason");
+
+        QTest::newRow("missing") << QByteArray() << "no model at";
+        QTest::newRow("not a model") << QByteArray("this is no model\n") << "does not load";
+        QTest::newRow("cut short") << QByteArray("PK\x03\x04 cut short") << "does not load";
+    }
+
+    // A file that is no model is refused with a reason, and the next load still works.
+    void unusableModel()
+    {
+        QFETCH(QByteArray, contents);
+        QFETCH(QString, reason);
+        QVERIFY(buildModel());
+        const QString path = QDir::temp().filePath(QStringLiteral("tst_separation-%1.pt").arg(QCoreApplication::applicationPid()));
+        QFile::remove(path);
+        if (!contents.isEmpty()) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size());
+        }
+        std::string error;
+        bool outOfMemory = true;
+        const auto model = MaskModel::load(ZELK_MODEL_PLUGIN, path.toStdString(), error, outOfMemory);
+        QFile::remove(path);
+        QVERIFY(!model);
+        QVERIFY(!outOfMemory);
+        QVERIFY2(QString::fromStdString(error).contains(reason), error.c_str());
+        QVERIFY(MaskModel::load(ZELK_MODEL_PLUGIN, ZELK_MODEL_FILE, error, outOfMemory));
     }
 
     void quality_data()
@@ -158,5 +252,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(tst_Separation)
+QTEST_GUILESS_MAIN(tst_Separation)
 #include "tst_separation.moc"
