@@ -6,7 +6,11 @@
 #   model    the service's jobs with the build's model beside the signal-processing ones: a 3-minute
 #            stereo song per instrument on one core, and the peak memory (resident and address space) of
 #            a 10-minute one
-#   scripts/bench-separation.sh [quality] [speed] [memory] [model]   (default: all four)
+#   recorded the recorded-sample set: 20 songs rendered from each training soundfont with the evaluation
+#            seeds, never trained or tuned on; the signal-processing methods, the model and the oracle
+#            side by side (renders once into $RECORDED_DIR, default ~/.cache/zelk-recorded-set; needs
+#            training/install-deps.sh)
+#   scripts/bench-separation.sh [quality] [speed] [memory] [model] [recorded]   (default: all five)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${BUILD_DIR:-build}
@@ -14,7 +18,7 @@ tool=$build_dir/bin/zelk-separation-eval
 service=$build_dir/bin/zelk-service
 instruments=(vocals drums bass guitar piano)
 steps=("$@")
-((${#steps[@]})) || steps=(quality speed memory model)
+((${#steps[@]})) || steps=(quality speed memory model recorded)
 model=$build_dir/bin/models/separator.pt
 
 # A new build directory is configured and built whole; an existing one builds only what runs here.
@@ -99,8 +103,15 @@ for step in "${steps[@]}"; do
         read -r _ _ drss dvm < <(job "$work/10min.wav" vocals)
         printf '%-18s  %6d MiB  %6d MiB\n' model "$mrss" "$mvm" "signal processing" "$drss" "$dvm"
         ;;
+    recorded)
+        recorded=${RECORDED_DIR:-$HOME/.cache/zelk-recorded-set}
+        for soundfont in fluid timgm; do
+            training/render.py --out "$recorded" --seeds 9000000:9000019 --soundfont "$soundfont" >/dev/null
+        done
+        "$tool" --recorded "$recorded"
+        ;;
     *)
-        echo "unknown step: $step (quality, speed, memory or model)" >&2
+        echo "unknown step: $step (quality, speed, memory, model or recorded)" >&2
         exit 2
         ;;
     esac

@@ -10,13 +10,16 @@ namespace OracleMask {
 
 std::vector<double> isolate(const SyntheticSong &song, const std::string &instrument, int frameSize)
 {
+    return isolate(song.mixture(), song.stem(instrument), frameSize);
+}
+
+std::vector<double> isolate(const std::vector<std::int16_t> &mixture, const std::vector<double> &target, int frameSize)
+{
     // One stream carries the mixture, the instrument and the rest side by side, so that the mask sees
     // the true stems' spectra frame by frame beside the mixture it is applied to.
     constexpr int channels = SyntheticSong::channels;
     constexpr int lanes = 3 * channels;
-    const std::int64_t frames = song.frames();
-    const std::vector<std::int16_t> mixture = song.mixture();
-    const std::vector<double> &target = song.stem(instrument);
+    const std::int64_t frames = static_cast<std::int64_t>(mixture.size()) / channels;
 
     std::vector<double> out(static_cast<size_t>(frames * channels));
     StftStream stream(

@@ -1,7 +1,10 @@
-// zelk-separation-eval: how well the local service's separation recovers each instrument from seeded
-// synthetic songs whose stems are known, beside the older band split and the ideal mask's ceiling.
+// zelk-separation-eval: how well the local service's separation recovers each instrument from songs whose
+// stems are known (seeded synthetic songs, or songs rendered from recorded-sample soundfonts), its
+// signal-processing methods and its learned model side by side, with the ideal mask's ceiling.
 #include "BandSplit.h"
+#include "MaskModel.h"
 #include "OracleMask.h"
+#include "RecordedSong.h"
 #include "Separator.h"
 #include "SiSdr.h"
 #include "SyntheticSong.h"
@@ -13,6 +16,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,16 +35,21 @@ struct Options
     std::vector<std::string> instruments;
     std::string write;
     std::string split;
+    std::string recorded;
+    std::string model; // empty: the models folder beside the tool; "none": no model
 };
 
 void usage()
 {
     std::fputs("usage: zelk-separation-eval [--songs N] [--seconds S] [--centre N] [--seed N] [--frame N]\n"
-               "                            [--instrument NAME]... [--per-song]\n"
+               "                            [--instrument NAME]... [--per-song] [--model FILE|none]\n"
+               "       zelk-separation-eval --recorded DIR [--instrument NAME]... [--per-song] [--model FILE|none]\n"
                "       zelk-separation-eval --write FILE.wav [--seconds S] [--seed N]\n"
                "       zelk-separation-eval --split FILE.wav [--instrument NAME]...\n"
-               "Scores the separation on seeded synthetic songs (default 8 of 20 s, 2 all-centre, seed 1);\n"
-               "--write renders a long mixture of such songs, --split times the separation of a WAV file.\n",
+               "Scores the separation on seeded synthetic songs (default 8 of 20 s, 2 all-centre, seed 1), or\n"
+               "on the songs training/render.py wrote to DIR; the model is models/separator.pt beside this\n"
+               "tool unless --model names another. --write renders a long mixture of synthetic songs,\n"
+               "--split times the separation of a WAV file.\n",
         stderr);
 }
 
@@ -72,6 +83,10 @@ bool parse(int argc, char **argv, Options &options)
             options.write = value;
         else if (name == "--split")
             options.split = value;
+        else if (name == "--recorded")
+            options.recorded = value;
+        else if (name == "--model")
+            options.model = value;
         else
             return false;
     }
@@ -96,74 +111,187 @@ WavAudio stereo(std::vector<std::int16_t> samples)
     return audio;
 }
 
-struct Scores
+// One song of a set: its mixture, and each instrument's stem unless the song has none of it.
+struct Case
 {
-    double mixture = 0.0;
-    double separated = 0.0;
-    double band = 0.0;
-    double oracle = 0.0;
-    double audioSeconds = 0.0;
-    double workSeconds = 0.0;
+    std::string name;
+    WavAudio audio;
+    std::function<const std::vector<double> *(const std::string &instrument)> stem;
 };
 
-int evaluate(const Options &options)
+// Each method's gain over the mixture on every song that has the instrument, and the time spent.
+struct Gains
 {
-    std::printf("%d songs of %g s, stereo 44.1 kHz, %d with every stem in the centre; seeds %u-%u.\n",
-        options.songs, options.seconds, options.centred, options.seed, options.seed + options.songs - 1);
-    std::printf("SI-SDR in dB, mean over the songs; gain over the mixture's. Oracle: ideal ratio mask,\n"
-                "%d-sample frames. Speed: seconds of audio separated per second, one thread.\n\n",
-        options.frameSize);
-    if (options.perSong)
-        std::printf("%-4s %-7s %-10s %8s %8s %8s %8s\n", "song", "centre", "instrument", "mixture", "separ.",
-            "band", "oracle");
+    std::vector<double> separator, band, model, oracle;
+    double audioSeconds = 0.0;
+    double separatorSeconds = 0.0;
+    double modelSeconds = 0.0;
+};
 
-    std::vector<Scores> totals(options.instruments.size());
-    for (int s = 0; s < options.songs; ++s) {
-        const bool centre = s >= options.songs - options.centred;
-        const SyntheticSong song
-            = SyntheticSong::make(options.seed + static_cast<unsigned>(s), options.seconds, centre);
-        const WavAudio audio = stereo(song.mixture());
+double mean(const std::vector<double> &values)
+{
+    double sum = 0.0;
+    for (const double value : values)
+        sum += value;
+    return values.empty() ? 0.0 : sum / values.size();
+}
+
+double median(const std::vector<double> &unsorted)
+{
+    if (unsorted.empty())
+        return 0.0;
+    std::vector<double> values = unsorted;
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+std::unique_ptr<MaskModel> loadModel(const Options &options, const char *self)
+{
+    if (options.model == "none")
+        return nullptr;
+    const std::filesystem::path tool = std::filesystem::absolute(self).parent_path();
+    const std::string path
+        = options.model.empty() ? (tool / "models" / MaskModel::fileName).string() : options.model;
+    std::string error;
+    bool outOfMemory = false;
+    std::unique_ptr<MaskModel> model = MaskModel::load((tool / MaskModel::pluginName).string(), path, error, outOfMemory);
+    if (!model)
+        std::fprintf(stderr, "no model (%s): scoring the signal-processing methods only\n", error.c_str());
+    return model;
+}
+
+// Scores every song the loader gives, instrument by instrument. Recorded sets are summed up by the median
+// and the worst song, as their songs differ widely; the synthetic set by the mean, as it always was.
+int evaluate(const Options &options, int songs, const std::function<bool(int, Case &)> &load, MaskModel *model,
+    bool recorded)
+{
+    if (options.perSong)
+        std::printf("%-22s %-10s %8s %8s %8s %8s %8s\n", "song", "instrument", "mixture", "separ.",
+            recorded ? "" : "band", model ? "model" : "", "oracle");
+    std::vector<Gains> gains(options.instruments.size());
+    for (int s = 0; s < songs; ++s) {
+        Case song;
+        if (!load(s, song))
+            return 1;
+        const double seconds = double(song.audio.frames()) / song.audio.sampleRate;
         for (size_t i = 0; i < options.instruments.size(); ++i) {
             const std::string &instrument = options.instruments[i];
-            const std::vector<double> &reference = song.stem(instrument);
-            Scores scores;
-            scores.mixture = SiSdr::of(reference, audio.samples);
+            const std::vector<double> *reference = song.stem(instrument);
+            if (!reference)
+                continue;
+            Gains &total = gains[i];
+            const double mixture = SiSdr::of(*reference, song.audio.samples);
             Separator::Parts parts;
-            const auto start = std::chrono::steady_clock::now();
-            Separator::split(audio, instrument, parts);
-            scores.workSeconds = secondsSince(start);
-            scores.audioSeconds = double(song.frames()) / SyntheticSong::sampleRate;
-            scores.separated = SiSdr::of(reference, parts.instrument);
-            scores.band = SiSdr::of(reference, BandSplit::isolate(audio, instrument));
-            scores.oracle = SiSdr::of(reference, OracleMask::isolate(song, instrument, options.frameSize));
-            if (options.perSong)
-                std::printf("%-4d %-7s %-10s %8.1f %8.1f %8.1f %8.1f\n", s + 1, centre ? "yes" : "no",
-                    instrument.c_str(), scores.mixture, scores.separated, scores.band, scores.oracle);
-
-            Scores &total = totals[i];
-            total.mixture += scores.mixture / options.songs;
-            total.separated += scores.separated / options.songs;
-            total.band += scores.band / options.songs;
-            total.oracle += scores.oracle / options.songs;
-            total.audioSeconds += scores.audioSeconds;
-            total.workSeconds += scores.workSeconds;
+            auto start = std::chrono::steady_clock::now();
+            Separator::split(song.audio, instrument, parts);
+            total.separatorSeconds += secondsSince(start);
+            total.separator.push_back(SiSdr::of(*reference, parts.instrument) - mixture);
+            if (!recorded)
+                total.band.push_back(SiSdr::of(*reference, BandSplit::isolate(song.audio, instrument)) - mixture);
+            if (model) {
+                start = std::chrono::steady_clock::now();
+                Separator::split(song.audio, instrument, parts, nullptr, model);
+                total.modelSeconds += secondsSince(start);
+                total.model.push_back(SiSdr::of(*reference, parts.instrument) - mixture);
+            }
+            total.oracle.push_back(
+                SiSdr::of(*reference, OracleMask::isolate(song.audio.samples, *reference, options.frameSize))
+                - mixture);
+            total.audioSeconds += seconds;
+            if (options.perSong) {
+                const auto last = [](const std::vector<double> &values) {
+                    char cell[16] = "";
+                    if (!values.empty())
+                        std::snprintf(cell, sizeof cell, "%+8.1f", values.back());
+                    return std::string(cell);
+                };
+                std::printf("%-22s %-10s %8.1f %8s %8s %8s %8s\n", song.name.c_str(), instrument.c_str(), mixture,
+                    last(total.separator).c_str(), last(total.band).c_str(), last(total.model).c_str(),
+                    last(total.oracle).c_str());
+            }
         }
     }
     if (options.perSong)
         std::printf("\n");
 
-    std::printf("%-10s  %7s  %-16s  %-16s  %-16s  %6s\n", "", "mixture", "   separator", "   band split",
-        "   oracle mask", "speed");
-    std::printf("%-10s  %7s  %7s %8s  %7s %8s  %7s %8s  %6s\n", "instrument", "SI-SDR", "SI-SDR", "gain",
-        "SI-SDR", "gain", "SI-SDR", "gain", "x real");
+    const auto summary = recorded ? median : mean;
+    const auto worst = [](const std::vector<double> &values) {
+        return values.empty() ? 0.0 : *std::min_element(values.begin(), values.end());
+    };
+    std::printf("SI-SDR gain over the mixture in dB, %s over the songs%s. Speed: seconds of audio separated per\n"
+                "second, one thread. Oracle: ideal ratio mask, %d-sample frames.\n\n",
+        recorded ? "median" : "mean", recorded ? " (worst song in brackets)" : "", options.frameSize);
+    std::printf("%-10s %5s  %-16s", "instrument", "songs", "  separator");
+    if (!recorded)
+        std::printf("  %-8s", "band");
+    if (model)
+        std::printf("  %-16s", "  model");
+    std::printf("  %-8s\n", "oracle");
     for (size_t i = 0; i < options.instruments.size(); ++i) {
-        const Scores &total = totals[i];
-        std::printf("%-10s  %7.1f  %7.1f %+8.1f  %7.1f %+8.1f  %7.1f %+8.1f  %6.0f\n",
-            options.instruments[i].c_str(), total.mixture, total.separated, total.separated - total.mixture,
-            total.band, total.band - total.mixture, total.oracle, total.oracle - total.mixture,
-            total.audioSeconds / std::max(total.workSeconds, 1e-9));
+        const Gains &total = gains[i];
+        const auto column = [&](const std::vector<double> &values, double work) {
+            if (recorded)
+                std::printf("  %+6.1f (%+5.1f)", summary(values), worst(values));
+            else
+                std::printf("  %+6.1f", summary(values));
+            std::printf(" %4.0fx", total.audioSeconds / std::max(work, 1e-9));
+        };
+        std::printf("%-10s %5zu", options.instruments[i].c_str(), total.oracle.size());
+        column(total.separator, total.separatorSeconds);
+        if (!recorded)
+            std::printf("  %+8.1f", summary(total.band));
+        if (model)
+            column(total.model, total.modelSeconds);
+        std::printf("  %+8.1f\n", summary(total.oracle));
     }
     return 0;
+}
+
+int evaluateSynthetic(const Options &options, MaskModel *model)
+{
+    std::printf("%d synthetic songs of %g s, stereo 44.1 kHz, %d with every stem in the centre; seeds %u-%u.\n",
+        options.songs, options.seconds, options.centred, options.seed, options.seed + options.songs - 1);
+    return evaluate(
+        options, options.songs,
+        [&options](int s, Case &song) {
+            const bool centre = s >= options.songs - options.centred;
+            auto synthetic = std::make_shared<SyntheticSong>(
+                SyntheticSong::make(options.seed + static_cast<unsigned>(s), options.seconds, centre));
+            song.name = std::to_string(options.seed + static_cast<unsigned>(s)) + (centre ? " centre" : "");
+            song.audio = stereo(synthetic->mixture());
+            song.stem = [synthetic](const std::string &instrument) { return &synthetic->stem(instrument); };
+            return true;
+        },
+        model, false);
+}
+
+int evaluateRecorded(const Options &options, MaskModel *model)
+{
+    const std::vector<std::string> paths = RecordedSong::songsIn(options.recorded);
+    if (paths.empty()) {
+        std::fprintf(stderr, "no rendered songs in %s\n", options.recorded.c_str());
+        return 1;
+    }
+    std::printf("%zu songs rendered from recorded-sample soundfonts in %s, stereo 44.1 kHz.\n", paths.size(),
+        options.recorded.c_str());
+    return evaluate(
+        options, static_cast<int>(paths.size()),
+        [&paths](int s, Case &song) {
+            auto recorded = std::make_shared<RecordedSong>();
+            std::string error;
+            if (!RecordedSong::load(paths[static_cast<size_t>(s)], *recorded, error)) {
+                std::fprintf(stderr, "%s\n", error.c_str());
+                return false;
+            }
+            song.name = recorded->name();
+            song.audio = stereo(recorded->mixture());
+            song.stem = [recorded](const std::string &instrument) {
+                return recorded->has(instrument) ? &recorded->stem(instrument) : nullptr;
+            };
+            return true;
+        },
+        model, true);
 }
 
 // A long mixture strung together from 20-second songs, a few of them all-centre, so that a long file
@@ -224,5 +352,7 @@ int main(int argc, char **argv)
         return write(options);
     if (!options.split.empty())
         return split(options);
-    return evaluate(options);
+    const std::unique_ptr<MaskModel> model = loadModel(options, argv[0]);
+    return options.recorded.empty() ? evaluateSynthetic(options, model.get())
+                                    : evaluateRecorded(options, model.get());
 }
