@@ -17,7 +17,7 @@ std::atomic<LogQuill *> g_loggerInstance { nullptr };
 const QString logSubdir = QStringLiteral("logs");
 // The program's own sub-folder, which its "Show Logs" opens.
 const QString appLogsSubdir = QStringLiteral("Logs");
-const QString enabledKey = QStringLiteral("APP_LOGFILE_ENABLED");
+const QString enabledKey = QString::fromLatin1(LoggingInterface::enabledKey);
 const QString closeOrder = QStringLiteral("LOG_CLOSE");
 constexpr int keptDays = 14;
 

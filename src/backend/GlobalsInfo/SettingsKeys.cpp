@@ -1,5 +1,7 @@
 #include "SettingsKeys.h"
 
+#include "plugins/LoggingInterface.h"
+
 SettingsKeys::SettingsKeys(QObject *parent)
     : QObject(parent)
 { }
@@ -78,7 +80,7 @@ QString SettingsKeys::probeUrl()
 
 QString SettingsKeys::logFileEnabled()
 {
-    return QStringLiteral("APP_LOGFILE_ENABLED");
+    return QString::fromLatin1(LoggingInterface::enabledKey);
 }
 
 QStringList SettingsKeys::userChoices()

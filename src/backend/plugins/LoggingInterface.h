@@ -7,6 +7,10 @@
 class LoggingInterface
 {
 public:
+    // The setting, in the settings file given to install(), that says whether the log file is written.
+    // The plug-in and the program's SettingsKeys both take its name from here.
+    static constexpr const char *enabledKey = "APP_LOGFILE_ENABLED";
+
     virtual void close() = 0;
     virtual void install() = 0;
     virtual void install(const QString &folder, const QString &settingsFileName) = 0;

@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Controls
 import QtQuick.Templates as T
 
 // Picture button: the icon's state file follows the button's state.
@@ -59,6 +58,8 @@ T.Button {
         color: "white"
     }
 
-    ToolTip.visible: control.hovered && control.tooltip !== ""
-    ToolTip.text: qsTr(control.tooltip)
+    // The template's attached tip is the style's own ToolTip, made on first show; naming the style's
+    // type here would compile its document with every window that has a button.
+    T.ToolTip.visible: control.hovered && control.tooltip !== ""
+    T.ToolTip.text: qsTr(control.tooltip)
 }

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls
+import QtQuick.Templates as T
 
 ApplicationWindow {
     id: app
@@ -9,7 +10,8 @@ ApplicationWindow {
     // Made once the first frame is on screen (see finishStartUp), since only a user who is not
     // signed in or opens the menu needs them.
     property Item authLayer: null
-    property Menu helpPopup: null
+    // Typed by the template: the style's Menu would compile its documents before the first frame.
+    property T.Menu helpPopup: null
 
     minimumWidth: 470 * scf
     minimumHeight: 210 * scf
@@ -106,15 +108,15 @@ ApplicationWindow {
         }
     }
 
-    Component { id: helpMenuComponent; HelpMenu { objectName: "helpMenu" } }
-    Component { id: authLayerComponent; AuthLayer { objectName: "authLayer" } }
     // Above the sign-in layer, which is made after it.
     LoadingHover { id: initialLoader; objectName: "initialLoader"; z: 1 }
 
-    // The cover shows at once; the sign-in check, which waits for the service, runs after it.
+    // The cover shows at once; the sign-in check, which waits for the service, runs after it. The
+    // two documents are named by address, not by type, so that they and their imports (the menu's
+    // style among them) are compiled only here and not before the first frame.
     function finishStartUp() {
-        helpPopup = helpMenuComponent.createObject(app.contentItem)
-        authLayer = authLayerComponent.createObject(app.contentItem)
+        helpPopup = Qt.createComponent("HelpMenu.qml").createObject(app.contentItem, { objectName: "helpMenu" })
+        authLayer = Qt.createComponent("AuthLayer.qml").createObject(app.contentItem, { objectName: "authLayer" })
         auth.initialCheck()
     }
 

@@ -37,7 +37,7 @@ QString printedBy(FILE *stream, Action action)
 }
 
 const QString settingsName = QStringLiteral("zelk.ini");
-const QString enabledKey = QStringLiteral("APP_LOGFILE_ENABLED");
+const QString enabledKey = QString::fromLatin1(LoggingInterface::enabledKey);
 
 QStringList readLines(const QString &path)
 {
