@@ -13,8 +13,11 @@ int main(int argc, char *argv[])
 {
     QGuiApplication app(argc, argv);
     QQmlApplicationEngine engine;
-    engine.loadData("import QtQuick\nWindow { width: 470; height: 210; visible: true; color: \"#202020\" }\n");
-    auto *window = engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow *>(engine.rootObjects().constFirst());
+    engine.loadData(
+        "import QtQuick\nWindow { width: 470; height: 210; visible: true; color: \"#202020\" }\n");
+    auto *window = engine.rootObjects().isEmpty()
+        ? nullptr
+        : qobject_cast<QQuickWindow *>(engine.rootObjects().constFirst());
     if (!window)
         return 1;
     const qint64 launched = qEnvironmentVariable("ZELK_FIRST_FRAME").toLongLong();
@@ -23,7 +26,8 @@ int main(int argc, char *argv[])
         [launched, window] {
             using namespace std::chrono;
             const auto now = duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
-            const bool software = window->rendererInterface()->graphicsApi() == QSGRendererInterface::Software;
+            const bool software
+                = window->rendererInterface()->graphicsApi() == QSGRendererInterface::Software;
             std::printf("first frame: %.1f ms, %s renderer\n", double(now - launched) / 1000.0,
                 software ? "software" : "graphics");
             std::fflush(stdout);

@@ -63,7 +63,9 @@ class Run
 {
 public:
     Run(const QString &file, const QString &instrument, const QString &format)
-        : file(file), instrument(instrument), format(format)
+        : file(file)
+        , instrument(instrument)
+        , format(format)
     {
         idlePeak = peakMegabytes();
         sampler.setTimerType(Qt::PreciseTimer);
@@ -112,7 +114,8 @@ private:
             return QStringLiteral("upload");
         if (layer == QLatin1String("processing"))
             return QStringLiteral("processing");
-        return layer == QLatin1String("converting") ? QStringLiteral("conversion") : QStringLiteral("opening");
+        return layer == QLatin1String("converting") ? QStringLiteral("conversion")
+                                                    : QStringLiteral("opening");
     }
 
     void sample()

@@ -13,7 +13,8 @@ std::vector<double> isolate(const SyntheticSong &song, const std::string &instru
     return isolate(song.mixture(), song.stem(instrument), frameSize);
 }
 
-std::vector<double> isolate(const std::vector<std::int16_t> &mixture, const std::vector<double> &target, int frameSize)
+std::vector<double> isolate(
+    const std::vector<std::int16_t> &mixture, const std::vector<double> &target, int frameSize)
 {
     // One stream carries the mixture, the instrument and the rest side by side, so that the mask sees
     // the true stems' spectra frame by frame beside the mixture it is applied to.

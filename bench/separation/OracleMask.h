@@ -14,6 +14,7 @@ namespace OracleMask {
 // The instrument's part of the song's 16-bit mixture, interleaved, unrounded.
 std::vector<double> isolate(const SyntheticSong &song, const std::string &instrument, int frameSize);
 // The same for any stereo mixture whose instrument stem is target, interleaved alike.
-std::vector<double> isolate(const std::vector<std::int16_t> &mixture, const std::vector<double> &target, int frameSize);
+std::vector<double> isolate(
+    const std::vector<std::int16_t> &mixture, const std::vector<double> &target, int frameSize);
 
 } // namespace OracleMask

@@ -47,7 +47,8 @@ bool RecordedSong::load(const std::string &path, RecordedSong &song, std::string
         return false;
     }
     // Version 1 has a 2-byte header length, later versions a 4-byte one; both little-endian.
-    std::uint32_t headerLength = static_cast<unsigned char>(magic[8]) | static_cast<unsigned char>(magic[9]) << 8;
+    std::uint32_t headerLength
+        = static_cast<unsigned char>(magic[8]) | static_cast<unsigned char>(magic[9]) << 8;
     if (magic[6] >= 2) {
         char more[2] = {};
         file.read(more, 2);
@@ -57,8 +58,9 @@ bool RecordedSong::load(const std::string &path, RecordedSong &song, std::string
     std::string header(headerLength, '\0');
     file.read(header.data(), headerLength);
     const std::vector<std::int64_t> shape = shapeOf(header);
-    if (!file || header.find("'<i2'") == std::string::npos || header.find("'fortran_order': False") == std::string::npos
-        || shape.size() != 3 || shape[0] != storedStems || shape[1] != channels || shape[2] < 1) {
+    if (!file || header.find("'<i2'") == std::string::npos
+        || header.find("'fortran_order': False") == std::string::npos || shape.size() != 3
+        || shape[0] != storedStems || shape[1] != channels || shape[2] < 1) {
         error = path + ": not a (6, 2, samples) int16 array";
         return false;
     }

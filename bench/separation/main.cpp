@@ -41,15 +41,16 @@ struct Options
 
 void usage()
 {
-    std::fputs("usage: zelk-separation-eval [--songs N] [--seconds S] [--centre N] [--seed N] [--frame N]\n"
-               "                            [--instrument NAME]... [--per-song] [--model FILE|none]\n"
-               "       zelk-separation-eval --recorded DIR [--instrument NAME]... [--per-song] [--model FILE|none]\n"
-               "       zelk-separation-eval --write FILE.wav [--seconds S] [--seed N]\n"
-               "       zelk-separation-eval --split FILE.wav [--instrument NAME]...\n"
-               "Scores the separation on seeded synthetic songs (default 8 of 20 s, 2 all-centre, seed 1), or\n"
-               "on the songs training/render.py wrote to DIR; the model is models/separator.pt beside this\n"
-               "tool unless --model names another. --write renders a long mixture of synthetic songs,\n"
-               "--split times the separation of a WAV file.\n",
+    std::fputs(
+        "usage: zelk-separation-eval [--songs N] [--seconds S] [--centre N] [--seed N] [--frame N]\n"
+        "                            [--instrument NAME]... [--per-song] [--model FILE|none]\n"
+        "       zelk-separation-eval --recorded DIR [--instrument NAME]... [--per-song] [--model FILE|none]\n"
+        "       zelk-separation-eval --write FILE.wav [--seconds S] [--seed N]\n"
+        "       zelk-separation-eval --split FILE.wav [--instrument NAME]...\n"
+        "Scores the separation on seeded synthetic songs (default 8 of 20 s, 2 all-centre, seed 1), or\n"
+        "on the songs training/render.py wrote to DIR; the model is models/separator.pt beside this\n"
+        "tool unless --model names another. --write renders a long mixture of synthetic songs,\n"
+        "--split times the separation of a WAV file.\n",
         stderr);
 }
 
@@ -155,7 +156,8 @@ std::unique_ptr<MaskModel> loadModel(const Options &options, const char *self)
         = options.model.empty() ? (tool / "models" / MaskModel::fileName).string() : options.model;
     std::string error;
     bool outOfMemory = false;
-    std::unique_ptr<MaskModel> model = MaskModel::load((tool / MaskModel::pluginName).string(), path, error, outOfMemory);
+    std::unique_ptr<MaskModel> model
+        = MaskModel::load((tool / MaskModel::pluginName).string(), path, error, outOfMemory);
     if (!model)
         std::fprintf(stderr, "no model (%s): scoring the signal-processing methods only\n", error.c_str());
     return model;
@@ -163,8 +165,8 @@ std::unique_ptr<MaskModel> loadModel(const Options &options, const char *self)
 
 // Scores every song the loader gives, instrument by instrument. Recorded sets are summed up by the median
 // and the worst song, as their songs differ widely; the synthetic set by the mean, as it always was.
-int evaluate(const Options &options, int songs, const std::function<bool(int, Case &)> &load, MaskModel *model,
-    bool recorded)
+int evaluate(const Options &options, int songs, const std::function<bool(int, Case &)> &load,
+    MaskModel *model, bool recorded)
 {
     if (options.perSong)
         std::printf("%-22s %-10s %8s %8s %8s %8s %8s\n", "song", "instrument", "mixture", "separ.",
@@ -188,7 +190,8 @@ int evaluate(const Options &options, int songs, const std::function<bool(int, Ca
             total.separatorSeconds += secondsSince(start);
             total.separator.push_back(SiSdr::of(*reference, parts.instrument) - mixture);
             if (!recorded)
-                total.band.push_back(SiSdr::of(*reference, BandSplit::isolate(song.audio, instrument)) - mixture);
+                total.band.push_back(
+                    SiSdr::of(*reference, BandSplit::isolate(song.audio, instrument)) - mixture);
             if (model) {
                 start = std::chrono::steady_clock::now();
                 Separator::split(song.audio, instrument, parts, nullptr, model);
@@ -206,9 +209,9 @@ int evaluate(const Options &options, int songs, const std::function<bool(int, Ca
                         std::snprintf(cell, sizeof cell, "%+8.1f", values.back());
                     return std::string(cell);
                 };
-                std::printf("%-22s %-10s %8.1f %8s %8s %8s %8s\n", song.name.c_str(), instrument.c_str(), mixture,
-                    last(total.separator).c_str(), last(total.band).c_str(), last(total.model).c_str(),
-                    last(total.oracle).c_str());
+                std::printf("%-22s %-10s %8.1f %8s %8s %8s %8s\n", song.name.c_str(), instrument.c_str(),
+                    mixture, last(total.separator).c_str(), last(total.band).c_str(),
+                    last(total.model).c_str(), last(total.oracle).c_str());
             }
         }
     }
@@ -219,8 +222,9 @@ int evaluate(const Options &options, int songs, const std::function<bool(int, Ca
     const auto worst = [](const std::vector<double> &values) {
         return values.empty() ? 0.0 : *std::min_element(values.begin(), values.end());
     };
-    std::printf("SI-SDR gain over the mixture in dB, %s over the songs%s. Speed: seconds of audio separated per\n"
-                "second, one thread. Oracle: ideal ratio mask, %d-sample frames.\n\n",
+    std::printf(
+        "SI-SDR gain over the mixture in dB, %s over the songs%s. Speed: seconds of audio separated per\n"
+        "second, one thread. Oracle: ideal ratio mask, %d-sample frames.\n\n",
         recorded ? "median" : "mean", recorded ? " (worst song in brackets)" : "", options.frameSize);
     std::printf("%-10s %5s  %-16s", "instrument", "songs", "  separator");
     if (!recorded)
@@ -250,7 +254,8 @@ int evaluate(const Options &options, int songs, const std::function<bool(int, Ca
 
 int evaluateSynthetic(const Options &options, MaskModel *model)
 {
-    std::printf("%d synthetic songs of %g s, stereo 44.1 kHz, %d with every stem in the centre; seeds %u-%u.\n",
+    std::printf(
+        "%d synthetic songs of %g s, stereo 44.1 kHz, %d with every stem in the centre; seeds %u-%u.\n",
         options.songs, options.seconds, options.centred, options.seed, options.seed + options.songs - 1);
     return evaluate(
         options, options.songs,

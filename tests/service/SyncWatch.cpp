@@ -33,7 +33,8 @@ extern "C" int fsync(int fd)
 
 extern "C" int rename(const char *from, const char *to)
 {
-    static const auto real = reinterpret_cast<int (*)(const char *, const char *)>(dlsym(RTLD_NEXT, "rename"));
+    static const auto real
+        = reinterpret_cast<int (*)(const char *, const char *)>(dlsym(RTLD_NEXT, "rename"));
     char full[PATH_MAX];
     const std::string source = realpath(from, full) ? full : from;
     std::lock_guard<std::mutex> lock(mutex);

@@ -18,12 +18,13 @@ struct WavData
     {
         const bool extensible = channels > 2;
         const quint32 dataSize = quint32(samples.size() * 2);
-        QByteArray bytes = "RIFF" + le32(4 + 8 + (extensible ? 40 : 16) + 8 + dataSize) + "WAVEfmt " + le32(extensible ? 40 : 16)
-            + le16(extensible ? 0xFFFE : 1) + le16(channels) + le32(sampleRate) + le32(sampleRate * channels * 2)
-            + le16(channels * 2) + le16(16);
+        QByteArray bytes = "RIFF" + le32(4 + 8 + (extensible ? 40 : 16) + 8 + dataSize) + "WAVEfmt "
+            + le32(extensible ? 40 : 16) + le16(extensible ? 0xFFFE : 1) + le16(channels) + le32(sampleRate)
+            + le32(sampleRate * channels * 2) + le16(channels * 2) + le16(16);
         // 5.1 as FL FR FC LFE BL BR; then the PCM sub-format's GUID.
         if (extensible)
-            bytes += le16(22) + le16(16) + le32(channels == 6 ? 0x3F : 0) + QByteArray::fromHex("0100000000001000800000aa00389b71");
+            bytes += le16(22) + le16(16) + le32(channels == 6 ? 0x3F : 0)
+                + QByteArray::fromHex("0100000000001000800000aa00389b71");
         bytes += "data" + le32(dataSize);
         for (const qint16 sample : samples)
             bytes += le16(quint16(sample));
@@ -34,7 +35,8 @@ struct WavData
     static bool fromBytes(const QByteArray &bytes, WavData &wav)
     {
         const auto get = [&bytes](qsizetype at, int size) {
-            return size == 2 ? qFromLittleEndian<quint16>(bytes.constData() + at) : qFromLittleEndian<quint32>(bytes.constData() + at);
+            return size == 2 ? qFromLittleEndian<quint16>(bytes.constData() + at)
+                             : qFromLittleEndian<quint32>(bytes.constData() + at);
         };
         if (bytes.size() < 12 || !bytes.startsWith("RIFF") || bytes.mid(8, 4) != "WAVE")
             return false;
@@ -73,6 +75,9 @@ struct WavData
     }
 
 private:
-    static QByteArray le16(int value) { return QByteArray(1, char(value & 0xFF)) + char((value >> 8) & 0xFF); }
+    static QByteArray le16(int value)
+    {
+        return QByteArray(1, char(value & 0xFF)) + char((value >> 8) & 0xFF);
+    }
     static QByteArray le32(quint32 value) { return le16(int(value & 0xFFFF)) + le16(int(value >> 16)); }
 };

@@ -74,14 +74,16 @@ private slots:
         std::int64_t next = 0;
         bool inOrder = true;
         StftStream stream(
-            channels, length, frameSize, 4, chunkFrames, [](const StftStream::Chunk &, std::vector<float> &) {},
+            channels, length, frameSize, 4, chunkFrames,
+            [](const StftStream::Chunk &, std::vector<float> &) {},
             [&](std::int64_t start, std::int64_t count, const float *data) {
                 inOrder = inOrder && start == next;
                 next = start + count;
                 output.insert(output.end(), data, data + count * channels);
             });
         for (int start = 0; start < length; start += slice)
-            stream.push(input.data() + static_cast<size_t>(start) * channels, std::min(slice, length - start));
+            stream.push(
+                input.data() + static_cast<size_t>(start) * channels, std::min(slice, length - start));
 
         QVERIFY(inOrder);
         QCOMPARE(output.size(), input.size());
@@ -93,6 +95,7 @@ private slots:
 
     void exactSum_data()
     {
+        // clang-format off
         QTest::addColumn<std::string>("instrument");
         QTest::addColumn<int>("channels");
         QTest::addColumn<std::vector<int>>("channelMap");
@@ -121,6 +124,7 @@ private slots:
         QTest::newRow("model, 5.1 mapped centre first") << model << 6 << centreFirst << false << SyntheticSong::sampleRate << true;
         for (const int rate : { 8000, 48000, 192000, 560 })
             QTest::addRow("model, stereo at %d Hz", rate) << model << 2 << std::vector<int>() << false << rate << true;
+        // clang-format on
     }
 
     // The instrument and the rest add up to the input sample by sample, at full scale too, where a part
@@ -137,14 +141,16 @@ private slots:
 
         const SyntheticSong song = SyntheticSong::make(3, 0.5, false);
         const std::vector<std::int16_t> stereo = song.mixture();
-        const int format = channelMap.empty() ? SF_FORMAT_WAV | SF_FORMAT_PCM_16 : SF_FORMAT_WAVEX | SF_FORMAT_PCM_16;
+        const int format
+            = channelMap.empty() ? SF_FORMAT_WAV | SF_FORMAT_PCM_16 : SF_FORMAT_WAVEX | SF_FORMAT_PCM_16;
         WavAudio audio { channels, rate, format, channelMap, {} };
         for (std::int64_t frame = 0; frame < song.frames(); ++frame) {
             for (int c = 0; c < channels; ++c) {
                 const bool fullScale = frame > song.frames() * 3 / 4;
                 const int sample = stereo[static_cast<size_t>(frame * 2 + c % 2)] * (6 - c) / 6;
-                audio.samples.push_back(
-                    static_cast<std::int16_t>(silent ? 0 : fullScale ? (frame / 50 % 2 ? 32767 : -32768) : sample));
+                audio.samples.push_back(static_cast<std::int16_t>(silent ? 0
+                        : fullScale                                      ? (frame / 50 % 2 ? 32767 : -32768)
+                                                                         : sample));
             }
         }
 
@@ -164,6 +170,7 @@ private slots:
     // sound, none is the whole song, and the five parts with the rest add up to about the song.
     void modelSeparates_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("clip");
         QTest::addColumn<QString>("instrument");
         QTest::addColumn<double>("floor"); // the least SI-SDR gain over the mixture, in dB
@@ -176,6 +183,7 @@ private slots:
         for (const char *clip : { "9000095-fluid", "9000091-timgm" })
             for (const auto &[instrument, floor] : floors)
                 QTest::addRow("%s %s", clip, instrument) << clip << instrument << floor;
+        // clang-format on
     }
 
     // The model recovers each instrument of a rendered clip better than the mixture does, and the
@@ -242,7 +250,8 @@ private slots:
         QFETCH(QByteArray, contents);
         QFETCH(QString, reason);
         QVERIFY(buildModel());
-        const QString path = QDir::temp().filePath(QStringLiteral("tst_separation-%1.pt").arg(QCoreApplication::applicationPid()));
+        const QString path = QDir::temp().filePath(
+            QStringLiteral("tst_separation-%1.pt").arg(QCoreApplication::applicationPid()));
         QFile::remove(path);
         if (!contents.isEmpty()) {
             QFile file(path);
@@ -280,7 +289,8 @@ private slots:
         double gained = 0.0;
         for (unsigned seed : { 1u, 2u, 3u }) {
             const SyntheticSong song = SyntheticSong::make(seed, 4.0, seed == 3);
-            const WavAudio audio { SyntheticSong::channels, SyntheticSong::sampleRate, 0, {}, song.mixture() };
+            const WavAudio audio { SyntheticSong::channels, SyntheticSong::sampleRate, 0, {},
+                song.mixture() };
             Separator::Parts parts;
             QVERIFY(Separator::split(audio, instrument, parts));
             const std::vector<double> &reference = song.stem(instrument);

@@ -84,10 +84,12 @@ QByteArray urlEncoded(const Fields &fields)
 }
 
 // The fields of an upload or a repeat as the client sends them.
-Fields songFields(const QString &hash, const QString &instrument, const QString &extension = QStringLiteral("mp3"))
+Fields songFields(
+    const QString &hash, const QString &instrument, const QString &extension = QStringLiteral("mp3"))
 {
-    return { { "instrument", instrument }, { "version", "full" }, { "fileName", "My Song.live" }, { "hash", hash },
-        { "extension", extension }, { "originalFilePath", "/home/me/Music/My Song.live.mp3" } };
+    return { { "instrument", instrument }, { "version", "full" }, { "fileName", "My Song.live" },
+        { "hash", hash }, { "extension", extension },
+        { "originalFilePath", "/home/me/Music/My Song.live.mp3" } };
 }
 
 // A multipart form with its parts in the given order; an "uploadedFile" entry names the file part.
@@ -96,7 +98,8 @@ QByteArray multipart(const Fields &parts, const QByteArray &file)
     QByteArray body;
     for (const auto &[name, value] : parts) {
         const QByteArray disposition = name == QLatin1String("uploadedFile")
-            ? "name=\"uploadedFile\"; filename=\"" + value.toUtf8() + '"' : "name=\"" + name.toUtf8() + '"';
+            ? "name=\"uploadedFile\"; filename=\"" + value.toUtf8() + '"'
+            : "name=\"" + name.toUtf8() + '"';
         body += "--" + boundary + "\r\nContent-Disposition: form-data; " + disposition + "\r\n\r\n"
             + (name == QLatin1String("uploadedFile") ? file : value.toUtf8()) + "\r\n";
     }
@@ -133,12 +136,14 @@ private slots:
         const Fields reset { { "password", second }, { "email", ann.email } };
         const QString confirmFirst = QStringLiteral("Please confirm the recovery code first");
 
-        QCOMPARE(answer("registration.php", { { "email", ann.email }, { "name", "Ann" }, { "password", second } }),
+        QCOMPARE(
+            answer("registration.php", { { "email", ann.email }, { "name", "Ann" }, { "password", second } }),
             QStringLiteral("This email is already registered"));
         QCOMPARE(answer("recover.php", { { "email", ann.email } }), success);
         const QString code = outbox().constLast().section('\t', 2);
         QVERIFY(QRegularExpression("^[1-9][0-9]{5}$").match(code).hasMatch());
-        QTRY_VERIFY(service.output().contains(QStringLiteral("recovery code for %1: %2").arg(ann.email, code)));
+        QTRY_VERIFY(
+            service.output().contains(QStringLiteral("recovery code for %1: %2").arg(ann.email, code)));
         QCOMPARE(answer("resetpassword.php", reset), confirmFirst);
         QCOMPARE(answer("checkCode.php", { { "code", code }, { "email", ann.email } }), success);
         // The checked code serves the address that checked it, no other.
@@ -190,12 +195,12 @@ private slots:
         QCOMPARE(post("download.php", { { "songID", kept } }).text(),
             QStringLiteral("The song is still being processed"));
 
-        // A song cancelled while held loses its finished results. The archive lists done songs, held ones too.
+        // A song cancelled while held loses its finished results. The archive lists done songs, held ones
+        // too.
         const auto archived = [this](const QString &song) {
             const QJsonArray archive = post("auth/archive.php", { { "hash", me.hash } }).array();
-            return std::any_of(archive.cbegin(), archive.cend(), [&song](const QJsonValue &entry) {
-                return entry["ai_id"].toInt() == song.toInt();
-            });
+            return std::any_of(archive.cbegin(), archive.cend(),
+                [&song](const QJsonValue &entry) { return entry["ai_id"].toInt() == song.toInt(); });
         };
         QTRY_VERIFY(archived(cancelled));
         QCOMPARE(resultFiles(cancelled).size(), 2);
@@ -212,7 +217,8 @@ private slots:
         QVERIFY(std::is_sorted(countdown.rbegin(), countdown.rend()));
         QCOMPARE(checkResults(kept, input), QString());
         QVERIFY(archived(kept) && !archived(cancelled));
-        // Once over its limit of unknown ids a peer cannot tell a real id from a made-up one; others still can.
+        // Once over its limit of unknown ids a peer cannot tell a real id from a made-up one; others still
+        // can.
         const QString refused = QStringLiteral("Too many unknown song ids, please try again in a minute");
         int source = 3;
         for (const char *path : { "remains.php", "download.php", "cancel.php" }) {
@@ -241,7 +247,8 @@ private slots:
 
         // Another account can neither process the upload again nor remove it.
         QCOMPARE(repeat(other, filePath, "drums").text(), uploadGone);
-        QCOMPARE(post("removeUploaded.php", byName + Fields { { "hash", other.hash } }).text(), QStringLiteral("Upload not found"));
+        QCOMPARE(post("removeUploaded.php", byName + Fields { { "hash", other.hash } }).text(),
+            QStringLiteral("Upload not found"));
         const QString again = repeat(owner, filePath, "bass").text();
         QVERIFY2(again.toInt() > 0 && again != first, qPrintable(again));
         QCOMPARE(waitForResults(first), done);
@@ -258,8 +265,10 @@ private slots:
         };
         const QString deleted = QDateTime::currentDateTimeUtc().addDays(30).date().toString(Qt::ISODate);
         QVERIFY(songs[0]["ai_id"].isDouble()); // a number, not a quoted id
-        QCOMPARE(fields(songs[0], { "ai_id", "instrument", "extension", "name", "local_file_path", "deleted" }),
-            QStringList({ again, "bass", "wav", "My Song.live", "/home/me/Music/My Song.live.mp3", deleted }));
+        QCOMPARE(
+            fields(songs[0], { "ai_id", "instrument", "extension", "name", "local_file_path", "deleted" }),
+            QStringList(
+                { again, "bass", "wav", "My Song.live", "/home/me/Music/My Song.live.mp3", deleted }));
         QCOMPARE(fields(songs[1], { "ai_id", "instrument" }), QStringList({ first, "vocals" }));
         QCOMPARE(post("auth/archive.php", { { "hash", QString(32, '0') } }).text(),
             QStringLiteral("Unknown user"));
@@ -267,7 +276,8 @@ private slots:
         // Results lie behind unguessable names only.
         const QStringList urls = post("download.php", { { "songID", again } }).text().split('|');
         QCOMPARE(urls.size(), 2);
-        const QRegularExpression shape(QStringLiteral("^http://127\\.0\\.0\\.1:\\d+/zelk-server/result/[0-9a-f]{32}\\.wav$"));
+        const QRegularExpression shape(
+            QStringLiteral("^http://127\\.0\\.0\\.1:\\d+/zelk-server/result/[0-9a-f]{32}\\.wav$"));
         QVERIFY(shape.match(urls[0]).hasMatch() && shape.match(urls[1]).hasMatch() && urls[0] != urls[1]);
         const Reply refused = send("GET", QStringLiteral("result/%1.wav").arg(QString(32, '0')));
         QCOMPARE(refused.status, 404);
@@ -308,12 +318,14 @@ private slots:
         QStringList archived;
         for (const QJsonValue &entry : post("auth/archive.php", { { "hash", account.hash } }).array())
             archived << QString::number(entry["ai_id"].toInt());
-        QCOMPARE(QSet<QString>(archived.cbegin(), archived.cend()), QSet<QString>({ first, second, third, otherInstrument }));
+        QCOMPARE(QSet<QString>(archived.cbegin(), archived.cend()),
+            QSet<QString>({ first, second, third, otherInstrument }));
         QCOMPARE(resultFiles(second).size(), 2);
     }
 
     void refusedForms_data()
     {
+        // clang-format off
         // form as sent: the operation's own fields with the client's signature added (add), or a form with
         // signing fields of its own or none, or a signed multipart upload (addAsIs).
         QTest::addColumn<QString>("path");
@@ -385,6 +397,7 @@ private slots:
         add("upload as a form", proceed, "instrument=vocals", "Missing file \"uploadedFile\"");
         add("malformed multipart", proceed, "--" + boundary + "\r\nbroken", "Malformed request", 400);
         add("unknown endpoint", "nothing.php", "", "Not found", 404);
+        // clang-format on
     }
 
     void refusedForms()
@@ -402,15 +415,18 @@ private slots:
         // A refused request stores nothing; a registration gives back exactly what it took.
         QCOMPARE(uploadsFolder(), uploadsBefore);
         if (path.endsWith(QLatin1String("registration.php"))) {
-            const QString email = QUrlQuery(QString::fromLatin1(form)).queryItemValue("email", QUrl::FullyDecoded);
+            const QString email
+                = QUrlQuery(QString::fromLatin1(form)).queryItemValue("email", QUrl::FullyDecoded);
             const Reply info = post("auth/getInfo.php", { { "email", email } });
-            QCOMPARE(info.object().value("name").toString(info.text()), reply == success
-                ? QStringLiteral("Zo\u00eb \u674e \U0001F3B8") : QStringLiteral("Please sign in again from this computer"));
+            QCOMPARE(info.object().value("name").toString(info.text()),
+                reply == success ? QStringLiteral("Zo\u00eb \u674e \U0001F3B8")
+                                 : QStringLiteral("Please sign in again from this computer"));
         }
     }
 
     void restartKeepsData_data()
     {
+        // clang-format off
         // What a power loss can leave in the results folder: a result renamed into place before its song
         // was marked done, or a done song's result cut short or emptied.
         QTest::addColumn<QString>("damage");
@@ -420,6 +436,7 @@ private slots:
         QTest::newRow("result of a song not done") << "stray" << "instrument";
         QTest::newRow("instrument cut short") << "cut" << "instrument";
         QTest::newRow("mix emptied") << "empty" << "mix";
+        // clang-format on
     }
 
     void restartKeepsData()
@@ -442,8 +459,8 @@ private slots:
         QVERIFY2(service.start(dataDir.path(), 0), qPrintable(service.output()));
 
         QVERIFY(!QFile::exists(stray));
-        QCOMPARE(post("auth/login.php", { { "email", me.email }, { "password", me.password } }).text(),
-            success);
+        QCOMPARE(
+            post("auth/login.php", { { "email", me.email }, { "password", me.password } }).text(), success);
         // Never a damaged result with 200: the song is made again from its upload.
         QCOMPARE(waitForResults(songId), done);
         QCOMPARE(checkResults(songId, input), QString());
@@ -454,12 +471,14 @@ private slots:
     {
         // The client reuses its connections; a small reply must not wait for a delayed acknowledgement.
         QNetworkRequest request(service.url(QStringLiteral("/zelk-server/remains.php")));
-        request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
+        request.setHeader(
+            QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
         QList<qint64> elapsed;
         for (int i = 0; i < 9; ++i) {
             QElapsedTimer timer;
             timer.start();
-            QNetworkReply *reply = network.post(request, urlEncoded(withSignature({ { "songID", "12345" } })));
+            QNetworkReply *reply
+                = network.post(request, urlEncoded(withSignature({ { "songID", "12345" } })));
             QVERIFY(QSignalSpy(reply, &QNetworkReply::finished).wait(30000));
             QCOMPARE(reply->readAll(), QByteArray("Unknown song id"));
             reply->deleteLater();
@@ -480,7 +499,8 @@ private slots:
         QVERIFY(service.stop());
         for (const QString &path : { QString(), QStringLiteral("uploads"), QStringLiteral("results") })
             QVERIFY(::chmod(QFile::encodeName(dataDir.filePath(path)).constData(), 0755) == 0);
-        for (const QString &path : { QStringLiteral("zelk-service.sqlite"), QStringLiteral("outbox.txt"), "uploads/" + uploadsFolder().constFirst() })
+        for (const QString &path : { QStringLiteral("zelk-service.sqlite"), QStringLiteral("outbox.txt"),
+                 "uploads/" + uploadsFolder().constFirst() })
             QVERIFY(::chmod(QFile::encodeName(dataDir.filePath(path)).constData(), 0644) == 0);
         QVERIFY(!loosePaths().isEmpty());
         QVERIFY2(service.start(dataDir.path(), 0), qPrintable(service.output()));
@@ -523,12 +543,16 @@ private slots:
             return post("remains.php", { { "songID", song } }).text().toInt();
         };
         QVERIFY(remains(queued[0]) >= remains(songs[2]));
-        const auto byName = [](const QString &path) { return Fields { { "fileName", QFileInfo(path).fileName() } }; };
+        const auto byName = [](const QString &path) {
+            return Fields { { "fileName", QFileInfo(path).fileName() } };
+        };
 
         // The first uploaded again under its name, the second removed by name alone, the third by its owner.
         songs << uploadSong(me, WavData::tones(1, 8000, 4000), "bass", paths[0]).text();
-        QCOMPARE(post("removeUploaded.php", byName(paths[1])).text(), QStringLiteral("The upload is still needed by a song in progress"));
-        QCOMPARE(post("removeUploaded.php", byName(paths[2]) + Fields { { "hash", me.hash } }).text(), success);
+        QCOMPARE(post("removeUploaded.php", byName(paths[1])).text(),
+            QStringLiteral("The upload is still needed by a song in progress"));
+        QCOMPARE(
+            post("removeUploaded.php", byName(paths[2]) + Fields { { "hash", me.hash } }).text(), success);
 
         for (const QString &song : songs + queued) {
             QVERIFY2(song.toInt() > 0, qPrintable(song));
@@ -559,7 +583,9 @@ private slots:
         const WavData input = WavData::tones(2, 8000, 8000);
         const QString quick = uploadSong(registerAccount(QStringLiteral("modest")), input, "vocals").text();
         QCOMPARE(waitForResults(quick), done);
-        waiting.removeIf([this](const QString &song) { return post("remains.php", { { "songID", song } }).text().toInt() <= 0; });
+        waiting.removeIf([this](const QString &song) {
+            return post("remains.php", { { "songID", song } }).text().toInt() <= 0;
+        });
         QVERIFY2(waiting.size() >= 6, qPrintable(QString::number(waiting.size())));
 
         // Cancelled, the running jobs end at once.
@@ -574,8 +600,11 @@ private slots:
         // A speed left in the database by an odd job, absurdly slow: estimates stay sane.
         QVERIFY(service.stop());
         sqlite3 *db = nullptr;
-        QCOMPARE(sqlite3_open(QFile::encodeName(dataDir.filePath("zelk-service.sqlite")).constData(), &db), SQLITE_OK);
-        QCOMPARE(sqlite3_exec(db, "INSERT OR REPLACE INTO speeds(instrument, rate) VALUES('vocals', 1e-6)", nullptr, nullptr, nullptr), SQLITE_OK);
+        QCOMPARE(sqlite3_open(QFile::encodeName(dataDir.filePath("zelk-service.sqlite")).constData(), &db),
+            SQLITE_OK);
+        QCOMPARE(sqlite3_exec(db, "INSERT OR REPLACE INTO speeds(instrument, rate) VALUES('vocals', 1e-6)",
+                     nullptr, nullptr, nullptr),
+            SQLITE_OK);
         sqlite3_close(db);
         QVERIFY2(service.start(dataDir.path(), 0), qPrintable(service.output()));
 
@@ -613,7 +642,8 @@ private slots:
 
         std::vector<std::unique_ptr<QTcpSocket>> slow;
         for (int i = 0; i < connections; ++i) {
-            slow.push_back(connectFrom(oneAddress ? QStringLiteral("127.0.0.60") : QStringLiteral("127.0.5.%1").arg(i + 1)));
+            slow.push_back(connectFrom(
+                oneAddress ? QStringLiteral("127.0.0.60") : QStringLiteral("127.0.5.%1").arg(i + 1)));
             QVERIFY(slow.back());
             if (trickle)
                 slow.back()->write("POST /zelk-server/remains.php HTTP/1.1\r\nHost: 127.0.0.1\r\n");
@@ -640,13 +670,15 @@ private slots:
         QVERIFY2(dropped < 4000, qPrintable(QStringLiteral("dropped after %1 ms").arg(dropped)));
         // A request whose headers never end is dropped too, however it trickles.
         const auto open = [&slow] {
-            return std::count_if(slow.cbegin(), slow.cend(), [](const auto &socket) { return socket->state() == QAbstractSocket::ConnectedState; });
+            return std::count_if(slow.cbegin(), slow.cend(),
+                [](const auto &socket) { return socket->state() == QAbstractSocket::ConnectedState; });
         };
         QTRY_COMPARE_WITH_TIMEOUT(open(), 0, 8000);
     }
 
     void repliesFollowHttp_data()
     {
+        // clang-format off
         // requests sent at once on one connection ("RESULT": the path of a song's result); the statuses of
         // the replies and the length of the last one's body (-1: the whole result).
         QTest::addColumn<QByteArray>("requests");
@@ -664,10 +696,12 @@ private slots:
         QTest::newRow("range past the end") << last + "Range: bytes=99999999-\r\n\r\n" << QList<int> { 416 } << 0;
         QTest::newRow("several ranges") << last + "Range: bytes=0-9,20-29\r\n\r\n" << QList<int> { 200 } << -1;
         QTest::newRow("850 overlapping ranges") << last + overlapping + "\r\n\r\n" << QList<int> { 200 } << -1;
+        // clang-format on
     }
 
     void helpPagesAreServed_data()
     {
+        // clang-format off
         // The pages the help menu opens, and a text each must hold.
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("text");
@@ -675,6 +709,7 @@ private slots:
         QTest::newRow("user guide") << "/zelk-server/redirect-user-guide.php" << "Where files go";
         QTest::newRow("training videos") << "/zelk-server/redirect-training-videos.php" << "Where files go";
         QTest::newRow("other products") << "/" << "ZELK User Guide";
+        // clang-format on
     }
 
     void helpPagesAreServed()
@@ -686,8 +721,8 @@ private slots:
         QCOMPARE(page.status, 200);
         QVERIFY2(page.text().contains(text), qPrintable(page.text()));
         // The guide names every window; no page sends the user elsewhere.
-        for (const char *window : { "Signing in", "Main window", "Processing a file", "Archive", "Settings", "My Account",
-                 "Many files at once", "Command line", "Formats" })
+        for (const char *window : { "Signing in", "Main window", "Processing a file", "Archive", "Settings",
+                 "My Account", "Many files at once", "Command line", "Formats" })
             QVERIFY(text != QLatin1String("Where files go") || page.text().contains(QLatin1String(window)));
         QVERIFY(!page.text().contains(QLatin1String("real service")));
     }
@@ -701,7 +736,8 @@ private slots:
         if (resultPathForRanges.isEmpty()) {
             const QString songId = uploadSong(me, WavData::tones(2, 8000, 8000), "bass").text();
             QCOMPARE(waitForResults(songId), done);
-            resultPathForRanges = QUrl(post("download.php", { { "songID", songId } }).text().section('|', 0, 0)).path();
+            resultPathForRanges
+                = QUrl(post("download.php", { { "songID", songId } }).text().section('|', 0, 0)).path();
             resultSizeForRanges = send("GET", resultPathForRanges).body.size();
         }
         const std::unique_ptr<QTcpSocket> socket = connectFrom({});
@@ -715,7 +751,9 @@ private slots:
             const qsizetype end = raw.indexOf("\r\n\r\n");
             QVERIFY(raw.startsWith("HTTP/1.1 ") && end > 0);
             seen << raw.mid(9, 3).toInt();
-            const QRegularExpressionMatch size = QRegularExpression(QStringLiteral("(?i)\r\ncontent-length: (\\d+)")).match(QString::fromLatin1(raw.left(end)));
+            const QRegularExpressionMatch size
+                = QRegularExpression(QStringLiteral("(?i)\r\ncontent-length: (\\d+)"))
+                      .match(QString::fromLatin1(raw.left(end)));
             body = size.hasMatch() ? size.captured(1).toLongLong() : 0;
             raw.remove(0, end + 4 + body);
         }
@@ -726,10 +764,10 @@ private slots:
 
     void filesReachDiskBeforeRename()
     {
-    #if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__)
         // The address sanitizer's runtime must be the first library loaded; a preloaded watcher is not.
         QSKIP("the fsync watcher cannot be preloaded under the address sanitizer");
-    #endif
+#endif
         // With a watcher preloaded, every file the service renames into place must have been fsynced.
         const QString log = dataDir.filePath(QStringLiteral("sync.log"));
         qputenv("LD_PRELOAD", ZELK_SYNC_WATCH);
@@ -778,7 +816,8 @@ private slots:
         // 64 MB of zeros in a file part, to an upload or to a form that takes a few short fields.
         const Fields signing { { "publicKey", "Ab3dE6gH9k" }, { "accessToken", QString(32, '0') } };
         const Fields file { { "uploadedFile", uploadPath() }, { "instrument", "vocals" } };
-        const Reply answer = send("POST", path, multipart(signingFirst ? signing + file : file + signing, QByteArray(64 << 20, '\0')));
+        const Reply answer = send("POST", path,
+            multipart(signingFirst ? signing + file : file + signing, QByteArray(64 << 20, '\0')));
         QCOMPARE(answer.status, status);
         QCOMPARE(answer.text(), reply);
         const qint64 growth = peakKilobytes(false) - before;
@@ -788,6 +827,7 @@ private slots:
 
     void uploadsAreCapped_data()
     {
+        // clang-format off
         // The service takes 8 MB at most and leaves reserve MB free on its disk. An upload of megabytes of WAV
         // is sent with coding ("chunked", "gzip" or none) while holders other uploads from the same address
         // are still arriving; reply "ID": a song id. signedIn: the address signed in before and the form is
@@ -814,6 +854,7 @@ private slots:
         // Dropped once past the size of a small form, long before the missing signature shows.
         QTest::newRow("chunked, from a stranger") << QByteArray("chunked") << 1 << 0 << QByteArray("0") << false << 200
                                                   << "Please sign in again from this computer";
+        // clang-format on
     }
 
     void uploadsAreCapped()
@@ -834,24 +875,32 @@ private slots:
         QVERIFY2(started, qPrintable(service.output()));
         const QString source = signedIn ? QStringLiteral("127.0.0.70") : QStringLiteral("127.0.0.71");
         if (signedIn)
-            QCOMPARE(post("auth/login.php", { { "email", me.email }, { "password", me.password } }, source).text(), success);
+            QCOMPARE(
+                post("auth/login.php", { { "email", me.email }, { "password", me.password } }, source).text(),
+                success);
         const QByteArray chunkedCoding = "Transfer-Encoding: chunked\r\n";
         const QStringList before = uploadsFolder();
         std::vector<std::unique_ptr<QTcpSocket>> held;
         for (int i = 0; i < holders; ++i) {
             held.push_back(connectFrom(source));
             QVERIFY(held.back());
-            const QByteArray start = "--" + boundary + "\r\nContent-Disposition: form-data; name=\"uploadedFile\"; filename=\"held.wav\"\r\n\r\nRIFF";
+            const QByteArray start = "--" + boundary
+                + "\r\nContent-Disposition: form-data; name=\"uploadedFile\"; "
+                  "filename=\"held.wav\"\r\n\r\nRIFF";
             held.back()->write(head("POST", "proceed.php", start, chunkedCoding) + chunked(start, false));
             QVERIFY(held.back()->waitForBytesWritten(2000));
         }
         QTRY_COMPARE(QDir(dataDir.filePath("uploads")).entryList({ "*.part" }, QDir::Files).size(), holders);
 
         const Fields form = songFields(me.hash, "vocals");
-        const Fields fields = Fields { { "uploadedFile", uploadPath() } } + (signedIn ? withSignature(form) : form);
+        const Fields fields
+            = Fields { { "uploadedFile", uploadPath() } } + (signedIn ? withSignature(form) : form);
         const QByteArray body = multipart(fields, WavData::tones(2, 44100, megabytes << 18).toBytes());
-        const QByteArray headers = coding == "chunked" ? chunkedCoding : coding.isEmpty() ? QByteArray() : "Content-Encoding: " + coding + "\r\n";
-        const Reply answer = send("POST", "proceed.php", coding == "chunked" ? chunked(body, true) : body, source, headers);
+        const QByteArray headers = coding == "chunked" ? chunkedCoding
+            : coding.isEmpty()                         ? QByteArray()
+                                                       : "Content-Encoding: " + coding + "\r\n";
+        const Reply answer
+            = send("POST", "proceed.php", coding == "chunked" ? chunked(body, true) : body, source, headers);
         QCOMPARE(answer.status, status);
         if (reply == QLatin1String("ID"))
             QVERIFY2(answer.text().toInt() > 0, qPrintable(answer.text()));
@@ -888,7 +937,8 @@ private slots:
         const Account account = registerAccount(QStringLiteral("late"));
         QCOMPARE(post("auth/recover.php", { { "email", account.email } }, source).text(), success);
         const QString code = outbox().filter('\t' + account.email + '\t').last().section('\t', 2);
-        QCOMPARE(post("auth/checkCode.php", { { "code", code }, { "email", account.email } }, source).text(), success);
+        QCOMPARE(post("auth/checkCode.php", { { "code", code }, { "email", account.email } }, source).text(),
+            success);
         QVERIFY(writeFile(shift, QByteArray::number(seconds * 1000LL)));
         const Fields reset { { "password", hashedPassword("later") }, { "email", account.email } };
         QCOMPARE(post("auth/resetpassword.php", reset, source).text(), reply);
@@ -897,6 +947,7 @@ private slots:
 
     void guessesAreLimited_data()
     {
+        // clang-format off
         // count requests to endpoint get reply, the next one, with the right password where it takes one, gets
         // refusal. Each request comes from source, or a new address where source holds %1; to the account
         // registered for the row, or a new address where pattern holds %1.
@@ -919,6 +970,7 @@ private slots:
         QTest::newRow("guesses from one address")
             << "login.php" << "127.0.0.24" << "nobody%1@example.com" << 20 << wrongPassword << tooManyLogins;
         QTest::newRow("guesses at one account") << "login.php" << "127.0.3.%1" << "" << 10 << wrongPassword << tooManyLogins;
+        // clang-format on
     }
 
     void guessesAreLimited()
@@ -934,7 +986,8 @@ private slots:
         const auto form = [&](const QString &email, bool right) {
             if (endpoint == QLatin1String("recover.php"))
                 return Fields { { "email", email } };
-            return Fields { { "email", email }, { "password", right ? account.password : hashedPassword("guess") } };
+            return Fields { { "email", email },
+                { "password", right ? account.password : hashedPassword("guess") } };
         };
         for (int i = 0; i < count; ++i) {
             const QString email = pattern.isEmpty() ? account.email : pattern.arg(i);
@@ -948,6 +1001,7 @@ private slots:
 
     void strangersLearnNothing_data()
     {
+        // clang-format off
         // An address that never signed in asks about a registered account and about an unknown one.
         QTest::addColumn<QString>("endpoint");
         QTest::addColumn<Fields>("form");
@@ -959,6 +1013,7 @@ private slots:
         QTest::newRow("check a code") << "checkCode.php" << Fields { { "code", "123456" }, { "email", "EMAIL" } };
         QTest::newRow("reset a password") << "resetpassword.php" << Fields { { "password", password }, { "email", "EMAIL" } };
         QTest::newRow("sign in") << "login.php" << Fields { { "email", "EMAIL" }, { "password", password } };
+        // clang-format on
     }
 
     void strangersLearnNothing()
@@ -967,12 +1022,15 @@ private slots:
         QFETCH(Fields, form);
 
         const Account known = registerAccount(QStringLiteral("known"));
-        const Account unknown { QStringLiteral("unknown-%1@example.com").arg(known.id), {}, {}, known.id ^ 0x5a5a5a };
+        const Account unknown { QStringLiteral("unknown-%1@example.com").arg(known.id), {}, {},
+            known.id ^ 0x5a5a5a };
         QStringList replies;
         for (const Account &account : { known, unknown }) {
             Fields filled = form;
             for (auto &[name, value] : filled)
-                value = value == QLatin1String("EMAIL") ? account.email : value == QLatin1String("ID") ? QString::number(account.id) : value;
+                value = value == QLatin1String("EMAIL") ? account.email
+                    : value == QLatin1String("ID")      ? QString::number(account.id)
+                                                        : value;
             replies << post("auth/" + endpoint, filled, QStringLiteral("127.0.0.41")).text();
         }
         QCOMPARE(replies.first(), replies.last());
@@ -988,7 +1046,9 @@ private slots:
         for (int i = 0; i < 24; ++i) {
             threads.emplace_back([this, i] {
                 peer = QStringLiteral("127.0.4.%1").arg(i + 1);
-                post("auth/login.php", { { "email", QStringLiteral("many%1@example.com").arg(i) }, { "password", hashedPassword("x") } });
+                post("auth/login.php",
+                    { { "email", QStringLiteral("many%1@example.com").arg(i) },
+                        { "password", hashedPassword("x") } });
             });
         }
         for (std::thread &thread : threads)
@@ -1002,16 +1062,19 @@ private slots:
         // Three wrong guesses at one code and two at the next use up the hour, right code or not.
         const QString source = QStringLiteral("127.0.0.20");
         const Account account = registerAccount(QStringLiteral("guess"));
-        const auto codeFor = [&] { return outbox().filter('\t' + account.email + '\t').last().section('\t', 2); };
+        const auto codeFor
+            = [&] { return outbox().filter('\t' + account.email + '\t').last().section('\t', 2); };
         for (const int wrong : { 3, 2 }) {
             QCOMPARE(post("auth/recover.php", { { "email", account.email } }, source).text(), success);
             const int code = codeFor().toInt();
             const QString other = QString::number(code == 999999 ? 100000 : code + 1);
             for (int i = 0; i < wrong; ++i)
-                QCOMPARE(post("auth/checkCode.php", { { "code", other }, { "email", account.email } }, source).text(),
+                QCOMPARE(post("auth/checkCode.php", { { "code", other }, { "email", account.email } }, source)
+                             .text(),
                     QStringLiteral("Invalid code"));
         }
-        QCOMPARE(post("auth/checkCode.php", { { "code", codeFor() }, { "email", account.email } }, source).text(),
+        QCOMPARE(
+            post("auth/checkCode.php", { { "code", codeFor() }, { "email", account.email } }, source).text(),
             QStringLiteral("Too many wrong codes. Please try again in an hour"));
     }
 
@@ -1024,9 +1087,12 @@ private slots:
         for (int i = 1; i <= 21; ++i) {
             const QString email = registerAccount(QStringLiteral("many")).email;
             for (int k = 0; k < 3; ++k)
-                replies.append(post("auth/recover.php", { { "email", email } }, QStringLiteral("127.0.1.%1").arg(i)).text());
+                replies.append(
+                    post("auth/recover.php", { { "email", email } }, QStringLiteral("127.0.1.%1").arg(i))
+                        .text());
         }
-        replies.append(post("auth/recover.php", { { "email", registerAccount(QStringLiteral("real")).email } }).text());
+        replies.append(
+            post("auth/recover.php", { { "email", registerAccount(QStringLiteral("real")).email } }).text());
         QCOMPARE(replies, QStringList(replies.size(), success));
         QCOMPARE(outbox().size() - before, replies.size());
     }
@@ -1047,20 +1113,29 @@ private slots:
         const Account account = registerAccount(QStringLiteral("peer"));
         const QString id = QString::number(account.id);
         const QHash<QString, Fields> forms { { "getInfo.php", { { "email", account.email } } },
-            { "updateInfo.php", { { "email", "moved." + account.email }, { "name", "Moved" }, { "id", id } } },
-            { "updatePassword.php", { { "password", hashedPassword("new") }, { "current_password", account.password }, { "id", id } } } };
+            { "updateInfo.php",
+                { { "email", "moved." + account.email }, { "name", "Moved" }, { "id", id } } },
+            { "updatePassword.php",
+                { { "password", hashedPassword("new") }, { "current_password", account.password },
+                    { "id", id } } } };
         const QString source = QStringLiteral("127.0.0.40");
 
         // Knowing the address or the id is not enough from an address that never signed in to this account.
-        QCOMPARE(post("auth/" + endpoint, forms[endpoint], source).text(), QStringLiteral("Please sign in again from this computer"));
-        QCOMPARE(post("auth/login.php", { { "email", account.email }, { "password", account.password } }, source).text(), success);
+        QCOMPARE(post("auth/" + endpoint, forms[endpoint], source).text(),
+            QStringLiteral("Please sign in again from this computer"));
+        QCOMPARE(
+            post("auth/login.php", { { "email", account.email }, { "password", account.password } }, source)
+                .text(),
+            success);
         // getInfo answers the account's hash, the changes "success".
         const Reply signedIn = post("auth/" + endpoint, forms[endpoint], source);
-        QCOMPARE(signedIn.object().value("hash").toString(signedIn.text()), endpoint == "getInfo.php" ? account.hash : success);
+        QCOMPARE(signedIn.object().value("hash").toString(signedIn.text()),
+            endpoint == "getInfo.php" ? account.hash : success);
     }
 
     void refusedStarts_data()
     {
+        // clang-format off
         // A second service started with these arguments ("DATA": the running one's data folder) ends at once
         // saying so; the running one goes on.
         QTest::addColumn<QStringList>("arguments");
@@ -1072,6 +1147,7 @@ private slots:
         QTest::newRow("data folder in use") << QStringList { "--data", "DATA" } << "is in use by another zelk-service";
         QTest::newRow("job memory no job fits in") << QStringList { "--job-memory", "64", "--data", "DATA/small" }
                                                    << "--job-memory takes a number of megabytes from 128";
+        // clang-format on
     }
 
     void refusedStarts()
@@ -1081,13 +1157,15 @@ private slots:
 
         QProcess second;
         second.setProcessChannelMode(QProcess::MergedChannels);
-        second.start(QStringLiteral(ZELK_SERVICE_BINARY), QStringList { "--port", "0" } + arguments.replaceInStrings("DATA", dataDir.path()));
+        second.start(QStringLiteral(ZELK_SERVICE_BINARY),
+            QStringList { "--port", "0" } + arguments.replaceInStrings("DATA", dataDir.path()));
         QVERIFY(second.waitForFinished(10000));
         QVERIFY(second.exitCode() != 0);
         const QString output = QString::fromUtf8(second.readAll());
         QVERIFY2(output.contains(message), qPrintable(output));
         QVERIFY(!service.output().contains(QStringLiteral("warning")));
-        QCOMPARE(post("auth/login.php", { { "email", me.email }, { "password", me.password } }).text(), success);
+        QCOMPARE(
+            post("auth/login.php", { { "email", me.email }, { "password", me.password } }).text(), success);
     }
 
     void clientsAtOnce()
@@ -1104,7 +1182,8 @@ private slots:
                 const WavData input = WavData::tones(2, 44100, 3 * 44100);
                 const QString songId = uploadSong(account, input, QStringLiteral("vocals")).text();
                 const QString state = songId.toInt() > 0 ? waitForResults(songId) : songId;
-                outcomes[i] = state == done ? checkResults(songId, input) : QStringLiteral("song answered ") + state;
+                outcomes[i]
+                    = state == done ? checkResults(songId, input) : QStringLiteral("song answered ") + state;
             });
         }
         for (std::thread &thread : threads)
@@ -1114,6 +1193,7 @@ private slots:
 
     void failedJobEndsWithReason_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("failure");
         QTest::addColumn<QByteArray>("jobMemory");
         QTest::addColumn<QString>("reason");
@@ -1128,6 +1208,7 @@ private slots:
             << "killed" << QByteArray()
             << "Processing failed: the service stopped unexpectedly 3 times while working on this song, so it will "
                "not be tried again";
+        // clang-format on
     }
 
     // A job that fails ends its song with a reason the client shows; the service goes on with the next one.
@@ -1136,10 +1217,10 @@ private slots:
         QFETCH(QString, failure);
         QFETCH(QByteArray, jobMemory);
         QFETCH(QString, reason);
-    #if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__)
         if (failure == QLatin1String("memory"))
             QSKIP("the sanitizers reserve more address space than any job limit");
-    #endif
+#endif
         const Account account = registerAccount(QStringLiteral("failing"));
         QString songId;
         if (failure == QLatin1String("memory")) {
@@ -1149,8 +1230,10 @@ private slots:
             qunsetenv("ZELK_SERVICE_JOB_MEMORY");
             QVERIFY2(started, qPrintable(service.output()));
             const QString modelUsed = QStringLiteral("songs are split with it");
-            QTRY_VERIFY(service.output().contains(jobMemory == "800" ? modelUsed : QStringLiteral("no separation model")));
-            songId = uploadSong(account, WavData::tones(32, 48000, 6 * 48000), QStringLiteral("drums")).text();
+            QTRY_VERIFY(service.output().contains(
+                jobMemory == "800" ? modelUsed : QStringLiteral("no separation model")));
+            songId
+                = uploadSong(account, WavData::tones(32, 48000, 6 * 48000), QStringLiteral("drums")).text();
         } else {
             // The whole service dies while it works on the song, at every start.
             songId = uploadSong(account, WavData::tones(1, 44100, 5'000'000), QStringLiteral("drums")).text();
@@ -1194,7 +1277,8 @@ private slots:
             QFile file(models.filePath(QStringLiteral("separator.pt")));
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(model) == model.size());
         }
-        QVERIFY2(restart(0, model == "build" ? QByteArray() : models.path().toUtf8()), qPrintable(service.output()));
+        QVERIFY2(restart(0, model == "build" ? QByteArray() : models.path().toUtf8()),
+            qPrintable(service.output()));
         const WavData inputs[] = { WavData::tones(2, 44100, 44100), WavData::tones(1, 22050, 30000) };
         for (const WavData &input : inputs) {
             const QString songId = uploadSong(me, input, QStringLiteral("bass")).text();
@@ -1212,6 +1296,7 @@ private slots:
         // A clean exit on SIGTERM; under the sanitizers also no leak or error report.
         QVERIFY2(service.stop(), qPrintable(service.output()));
     }
+
 private:
     // Restarts the service on the same data, holding every song back holdSeconds, with the models in
     // modelsDir, or else the build's.
@@ -1237,22 +1322,24 @@ private:
     }
     // The head of a request; headers: more header lines, each ending in CRLF. A POST body is sent with its
     // length unless headers give a transfer coding.
-    QByteArray head(const QByteArray &method, const QString &path, const QByteArray &body, const QByteArray &headers) const
+    QByteArray head(const QByteArray &method, const QString &path, const QByteArray &body,
+        const QByteArray &headers) const
     {
         const QString target = path.startsWith('/') ? path : "/zelk-server/" + path;
         QByteArray head = method + ' ' + target.toUtf8() + " HTTP/1.1\r\nHost: 127.0.0.1:"
             + QByteArray::number(service.url(QString()).port()) + "\r\nConnection: close\r\n" + headers;
         if (method == "POST") {
-            head += "Content-Type: " + (body.contains("--" + boundary) ? "multipart/form-data; boundary=" + boundary
-                                                              : QByteArray("application/x-www-form-urlencoded"));
+            head += "Content-Type: "
+                + (body.contains("--" + boundary) ? "multipart/form-data; boundary=" + boundary
+                                                  : QByteArray("application/x-www-form-urlencoded"));
             head += "\r\n";
             if (!headers.contains("Transfer-Encoding"))
                 head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
         }
         return head + "\r\n";
     }
-    Reply send(const QByteArray &method, const QString &path, const QByteArray &body = {}, const QString &source = {},
-        const QByteArray &headers = {})
+    Reply send(const QByteArray &method, const QString &path, const QByteArray &body = {},
+        const QString &source = {}, const QByteArray &headers = {})
     {
         const std::unique_ptr<QTcpSocket> socket = connectFrom(source);
         if (!socket)
@@ -1283,19 +1370,22 @@ private:
     Reply uploadSong(const Account &account, const WavData &wav, const QString &instrument,
         const QString &filePath = uploadPath())
     {
-        const Fields fields = Fields { { "uploadedFile", filePath } } + withSignature(songFields(account.hash, instrument));
+        const Fields fields
+            = Fields { { "uploadedFile", filePath } } + withSignature(songFields(account.hash, instrument));
         return send("POST", QStringLiteral("proceed.php"), multipart(fields, wav.toBytes()));
     }
     Reply repeat(const Account &account, const QString &filePath, const QString &instrument)
     {
         return post("repeat.php",
-            songFields(account.hash, instrument, "wav") << qMakePair(QStringLiteral("uploadedFileName"), QFileInfo(filePath).fileName()));
+            songFields(account.hash, instrument, "wav")
+                << qMakePair(QStringLiteral("uploadedFileName"), QFileInfo(filePath).fileName()));
     }
     Account registerAccount(const QString &tag)
     {
         const QString email = QStringLiteral("%1+%2@example.com").arg(tag).arg(++accounts);
         const QString password = hashedPassword(QStringLiteral("secret-%1").arg(tag));
-        post("auth/registration.php", { { "email", email }, { "name", "User " + tag }, { "password", password } });
+        post("auth/registration.php",
+            { { "email", email }, { "name", "User " + tag }, { "password", password } });
         const QJsonObject info = post("auth/getInfo.php", { { "email", email } }).object();
         return { email, password, info["hash"].toString(), info["user_id"].toInt() };
     }
@@ -1314,7 +1404,8 @@ private:
         }
         return QStringLiteral("timed out");
     }
-    // Empty when both results download, carry sound (a real split) and add up to the upload, sample by sample.
+    // Empty when both results download, carry sound (a real split) and add up to the upload, sample by
+    // sample.
     QString checkResults(const QString &songId, const WavData &input)
     {
         const QStringList urls = post("download.php", { { "songID", songId } }).text().split('|');
@@ -1342,7 +1433,10 @@ private:
         if (pid.isEmpty() || (fresh && !writeFile(QStringLiteral("/proc/%1/clear_refs").arg(pid), "5")))
             return 0;
         const QByteArray status = readFile(QStringLiteral("/proc/%1/status").arg(pid));
-        return QRegularExpression(QStringLiteral("VmHWM:\\s+(\\d+) kB")).match(status).captured(1).toLongLong();
+        return QRegularExpression(QStringLiteral("VmHWM:\\s+(\\d+) kB"))
+            .match(status)
+            .captured(1)
+            .toLongLong();
     }
     // The running jobs of this service: their input lies in its data folder.
     QStringList jobProcesses() const
@@ -1359,7 +1453,9 @@ private:
     QString servicePid() const
     {
         for (const QString &pid : QDir(QStringLiteral("/proc")).entryList({ "[0-9]*" }, QDir::Dirs)) {
-            if (readFile(QStringLiteral("/proc/%1/cmdline").arg(pid)).split('\0').contains(dataDir.path().toUtf8()))
+            if (readFile(QStringLiteral("/proc/%1/cmdline").arg(pid))
+                    .split('\0')
+                    .contains(dataDir.path().toUtf8()))
                 return pid;
         }
         return QString();
@@ -1374,7 +1470,8 @@ private:
     }
     QStringList outbox() const
     {
-        return QString::fromUtf8(readFile(dataDir.filePath(QStringLiteral("outbox.txt")))).split('\n', Qt::SkipEmptyParts);
+        return QString::fromUtf8(readFile(dataDir.filePath(QStringLiteral("outbox.txt"))))
+            .split('\n', Qt::SkipEmptyParts);
     }
     // Every path under the data folder, itself included, whose mode is not 0700 (folder) or 0600.
     QStringList loosePaths() const
@@ -1383,10 +1480,13 @@ private:
         QDirIterator it(dataDir.path(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System,
             QDirIterator::Subdirectories);
         for (QString path = dataDir.path(); !path.isEmpty(); path = it.hasNext() ? it.next() : QString()) {
-            struct stat info {};
+            struct stat info
+            {
+            };
             if (::lstat(QFile::encodeName(path).constData(), &info) == 0
                 && (info.st_mode & 07777) != (S_ISDIR(info.st_mode) ? 0700 : 0600))
-                loose.append(QStringLiteral("%1 %2").arg(info.st_mode & 07777, 4, 8, QLatin1Char('0')).arg(path));
+                loose.append(
+                    QStringLiteral("%1 %2").arg(info.st_mode & 07777, 4, 8, QLatin1Char('0')).arg(path));
         }
         return loose;
     }

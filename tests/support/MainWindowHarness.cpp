@@ -19,8 +19,7 @@ MainWindowHarness::MainWindowHarness()
 
 MainWindowHarness::MainWindowHarness(QQuickWindow *existing)
     : mainWindow(existing)
-{
-}
+{ }
 
 QQuickItem *MainWindowHarness::item(const QString &objectName) const
 {

@@ -13,7 +13,8 @@ class ModalBoxCloser : public QObject
     Q_OBJECT
 
 public:
-    // Which modal windows it closes: every one, or message boxes only, leaving a modal window under test open.
+    // Which modal windows it closes: every one, or message boxes only, leaving a modal window under test
+    // open.
     enum class Scope { AnyModal, MessageBoxesOnly };
 
     explicit ModalBoxCloser(QObject *parent = nullptr, Scope scope = Scope::AnyModal);

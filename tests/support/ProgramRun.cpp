@@ -3,7 +3,7 @@
 #include <QProcess>
 
 ProgramRun ProgramRun::run(const QString &program, const QString &home, const QStringList &arguments,
-                           const QProcessEnvironment &extra, int timeoutMs)
+    const QProcessEnvironment &extra, int timeoutMs)
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

@@ -52,7 +52,8 @@ void QuickWidgetHarness::recordLayer()
 
 QQuickItem *QuickWidgetHarness::item(const QString &objectName) const
 {
-    return findItem(window->rootObject(), [&objectName](QQuickItem *i) { return i->objectName() == objectName; });
+    return findItem(
+        window->rootObject(), [&objectName](QQuickItem *i) { return i->objectName() == objectName; });
 }
 
 QVariant QuickWidgetHarness::rootProperty(const char *name) const
@@ -76,7 +77,8 @@ bool QuickWidgetHarness::click(const QString &objectName)
 
 bool QuickWidgetHarness::typeInto(const QString &objectName, const QString &text)
 {
-    QQuickItem *input = findItem(item(objectName), [](QQuickItem *i) { return i->inherits("QQuickTextInput"); });
+    QQuickItem *input
+        = findItem(item(objectName), [](QQuickItem *i) { return i->inherits("QQuickTextInput"); });
     if (!usable(input, objectName + QStringLiteral("'s input")))
         return false;
     clickCentre(input);
@@ -97,15 +99,18 @@ bool QuickWidgetHarness::choose(const QString &listName, const QString &text)
     auto *view = popup->property("contentItem").value<QQuickItem *>();
     int index = -1;
     QMetaObject::invokeMethod(list, "find", Q_RETURN_ARG(int, index), Q_ARG(QString, text));
-    if (!view || index < 0 || !QTest::qWaitFor([popup] { return popup->property("opened").toBool(); }, 5000)) {
+    if (!view || index < 0
+        || !QTest::qWaitFor([popup] { return popup->property("opened").toBool(); }, 5000)) {
         qWarning().noquote() << listName << "offers no" << text;
         return false;
     }
     // A long list shows only part of its entries; scroll the wanted one into sight as a user would.
-    QMetaObject::invokeMethod(view, "positionViewAtIndex", Q_ARG(int, index), Q_ARG(int, 4 /* ListView.Contain */));
+    QMetaObject::invokeMethod(
+        view, "positionViewAtIndex", Q_ARG(int, index), Q_ARG(int, 4 /* ListView.Contain */));
     QTest::qWait(50);
     QQuickItem *entry = findItem(view, [&text](QQuickItem *i) {
-        return i->inherits("QQuickAbstractButton") && i->isVisible() && i->property("text").toString() == text;
+        return i->inherits("QQuickAbstractButton") && i->isVisible()
+            && i->property("text").toString() == text;
     });
     if (!usable(entry, listName + QStringLiteral("'s ") + text))
         return false;

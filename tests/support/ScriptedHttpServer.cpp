@@ -49,8 +49,10 @@ QList<QPair<QString, QString>> ScriptedHttpServer::Request::formItems() const
     QList<QPair<QString, QString>> items;
     for (const QByteArray &item : body.split('&')) {
         const qsizetype equals = item.indexOf('=');
-        const auto decoded = [](const QByteArray &text) { return QString::fromUtf8(QByteArray::fromPercentEncoding(text)); };
-        items.append({ decoded(equals < 0 ? item : item.left(equals)), decoded(equals < 0 ? QByteArray() : item.mid(equals + 1)) });
+        const auto decoded
+            = [](const QByteArray &text) { return QString::fromUtf8(QByteArray::fromPercentEncoding(text)); };
+        items.append({ decoded(equals < 0 ? item : item.left(equals)),
+            decoded(equals < 0 ? QByteArray() : item.mid(equals + 1)) });
     }
     return items;
 }
@@ -137,8 +139,8 @@ void ScriptedHttpServer::answer(QTcpSocket *socket, const Request &request)
     static const QHash<int, QByteArray> reasons { { 200, "OK" }, { 204, "No Content" }, { 404, "Not Found" },
         { 500, "Internal Server Error" } };
     const qint64 size = answer.declaredLength >= 0 ? answer.declaredLength : answer.pieces.join().size();
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + ' ' + reasons.value(answer.status, "Status")
-        + "\r\nContent-Type: text/plain\r\nConnection: close\r\n";
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + ' '
+        + reasons.value(answer.status, "Status") + "\r\nContent-Type: text/plain\r\nConnection: close\r\n";
     if (answer.contentLength)
         head += "Content-Length: " + QByteArray::number(size) + "\r\n";
     socket->write(head + "\r\n");

@@ -10,7 +10,8 @@ QString TempHome::home()
 
 QString TempHome::createDocumentsFolder()
 {
-    const QString path = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QStringLiteral("/ZELK");
+    const QString path
+        = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QStringLiteral("/ZELK");
     QDir().mkpath(path);
     return path;
 }

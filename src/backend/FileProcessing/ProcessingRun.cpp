@@ -140,7 +140,8 @@ void ProcessingRun::start(const QString &instrument, const QString &format)
     emit convertingText(QStringLiteral("Preparing a file for upload"));
     emit stageChanged(stage);
     startWorker(new ConvertingFile(&cancelFlag, sourcePath, uploadWavPath, QString(), true),
-        &ConvertingFile::doneUploadConverting, &ProcessingRun::doneUploadConverting, &ConvertingFile::prepareToUpload);
+        &ConvertingFile::doneUploadConverting, &ProcessingRun::doneUploadConverting,
+        &ConvertingFile::prepareToUpload);
 }
 
 void ProcessingRun::doneUploadConverting()

@@ -155,7 +155,8 @@ bool ZelkServer::proceedFile(const QString &instrument, const QString &filePath,
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         finishSongIdReply(reply,
             { QStringLiteral("File uploading error:\n\n"), QStringLiteral("File uploading error:"),
-                QStringLiteral("File Not uploaded. Error. Server response:"), QStringLiteral("uploading the file") });
+                QStringLiteral("File Not uploaded. Error. Server response:"),
+                QStringLiteral("uploading the file") });
     });
     return true;
 }
@@ -287,8 +288,8 @@ void ZelkServer::sendCancel(int songId)
 
 void ZelkServer::removeUploaded(const QString &fileName)
 {
-    QNetworkReply *reply = postForm(QStringLiteral("/zelk-server/removeUploaded.php"),
-                                    { { QStringLiteral("fileName"), fileName } });
+    QNetworkReply *reply = postForm(
+        QStringLiteral("/zelk-server/removeUploaded.php"), { { QStringLiteral("fileName"), fileName } });
     if (!NetworkWait::untilFinished(reply, this))
         return;
 

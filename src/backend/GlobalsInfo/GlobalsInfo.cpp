@@ -18,11 +18,14 @@
 namespace {
 
 const QString sidebarSeparator = QStringLiteral("|||");
-const QString randomAlphabet = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789");
+const QString randomAlphabet
+    = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789");
 
 QString localServiceBase()
 {
-    return QStringLiteral("http://%1:%2").arg(QLatin1String(ServiceDefaults::host)).arg(ServiceDefaults::port);
+    return QStringLiteral("http://%1:%2")
+        .arg(QLatin1String(ServiceDefaults::host))
+        .arg(ServiceDefaults::port);
 }
 
 } // namespace
@@ -38,9 +41,9 @@ GlobalsInfo *GlobalsInfo::getInstance()
 GlobalsInfo::GlobalsInfo()
     : appKey(QStringLiteral("+#@472-!kRmwoE"))
     , settings(std::make_unique<QSettings>(
-              QStringLiteral("%1/%2").arg(getDocumentsPath(), AppIdentity::settingsFileName), QSettings::IniFormat))
-{
-}
+          QStringLiteral("%1/%2").arg(getDocumentsPath(), AppIdentity::settingsFileName),
+          QSettings::IniFormat))
+{ }
 
 GlobalsInfo::~GlobalsInfo()
 {
@@ -51,12 +54,12 @@ GlobalsInfo::~GlobalsInfo()
 QString GlobalsInfo::getDocumentsPath() const
 {
     const QString inDocuments = QStringLiteral("%1/%2").arg(
-            QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation), AppIdentity::applicationName);
+        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation), AppIdentity::applicationName);
     if (QFileInfo(inDocuments).isDir())
         return inDocuments;
 
     const QString inAppData = QStringLiteral("%1/%2").arg(
-            QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation), AppIdentity::applicationName);
+        QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation), AppIdentity::applicationName);
     if (QFileInfo(inAppData).isDir())
         return inAppData;
 
@@ -154,15 +157,20 @@ QList<QUrl> GlobalsInfo::getSidebarUrls(const QString &extraPath) const
     QList<QUrl> urls;
     if (stored.isEmpty()) {
         const QStandardPaths::StandardLocation locations[] = {
-            QStandardPaths::HomeLocation,     QStandardPaths::DesktopLocation, QStandardPaths::DocumentsLocation,
-            QStandardPaths::DownloadLocation, QStandardPaths::MusicLocation,   QStandardPaths::MoviesLocation,
+            QStandardPaths::HomeLocation,
+            QStandardPaths::DesktopLocation,
+            QStandardPaths::DocumentsLocation,
+            QStandardPaths::DownloadLocation,
+            QStandardPaths::MusicLocation,
+            QStandardPaths::MoviesLocation,
         };
         for (const auto location : locations)
             urls << QUrl::fromLocalFile(QStandardPaths::writableLocation(location));
         for (const QFileInfo &drive : QDir::drives())
             urls << QUrl::fromLocalFile(drive.absolutePath());
 
-        const QFileInfo cloudDrive(QDir::homePath() + QStringLiteral("/Library/Mobile Documents/com~apple~CloudDocs"));
+        const QFileInfo cloudDrive(
+            QDir::homePath() + QStringLiteral("/Library/Mobile Documents/com~apple~CloudDocs"));
         if (cloudDrive.isDir() && cloudDrive.isReadable())
             urls << QUrl::fromLocalFile(cloudDrive.filePath());
 

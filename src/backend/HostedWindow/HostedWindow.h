@@ -21,8 +21,8 @@ public:
         QUrl document;
         QSize baseSize;
         bool resizable = false; // resizable windows fix only their minimum size
-        Qt::WindowFlags flags = Qt::Dialog | Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint
-                | Qt::CustomizeWindowHint;
+        Qt::WindowFlags flags
+            = Qt::Dialog | Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint | Qt::CustomizeWindowHint;
     };
 
     explicit HostedWindow(const Description &description, QWidget *parent = nullptr);
@@ -49,7 +49,7 @@ protected:
     // and hands the scale used to the document.
     void applyScale(double chosen);
     // The place where a window writes its own root properties before it is shown.
-    virtual void fillDocument() {}
+    virtual void fillDocument() { }
 
     // String-based connections by signature text, tolerant of a document that failed to load.
     bool connectToRoot(const char *signal);

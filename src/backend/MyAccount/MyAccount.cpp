@@ -24,7 +24,8 @@ MyAccount::~MyAccount() = default;
 void MyAccount::initQMLconnections()
 {
     connectFromRoot(SIGNAL(savePersonalInfo(QString, QString)), SLOT(savePersonalInfo(QString, QString)));
-    connectFromRoot(SIGNAL(updatePassword(QString, QString, QString)), SLOT(updatePassword(QString, QString, QString)));
+    connectFromRoot(
+        SIGNAL(updatePassword(QString, QString, QString)), SLOT(updatePassword(QString, QString, QString)));
     connectFromRoot(SIGNAL(discard()), SLOT(discard()));
     connectFromRoot(SIGNAL(cancel()), SLOT(cancel()));
     connectToRoot(SIGNAL(savedPersonalInfo(bool)));

@@ -49,8 +49,7 @@ UserAuth::UserAuth(QObject *parent)
     , manager(new QNetworkAccessManager(this))
     , probeLimit(ReplyTimeout::probeLimit)
     , inactivityLimit(ReplyTimeout::inactivityLimit)
-{
-}
+{ }
 
 UserAuth::~UserAuth() = default;
 
@@ -80,7 +79,8 @@ QString UserAuth::refuseNewPassword(const QString &pass, const QString &confirma
 
 bool UserAuth::isValidEmail(const QString &email)
 {
-    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9._%+-]+@[A-Za-z0-9.-]+\\.[A-Za-z]{2,}$"));
+    static const QRegularExpression pattern(
+        QStringLiteral("^[A-Za-z0-9._%+-]+@[A-Za-z0-9.-]+\\.[A-Za-z]{2,}$"));
     return pattern.match(email).hasMatch();
 }
 
@@ -104,7 +104,7 @@ bool UserAuth::sentRequest(const SignedForm::Fields &query, const QString &url)
     }
 
     QNetworkReply *reply = manager->post(SignedForm::request(globals->serviceEndpoint(url)),
-                                         SignedForm::build(query, SignedForm::SigningPair::Last));
+        SignedForm::build(query, SignedForm::SigningPair::Last));
     ReplyTimeout::watch(reply, inactivityLimit, ReplyTimeout::Kind::Inactivity);
     if (!NetworkWait::untilFinished(reply, this))
         return false;
@@ -178,7 +178,7 @@ void UserAuth::initialCheck()
     }
     if (!noneStored && result != notRegistered)
         MessageBoxCustom::critical(nullptr, QStringLiteral("Auth Failed"),
-                                   QStringLiteral("%1\n\nPlease try again later, or try to login").arg(result));
+            QStringLiteral("%1\n\nPlease try again later, or try to login").arg(result));
     emit needLogin();
 }
 
@@ -189,8 +189,9 @@ QString UserAuth::login(QString email, QString pass)
     if (pass.isEmpty())
         return refuse(emptyPassword, { "pass" });
 
-    if (!requestSucceeded({ { QStringLiteral("email"), email }, { QStringLiteral("password"), hashPassword(pass) } },
-                          authPath(QStringLiteral("login.php"))))
+    if (!requestSucceeded(
+            { { QStringLiteral("email"), email }, { QStringLiteral("password"), hashPassword(pass) } },
+            authPath(QStringLiteral("login.php"))))
         return response;
     return signIn(email);
 }
@@ -206,10 +207,9 @@ QString UserAuth::registration(QString name, QString email, QString pass, QStrin
     if (const QString refused = refuseNewPassword(pass, pass2); !refused.isEmpty())
         return refused;
 
-    if (!requestSucceeded({ { QStringLiteral("email"), email },
-                            { QStringLiteral("name"), name },
-                            { QStringLiteral("password"), hashPassword(pass) } },
-                          authPath(QStringLiteral("registration.php"))))
+    if (!requestSucceeded({ { QStringLiteral("email"), email }, { QStringLiteral("name"), name },
+                              { QStringLiteral("password"), hashPassword(pass) } },
+            authPath(QStringLiteral("registration.php"))))
         return response;
     return signIn(email);
 }
@@ -236,8 +236,9 @@ QString UserAuth::checkCode(int code)
 
     // A failed exchange uses up an attempt too, so guessing cannot hide behind network errors.
     --attemptsLeft;
-    if (!requestSucceeded({ { QStringLiteral("code"), QString::number(code) }, { QStringLiteral("email"), recoverEmail } },
-                          authPath(QStringLiteral("checkCode.php"))))
+    if (!requestSucceeded(
+            { { QStringLiteral("code"), QString::number(code) }, { QStringLiteral("email"), recoverEmail } },
+            authPath(QStringLiteral("checkCode.php"))))
         return response;
     emit allowResetPassword();
     return {};
@@ -248,8 +249,9 @@ QString UserAuth::reSetPassword(QString pass, QString pass2)
     if (const QString refused = refuseNewPassword(pass, pass2); !refused.isEmpty())
         return refused;
 
-    if (!requestSucceeded({ { QStringLiteral("password"), hashPassword(pass) }, { QStringLiteral("email"), recoverEmail } },
-                          authPath(QStringLiteral("resetpassword.php"))))
+    if (!requestSucceeded(
+            { { QStringLiteral("password"), hashPassword(pass) }, { QStringLiteral("email"), recoverEmail } },
+            authPath(QStringLiteral("resetpassword.php"))))
         return response;
     emit showLoginAgain();
     return {};
@@ -260,7 +262,8 @@ QString UserAuth::signedInEmail() const
     return globals->getUserEmail();
 }
 
-QString UserAuth::updatePassword(const QString &newPass, const QString &newPass2, const QString &currentPass, int id)
+QString UserAuth::updatePassword(
+    const QString &newPass, const QString &newPass2, const QString &currentPass, int id)
 {
     if (const QString refused = refuseNewPassword(newPass, newPass2); !refused.isEmpty())
         return refused;
@@ -270,9 +273,9 @@ QString UserAuth::updatePassword(const QString &newPass, const QString &newPass2
         return refuse(QStringLiteral("New Password cannot be the same as existing one"), { "pass3" });
 
     if (requestSucceeded({ { QStringLiteral("password"), hashPassword(newPass) },
-                           { QStringLiteral("current_password"), hashPassword(currentPass) },
-                           { QStringLiteral("id"), QString::number(id) } },
-                         authPath(QStringLiteral("updatePassword.php"))))
+                             { QStringLiteral("current_password"), hashPassword(currentPass) },
+                             { QStringLiteral("id"), QString::number(id) } },
+            authPath(QStringLiteral("updatePassword.php"))))
         return {};
     if (response == QLatin1String("Incorrect current password"))
         emit fieldError(QStringLiteral("pass3"));
@@ -288,10 +291,9 @@ QString UserAuth::updatePersonalInfo(const QString &name, const QString &email, 
     if (email.isEmpty() || !isValidEmail(email))
         return refuse(invalidEmail, { "email" });
 
-    if (requestSucceeded({ { QStringLiteral("email"), email },
-                           { QStringLiteral("name"), name },
-                           { QStringLiteral("id"), QString::number(id) } },
-                         authPath(QStringLiteral("updateInfo.php"))))
+    if (requestSucceeded({ { QStringLiteral("email"), email }, { QStringLiteral("name"), name },
+                             { QStringLiteral("id"), QString::number(id) } },
+            authPath(QStringLiteral("updateInfo.php"))))
         return {};
     return response;
 }
@@ -299,9 +301,9 @@ QString UserAuth::updatePersonalInfo(const QString &name, const QString &email, 
 QVariantList UserAuth::getArchiveFile(const QString &hash, QString *failure)
 {
     // Asked without the probe first, so that a failure names the service and the reason it gave.
-    QNetworkReply *reply
-        = manager->post(SignedForm::request(globals->serviceEndpoint(authPath(QStringLiteral("archive.php")))),
-            SignedForm::build({ { QStringLiteral("hash"), hash } }, SignedForm::SigningPair::Last));
+    QNetworkReply *reply = manager->post(
+        SignedForm::request(globals->serviceEndpoint(authPath(QStringLiteral("archive.php")))),
+        SignedForm::build({ { QStringLiteral("hash"), hash } }, SignedForm::SigningPair::Last));
     ReplyTimeout::watch(reply, inactivityLimit, ReplyTimeout::Kind::Inactivity);
     if (!NetworkWait::untilFinished(reply, this))
         return {};
@@ -330,13 +332,14 @@ void UserAuth::createLoginFile(const QString &email)
     const QString storedKey = globals->generateRandomString(32);
     globals->setPublicKey(storedKey);
 
-    const QString content = QStringLiteral("%2%3%1%4%2%4%3").arg(address, storedKey, globals->appKey, machineId);
+    const QString content
+        = QStringLiteral("%2%3%1%4%2%4%3").arg(address, storedKey, globals->appKey, machineId);
 
     // The file signs its owner in: readable by nobody else, and replaced whole or not at all.
     QSaveFile file(globals->authFilePath());
     const bool written = file.open(QIODevice::WriteOnly | QIODevice::Text)
-            && file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
-            && file.write(scramble(content).toUtf8()) >= 0 && file.commit();
+        && file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+        && file.write(scramble(content).toUtf8()) >= 0 && file.commit();
     if (!written) {
         qDebug() << "Error: could not open Auth file for writing.";
         return;

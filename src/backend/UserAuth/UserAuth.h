@@ -36,7 +36,8 @@ public:
     Q_INVOKABLE QString signedInEmail() const;
     Q_INVOKABLE QString recoveredEmail() const { return recoverEmail; }
 
-    QString updatePassword(const QString &newPass, const QString &newPass2, const QString &currentPass, int id);
+    QString updatePassword(
+        const QString &newPass, const QString &newPass2, const QString &currentPass, int id);
     QString updatePersonalInfo(const QString &name, const QString &email, int id);
     // An empty list and, in failure, the text of the box it showed when the list could not be had.
     QVariantList getArchiveFile(const QString &hash, QString *failure = nullptr);

@@ -8,5 +8,4 @@ LoggingManager &LoggingManager::instance()
 
 LoggingManager::LoggingManager()
     : PluginManager(QStringLiteral("LogQuill"))
-{
-}
+{ }

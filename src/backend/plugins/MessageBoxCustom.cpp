@@ -12,8 +12,7 @@ constexpr int titleBarExtras = 160;
 } // namespace
 
 QMessageBox::StandardButton MessageBoxCustom::runBox(Icon icon, QWidget *parent, const QString &title,
-                                                   const QString &text, StandardButtons buttons,
-                                                   StandardButton defaultButton)
+    const QString &text, StandardButtons buttons, StandardButton defaultButton)
 {
     MessageBoxCustom box(parent);
     box.setIcon(icon);
@@ -47,20 +46,19 @@ void MessageBoxCustom::keepTitleWhole()
 }
 
 QMessageBox::StandardButton MessageBoxCustom::information(QWidget *parent, const QString &title,
-                                                          const QString &text, StandardButtons buttons,
-                                                          StandardButton defaultButton)
+    const QString &text, StandardButtons buttons, StandardButton defaultButton)
 {
     return runBox(Information, parent, title, text, buttons, defaultButton);
 }
 
-QMessageBox::StandardButton MessageBoxCustom::warning(QWidget *parent, const QString &title, const QString &text,
-                                                      StandardButtons buttons, StandardButton defaultButton)
+QMessageBox::StandardButton MessageBoxCustom::warning(QWidget *parent, const QString &title,
+    const QString &text, StandardButtons buttons, StandardButton defaultButton)
 {
     return runBox(Warning, parent, title, text, buttons, defaultButton);
 }
 
-QMessageBox::StandardButton MessageBoxCustom::critical(QWidget *parent, const QString &title, const QString &text,
-                                                       StandardButtons buttons, StandardButton defaultButton)
+QMessageBox::StandardButton MessageBoxCustom::critical(QWidget *parent, const QString &title,
+    const QString &text, StandardButtons buttons, StandardButton defaultButton)
 {
     return runBox(Critical, parent, title, text, buttons, defaultButton);
 }

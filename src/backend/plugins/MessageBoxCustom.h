@@ -9,11 +9,11 @@ class MessageBoxCustom : public QMessageBox
 
 public:
     static StandardButton information(QWidget *parent, const QString &title, const QString &text,
-                                      StandardButtons buttons = Ok, StandardButton defaultButton = NoButton);
+        StandardButtons buttons = Ok, StandardButton defaultButton = NoButton);
     static StandardButton warning(QWidget *parent, const QString &title, const QString &text,
-                                  StandardButtons buttons = Ok, StandardButton defaultButton = NoButton);
+        StandardButtons buttons = Ok, StandardButton defaultButton = NoButton);
     static StandardButton critical(QWidget *parent, const QString &title, const QString &text,
-                                   StandardButtons buttons = Ok, StandardButton defaultButton = NoButton);
+        StandardButtons buttons = Ok, StandardButton defaultButton = NoButton);
 
 private:
     using QMessageBox::QMessageBox;
@@ -24,5 +24,5 @@ private:
     void keepTitleWhole();
 
     static StandardButton runBox(Icon icon, QWidget *parent, const QString &title, const QString &text,
-                               StandardButtons buttons, StandardButton defaultButton);
+        StandardButtons buttons, StandardButton defaultButton);
 };

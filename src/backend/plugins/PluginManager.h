@@ -11,11 +11,12 @@
 
 // Binds one optional plug-in beside the executable on first use. A plug-in that fails to load or
 // does not implement T stays unavailable for the rest of the run; it is never tried again.
-template <typename T>
-class PluginManager
+template <typename T> class PluginManager
 {
 public:
-    explicit PluginManager(const QString &name) : pluginName(name) {}
+    explicit PluginManager(const QString &name)
+        : pluginName(name)
+    { }
     Q_DISABLE_COPY(PluginManager)
 
     bool available() { return loader() != nullptr; }
@@ -45,7 +46,8 @@ public:
 
     static QString buildPath(const QString &name)
     {
-        return QCoreApplication::applicationDirPath() + QStringLiteral("/lib") + name + PlatformPaths::pluginSuffix();
+        return QCoreApplication::applicationDirPath() + QStringLiteral("/lib") + name
+            + PlatformPaths::pluginSuffix();
     }
 
 private:

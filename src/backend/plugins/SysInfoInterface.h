@@ -8,8 +8,9 @@ class SysInfoInterface
 {
 public:
     virtual void collect() = 0; // first slot, never called by the program
-    virtual void setApplicationInfo(const QString &versionText, const QString &buildText, bool flagA,
-                                    bool flagB) = 0;
+    virtual void setApplicationInfo(
+        const QString &versionText, const QString &buildText, bool flagA, bool flagB)
+        = 0;
     virtual void showUid() = 0;
 };
 

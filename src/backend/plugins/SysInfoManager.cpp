@@ -8,5 +8,4 @@ SysInfoManager &SysInfoManager::instance()
 
 SysInfoManager::SysInfoManager()
     : PluginManager(QStringLiteral("SysInfo"))
-{
-}
+{ }

@@ -8,5 +8,4 @@ UpdateManager &UpdateManager::instance()
 
 UpdateManager::UpdateManager()
     : PluginManager(QStringLiteral("Updater"))
-{
-}
+{ }

@@ -373,6 +373,7 @@ private slots:
 
     void fetch_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("chosen");
         QTest::addColumn<QStringList>("onDisk"); // unrecorded files, by what follows the song's name
         QTest::addColumn<QString>("localSuffix"); // of a source video in place; empty: the source is gone
@@ -415,6 +416,7 @@ private slots:
             << "[File Format Error] Cannot download and convert file to mp4, because original video file is "
                "missed:\n\n"
             << none;
+        // clang-format on
     }
 
     void fetch()

@@ -46,15 +46,19 @@ private slots:
         globals->appSettings()->remove(SettingsKeys::guiScale());
         loader = std::make_unique<BackendLoader>();
         events.clear();
-        connect(loader.get(), &BackendLoader::hideMainWindow, this, [this] { events << QStringLiteral("hide"); });
-        connect(loader.get(), &BackendLoader::showMainWindow, this, [this] { events << QStringLiteral("show"); });
-        connect(loader.get(), &BackendLoader::scfChanged, this, [this](double scf) { events << QStringLiteral("scf %1").arg(scf); });
+        connect(
+            loader.get(), &BackendLoader::hideMainWindow, this, [this] { events << QStringLiteral("hide"); });
+        connect(
+            loader.get(), &BackendLoader::showMainWindow, this, [this] { events << QStringLiteral("show"); });
+        connect(loader.get(), &BackendLoader::scfChanged, this,
+            [this](double scf) { events << QStringLiteral("scf %1").arg(scf); });
     }
 
     void cleanup() { loader.reset(); }
 
     void windowsAreCreatedOnceAndReused_data()
     {
+        // clang-format off
         QTest::addColumn<Opener>("open");
         QTest::addColumn<WindowGetter>("window");
         QTest::addColumn<QString>("title");
@@ -67,6 +71,7 @@ private slots:
                                     << QStringList { "hide", "show" };
         QTest::newRow("archive") << Opener(&BackendLoader::openArchive) << WindowGetter(&BackendLoader::archiveWindow)
                                  << "ZELK Archive" << QStringList { "hide", "show" };
+        // clang-format on
     }
 
     void windowsAreCreatedOnceAndReused()
@@ -107,7 +112,8 @@ private slots:
         connect(loader.get(), &BackendLoader::fileCheck, this,
             [this](bool busy) { events << (busy ? "cover" : "uncover"); });
         loader->loadFile(QStringLiteral("/music/song.mp3"));
-        QCOMPARE(boxes.seen(), QStringList { "[File Processing Error] This file cannot be opened:\n\n/music/song.mp3" });
+        QCOMPARE(boxes.seen(),
+            QStringList { "[File Processing Error] This file cannot be opened:\n\n/music/song.mp3" });
         QCOMPARE(events, (QStringList { "cover", "uncover" }));
         QVERIFY(!loader->processingWindow()->isVisible());
     }
@@ -120,10 +126,12 @@ private slots:
         {
             SingleInstance instance;
             QVERIFY(instance.listen());
-            connect(&instance, &SingleInstance::filesArrived, loader.get(), &BackendLoader::loadFilesWhenSignedIn);
+            connect(&instance, &SingleInstance::filesArrived, loader.get(),
+                &BackendLoader::loadFilesWhenSignedIn);
             QProcess second;
             second.setWorkingDirectory(workingFolder.path());
-            second.start(QStringLiteral(ZELK_PROGRAM), { QStringLiteral("song.mp3"), QStringLiteral("/music/two.mp3") });
+            second.start(QStringLiteral(ZELK_PROGRAM),
+                { QStringLiteral("song.mp3"), QStringLiteral("/music/two.mp3") });
             QTRY_COMPARE_WITH_TIMEOUT(second.state(), QProcess::NotRunning, 20000);
             QCOMPARE(second.exitCode(), 0);
             QVERIFY(events.isEmpty());
@@ -134,7 +142,8 @@ private slots:
         loader->userSignedIn();
         // The first of the files opens, as from a drop; this one is not there.
         QCOMPARE(boxes.seen(),
-            QStringList { "[File Processing Error] This file cannot be opened:\n\n" + workingFolder.path() + "/song.mp3" });
+            QStringList { "[File Processing Error] This file cannot be opened:\n\n" + workingFolder.path()
+                + "/song.mp3" });
     }
 
     // Too large for the screen: the largest hundredth that fits (670 x 2 = 1340 is more than it holds).
@@ -213,10 +222,12 @@ private slots:
     {
         const QDir temp(globals->getTempPath());
         QVERIFY(temp.mkpath(QStringLiteral("kept folder")));
-        for (const QString &name : { QStringLiteral("upload.wav"), QStringLiteral(".hidden"), QStringLiteral("kept folder/inner.txt") })
+        for (const QString &name : { QStringLiteral("upload.wav"), QStringLiteral(".hidden"),
+                 QStringLiteral("kept folder/inner.txt") })
             QVERIFY(writeFile(temp.filePath(name), {}));
         loader->clearMemory();
-        QCOMPARE(temp.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList { "kept folder" });
+        QCOMPARE(temp.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            QStringList { "kept folder" });
         QVERIFY(QFile::exists(temp.filePath(QStringLiteral("kept folder/inner.txt"))));
     }
 
@@ -224,8 +235,10 @@ private slots:
     {
         const QString authFile = globals->authFilePath();
         QVERIFY(authFile.startsWith(globals->getDocumentsPath() + QLatin1Char('/')));
-        QVERIFY(QFileInfo(authFile).fileName().contains(QRegularExpression(QStringLiteral("^[0-9a-f]{32}\\.authkey$"))));
-        const QString otherMachine = globals->getDocumentsPath() + QStringLiteral("/0123456789abcdef0123456789abcdef.authkey");
+        QVERIFY(QFileInfo(authFile).fileName().contains(
+            QRegularExpression(QStringLiteral("^[0-9a-f]{32}\\.authkey$"))));
+        const QString otherMachine
+            = globals->getDocumentsPath() + QStringLiteral("/0123456789abcdef0123456789abcdef.authkey");
         for (const QString &path : { authFile, otherMachine })
             QVERIFY(writeFile(path, {}));
         loader->logout();
@@ -238,10 +251,11 @@ private slots:
     void fileDialogFilter()
     {
         QCOMPARE(BackendLoader::fileDialogFilter(),
-                 QStringLiteral("All Openable Files (*.aac *.aif *.aiff *.m4a *.mp1 *.mp3 *.mp4 *.ogg *.wav *.wma *.flac "
-                                "*.avi *.flv *.m4v *.mov *.mp4 *.mpg *.rm *.vob *.webm *.wmv *.mkv);;\n"
-                                "Audio Files (*.aac *.aif *.aiff *.m4a *.mp1 *.mp3 *.mp4 *.ogg *.wav *.wma *.flac);;\n"
-                                "Video Files (*.avi *.flv *.m4v *.mov *.mp4 *.mpg *.rm *.vob *.webm *.wmv *.mkv)"));
+            QStringLiteral(
+                "All Openable Files (*.aac *.aif *.aiff *.m4a *.mp1 *.mp3 *.mp4 *.ogg *.wav *.wma *.flac "
+                "*.avi *.flv *.m4v *.mov *.mp4 *.mpg *.rm *.vob *.webm *.wmv *.mkv);;\n"
+                "Audio Files (*.aac *.aif *.aiff *.m4a *.mp1 *.mp3 *.mp4 *.ogg *.wav *.wma *.flac);;\n"
+                "Video Files (*.avi *.flv *.m4v *.mov *.mp4 *.mpg *.rm *.vob *.webm *.wmv *.mkv)"));
     }
 };
 

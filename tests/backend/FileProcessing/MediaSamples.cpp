@@ -33,8 +33,8 @@ QString ffmpeg()
 bool generate(const QStringList &inputs, const QStringList &codecArguments, const QString &path)
 {
     QByteArray output, errors;
-    const bool made = runTool(ffmpeg(), QStringList { "-nostdin", "-v", "error", "-y" } + inputs + codecArguments << path,
-        &output, &errors);
+    const bool made = runTool(ffmpeg(),
+        QStringList { "-nostdin", "-v", "error", "-y" } + inputs + codecArguments << path, &output, &errors);
     if (!made)
         qWarning().noquote() << "Making" << path << "failed:" << errors;
     return made;
@@ -45,17 +45,19 @@ bool generate(const QStringList &inputs, const QStringList &codecArguments, cons
 QMap<QString, QStringList> sourceCodecs()
 {
     const QStringList h264 { "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac" };
-    return { { "mp4", h264 }, { "mkv", h264 }, { "mov", h264 }, { "avi", { "-c:v", "mpeg4", "-c:a", "libmp3lame" } },
-        { "wmv", { "-c:v", "wmv2", "-c:a", "wmav2" } }, { "mpg", { "-c:v", "mpeg2video", "-c:a", "mp2" } },
-        { "webm", { "-c:v", "libvpx", "-c:a", "libvorbis" } }, { "flv", { "-c:v", "flv", "-c:a", "libmp3lame" } },
-        { "mp3", { "-c:a", "libmp3lame" } }, { "flac", { "-c:a", "flac" } } };
+    return { { "mp4", h264 }, { "mkv", h264 }, { "mov", h264 },
+        { "avi", { "-c:v", "mpeg4", "-c:a", "libmp3lame" } }, { "wmv", { "-c:v", "wmv2", "-c:a", "wmav2" } },
+        { "mpg", { "-c:v", "mpeg2video", "-c:a", "mp2" } },
+        { "webm", { "-c:v", "libvpx", "-c:a", "libvorbis" } },
+        { "flv", { "-c:v", "flv", "-c:a", "libmp3lame" } }, { "mp3", { "-c:a", "libmp3lame" } },
+        { "flac", { "-c:a", "flac" } } };
 }
 
 bool makeVideo(const QString &path, const QStringList &codecArguments)
 {
     return generate({ "-f", "lavfi", "-i", "testsrc=size=64x48:rate=25:duration=0.5", "-f", "lavfi", "-i",
-                        "sine=frequency=440:duration=0.5:sample_rate=44100", "-af", "volume=-30dB", "-ac", "2",
-                        "-shortest" },
+                        "sine=frequency=440:duration=0.5:sample_rate=44100", "-af", "volume=-30dB", "-ac",
+                        "2", "-shortest" },
         codecArguments, path);
 }
 
@@ -114,7 +116,8 @@ Info probe(const QString &path)
 
     // Decode every stream to the end; any decoding error fails the run.
     info.decodes = runTool(ffmpeg(),
-        { "-nostdin", "-nostats", "-xerror", "-i", path, "-map", "0", "-af", "volumedetect", "-f", "null", "-" },
+        { "-nostdin", "-nostats", "-xerror", "-i", path, "-map", "0", "-af", "volumedetect", "-f", "null",
+            "-" },
         &output, &errors);
     if (!info.decodes)
         info.problem = QString::fromUtf8(errors.right(400));

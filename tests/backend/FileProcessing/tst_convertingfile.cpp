@@ -153,6 +153,7 @@ private slots:
 
     void conversion_data()
     {
+        // clang-format off
         QTest::addColumn<Entry>("entry");
         QTest::addColumn<QString>("input"); // a suffix: a fresh sample of that kind; "result": the result WAV
         QTest::addColumn<QString>("video");
@@ -199,6 +200,7 @@ private slots:
         for (const char *stored : { "mkv", "wmv", "webm" })
             QTest::addRow("archive stored %s to mov", stored)
                 << Archive << stored << "mp4" << "mov" << "" << false << "" << false;
+        // clang-format on
     }
 
     void conversion()
@@ -212,7 +214,8 @@ private slots:
         QFETCH(QString, title);
         QFETCH(bool, cover);
 
-        Job job { entry, {}, path(QStringLiteral("%1vocals - clip.%2").arg(mix ? "Mix Without " : "", output)),
+        Job job { entry, {},
+            path(QStringLiteral("%1vocals - clip.%2").arg(mix ? "Mix Without " : "", output)),
             video.isEmpty() ? QString() : sample(QStringLiteral("clip.") + video) };
         const bool isResult = input == QLatin1String("result");
         if (isResult) {
@@ -247,12 +250,14 @@ private slots:
             QCOMPARE(info.tags.value(QStringLiteral("title")), title);
         if (video == QLatin1String("mp3")) {
             for (auto tag = songTags.cbegin(); tag != songTags.cend(); ++tag)
-                QCOMPARE(info.tags.value(tag.key()), tag.key() == QLatin1String("title") ? title : tag.value());
+                QCOMPARE(
+                    info.tags.value(tag.key()), tag.key() == QLatin1String("title") ? title : tag.value());
         }
     }
 
     void failedConversion_data()
     {
+        // clang-format off
         QTest::addColumn<Entry>("entry");
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("video");
@@ -272,6 +277,7 @@ private slots:
             QTest::addRow("archive two runs, %s", failure)
                 << Archive << "a.wav" << "clip.mp4" << "a.webm" << failure << 2;
         }
+        // clang-format on
     }
 
     void failedConversion()
@@ -287,8 +293,9 @@ private slots:
         const QString missing = path("no-such-folder/ffmpeg");
         if (failure == QLatin1String("MISSING")) {
             ConvertingFile::setProgramPath(missing);
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^ffmpeg could not be started: ")
-                                                   + QRegularExpression::escape(missing)));
+            QTest::ignoreMessage(QtWarningMsg,
+                QRegularExpression(
+                    QStringLiteral("^ffmpeg could not be started: ") + QRegularExpression::escape(missing)));
         } else {
             setSwitch(failure.toLatin1().constData(), failure == QLatin1String("FAIL_IF") ? "-i" : "1");
         }
@@ -318,6 +325,7 @@ private slots:
 
     void cancelWhileRunning_data()
     {
+        // clang-format off
         QTest::addColumn<Entry>("entry");
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("output");
@@ -340,6 +348,7 @@ private slots:
         QTest::newRow("upload, before the start") << Upload << "a.wav" << "up.wav" << "" << false << uploaded;
         QTest::newRow("final one run, before the start") << Final << "a.wav" << "a.mp4" << "" << false << none;
         QTest::newRow("archive, before the start") << Archive << "a.wav" << "a.webm" << "" << false << none;
+        // clang-format on
     }
 
     void cancelWhileRunning()
@@ -376,7 +385,8 @@ private slots:
             QVERIFY(::kill(pid, 0) != 0 && errno == ESRCH);
         }
         QCOMPARE(QFile::exists(job.input), entry != Final);
-        QVERIFY2(!QFile::exists(job.output) && !QFile::exists(intermediate), "the half-written output is removed");
+        QVERIFY2(
+            !QFile::exists(job.output) && !QFile::exists(intermediate), "the half-written output is removed");
     }
 
 private:

@@ -105,6 +105,7 @@ private slots:
 
     void resultNumbering_data()
     {
+        // clang-format off
         QTest::addColumn<QStringList>("present");
         QTest::addColumn<QString>("expectedMain");
 
@@ -116,6 +117,7 @@ private slots:
             << QStringList { main, "Mix Without vocals - 100%2.b (1).wav" } << "vocals - 100%2.b (2).wav";
         QTest::newRow("a download's name")
             << QStringList { "Mix Without vocals - 100%2.b.wav.wav" } << "vocals - 100%2.b (1).wav";
+        // clang-format on
     }
 
     void resultNumbering()
@@ -146,6 +148,7 @@ private slots:
 
     void interruptedRun_data()
     {
+        // clang-format off
         QTest::addColumn<QByteArray>("path");
         QTest::addColumn<Answer>("answer");
         QTest::addColumn<QString>("fault");
@@ -203,6 +206,7 @@ private slots:
         // The downloaded WAVs stay when they could not be converted.
         QTest::newRow("final conversion fails") << none << Answer() << "fail-final" << ""
                                                 << error + "Could not convert to the selected format:" << 1;
+        // clang-format on
     }
 
     void interruptedRun()
@@ -290,7 +294,8 @@ private slots:
 
         QCOMPARE(desktopOpened, (QStringList { bed.savePath, window->mixResultPath() }));
         QCOMPARE(boxes->seen(),
-            QStringList { "[File Processing Error] Downloaded files not exists:\n\n" + window->mainResultPath() });
+            QStringList {
+                "[File Processing Error] Downloaded files not exists:\n\n" + window->mainResultPath() });
 
         // A desktop that cannot open them (offscreen has no handler) is said so.
         QDesktopServices::unsetUrlHandler("file");
@@ -495,6 +500,7 @@ private slots:
 
     void saveFolderChecks_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("folder"); // %DOCS% is the documents folder
         QTest::addColumn<QString>("change"); // what happens to it after the window opened
         QTest::addColumn<QString>("box"); // empty: the run succeeds, with the results in the folder
@@ -519,6 +525,7 @@ private slots:
         QTest::newRow("removed during the run") << "%DOCS%/Chosen"
                                                 << "remove while processing"
                                                 << "";
+        // clang-format on
     }
 
     void saveFolderChecks()
@@ -639,8 +646,9 @@ private slots:
         scripted->script("/zelk-server/remains.php", Answer::text("-1"));
         window->cancelProcess();
 
-        QCOMPARE(boxes->seen(), QStringList { "[Files Waiting] Processing " + QFileInfo(sources[0]).fileName()
-                                    + " was stopped.\n\nDrop the 2 files still waiting?" });
+        QCOMPARE(boxes->seen(),
+            QStringList { "[Files Waiting] Processing " + QFileInfo(sources[0]).fileName()
+                + " was stopped.\n\nDrop the 2 files still waiting?" });
         QTRY_COMPARE(scripted->requestsTo("/zelk-server/cancel.php").size(), 1);
         boxes->clear();
         if (drop) {
@@ -651,7 +659,8 @@ private slots:
             return;
         }
         QCOMPARE(screen->rootProperty("fileName").toString(), QFileInfo(sources[1]).fileName());
-        QCOMPARE(screen->rootProperty("waitingFiles").toStringList(), QStringList { QFileInfo(sources[2]).fileName() });
+        QCOMPARE(screen->rootProperty("waitingFiles").toStringList(),
+            QStringList { QFileInfo(sources[2]).fileName() });
         waitForLayer("success");
         QStringList seen;
         for (const QVariant &entry : screen->rootProperty("batchSummary").toList()) {
@@ -713,7 +722,8 @@ private:
         scripted->script("/zelk-server/repeat.php", Answer::text("42"));
         scripted->script("/zelk-server/remains.php", Answer::text("-1"));
         scripted->script("/zelk-server/download.php",
-            Answer::text(scripted->url("/r/main.wav").toEncoded() + '|' + scripted->url("/r/mix.wav").toEncoded()));
+            Answer::text(
+                scripted->url("/r/main.wav").toEncoded() + '|' + scripted->url("/r/mix.wav").toEncoded()));
         scripted->script("/r/main.wav", Answer::text(body));
         scripted->script("/r/mix.wav", Answer::text(body));
         if (!path.isEmpty())

@@ -189,13 +189,15 @@ private slots:
         }
         QVERIFY(names.isEmpty());
         QCOMPARE(bodies.takeAt(5), expectedToken(QString::fromLatin1(bodies.at(4))));
-        QVERIFY(QRegularExpression("^[A-Za-z0-9]{10}$").match(QString::fromLatin1(bodies.takeAt(4))).hasMatch());
+        QVERIFY(
+            QRegularExpression("^[A-Za-z0-9]{10}$").match(QString::fromLatin1(bodies.takeAt(4))).hasMatch());
         QCOMPARE(bodies,
             (QByteArrayList { content, "drums", "full", "My Song", "h4sh", "mp4", "/music/My Song.mp4" }));
     }
 
     void replies_data()
     {
+        // clang-format off
         QTest::addColumn<QByteArray>("path");
         QTest::addColumn<Answer>("answer");
         QTest::addColumn<bool>("refused");
@@ -255,6 +257,7 @@ private slots:
         QTest::newRow("remains, empty")
             << remainsPath << text("") << false << noAnswer + "asking for the remaining time.";
         QTest::newRow("urls, empty") << downloadPath << text("") << false << noAnswer + "asking for the results.";
+        // clang-format on
     }
 
     void replies()
@@ -374,7 +377,8 @@ private slots:
         QList<double> running = values(second);
         running.removeLast();
         QVERIFY(running.contains(50.0) && running.contains(99.8));
-        QVERIFY(std::all_of(running.cbegin(), running.cend(), [](double percent) { return percent < 100.0; }));
+        QVERIFY(
+            std::all_of(running.cbegin(), running.cend(), [](double percent) { return percent < 100.0; }));
     }
 
     void downloads()
@@ -425,7 +429,8 @@ private slots:
         auto client = makeClient();
         QTest::ignoreMessage(QtDebugMsg, "Removing File Result:  \"removed\"");
         client->removeUploaded("up load.wav");
-        QCOMPARE(server->requestsTo(removePath).value(0).formItems().last(), FormItem("fileName", "up load.wav"));
+        QCOMPARE(
+            server->requestsTo(removePath).value(0).formItems().last(), FormItem("fileName", "up load.wav"));
 
         // A service that never answers does not hold the window forever.
         server->script(removePath, Answer::silent());
@@ -475,17 +480,26 @@ private:
     {
         const auto add = [this](const QString &event) { events.append(event); };
         connect(&client, &ZelkServer::showError, this, [add](const QString &text) { add("error:" + text); });
-        connect(&client, &ZelkServer::savedWithId, this, [add](int id) { add("saved:" + QString::number(id)); });
-        connect(&client, &ZelkServer::remainSeconds, this, [add](int s) { add("remain:" + QString::number(s)); });
+        connect(
+            &client, &ZelkServer::savedWithId, this, [add](int id) { add("saved:" + QString::number(id)); });
+        connect(
+            &client, &ZelkServer::remainSeconds, this, [add](int s) { add("remain:" + QString::number(s)); });
         connect(&client, &ZelkServer::filesReady, this, [add] { add("ready"); });
-        connect(&client, &ZelkServer::downloadingFirst, this, [add](double p) { if (p == 100.0) add("first"); });
-        connect(&client, &ZelkServer::downloadingSecond, this, [add](double p) { if (p == 100.0) add("second"); });
+        connect(&client, &ZelkServer::downloadingFirst, this, [add](double p) {
+            if (p == 100.0)
+                add("first");
+        });
+        connect(&client, &ZelkServer::downloadingSecond, this, [add](double p) {
+            if (p == 100.0)
+                add("second");
+        });
     }
 
     bool startUpload(ZelkServer &client) const
     {
         const QString wav = pathIn("a.wav");
-        return writeFile(wav, "RIFFdata") && client.proceedFile("bass", wav, "a", "h", "full", "/a.mp3", "mp3");
+        return writeFile(wav, "RIFFdata")
+            && client.proceedFile("bass", wav, "a", "h", "full", "/a.mp3", "mp3");
     }
 
     QString pathIn(const QString &name) const { return temp->filePath(name); }

@@ -25,8 +25,10 @@ private slots:
     {
         QCoreApplication::setOrganizationName(QStringLiteral("Orvane Software"));
         QCoreApplication::setApplicationName(QStringLiteral("ZELK"));
-        inDocuments = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QStringLiteral("/ZELK");
-        inAppData = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) + QStringLiteral("/ZELK");
+        inDocuments
+            = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QStringLiteral("/ZELK");
+        inAppData = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)
+            + QStringLiteral("/ZELK");
         QVERIFY(inDocuments.startsWith(TempHome::home()));
         QVERIFY(inAppData.startsWith(TempHome::home()));
 
@@ -140,6 +142,7 @@ private slots:
 
     void sidebarUrls_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("storedText");
         QTest::addColumn<QString>("extraPath");
         QTest::addColumn<QStringList>("expected");
@@ -150,6 +153,7 @@ private slots:
         QTest::newRow("extra path already listed")
             << "file:///srv/music|||file:///home/a" << "/srv/music" << QStringList { "file:///srv/music", "file:///home/a" };
         QTest::newRow("blanks survive") << "file:///home/a/My%20Music" << "/home/a/My Music" << QStringList { "file:///home/a/My Music" };
+        // clang-format on
     }
 
     void sidebarUrls()
@@ -174,7 +178,8 @@ private slots:
         const QList<QUrl> urls = globals->getSidebarUrls(QString());
         QVERIFY(urls.size() >= 7);
         QCOMPARE(urls.at(0), QUrl::fromLocalFile(QDir::homePath()));
-        QCOMPARE(urls.at(2), QUrl::fromLocalFile(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)));
+        QCOMPARE(urls.at(2),
+            QUrl::fromLocalFile(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)));
         QVERIFY(urls.contains(QUrl::fromLocalFile(QStringLiteral("/"))));
     }
 
@@ -245,6 +250,7 @@ private slots:
         QVERIFY(seen.size() > 55);
         QVERIFY(globals->generateRandomString(32) != globals->generateRandomString(32));
     }
+
 private:
     QString inDocuments;
     QString inAppData;

@@ -62,7 +62,8 @@ class tst_MyAccount final : public QObject
         QStringList reaching;
         for (const QString &name : names) {
             const QQuickItem *item = screen->item(name);
-            if (!item || !item->isVisible() || !windowArea.contains(item->mapRectToScene(QRectF(0, 0, item->width(), item->height()))))
+            if (!item || !item->isVisible()
+                || !windowArea.contains(item->mapRectToScene(QRectF(0, 0, item->width(), item->height()))))
                 reaching << name;
         }
         return reaching;
@@ -140,12 +141,14 @@ private slots:
     // The name alone is the journey's; here the address changes too.
     void personalInfo_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("message");
         QTest::newRow("saved") << QStringLiteral("Ada King") << "a.king-%1@example.co.uk" << QString();
         QTest::newRow("short name") << QStringLiteral("Al") << QString() << "Name must be 3 characters or more";
         QTest::newRow("address taken") << startName << takenAddress << "This email is already registered";
+        // clang-format on
     }
 
     void personalInfo()
@@ -183,6 +186,7 @@ private slots:
 
     void passwordChange_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("confirmation");
         QTest::addColumn<QString>("current");
         QTest::addColumn<QString>("message");
@@ -192,6 +196,7 @@ private slots:
         QTest::newRow("wrong current") << fresh << QStringLiteral("not-the-one") << "Incorrect current password"
                                        << QStringList { "currentPassword" };
         QTest::newRow("accepted") << fresh << startPassword << QString() << QStringList();
+        // clang-format on
     }
 
     void passwordChange()
@@ -265,9 +270,9 @@ private slots:
         QVERIFY(screen->click(QStringLiteral("saveButton")));
         QVERIFY(screen->click(QStringLiteral("submitButton")));
         QCOMPARE(shown("passwordError"), QStringLiteral("The passwords don't match"));
-        QCOMPARE(outside({ "passwordErrorBox", "currentPassword", "newPassword", "confirmPassword", "submitButton",
-                           "panelCancelButton" }),
-                 QStringList());
+        QCOMPARE(outside({ "passwordErrorBox", "currentPassword", "newPassword", "confirmPassword",
+                     "submitButton", "panelCancelButton" }),
+            QStringList());
         picture(QStringLiteral("password-error"));
         globals->setSettingsGuiScale(1);
     }

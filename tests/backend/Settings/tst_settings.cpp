@@ -61,8 +61,14 @@ class tst_Settings final : public QObject
         else
             box->close();
     }
-    QString shown(const QString &dropdown) const { return screen->item(dropdown)->property("currentText").toString(); }
-    QString savePathShown() const { return screen->item(QStringLiteral("saveFieldInput"))->property("text").toString(); }
+    QString shown(const QString &dropdown) const
+    {
+        return screen->item(dropdown)->property("currentText").toString();
+    }
+    QString savePathShown() const
+    {
+        return screen->item(QStringLiteral("saveFieldInput"))->property("text").toString();
+    }
     // Puts an application where the lookup will find it under `name`, declared the XDG way: a desktop
     // entry under a vendor's file name, naming its program. Answers the path it should store.
     QString install(const QString &name)
@@ -72,7 +78,8 @@ class tst_Settings final : public QObject
         folder.mkpath(QStringLiteral("bin"));
         writeFile(program, "#!/bin/sh\n");
         QFile::setPermissions(program, QFile::permissions(program) | QFile::ExeOwner);
-        const QString entry = QStringLiteral("com.orvane.%1.desktop").arg(folder.entryList(QDir::Files).size());
+        const QString entry
+            = QStringLiteral("com.orvane.%1.desktop").arg(folder.entryList(QDir::Files).size());
         const QString text = QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\nExec=\"%2\" %F\n");
         writeFile(folder.filePath(entry), text.arg(name, program).toUtf8());
         return program;
@@ -214,6 +221,7 @@ private slots:
 
     void playerLookup_data()
     {
+        // clang-format off
         QTest::addColumn<QStringList>("installed");
         QTest::addColumn<QString>("stored"); // an installed name, "known", "picked" or nothing at all
         QTest::newRow("blank-free name first") << QStringList { "Tunewright 6", "Tunewright6", "Tunewright 5" }
@@ -223,6 +231,7 @@ private slots:
         QTest::newRow("known path kept") << QStringList { "Tunewright 6" } << "known";
         QTest::newRow("none found, user picks") << QStringList {} << "picked";
         QTest::newRow("none found, user gives up") << QStringList {} << "";
+        // clang-format on
     }
 
     void playerLookup()
@@ -231,7 +240,7 @@ private slots:
         QFETCH(QString, stored);
 
         QHash<QString, QString> paths { { "known", install(QStringLiteral("Known Tunewright")) },
-                                        { "picked", install(QStringLiteral("Picked Tunewright")) } };
+            { "picked", install(QStringLiteral("Picked Tunewright")) } };
         for (const QString &name : installed)
             paths.insert(name, install(name));
         // A stored path whose program is gone is looked up again.
@@ -241,13 +250,16 @@ private slots:
         applicationAnswer = stored == QLatin1String("picked") ? paths.value(stored) : QString();
 
         open();
-        QCOMPARE(screen->choose(QStringLiteral("videoPlayer"), QStringLiteral("Tunewright")), !stored.isEmpty());
+        QCOMPARE(
+            screen->choose(QStringLiteral("videoPlayer"), QStringLiteral("Tunewright")), !stored.isEmpty());
 
         // The user is asked only when no installed player is found.
         const QStringList asked { "Please select where Tunewright installed" };
         QCOMPARE(dialogs, installed.isEmpty() ? asked : QStringList {});
-        QCOMPARE(store->value(QStringLiteral("Tunewright")).toString(), stored.isEmpty() ? before : paths.value(stored));
-        QCOMPARE(shown(QStringLiteral("videoPlayer")), stored.isEmpty() ? "Default Video Player" : "Tunewright");
+        QCOMPARE(store->value(QStringLiteral("Tunewright")).toString(),
+            stored.isEmpty() ? before : paths.value(stored));
+        QCOMPARE(
+            shown(QStringLiteral("videoPlayer")), stored.isEmpty() ? "Default Video Player" : "Tunewright");
     }
 
     void restoreAsksThenCancelKeepsTheDefaults_data()

@@ -64,6 +64,7 @@ private slots:
 
     void validation_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("operation");
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("message");
@@ -101,6 +102,7 @@ private slots:
             "New Password cannot be the same as existing one", current);
         row("personal info: empty name", "updatePersonalInfo", { "", "a@b.com" }, "Field Name cannot be empty", {});
         row("personal info: bad address", "updatePersonalInfo", { "Ada", "ada@" }, badEmail, email);
+        // clang-format on
     }
 
     void validation()
@@ -135,19 +137,22 @@ private slots:
     void passwordLeavesHashed()
     {
         // md5 of ")^!kq secret12 zx42m", computed with md5sum.
-        QCOMPARE(UserAuth::hashPassword(QStringLiteral("secret12")), QStringLiteral("2193dadd41f66e95ea3683b348f73272"));
+        QCOMPARE(UserAuth::hashPassword(QStringLiteral("secret12")),
+            QStringLiteral("2193dadd41f66e95ea3683b348f73272"));
 
         server->script(endpoint("login.php"), Answer::text("Wrong password"));
-        QCOMPARE(UserAuth().login(QStringLiteral("first.last+tag-x@mail.example.co"), QStringLiteral("secret12")),
-                 QStringLiteral("Wrong password"));
+        QCOMPARE(
+            UserAuth().login(QStringLiteral("first.last+tag-x@mail.example.co"), QStringLiteral("secret12")),
+            QStringLiteral("Wrong password"));
 
         const auto requests = server->requestsTo(endpoint("login.php"));
         QCOMPARE(requests.size(), 1);
         const auto items = requests.first().formItems();
         const QString key = items.value(2).second;
-        QCOMPARE(items, (QList<QPair<QString, QString>> { { "email", "first.last+tag-x@mail.example.co" },
-                            { "password", UserAuth::hashPassword("secret12") }, { "publicKey", key },
-                            { "accessToken", globals->generateAccessToken(key) } }));
+        QCOMPARE(items,
+            (QList<QPair<QString, QString>> { { "email", "first.last+tag-x@mail.example.co" },
+                { "password", UserAuth::hashPassword("secret12") }, { "publicKey", key },
+                { "accessToken", globals->generateAccessToken(key) } }));
         QVERIFY(requests.first().body.contains("email=first.last+tag-x%40mail.example.co"));
         // The probe went first.
         QCOMPARE(server->requests().first().path, probePath);
@@ -155,6 +160,7 @@ private slots:
 
     void signInRefused_data()
     {
+        // clang-format off
         QTest::addColumn<Answer>("loginAnswer");
         QTest::addColumn<Answer>("infoAnswer");
         QTest::addColumn<QString>("message");
@@ -169,6 +175,7 @@ private slots:
         row("HTTP error", Answer::text("oops", 500), info,
             "Error: Error transferring %1/zelk-server/auth/login.php - server replied: Internal Server Error");
         row("empty answer", Answer::text(""), info, "The service gave no answer");
+        // clang-format on
     }
 
     void signInRefused()
@@ -182,7 +189,7 @@ private slots:
         UserAuth auth;
         QSignalSpy success(&auth, &UserAuth::authSuccess);
         QCOMPARE(auth.login(ada, QStringLiteral("secret12")),
-                 message.replace(QStringLiteral("%1"), server->baseUrl().toString()));
+            message.replace(QStringLiteral("%1"), server->baseUrl().toString()));
         QCOMPARE(success.count(), 0);
         QVERIFY(!QFile::exists(globals->authFilePath()));
     }
@@ -258,8 +265,9 @@ private slots:
         auth.createLoginFile(email);
         QCOMPARE(success.count(), 1);
 
-        QCOMPARE(QFile::permissions(globals->authFilePath()) & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),
-                 QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QCOMPARE(
+            QFile::permissions(globals->authFilePath()) & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),
+            QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         const QByteArray first = readFile(globals->authFilePath());
         QVERIFY(!first.contains(email.toUtf8()));
         QVERIFY(!first.contains(email.toUtf8().toBase64()));
@@ -275,6 +283,7 @@ private slots:
 
     void initialCheck_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("setUp");
         QTest::addColumn<Answer>("infoAnswer");
         QTest::addColumn<bool>("signedIn");
@@ -289,6 +298,7 @@ private slots:
         QTest::newRow("service trouble")
                 << "file" << Answer::text("Database down") << false << true
                 << QStringList { "[Auth Failed] Database down\n\nPlease try again later, or try to login" };
+        // clang-format on
     }
 
     void initialCheck()

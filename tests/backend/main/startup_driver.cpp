@@ -39,7 +39,8 @@ void reportWindowsAndQuit()
     }
     for (const QWindow *window : windows)
         if (window->isVisible())
-            std::printf("window: [%s] %dx%d\n", qPrintable(window->title()), window->width(), window->height());
+            std::printf(
+                "window: [%s] %dx%d\n", qPrintable(window->title()), window->width(), window->height());
     std::fflush(stdout);
     QCoreApplication::quit();
 }

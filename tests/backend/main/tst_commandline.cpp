@@ -59,8 +59,8 @@ private slots:
 
     void twoFilesSucceed()
     {
-        const ProgramRun run = zelk({ "--remove", "vocals", "--format", "flac", "--save", output.path(), sources[0],
-            sources[1] });
+        const ProgramRun run = zelk(
+            { "--remove", "vocals", "--format", "flac", "--save", output.path(), sources[0], sources[1] });
         QVERIFY2(run.exitCode == 0, qPrintable(run.output));
 
         // Each result's path on a line of its own, in the folder given, and nothing else there.
@@ -70,19 +70,22 @@ private slots:
                 printed << QFileInfo(line).fileName();
         printed.sort();
         QCOMPARE(printed,
-            (QStringList { "Mix Without vocals - one " + oddName + ".flac", "Mix Without vocals - two " + oddName + ".flac",
-                "vocals - one " + oddName + ".flac", "vocals - two " + oddName + ".flac" }));
+            (QStringList { "Mix Without vocals - one " + oddName + ".flac",
+                "Mix Without vocals - two " + oddName + ".flac", "vocals - one " + oddName + ".flac",
+                "vocals - two " + oddName + ".flac" }));
         QCOMPARE(filesIn(output.path()), printed);
         for (const QString &name : printed)
             QVERIFY(MediaSamples::probe(output.path() + '/' + name).decodes);
         // One line per stage and file.
-        for (const char *stage : { "preparing", "uploading", "processing", "downloading", "converting to FLAC" })
+        for (const char *stage :
+            { "preparing", "uploading", "processing", "downloading", "converting to FLAC" })
             QCOMPARE(run.output.count(QStringLiteral(": %1\n").arg(QLatin1String(stage))), 2);
         QCOMPARE(filesIn(bed.tempPath), QStringList());
     }
 
     void refusals_data()
     {
+        // clang-format off
         QTest::addColumn<QStringList>("arguments"); // %1 is a sound file
         QTest::addColumn<bool>("signedIn");
         QTest::addColumn<int>("status");
@@ -96,6 +99,7 @@ private slots:
         QTest::newRow("no format") << QStringList { "--remove", "vocals", "%1" } << true << 2 << "--format is missing.";
         QTest::newRow("no sign-in") << QStringList { "--remove", "vocals", "--format", "mp3", "%1" } << false << 3
                                     << "Not signed in. Start ZELK, sign in, and try again.";
+        // clang-format on
     }
 
     void refusals()
@@ -124,7 +128,8 @@ private slots:
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.start(QStringLiteral(ZELK_PROGRAM), { "--remove", "vocals", "--format", "mp3", sources[0] });
         QString seen;
-        QTRY_VERIFY_WITH_TIMEOUT((seen += QString::fromUtf8(process.readAll())).contains(": processing\n"), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (seen += QString::fromUtf8(process.readAll())).contains(": processing\n"), 30000);
         QCOMPARE(::kill(pid_t(process.processId()), SIGINT), 0);
         QVERIFY(process.waitForFinished(20000));
         seen += QString::fromUtf8(process.readAll());

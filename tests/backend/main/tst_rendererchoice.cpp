@@ -13,6 +13,7 @@ class tst_RendererChoice final : public QObject
 private slots:
     void emulatedOpenGl_data()
     {
+        // clang-format off
         QTest::addColumn<QStringList>("devices");
         QTest::addColumn<QByteArray>("mesaSoftware");
         QTest::addColumn<bool>("emulated");
@@ -25,6 +26,7 @@ private slots:
                                                            << true;
         QTest::newRow("render node, emulation switched off") << QStringList { "dri/renderD128" } << QByteArray("0")
                                                              << false;
+        // clang-format on
     }
 
     void emulatedOpenGl()

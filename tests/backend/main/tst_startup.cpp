@@ -21,6 +21,7 @@ public:
 private slots:
     void startup_data()
     {
+        // clang-format off
         QTest::addColumn<bool>("documentsFolder");
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("exitCode");
@@ -52,6 +53,7 @@ private slots:
         QTest::newRow("uid after update-as")
                 << true << QStringList { "--uid", "--update-as", "7" } << 0
                 << QStringList { "updater: checkForUpdates 7 1.004\nsysinfo: showUid" } << QStringList();
+        // clang-format on
     }
 
     void startup()
@@ -68,8 +70,10 @@ private slots:
         if (documentsFolder)
             QVERIFY(QDir().mkpath(documents));
 
-        const ProgramRun run = ProgramRun::run(QStringLiteral(STARTUP_DRIVER), home.path(), arguments, {}, 30000);
-        QVERIFY2(run.exitCode == exitCode, qPrintable(QStringLiteral("exit %1:\n%2").arg(run.exitCode).arg(run.output)));
+        const ProgramRun run
+            = ProgramRun::run(QStringLiteral(STARTUP_DRIVER), home.path(), arguments, {}, 30000);
+        QVERIFY2(run.exitCode == exitCode,
+            qPrintable(QStringLiteral("exit %1:\n%2").arg(run.exitCode).arg(run.output)));
         for (const QString &line : expectedLines)
             QVERIFY2(run.output.contains(line), qPrintable(line + QStringLiteral("\n---\n") + run.output));
         for (const QString &line : absentLines)
@@ -92,7 +96,8 @@ private slots:
 
         const ProgramRun run = ProgramRun::run(QStringLiteral(STARTUP_DRIVER), home.path(), {}, {}, 30000);
         QVERIFY2(run.exitCode == 65, qPrintable(run.output));
-        const QString message = QStringLiteral("Couldn't create application documents folder: '%1'").arg(documents);
+        const QString message
+            = QStringLiteral("Couldn't create application documents folder: '%1'").arg(documents);
         QVERIFY2(run.output.contains(QStringLiteral("box: [ERROR] ") + message), qPrintable(run.output));
         for (const char *name : { "Save", "Logs", "Temp" })
             QVERIFY2(QFileInfo(documents + QLatin1Char('/') + QLatin1String(name)).isDir(), name);
@@ -101,11 +106,13 @@ private slots:
 
     void unusableLibraryIsNotBound_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("problem");
 
         QTest::newRow("missing") << "NotInstalled" << "load error: \"";
         QTest::newRow("another program's interface") << "ForeignLogger" << "iface mismatch";
+        // clang-format on
     }
 
     void unusableLibraryIsNotBound()
@@ -115,8 +122,11 @@ private slots:
 
         // Looked up beside the executable, warned about once, not tried again.
         const QString path = QCoreApplication::applicationDirPath() + QStringLiteral("/lib%1.so").arg(name);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression('^' + QRegularExpression::escape(
-            QStringLiteral("QDebug PluginManagerHelper::Warning() [MGR] WARNING: \"%1\" %2").arg(path, problem))));
+        QTest::ignoreMessage(QtWarningMsg,
+            QRegularExpression('^'
+                + QRegularExpression::escape(
+                    QStringLiteral("QDebug PluginManagerHelper::Warning() [MGR] WARNING: \"%1\" %2")
+                        .arg(path, problem))));
         QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
         PluginManager<LoggingInterface> manager(name);
         QVERIFY(!manager.available() && !manager && !manager.operator->());

@@ -38,7 +38,8 @@ QString textOf(const QQuickItem *item)
 QString cover(const MainWindowHarness &main)
 {
     QStringList usable;
-    for (const char *button : { "myAccountButton", "helpButton", "selectFileButton", "settingsButton", "archiveButton" })
+    for (const char *button :
+        { "myAccountButton", "helpButton", "selectFileButton", "settingsButton", "archiveButton" })
         if (main.item(QLatin1String(button))->isEnabled())
             usable << QLatin1String(button);
     return QStringLiteral("layer %1, usable '%2', size %3x%4")
@@ -71,7 +72,8 @@ void waitForMainWindow(const MainWindowHarness &main)
 // Drops the file on the main window, picks the instrument and the format, and follows the run,
 // noting each remaining time the countdown shows. True when it ended on the success screen and
 // both results were opened.
-bool process(const MainWindowHarness &main, const QString &file, const QString &instrument, const QString &format)
+bool process(
+    const MainWindowHarness &main, const QString &file, const QString &instrument, const QString &format)
 {
     main.drop({ QUrl::fromLocalFile(file) });
     auto *window = waitForWindow<FileProcessing>();
@@ -91,22 +93,25 @@ bool process(const MainWindowHarness &main, const QString &file, const QString &
     const QString shots = qEnvironmentVariable("ZELK_E2E_SHOTS");
     QStringList countdown;
     QString layer, pictured;
-    const bool ended = QTest::qWaitFor([&] {
-        layer = screen.rootProperty("currentLayer").toString();
-        if (layer == QLatin1String("processing")) {
-            const QString remaining = textOf(screen.item(QStringLiteral("remainingText")))
-                                          .remove(QStringLiteral("Approximate Time Remaining: "));
-            if (countdown.isEmpty() || countdown.constLast() != remaining)
-                countdown << remaining;
-        }
-        if (!shots.isEmpty() && layer != pictured) {
-            // The countdown needs a tick or two before there is anything to see.
-            QTest::qWait(layer == QLatin1String("processing") ? 2500 : 300);
-            window->grab().save(QStringLiteral("%1/%2-%3.png").arg(shots).arg(screen.layers().size()).arg(layer));
-            pictured = layer;
-        }
-        return layer == QLatin1String("success") || layer == QLatin1String("select_instrument");
-    }, 60000);
+    const bool ended = QTest::qWaitFor(
+        [&] {
+            layer = screen.rootProperty("currentLayer").toString();
+            if (layer == QLatin1String("processing")) {
+                const QString remaining = textOf(screen.item(QStringLiteral("remainingText")))
+                                              .remove(QStringLiteral("Approximate Time Remaining: "));
+                if (countdown.isEmpty() || countdown.constLast() != remaining)
+                    countdown << remaining;
+            }
+            if (!shots.isEmpty() && layer != pictured) {
+                // The countdown needs a tick or two before there is anything to see.
+                QTest::qWait(layer == QLatin1String("processing") ? 2500 : 300);
+                window->grab().save(
+                    QStringLiteral("%1/%2-%3.png").arg(shots).arg(screen.layers().size()).arg(layer));
+                pictured = layer;
+            }
+            return layer == QLatin1String("success") || layer == QLatin1String("select_instrument");
+        },
+        60000);
     say(QStringLiteral("screens: %1\ncountdown: %2").arg(screen.layers().join(' '), countdown.join(' ')));
     if (!ended || layer != QLatin1String("success"))
         return false;
@@ -140,7 +145,9 @@ void fetchFromArchive(const MainWindowHarness &main, const QString &format)
         return;
     QuickWidgetHarness list(archive);
     if (!QTest::qWaitFor(
-            [&list] { return !list.rootProperty("isProcessing").toBool() && list.item(QStringLiteral("title_0")); },
+            [&list] {
+                return !list.rootProperty("isProcessing").toBool() && list.item(QStringLiteral("title_0"));
+            },
             10000))
         return say(QStringLiteral("archive: empty"));
     // The list lays its rows out at the next frame.
@@ -196,9 +203,12 @@ void myAccount(const MainWindowHarness &main, const QString &newName = {})
         form.click(QStringLiteral("editButton"));
         form.typeInto(QStringLiteral("nameField"), newName);
         form.click(QStringLiteral("saveButton"));
-        const bool answered = QTest::qWaitFor([&form] { return !form.rootProperty("isProcessing").toBool(); }, 10000);
+        const bool answered
+            = QTest::qWaitFor([&form] { return !form.rootProperty("isProcessing").toBool(); }, 10000);
         say(QStringLiteral("renamed: ")
-            + (!answered ? "no answer" : form.rootProperty("editing").toBool() ? "no, still editing" : "saved"));
+            + (!answered                                    ? "no answer"
+                    : form.rootProperty("editing").toBool() ? "no, still editing"
+                                                            : "saved"));
     }
     say(QStringLiteral("my account: ") + form.rootProperty("name").toString());
     form.click(QStringLiteral("cancelButton"));

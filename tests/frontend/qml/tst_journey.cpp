@@ -75,14 +75,16 @@ private slots:
             QStringLiteral("settings: saved\n"),
             QStringLiteral("preselected: MKV\n"),
             QStringLiteral("renamed: saved\nmy account: Ada King\n"),
-            QStringLiteral("logged out: layer shown, usable '', size 400x430, form login, address ada@example.org, "
-                           "kept '', sign-in deleted\n"),
+            QStringLiteral(
+                "logged out: layer shown, usable '', size 400x430, form login, address ada@example.org, "
+                "kept '', sign-in deleted\n"),
             QStringLiteral("signed in: %1\n").arg(signedIn),
             // Read back from the service at sign-in, not from the window that changed it.
             QStringLiteral("my account: Ada King\n"),
             QStringLiteral("boxes: \n"),
-            QStringLiteral("end: layer hidden, usable 'myAccountButton helpButton selectFileButton settingsButton "
-                           "archiveButton', size 470x210, account ada@example.org\n"),
+            QStringLiteral(
+                "end: layer hidden, usable 'myAccountButton helpButton selectFileButton settingsButton "
+                "archiveButton', size 470x210, account ada@example.org\n"),
         };
         qsizetype from = 0;
         for (const QString &step : steps) {

@@ -34,7 +34,10 @@ class tst_MainWindow final : public QObject
     QString value(const char *field) const { return item(field)->property("value").toString(); }
     void clickItem(const char *name) const { main->click(item(name)); }
     void type(const char *field, const QString &text) const { main->typeInto(QLatin1String(field), text); }
-    bool errorBoxShown(const char *name) const { return item(name)->findChild<QQuickItem *>("redBox")->isVisible(); }
+    bool errorBoxShown(const char *name) const
+    {
+        return item(name)->findChild<QQuickItem *>("redBox")->isVisible();
+    }
     // Opens the main window afresh, signed in or not, and waits until the start-up check has decided.
     void reopen(bool signedIn)
     {
@@ -56,7 +59,8 @@ class tst_MainWindow final : public QObject
     // The last code the service mailed to that address.
     QString mailedCode(const QString &email) const
     {
-        const QString outbox = QString::fromUtf8(readFile(serviceData.filePath(QStringLiteral("outbox.txt"))));
+        const QString outbox
+            = QString::fromUtf8(readFile(serviceData.filePath(QStringLiteral("outbox.txt"))));
         const qsizetype at = outbox.lastIndexOf(QLatin1Char('\t') + email + QLatin1Char('\t'));
         return at < 0 ? QString() : outbox.mid(at + email.size() + 2).section(QLatin1Char('\n'), 0, 0);
     }
@@ -80,8 +84,9 @@ private slots:
         globals->appSettings()->setValue(SettingsKeys::serviceUrl(), service.url(QString()).toString());
         globals->appSettings()->setValue(
             SettingsKeys::probeUrl(), service.url(QStringLiteral("/generate_204")).toString());
-        QCOMPARE(UserAuth().registration(QStringLiteral("Ada"), ada, QStringLiteral("engine1843"), QStringLiteral("engine1843")),
-                 QString());
+        QCOMPARE(UserAuth().registration(
+                     QStringLiteral("Ada"), ada, QStringLiteral("engine1843"), QStringLiteral("engine1843")),
+            QString());
     }
 
     void cleanupTestCase() { QVERIFY(service.stop()); }
@@ -166,7 +171,8 @@ private slots:
         // Laid out at the current scale: the last of nine entries sits below the eight others.
         QCOMPARE(resetItem->y(), 8 * 22 * 1.5);
         const auto *indicator = item("loggingItem")->property("indicator").value<QQuickItem *>();
-        QCOMPARE(indicator->mapRectToScene(indicator->boundingRect()).height(), indicator->implicitHeight() * 1.5);
+        QCOMPARE(
+            indicator->mapRectToScene(indicator->boundingRect()).height(), indicator->implicitHeight() * 1.5);
         main->click(resetItem);
 
         QTRY_COMPARE(main->window()->size(), QSize(470, 210));
@@ -178,6 +184,7 @@ private slots:
 
     void helpMenuSaysWhatCannotBeDone_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("item");
         QTest::addColumn<QString>("box");
         // The offscreen desktop opens nothing, as a machine without a browser or file manager.
@@ -185,6 +192,7 @@ private slots:
                                    << "[Cannot Open] The desktop could not open:\n\nhttps://www.orvanesoftware.com/helpdesk.html";
         QTest::newRow("logs") << "showLogsItem" << "[Cannot Open] The desktop could not open:\n\n" + globals->getLogsAppPath();
         QTest::newRow("no updater") << "updatesItem" << "[Check For Updates] Updates are not available in this build.";
+        // clang-format on
     }
 
     void helpMenuSaysWhatCannotBeDone()
@@ -324,12 +332,14 @@ private slots:
 
     void errorKeepsTheFormInPlace_data()
     {
+        // clang-format off
         QTest::addColumn<bool>("registering");
         QTest::addColumn<int>("key");
         QTest::addColumn<QString>("error");
         // Enter in the field typed into last submits the form, from the main keys or the keypad.
         QTest::newRow("login, Return") << false << int(Qt::Key_Return) << "Invalid email format";
         QTest::newRow("register, keypad Enter") << true << int(Qt::Key_Enter) << "Password must be 7 characters or more";
+        // clang-format on
     }
 
     void errorKeepsTheFormInPlace()
@@ -347,7 +357,8 @@ private slots:
             type("name", QStringLiteral("Ada"));
         QQuickItem *field = item("password");
         const QPointF before = field->mapToScene(QPointF(field->width() / 2, 0));
-        QTest::keyClick(main->window(), Qt::Key(key), key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        QTest::keyClick(
+            main->window(), Qt::Key(key), key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
         QCOMPARE(this->error(), error);
 
         // The message takes the room kept for it, on one line; the inputs stay under the centred title.

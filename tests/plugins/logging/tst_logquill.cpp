@@ -21,8 +21,7 @@
 namespace {
 
 // Runs action with stream diverted into a temporary file and answers what it printed meanwhile.
-template<typename Action>
-QString printedBy(FILE *stream, Action action)
+template <typename Action> QString printedBy(FILE *stream, Action action)
 {
     QTemporaryFile file;
     std::fflush(stream);
@@ -49,7 +48,8 @@ bool writeAgedFile(const QString &path, int ageDays)
 {
     QFile file(path);
     return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly)
-        && file.setFileTime(QDateTime::currentDateTime().addDays(-ageDays), QFileDevice::FileModificationTime);
+        && file.setFileTime(
+            QDateTime::currentDateTime().addDays(-ageDays), QFileDevice::FileModificationTime);
 }
 
 QtMessageHandler currentHandler()
@@ -92,6 +92,7 @@ private slots:
 
     void formatLine_data()
     {
+        // clang-format off
         QTest::addColumn<int>("type");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("line");
@@ -111,6 +112,7 @@ private slots:
                "few seconds from the window's load event." << "";
         QTest::newRow("black-listed text in an error") << int(QtCriticalMsg) << "Unrecognized feature: 'ch-ua-form-factors'."
                                                        << "ERR: [23:01:045] Unrecognized feature: 'ch-ua-form-factors'.";
+        // clang-format on
     }
 
     void formatLine()
@@ -125,6 +127,7 @@ private slots:
 
     void logging_data()
     {
+        // clang-format off
         QTest::addColumn<int>("type");
         QTest::addColumn<QString>("message");
         QTest::addColumn<bool>("closes");
@@ -135,6 +138,7 @@ private slots:
         QTest::newRow("log_close in lower case") << int(QtCriticalMsg) << "log_close" << false;
         QTest::newRow("LOG_CLOSE as a warning") << int(QtWarningMsg) << "LOG_CLOSE" << false;
         QTest::newRow("LOG_CLOSE inside a longer text") << int(QtCriticalMsg) << "LOG_CLOSE now" << false;
+        // clang-format on
     }
 
     void logging()
@@ -146,9 +150,8 @@ private slots:
         const auto logger = startLogger(true);
         QVERIFY(currentHandler() != testHandler);
         const QDateTime before = QDateTime::currentDateTime();
-        const QString console = printedBy(stdout, [&] {
-            qt_message_output(QtMsgType(type), QMessageLogContext(), message);
-        });
+        const QString console
+            = printedBy(stdout, [&] { qt_message_output(QtMsgType(type), QMessageLogContext(), message); });
         const QDateTime after = QDateTime::currentDateTime();
         qInfo("after");
 
@@ -198,7 +201,8 @@ private slots:
     void switchingOnAndOff()
     {
         const auto nameAt = [this](const QDateTime &moment) {
-            return QStringLiteral("%1/log%2.txt").arg(LogQuill::logFolderPath(folder), moment.toString("yyMMdd-hhmmss"));
+            return QStringLiteral("%1/log%2.txt")
+                .arg(LogQuill::logFolderPath(folder), moment.toString("yyMMdd-hhmmss"));
         };
         const QString before = nameAt(QDateTime::currentDateTime());
         QString console;
@@ -258,9 +262,8 @@ private slots:
 
         LogQuill logger;
         QString errors;
-        const QString console = printedBy(stdout, [&] {
-            errors = printedBy(stderr, [&] { logger.install(QString(), settingsName); });
-        });
+        const QString console = printedBy(
+            stdout, [&] { errors = printedBy(stderr, [&] { logger.install(QString(), settingsName); }); });
         QVERIFY(QDir::setCurrent(working));
 
         QVERIFY(QFile::exists(stranger));
@@ -298,7 +301,8 @@ private slots:
                 expected << QStringLiteral("thread %1 message %2").arg(t).arg(i);
         expected.sort();
         const auto messages = [](QStringList lines) {
-            lines.replaceInStrings(QRegularExpression(QStringLiteral("^D: \\[\\d\\d:\\d\\d:\\d{3}\\] ")), QString());
+            lines.replaceInStrings(
+                QRegularExpression(QStringLiteral("^D: \\[\\d\\d:\\d\\d:\\d{3}\\] ")), QString());
             lines.sort();
             return lines;
         };
@@ -355,12 +359,14 @@ private slots:
             QVERIFY2(console.contains(line + QLatin1Char('\n')), qPrintable(line));
         QVERIFY(console.startsWith(QStringLiteral("Save Logs in: %1\n").arg(logName())));
     }
+
 private:
     // Names the log file under `folder` with the switch stored as given (absent when not set).
     std::unique_ptr<LogQuill> startLogger(const QVariant &enabled, QString *console = nullptr) const
     {
         if (enabled.isValid())
-            QSettings(QDir(folder).filePath(settingsName), QSettings::IniFormat).setValue(enabledKey, enabled);
+            QSettings(QDir(folder).filePath(settingsName), QSettings::IniFormat)
+                .setValue(enabledKey, enabled);
         auto logger = std::make_unique<LogQuill>();
         const QString printed = printedBy(stdout, [&] { logger->install(folder, settingsName); });
         if (console)
