@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-    build-essential clang cmake ninja-build pkg-config
+    build-essential clang clang-format cmake ninja-build pkg-config
     qt6-base-dev qt6-declarative-dev qt6-svg-dev libxkbcommon-dev libqt6svg6
     qml6-module-qtquick qml6-module-qtqml qml6-module-qtquick-controls qml6-module-qtquick-templates
     qml6-module-qtquick-layouts qml6-module-qtquick-window qml6-module-qtqml-workerscript
