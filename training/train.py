@@ -137,6 +137,8 @@ def main():
         model.load_state_dict(state["model"])
         optimiser = torch.optim.Adam(model.parameters(), lr=args.lr)
         optimiser.load_state_dict(state["optimiser"])
+        for group in optimiser.param_groups:  # --lr holds on resuming too, to lower it late in a run
+            group["lr"] = args.lr
         step = state["step"]
         rng.bit_generator.state = state["numpy"]
         torch.set_rng_state(state["torch"])
