@@ -176,10 +176,11 @@ private slots:
         QTest::addColumn<double>("floor"); // the least SI-SDR gain over the mixture, in dB
 
         // Six-second songs rendered from each training soundfont with seeds training never saw. The
-        // floors sit well below what the benchmark's recorded set measures, so a retrained model passes
-        // them, while a model that does not separate (gain about 0) or an input mix-up fails.
+        // floors are loose, the benchmark's recorded set holding the real figures, so that a retrained
+        // model passes them; one that gives back the mixture, silence or another source fails the
+        // share bounds or the drums and bass floors.
         const std::pair<const char *, double> floors[]
-            = { { "vocals", -30.0 }, { "drums", 3.0 }, { "bass", 1.0 }, { "guitar", -30.0 }, { "piano", -30.0 } };
+            = { { "vocals", -3.0 }, { "drums", 3.0 }, { "bass", 1.0 }, { "guitar", 0.0 }, { "piano", -1.0 } };
         for (const char *clip : { "9000095-fluid", "9000091-timgm" })
             for (const auto &[instrument, floor] : floors)
                 QTest::addRow("%s %s", clip, instrument) << clip << instrument << floor;
