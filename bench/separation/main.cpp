@@ -242,6 +242,10 @@ int evaluate(const Options &options, int songs, const std::function<bool(int, Ca
             std::printf(" %4.0fx", total.audioSeconds / std::max(work, 1e-9));
         };
         std::printf("%-10s %5zu", options.instruments[i].c_str(), total.oracle.size());
+        if (total.oracle.empty()) {
+            std::printf("  no song has it\n");
+            continue;
+        }
         column(total.separator, total.separatorSeconds);
         if (!recorded)
             std::printf("  %+8.1f", summary(total.band));
