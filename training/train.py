@@ -12,6 +12,7 @@ RUNDIR/log.tsv gets one line per --log-every steps.
 import argparse
 import glob
 import json
+import math
 import os
 import signal
 import sys
@@ -76,22 +77,27 @@ class Batches:
         return torch.from_numpy(np.stack([self.item() for _ in range(size)]))
 
 
-def spectral_loss(model, stems):
-    """Squared error between the masked mixture's magnitude and each source's, over the modelled bins,
-    each source's error relative to its own power plus a sixth of the mixture's.
+def spectral_loss(model, stems, phase=False):
+    """Squared error between the masked mixture and each source, over the modelled bins, each source's
+    error relative to its own power plus a sixth of the mixture's.
     Squared, not absolute: where the network cannot yet tell two sources apart, an absolute error is
     least when one of them takes the whole bin, and vocals and "other" lost every bin to the guitar
     until their masks were stuck at zero; a squared error shares the bin and keeps both learning.
     Relative to the source's power, so a quiet voice counts as much as loud drums; the mixture's share
-    in the divisor keeps a silent source from ruling the loss."""
-    spectra = stft(stems)  # (batch, sources, 2, bins, frames)
+    in the divisor keeps a silent source from ruling the loss.
+    With phase, the error is between complex spectra, the masked mixture keeping the mixture's phase:
+    by Parseval that is the error of the separated audio itself, which is what SI-SDR scores, and a bin
+    where the source's phase is far from the mixture's then gets a smaller mask."""
+    spectra = stft(stems)[..., :BINS, :]  # (batch, sources, 2, bins, frames)
     mixture = spectra.sum(dim=1)
-    magnitude = mixture.abs()[:, :, :BINS]
+    magnitude = mixture.abs()
     masks = model(magnitude)
-    target = spectra.abs()[:, :, :, :BINS]
-    error = (masks * magnitude.unsqueeze(1) - target).square().mean(dim=(2, 3, 4))  # (batch, sources)
-    level = target.square().mean(dim=(2, 3, 4)) + magnitude.square().mean(dim=(1, 2, 3)).unsqueeze(1) / len(SOURCES)
-    return (error / level).mean()
+    if phase:
+        error = (masks * mixture.unsqueeze(1) - spectra).abs().square()
+    else:
+        error = (masks * magnitude.unsqueeze(1) - spectra.abs()).square()
+    level = spectra.abs().square().mean(dim=(2, 3, 4)) + magnitude.square().mean(dim=(1, 2, 3)).unsqueeze(1) / len(SOURCES)
+    return (error.mean(dim=(2, 3, 4)) / level).mean()
 
 
 def main():
@@ -108,6 +114,10 @@ def main():
     parser.add_argument("--batch", type=int, default=4)
     parser.add_argument("--frames", type=int, default=128)
     parser.add_argument("--lr", type=float, default=1e-3)
+    parser.add_argument("--lr-end", type=float,
+                        help="lower the rate along a half cosine from --lr at the resumed step to this at --steps")
+    parser.add_argument("--loss", default="magnitude", choices=["magnitude", "phase"],
+                        help="error of the masked magnitudes, or of the masked complex spectra (spectral_loss)")
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--width", type=int, default=16)
     parser.add_argument("--depth", type=int, default=6)
@@ -176,9 +186,15 @@ def main():
     started = last_save = time.time()
     running = []
     end_step = args.steps
+    first_step = step
+    phase = args.loss == "phase"
     while step < end_step and time.time() - started < args.minutes * 60 and not stopping:
         model.train()
-        loss = spectral_loss(model, batches.batch(args.batch))
+        if args.lr_end is not None:
+            done = (step - first_step) / max(1, end_step - first_step)
+            for group in optimiser.param_groups:
+                group["lr"] = args.lr_end + (args.lr - args.lr_end) * 0.5 * (1 + math.cos(math.pi * done))
+        loss = spectral_loss(model, batches.batch(args.batch), phase)
         optimiser.zero_grad()
         loss.backward()
         optimiser.step()
@@ -193,7 +209,7 @@ def main():
         if valid is not None and step % args.valid_every == 0:
             model.eval()
             with torch.no_grad():
-                value = np.mean([spectral_loss(model, b).item() for b in valid])
+                value = np.mean([spectral_loss(model, b, phase).item() for b in valid])
             line = f"{step}\tvalid\t{value:.6f}\t{time.time() - started:.0f}"
             print(line, flush=True)
             log.write(line + "\n")
