@@ -93,11 +93,13 @@ def spectral_loss(model, stems, phase=False):
     magnitude = mixture.abs()
     masks = model(magnitude)
     if phase:
-        error = (masks * mixture.unsqueeze(1) - spectra).abs().square()
+        difference = masks * mixture.unsqueeze(1) - spectra
+        # Not abs().square(): the gradient of abs is 0/0 where a bin is exactly zero (digital silence).
+        error = difference.real.square() + difference.imag.square()
     else:
         error = (masks * magnitude.unsqueeze(1) - spectra.abs()).square()
     level = spectra.abs().square().mean(dim=(2, 3, 4)) + magnitude.square().mean(dim=(1, 2, 3)).unsqueeze(1) / len(SOURCES)
-    return (error.mean(dim=(2, 3, 4)) / level).mean()
+    return (error.mean(dim=(2, 3, 4)) / (level + 1e-12)).mean()  # a silent crop: no error, not 0 / 0
 
 
 def main():
@@ -197,7 +199,11 @@ def main():
         loss = spectral_loss(model, batches.batch(args.batch), phase)
         optimiser.zero_grad()
         loss.backward()
-        optimiser.step()
+        # One bad batch must not spoil the weights and the optimiser's moments for good.
+        if all(torch.isfinite(p.grad).all() for p in model.parameters() if p.grad is not None):
+            optimiser.step()
+        else:
+            print(f"step {step + 1}: a gradient is not finite; batch skipped", flush=True)
         step += 1
         running.append(loss.item())
         if step % args.log_every == 0:
