@@ -41,6 +41,7 @@ class Batches:
 
     def __init__(self, files, frames, rng, remix=0.3):
         self.songs = [np.load(f, mmap_mode="r") for f in files]
+        self.files = set(files)
         self.samples = (frames - 1) * HOP
         self.rng = rng
         self.remix = remix
@@ -70,8 +71,11 @@ class Batches:
         return stems
 
     def add(self, files):
-        known = {song.filename for song in self.songs}
-        self.songs += [np.load(f, mmap_mode="r") for f in files if f not in known]
+        # By the names given, not the memmaps' absolute ones, or every song would be mapped again each call
+        # until no file descriptor is left.
+        fresh = [f for f in files if f not in self.files]
+        self.songs += [np.load(f, mmap_mode="r") for f in fresh]
+        self.files.update(fresh)
 
     def batch(self, size):
         return torch.from_numpy(np.stack([self.item() for _ in range(size)]))
