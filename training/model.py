@@ -19,15 +19,23 @@ SOURCES = ["vocals", "drums", "bass", "guitar", "piano", "other"]
 
 
 class Separator(nn.Module):
-    def __init__(self, width: int = 16, depth: int = 6, kernel: int = 5, max_channels: int = 192):
+    def __init__(self, width: int = 16, depth: int = 6, kernel: int = 5, max_channels: int = 192,
+                 full_res: int = 0):
         super().__init__()
         self.depth = depth
         self.sources = len(SOURCES)
         # Per-bin scale and offset of the compressed magnitudes, learnt.
         self.input_scale = nn.Parameter(torch.ones(1, 1, BINS, 1))
         self.input_shift = nn.Parameter(torch.zeros(1, 1, BINS, 1))
-        channels = [2] + [min(max_channels, width * 2 ** i) for i in range(depth)]
         pad = kernel // 2
+        # With full_res, a first layer at the spectrum's own resolution, so that features as fine as
+        # a low bass note's harmonics (a few bins apart) reach the output layer; without it the finest
+        # features are at half resolution.
+        self.stem: nn.Module = nn.Identity()
+        if full_res:
+            self.stem = nn.Sequential(nn.Conv2d(2, full_res, kernel, padding=pad), nn.BatchNorm2d(full_res),
+                                      nn.LeakyReLU(0.2))
+        channels = [full_res or 2] + [min(max_channels, width * 2 ** i) for i in range(depth)]
         self.down = nn.ModuleList()
         for i in range(depth):
             self.down.append(nn.Sequential(
@@ -46,7 +54,7 @@ class Separator(nn.Module):
                 nn.Conv2d(into, out, kernel, padding=pad),
                 nn.BatchNorm2d(out),
                 nn.ReLU()))
-        self.head = nn.Conv2d(max(8, width // 2) + 2, 2 * self.sources, 1)
+        self.head = nn.Conv2d(max(8, width // 2) + channels[0], 2 * self.sources, 1)
 
     @staticmethod
     def frames_multiple(depth: int = 6) -> int:
@@ -55,7 +63,7 @@ class Separator(nn.Module):
     def forward(self, magnitude: torch.Tensor) -> torch.Tensor:
         """magnitude: (batch, 2, BINS, frames), frames a multiple of 2**depth.
         Returns masks (batch, sources, 2, BINS, frames) that add up to one over the sources."""
-        x = torch.log1p(magnitude * 10.0) * self.input_scale + self.input_shift
+        x = self.stem(torch.log1p(magnitude * 10.0) * self.input_scale + self.input_shift)
         skips: List[torch.Tensor] = []
         for layer in self.down:
             skips.append(x)

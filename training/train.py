@@ -129,6 +129,8 @@ def main():
     parser.add_argument("--depth", type=int, default=6)
     parser.add_argument("--kernel", type=int, default=3)
     parser.add_argument("--max-channels", type=int, default=256)
+    parser.add_argument("--full-res", type=int, default=0,
+                        help="channels of a first layer at full resolution (0: none, as the shipped model)")
     parser.add_argument("--log-every", type=int, default=10)
     parser.add_argument("--valid-every", type=int, default=200)
     parser.add_argument("--reset-head", action="store_true",
@@ -140,7 +142,7 @@ def main():
     torch.set_flush_denormal(True)
     os.makedirs(args.run, exist_ok=True)
     checkpoint_path = os.path.join(args.run, "checkpoint.pt")
-    shape = {k: getattr(args, k) for k in ("width", "depth", "kernel", "max_channels")}
+    shape = {k: getattr(args, k) for k in ("width", "depth", "kernel", "max_channels", "full_res")}
     torch.manual_seed(args.seed)
     model = Separator(**shape)
     optimiser = torch.optim.Adam(model.parameters(), lr=args.lr)
