@@ -40,8 +40,9 @@ class Batches:
     stem with its own gain and channel order, the whole at a random loudness."""
 
     def __init__(self, files, frames, rng, remix=0.3):
-        self.songs = [np.load(f, mmap_mode="r") for f in files]
-        self.files = set(files)
+        self.songs = []
+        self.files = set()
+        self.add(files)
         self.samples = (frames - 1) * HOP
         self.rng = rng
         self.remix = remix
