@@ -82,6 +82,52 @@ class Batches:
         return torch.from_numpy(np.stack([self.item() for _ in range(size)]))
 
 
+def grown_full_res(model, shape, channels, magnitude):
+    """The model with a first layer at full resolution of the given channels added, computing the same
+    masks as before (but for the edges of the spectrum and of a chunk, where padding differs), so that
+    a trained network can learn finer features without starting again.
+    The new layer's first four channels carry the input: each side as +x and -x, because the leaky ReLU
+    then sends x through as (relu(+x) - relu(-x)) / 1.2. Their batch norm takes the input's mean and
+    deviation over `magnitude` (batch, 2, BINS, frames) and adds the mean back, so that a zero out of
+    the layer is still a zero in: the padding at the spectrum's edges, where the lowest bass notes lie,
+    stays as it was. The other channels start with no weight in the layers after them and learn."""
+    assert not shape.get("full_res") and channels >= 4
+    shape = dict(shape, full_res=channels)
+    grown = Separator(**shape)
+    own = grown.state_dict()
+    own.update({k: v for k, v in model.state_dict().items() if own[k].shape == v.shape})
+    grown.load_state_dict(own)
+    conv, norm = grown.stem[0], grown.stem[1]
+    with torch.no_grad():
+        x = torch.log1p(magnitude * 10.0) * model.input_scale + model.input_shift
+        mean, var = x.mean(dim=(0, 2, 3)), x.var(dim=(0, 2, 3), unbiased=False)
+        deviation = (var + norm.eps).sqrt()
+        conv.weight.zero_()
+        conv.bias.zero_()
+        centre = conv.weight.shape[-1] // 2
+        for side in range(2):
+            conv.weight[2 * side, side, centre, centre] = 1.0
+            conv.weight[2 * side + 1, side, centre, centre] = -1.0
+            norm.running_mean[2 * side], norm.running_mean[2 * side + 1] = mean[side], -mean[side]
+            norm.running_var[2 * side] = norm.running_var[2 * side + 1] = var[side]
+            norm.bias[2 * side], norm.bias[2 * side + 1] = mean[side] / deviation[side], -mean[side] / deviation[side]
+
+        def carry(layer, old, offset):
+            """layer's weights on the new channels from old's on the input's two, at offset in both."""
+            weight = torch.zeros_like(layer.weight)
+            weight[:, :offset] = old.weight[:, :offset]
+            for side in range(2):
+                w = old.weight[:, offset + side] * deviation[side] / 1.2
+                weight[:, offset + 2 * side] = w
+                weight[:, offset + 2 * side + 1] = -w
+            layer.weight.copy_(weight)
+            layer.bias.copy_(old.bias)
+
+        carry(grown.down[0][0], model.down[0][0], 0)
+        carry(grown.head, model.head, grown.head.in_channels - channels)
+    return grown, shape
+
+
 def spectral_loss(model, stems, phase=False):
     """Squared error between the masked mixture and each source, over the modelled bins, each source's
     error relative to its own power plus a sixth of the mixture's.
@@ -132,6 +178,9 @@ def main():
     parser.add_argument("--max-channels", type=int, default=256)
     parser.add_argument("--full-res", type=int, default=0,
                         help="channels of a first layer at full resolution (0: none, as the shipped model)")
+    parser.add_argument("--grow-full-res", type=int, default=0,
+                        help="on resuming a model without a full-resolution first layer, add one of this many "
+                             "channels that starts out changing nothing (grown_full_res)")
     parser.add_argument("--log-every", type=int, default=10)
     parser.add_argument("--valid-every", type=int, default=200)
     parser.add_argument("--reset-head", action="store_true",
@@ -168,6 +217,20 @@ def main():
                 model.head.bias.zero_()
             optimiser = torch.optim.Adam(model.parameters(), lr=args.lr)
             print("output layer reset", flush=True)
+        if args.grow_full_res and not shape.get("full_res"):
+            sample = Batches(song_files(args.data, args.soundfont), args.frames, np.random.default_rng(args.seed))
+            magnitude = stft(sample.batch(16)).sum(dim=1).abs()[..., :BINS, :]
+            grown, shape = grown_full_res(model, shape, args.grow_full_res, magnitude)
+            model.eval()
+            grown.eval()
+            with torch.no_grad():
+                change = (grown(magnitude) - model(magnitude)).abs().max().item()
+            if change > 1e-4:
+                sys.exit(f"growing changed the masks by up to {change:.2g}")
+            model = grown
+            optimiser = torch.optim.Adam(model.parameters(), lr=args.lr)
+            print(f"first layer at full resolution added, {args.grow_full_res} channels; masks "
+                  f"unchanged within {change:.1g}", flush=True)
 
     files = song_files(args.data, args.soundfont)
     batches = Batches(files, args.frames, rng)
