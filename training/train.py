@@ -84,10 +84,10 @@ class Batches:
 
 def grown_full_res(model, shape, channels, magnitude):
     """The model with a first layer at full resolution of the given channels added, computing the same
-    masks as before (but for the edges of the spectrum and of a chunk, where padding differs), so that
-    a trained network can learn finer features without starting again.
-    The new layer's first four channels carry the input: each side as +x and -x, because the leaky ReLU
-    then sends x through as (relu(+x) - relu(-x)) / 1.2. Their batch norm takes the input's mean and
+    masks as before (exactly in eval mode), so that a trained network can learn finer features without
+    starting again.
+    The new layer's first four channels carry the input: each side as +x and -x, because with a leaky
+    ReLU of slope 0.2, x = (lrelu(x) - lrelu(-x)) / 1.2. Their batch norm takes the input's mean and
     deviation over `magnitude` (batch, 2, BINS, frames) and adds the mean back, so that a zero out of
     the layer is still a zero in: the padding at the spectrum's edges, where the lowest bass notes lie,
     stays as it was. The other channels start with no weight in the layers after them and learn."""
