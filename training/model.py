@@ -60,10 +60,14 @@ class Separator(nn.Module):
     def frames_multiple(depth: int = 6) -> int:
         return 2 ** depth
 
+    def normalised(self, magnitude: torch.Tensor) -> torch.Tensor:
+        """The compressed, per-bin scaled magnitudes the first layer sees."""
+        return torch.log1p(magnitude * 10.0) * self.input_scale + self.input_shift
+
     def forward(self, magnitude: torch.Tensor) -> torch.Tensor:
         """magnitude: (batch, 2, BINS, frames), frames a multiple of 2**depth.
         Returns masks (batch, sources, 2, BINS, frames) that add up to one over the sources."""
-        x = self.stem(torch.log1p(magnitude * 10.0) * self.input_scale + self.input_shift)
+        x = self.stem(self.normalised(magnitude))
         skips: List[torch.Tensor] = []
         for layer in self.down:
             skips.append(x)

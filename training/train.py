@@ -87,7 +87,7 @@ def grown_full_res(model, shape, channels, magnitude):
     masks as before (exactly in eval mode), so that a trained network can learn finer features without
     starting again.
     The new layer's first four channels carry the input: each side as +x and -x, because with a leaky
-    ReLU of slope 0.2, x = (lrelu(x) - lrelu(-x)) / 1.2. Their batch norm takes the input's mean and
+    ReLU of slope a, x = (lrelu(x) - lrelu(-x)) / (1 + a). Their batch norm takes the input's mean and
     deviation over `magnitude` (batch, 2, BINS, frames) and adds the mean back, so that a zero out of
     the layer is still a zero in: the padding at the spectrum's edges, where the lowest bass notes lie,
     stays as it was. The other channels start with no weight in the layers after them and learn."""
@@ -97,9 +97,9 @@ def grown_full_res(model, shape, channels, magnitude):
     own = grown.state_dict()
     own.update({k: v for k, v in model.state_dict().items() if own[k].shape == v.shape})
     grown.load_state_dict(own)
-    conv, norm = grown.stem[0], grown.stem[1]
+    conv, norm, relu = grown.stem
     with torch.no_grad():
-        x = torch.log1p(magnitude * 10.0) * model.input_scale + model.input_shift
+        x = model.normalised(magnitude)
         mean, var = x.mean(dim=(0, 2, 3)), x.var(dim=(0, 2, 3), unbiased=False)
         deviation = (var + norm.eps).sqrt()
         conv.weight.zero_()
@@ -117,7 +117,7 @@ def grown_full_res(model, shape, channels, magnitude):
             weight = torch.zeros_like(layer.weight)
             weight[:, :offset] = old.weight[:, :offset]
             for side in range(2):
-                w = old.weight[:, offset + side] * deviation[side] / 1.2
+                w = old.weight[:, offset + side] * deviation[side] / (1 + relu.negative_slope)
                 weight[:, offset + 2 * side] = w
                 weight[:, offset + 2 * side + 1] = -w
             layer.weight.copy_(weight)
