@@ -18,9 +18,26 @@ BINS = 1024
 SOURCES = ["vocals", "drums", "bass", "guitar", "piano", "other"]
 
 
+class Residual(nn.Module):
+    """x plus a two-convolution block through half the channels. The block's last batch norm starts at
+    zero scale, so a new block passes its input through unchanged: a trained network can gain blocks and
+    go on from where it was."""
+
+    def __init__(self, channels: int, kernel: int):
+        super().__init__()
+        inner = channels // 2
+        self.body = nn.Sequential(
+            nn.Conv2d(channels, inner, kernel, padding=kernel // 2), nn.BatchNorm2d(inner), nn.LeakyReLU(0.2),
+            nn.Conv2d(inner, channels, kernel, padding=kernel // 2), nn.BatchNorm2d(channels))
+        nn.init.zeros_(self.body[-1].weight)
+
+    def forward(self, x: torch.Tensor) -> torch.Tensor:
+        return x + self.body(x)
+
+
 class Separator(nn.Module):
     def __init__(self, width: int = 16, depth: int = 6, kernel: int = 5, max_channels: int = 192,
-                 full_res: int = 0):
+                 full_res: int = 0, residual: int = 0):
         super().__init__()
         self.depth = depth
         self.sources = len(SOURCES)
@@ -37,11 +54,15 @@ class Separator(nn.Module):
                                       nn.LeakyReLU(0.2))
         channels = [full_res or 2] + [min(max_channels, width * 2 ** i) for i in range(depth)]
         self.down = nn.ModuleList()
+        # With residual, the deepest levels, where the features tell one instrument from another, get a
+        # Residual block after their layer on the way down and on the way up.
+        deep = range(depth - residual, depth)
         for i in range(depth):
             self.down.append(nn.Sequential(
                 nn.Conv2d(channels[i], channels[i + 1], kernel, stride=2, padding=pad),
                 nn.BatchNorm2d(channels[i + 1]),
-                nn.LeakyReLU(0.2)))
+                nn.LeakyReLU(0.2),
+                *([Residual(channels[i + 1], kernel)] if i in deep else [])))
         self.up = nn.ModuleList()
         for i in reversed(range(depth)):
             into = channels[i + 1] if i == depth - 1 else 2 * channels[i + 1]
@@ -53,7 +74,8 @@ class Separator(nn.Module):
                 nn.Upsample(scale_factor=2.0, mode="nearest"),
                 nn.Conv2d(into, out, kernel, padding=pad),
                 nn.BatchNorm2d(out),
-                nn.ReLU()))
+                nn.ReLU(),
+                *([Residual(out, kernel)] if i in deep and i > 0 else [])))
         self.head = nn.Conv2d(max(8, width // 2) + channels[0], 2 * self.sources, 1)
 
     @staticmethod

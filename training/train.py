@@ -128,6 +128,30 @@ def grown_full_res(model, shape, channels, magnitude):
     return grown, shape
 
 
+def grown_residual(model, shape, levels):
+    """The model with Residual blocks on its deepest levels; they start out passing their input through,
+    so the masks are the same as before."""
+    shape = dict(shape, residual=levels)
+    grown = Separator(**shape)
+    missing, unexpected = grown.load_state_dict(model.state_dict(), strict=False)
+    assert not unexpected and all(".body." in k for k in missing), (missing, unexpected)
+    return grown, shape
+
+
+def carried_optimiser(optimiser, model, grown, lr):
+    """An Adam for grown that keeps optimiser's moments for the parameters model and grown share: only
+    the new ones start afresh, so the trained weights do not take the large first steps of a new Adam."""
+    fresh = torch.optim.Adam(grown.parameters(), lr=lr)
+    old = optimiser.state_dict()
+    index = {name: i for i, (name, _) in enumerate(model.named_parameters())}
+    state = fresh.state_dict()
+    for i, (name, _) in enumerate(grown.named_parameters()):
+        if name in index and index[name] in old["state"]:
+            state["state"][i] = old["state"][index[name]]
+    fresh.load_state_dict(state)
+    return fresh
+
+
 def spectral_loss(model, stems, phase=False):
     """Squared error between the masked mixture and each source, over the modelled bins, each source's
     error relative to its own power plus a sixth of the mixture's.
@@ -181,6 +205,11 @@ def main():
     parser.add_argument("--grow-full-res", type=int, default=0,
                         help="on resuming a model without a full-resolution first layer, add one of this many "
                              "channels that starts out changing nothing (grown_full_res)")
+    parser.add_argument("--residual", type=int, default=0,
+                        help="deepest levels with a Residual block on the way down and up (0: none)")
+    parser.add_argument("--grow-residual", type=int, default=0,
+                        help="on resuming a model with fewer, add Residual blocks to this many deepest levels; "
+                             "they start out changing nothing and the trained weights keep their moments")
     parser.add_argument("--log-every", type=int, default=10)
     parser.add_argument("--valid-every", type=int, default=200)
     parser.add_argument("--reset-head", action="store_true",
@@ -192,7 +221,7 @@ def main():
     torch.set_flush_denormal(True)
     os.makedirs(args.run, exist_ok=True)
     checkpoint_path = os.path.join(args.run, "checkpoint.pt")
-    shape = {k: getattr(args, k) for k in ("width", "depth", "kernel", "max_channels", "full_res")}
+    shape = {k: getattr(args, k) for k in ("width", "depth", "kernel", "max_channels", "full_res", "residual")}
     torch.manual_seed(args.seed)
     model = Separator(**shape)
     optimiser = torch.optim.Adam(model.parameters(), lr=args.lr)
@@ -217,20 +246,25 @@ def main():
                 model.head.bias.zero_()
             optimiser = torch.optim.Adam(model.parameters(), lr=args.lr)
             print("output layer reset", flush=True)
-        if args.grow_full_res and not shape.get("full_res"):
+        if (args.grow_full_res and not shape.get("full_res")) or args.grow_residual > shape.get("residual", 0):
             sample = Batches(song_files(args.data, args.soundfont), args.frames, np.random.default_rng(args.seed))
             magnitude = stft(sample.batch(16)).sum(dim=1).abs()[..., :BINS, :]
-            grown, shape = grown_full_res(model, shape, args.grow_full_res, magnitude)
+            if args.grow_full_res and not shape.get("full_res"):
+                grown, shape = grown_full_res(model, shape, args.grow_full_res, magnitude)
+                grown_optimiser = torch.optim.Adam(grown.parameters(), lr=args.lr)
+                what = f"first layer at full resolution added, {args.grow_full_res} channels"
+            else:
+                grown, shape = grown_residual(model, shape, args.grow_residual)
+                grown_optimiser = carried_optimiser(optimiser, model, grown, args.lr)
+                what = f"residual blocks on the deepest {args.grow_residual} levels"
             model.eval()
             grown.eval()
             with torch.no_grad():
                 change = (grown(magnitude) - model(magnitude)).abs().max().item()
             if change > 1e-4:
                 sys.exit(f"growing changed the masks by up to {change:.2g}")
-            model = grown
-            optimiser = torch.optim.Adam(model.parameters(), lr=args.lr)
-            print(f"first layer at full resolution added, {args.grow_full_res} channels; masks "
-                  f"unchanged within {change:.1g}", flush=True)
+            model, optimiser = grown, grown_optimiser
+            print(f"{what}; masks unchanged within {change:.1g}", flush=True)
 
     files = song_files(args.data, args.soundfont)
     batches = Batches(files, args.frames, rng)
