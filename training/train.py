@@ -246,10 +246,11 @@ def main():
                 model.head.bias.zero_()
             optimiser = torch.optim.Adam(model.parameters(), lr=args.lr)
             print("output layer reset", flush=True)
-        if (args.grow_full_res and not shape.get("full_res")) or args.grow_residual > shape.get("residual", 0):
+        grow_full_res = args.grow_full_res and not shape.get("full_res")
+        if grow_full_res or args.grow_residual > shape.get("residual", 0):
             sample = Batches(song_files(args.data, args.soundfont), args.frames, np.random.default_rng(args.seed))
             magnitude = stft(sample.batch(16)).sum(dim=1).abs()[..., :BINS, :]
-            if args.grow_full_res and not shape.get("full_res"):
+            if grow_full_res:
                 grown, shape = grown_full_res(model, shape, args.grow_full_res, magnitude)
                 grown_optimiser = torch.optim.Adam(grown.parameters(), lr=args.lr)
                 what = f"first layer at full resolution added, {args.grow_full_res} channels"
