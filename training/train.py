@@ -152,7 +152,7 @@ def carried_optimiser(optimiser, model, grown, lr):
     return fresh
 
 
-def spectral_loss(model, stems, phase=False):
+def spectral_loss(model, stems, phase=False, weights=None):
     """Squared error between the masked mixture and each source, over the modelled bins, each source's
     error relative to its own power plus a sixth of the mixture's.
     Squared, not absolute: where the network cannot yet tell two sources apart, an absolute error is
@@ -162,7 +162,8 @@ def spectral_loss(model, stems, phase=False):
     in the divisor keeps a silent source from ruling the loss.
     With phase, the error is between complex spectra, the masked mixture keeping the mixture's phase:
     by Parseval that is the error of the separated audio itself, which is what SI-SDR scores, and a bin
-    where the source's phase is far from the mixture's then gets a smaller mask."""
+    where the source's phase is far from the mixture's then gets a smaller mask.
+    weights, one per source with a mean of one, shift the network's capacity between sources."""
     spectra = stft(stems)[..., :BINS, :]  # (batch, sources, 2, bins, frames)
     mixture = spectra.sum(dim=1)
     magnitude = mixture.abs()
@@ -174,7 +175,22 @@ def spectral_loss(model, stems, phase=False):
     else:
         error = (masks * magnitude.unsqueeze(1) - spectra.abs()).square()
     level = spectra.abs().square().mean(dim=(2, 3, 4)) + magnitude.square().mean(dim=(1, 2, 3)).unsqueeze(1) / len(SOURCES)
-    return (error.mean(dim=(2, 3, 4)) / (level + 1e-12)).mean()  # a silent crop: no error, not 0 / 0
+    per_source = error.mean(dim=(2, 3, 4)) / (level + 1e-12)  # a silent crop: no error, not 0 / 0
+    return (per_source if weights is None else per_source * weights).mean()
+
+
+def source_weights(text):
+    """"bass=2,drums=0.5" -> a weight per source, scaled to a mean of one so the learning rate keeps its
+    meaning."""
+    weights = torch.ones(len(SOURCES))
+    for item in text.split(","):
+        name, _, value = item.partition("=")
+        if name not in SOURCES:
+            raise argparse.ArgumentTypeError(f"unknown source {name!r}; the sources are {', '.join(SOURCES)}")
+        weights[SOURCES.index(name)] = float(value)
+    if (weights < 0).any() or weights.sum() == 0:
+        raise argparse.ArgumentTypeError("weights must be zero or more, and not all zero")
+    return weights / weights.mean()
 
 
 def main():
@@ -195,6 +211,9 @@ def main():
                         help="lower the rate along a half cosine from --lr at the resumed step to this at --steps")
     parser.add_argument("--loss", default="magnitude", choices=["magnitude", "phase"],
                         help="error of the masked magnitudes, or of the masked complex spectra (spectral_loss)")
+    parser.add_argument("--weights", type=source_weights, default=None,
+                        help="loss weight per source, e.g. drums=0.5,bass=2 (others 1); validation stays "
+                             "unweighted, so runs with and without compare")
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--width", type=int, default=16)
     parser.add_argument("--depth", type=int, default=6)
@@ -301,7 +320,7 @@ def main():
             done = (step - first_step) / max(1, end_step - first_step)
             for group in optimiser.param_groups:
                 group["lr"] = args.lr_end + (args.lr - args.lr_end) * 0.5 * (1 + math.cos(math.pi * done))
-        loss = spectral_loss(model, batches.batch(args.batch), phase)
+        loss = spectral_loss(model, batches.batch(args.batch), phase, args.weights)
         optimiser.zero_grad()
         loss.backward()
         # One bad batch must not spoil the weights and the optimiser's moments for good.
