@@ -588,10 +588,20 @@ private slots:
         });
         QVERIFY2(waiting.size() >= 6, qPrintable(QString::number(waiting.size())));
 
-        // Cancelled, the running jobs end at once.
+        // Cancelled, the running jobs end at once. A song may finish between the count above and its
+        // cancel; the service must then say so truthfully, and the song must be done.
         QVERIFY(!jobProcesses().isEmpty());
-        for (const QString &song : waiting)
-            QCOMPARE(post("cancel.php", { { "songID", song } }).text(), success);
+        int cancelled = 0;
+        for (const QString &song : waiting) {
+            const QString reply = post("cancel.php", { { "songID", song } }).text();
+            if (reply == success) {
+                ++cancelled;
+                continue;
+            }
+            QCOMPARE(reply, QStringLiteral("The song is no longer being processed"));
+            QCOMPARE(waitForResults(song), done);
+        }
+        QVERIFY2(cancelled >= 4, qPrintable(QString::number(cancelled)));
         QTRY_VERIFY_WITH_TIMEOUT(jobProcesses().isEmpty(), 1000);
     }
 
@@ -989,11 +999,13 @@ private slots:
             return Fields { { "email", email },
                 { "password", right ? account.password : hashedPassword("guess") } };
         };
+        const auto from
+            = [&](int i) { return source.contains(QLatin1String("%1")) ? source.arg(i) : source; };
         for (int i = 0; i < count; ++i) {
             const QString email = pattern.isEmpty() ? account.email : pattern.arg(i);
-            QCOMPARE(post("auth/" + endpoint, form(email, false), source.arg(i)).text(), reply);
+            QCOMPARE(post("auth/" + endpoint, form(email, false), from(i)).text(), reply);
         }
-        QCOMPARE(post("auth/" + endpoint, form(account.email, true), source.arg(count)).text(), refusal);
+        QCOMPARE(post("auth/" + endpoint, form(account.email, true), from(count)).text(), refusal);
         // The owner, signed in from here before, still signs in.
         if (endpoint == QLatin1String("login.php"))
             QCOMPARE(post("auth/login.php", form(account.email, true)).text(), success);
