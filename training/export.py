@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Exports a training checkpoint to TorchScript and checks the exported file.
 
-    export.py --checkpoint RUNDIR/checkpoint.pt --out separator.pt   # export, then check
+    export.py --checkpoint RUNDIR/checkpoint.pt --out separator.pt [--ema]   # export, then check
     export.py --check separator.pt [--song SONG.npy]                  # check an exported model only
 
 The check loads the exported file as the service would, separates a 10 s clip in chunks, and verifies
@@ -21,15 +21,17 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from model import BINS, CHUNK, CONTEXT, HOP, RATE, SOURCES, Separator, separate  # noqa: E402
 
 
-def export(checkpoint, out):
+def export(checkpoint, out, average):
     state = torch.load(checkpoint)
     model = Separator(**state["shape"])
-    model.load_state_dict(state["model"])
+    if average and "ema" not in state:
+        sys.exit(f"{checkpoint} holds no average of the weights (train.py --ema)")
+    model.load_state_dict(state["ema" if average else "model"])
     model.eval()
     # Freezing folds the batch norms into the convolutions and makes the weights constants.
     scripted = torch.jit.freeze(torch.jit.script(model))
     scripted.save(out)
-    print(f"{out}: {os.path.getsize(out) / 1e6:.1f} MB, step {state['step']}")
+    print(f"{out}: {os.path.getsize(out) / 1e6:.1f} MB, step {state['step']}{', averaged weights' if average else ''}")
 
 
 def check(path, song):
@@ -74,11 +76,12 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--checkpoint")
     parser.add_argument("--out")
+    parser.add_argument("--ema", action="store_true", help="export the moving average of the weights")
     parser.add_argument("--check")
     parser.add_argument("--song", help="a rendered song (.npy) to take the clip from")
     args = parser.parse_args()
     if args.checkpoint:
-        export(args.checkpoint, args.out)
+        export(args.checkpoint, args.out, args.ema)
     check(args.check or args.out, args.song)
 
 

@@ -10,6 +10,7 @@ RUNDIR/log.tsv gets one line per --log-every steps.
 """
 
 import argparse
+import copy
 import glob
 import json
 import math
@@ -138,16 +139,34 @@ def grown_residual(model, shape, levels):
     return grown, shape
 
 
+def grown_harmonics(model, shape, count):
+    """The model with the first `count` harmonic inputs added to its first layer, their weights zero,
+    so the masks are the same as before."""
+    assert shape.get("full_res") and not shape.get("harmonics")
+    shape = dict(shape, harmonics=count)
+    grown = Separator(**shape)
+    own = grown.state_dict()
+    for name, value in model.state_dict().items():
+        if own[name].shape == value.shape:
+            own[name] = value
+        else:  # the first layer's weights: the spectrum's two channels as before, then the new ones
+            assert name == "stem.0.weight", name
+            own[name] = torch.cat([value, torch.zeros_like(own[name][:, value.shape[1]:])], dim=1)
+    grown.load_state_dict(own)
+    return grown, shape
+
+
 def carried_optimiser(optimiser, model, grown, lr):
     """An Adam for grown that keeps optimiser's moments for the parameters model and grown share: only
-    the new ones start afresh, so the trained weights do not take the large first steps of a new Adam."""
+    the new ones (and any that changed shape) start afresh, so the trained weights do not take the large
+    first steps of a new Adam."""
     fresh = torch.optim.Adam(grown.parameters(), lr=lr)
     old = optimiser.state_dict()
-    index = {name: i for i, (name, _) in enumerate(model.named_parameters())}
+    index = {name: (i, p.shape) for i, (name, p) in enumerate(model.named_parameters())}
     state = fresh.state_dict()
-    for i, (name, _) in enumerate(grown.named_parameters()):
-        if name in index and index[name] in old["state"]:
-            state["state"][i] = old["state"][index[name]]
+    for i, (name, parameter) in enumerate(grown.named_parameters()):
+        if name in index and index[name][1] == parameter.shape and index[name][0] in old["state"]:
+            state["state"][i] = old["state"][index[name][0]]
     fresh.load_state_dict(state)
     return fresh
 
@@ -226,9 +245,18 @@ def main():
                              "channels that starts out changing nothing (grown_full_res)")
     parser.add_argument("--residual", type=int, default=0,
                         help="deepest levels with a Residual block on the way down and up (0: none)")
+    parser.add_argument("--harmonics", type=int, default=0,
+                        help="harmonic inputs to the full-resolution first layer: the first N of "
+                             "model.HARMONIC_RATIOS (0: none)")
     parser.add_argument("--grow-residual", type=int, default=0,
                         help="on resuming a model with fewer, add Residual blocks to this many deepest levels; "
                              "they start out changing nothing and the trained weights keep their moments")
+    parser.add_argument("--grow-harmonics", type=int, default=0,
+                        help="on resuming a model with a full-resolution first layer and no harmonic inputs, add "
+                             "the first N of model.HARMONIC_RATIOS (grown_harmonics); they start out changing nothing")
+    parser.add_argument("--ema", type=float, default=0.0,
+                        help="also keep an exponential moving average of the weights with this decay per step "
+                             "(e.g. 0.999), validated beside the model and exported with export.py --ema")
     parser.add_argument("--log-every", type=int, default=10)
     parser.add_argument("--valid-every", type=int, default=200)
     parser.add_argument("--reset-head", action="store_true",
@@ -240,12 +268,13 @@ def main():
     torch.set_flush_denormal(True)
     os.makedirs(args.run, exist_ok=True)
     checkpoint_path = os.path.join(args.run, "checkpoint.pt")
-    shape = {k: getattr(args, k) for k in ("width", "depth", "kernel", "max_channels", "full_res", "residual")}
+    shape = {k: getattr(args, k) for k in ("width", "depth", "kernel", "max_channels", "full_res", "residual", "harmonics")}
     torch.manual_seed(args.seed)
     model = Separator(**shape)
     optimiser = torch.optim.Adam(model.parameters(), lr=args.lr)
     step = 0
     rng = np.random.default_rng(args.seed)
+    saved_ema = None
     if os.path.exists(checkpoint_path):
         state = torch.load(checkpoint_path)
         shape = state["shape"]
@@ -256,6 +285,7 @@ def main():
         for group in optimiser.param_groups:  # --lr holds on resuming too, to lower it late in a run
             group["lr"] = args.lr
         step = state["step"]
+        saved_ema = state.get("ema")
         rng.bit_generator.state = state["numpy"]
         torch.set_rng_state(state["torch"])
         print(f"resuming at step {step}", flush=True)
@@ -266,13 +296,18 @@ def main():
             optimiser = torch.optim.Adam(model.parameters(), lr=args.lr)
             print("output layer reset", flush=True)
         grow_full_res = args.grow_full_res and not shape.get("full_res")
-        if grow_full_res or args.grow_residual > shape.get("residual", 0):
+        grow_harmonics = args.grow_harmonics and not shape.get("harmonics")
+        if grow_full_res or grow_harmonics or args.grow_residual > shape.get("residual", 0):
             sample = Batches(song_files(args.data, args.soundfont), args.frames, np.random.default_rng(args.seed))
             magnitude = stft(sample.batch(16)).sum(dim=1).abs()[..., :BINS, :]
             if grow_full_res:
                 grown, shape = grown_full_res(model, shape, args.grow_full_res, magnitude)
                 grown_optimiser = torch.optim.Adam(grown.parameters(), lr=args.lr)
                 what = f"first layer at full resolution added, {args.grow_full_res} channels"
+            elif grow_harmonics:
+                grown, shape = grown_harmonics(model, shape, args.grow_harmonics)
+                grown_optimiser = carried_optimiser(optimiser, model, grown, args.lr)
+                what = f"harmonic inputs at {args.grow_harmonics} ratios"
             else:
                 grown, shape = grown_residual(model, shape, args.grow_residual)
                 grown_optimiser = carried_optimiser(optimiser, model, grown, args.lr)
@@ -284,6 +319,7 @@ def main():
             if change > 1e-4:
                 sys.exit(f"growing changed the masks by up to {change:.2g}")
             model, optimiser = grown, grown_optimiser
+            saved_ema = None  # an average of the old network's weights does not fit the new one
             print(f"{what}; masks unchanged within {change:.1g}", flush=True)
 
     files = song_files(args.data, args.soundfont)
@@ -294,12 +330,18 @@ def main():
         vfiles = song_files(args.valid, args.valid_soundfont)
         vbatches = Batches(vfiles, 256, np.random.default_rng(12345), remix=0.0)
         valid = [vbatches.batch(2) for _ in range(8)]
+    # The average starts from the weights as they are, and goes on from the saved one.
+    ema = copy.deepcopy(model) if args.ema else None
+    if ema is not None and saved_ema is not None:
+        ema.load_state_dict(saved_ema)
     print(f"{len(files)} training songs, {sum(p.numel() for p in model.parameters())} parameters", flush=True)
 
     def save():
         state = {"model": model.state_dict(), "optimiser": optimiser.state_dict(), "step": step,
                  "numpy": rng.bit_generator.state, "torch": torch.get_rng_state(), "shape": shape,
                  "args": vars(args)}
+        if ema is not None:
+            state["ema"] = ema.state_dict()
         torch.save(state, checkpoint_path + ".new")
         os.replace(checkpoint_path + ".new", checkpoint_path)
 
@@ -326,6 +368,13 @@ def main():
         # One bad batch must not spoil the weights and the optimiser's moments for good.
         if all(torch.isfinite(p.grad).all() for p in model.parameters() if p.grad is not None):
             optimiser.step()
+            if ema is not None:
+                with torch.no_grad():
+                    for mean, value in zip(ema.state_dict().values(), model.state_dict().values()):
+                        if mean.is_floating_point():
+                            mean.mul_(args.ema).add_(value, alpha=1 - args.ema)
+                        else:
+                            mean.copy_(value)
         else:
             print(f"step {step + 1}: a gradient is not finite; batch skipped", flush=True)
         step += 1
@@ -337,12 +386,15 @@ def main():
             log.flush()
             running = []
         if valid is not None and step % args.valid_every == 0:
-            model.eval()
-            with torch.no_grad():
-                value = np.mean([spectral_loss(model, b, phase).item() for b in valid])
-            line = f"{step}\tvalid\t{value:.6f}\t{time.time() - started:.0f}"
-            print(line, flush=True)
-            log.write(line + "\n")
+            for name, network in [("valid", model), ("valid-ema", ema)]:
+                if network is None:
+                    continue
+                network.eval()
+                with torch.no_grad():
+                    value = np.mean([spectral_loss(network, b, phase).item() for b in valid])
+                line = f"{step}\t{name}\t{value:.6f}\t{time.time() - started:.0f}"
+                print(line, flush=True)
+                log.write(line + "\n")
             log.flush()
         if step % 100 == 0:  # songs still being rendered join as they are completed
             batches.add(song_files(args.data, args.soundfont))
