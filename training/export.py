@@ -2,7 +2,7 @@
 """Exports a training checkpoint to TorchScript and checks the exported file.
 
     export.py --checkpoint RUNDIR/checkpoint.pt --out separator.pt [--ema]   # export, then check
-    export.py --check separator.pt [--song SONG.npy]                  # check an exported model only
+    export.py --check separator.pt [--song SONG.npy]                          # check an exported model only
 
 The check loads the exported file as the service would, separates a 10 s clip in chunks, and verifies
 the masks' shape and range, that the sources add up to the clip, and the speed on one thread for a

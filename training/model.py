@@ -16,8 +16,6 @@ N_FFT = 4096
 HOP = 1024
 BINS = 1024
 SOURCES = ["vocals", "drums", "bass", "guitar", "piano", "other"]
-# Frequency ratios at which the harmonic inputs read the spectrum (Separator's harmonics).
-HARMONIC_RATIOS = [1 / 2, 1 / 3, 1 / 4, 2.0, 3.0, 4.0]
 
 
 class Residual(nn.Module):
@@ -39,7 +37,7 @@ class Residual(nn.Module):
 
 class Separator(nn.Module):
     def __init__(self, width: int = 16, depth: int = 6, kernel: int = 5, max_channels: int = 192,
-                 full_res: int = 0, residual: int = 0, harmonics: int = 0):
+                 full_res: int = 0, residual: int = 0):
         super().__init__()
         self.depth = depth
         self.sources = len(SOURCES)
@@ -52,25 +50,8 @@ class Separator(nn.Module):
         # features are at half resolution.
         self.stem: nn.Module = nn.Identity()
         if full_res:
-            self.stem = nn.Sequential(nn.Conv2d(2 + 2 * harmonics, full_res, kernel, padding=pad),
-                                      nn.BatchNorm2d(full_res), nn.LeakyReLU(0.2))
-        # With harmonics, the first layer also sees, at each bin, the spectrum at the first `harmonics`
-        # HARMONIC_RATIOS of its frequency (interpolated between bins, zero above the top bin): a bass
-        # harmonic then sits beside its fundamental, and a note's fundamental beside its overtones,
-        # which a 3x3 kernel on linear-frequency bins otherwise only relates deep in the network.
-        assert not harmonics or full_res, "harmonic inputs feed the full-resolution first layer"
-        self.harmonics = harmonics
-        below, weight = [], []
-        for ratio in HARMONIC_RATIOS[:harmonics]:
-            position = torch.arange(BINS, dtype=torch.float64) * ratio
-            inside = position <= BINS - 1
-            below.append(position.clamp(max=BINS - 1).floor().long().clamp(max=BINS - 2))
-            fraction = (position - below[-1]).clamp(max=1.0)
-            weight.append(torch.stack([(1 - fraction) * inside, fraction * inside]).float())
-        self.register_buffer("harmonic_below", torch.cat(below) if below else torch.zeros(0, dtype=torch.long),
-                             persistent=False)
-        self.register_buffer("harmonic_weight", torch.cat(weight, dim=1).view(2, 1, 1, -1, 1) if weight
-                             else torch.zeros(2, 1, 1, 0, 1), persistent=False)
+            self.stem = nn.Sequential(nn.Conv2d(2, full_res, kernel, padding=pad), nn.BatchNorm2d(full_res),
+                                      nn.LeakyReLU(0.2))
         channels = [full_res or 2] + [min(max_channels, width * 2 ** i) for i in range(depth)]
         self.down = nn.ModuleList()
         # With residual, the deepest levels, where the features tell one instrument from another, get a
@@ -108,13 +89,7 @@ class Separator(nn.Module):
     def forward(self, magnitude: torch.Tensor) -> torch.Tensor:
         """magnitude: (batch, 2, BINS, frames), frames a multiple of 2**depth.
         Returns masks (batch, sources, 2, BINS, frames) that add up to one over the sources."""
-        x = self.normalised(magnitude)
-        if self.harmonics:
-            batch, _, bins, frames = x.shape
-            read = self.harmonic_weight[0] * x.index_select(2, self.harmonic_below) \
-                + self.harmonic_weight[1] * x.index_select(2, self.harmonic_below + 1)
-            x = torch.cat([x, read.view(batch, 2 * self.harmonics, bins, frames)], dim=1)
-        x = self.stem(x)
+        x = self.stem(self.normalised(magnitude))
         skips: List[torch.Tensor] = []
         for layer in self.down:
             skips.append(x)

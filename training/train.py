@@ -139,34 +139,16 @@ def grown_residual(model, shape, levels):
     return grown, shape
 
 
-def grown_harmonics(model, shape, count):
-    """The model with the first `count` harmonic inputs added to its first layer, their weights zero,
-    so the masks are the same as before."""
-    assert shape.get("full_res") and not shape.get("harmonics")
-    shape = dict(shape, harmonics=count)
-    grown = Separator(**shape)
-    own = grown.state_dict()
-    for name, value in model.state_dict().items():
-        if own[name].shape == value.shape:
-            own[name] = value
-        else:  # the first layer's weights: the spectrum's two channels as before, then the new ones
-            assert name == "stem.0.weight", name
-            own[name] = torch.cat([value, torch.zeros_like(own[name][:, value.shape[1]:])], dim=1)
-    grown.load_state_dict(own)
-    return grown, shape
-
-
 def carried_optimiser(optimiser, model, grown, lr):
     """An Adam for grown that keeps optimiser's moments for the parameters model and grown share: only
-    the new ones (and any that changed shape) start afresh, so the trained weights do not take the large
-    first steps of a new Adam."""
+    the new ones start afresh, so the trained weights do not take the large first steps of a new Adam."""
     fresh = torch.optim.Adam(grown.parameters(), lr=lr)
     old = optimiser.state_dict()
-    index = {name: (i, p.shape) for i, (name, p) in enumerate(model.named_parameters())}
+    index = {name: i for i, (name, _) in enumerate(model.named_parameters())}
     state = fresh.state_dict()
-    for i, (name, parameter) in enumerate(grown.named_parameters()):
-        if name in index and index[name][1] == parameter.shape and index[name][0] in old["state"]:
-            state["state"][i] = old["state"][index[name][0]]
+    for i, (name, _) in enumerate(grown.named_parameters()):
+        if name in index and index[name] in old["state"]:
+            state["state"][i] = old["state"][index[name]]
     fresh.load_state_dict(state)
     return fresh
 
@@ -245,15 +227,9 @@ def main():
                              "channels that starts out changing nothing (grown_full_res)")
     parser.add_argument("--residual", type=int, default=0,
                         help="deepest levels with a Residual block on the way down and up (0: none)")
-    parser.add_argument("--harmonics", type=int, default=0,
-                        help="harmonic inputs to the full-resolution first layer: the first N of "
-                             "model.HARMONIC_RATIOS (0: none)")
     parser.add_argument("--grow-residual", type=int, default=0,
                         help="on resuming a model with fewer, add Residual blocks to this many deepest levels; "
                              "they start out changing nothing and the trained weights keep their moments")
-    parser.add_argument("--grow-harmonics", type=int, default=0,
-                        help="on resuming a model with a full-resolution first layer and no harmonic inputs, add "
-                             "the first N of model.HARMONIC_RATIOS (grown_harmonics); they start out changing nothing")
     parser.add_argument("--ema", type=float, default=0.0,
                         help="also keep an exponential moving average of the weights with this decay per step "
                              "(e.g. 0.999), validated beside the model and exported with export.py --ema")
@@ -268,7 +244,7 @@ def main():
     torch.set_flush_denormal(True)
     os.makedirs(args.run, exist_ok=True)
     checkpoint_path = os.path.join(args.run, "checkpoint.pt")
-    shape = {k: getattr(args, k) for k in ("width", "depth", "kernel", "max_channels", "full_res", "residual", "harmonics")}
+    shape = {k: getattr(args, k) for k in ("width", "depth", "kernel", "max_channels", "full_res", "residual")}
     torch.manual_seed(args.seed)
     model = Separator(**shape)
     optimiser = torch.optim.Adam(model.parameters(), lr=args.lr)
@@ -296,18 +272,13 @@ def main():
             optimiser = torch.optim.Adam(model.parameters(), lr=args.lr)
             print("output layer reset", flush=True)
         grow_full_res = args.grow_full_res and not shape.get("full_res")
-        grow_harmonics = args.grow_harmonics and not shape.get("harmonics")
-        if grow_full_res or grow_harmonics or args.grow_residual > shape.get("residual", 0):
+        if grow_full_res or args.grow_residual > shape.get("residual", 0):
             sample = Batches(song_files(args.data, args.soundfont), args.frames, np.random.default_rng(args.seed))
             magnitude = stft(sample.batch(16)).sum(dim=1).abs()[..., :BINS, :]
             if grow_full_res:
                 grown, shape = grown_full_res(model, shape, args.grow_full_res, magnitude)
                 grown_optimiser = torch.optim.Adam(grown.parameters(), lr=args.lr)
                 what = f"first layer at full resolution added, {args.grow_full_res} channels"
-            elif grow_harmonics:
-                grown, shape = grown_harmonics(model, shape, args.grow_harmonics)
-                grown_optimiser = carried_optimiser(optimiser, model, grown, args.lr)
-                what = f"harmonic inputs at {args.grow_harmonics} ratios"
             else:
                 grown, shape = grown_residual(model, shape, args.grow_residual)
                 grown_optimiser = carried_optimiser(optimiser, model, grown, args.lr)
