@@ -270,6 +270,7 @@ def main():
                 model.head.weight.zero_()
                 model.head.bias.zero_()
             optimiser = torch.optim.Adam(model.parameters(), lr=args.lr)
+            saved_ema = None
             print("output layer reset", flush=True)
         grow_full_res = args.grow_full_res and not shape.get("full_res")
         if grow_full_res or args.grow_residual > shape.get("residual", 0):
