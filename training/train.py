@@ -129,13 +129,14 @@ def grown_full_res(model, shape, channels, magnitude):
     return grown, shape
 
 
-def grown_residual(model, shape, levels):
-    """The model with Residual blocks on its deepest levels; they start out passing their input through,
-    so the masks are the same as before."""
-    shape = dict(shape, residual=levels)
+def grown_blocks(model, shape, **levels):
+    """The model with more Residual or AcrossFrequency blocks (levels: residual=N, across=N); new
+    blocks start out passing their input through, so the masks are the same as before."""
+    shape = dict(shape, **levels)
     grown = Separator(**shape)
     missing, unexpected = grown.load_state_dict(model.state_dict(), strict=False)
-    assert not unexpected and all(".body." in k for k in missing), (missing, unexpected)
+    new_block = (".body.", ".narrow", ".widen")
+    assert not unexpected and all(any(part in k for part in new_block) for k in missing), (missing, unexpected)
     return grown, shape
 
 
@@ -230,6 +231,11 @@ def main():
     parser.add_argument("--grow-residual", type=int, default=0,
                         help="on resuming a model with fewer, add Residual blocks to this many deepest levels; "
                              "they start out changing nothing and the trained weights keep their moments")
+    parser.add_argument("--across", type=int, default=0,
+                        help="shallowest levels with an AcrossFrequency block on the way down and up (0: none)")
+    parser.add_argument("--grow-across", type=int, default=0,
+                        help="on resuming a model with fewer, add AcrossFrequency blocks to this many shallowest "
+                             "levels, as --grow-residual does")
     parser.add_argument("--ema", type=float, default=0.0,
                         help="also keep an exponential moving average of the weights with this decay per step "
                              "(e.g. 0.999), validated beside the model and exported with export.py --ema")
@@ -244,7 +250,8 @@ def main():
     torch.set_flush_denormal(True)
     os.makedirs(args.run, exist_ok=True)
     checkpoint_path = os.path.join(args.run, "checkpoint.pt")
-    shape = {k: getattr(args, k) for k in ("width", "depth", "kernel", "max_channels", "full_res", "residual")}
+    shape = {k: getattr(args, k) for k in ("width", "depth", "kernel", "max_channels", "full_res", "residual",
+                                          "across")}
     torch.manual_seed(args.seed)
     model = Separator(**shape)
     optimiser = torch.optim.Adam(model.parameters(), lr=args.lr)
@@ -273,7 +280,9 @@ def main():
             saved_ema = None
             print("output layer reset", flush=True)
         grow_full_res = args.grow_full_res and not shape.get("full_res")
-        if grow_full_res or args.grow_residual > shape.get("residual", 0):
+        grow_residual = args.grow_residual > shape.get("residual", 0)
+        grow_across = args.grow_across > shape.get("across", 0)
+        if grow_full_res or grow_residual or grow_across:
             sample = Batches(song_files(args.data, args.soundfont), args.frames, np.random.default_rng(args.seed))
             magnitude = stft(sample.batch(16)).sum(dim=1).abs()[..., :BINS, :]
             if grow_full_res:
@@ -281,9 +290,14 @@ def main():
                 grown_optimiser = torch.optim.Adam(grown.parameters(), lr=args.lr)
                 what = f"first layer at full resolution added, {args.grow_full_res} channels"
             else:
-                grown, shape = grown_residual(model, shape, args.grow_residual)
+                levels = {}
+                if grow_residual:
+                    levels["residual"] = args.grow_residual
+                if grow_across:
+                    levels["across"] = args.grow_across
+                grown, shape = grown_blocks(model, shape, **levels)
                 grown_optimiser = carried_optimiser(optimiser, model, grown, args.lr)
-                what = f"residual blocks on the deepest {args.grow_residual} levels"
+                what = ", ".join(f"{name} blocks on {count} levels" for name, count in levels.items())
             model.eval()
             grown.eval()
             with torch.no_grad():
