@@ -1,5 +1,6 @@
 // The plug-in that runs a separation network with LibTorch: the one source that includes its headers.
 #include "MaskModel.h"
+#include "PlannedAllocator.h"
 
 #include <ATen/Parallel.h>
 #include <torch/script.h>
@@ -34,6 +35,8 @@ public:
 
     Status masks(const float *magnitudes, int frames, int source, float *out, std::string &error) override
     {
+        // Outlives every tensor of the pass, the answer included.
+        PlannedAllocator::Pass pass(frames);
         try {
             const torch::NoGradGuard noGradients;
             // The input is read in place; only the answer is allocated.
@@ -48,6 +51,7 @@ public:
             }
             const torch::Tensor mask = answer.select(1, source).contiguous();
             std::memcpy(out, mask.data_ptr<float>(), sizeof(float) * 2 * bins * static_cast<size_t>(frames));
+            pass.complete();
             return Status::Ok;
         } catch (const std::bad_alloc &) {
             error = "out of memory";
@@ -84,6 +88,7 @@ extern "C" __attribute__((visibility("default"))) MaskModel *zelkLoadMaskModel(
         std::call_once(threadsSet, [] {
             at::set_num_threads(1);
             at::set_num_interop_threads(1);
+            PlannedAllocator::instance();
         });
         torch::jit::Module network = torch::jit::load(path, torch::kCPU);
         network.eval();
