@@ -3,7 +3,7 @@
 model whose own checkpoint is gone.
 
     unfreeze.py --model separator.pt --data DIR --run RUNDIR [--step N]
-                [--full-res 16 --residual 5 --across 4 ...: the network's shape, as train.py takes it]
+                [--shape width=16,depth=6,kernel=3,...: the network's shape, by default the shipped one]
 
 Exporting freezes the network: the batch norm after each convolution is folded into it, and every
 weight becomes a constant of the graph. Here the weights go back in the order the network runs its
@@ -25,6 +25,14 @@ from torch import nn
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from model import BINS, Separator, stft  # noqa: E402
 from train import Batches, song_files  # noqa: E402
+
+
+# The shipped model's shape (service/models/MODEL_CARD.md).
+SHIPPED_SHAPE = "width=16,depth=6,kernel=3,max_channels=256,full_res=16,residual=5,across=4"
+
+
+def network_shape(text):
+    return {name: int(value) for name, value in (item.split("=") for item in text.split(","))}
 
 
 def graph_constants(frozen):
@@ -117,21 +125,15 @@ def main():
     parser.add_argument("--run", required=True)
     parser.add_argument("--step", type=int, default=0)
     parser.add_argument("--seed", type=int, default=1)
-    parser.add_argument("--width", type=int, default=16)
-    parser.add_argument("--depth", type=int, default=6)
-    parser.add_argument("--kernel", type=int, default=3)
-    parser.add_argument("--max-channels", type=int, default=256)
-    parser.add_argument("--full-res", type=int, default=16)
-    parser.add_argument("--residual", type=int, default=5)
-    parser.add_argument("--across", type=int, default=4)
+    parser.add_argument("--shape", type=network_shape, default=network_shape(SHIPPED_SHAPE),
+                        help=f"the network's shape as Separator takes it (default: {SHIPPED_SHAPE})")
     args = parser.parse_args()
     checkpoint = os.path.join(args.run, "checkpoint.pt")
     if os.path.exists(checkpoint):
         sys.exit(f"{checkpoint} exists already")
 
     torch.manual_seed(args.seed)
-    shape = {k: getattr(args, k) for k in ("width", "depth", "kernel", "max_channels", "full_res", "residual",
-                                          "across")}
+    shape = args.shape
     frozen = torch.jit.load(args.model)
     network, folded = rebuild(frozen, shape)
     rng = np.random.default_rng(args.seed)
