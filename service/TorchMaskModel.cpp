@@ -1,4 +1,5 @@
-// The plug-in that runs a separation network with LibTorch: the one source that includes its headers.
+// The plug-in that runs a separation network with LibTorch: with its allocator, the only sources that
+// include its headers.
 #include "MaskModel.h"
 #include "PlannedAllocator.h"
 

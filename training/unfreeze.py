@@ -9,7 +9,7 @@ Exporting freezes the network: the batch norm after each convolution is folded i
 weight becomes a constant of the graph. Here the weights go back in the order the network runs its
 layers. A folded batch norm comes back as the identity, its statistics those of its convolution's
 output on crops of DIR's songs, so that it stays near the identity when training normalises by each
-batch's own statistics. The rebuilt network answers what the exported one does on those crops (checked);
+batch's own statistics. The rebuilt network answers what the exported one does on other crops (checked);
 the optimiser's moments and the weight average start afresh, at step N.
 """
 
