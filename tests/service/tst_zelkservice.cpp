@@ -516,7 +516,9 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         QVERIFY2(service.stop(), qPrintable(service.output()));
-        QVERIFY2(timer.elapsed() < 1000, qPrintable(QStringLiteral("stopped in %1 ms").arg(timer.elapsed())));
+        // The job is not waited for (with the model it needs about 8 s); ending it and the service took
+        // 0.4 to 1.0 s here, on an idle machine as on a loaded one.
+        QVERIFY2(timer.elapsed() < 2500, qPrintable(QStringLiteral("stopped in %1 ms").arg(timer.elapsed())));
 
         // The song did not fail: it runs again at the next start.
         QCOMPARE(resultFiles(songId), QStringList());
