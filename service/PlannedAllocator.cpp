@@ -48,10 +48,8 @@ void PlannedAllocator::begin(std::int64_t shape)
             arena = static_cast<char *>(mapped(plan->arenaSize()));
             arenaBytes = arena ? plan->arenaSize() : 0;
         }
-        if (arena || plan->arenaSize() == 0) {
-            inUse.assign(inUse.size(), 0);
+        if (arena || plan->arenaSize() == 0)
             mode = Mode::Replay;
-        }
         return;
     }
     dropArena();
