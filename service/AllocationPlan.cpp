@@ -15,6 +15,7 @@ int AllocationPlan::recordAllocation(std::size_t bytes)
 {
     Block block;
     block.bytes = bytes;
+    block.size = static_cast<std::int64_t>(aligned(bytes));
     block.allocated = clock++;
     blocks.push_back(block);
     return static_cast<int>(blocks.size() - 1);
@@ -49,14 +50,13 @@ void AllocationPlan::place()
         std::sort(
             alive.begin(), alive.end(), [](const Block *a, const Block *b) { return a->offset < b->offset; });
         std::int64_t offset = 0;
-        const auto size = static_cast<std::int64_t>(aligned(block.bytes));
         for (const Block *rival : alive) {
-            if (offset + size <= rival->offset)
+            if (offset + block.size <= rival->offset)
                 break;
-            offset = std::max(offset, rival->offset + static_cast<std::int64_t>(aligned(rival->bytes)));
+            offset = std::max(offset, rival->offset + rival->size);
         }
         block.offset = offset;
-        arena = std::max(arena, static_cast<std::size_t>(offset + size));
+        arena = std::max(arena, static_cast<std::size_t>(offset + block.size));
         placed.push_back(index);
     }
 
@@ -64,11 +64,10 @@ void AllocationPlan::place()
         Block &block = blocks[i];
         if (block.offset < 0)
             continue;
-        const auto end = block.offset + static_cast<std::int64_t>(aligned(block.bytes));
         for (size_t j = 0; j < i; ++j) {
             const Block &earlier = blocks[j];
-            if (earlier.offset >= 0 && earlier.offset < end
-                && block.offset < earlier.offset + static_cast<std::int64_t>(aligned(earlier.bytes)))
+            if (earlier.offset >= 0 && earlier.offset < block.offset + block.size
+                && block.offset < earlier.offset + earlier.size)
                 block.sharing.push_back(static_cast<int>(j));
         }
     }

@@ -33,6 +33,7 @@ private:
     struct Block
     {
         std::size_t bytes = 0;
+        std::int64_t size = 0; // bytes rounded up to the alignment: the room it takes
         std::int64_t allocated = 0;
         std::int64_t released = -1; // -1: still held
         std::int64_t offset = -1;

@@ -33,7 +33,7 @@ PlannedAllocator::PlannedAllocator()
     c10::SetCPUAllocator(this, 1);
 }
 
-void PlannedAllocator::begin(std::int64_t shape)
+void PlannedAllocator::begin(std::int64_t passShape)
 {
     const std::lock_guard<std::mutex> guard(lock);
     passThread = std::this_thread::get_id();
@@ -43,7 +43,7 @@ void PlannedAllocator::begin(std::int64_t shape)
     // A block of an earlier pass still held keeps its arena, and the pass goes to the heap.
     if (arenaInUse > 0)
         return;
-    if (plan && plannedShape == shape) {
+    if (plan && shape == passShape) {
         if (!arena && plan->arenaSize() > 0) {
             arena = static_cast<char *>(mapped(plan->arenaSize()));
             arenaBytes = arena ? plan->arenaSize() : 0;
@@ -55,7 +55,7 @@ void PlannedAllocator::begin(std::int64_t shape)
     dropArena();
     plan.reset();
     recording = std::make_unique<AllocationPlan>();
-    recordedShape = shape;
+    shape = passShape;
     mode = Mode::Record;
 }
 
@@ -70,7 +70,6 @@ void PlannedAllocator::end(bool completed)
         if (completed) {
             recording->place();
             plan = std::move(recording);
-            plannedShape = recordedShape;
             inUse.assign(static_cast<size_t>(next), 0);
         }
         recording.reset();

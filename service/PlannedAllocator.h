@@ -59,7 +59,7 @@ private:
         bool mapped; // a recorded block of its own mapping rather than of the heap
     };
 
-    void begin(std::int64_t shape);
+    void begin(std::int64_t passShape);
     void end(bool completed);
     static void release(void *data);
     void *fromHeap(std::size_t bytes) const;
@@ -72,8 +72,7 @@ private:
     Mode last = Mode::Heap;
     bool strayed = false;
     std::thread::id passThread;
-    std::int64_t recordedShape = -1;
-    std::int64_t plannedShape = -1;
+    std::int64_t shape = -1; // of the recording, or of the plan it became
     std::unique_ptr<AllocationPlan> recording;
     std::unique_ptr<AllocationPlan> plan;
     int next = 0; // the index of the pass's next allocation
