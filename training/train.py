@@ -211,6 +211,8 @@ def main():
     parser.add_argument("--lr", type=float, default=1e-3)
     parser.add_argument("--lr-end", type=float,
                         help="lower the rate along a half cosine from --lr at the resumed step to this at --steps")
+    parser.add_argument("--warmup", type=int, default=0,
+                        help="raise the rate from zero over the first N steps of this call")
     parser.add_argument("--loss", default="magnitude", choices=["magnitude", "phase"],
                         help="error of the masked magnitudes, or of the masked complex spectra (spectral_loss)")
     parser.add_argument("--weights", type=source_weights, default=None,
@@ -344,10 +346,16 @@ def main():
     phase = args.loss == "phase"
     while step < end_step and time.time() - started < args.minutes * 60 and not stopping:
         model.train()
+        rate = args.lr
         if args.lr_end is not None:
             done = (step - first_step) / max(1, end_step - first_step)
-            for group in optimiser.param_groups:
-                group["lr"] = args.lr_end + (args.lr - args.lr_end) * 0.5 * (1 + math.cos(math.pi * done))
+            rate = args.lr_end + (args.lr - args.lr_end) * 0.5 * (1 + math.cos(math.pi * done))
+        # Fresh Adam moments (a rebuilt checkpoint) are noisy for their first steps: a trained network
+        # would take full-rate steps on them.
+        if step - first_step < args.warmup:
+            rate *= (step - first_step + 1) / args.warmup
+        for group in optimiser.param_groups:
+            group["lr"] = rate
         loss = spectral_loss(model, batches.batch(args.batch), phase, args.weights)
         optimiser.zero_grad()
         loss.backward()
