@@ -155,8 +155,16 @@ def carried_optimiser(optimiser, model, grown, lr):
 
 
 def spectral_loss(model, stems, phase=False, weights=None):
-    """Squared error between the masked mixture and each source, over the modelled bins, each source's
-    error relative to its own power plus a sixth of the mixture's.
+    """The mean of source_losses; weights, one per source with a mean of one, shift the network's
+    capacity between sources."""
+    per_source = source_losses(model, stems, phase)
+    return (per_source if weights is None else per_source * weights).mean()
+
+
+def source_losses(model, stems, phase=False):
+    """Per crop and source (batch, sources): the squared error between the masked mixture and each
+    source, over the modelled bins, each source's error relative to its own power plus a sixth of the
+    mixture's.
     Squared, not absolute: where the network cannot yet tell two sources apart, an absolute error is
     least when one of them takes the whole bin, and vocals and "other" lost every bin to the guitar
     until their masks were stuck at zero; a squared error shares the bin and keeps both learning.
@@ -164,8 +172,7 @@ def spectral_loss(model, stems, phase=False, weights=None):
     in the divisor keeps a silent source from ruling the loss.
     With phase, the error is between complex spectra, the masked mixture keeping the mixture's phase:
     by Parseval that is the error of the separated audio itself, which is what SI-SDR scores, and a bin
-    where the source's phase is far from the mixture's then gets a smaller mask.
-    weights, one per source with a mean of one, shift the network's capacity between sources."""
+    where the source's phase is far from the mixture's then gets a smaller mask."""
     spectra = stft(stems)[..., :BINS, :]  # (batch, sources, 2, bins, frames)
     mixture = spectra.sum(dim=1)
     magnitude = mixture.abs()
@@ -177,8 +184,7 @@ def spectral_loss(model, stems, phase=False, weights=None):
     else:
         error = (masks * magnitude.unsqueeze(1) - spectra.abs()).square()
     level = spectra.abs().square().mean(dim=(2, 3, 4)) + magnitude.square().mean(dim=(1, 2, 3)).unsqueeze(1) / len(SOURCES)
-    per_source = error.mean(dim=(2, 3, 4)) / (level + 1e-12)  # a silent crop: no error, not 0 / 0
-    return (per_source if weights is None else per_source * weights).mean()
+    return error.mean(dim=(2, 3, 4)) / (level + 1e-12)  # a silent crop: no error, not 0 / 0
 
 
 def source_weights(text):
@@ -385,8 +391,10 @@ def main():
                     continue
                 network.eval()
                 with torch.no_grad():
-                    value = np.mean([spectral_loss(network, b, phase).item() for b in valid])
-                line = f"{step}\t{name}\t{value:.6f}\t{time.time() - started:.0f}"
+                    sources = torch.stack([source_losses(network, b, phase).mean(dim=0) for b in valid]).mean(dim=0)
+                # The mean first, as before; each source's share after it shows what a reweighting did.
+                shares = " ".join(f"{source}={value:.4f}" for source, value in zip(SOURCES, sources.tolist()))
+                line = f"{step}\t{name}\t{sources.mean().item():.6f}\t{time.time() - started:.0f}\t{shares}"
                 print(line, flush=True)
                 log.write(line + "\n")
             log.flush()
